@@ -1,0 +1,42 @@
+# Installs the library, its companions and the Win32 subset as one CMake
+# package (find_package(Orvex CONFIG) -> Orvex::orvex) and a pkg-config file.
+include(CMakePackageConfigHelpers)
+
+set(_orvex_libraries orvex orvex_win32 orvex_error orvex_image orvex_stopwatch orvex_camid)
+if(TARGET orvex_estimation)
+  list(APPEND _orvex_libraries orvex_estimation)
+endif()
+foreach(_lib IN LISTS _orvex_libraries)
+  string(REGEX REPLACE "^orvex_" "" _export_name ${_lib})
+  set_target_properties(${_lib} PROPERTIES EXPORT_NAME ${_export_name})
+endforeach()
+
+install(TARGETS ${_orvex_libraries}
+  EXPORT OrvexTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+# Public headers: the library's own, the Win32 subset's and each companion's
+# all land under include/orvex/.
+install(DIRECTORY include/orvex DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(DIRECTORY platform/include/orvex DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+file(GLOB _companion_includes LIST_DIRECTORIES true ${PROJECT_SOURCE_DIR}/companions/*/include/orvex)
+foreach(_dir IN LISTS _companion_includes)
+  install(DIRECTORY ${_dir} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+endforeach()
+
+set(ORVEX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Orvex)
+install(EXPORT OrvexTargets NAMESPACE Orvex:: DESTINATION ${ORVEX_CMAKE_DIR})
+configure_package_config_file(cmake/OrvexConfig.cmake.in ${CMAKE_BINARY_DIR}/OrvexConfig.cmake
+  INSTALL_DESTINATION ${ORVEX_CMAKE_DIR})
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/OrvexConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_BINARY_DIR}/OrvexConfig.cmake ${CMAKE_BINARY_DIR}/OrvexConfigVersion.cmake
+  DESTINATION ${ORVEX_CMAKE_DIR})
+
+list(TRANSFORM _orvex_libraries PREPEND "-l" OUTPUT_VARIABLE _orvex_pc_libs)
+string(JOIN " " ORVEX_PC_LIBS ${_orvex_pc_libs})
+configure_file(cmake/orvex.pc.in ${CMAKE_BINARY_DIR}/orvex.pc @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/orvex.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -1,0 +1,65 @@
+// Error library: the exception bases of the camera libraries.
+//
+// An error reports itself when it is built: the message goes to the logger
+// given at the throw site, at the given log4cplus level, with the throw
+// site's source unit and line. A null logger is accepted and logs nothing.
+// Thread-safe as far as log4cplus is: errors may be built on any thread.
+#pragma once
+
+#include <exception>
+#include <string>
+
+namespace log4cplus {
+class Logger;
+}
+
+#if defined(_WIN32)
+#define ORVEX_ERROR_API __declspec(dllexport)
+#else
+#define ORVEX_ERROR_API __attribute__((visibility("default")))
+#endif
+
+class ORVEX_ERROR_API Error : public std::exception {
+public:
+    Error(int line, const char* unit, const std::string& message, log4cplus::Logger* logger, int level);
+    Error(const Error& other);
+    Error& operator=(const Error&) = delete;
+    ~Error() override;
+
+    const char* what() const noexcept override;
+
+    int line() const noexcept { return _nLine; }
+    const std::string& unit() const noexcept { return _strUnit; }
+
+protected:
+    // Writes the message to the logger; called once, by the constructor.
+    virtual void msgFormatter(log4cplus::Logger* logger, int level);
+
+private:
+    int _nLine;
+    std::string _strUnit;
+    std::string _strMessage;
+};
+
+// Unrecoverable failures. Deliberately not an Error, so that code which
+// skips a failing camera on Error does not swallow a broken process state.
+class ORVEX_ERROR_API FatalError : public std::exception {
+public:
+    FatalError(int line, const char* unit, const std::string& message, log4cplus::Logger* logger, int level);
+    FatalError(const FatalError& other);
+    FatalError& operator=(const FatalError&) = delete;
+    ~FatalError() override;
+
+    const char* what() const noexcept override;
+
+    int line() const noexcept { return _nLine; }
+    const std::string& unit() const noexcept { return _strUnit; }
+
+protected:
+    virtual void msgFormatter(log4cplus::Logger* logger, int level);
+
+private:
+    int _nLine;
+    std::string _strUnit;
+    std::string _strMessage;
+};

@@ -1,0 +1,16 @@
+// Everything a host program uses, in one include.
+#pragma once
+
+#include <orvex/win32.h>
+
+#include <orvex/companions/CamGUID.h>
+#include <orvex/companions/Error.h>
+#include <orvex/companions/Image.h>
+#include <orvex/companions/WinChrono.h>
+
+#include <orvex/Export.h>
+#include <orvex/Loggers.h>
+#include <orvex/OrvexError.h>
+#include <orvex/Tracer.h>
+#include <orvex/Types.h>
+#include <orvex/Version.h>
