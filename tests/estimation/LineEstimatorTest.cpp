@@ -77,7 +77,8 @@ TEST_P(ExactLine, IsRecoveredToRounding)
     const double steepness = std::max(1.0, std::fabs(c.slope));
     EXPECT_NEAR(f.slope(), c.slope, 1e-12 * steepness * steepness);
     for (const Vector& p : points) {
-        const double tolerance = 1e-12 * steepness * std::max({1.0, std::fabs(p[1]), std::fabs(p[0] * c.slope)});
+        const double tolerance =
+            1e-12 * steepness * std::max({1.0, std::fabs(p[1]), std::fabs(p[0] * c.slope)});
         EXPECT_NEAR(f.yAt(p[0]), p[1], tolerance) << "x = " << p[0];
     }
 }
@@ -148,7 +149,8 @@ TEST(LineEstimator, IntegerOffsetsOverAClockHistoryGiveTheLeastSquaresSlope)
     // Reference slope from the centred least-squares formula in long double;
     // with a slope this small, total and ordinary least squares agree to
     // far better than the tolerance.
-    const long double meanX = static_cast<long double>(sumX) / 100, meanY = static_cast<long double>(sumY) / 100;
+    const long double meanX = static_cast<long double>(sumX) / 100,
+                      meanY = static_cast<long double>(sumY) / 100;
     long double sxx = 0, sxy = 0;
     for (const Vector& p : points) {
         sxx += (p[0] - meanX) * (p[0] - meanX);

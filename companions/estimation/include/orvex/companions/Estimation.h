@@ -17,8 +17,7 @@
 // A vector whose size is chosen once, at construction. Every access is
 // checked: an index outside 0..size()-1 throws std::out_of_range rather than
 // reading or writing past the storage.
-template <typename T>
-class TVector {
+template <typename T> class TVector {
 public:
     using InitValueType = T;
 
