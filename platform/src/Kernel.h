@@ -1,0 +1,184 @@
+// The layer's kernel: one lock over every kernel object, window, class and
+// message queue; a handle table for kernel objects; per-thread contexts.
+//
+// Lock discipline: functions and members marked "kernel lock held" require
+// the caller to hold kernelLock(). No user code (window procedures, thread
+// routines, timer procedures) ever runs with the kernel lock held.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include <sys/types.h>
+
+#include <orvex/win32/sync.h>
+#include <orvex/win32/threads.h>
+#include <orvex/win32/time.h>
+
+namespace orvex::win32::detail {
+
+using Clock = std::chrono::steady_clock;
+using KernelLock = std::unique_lock<std::mutex>;
+
+std::mutex& kernelLock();
+
+struct ThreadContext;
+struct MessageQueue;
+
+// Anything a HANDLE can name. Shared ownership: a handle holds one
+// reference, a running thread or a pending wait may hold others.
+class KernelObject {
+public:
+    virtual ~KernelObject() = default;
+};
+
+// An object WaitForSingleObject and friends accept. Kernel lock held for all.
+class Waitable : public KernelObject {
+public:
+    virtual bool isSignalled() const = 0;
+    // Called when a wait is satisfied by this object (auto-reset events reset).
+    virtual void onWaitSatisfied() {}
+
+    void addWaiter(ThreadContext* waiter);
+    void removeWaiter(ThreadContext* waiter);
+
+protected:
+    // Wakes every thread waiting for this object; they re-check their condition.
+    void wakeWaiters();
+
+private:
+    std::vector<ThreadContext*> waiters_;
+};
+
+class Event final : public Waitable {
+public:
+    Event(bool manualReset, bool initialState) : manualReset_(manualReset), signalled_(initialState) {}
+    bool isSignalled() const override { return signalled_; }
+    void onWaitSatisfied() override
+    {
+        if (!manualReset_)
+            signalled_ = false;
+    }
+    void set()
+    {
+        signalled_ = true;
+        wakeWaiters();
+    }
+    void reset() { signalled_ = false; }
+
+private:
+    const bool manualReset_;
+    bool signalled_;
+};
+
+// The kernel side of a thread: signalled once the thread has ended.
+// Kernel lock held for every member except the constant ones.
+class ThreadObject final : public Waitable {
+public:
+    explicit ThreadObject(DWORD threadId) : id(threadId) {}
+    bool isSignalled() const override { return finished; }
+    void finish(DWORD code);
+
+    const DWORD id;
+    pid_t osThreadId = 0;      // 0 until the thread runs
+    uint64_t creationTime = 0; // FILETIME units
+    uint64_t exitTime = 0;
+    uint64_t kernelTimeAtExit = 0;
+    uint64_t userTimeAtExit = 0;
+    DWORD exitCode = STILL_ACTIVE;
+    bool finished = false;
+    int priority = 0;
+    DWORD suspendCount = 0;
+    std::condition_variable resumed; // with kernelLock(), for ResumeThread
+};
+
+// Per-thread state of the layer. Created on a thread's first use of the
+// layer, destroyed (windows, timers and queue with it) when the thread ends.
+struct ThreadContext {
+    explicit ThreadContext(std::shared_ptr<ThreadObject> object);
+    ~ThreadContext();
+
+    const DWORD id;
+    const std::shared_ptr<ThreadObject> object;
+    // Wakes this thread out of a wait: objects it waits for were signalled,
+    // or its queue received input. Used with kernelLock().
+    std::condition_variable wake;
+    std::unique_ptr<MessageQueue> queue; // created on first use
+    bool ended = false;
+};
+
+// The calling thread's context, created on first use.
+ThreadContext& currentThread();
+
+// Adopts a context for a thread started by CreateThread (called on that
+// thread before its routine runs).
+ThreadContext& adoptCurrentThread(std::shared_ptr<ThreadObject> object);
+
+// Ends the calling thread's life in the layer: destroys the windows it owns
+// and its queue, then signals its thread object with `exitCode`. Runs at most
+// once per thread; the thread-exit hook calls it for threads the layer did
+// not start.
+void endCurrentThread(DWORD exitCode);
+
+// A fresh thread id (non-zero multiples of 4, as on Windows). Kernel lock held.
+DWORD newThreadId();
+
+// Thread registry for PostThreadMessageA. Kernel lock held.
+ThreadContext* findThread(DWORD id);
+
+// Handle table. Kernel lock held. Handles are never reused within a process,
+// so a stale handle is reported as invalid instead of naming another object.
+HANDLE insertHandle(std::shared_ptr<KernelObject> object);
+std::shared_ptr<KernelObject> findHandle(HANDLE handle);
+bool eraseHandle(HANDLE handle);
+
+template <typename T> std::shared_ptr<T> findHandleAs(HANDLE handle)
+{
+    return std::dynamic_pointer_cast<T>(findHandle(handle));
+}
+
+// Pseudo handles.
+inline HANDLE currentProcessPseudoHandle()
+{
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
+}
+inline HANDLE currentThreadPseudoHandle()
+{
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-2));
+}
+
+// Resolves a handle (or the current-thread pseudo handle, naming `self`) to
+// a waitable. Kernel lock held; nullptr when the handle names nothing waitable.
+std::shared_ptr<Waitable> findWaitable(HANDLE handle, ThreadContext& self);
+
+// Deadline of a wait of `milliseconds` from now (nullopt: INFINITE).
+std::optional<Clock::time_point> deadlineAfter(DWORD milliseconds);
+
+} // namespace orvex::win32::detail
+
+namespace orvex::win32::detail {
+
+// Extra wake-up condition of a wait: message queue input for
+// MsgWaitForMultipleObjects. Both members are called with the kernel lock held.
+class WaitInput {
+public:
+    virtual ~WaitInput() = default;
+    virtual bool available() = 0;
+    // When the condition may become true without anyone waking the thread
+    // (a timer falling due).
+    virtual std::optional<Clock::time_point> nextCheck() = 0;
+};
+
+// The wait behind WaitForSingleObject, WaitForMultipleObjects and the
+// message-aware waits. Validates the handles (ERROR_INVALID_PARAMETER,
+// ERROR_INVALID_HANDLE) and returns WAIT_OBJECT_0 + i, WAIT_OBJECT_0 + count
+// for input, WAIT_TIMEOUT or WAIT_FAILED. Takes the kernel lock itself.
+DWORD waitForObjects(ThreadContext& self, DWORD count, const HANDLE* handles, bool waitAll,
+                     DWORD milliseconds, WaitInput* input);
+
+} // namespace orvex::win32::detail
