@@ -1,0 +1,62 @@
+// A hidden window of the calling thread that collects what is posted to it.
+#pragma once
+
+#include <orvex/win32.h>
+
+#include <vector>
+
+namespace orvex::images::testing {
+
+class TestWindow {
+public:
+    TestWindow()
+    {
+        static const ATOM kClass = registerClass();
+        (void)kClass;
+        _hWnd = CreateWindowExA(0, kClassName, "", WS_POPUP | WS_DISABLED, 0, 0, 0, 0, nullptr, nullptr,
+                                nullptr, nullptr);
+    }
+    ~TestWindow() { destroy(); }
+    TestWindow(const TestWindow&) = delete;
+    TestWindow& operator=(const TestWindow&) = delete;
+
+    HWND handle() const { return _hWnd; }
+
+    void destroy()
+    {
+        if (_hWnd != nullptr)
+            DestroyWindow(_hWnd);
+        _hWnd = nullptr;
+    }
+
+    // Removes and returns the queued messages of number `message`. Owning thread.
+    std::vector<MSG> take(UINT message)
+    {
+        std::vector<MSG> taken;
+        MSG msg{};
+        while (PeekMessageA(&msg, _hWnd, message, message, PM_REMOVE))
+            taken.push_back(msg);
+        return taken;
+    }
+
+private:
+    static constexpr const char* kClassName = "OrvexImagesTestWndClass";
+
+    static LRESULT CALLBACK procedure(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam)
+    {
+        return DefWindowProcA(wnd, msg, wParam, lParam);
+    }
+
+    static ATOM registerClass()
+    {
+        WNDCLASSEXA wc{};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = &procedure;
+        wc.lpszClassName = kClassName;
+        return RegisterClassExA(&wc);
+    }
+
+    HWND _hWnd = nullptr;
+};
+
+} // namespace orvex::images::testing
