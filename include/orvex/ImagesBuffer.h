@@ -103,15 +103,16 @@ public:
     // Host thread. Switching keeping off first forgets every kept parameter.
     void keepObsoleteParams(bool keep);
     bool areObsoleteParamsKept() const;
-    // Any thread; takes the obsolete-parameters lock. OrvexError "obsolete
-    // params are not kept" when not keeping.
+    // Any thread; takes no lock (the count it reads is kept under the
+    // obsolete-parameters lock). OrvexError "obsolete params are not kept"
+    // when not keeping.
     bool isObsoleteParamAvailable();
     // Any thread; takes the obsolete-parameters lock. Removes and returns the
     // oldest kept parameter. OrvexError "obsolete params are not kept", or
     // "no obsolete param available" when there is none.
     void* getObsoleteParam();
     // Forgets every kept parameter (what they point to is not touched).
-    // Host thread, while nothing else uses the queue.
+    // Host thread; takes the obsolete-parameters lock.
     void destroyObsoleteParams();
 
     // Releases the captured image (as releaseImage), forgets the kept

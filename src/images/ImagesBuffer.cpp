@@ -60,8 +60,9 @@ struct ImagesBuffer::State {
     // Everything but the locks, which a copy gets fresh.
     State(const State& other)
         : captured(other.captured), buffer(other.buffer), transit(other.transit),
-          obsoleteParams(other.obsoleteParams), bKeepObsoleteParams(other.bKeepObsoleteParams.load()),
-          bLocked(other.bLocked.load()), ulBufferMaxSize(other.ulBufferMaxSize.load()),
+          obsoleteParams(other.obsoleteParams), nObsoleteParams(other.nObsoleteParams.load()),
+          bKeepObsoleteParams(other.bKeepObsoleteParams.load()), bLocked(other.bLocked.load()),
+          ulBufferMaxSize(other.ulBufferMaxSize.load()),
           nTransitQueueMaxSize(other.nTransitQueueMaxSize.load())
     {
     }
@@ -80,12 +81,26 @@ struct ImagesBuffer::State {
     {
         CriticalSectionLock lock(csObsoleteParams);
         obsoleteParams.push_back(param);
+        nObsoleteParams.store(obsoleteParams.size(), std::memory_order_release);
+    }
+
+    // False when none is left, else the oldest parameter, removed.
+    bool takeObsoleteParam(void*& param)
+    {
+        CriticalSectionLock lock(csObsoleteParams);
+        if (obsoleteParams.empty())
+            return false;
+        param = obsoleteParams.front();
+        obsoleteParams.pop_front();
+        nObsoleteParams.store(obsoleteParams.size(), std::memory_order_release);
+        return true;
     }
 
     void forgetObsoleteParams()
     {
         CriticalSectionLock lock(csObsoleteParams);
         obsoleteParams.clear();
+        nObsoleteParams.store(0, std::memory_order_release);
     }
 
     // An image leaves the buffer or the transit queue without being captured.
@@ -189,6 +204,9 @@ struct ImagesBuffer::State {
     RingQueue<Entry> buffer; // ascending by key, keys unique
     RingQueue<SamplePtr> transit;
     RingQueue<void*> obsoleteParams;
+    // Mirrors obsoleteParams.size(), so that asking whether one is available
+    // (every pass of an acquisition thread that recycles) takes no lock.
+    std::atomic<size_t> nObsoleteParams{0};
     std::atomic<bool> bKeepObsoleteParams;
     std::atomic<bool> bLocked{false};
     CriticalSection csBuffer;
@@ -298,7 +316,8 @@ boost::shared_ptr<ImageSample> ImagesBuffer::captureImage(unsigned long idx)
     const size_t pos = state.find(static_cast<uint32_t>(idx));
     if (pos == state.buffer.size())
         ORVEX_THROW(kBufferUnit, kInvalidImageIdx);
-    state.captured = state.buffer[pos].sample;
+    // Moved, not copied: the slot is erased below anyway.
+    state.captured = std::move(state.buffer[pos].sample);
     for (size_t older = 0; older < pos; ++older)
         state.dropObsolete(*this, *state.buffer[older].sample);
     for (size_t erased = 0; erased <= pos; ++erased)
@@ -345,8 +364,7 @@ bool ImagesBuffer::isObsoleteParamAvailable()
     State& state = *_pState;
     if (!state.keepsObsoleteParams())
         ORVEX_THROW(kBufferUnit, kObsoleteParamsNotKept);
-    CriticalSectionLock lock(state.csObsoleteParams);
-    return !state.obsoleteParams.empty();
+    return state.nObsoleteParams.load(std::memory_order_acquire) != 0;
 }
 
 void* ImagesBuffer::getObsoleteParam()
@@ -354,15 +372,10 @@ void* ImagesBuffer::getObsoleteParam()
     State& state = *_pState;
     if (!state.keepsObsoleteParams())
         ORVEX_THROW(kBufferUnit, kObsoleteParamsNotKept);
-    {
-        CriticalSectionLock lock(state.csObsoleteParams);
-        if (!state.obsoleteParams.empty()) {
-            void* param = state.obsoleteParams.front();
-            state.obsoleteParams.pop_front();
-            return param;
-        }
-    }
-    ORVEX_THROW(kBufferUnit, kNoObsoleteParam);
+    void* param = nullptr;
+    if (!state.takeObsoleteParam(param))
+        ORVEX_THROW(kBufferUnit, kNoObsoleteParam);
+    return param;
 }
 
 void ImagesBuffer::destroyObsoleteParams()
