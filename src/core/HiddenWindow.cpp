@@ -33,6 +33,13 @@ std::string systemErrorText(DWORD error)
     return message;
 }
 
+void throwIfClassLookupFatal(DWORD error, const char* unit)
+{
+    if (error != ERROR_CLASS_DOES_NOT_EXIST) {
+        ORVEX_THROW_FATAL(unit, systemErrorText(error));
+    }
+}
+
 void ensureWindowClass(const char* className, WNDPROC procedure, const char* unit)
 {
     WNDCLASSEXA existing = {};
@@ -40,10 +47,7 @@ void ensureWindowClass(const char* className, WNDPROC procedure, const char* uni
     if (GetClassInfoExA(nullptr, className, &existing)) {
         return;
     }
-    const DWORD lookupError = GetLastError();
-    if (lookupError != ERROR_CLASS_DOES_NOT_EXIST) {
-        ORVEX_THROW_FATAL(unit, systemErrorText(lookupError));
-    }
+    throwIfClassLookupFatal(GetLastError(), unit);
     WNDCLASSEXA wndClass = {};
     wndClass.cbSize = sizeof wndClass;
     wndClass.lpfnWndProc = procedure;

@@ -18,6 +18,11 @@ namespace orvex {
 // line break; "system error <n>" when the system has none. Any thread.
 std::string systemErrorText(DWORD error);
 
+// After a failed class lookup: ERROR_CLASS_DOES_NOT_EXIST lets the caller
+// register the class; any other error means the process's window state is
+// broken and throws OrvexFatalError with the system's text.
+void throwIfClassLookupFatal(DWORD error, const char* unit);
+
 // Registers `className` with `procedure` unless a class of that name exists.
 // Throws OrvexFatalError when the class lookup fails other than with
 // ERROR_CLASS_DOES_NOT_EXIST, OrvexError when registering fails; both carry
