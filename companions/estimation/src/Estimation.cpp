@@ -25,8 +25,7 @@ bool Estimator::estim()
 {
     Vector params(_params.size(), 0.0);
     const bool bFitted = computeParams(_dataColl, params);
-    // A failed fit reports zeros rather than half-computed values.
-    _params = bFitted ? params : Vector(_params.size(), 0.0);
+    _params = params;
     return bFitted;
 }
 
@@ -110,15 +109,20 @@ void LineEstimator::setDataColl(const std::vector<Vector>& dataColl)
 
 bool LineEstimator::computeParams(const std::vector<Vector>& dataColl, Vector& params) const
 {
-    if (dataColl.size() < 2 || !allFinite(dataColl))
+    if (dataColl.empty() || !allFinite(dataColl))
         return false;
 
     const Moments m = centredMoments(dataColl);
-    if (!std::isfinite(m.sxx) || !std::isfinite(m.syy) || !std::isfinite(m.sxy))
+    if (!std::isfinite(m.meanX) || !std::isfinite(m.meanY) || !std::isfinite(m.sxx) ||
+        !std::isfinite(m.syy) || !std::isfinite(m.sxy))
         return false;
-    // No principal direction: every line through the centre fits equally well.
-    if (m.sxy == 0.0 && m.sxx == m.syy)
+    // No principal direction: every line through the centre fits equally
+    // well. The horizontal one keeps the ordinate, which is what a caller
+    // extrapolating y wants from a single point.
+    if (dataColl.size() < 2 || (m.sxy == 0.0 && m.sxx == m.syy)) {
+        params[1] = m.meanY;
         return false;
+    }
 
     // The line's direction is the principal axis of the scatter; the half
     // angle form keeps full relative precision for slopes near 1e-6.

@@ -71,7 +71,7 @@ public:
 
     // Fits the parameters to the points given last. Returns false when the
     // points do not determine them (too few, degenerate, not finite); the
-    // parameters are then all zero.
+    // parameters are then the estimator's fallback (see the estimator).
     bool estim();
 
     // The parameters of the last estim(), all zero before the first one.
@@ -83,7 +83,8 @@ protected:
     Estimator& operator=(const Estimator&) = default;
 
     // Writes the fitted parameters into params (sized nbParams, zeroed);
-    // returns false when the points do not determine them.
+    // returns false when the points do not determine them, leaving in params
+    // the fallback that estim() then reports.
     virtual bool computeParams(const std::vector<Vector>& dataColl, Vector& params) const = 0;
 
 private:
@@ -110,8 +111,9 @@ public:
     void setDataColl(const std::vector<Vector>& dataColl) override;
 
 protected:
-    // Needs at least two distinct points; fails for non-finite coordinates
-    // and for scatter without a preferred direction (equal spread in every
-    // direction, which includes all points coinciding).
+    // Needs at least two distinct points. Without a preferred direction (a
+    // single point, all points coinciding, equal spread in every direction)
+    // it fails and reports the horizontal line through the centroid; with no
+    // point or a non-finite coordinate it fails and reports zeros.
     bool computeParams(const std::vector<Vector>& dataColl, Vector& params) const override;
 };
