@@ -1,0 +1,6 @@
+// Source unit named by every error the synchronisation code raises.
+#pragma once
+
+namespace orvex {
+constexpr const char* kMultiSyncUnit = "MultiSync";
+} // namespace orvex
