@@ -1,0 +1,33 @@
+#!/bin/sh
+# Builds the chunk parser fuzzer with clang (ASan + UBSan + libFuzzer) in its
+# own build folder and runs it for a bounded time from a copy of the seed
+# corpus. Fails on any crash, sanitizer report or build error.
+#
+#   scripts/run-fuzz.sh [seconds]        default 60
+#   ORVEX_FUZZ_BUILD_DIR=<dir>           default <repo>/build-fuzz
+set -eu
+
+seconds=${1:-60}
+repo=$(cd "$(dirname "$0")/.." && pwd)
+build=${ORVEX_FUZZ_BUILD_DIR:-$repo/build-fuzz}
+jobs=${ORVEX_FUZZ_JOBS:-2}
+
+CC=clang CXX=clang++ cmake -S "$repo" -B "$build" -G Ninja \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DORVEX_BUILD_FUZZERS=ON -DORVEX_BUILD_TESTS=OFF -DORVEX_BUILD_BENCHMARKS=OFF
+cmake --build "$build" --target orvex_fuzz_chunk_parser -j "$jobs"
+
+# The seeds stay untouched: libFuzzer adds what it finds to the working copy.
+corpus="$build/fuzz-corpus/chunks"
+rm -rf "$corpus"
+mkdir -p "$corpus"
+cp "$repo"/fuzz/corpus/chunks/* "$corpus"/
+
+artifacts="$build/fuzz-artifacts/"
+mkdir -p "$artifacts"
+export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+
+# libFuzzer exits non-zero on a crash, a sanitizer report or a leak.
+"$build"/bin/orvex_fuzz_chunk_parser -max_total_time="$seconds" -max_len=4096 \
+    -artifact_prefix="$artifacts" -print_final_stats=1 "$corpus"
