@@ -79,7 +79,10 @@ typedef HICON HCURSOR;
 typedef struct HBRUSH__* HBRUSH;
 typedef struct HMENU__* HMENU;
 
-typedef INT_PTR(WINAPI* FARPROC)();
+// Windows declares INT_PTR (*)(); a procedure address is always cast to its
+// real type before the call, and GCC accepts that cast without a warning only
+// from the generic function type void (*)(void).
+typedef void(WINAPI* FARPROC)(void);
 
 #define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
 #define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))

@@ -1,0 +1,244 @@
+// Events, waits, handles, critical sections and interlocked exchange.
+#include "Win32TestSupport.h"
+
+#include <atomic>
+#include <vector>
+
+using namespace win32test;
+
+TEST(Events, ManualResetStaysSignalledUntilReset)
+{
+    ScopedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_NE(nullptr, event.get());
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(event.get(), 0));
+    ASSERT_TRUE(SetEvent(event.get()));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event.get(), 0));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event.get(), 0));
+    ASSERT_TRUE(ResetEvent(event.get()));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(event.get(), 0));
+}
+
+TEST(Events, AutoResetReleasesOneWaitPerSet)
+{
+    ScopedHandle event(CreateEventA(nullptr, FALSE, TRUE, nullptr));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event.get(), 0));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(event.get(), 0));
+    SetEvent(event.get());
+    SetEvent(event.get()); // does not count
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event.get(), 0));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(event.get(), 0));
+}
+
+TEST(Events, AnotherThreadsSetEndsAnInfiniteWait)
+{
+    ScopedHandle event(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    auto body = [&] {
+        Sleep(30);
+        SetEvent(event.get());
+    };
+    ScopedHandle thread(startThread(body));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event.get(), INFINITE));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.get(), INFINITE));
+}
+
+TEST(Events, AnAutoResetEventWakesExactlyOneOfManyWaiters)
+{
+    ScopedHandle event(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    std::atomic<int> woken{0};
+    auto body = [&] {
+        if (WaitForSingleObject(event.get(), 300) == WAIT_OBJECT_0)
+            ++woken;
+    };
+    ScopedHandle first(startThread(body));
+    ScopedHandle second(startThread(body));
+    ScopedHandle third(startThread(body));
+    Sleep(50);
+    SetEvent(event.get());
+    const HANDLE threads[] = {first.get(), second.get(), third.get()};
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(3, threads, TRUE, INFINITE));
+    EXPECT_EQ(1, woken.load());
+}
+
+TEST(Waits, TimeOutAfterRoughlyTheGivenTime)
+{
+    ScopedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(event.get(), 60));
+    EXPECT_GE(GetTickCount() - start, 55u);
+}
+
+TEST(Waits, WaitAnyReportsTheLowestSignalledIndexAndConsumesOnlyIt)
+{
+    ScopedHandle a(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    ScopedHandle b(CreateEventA(nullptr, FALSE, TRUE, nullptr));
+    ScopedHandle c(CreateEventA(nullptr, FALSE, TRUE, nullptr));
+    const HANDLE events[] = {a.get(), b.get(), c.get()};
+    EXPECT_EQ(WAIT_OBJECT_0 + 1, WaitForMultipleObjects(3, events, FALSE, 0));
+    EXPECT_EQ(WAIT_OBJECT_0 + 2, WaitForMultipleObjects(3, events, FALSE, 0));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForMultipleObjects(3, events, FALSE, 0));
+}
+
+TEST(Waits, WaitAllTakesNothingUntilEverythingIsSignalled)
+{
+    ScopedHandle a(CreateEventA(nullptr, FALSE, TRUE, nullptr));
+    ScopedHandle b(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    const HANDLE events[] = {a.get(), b.get()};
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForMultipleObjects(2, events, TRUE, 0));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(a.get(), 0)) << "the failed wait-all left a signalled";
+    SetEvent(a.get());
+    SetEvent(b.get());
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, events, TRUE, 0));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(a.get(), 0));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(b.get(), 0));
+}
+
+TEST(Waits, RejectBadArguments)
+{
+    ScopedHandle event(CreateEventA(nullptr, TRUE, TRUE, nullptr));
+    const HANDLE twice[] = {event.get(), event.get()};
+    EXPECT_EQ(WAIT_FAILED, WaitForMultipleObjects(2, twice, TRUE, 0));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, twice, FALSE, 0)) << "allowed when waiting for any";
+
+    EXPECT_EQ(WAIT_FAILED, WaitForMultipleObjects(0, twice, FALSE, 0));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+
+    std::vector<HANDLE> many(MAXIMUM_WAIT_OBJECTS + 1, event.get());
+    EXPECT_EQ(WAIT_FAILED, WaitForMultipleObjects(static_cast<DWORD>(many.size()), many.data(), FALSE, 0));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+
+    EXPECT_EQ(WAIT_FAILED, WaitForSingleObject(nullptr, 0));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+}
+
+TEST(Handles, AClosedHandleIsInvalidAfterwards)
+{
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_TRUE(CloseHandle(event));
+    EXPECT_FALSE(CloseHandle(event));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+    EXPECT_FALSE(SetEvent(event));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+    EXPECT_EQ(WAIT_FAILED, WaitForSingleObject(event, 0));
+
+    HANDLE next = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_NE(event, next) << "a stale handle must not name a new object";
+    CloseHandle(next);
+}
+
+TEST(Handles, AnEventClosedWhileAnotherThreadWaitsForItStillWorks)
+{
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD result = 0;
+    ScopedHandle started(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    auto body = [&] {
+        SetEvent(started.get());
+        result = WaitForSingleObject(event, 200);
+    };
+    ScopedHandle thread(startThread(body));
+    WaitForSingleObject(started.get(), INFINITE);
+    Sleep(20);
+    CloseHandle(event);
+    WaitForSingleObject(thread.get(), INFINITE);
+    // Either the wait began before the close (and timed out) or after it.
+    EXPECT_TRUE(result == static_cast<DWORD>(WAIT_TIMEOUT) || result == WAIT_FAILED);
+}
+
+TEST(CriticalSection, IsRecursiveForItsOwner)
+{
+    CRITICAL_SECTION section;
+    InitializeCriticalSection(&section);
+    EnterCriticalSection(&section);
+    EnterCriticalSection(&section);
+    EXPECT_TRUE(TryEnterCriticalSection(&section));
+    LeaveCriticalSection(&section);
+    LeaveCriticalSection(&section);
+    LeaveCriticalSection(&section);
+    DeleteCriticalSection(&section);
+}
+
+TEST(CriticalSection, ExcludesOtherThreadsUntilFullyLeft)
+{
+    CRITICAL_SECTION section;
+    ASSERT_TRUE(InitializeCriticalSectionAndSpinCount(&section, 4000));
+    EnterCriticalSection(&section);
+    EnterCriticalSection(&section);
+    BOOL taken = TRUE;
+    auto tryTake = [&] {
+        taken = TryEnterCriticalSection(&section);
+        if (taken)
+            LeaveCriticalSection(&section);
+    };
+    {
+        ScopedHandle thread(startThread(tryTake));
+        WaitForSingleObject(thread.get(), INFINITE);
+    }
+    EXPECT_FALSE(taken);
+    LeaveCriticalSection(&section);
+    {
+        ScopedHandle thread(startThread(tryTake));
+        WaitForSingleObject(thread.get(), INFINITE);
+    }
+    EXPECT_FALSE(taken) << "still held once";
+    LeaveCriticalSection(&section);
+    {
+        ScopedHandle thread(startThread(tryTake));
+        WaitForSingleObject(thread.get(), INFINITE);
+    }
+    EXPECT_TRUE(taken);
+    DeleteCriticalSection(&section);
+}
+
+TEST(CriticalSection, SerialisesConcurrentUpdates)
+{
+    CRITICAL_SECTION section;
+    InitializeCriticalSection(&section);
+    long counter = 0; // plain: only the critical section protects it
+    auto body = [&] {
+        for (int i = 0; i < 20000; ++i) {
+            EnterCriticalSection(&section);
+            ++counter;
+            LeaveCriticalSection(&section);
+        }
+    };
+    ScopedHandle a(startThread(body));
+    ScopedHandle b(startThread(body));
+    const HANDLE threads[] = {a.get(), b.get()};
+    WaitForMultipleObjects(2, threads, TRUE, INFINITE);
+    EXPECT_EQ(40000, counter);
+    DeleteCriticalSection(&section);
+}
+
+TEST(CriticalSectionDeathTest, LeavingASectionNotOwnedAborts)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    CRITICAL_SECTION section;
+    InitializeCriticalSection(&section);
+    EXPECT_DEATH(LeaveCriticalSection(&section), "does not own");
+    DeleteCriticalSection(&section);
+}
+
+TEST(Interlocked, ExchangeReturnsThePreviousValueAcrossThreads)
+{
+    volatile LONG flag = 0;
+    EXPECT_EQ(0, InterlockedExchange(&flag, 1));
+    EXPECT_EQ(1, InterlockedExchange(&flag, -5));
+    EXPECT_EQ(-5, InterlockedCompareExchange(&flag, 7, 3)) << "no exchange when the comparand differs";
+    EXPECT_EQ(-5, InterlockedCompareExchange(&flag, 7, -5));
+    EXPECT_EQ(7, InterlockedCompareExchange(&flag, 0, 0));
+
+    // A stop flag as the acquisition threads use it.
+    volatile LONG running = 1;
+    std::atomic<int> passes{0};
+    auto worker = [&] {
+        while (InterlockedCompareExchange(&running, 0, 0) != 0) {
+            ++passes;
+            Sleep(1);
+        }
+    };
+    ScopedHandle thread(startThread(worker));
+    Sleep(20);
+    EXPECT_EQ(1, InterlockedExchange(&running, 0));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.get(), 5000));
+    EXPECT_GT(passes.load(), 0);
+}

@@ -1,0 +1,122 @@
+// Small helpers for the tests of the Win32 subset: a window class that
+// records what its procedure receives, a hidden window, and a pump.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <orvex/win32.h>
+
+#include <string>
+#include <vector>
+
+namespace win32test {
+
+// What a window procedure received, in order.
+struct Received {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+
+// Messages delivered to RecordingWindow procedures on the calling thread.
+inline std::vector<Received>& received()
+{
+    thread_local std::vector<Received> messages;
+    return messages;
+}
+
+inline LRESULT CALLBACK recordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    received().push_back({hwnd, message, wParam, lParam});
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+// Registers a class for the lifetime of the object (and unregisters it).
+class ScopedClass {
+public:
+    explicit ScopedClass(std::string name, WNDPROC proc = &recordingProc) : name_(std::move(name))
+    {
+        WNDCLASSEXA wc{};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = proc;
+        wc.lpszClassName = name_.c_str();
+        atom_ = RegisterClassExA(&wc);
+    }
+    ~ScopedClass() { UnregisterClassA(name_.c_str(), nullptr); }
+    ScopedClass(const ScopedClass&) = delete;
+    ScopedClass& operator=(const ScopedClass&) = delete;
+
+    const char* name() const { return name_.c_str(); }
+    ATOM atom() const { return atom_; }
+
+private:
+    std::string name_;
+    ATOM atom_ = 0;
+};
+
+// A disabled pop-up window of `className`, as the library creates them.
+inline HWND createHiddenWindow(const char* className)
+{
+    return CreateWindowExA(0, className, "", WS_POPUP | WS_DISABLED, 0, 0, 0, 0, nullptr, nullptr, nullptr,
+                           nullptr);
+}
+
+// Destroys the window at the end of the scope, on the thread that owns it.
+class ScopedWindow {
+public:
+    explicit ScopedWindow(HWND hwnd) : hwnd_(hwnd) {}
+    ~ScopedWindow()
+    {
+        if (IsWindow(hwnd_))
+            DestroyWindow(hwnd_);
+    }
+    ScopedWindow(const ScopedWindow&) = delete;
+    ScopedWindow& operator=(const ScopedWindow&) = delete;
+    HWND get() const { return hwnd_; }
+
+private:
+    HWND hwnd_;
+};
+
+// Closes a kernel handle at the end of the scope.
+class ScopedHandle {
+public:
+    explicit ScopedHandle(HANDLE handle = nullptr) : handle_(handle) {}
+    ~ScopedHandle()
+    {
+        if (handle_ != nullptr)
+            CloseHandle(handle_);
+    }
+    ScopedHandle(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(const ScopedHandle&) = delete;
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+// Removes and returns every message currently in the calling thread's queue
+// that the filter admits (no dispatching).
+inline std::vector<MSG> drainQueue(HWND filter = nullptr, UINT first = 0, UINT last = 0)
+{
+    std::vector<MSG> messages;
+    MSG msg;
+    while (PeekMessageA(&msg, filter, first, last, PM_REMOVE))
+        messages.push_back(msg);
+    return messages;
+}
+
+// Starts a thread running `body` (any callable) and returns its handle.
+template <typename Body> HANDLE startThread(Body& body)
+{
+    return CreateThread(
+        nullptr, 0,
+        [](LPVOID parameter) -> DWORD {
+            (*static_cast<Body*>(parameter))();
+            return 0;
+        },
+        &body, 0, nullptr);
+}
+
+} // namespace win32test
