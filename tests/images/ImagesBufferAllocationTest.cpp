@@ -28,6 +28,9 @@ void* operator new(std::size_t size)
     throw std::bad_alloc();
 }
 
+// GCC takes the replacement pair for a mismatch of new and free.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void operator delete(void* memory) noexcept
 {
     std::free(memory);
@@ -37,6 +40,7 @@ void operator delete(void* memory, std::size_t) noexcept
 {
     std::free(memory);
 }
+#pragma GCC diagnostic pop
 
 namespace {
 
