@@ -63,6 +63,22 @@ std::string resolvedName(LPCSTR name)
     return namesThisLayer(name) ? thisLayerPath() : sharedObjectName(name);
 }
 
+// dlopen as the loader would for this library: a bare name is also looked
+// for in the folder of this library, which its RUNPATH ($ORIGIN) names. The
+// explicit second look keeps that true when a sanitizer's dlopen interceptor
+// hides the calling library from the loader.
+void* openLibrary(const std::string& name, int flags)
+{
+    void* module = dlopen(name.c_str(), flags);
+    if (module != nullptr || name.find('/') != std::string::npos)
+        return module;
+    const std::string layer = thisLayerPath();
+    const auto slash = layer.rfind('/');
+    if (slash == std::string::npos)
+        return nullptr;
+    return dlopen((layer.substr(0, slash + 1) + name).c_str(), flags);
+}
+
 bool isThisLayer(HMODULE module)
 {
     void* self = dlopen(thisLayerPath().c_str(), RTLD_NOW | RTLD_NOLOAD);
@@ -85,7 +101,7 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName)
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    void* module = dlopen(resolvedName(lpLibFileName).c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* module = openLibrary(resolvedName(lpLibFileName), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
@@ -101,7 +117,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
     if (!namesThisLayer(name) && !endsWithDll(name) && name.find('.') == std::string::npos) {
         name += kDllSuffix; // a module name without extension means a .dll
     }
-    void* module = dlopen(resolvedName(name.c_str()).c_str(), RTLD_NOW | RTLD_NOLOAD);
+    void* module = openLibrary(resolvedName(name.c_str()), RTLD_NOW | RTLD_NOLOAD);
     if (module == nullptr) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
