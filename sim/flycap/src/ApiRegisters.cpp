@@ -1,0 +1,91 @@
+// SDK functions: single registers (offsets from the camera register base),
+// broadcast writes and register blocks.
+#include "Call.h"
+#include "Status.h"
+
+#include "flycap/sdk/PGRFlyCapture.h"
+
+#include <orvex/iidc/Registers.h>
+
+using namespace orvex::iidc;
+using namespace orvex::sim;
+using namespace orvex::sim::flycap;
+
+extern "C" {
+
+FlyCaptureError flycaptureGetCameraRegister(FlyCaptureContext context, std::uint32_t ulRegister,
+                                            std::uint32_t* pulValue)
+{
+    std::shared_ptr<Context> c;
+    std::shared_ptr<Camera> camera;
+    if (const FlyCaptureError error = enterCamera("flycaptureGetCameraRegister", context, c, camera))
+        return error;
+    if (!pulValue)
+        return FLYCAPTURE_INVALID_ARGUMENT;
+    uint32_t value = 0;
+    const Status s = camera->readRegister(registerAddress(ulRegister), value);
+    if (s == Status::ok)
+        *pulValue = value;
+    return toError(s);
+}
+
+FlyCaptureError flycaptureSetCameraRegister(FlyCaptureContext context, std::uint32_t ulRegister,
+                                            std::uint32_t ulValue)
+{
+    std::shared_ptr<Context> c;
+    std::shared_ptr<Camera> camera;
+    if (const FlyCaptureError error = enterCamera("flycaptureSetCameraRegister", context, c, camera))
+        return error;
+    return toError(camera->writeRegister(registerAddress(ulRegister), ulValue));
+}
+
+FlyCaptureError flycaptureSetCameraRegisterBroadcast(FlyCaptureContext context, std::uint32_t ulRegister,
+                                                     std::uint32_t ulValue)
+{
+    std::shared_ptr<Context> c;
+    std::shared_ptr<Camera> camera;
+    if (const FlyCaptureError error = enterCamera("flycaptureSetCameraRegisterBroadcast", context, c, camera))
+        return error;
+    const std::shared_ptr<Bus> bus = camera->bus();
+    if (!bus)
+        return FLYCAPTURE_DEVICE_REMOVED;
+    // A broadcast write is not acknowledged: every camera on the bus acts on
+    // it as it can, and the caller hears nothing of their answers.
+    for (const auto& other : World::instance().connectedCameras()) {
+        if (other->bus() == bus)
+            other->writeRegister(registerAddress(ulRegister), ulValue);
+    }
+    return FLYCAPTURE_OK;
+}
+
+FlyCaptureError flycaptureReadRegisterBlock(FlyCaptureContext context, unsigned short usAddrHigh,
+                                            std::uint32_t ulAddrLow, std::uint32_t* pulBuffer,
+                                            std::uint32_t ulLength)
+{
+    std::shared_ptr<Context> c;
+    std::shared_ptr<Camera> camera;
+    if (const FlyCaptureError error = enterCamera("flycaptureReadRegisterBlock", context, c, camera))
+        return error;
+    if (!pulBuffer && ulLength != 0)
+        return FLYCAPTURE_INVALID_ARGUMENT;
+    if (usAddrHigh != kAddressHigh)
+        return FLYCAPTURE_ADDRESS_ERROR;
+    return toError(camera->readBlock(ulAddrLow, pulBuffer, ulLength));
+}
+
+FlyCaptureError flycaptureWriteRegisterBlock(FlyCaptureContext context, unsigned short usAddrHigh,
+                                             std::uint32_t ulAddrLow, const std::uint32_t* pulBuffer,
+                                             std::uint32_t ulLength)
+{
+    std::shared_ptr<Context> c;
+    std::shared_ptr<Camera> camera;
+    if (const FlyCaptureError error = enterCamera("flycaptureWriteRegisterBlock", context, c, camera))
+        return error;
+    if (!pulBuffer && ulLength != 0)
+        return FLYCAPTURE_INVALID_ARGUMENT;
+    if (usAddrHigh != kAddressHigh)
+        return FLYCAPTURE_ADDRESS_ERROR;
+    return toError(camera->writeBlock(ulAddrLow, pulBuffer, ulLength));
+}
+
+} // extern "C"

@@ -1,0 +1,39 @@
+// What every SDK function does first: find its context, give an injected
+// fault its turn, and (for camera calls) check that the context's camera is
+// still there.
+#pragma once
+
+#include "Registry.h"
+
+#include <orvex/sim/World.h>
+
+namespace orvex::sim::flycap {
+
+// An injected failure for a call that concerns no context.
+inline FlyCaptureError injectedFault(const char* function)
+{
+    const auto code = World::instance().faults().consume(function, FaultTable::kAnyCamera);
+    return code ? static_cast<FlyCaptureError>(*code) : FLYCAPTURE_OK;
+}
+
+// Looks the context up and consumes an injected failure of `function` on it
+// (or on any camera).
+inline FlyCaptureError enterContext(const char* function, FlyCaptureContext handle,
+                                    std::shared_ptr<Context>& context)
+{
+    context = Registry::instance().find(handle);
+    if (!context)
+        return FLYCAPTURE_INVALID_CONTEXT;
+    const auto code = World::instance().faults().consume(function, context->serialNumber());
+    return code ? static_cast<FlyCaptureError>(*code) : FLYCAPTURE_OK;
+}
+
+// enterContext, then the context's camera (bound and still connected).
+inline FlyCaptureError enterCamera(const char* function, FlyCaptureContext handle,
+                                   std::shared_ptr<Context>& context, std::shared_ptr<Camera>& camera)
+{
+    const FlyCaptureError error = enterContext(function, handle, context);
+    return error != FLYCAPTURE_OK ? error : context->boundCamera(camera);
+}
+
+} // namespace orvex::sim::flycap

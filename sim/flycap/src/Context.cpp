@@ -1,0 +1,287 @@
+#include "Context.h"
+
+#include "Status.h"
+
+#include <orvex/iidc/Registers.h>
+#include <orvex/sim/World.h>
+
+#include <chrono>
+
+namespace orvex::sim::flycap {
+
+namespace {
+// Host receive times are given from the moment the SDK was loaded.
+const int64_t kHostEpochNs = hostNowNs();
+} // namespace
+
+Context::Context() = default;
+
+Context::~Context()
+{
+    destroy();
+}
+
+FlyCaptureError Context::initialize(std::shared_ptr<Camera> camera, unsigned bufferCount)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    if (destroyed_)
+        return FLYCAPTURE_INVALID_CONTEXT;
+    if (camera_)
+        return FLYCAPTURE_ALREADY_INITIALIZED;
+    connection_ = camera->connection();
+    camera_ = std::move(camera);
+    bufferCount_ = bufferCount;
+    return FLYCAPTURE_OK;
+}
+
+bool Context::removedLocked() const
+{
+    return removed_ || !camera_->isConnected() || camera_->connection() != connection_;
+}
+
+FlyCaptureError Context::boundCamera(std::shared_ptr<Camera>& camera) const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    if (!camera_)
+        return FLYCAPTURE_NOT_INITIALIZED;
+    if (removedLocked())
+        return FLYCAPTURE_DEVICE_REMOVED;
+    camera = camera_;
+    return FLYCAPTURE_OK;
+}
+
+uint32_t Context::serialNumber() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return camera_ ? camera_->serialNumber() : 0;
+}
+
+void Context::prepareRingLocked(const FrameGeometry& geometry)
+{
+    const bool sameSize = ring_.size() == bufferCount_ && geometry_.imageBytes() == geometry.imageBytes();
+    if (!sameSize) {
+        // A host that still holds an old buffer may read it until the
+        // context goes away.
+        for (Buffer& b : ring_) {
+            if (b.state == BufferState::locked)
+                retired_.push_back(std::move(b.data));
+        }
+        ring_.clear();
+        ring_.resize(bufferCount_);
+        for (Buffer& b : ring_)
+            b.data.reset(new uint8_t[geometry.imageBytes()]);
+    }
+    // The gradient goes in once per start; images then only stamp it.
+    for (Buffer& b : ring_) {
+        pattern::fill(b.data.get(), geometry);
+        b.state = BufferState::free;
+        b.sequence = 0;
+        b.stamp = pattern::StampState{};
+    }
+    geometry_ = geometry;
+}
+
+FlyCaptureError Context::start(const FrameGeometry& geometry, FlyCapturePixelFormat format)
+{
+    std::shared_ptr<Camera> camera;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        if (!camera_)
+            return FLYCAPTURE_NOT_INITIALIZED;
+        if (removedLocked())
+            return FLYCAPTURE_DEVICE_REMOVED;
+        if (streaming_)
+            return FLYCAPTURE_ALREADY_STARTED;
+        camera = camera_;
+    }
+    const FlyCaptureError configured = toError(camera->configureFormat7(geometry));
+    if (configured != FLYCAPTURE_OK)
+        return configured;
+
+    const Pacing pacing = World::instance().pacing();
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        prepareRingLocked(geometry);
+        pixelFormat_ = format;
+        unpaced_ = pacing == Pacing::unpaced;
+        streaming_ = true; // before the camera starts: its first image may come at once
+    }
+    const FlyCaptureError started = toError(camera->startStream(shared_from_this(), pacing));
+    if (started != FLYCAPTURE_OK) {
+        std::lock_guard<std::mutex> lock(m_);
+        streaming_ = false;
+    }
+    return started;
+}
+
+FlyCaptureError Context::stop()
+{
+    std::shared_ptr<Camera> camera;
+    bool removed;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        if (!camera_)
+            return FLYCAPTURE_NOT_INITIALIZED;
+        removed = removedLocked();
+        if (!streaming_)
+            return removed ? FLYCAPTURE_DEVICE_REMOVED : FLYCAPTURE_NOT_STARTED;
+        streaming_ = false;
+        camera = camera_;
+        cv_.notify_all();
+    }
+    // A camera that left the bus stopped by itself (and may stream to
+    // another context since it came back).
+    if (removed)
+        return FLYCAPTURE_DEVICE_REMOVED;
+    camera->stopStream();
+    return FLYCAPTURE_OK;
+}
+
+void Context::setGrabTimeout(unsigned long milliseconds)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    timeoutMs_ = milliseconds;
+}
+
+void Context::storeLocked(const Frame& frame)
+{
+    if (!streaming_ || frame.geometry != geometry_)
+        return;
+    Buffer* target = nullptr;
+    for (BufferState wanted : {BufferState::free, BufferState::ready}) {
+        for (Buffer& b : ring_) {
+            if (b.state == wanted && (!target || b.sequence < target->sequence))
+                target = &b;
+        }
+        if (target)
+            break;
+    }
+    if (!target) {
+        ++dropped_; // every buffer is lent to the host
+        return;
+    }
+    pattern::stamp(target->data.get(), geometry_, frame, target->stamp);
+    target->frame = frame;
+    target->sequence = nextSequence_++;
+    target->state = BufferState::ready;
+    cv_.notify_all();
+}
+
+void Context::onFrame(const Frame& frame)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    storeLocked(frame);
+}
+
+void Context::onCameraRemoved()
+{
+    std::lock_guard<std::mutex> lock(m_);
+    removed_ = true;
+    cv_.notify_all();
+}
+
+void Context::fillImageLocked(unsigned index, FlyCaptureImage& image) const
+{
+    const Buffer& b = ring_[index];
+    image.iRows = static_cast<int>(geometry_.height);
+    image.iCols = static_cast<int>(geometry_.width);
+    image.iRowInc = static_cast<int>(geometry_.rowBytes());
+    image.pixelFormat = pixelFormat_;
+    image.pData = b.data.get();
+    image.uiBufferIndex = index;
+    image.uiSeqNum = b.frame.frameCounter;
+    const int64_t sinceEpoch = b.frame.deliveredNs - kHostEpochNs;
+    image.timeStamp.ulSeconds = static_cast<uint32_t>(sinceEpoch / 1000000000);
+    image.timeStamp.ulMicroSeconds = static_cast<uint32_t>((sinceEpoch / 1000) % 1000000);
+    image.timeStamp.ulCycleSeconds = iidc::cycleSeconds(b.frame.cycleTime);
+    image.timeStamp.ulCycleCount = iidc::cycleCount(b.frame.cycleTime);
+    image.timeStamp.ulCycleOffset = iidc::cycleOffset(b.frame.cycleTime);
+}
+
+FlyCaptureError Context::lockLatest(FlyCaptureImage& image)
+{
+    std::unique_lock<std::mutex> lock(m_);
+    const bool infinite = timeoutMs_ == FLYCAPTURE_INFINITE;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(infinite ? 0 : timeoutMs_);
+    for (;;) {
+        if (destroyed_)
+            return FLYCAPTURE_INVALID_CONTEXT;
+        if (!camera_)
+            return FLYCAPTURE_NOT_INITIALIZED;
+        if (removedLocked())
+            return FLYCAPTURE_DEVICE_REMOVED;
+        if (!streaming_)
+            return FLYCAPTURE_NOT_STARTED;
+        if (unpaced_) {
+            // The camera produces one image on demand (never reaches onFrame).
+            if (const auto frame = camera_->pullFrame())
+                storeLocked(*frame);
+        }
+        int newest = -1;
+        for (size_t i = 0; i < ring_.size(); ++i) {
+            if (ring_[i].state == BufferState::ready &&
+                (newest < 0 || ring_[i].sequence > ring_[size_t(newest)].sequence))
+                newest = static_cast<int>(i);
+        }
+        if (newest >= 0) {
+            // Older images nobody locked are dropped.
+            for (Buffer& b : ring_) {
+                if (b.state == BufferState::ready)
+                    b.state = BufferState::free;
+            }
+            ring_[size_t(newest)].state = BufferState::locked;
+            fillImageLocked(static_cast<unsigned>(newest), image);
+            return FLYCAPTURE_OK;
+        }
+        if (infinite) {
+            cv_.wait(lock);
+        } else if (cv_.wait_until(lock, deadline) == std::cv_status::timeout) {
+            return FLYCAPTURE_TIMEOUT;
+        }
+    }
+}
+
+FlyCaptureError Context::unlock(unsigned int bufferIndex)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    if (!camera_)
+        return FLYCAPTURE_NOT_INITIALIZED;
+    if (bufferIndex >= ring_.size())
+        return FLYCAPTURE_INVALID_ARGUMENT;
+    if (ring_[bufferIndex].state != BufferState::locked)
+        return FLYCAPTURE_BUFFER_NOT_LOCKED;
+    ring_[bufferIndex].state = BufferState::free;
+    return FLYCAPTURE_OK;
+}
+
+FlyCaptureError Context::unlockAll()
+{
+    std::lock_guard<std::mutex> lock(m_);
+    if (!camera_)
+        return FLYCAPTURE_NOT_INITIALIZED;
+    for (Buffer& b : ring_) {
+        if (b.state == BufferState::locked)
+            b.state = BufferState::free;
+    }
+    return FLYCAPTURE_OK;
+}
+
+void Context::destroy()
+{
+    std::shared_ptr<Camera> camera;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        if (destroyed_)
+            return;
+        destroyed_ = true;
+        if (streaming_ && !removedLocked())
+            camera = camera_;
+        streaming_ = false;
+        cv_.notify_all();
+    }
+    if (camera)
+        camera->stopStream();
+}
+
+} // namespace orvex::sim::flycap

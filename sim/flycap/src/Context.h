@@ -1,0 +1,90 @@
+// One SDK context of the simulated FlyCapture SDK: its binding to a camera,
+// its ring of image buffers and the image transfer into them.
+//
+// Buffer ownership: a buffer is free (may be overwritten by the next image),
+// ready (holds an image not yet handed out) or locked (lent to the host by
+// flycaptureLockLatest until flycaptureUnlock). An image goes into the
+// oldest free buffer, else over the oldest ready one; with every buffer
+// locked it is dropped: a locked buffer is never written.
+//
+// Threads: every member may be called from any thread; one mutex guards the
+// context. The camera delivers images on its own thread (onFrame). The
+// context calls the camera while holding its lock only for calls that never
+// reach a sink (pullFrame, connection checks); it starts and stops the
+// camera's stream without its lock, so that a delivery in progress cannot
+// deadlock a stop.
+#pragma once
+
+#include "flycap/sdk/PGRFlyCapture.h"
+
+#include <orvex/sim/Camera.h>
+#include <orvex/sim/FramePattern.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace orvex::sim::flycap {
+
+class Context : public FrameSink, public std::enable_shared_from_this<Context> {
+public:
+    Context();
+    ~Context() override;
+
+    // Binds the context to a camera with `bufferCount` image buffers.
+    FlyCaptureError initialize(std::shared_ptr<Camera> camera, unsigned bufferCount);
+    // The bound camera, or FLYCAPTURE_NOT_INITIALIZED / FLYCAPTURE_DEVICE_REMOVED.
+    FlyCaptureError boundCamera(std::shared_ptr<Camera>& camera) const;
+    // Serial number of the bound camera, 0 when unbound.
+    uint32_t serialNumber() const;
+
+    FlyCaptureError start(const FrameGeometry& geometry, FlyCapturePixelFormat format);
+    FlyCaptureError stop();
+    void setGrabTimeout(unsigned long milliseconds);
+    FlyCaptureError lockLatest(FlyCaptureImage& image);
+    FlyCaptureError unlock(unsigned int bufferIndex);
+    FlyCaptureError unlockAll();
+    // flycaptureDestroyContext: stops the transfer and wakes every waiter;
+    // the buffers go with the last reference.
+    void destroy();
+
+    // FrameSink.
+    void onFrame(const Frame& frame) override;
+    void onCameraRemoved() override;
+
+private:
+    enum class BufferState { free, ready, locked };
+    struct Buffer {
+        std::unique_ptr<uint8_t[]> data;
+        BufferState state = BufferState::free;
+        uint64_t sequence = 0; // order of arrival; 0 never held an image
+        Frame frame;
+        pattern::StampState stamp;
+    };
+
+    bool removedLocked() const;
+    void prepareRingLocked(const FrameGeometry& geometry);
+    void storeLocked(const Frame& frame);
+    void fillImageLocked(unsigned index, FlyCaptureImage& image) const;
+
+    mutable std::mutex m_;
+    std::condition_variable cv_;
+    std::shared_ptr<Camera> camera_;
+    uint64_t connection_ = 0;
+    unsigned bufferCount_ = 0;
+    unsigned long timeoutMs_ = FLYCAPTURE_INFINITE;
+    bool streaming_ = false;
+    bool unpaced_ = false;
+    bool removed_ = false;
+    bool destroyed_ = false;
+    FrameGeometry geometry_;
+    FlyCapturePixelFormat pixelFormat_ = FLYCAPTURE_MONO8;
+    std::vector<Buffer> ring_;
+    std::vector<std::unique_ptr<uint8_t[]>> retired_; // old buffers the host may still read
+    uint64_t nextSequence_ = 1;
+    uint64_t dropped_ = 0;
+};
+
+} // namespace orvex::sim::flycap

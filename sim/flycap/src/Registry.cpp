@@ -1,0 +1,184 @@
+#include "Registry.h"
+
+#include <algorithm>
+
+namespace orvex::sim::flycap {
+
+// --- contexts -----------------------------------------------------------------------
+
+Registry& Registry::instance()
+{
+    static Registry registry;
+    return registry;
+}
+
+Registry::Registry()
+{
+    World::instance(); // outlives the registry
+}
+
+Registry::~Registry()
+{
+    std::map<FlyCaptureContext, std::shared_ptr<Context>> contexts;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        contexts.swap(contexts_);
+    }
+    for (auto& entry : contexts)
+        entry.second->destroy();
+}
+
+FlyCaptureContext Registry::create()
+{
+    auto context = std::make_shared<Context>();
+    FlyCaptureContext handle = context.get();
+    std::lock_guard<std::mutex> lock(m_);
+    contexts_.emplace(handle, std::move(context));
+    return handle;
+}
+
+std::shared_ptr<Context> Registry::find(FlyCaptureContext handle) const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    const auto it = contexts_.find(handle);
+    return it == contexts_.end() ? nullptr : it->second;
+}
+
+bool Registry::destroy(FlyCaptureContext handle)
+{
+    std::shared_ptr<Context> context;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        const auto it = contexts_.find(handle);
+        if (it == contexts_.end())
+            return false;
+        context = std::move(it->second);
+        contexts_.erase(it);
+    }
+    context->destroy();
+    return true;
+}
+
+// --- bus callbacks --------------------------------------------------------------------------
+
+CallbackDispatcher& CallbackDispatcher::instance()
+{
+    static CallbackDispatcher dispatcher;
+    return dispatcher;
+}
+
+CallbackDispatcher::CallbackDispatcher()
+{
+    subscription_ = World::instance().subscribe([this](const BusEvent& event) { onWorldEvent(event); });
+}
+
+CallbackDispatcher::~CallbackDispatcher()
+{
+    World::instance().unsubscribe(subscription_);
+    std::thread thread;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        queue_.clear();
+        callbacks_.clear();
+        thread = std::move(thread_);
+    }
+    if (thread.joinable())
+        thread.join();
+}
+
+void CallbackDispatcher::add(FlyCaptureContext context, FlyCaptureCallback callback, void* param)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    callbacks_.push_back({context, callback, param});
+}
+
+void CallbackDispatcher::waitForDeliveryLocked(std::unique_lock<std::mutex>& lock)
+{
+    if (std::this_thread::get_id() == threadId_)
+        return; // a callback removing itself (or another) from inside a delivery
+    cv_.wait(lock, [this] { return !delivering_; });
+}
+
+bool CallbackDispatcher::remove(FlyCaptureContext context, FlyCaptureCallback callback, void* param)
+{
+    std::unique_lock<std::mutex> lock(m_);
+    const auto it = std::find_if(callbacks_.begin(), callbacks_.end(), [&](const Entry& e) {
+        return e.context == context && e.callback == callback && e.param == param;
+    });
+    if (it == callbacks_.end())
+        return false;
+    callbacks_.erase(it);
+    waitForDeliveryLocked(lock);
+    return true;
+}
+
+void CallbackDispatcher::removeAll(FlyCaptureContext context)
+{
+    std::unique_lock<std::mutex> lock(m_);
+    callbacks_.erase(std::remove_if(callbacks_.begin(), callbacks_.end(),
+                                    [context](const Entry& e) { return e.context == context; }),
+                     callbacks_.end());
+    waitForDeliveryLocked(lock);
+}
+
+void CallbackDispatcher::onWorldEvent(const BusEvent& event)
+{
+    std::thread finished;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        if (event.kind == BusEvent::Kind::cleared) {
+            queue_.clear(); // events of a world that no longer exists
+            return;
+        }
+        queue_.push_back(event);
+        if (running_)
+            return;
+        running_ = true;
+        finished = std::move(thread_);
+    }
+    // The previous delivering thread has left its loop; it only has to end.
+    if (finished.joinable())
+        finished.join();
+    std::lock_guard<std::mutex> lock(m_);
+    thread_ = std::thread(&CallbackDispatcher::run, this);
+}
+
+void CallbackDispatcher::run()
+{
+    std::unique_lock<std::mutex> lock(m_);
+    threadId_ = std::this_thread::get_id();
+    while (!queue_.empty()) {
+        const BusEvent event = queue_.front();
+        queue_.pop_front();
+        int message;
+        unsigned long param;
+        switch (event.kind) {
+        case BusEvent::Kind::busReset:
+            message = FLYCAPTURE_MESSAGE_BUS_RESET;
+            param = static_cast<unsigned long>(event.bus);
+            break;
+        case BusEvent::Kind::arrival:
+            message = FLYCAPTURE_MESSAGE_DEVICE_ARRIVAL;
+            param = event.serialNumber;
+            break;
+        case BusEvent::Kind::removal:
+            message = FLYCAPTURE_MESSAGE_DEVICE_REMOVAL;
+            param = event.serialNumber;
+            break;
+        default:
+            continue;
+        }
+        const std::vector<Entry> callbacks = callbacks_;
+        delivering_ = true;
+        lock.unlock();
+        for (const Entry& e : callbacks)
+            e.callback(e.param, message, param);
+        lock.lock();
+        delivering_ = false;
+        cv_.notify_all();
+    }
+    running_ = false;
+    threadId_ = std::thread::id();
+}
+
+} // namespace orvex::sim::flycap

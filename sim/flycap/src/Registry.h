@@ -1,0 +1,87 @@
+// The simulated SDK's process-wide state: live contexts by handle, and the
+// bus callbacks with the SDK's own thread that calls them.
+//
+// Both objects are created on first use and make sure the world is created
+// before them, so that at process exit they are destroyed (streams stopped,
+// callback thread joined) while the world still exists.
+#pragma once
+
+#include "Context.h"
+
+#include "flycap/sdk/PGRFlyCapture.h"
+
+#include <orvex/sim/World.h>
+
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace orvex::sim::flycap {
+
+// Contexts by handle. A handle that is not (or no longer) registered is
+// refused with FLYCAPTURE_INVALID_CONTEXT, so a stale handle cannot crash
+// the SDK. Thread-safe (own mutex).
+class Registry {
+public:
+    static Registry& instance();
+    ~Registry();
+
+    FlyCaptureContext create();
+    std::shared_ptr<Context> find(FlyCaptureContext handle) const;
+    // Unregisters and destroys; false for an unknown handle.
+    bool destroy(FlyCaptureContext handle);
+
+private:
+    Registry();
+    mutable std::mutex m_;
+    std::map<FlyCaptureContext, std::shared_ptr<Context>> contexts_;
+};
+
+// Bus callbacks. World events are queued on the thread that changed the
+// world and delivered, in order, on a thread of the SDK's own; that thread
+// runs while events are pending and ends when the queue is empty (the next
+// event starts a new one).
+//
+// Stop protocol: remove() and removeAll() take the callbacks out of the list
+// and, unless called from the delivering thread itself, wait until no
+// delivery is in progress: once they return, the removed callbacks are not
+// running and will not be called again. A `cleared` world event drops the
+// pending events. The destructor unsubscribes from the world, drops the
+// pending events and joins the thread.
+class CallbackDispatcher {
+public:
+    static CallbackDispatcher& instance();
+    ~CallbackDispatcher();
+
+    void add(FlyCaptureContext context, FlyCaptureCallback callback, void* param);
+    // False when no such callback was registered through that context.
+    bool remove(FlyCaptureContext context, FlyCaptureCallback callback, void* param);
+    void removeAll(FlyCaptureContext context);
+
+private:
+    CallbackDispatcher();
+    struct Entry {
+        FlyCaptureContext context;
+        FlyCaptureCallback callback;
+        void* param;
+    };
+    void onWorldEvent(const BusEvent& event);
+    void run();
+    void waitForDeliveryLocked(std::unique_lock<std::mutex>& lock);
+
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::vector<Entry> callbacks_;
+    std::deque<BusEvent> queue_;
+    bool running_ = false;
+    bool delivering_ = false;
+    std::thread thread_;
+    std::thread::id threadId_;
+    int subscription_ = 0;
+};
+
+} // namespace orvex::sim::flycap

@@ -1,0 +1,252 @@
+// A simulated IIDC camera: its register space and what the registers act on
+// (properties, Format_7 geometry, trigger, strobes, frame information, user
+// memory, smart features, clock synchronisation), and the images it streams.
+//
+// Threads: every public member may be called from any thread. One mutex
+// guards the camera's state; it is never held while the camera calls a
+// FrameSink, waits for a bus transaction or joins its stream thread. A
+// paced stream runs on a thread of the camera's own (started by
+// startStream, joined by stopStream, detach and the destructor).
+//
+// Register reads and writes take the bus's transaction time: the camera
+// acts, or samples CYCLE_TIME, between the request and the response halves.
+// Reads of unimplemented addresses inside the camera's control register
+// areas answer 0 (writes are ignored); addresses outside them fail with
+// Status::addressError; a camera without smart features reads all ones in
+// the advanced feature area.
+#pragma once
+
+#include <orvex/sim/Bus.h>
+#include <orvex/sim/CameraConfig.h>
+#include <orvex/sim/Frame.h>
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace orvex::sim {
+
+enum class Status {
+    ok,
+    notConnected,      // the camera is not on a bus
+    addressError,      // no register at that address
+    invalidArgument,   // a value outside its domain (e.g. unknown feature)
+    notPresent,        // the camera lacks the property
+    outOfRange,        // a property value outside the camera's current range
+    invalidMode,       // video format, mode or pixel format not offered
+    invalidGeometry,   // Format_7 size, position or packet size refused
+    bandwidthExceeded, // not enough isochronous bandwidth left on the bus
+    alreadyStreaming,
+    notStreaming,
+    poweredOff,
+};
+const char* toString(Status status);
+
+// How a streaming camera produces images when its trigger is off: at its
+// frame rate on a thread of its own, or unpaced, one image whenever the
+// receiver asks (pullFrame), for benchmarks of the layers above.
+enum class Pacing { frameRate, unpaced };
+
+// One feature as the SDK presents it.
+struct PropertyValue {
+    bool present = false;
+    bool absoluteCapable = false, onePushCapable = false, readOutCapable = false;
+    bool onOffCapable = false, autoCapable = false, manualCapable = false;
+    uint32_t rawMin = 0, rawMax = 0; // current range (the shutter's depends on frame rate and trigger)
+    bool onePush = false, on = false, autoMode = false, absoluteMode = false;
+    uint32_t raw = 0, rawHigh = 0;
+    double absValue = 0.0, absMin = 0.0, absMax = 0.0;
+    const char* units = "";
+    const char* unitAbbreviation = "";
+};
+
+// Format_7 packet limits of a geometry at the camera's bus speed.
+struct PacketLimits {
+    uint32_t unitBytes = 0; // minimum and step
+    uint32_t maxBytes = 0;
+    uint64_t imageBytes = 0;
+};
+
+class Camera {
+public:
+    explicit Camera(const CameraConfig& config);
+    ~Camera();
+    Camera(const Camera&) = delete;
+    Camera& operator=(const Camera&) = delete;
+
+    const CameraConfig& config() const { return config_; }
+    uint32_t serialNumber() const { return config_.serialNumber; }
+
+    // --- bus attachment (the world calls these) ------------------------------
+    // Plugs the camera into a bus: a fresh connection, registers at their
+    // power-up values (user memory survives).
+    void attach(std::shared_ptr<Bus> bus);
+    // Unplugs it: the stream stops and its receiver hears onCameraRemoved.
+    void detach();
+    bool isConnected() const;
+    // Increases with every attach; a receiver bound to an older connection
+    // knows the camera has left in between.
+    uint64_t connection() const;
+    std::shared_ptr<Bus> bus() const;
+
+    // --- register transactions --------------------------------------------------
+    Status readRegister(uint32_t address, uint32_t& value);
+    Status writeRegister(uint32_t address, uint32_t value);
+    // `count` consecutive quadlets in one transaction.
+    Status readBlock(uint32_t address, uint32_t* values, std::size_t count);
+    Status writeBlock(uint32_t address, const uint32_t* values, std::size_t count);
+
+    // --- properties (IIDC feature index: Registers.h kFeature...) ----------------
+    Status property(uint32_t feature, PropertyValue& value);
+    // Raw value and flags; leaves absolute mode.
+    Status setPropertyRaw(uint32_t feature, bool onePush, bool on, bool autoMode, uint32_t raw,
+                          uint32_t rawHigh);
+    // Absolute value rounded to the nearest raw step; enters absolute mode.
+    Status setPropertyAbsolute(uint32_t feature, bool onePush, bool on, bool autoMode, double value);
+
+    // --- Format_7 mode 0 ------------------------------------------------------
+    bool format7Available() const;
+    PacketLimits packetLimits(uint32_t width, uint32_t height, uint32_t bytesPerPixel) const;
+    // Selects Format_7 mode 0 with this geometry (colour code from
+    // bytesPerPixel), as a host does through the mode's registers.
+    Status configureFormat7(const FrameGeometry& geometry);
+
+    // --- streaming --------------------------------------------------------------
+    // Starts the isochronous stream with the current video format's geometry
+    // and delivers its images to `sink`.
+    Status startStream(std::shared_ptr<FrameSink> sink, Pacing pacing);
+    void stopStream();
+    bool isStreaming() const;
+    FrameGeometry streamGeometry() const;
+    // Unpaced and trigger off: the image the camera produces right now.
+    std::optional<Frame> pullFrame();
+
+    // --- stimuli and true values for tests ----------------------------------------
+    // The external trigger input (GPIO pin 0) fires at `hostNs`. True when
+    // the camera took the trigger (trigger on, source 0, ready).
+    bool externalTrigger(int64_t hostNs);
+    uint32_t frameCounter() const;
+    uint64_t droppedTriggers() const;
+    double exposureSeconds() const;
+    double framePeriodSeconds() const;
+    // The time stamp an image exposed at `hostNs` would carry.
+    uint32_t stampCycleTimeAt(int64_t hostNs) const;
+
+private:
+    struct Trigger {
+        int64_t hostNs;
+        bool external;
+    };
+    struct Sync {
+        bool active = false;
+        uint32_t quadlets[2] = {0, 0};
+        uint32_t offsetTicks = 0;
+        int32_t drift = 0;
+        int64_t referenceTicks = 0;
+    };
+    // What a register write leaves to do once the lock is released.
+    struct After {
+        bool deliverTriggers = false;
+    };
+
+    // Transactions: lock held for the *Locked variants.
+    Status readLocked(uint32_t address, uint32_t& value, int64_t now) const;
+    Status writeLocked(uint32_t address, uint32_t value, int64_t now, After& after);
+    Status transact(const std::function<Status(int64_t now, After& after)>& act);
+    void finish(const After& after);
+
+    // Registers.
+    void resetRegistersLocked();
+    std::map<uint32_t, uint32_t> defaultRegisters() const;
+    bool readOverride(uint32_t address, uint32_t& value) const;
+    uint32_t reg(uint32_t address) const;
+    bool readInquiryLocked(uint32_t address, uint32_t& value, int64_t now) const;
+
+    // Features (CameraFeatures.cpp).
+    const PropertyCaps* caps(uint32_t feature) const;
+    uint32_t featureInquiryLocked(uint32_t feature) const;
+    uint32_t rawMaxLocked(uint32_t feature) const;
+    double absOfLocked(uint32_t feature, uint32_t raw) const;
+    int64_t rawOfLocked(uint32_t feature, double abs) const;
+    Status propertyLocked(uint32_t feature, PropertyValue& value) const;
+    void writeFeatureLocked(uint32_t feature, uint32_t value);
+    void writeTriggerModeLocked(uint32_t value);
+    void enforceRangesLocked();
+    uint32_t triggerInquiryLocked() const;
+    bool triggerOnLocked() const;
+    void applyAutoExposureLocked();
+
+    // Video formats and timing (CameraFormats.cpp).
+    bool fixedModeLocked(uint32_t format, uint32_t mode, uint32_t& width, uint32_t& height) const;
+    uint32_t rateInquiryLocked(uint32_t format, uint32_t mode) const;
+    uint32_t modeInquiryLocked(uint32_t format) const;
+    uint32_t formatInquiryLocked() const;
+    bool readFormat7Locked(uint32_t offset, uint32_t& value) const;
+    void writeFormat7Locked(uint32_t offset, uint32_t value);
+    void writeCurrentIndexLocked(uint32_t address, uint32_t value);
+    FrameGeometry currentGeometryLocked() const;
+    FrameGeometry format7GeometryLocked() const;
+    double sensorFrameRateLocked(uint32_t height) const;
+    double maxFrameRateLocked() const;
+    double maxExposureLocked() const;
+    double exposureLocked() const;
+    double periodLocked() const;
+    int64_t deliveryDelayNsLocked() const;
+    uint32_t maxPacketBytesLocked() const;
+    PacketLimits packetLimitsLocked(uint32_t width, uint32_t height, uint32_t bytesPerPixel) const;
+
+    // Streaming (CameraStream.cpp).
+    void streamThread();
+    Frame makeFrameLocked(int64_t exposureStartNs, bool triggered, bool externalTrigger);
+    bool acceptTriggerLocked(int64_t hostNs, bool external);
+    bool producingLocked() const;
+    void deliverTriggersUnpaced();
+    void stopStreamLocked(std::unique_lock<std::mutex>& lock, bool removed);
+    uint32_t stampLocked(int64_t hostNs) const;
+    void writeSyncLocked(unsigned quadlet, uint32_t value, int64_t now);
+
+    // Smart features (CameraSmartFeatures.cpp).
+    uint32_t readAdvancedLocked(uint32_t address) const;
+    void writeAdvancedLocked(uint32_t address, uint32_t value);
+    bool smartFeatureEnabledLocked(unsigned feature) const;
+
+    const CameraConfig config_;
+    mutable std::mutex m_;
+    std::condition_variable streamCv_;
+
+    std::shared_ptr<Bus> bus_;
+    uint64_t connection_ = 0;
+    std::map<uint32_t, uint32_t> regs_; // writable registers by address
+    std::vector<uint8_t> userMemory_;
+    uint32_t frameCounter_ = 0;
+    Sync sync_;
+
+    // Smart features.
+    uint32_t accessControl_[2] = {0xFFFFFFFF, 0xFFFFFFFF};
+    uint32_t inquiryId_[4] = {0, 0, 0, 0};
+    uint32_t smartEnabled_ = 0; // bit n: feature n switched on
+    float timeBase_ = 0.0f;     // seconds per raw shutter step
+
+    // Stream.
+    bool streaming_ = false;
+    Pacing pacing_ = Pacing::frameRate;
+    FrameGeometry streamGeometry_;
+    uint32_t reservedBandwidth_ = 0;
+    std::shared_ptr<FrameSink> sink_;
+    std::thread thread_;
+    bool stopThread_ = false;
+    std::deque<Trigger> triggers_;
+    int64_t nextStartNs_ = 0;
+    int64_t busyUntilNs_ = 0;
+    uint64_t droppedTriggers_ = 0;
+};
+
+} // namespace orvex::sim

@@ -1,0 +1,462 @@
+// The camera's register space: transactions, dispatch by address, and the
+// power-up defaults that INITIALIZE restores.
+#include <orvex/sim/Camera.h>
+
+#include "CameraLayout.h"
+
+#include <orvex/iidc/FrameInfo.h>
+#include <orvex/iidc/Registers.h>
+#include <orvex/iidc/SyncRegisters.h>
+
+#include <cmath>
+
+namespace orvex::sim {
+
+using namespace orvex::iidc;
+
+const char* toString(Status status)
+{
+    switch (status) {
+    case Status::ok:
+        return "ok";
+    case Status::notConnected:
+        return "camera not connected";
+    case Status::addressError:
+        return "no register at this address";
+    case Status::invalidArgument:
+        return "invalid argument";
+    case Status::notPresent:
+        return "property not present";
+    case Status::outOfRange:
+        return "value out of range";
+    case Status::invalidMode:
+        return "video mode not offered";
+    case Status::invalidGeometry:
+        return "image geometry refused";
+    case Status::bandwidthExceeded:
+        return "isochronous bandwidth exceeded";
+    case Status::alreadyStreaming:
+        return "already streaming";
+    case Status::notStreaming:
+        return "not streaming";
+    case Status::poweredOff:
+        return "camera powered off";
+    }
+    return "unknown status";
+}
+
+Camera::Camera(const CameraConfig& config) : config_(config)
+{
+    if (config_.userMemoryE1 != 0)
+        userMemory_.assign(size_t(1) << (config_.userMemoryE1 + config_.userMemoryE2), 0xFF);
+    std::lock_guard<std::mutex> lock(m_);
+    resetRegistersLocked();
+}
+
+Camera::~Camera()
+{
+    std::unique_lock<std::mutex> lock(m_);
+    if (streaming_)
+        stopStreamLocked(lock, false);
+    std::thread thread = std::move(thread_);
+    lock.unlock();
+    if (thread.joinable())
+        thread.join();
+}
+
+// --- bus attachment -------------------------------------------------------------
+
+void Camera::attach(std::shared_ptr<Bus> bus)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    bus_ = std::move(bus);
+    ++connection_;
+    frameCounter_ = 0;
+    resetRegistersLocked();
+}
+
+void Camera::detach()
+{
+    std::unique_lock<std::mutex> lock(m_);
+    if (!bus_)
+        return;
+    if (streaming_)
+        stopStreamLocked(lock, true);
+    bus_.reset();
+}
+
+bool Camera::isConnected() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return bus_ != nullptr;
+}
+
+uint64_t Camera::connection() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return connection_;
+}
+
+std::shared_ptr<Bus> Camera::bus() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return bus_;
+}
+
+// --- transactions -----------------------------------------------------------------
+
+Status Camera::transact(const std::function<Status(int64_t now, After& after)>& act)
+{
+    std::shared_ptr<Bus> bus = this->bus();
+    if (!bus)
+        return Status::notConnected;
+    const auto delays = bus->delays().draw();
+    waitNs(delays.first);
+    After after;
+    Status status;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        status = bus_ ? act(hostNowNs(), after) : Status::notConnected;
+    }
+    finish(after);
+    waitNs(delays.second);
+    return status;
+}
+
+void Camera::finish(const After& after)
+{
+    if (after.deliverTriggers)
+        deliverTriggersUnpaced();
+}
+
+Status Camera::readRegister(uint32_t address, uint32_t& value)
+{
+    return transact([&](int64_t now, After&) { return readLocked(address, value, now); });
+}
+
+Status Camera::writeRegister(uint32_t address, uint32_t value)
+{
+    return transact([&](int64_t now, After& after) { return writeLocked(address, value, now, after); });
+}
+
+Status Camera::readBlock(uint32_t address, uint32_t* values, std::size_t count)
+{
+    return transact([&](int64_t now, After&) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const Status s = readLocked(address + uint32_t(4 * i), values[i], now);
+            if (s != Status::ok)
+                return s;
+        }
+        return Status::ok;
+    });
+}
+
+Status Camera::writeBlock(uint32_t address, const uint32_t* values, std::size_t count)
+{
+    return transact([&](int64_t now, After& after) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const Status s = writeLocked(address + uint32_t(4 * i), values[i], now, after);
+            if (s != Status::ok)
+                return s;
+        }
+        return Status::ok;
+    });
+}
+
+// --- register dispatch ---------------------------------------------------------------
+
+namespace {
+bool inRange(uint32_t address, uint32_t begin, uint32_t end)
+{
+    return address >= begin && address < end;
+}
+} // namespace
+
+uint32_t Camera::reg(uint32_t address) const
+{
+    const auto it = regs_.find(address);
+    return it == regs_.end() ? 0 : it->second;
+}
+
+bool Camera::readOverride(uint32_t address, uint32_t& value) const
+{
+    const auto it = config_.registerOverrides.find(address);
+    if (it == config_.registerOverrides.end() || regs_.count(address))
+        return false;
+    value = it->second;
+    return true;
+}
+
+Status Camera::readLocked(uint32_t address, uint32_t& value, int64_t now) const
+{
+    if (readOverride(address, value))
+        return Status::ok;
+
+    if (inRange(address, kCsrBase, kConfigRomEnd)) {
+        const int64_t ticks = bus_->clock().ticksAt(now);
+        if (address == kCycleTime) {
+            value = bus_->clock().cycleTimeAt(now);
+        } else if (address == kBusTime) {
+            value = static_cast<uint32_t>(ticks / int64_t(kTicksPerSecond));
+        } else if (address == kConfigRomBase) {
+            value = 0x04040000; // bus info block of 4 quadlets, CRC not checked here
+        } else if (address == kConfigRomBusName) {
+            value = kBusName1394;
+        } else if (address == kConfigRomGuidHigh) {
+            value = config_.vendorId << 8;
+        } else if (address == kConfigRomGuidLow) {
+            value = config_.serialNumber;
+        } else {
+            value = 0;
+        }
+        return Status::ok;
+    }
+
+    if (inRange(address, layout::kControlAreaBegin, layout::kControlAreaEnd)) {
+        if (address == kSync || address == kSync + 4) {
+            value = sync_.quadlets[(address - kSync) / 4];
+            return Status::ok;
+        }
+        const auto it = regs_.find(address);
+        if (it != regs_.end()) {
+            value = it->second;
+            return Status::ok;
+        }
+        if (!readInquiryLocked(address, value, now))
+            value = 0;
+        return Status::ok;
+    }
+
+    if (!userMemory_.empty() &&
+        inRange(address, layout::kUserMemoryData, layout::kUserMemoryData + uint32_t(userMemory_.size()))) {
+        const uint8_t* p = &userMemory_[(address - layout::kUserMemoryData) & ~3u];
+        value = (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+        return Status::ok;
+    }
+
+    if (inRange(address, kAdvancedFeatureBase, kAdvancedFeatureEnd)) {
+        value = readAdvancedLocked(address);
+        return Status::ok;
+    }
+    return Status::addressError;
+}
+
+Status Camera::writeLocked(uint32_t address, uint32_t value, int64_t now, After& after)
+{
+    if (inRange(address, kCsrBase, kConfigRomEnd))
+        return Status::ok; // the cycle master owns the timer; the ROM is read-only
+
+    if (inRange(address, layout::kControlAreaBegin, layout::kControlAreaEnd)) {
+        if (address == kInitialize) {
+            if (value & kInitializeBit)
+                resetRegistersLocked();
+        } else if (address == kCurrentFrameRate || address == kCurrentVideoMode ||
+                   address == kCurrentVideoFormat) {
+            writeCurrentIndexLocked(address, value);
+        } else if (address == kCameraPower) {
+            regs_[kCameraPower] = value & kCameraPowerOn;
+            streamCv_.notify_all();
+        } else if (address == kIsoEnable) {
+            regs_[kIsoEnable] = streaming_ ? (value & kIsoEnableBit) : 0;
+            nextStartNs_ = 0;
+            streamCv_.notify_all();
+        } else if (address == kTriggerMode) {
+            writeTriggerModeLocked(value);
+        } else if (inRange(address, kFeatureControlBase, featureControl(16))) {
+            writeFeatureLocked((address - kFeatureControlBase) / 4, value);
+        } else if (address == kSoftwareTrigger) {
+            if ((value & kSoftwareTriggerFire) && config_.trigger && config_.softwareTrigger)
+                after.deliverTriggers = acceptTriggerLocked(now, false) && pacing_ == Pacing::unpaced;
+        } else if (address == kGpioControl) {
+            regs_[kGpioControl] = value & 0xF0000000u;
+        } else if (address == kSync || address == kSync + 4) {
+            writeSyncLocked((address - kSync) / 4, value, now);
+        } else if (address == kFrameInfo) {
+            if (regs_.count(kFrameInfo))
+                regs_[kFrameInfo] =
+                    frameinfo::kPresent | (value & config_.frameInfoItems & frameinfo::kAllItems);
+        } else if (inRange(address, layout::kFormat7Mode0, layout::kFormat7Mode0 + kF7BlockSize)) {
+            if (format7Available())
+                writeFormat7Locked(address - layout::kFormat7Mode0, value);
+        } else if (inRange(address, layout::strobeControl(0), layout::strobeControl(kGpioPinCount))) {
+            const auto it = regs_.find(address);
+            if (it != regs_.end()) {
+                const uint32_t writable =
+                    kStrobeOn | kStrobePolarity | (kStrobeFieldMask << kStrobeDelayShift) | kStrobeFieldMask;
+                it->second = kPresence | (value & writable);
+            }
+        }
+        // Every other address of the area: read-only or unimplemented.
+        enforceRangesLocked();
+        return Status::ok;
+    }
+
+    if (!userMemory_.empty() &&
+        inRange(address, layout::kUserMemoryData, layout::kUserMemoryData + uint32_t(userMemory_.size()))) {
+        uint8_t* p = &userMemory_[(address - layout::kUserMemoryData) & ~3u];
+        p[0] = uint8_t(value >> 24);
+        p[1] = uint8_t(value >> 16);
+        p[2] = uint8_t(value >> 8);
+        p[3] = uint8_t(value);
+        return Status::ok;
+    }
+
+    if (inRange(address, kAdvancedFeatureBase, kAdvancedFeatureEnd)) {
+        writeAdvancedLocked(address, value);
+        enforceRangesLocked();
+        return Status::ok;
+    }
+    return Status::addressError;
+}
+
+bool Camera::readInquiryLocked(uint32_t address, uint32_t& value, int64_t now) const
+{
+    if (address == kVideoFormatInquiry) {
+        value = formatInquiryLocked();
+    } else if (inRange(address, videoModeInquiry(0), videoModeInquiry(8))) {
+        value = modeInquiryLocked((address - kVideoModeInquiryBase) / 4);
+    } else if (inRange(address, videoRateInquiry(0, 0), videoRateInquiry(3, 0))) {
+        const uint32_t offset = address - kVideoRateInquiryBase;
+        value = rateInquiryLocked(offset / 0x20, (offset % 0x20) / 4);
+    } else if (address == format7CsrInquiry(0)) {
+        value = format7Available() ? addressToQuadletOffset(layout::kFormat7Mode0) : 0;
+    } else if (address == kBasicFunctionInquiry) {
+        value = (config_.smartFeatures ? kBasicAdvancedFeature : 0) | kBasicOptionalFunctions |
+                kBasicPowerControl | kBasicOneShot | kBasicMultiShot;
+    } else if (address == kFeatureHighInquiry) {
+        value = 0;
+        for (uint32_t f = 0; f < 16; ++f) {
+            if (featureInquiryLocked(f) & kPresence)
+                value |= formatBit(f);
+        }
+    } else if (address == kAdvancedFeatureInquiry) {
+        value = config_.smartFeatures ? addressToQuadletOffset(kAdvancedFeatureBase) : 0;
+    } else if (address == kStrobeOutputInquiry) {
+        value = config_.strobePins ? addressToQuadletOffset(layout::kStrobeBlock) : 0;
+    } else if (inRange(address, featureInquiry(0), featureInquiry(16))) {
+        value = featureInquiryLocked((address - kFeatureInquiryBase) / 4);
+    } else if (address == kTemperature) {
+        const double tenthsK = config_.temperatureCelsius * 10.0 + kTemperatureZeroCelsiusTenthsK;
+        value = kPresence | (static_cast<uint32_t>(std::lround(tenthsK)) & kTemperatureValueMask);
+    } else if (inRange(address, layout::strobeInquiry(0), layout::strobeInquiry(kGpioPinCount))) {
+        const uint32_t pin = (address - layout::strobeInquiry(0)) / 4;
+        const bool output = reg(kGpioControl) & gpioOutputBit(pin);
+        value = ((config_.strobePins >> pin) & 1u) && output
+                    ? kPresence | kStrobeInqReadable | kStrobeInqOnOff | kStrobeInqPolarity
+                    : 0;
+    } else if (inRange(address, layout::kFormat7Mode0, layout::kFormat7Mode0 + kF7BlockSize)) {
+        return format7Available() && readFormat7Locked(address - layout::kFormat7Mode0, value);
+    } else if (address == kUserMemoryDescription) {
+        value = userMemory_.empty()
+                    ? 0
+                    : kPresence | (config_.userMemoryE1 << kUserMemoryE1Shift) | config_.userMemoryE2;
+    } else if (address == kUserMemoryDataOffset) {
+        value = userMemory_.empty() ? 0 : addressToQuadletOffset(layout::kUserMemoryData);
+    } else if (address == kFirmwareVersion) {
+        value = config_.firmwareVersion;
+    } else if (address == kSoftwareTrigger) {
+        value = !(config_.trigger && config_.softwareTrigger) ? 0
+                : now < busyUntilNs_                          ? kSoftwareTriggerBusy
+                                                              : kSoftwareTriggerReady;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// --- power-up defaults -------------------------------------------------------------------
+
+std::map<uint32_t, uint32_t> Camera::defaultRegisters() const
+{
+    std::map<uint32_t, uint32_t> r;
+    r[kCameraPower] = kCameraPowerOn;
+    r[kIsoEnable] = 0;
+    r[kIsoChannelSpeed] = 0;
+
+    // Video format: the largest 8-bit mono fixed mode when there is one, at
+    // its fastest offered rate; Format_7 otherwise.
+    uint32_t format = kFormat7, mode = 0, rate = 0;
+    if (config_.fixedFormats) {
+        for (uint32_t f = 0; f <= 2; ++f) {
+            for (uint32_t m = 0; m < 8; ++m) {
+                uint32_t w, h;
+                if (!fixedModeLocked(f, m, w, h))
+                    continue;
+                const uint32_t rates = rateInquiryLocked(f, m);
+                for (uint32_t i = 0; i < 6; ++i) {
+                    if (rates & formatBit(i)) {
+                        format = f;
+                        mode = m;
+                        rate = i;
+                    }
+                }
+            }
+        }
+    }
+    r[kCurrentVideoFormat] = format << kCurrentIndexShift;
+    r[kCurrentVideoMode] = mode << kCurrentIndexShift;
+    r[kCurrentFrameRate] = rate << kCurrentIndexShift;
+
+    const std::pair<uint32_t, const PropertyCaps*> features[] = {
+        {kFeatureBrightness, &config_.brightness}, {kFeatureAutoExposure, &config_.autoExposure},
+        {kFeatureShutter, &config_.shutter},       {kFeatureGain, &config_.gain},
+        {kFeatureFrameRate, &config_.frameRate},
+    };
+    for (const auto& [feature, p] : features) {
+        if (!p->present)
+            continue;
+        uint32_t v = kPresence | (p->defaultRaw & kControlValueMask);
+        if (p->defaultOn || !p->onOff)
+            v |= kControlOn;
+        if (p->defaultAuto && p->autoMode)
+            v |= kControlAuto;
+        r[featureControl(feature)] = v;
+    }
+    if (config_.trigger)
+        r[kTriggerMode] = kPresence; // off, low active, source 0, mode 0
+
+    r[kGpioControl] = 0;
+    if (config_.frameInfoItems)
+        r[kFrameInfo] = frameinfo::kPresent;
+    for (uint32_t pin = 0; pin < kGpioPinCount; ++pin) {
+        if ((config_.strobePins >> pin) & 1u)
+            r[layout::strobeControl(pin)] = kPresence;
+    }
+    if (format7Available()) {
+        const uint32_t base = layout::kFormat7Mode0;
+        r[base + kF7ImagePosition] = 0;
+        r[base + kF7ImageSize] = packHigh(config_.sensorWidth, config_.sensorHeight);
+        r[base + kF7ColorCodingId] = kColorCodeMono8 << kF7ColorCodingShift;
+        const PacketLimits limits = packetLimitsLocked(config_.sensorWidth, config_.sensorHeight, 1);
+        r[base + kF7BytePerPacket] = packHigh(limits.maxBytes, limits.maxBytes);
+        r[base + kF7ValueSetting] = kPresence;
+    }
+
+    // Forced defaults of writable registers.
+    for (const auto& [address, value] : config_.registerOverrides) {
+        if (r.count(address))
+            r[address] = value;
+    }
+    return r;
+}
+
+void Camera::resetRegistersLocked()
+{
+    // The stream's receiver stays attached; the camera stops sending until
+    // the host enables isochronous transfer again.
+    regs_ = defaultRegisters();
+    sync_ = Sync{};
+    frameCounter_ = 0;
+    triggers_.clear();
+    nextStartNs_ = 0;
+    busyUntilNs_ = 0;
+    accessControl_[0] = accessControl_[1] = sf::kAllOnes;
+    for (uint32_t& q : inquiryId_)
+        q = 0;
+    smartEnabled_ = 0;
+    timeBase_ = static_cast<float>(config_.shutterTimeBase);
+    enforceRangesLocked();
+    streamCv_.notify_all();
+}
+
+} // namespace orvex::sim

@@ -1,0 +1,144 @@
+// The advanced feature area of a camera with smart features: access
+// control, feature inquiry by identifier, feature switches, the shutter time
+// base and the extended version text.
+#include <orvex/sim/Camera.h>
+
+#include "CameraLayout.h"
+
+#include <orvex/iidc/SmartFeatures.h>
+
+#include <cmath>
+#include <cstring>
+
+namespace orvex::sim {
+
+using namespace orvex::iidc;
+
+namespace {
+
+uint32_t floatBits(float value)
+{
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+float bitsFloat(uint32_t bits)
+{
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+std::string versionText(const CameraConfig& config)
+{
+    if (!config.extendedVersion.empty())
+        return config.extendedVersion;
+    const uint32_t v = config.firmwareVersion;
+    return "FW " + std::to_string(v >> 24) + "." + std::to_string((v >> 16) & 0xFF) + "." +
+           std::to_string((v >> 12) & 0xF) + "." + std::to_string(v & 0xFFF);
+}
+
+} // namespace
+
+bool Camera::smartFeatureEnabledLocked(unsigned feature) const
+{
+    return config_.smartFeatures && ((config_.smartFeatureMask >> feature) & 1u) &&
+           ((smartEnabled_ >> feature) & 1u);
+}
+
+uint32_t Camera::readAdvancedLocked(uint32_t address) const
+{
+    if (!config_.smartFeatures)
+        return sf::kAllOnes;
+    if (address == sf::kAccessControl0 || address == sf::kAccessControl1) {
+        // Reads back the feature-set identifier once a host has written it.
+        const bool granted =
+            accessControl_[0] == sf::kFeatureSetId[0] && accessControl_[1] == sf::kFeatureSetId[1];
+        return granted ? accessControl_[address == sf::kAccessControl1 ? 1 : 0] : sf::kAllOnes;
+    }
+    if (address >= sf::kInquiryId && address < sf::kInquiryId + 16)
+        return inquiryId_[(address - sf::kInquiryId) / 4];
+    if (address == sf::kInquiryAddress || address == sf::kInquirySecond) {
+        if (address == sf::kInquirySecond)
+            return 0;
+        const sf::Guid128 asked{{inquiryId_[0], inquiryId_[1], inquiryId_[2], inquiryId_[3]}};
+        for (unsigned f = 0; f < sf::kFeatureIds.size(); ++f) {
+            if (asked == sf::kFeatureIds[f] && ((config_.smartFeatureMask >> f) & 1u))
+                return layout::smartFeatureInquiryAnswer(f);
+        }
+        return 0;
+    }
+
+    // Feature 7: a control quadlet with the text length, then the text.
+    const std::string text = versionText(config_);
+    const uint32_t textQuadlets = static_cast<uint32_t>((text.size() + 3) / 4);
+    if (address == sf::kVersionInfoControl)
+        return sf::kVersionInfoPresent | (textQuadlets << sf::kVersionInfoCountShift);
+    const uint32_t textStart = sf::kVersionInfoControl + sf::kVersionInfoTextOffset;
+    if (address >= textStart && address < textStart + 4 * textQuadlets) {
+        uint32_t q = 0;
+        for (uint32_t i = 0; i < 4; ++i) {
+            const size_t at = (address - textStart) + i;
+            q = (q << 8) | (at < text.size() ? static_cast<uint8_t>(text[at]) : 0u);
+        }
+        return q;
+    }
+
+    for (unsigned f = 0; f < sf::kFeatureIds.size(); ++f) {
+        if (!((config_.smartFeatureMask >> f) & 1u) || f == sf::kFeatureExtendedVersionInfo)
+            continue;
+        const uint32_t control = layout::smartFeatureControl(f);
+        if (address == control)
+            return sf::kControlPresent | (((smartEnabled_ >> f) & 1u) ? sf::kControlEnabled : 0u);
+        if (f == sf::kFeatureShutterTimeBase) {
+            if (address == control + sf::kTimeBaseIncrementOffset)
+                return floatBits(layout::kTimeBaseIncrement);
+            if (address == control + sf::kTimeBaseMinOffset)
+                return floatBits(layout::kTimeBaseMin);
+            if (address == control + sf::kTimeBaseMaxOffset)
+                return floatBits(layout::kTimeBaseMax);
+            if (address == control + sf::kTimeBaseCurrentOffset)
+                return floatBits(timeBase_);
+        }
+    }
+    return 0;
+}
+
+void Camera::writeAdvancedLocked(uint32_t address, uint32_t value)
+{
+    if (!config_.smartFeatures)
+        return;
+    if (address == sf::kAccessControl0 || address == sf::kAccessControl1) {
+        accessControl_[address == sf::kAccessControl1 ? 1 : 0] = value;
+        return;
+    }
+    if (address >= sf::kInquiryId && address < sf::kInquiryId + 16) {
+        inquiryId_[(address - sf::kInquiryId) / 4] = value;
+        return;
+    }
+    for (unsigned f = 0; f < sf::kFeatureIds.size(); ++f) {
+        if (!((config_.smartFeatureMask >> f) & 1u))
+            continue;
+        const uint32_t control = layout::smartFeatureControl(f);
+        if (address == control) {
+            if (value & sf::kControlEnabled)
+                smartEnabled_ |= 1u << f;
+            else
+                smartEnabled_ &= ~(1u << f);
+            return;
+        }
+        if (f == sf::kFeatureShutterTimeBase && address == control + sf::kTimeBaseCurrentOffset &&
+            smartFeatureEnabledLocked(f)) {
+            const float requested = bitsFloat(value);
+            if (!std::isfinite(requested) || requested < layout::kTimeBaseMin ||
+                requested > layout::kTimeBaseMax)
+                return; // refused: the time base keeps its value
+            const double steps = std::round((requested - layout::kTimeBaseMin) / layout::kTimeBaseIncrement);
+            timeBase_ = static_cast<float>(layout::kTimeBaseMin + steps * layout::kTimeBaseIncrement);
+            return;
+        }
+    }
+}
+
+} // namespace orvex::sim

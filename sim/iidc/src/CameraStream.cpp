@@ -1,0 +1,321 @@
+// The camera's image stream: free run at its frame rate, triggers, unpaced
+// production, the facts stamped into each image, and the clock correction
+// that the sync block sets up.
+//
+// Stop protocol of the stream thread: stopStream (or detach, or the
+// destructor) sets stopThread_ and clears streaming_ under the camera's
+// lock, wakes the thread through streamCv_, releases the lock and joins the
+// thread. The thread checks stopThread_ every time it wakes and never holds
+// the lock while it hands an image to the sink, so a sink that is busy
+// delivering cannot block the stop.
+#include <orvex/sim/Camera.h>
+
+#include <orvex/iidc/FrameInfo.h>
+#include <orvex/iidc/Registers.h>
+#include <orvex/iidc/SmartFeatures.h>
+#include <orvex/iidc/SyncRegisters.h>
+
+#include "CameraLayout.h"
+
+#include <chrono>
+#include <cmath>
+
+namespace orvex::sim {
+
+using namespace orvex::iidc;
+
+namespace {
+
+std::chrono::steady_clock::time_point timePointOf(int64_t hostNs)
+{
+    return std::chrono::steady_clock::time_point(std::chrono::nanoseconds(hostNs));
+}
+
+int64_t positiveModulo(int64_t value, int64_t modulus)
+{
+    const int64_t r = value % modulus;
+    return r < 0 ? r + modulus : r;
+}
+
+} // namespace
+
+bool Camera::producingLocked() const
+{
+    return streaming_ && bus_ && (reg(kIsoEnable) & kIsoEnableBit) && (reg(kCameraPower) & kCameraPowerOn);
+}
+
+Status Camera::startStream(std::shared_ptr<FrameSink> sink, Pacing pacing)
+{
+    std::unique_lock<std::mutex> lock(m_);
+    if (!bus_)
+        return Status::notConnected;
+    if (streaming_)
+        return Status::alreadyStreaming;
+    if (!(reg(kCameraPower) & kCameraPowerOn))
+        return Status::poweredOff;
+    const FrameGeometry g = currentGeometryLocked();
+    if (g.width == 0 || g.height == 0 || g.bytesPerPacket == 0)
+        return Status::invalidMode;
+    if (!bus_->reserveBandwidth(g.bytesPerPacket))
+        return Status::bandwidthExceeded;
+    if (thread_.joinable()) {
+        // A thread left behind by a stop from the stream thread itself.
+        std::thread old = std::move(thread_);
+        lock.unlock();
+        old.join();
+        lock.lock();
+    }
+    reservedBandwidth_ = g.bytesPerPacket;
+    streaming_ = true;
+    pacing_ = pacing;
+    streamGeometry_ = g;
+    sink_ = std::move(sink);
+    stopThread_ = false;
+    triggers_.clear();
+    nextStartNs_ = 0;
+    busyUntilNs_ = 0;
+    regs_[kIsoEnable] = kIsoEnableBit;
+    if (pacing == Pacing::frameRate)
+        thread_ = std::thread(&Camera::streamThread, this);
+    return Status::ok;
+}
+
+void Camera::stopStream()
+{
+    std::unique_lock<std::mutex> lock(m_);
+    if (streaming_)
+        stopStreamLocked(lock, false);
+}
+
+void Camera::stopStreamLocked(std::unique_lock<std::mutex>& lock, bool removed)
+{
+    streaming_ = false;
+    stopThread_ = true;
+    regs_[kIsoEnable] = 0;
+    triggers_.clear();
+    if (bus_)
+        bus_->releaseBandwidth(reservedBandwidth_);
+    reservedBandwidth_ = 0;
+    std::shared_ptr<FrameSink> sink = std::move(sink_);
+    std::thread thread = std::move(thread_);
+    streamCv_.notify_all();
+    lock.unlock();
+    if (thread.joinable()) {
+        if (thread.get_id() == std::this_thread::get_id())
+            thread_ = std::move(thread); // joined by the next start or the destructor
+        else
+            thread.join();
+    }
+    if (removed && sink)
+        sink->onCameraRemoved();
+    lock.lock();
+}
+
+bool Camera::isStreaming() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return streaming_;
+}
+
+FrameGeometry Camera::streamGeometry() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return streamGeometry_;
+}
+
+std::optional<Frame> Camera::pullFrame()
+{
+    std::lock_guard<std::mutex> lock(m_);
+    if (pacing_ != Pacing::unpaced || !producingLocked() || triggerOnLocked())
+        return std::nullopt;
+    return makeFrameLocked(hostNowNs(), false, false);
+}
+
+void Camera::streamThread()
+{
+    std::unique_lock<std::mutex> lock(m_);
+    while (!stopThread_) {
+        if (!producingLocked()) {
+            streamCv_.wait(lock);
+            continue;
+        }
+        const int64_t now = hostNowNs();
+        const int64_t delay = deliveryDelayNsLocked();
+        Frame frame;
+        if (triggerOnLocked()) {
+            if (triggers_.empty()) {
+                streamCv_.wait(lock);
+                continue;
+            }
+            const Trigger trigger = triggers_.front();
+            if (now < trigger.hostNs + delay) {
+                streamCv_.wait_until(lock, timePointOf(trigger.hostNs + delay));
+                continue;
+            }
+            triggers_.pop_front();
+            frame = makeFrameLocked(trigger.hostNs, true, trigger.external);
+        } else {
+            if (nextStartNs_ == 0)
+                nextStartNs_ = now;
+            if (now < nextStartNs_ + delay) {
+                streamCv_.wait_until(lock, timePointOf(nextStartNs_ + delay));
+                continue;
+            }
+            const int64_t start = nextStartNs_;
+            nextStartNs_ += static_cast<int64_t>(periodLocked() * 1e9);
+            if (nextStartNs_ + delay < now)
+                nextStartNs_ = now; // fell behind (stopped host, slow machine): no burst of late images
+            frame = makeFrameLocked(start, false, false);
+        }
+        std::shared_ptr<FrameSink> sink = sink_;
+        lock.unlock();
+        if (sink)
+            sink->onFrame(frame);
+        lock.lock();
+    }
+}
+
+bool Camera::acceptTriggerLocked(int64_t hostNs, bool external)
+{
+    if (!triggerOnLocked())
+        return false;
+    if (!producingLocked() || hostNs < busyUntilNs_) {
+        ++droppedTriggers_;
+        return false;
+    }
+    triggers_.push_back({hostNs, external});
+    busyUntilNs_ = pacing_ == Pacing::unpaced ? hostNs : hostNs + deliveryDelayNsLocked();
+    streamCv_.notify_all();
+    return true;
+}
+
+bool Camera::externalTrigger(int64_t hostNs)
+{
+    bool accepted = false;
+    bool deliverNow = false;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        const uint32_t source = (reg(kTriggerMode) >> kTriggerSourceShift) & kTriggerSourceMask;
+        if (config_.trigger && source == 0)
+            accepted = acceptTriggerLocked(hostNs, true);
+        deliverNow = accepted && pacing_ == Pacing::unpaced;
+    }
+    if (deliverNow)
+        deliverTriggersUnpaced();
+    return accepted;
+}
+
+void Camera::deliverTriggersUnpaced()
+{
+    std::unique_lock<std::mutex> lock(m_);
+    while (pacing_ == Pacing::unpaced && producingLocked() && !triggers_.empty()) {
+        const Trigger trigger = triggers_.front();
+        triggers_.pop_front();
+        const Frame frame = makeFrameLocked(trigger.hostNs, true, trigger.external);
+        std::shared_ptr<FrameSink> sink = sink_;
+        lock.unlock();
+        if (sink)
+            sink->onFrame(frame);
+        lock.lock();
+    }
+}
+
+Frame Camera::makeFrameLocked(int64_t exposureStartNs, bool triggered, bool externalTrigger)
+{
+    applyAutoExposureLocked();
+    Frame f;
+    f.geometry = streamGeometry_;
+    f.frameCounter = frameCounter_++;
+    f.exposureStartNs = exposureStartNs;
+    f.deliveredNs = hostNowNs();
+    f.busCycleTime = bus_ ? bus_->clock().cycleTimeAt(exposureStartNs) : 0;
+    f.cycleTime = stampLocked(exposureStartNs);
+    f.gainRegister = reg(kGain);
+    f.shutterRegister = reg(kShutter);
+    f.triggered = triggered;
+
+    // GPIO levels at exposure start: the trigger input is at its active level
+    // when the external line fired this image; a strobe output is at its
+    // active level while enabled.
+    const uint32_t triggerMode = reg(kTriggerMode);
+    if (config_.trigger) {
+        const bool highActive = triggerMode & kTriggerPolarity;
+        if (externalTrigger == highActive)
+            f.gpioLevels |= frameinfo::gpioPinBit(0);
+    }
+    const uint32_t outputs = reg(kGpioControl);
+    for (uint32_t pin = 1; pin < kGpioPinCount; ++pin) {
+        if (!((config_.strobePins >> pin) & 1u) || !(outputs & gpioOutputBit(pin)))
+            continue;
+        const uint32_t strobe = reg(layout::strobeControl(pin));
+        const bool on = strobe & kStrobeOn;
+        const bool highActive = strobe & kStrobePolarity;
+        if (on == highActive)
+            f.gpioLevels |= frameinfo::gpioPinBit(pin);
+    }
+
+    f.frameInfoRegister = regs_.count(kFrameInfo) ? reg(kFrameInfo) & frameinfo::kAllItems : 0;
+    if (smartFeatureEnabledLocked(sf::kFeatureExtendedDataStream)) {
+        f.smartChunks = smartEnabled_ & ((1u << sf::kChunkCount) - 1);
+        f.crcChunk = smartFeatureEnabledLocked(sf::kFeatureCrcChecksum);
+    }
+    return f;
+}
+
+// --- clock synchronisation ---------------------------------------------------------
+
+uint32_t Camera::stampLocked(int64_t hostNs) const
+{
+    if (!bus_)
+        return 0;
+    const int64_t busTicks = bus_->clock().ticksAt(hostNs);
+    double ticks = static_cast<double>(busTicks);
+    if (sync_.active) {
+        const double elapsedSeconds = static_cast<double>(busTicks - sync_.referenceTicks) / kTicksPerSecond;
+        ticks += static_cast<double>(sync_.offsetTicks) + sync_.drift * elapsedSeconds;
+    }
+    const int64_t wrapped = positiveModulo(static_cast<int64_t>(std::floor(ticks)), kTicksPerWrap);
+    return ticksToCycleTime(static_cast<uint32_t>(wrapped));
+}
+
+uint32_t Camera::stampCycleTimeAt(int64_t hostNs) const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return stampLocked(hostNs);
+}
+
+void Camera::writeSyncLocked(unsigned quadlet, uint32_t value, int64_t now)
+{
+    sync_.quadlets[quadlet] = value;
+    if (quadlet != 1)
+        return; // the block takes effect with its last quadlet
+    if (sync_.quadlets[0] == 0 && sync_.quadlets[1] == 0) {
+        sync_.active = false;
+        return;
+    }
+    // The reference instant: the latest moment, at or before now, at which
+    // this camera's clock read (reference second, cycle 0, offset 0).
+    const int64_t nowTicks = bus_->clock().ticksAt(now);
+    const int64_t intoWrap = positiveModulo(nowTicks, kTicksPerWrap);
+    const int64_t secondNow = intoWrap / kTicksPerSecond;
+    const int64_t secondsBack = positiveModulo(secondNow - syncReferenceSecond(value), kCycleSecondsWrap);
+    sync_.referenceTicks =
+        nowTicks - positiveModulo(nowTicks, kTicksPerSecond) - secondsBack * kTicksPerSecond;
+    sync_.offsetTicks = cycleTimeToTicks(sync_.quadlets[0]);
+    sync_.drift = syncDrift(value);
+    sync_.active = true;
+}
+
+uint32_t Camera::frameCounter() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return frameCounter_;
+}
+
+uint64_t Camera::droppedTriggers() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return droppedTriggers_;
+}
+
+} // namespace orvex::sim

@@ -1,0 +1,187 @@
+#include <orvex/sim/FramePattern.h>
+
+#include <orvex/iidc/Crc16Xmodem.h>
+#include <orvex/iidc/FrameInfo.h>
+#include <orvex/iidc/SmartFeatures.h>
+
+#include <algorithm>
+
+namespace orvex::sim::pattern {
+
+using namespace orvex::iidc;
+
+namespace {
+
+constexpr uint32_t kMono16Scale = 64;
+
+void restoreBytes(uint8_t* image, const FrameGeometry& g, uint64_t begin, uint64_t end)
+{
+    const uint32_t rowBytes = g.rowBytes();
+    for (uint64_t i = begin; i < end; ++i)
+        image[i] = gradientByte(g, static_cast<uint32_t>(i / rowBytes), static_cast<uint32_t>(i % rowBytes));
+}
+
+void restoreMarker(uint8_t* image, const FrameGeometry& g, uint32_t x, uint32_t y)
+{
+    const uint32_t bpp = g.bytesPerPixel;
+    for (uint32_t row = y; row < y + kMarkerSize; ++row) {
+        uint8_t* p = image + uint64_t(row) * g.rowBytes();
+        for (uint32_t b = x * bpp; b < (x + kMarkerSize) * bpp; ++b)
+            p[b] = gradientByte(g, row, b);
+    }
+}
+
+void drawMarker(uint8_t* image, const FrameGeometry& g, uint32_t x, uint32_t y)
+{
+    for (uint32_t row = y; row < y + kMarkerSize; ++row) {
+        uint8_t* p = image + uint64_t(row) * g.rowBytes() + uint64_t(x) * g.bytesPerPixel;
+        std::fill(p, p + kMarkerSize * g.bytesPerPixel, kMarkerByte);
+    }
+}
+
+void putQuadlet(uint8_t* image, uint64_t imageBytes, std::size_t at, uint32_t value)
+{
+    if (at != frameinfo::Layout::kAbsent && at + 4 <= imageBytes)
+        frameinfo::writeQuadlet(image + at, value);
+}
+
+// Chunk data and image-data quadlets are in the host's byte order.
+void putLittle(uint8_t* p, uint32_t value)
+{
+    p[0] = uint8_t(value);
+    p[1] = uint8_t(value >> 8);
+    p[2] = uint8_t(value >> 16);
+    p[3] = uint8_t(value >> 24);
+}
+
+} // namespace
+
+uint8_t gradientByte(const FrameGeometry& g, uint32_t row, uint32_t byteInRow)
+{
+    if (g.bytesPerPixel == 1)
+        return static_cast<uint8_t>(byteInRow + 2 * row);
+    const uint32_t value = ((byteInRow / 2 + 2 * row) * kMono16Scale) & 0xFFFF;
+    return static_cast<uint8_t>((byteInRow & 1) ? value >> 8 : value);
+}
+
+void fill(uint8_t* image, const FrameGeometry& g)
+{
+    const uint32_t rowBytes = g.rowBytes();
+    for (uint32_t row = 0; row < g.height; ++row) {
+        uint8_t* p = image + uint64_t(row) * rowBytes;
+        if (g.bytesPerPixel == 1) {
+            for (uint32_t x = 0; x < rowBytes; ++x)
+                p[x] = static_cast<uint8_t>(x + 2 * row);
+        } else {
+            for (uint32_t b = 0; b < rowBytes; ++b)
+                p[b] = gradientByte(g, row, b);
+        }
+    }
+}
+
+bool markerPosition(const FrameGeometry& g, uint32_t frameCounter, uint32_t& x, uint32_t& y)
+{
+    if (g.width < kMarkerSize || g.height < kMarkerSize)
+        return false;
+    y = g.height / 2 - kMarkerSize / 2;
+    // Keep clear of the frame information and the frame number.
+    if (uint64_t(y) * g.rowBytes() < kFrameNumberOffset + 4)
+        return false;
+    x = static_cast<uint32_t>((uint64_t(frameCounter) * kMarkerStep) % (g.width - kMarkerSize + 1));
+    return true;
+}
+
+void stamp(uint8_t* image, const FrameGeometry& g, const Frame& frame, StampState& state)
+{
+    const uint64_t imageBytes = g.imageBytes();
+    restoreBytes(image, g, 0, std::min<uint64_t>(frameinfo::kMaxSize, imageBytes));
+    if (state.markerDrawn)
+        restoreMarker(image, g, state.markerX, state.markerY);
+    state.markerDrawn = false;
+
+    const frameinfo::Layout layout = frameinfo::layoutOf(frame.frameInfoRegister);
+    putQuadlet(image, imageBytes, layout.timestamp, frame.cycleTime);
+    putQuadlet(image, imageBytes, layout.gain, frame.gainRegister);
+    putQuadlet(image, imageBytes, layout.shutter, frame.shutterRegister);
+    putQuadlet(image, imageBytes, layout.frameCounter, frame.frameCounter);
+    putQuadlet(image, imageBytes, layout.gpioStatus, uint32_t(frame.gpioLevels) << 24);
+    putQuadlet(image, imageBytes, kFrameNumberOffset, frame.frameCounter);
+
+    uint32_t x, y;
+    if (markerPosition(g, frame.frameCounter, x, y)) {
+        drawMarker(image, g, x, y);
+        state = {true, x, y};
+    }
+}
+
+uint32_t readFrameNumber(const uint8_t* image)
+{
+    return frameinfo::readQuadlet(image + kFrameNumberOffset);
+}
+
+std::size_t chunkBytes(const Frame& frame)
+{
+    std::size_t bytes = 0;
+    for (unsigned k = 0; k < sf::kChunkCount; ++k) {
+        if ((frame.smartChunks >> k) & 1u)
+            bytes += sf::kChunkSizes[k];
+    }
+    if (bytes && frame.crcChunk)
+        bytes += sf::kCrcChunkSize;
+    return bytes;
+}
+
+void writeChunks(uint8_t* buffer, std::size_t imageBytes, const Frame& frame)
+{
+    if (!(frame.smartChunks & 1u))
+        return; // chunks come only with the extended data stream
+    uint8_t* p = buffer + imageBytes;
+    for (unsigned k = 0; k < sf::kChunkCount; ++k) {
+        if (!((frame.smartChunks >> k) & 1u))
+            continue;
+        const std::size_t size = sf::kChunkSizes[k];
+        std::fill(p, p + size, uint8_t(0));
+        const FrameGeometry& g = frame.geometry;
+        switch (k) {
+        case 0:
+            putLittle(p + 0, g.width);
+            putLittle(p + 4, g.height);
+            putLittle(p + 8, g.left);
+            putLittle(p + 12, g.top);
+            putLittle(p + 16, static_cast<uint32_t>(imageBytes));
+            break;
+        case 1:
+            putLittle(p + sf::kFrameCounterOffset, frame.frameCounter);
+            break;
+        case 2:
+            putLittle(p + sf::kCycleTimeOffset, frame.cycleTime);
+            break;
+        case 3: {
+            // Darkest, brightest and mean grey level of the gradient.
+            const uint32_t brightest = std::min<uint32_t>(255, g.width + 2 * g.height - 3);
+            putLittle(p + sf::kGreyLevelOffsets[0], 0);
+            putLittle(p + sf::kGreyLevelOffsets[1], brightest);
+            putLittle(p + sf::kGreyLevelOffsets[2], brightest / 2);
+            break;
+        }
+        case 4:
+            putLittle(p + sf::kDcamGainOffset, frame.gainRegister);
+            putLittle(p + sf::kDcamShutterOffset, frame.shutterRegister);
+            break;
+        default:
+            break;
+        }
+        uint8_t* trailer = p + size - sf::kChunkTrailerSize;
+        for (unsigned q = 0; q < 4; ++q)
+            putLittle(trailer + 4 * q, sf::kChunkIds[k].q[q]);
+        putLittle(trailer + sf::kChunkIdSize, static_cast<uint32_t>(size));
+        putLittle(trailer + sf::kChunkIdSize + 4, ~static_cast<uint32_t>(size));
+        p += size;
+    }
+    if (frame.crcChunk) {
+        const uint16_t crc = crc16Xmodem(buffer, static_cast<std::size_t>(p - buffer));
+        putLittle(p, crc);
+    }
+}
+
+} // namespace orvex::sim::pattern
