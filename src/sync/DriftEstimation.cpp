@@ -20,7 +20,7 @@ namespace {
 using orvex::kMultiSyncUnit;
 
 constexpr double kWrap = nb_ticks_in_2_minutes_as_double;
-constexpr double kTicksPerSecond = 24576000.0;
+constexpr double kTicksPerSecond = nb_ticks_in_1_second;
 constexpr double kLargestTickCount = 4294967295.0;
 // The sync register holds the drift in 24 bits, two's complement.
 constexpr int64_t kDriftModulus = int64_t{1} << 24;
