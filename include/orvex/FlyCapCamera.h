@@ -1,0 +1,259 @@
+// The camera of the FlyCapture back end: one object per camera on the 1394
+// buses, created, indexed and deleted by FlyCapVideoServer and reached by the
+// host through IEEE1394Camera. The camera runs in Format_7 mode 0, which
+// init() selects.
+//
+// Threads and locks. Construction, init(), configuration and destruction run
+// on the host's thread without a lock; the library does not guard them
+// against concurrent use. The thread that constructs the camera owns its
+// hidden window, so ImageCB::onNewImage() runs there while it dispatches
+// window messages. The acquisition thread shares only the two raw-to-real
+// maps (each under its own critical section), the images buffer (which locks
+// itself) and `_bAcquiring` (changed by interlocked exchange only).
+//
+// A FlyCapture call that fails for good (twice; three times for user-memory
+// block transfers) posts the server's device-removal message for this
+// camera: the server then deletes the camera on its window's thread.
+#pragma once
+
+#include <orvex/Export.h>
+#include <orvex/IEEE1394Camera.h>
+#include <orvex/Types.h>
+#include <orvex/companions/CamGUID.h>
+#include <orvex/win32.h>
+
+#include <boost/shared_array.hpp>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+class ORVEX_API FlyCapCamera : public IEEE1394Camera {
+public:
+    // Opens an SDK context bound to the camera at `portIdx` (its position in
+    // the enumeration) and creates the camera's hidden window on the calling
+    // thread. Throws OrvexError with the SDK's text when the SDK refuses;
+    // nothing is left behind then. Host thread.
+    FlyCapCamera(unsigned short portIdx, uint32_t serialNumber, const std::string& modelName,
+                 const std::string& vendorName, int busId);
+    // Stops acquisition, destroys the window and closes the context. Never
+    // throws. The thread that constructed the camera.
+    ~FlyCapCamera() override;
+
+    // --- identity and state (host thread) -------------------------------------
+    unsigned short getPortIdx() const override;
+    // Resets the camera, selects Format_7 mode 0 at full size, 8-bit mono and
+    // the largest packet, forces the trigger to the rising edge (off), resets
+    // exposure and fills every cache. Not while acquiring. May be repeated.
+    void init() override;
+    bool isInitialized() const override;
+    // Reads the INITIALIZE register: false when the camera does not answer.
+    bool testCommunication() const override;
+    // "major.minor.type.build" from the camera's version register.
+    bool getCameraExtendedVersionInfo(std::string& info) const override;
+    CamGUID getUniqueId() override;
+    std::string getOwningBusId() override;
+    std::string getVendorName() override;
+    std::string getModelName() override;
+    CameraModel getModel() override;
+
+    // --- image geometry (host thread; answers from the cache) -----------------
+    bool isPixelFormatSupported(IEEECameraPixelFormat pixelFormat) const override;
+    void setPixelFormat(IEEECameraPixelFormat pixelFormat) override;
+    IEEECameraPixelFormat getPixelFormat() override;
+    void setSize(int width, int height) override;
+    void getSize(int& width, int& height) const override;
+    void getUnitSize(int& width, int& height) const override;
+    void getMaxSize(int& width, int& height) const override;
+    void setPos(int x, int y) override;
+    void getPos(int& x, int& y) const override;
+    void getUnitPos(int& x, int& y) override;
+    void setRoi(int x, int y, int width, int height) override;
+
+    // --- packet transfer -------------------------------------------------------
+    void setNbBytesPerPacket(int nbBytes) override;
+    int getNbBytesPerPacket() const override;
+    int getUnitNbBytesPerPacket() const override;
+    int getMinNbBytesPerPacket() const override;
+    int getMaxNbBytesPerPacket() const override;
+    // Not supported by this back end: the setter and getters refuse.
+    bool isInterPacketDelaySupported() const override;
+    void setInterPacketDelay(int delay) override;
+    int getInterPacketDelay() const override;
+    int getUnitInterPacketDelay() const override;
+    int getMinInterPacketDelay() const override;
+    int getMaxInterPacketDelay() const override;
+
+    // --- trigger ---------------------------------------------------------------
+    void turnOnTrigger(bool on) override;
+    bool isTriggerTurnedOn() const override;
+    void setTriggerMode(CameraTriggerMode mode) override;
+    bool isTriggerModeSupported(CameraTriggerMode mode) override;
+    CameraTriggerMode getTriggerMode() override;
+    bool getPolarity() const override;
+    void setPolarity(bool risingEdge) override;
+
+    // --- shutter (microseconds) ------------------------------------------------
+    void setShutter(unsigned long shutter) override;
+    unsigned long getShutter() const override;
+    unsigned long getShutterMin() const override;
+    unsigned long getShutterMax() const override;
+    // The shutter unit is fixed at one microsecond (1e-6 s).
+    bool isShutterTimeBaseAvailable() const override;
+    bool setShutterTimeBase(float timeBase) override;
+    float getShutterTimeBase() const override;
+    float getShutterTimeBaseMin() const override;
+    float getShutterTimeBaseMax() const override;
+
+    // --- gain (tenths of a decibel) and brightness -----------------------------
+    bool isGainSelectorAvailable(GainSelector selector) const override;
+    void setGain(long gain, GainSelector selector) override;
+    long getGain(GainSelector selector) const override;
+    bool isGainValueIgnored(GainSelector selector) const override;
+    long getGainMin(GainSelector selector) const override;
+    long getGainMax(GainSelector selector) const override;
+    long getDefaultGain() const override;
+    bool isBrightnessFeatureSupported() const override;
+    void setBrightness(double brightness) override;
+    double getBrightness() const override;
+    double getBrightnessMin() const override;
+    double getBrightnessMax() const override;
+
+    // --- acquisition -------------------------------------------------------------
+    void startAcquisition() override;
+    void stopAcquisition() override;
+    bool isAcquisitionStarted() const override;
+
+    // --- frames and registers ------------------------------------------------------
+    void getNbBytesPerFrame(unsigned long& nbBytes, unsigned long& second) const override;
+    // Absolute register addresses (0xF0F00000 and up); two attempts each.
+    // Work from construction on. Host thread.
+    void readRegister(unsigned long address, unsigned long& value) const override;
+    void writeRegister(unsigned long address, unsigned long value) override;
+
+    // --- temperature, user memory ----------------------------------------------
+    bool isTemperatureAvailable() const override;
+    double getTemperature() const override;
+    // Bytes of non-volatile user memory, read from the camera on every call.
+    unsigned int getAvailableUserMemorySpace() override;
+    // Any byte range inside the user memory; the covering quadlets are read
+    // (and, for a write, written back with the neighbouring bytes intact).
+    void readUserMemory(unsigned int offset, unsigned char* data, unsigned int size) override;
+    void writeUserMemory(unsigned int offset, const unsigned char* data, unsigned int size) override;
+
+    // --- frame rate, auto exposure -----------------------------------------------
+    bool isFrameRateFeatureAvailable() const override;
+    void enableFrameRateFeature(bool enable) override;
+    bool isFrameRateFeatureEnabled() const override;
+    void setFrameRate(double frameRate) override;
+    double getFrameRate() const override;
+    double getFrameRateMin() const override;
+    double getFrameRateMax() const override;
+    bool isAutoExposureFeatureSupported() const override;
+    void enableAutoExposureFeature(bool enable) override;
+    bool isAutoExposureFeatureEnabled() const override;
+
+protected:
+    void setPortIdx(unsigned short portIdx) override;
+
+    void createWindow();
+    void destroyWindow() noexcept;
+
+    // Cache refreshers (host thread).
+    void updatePacketInfo();
+    void updateTriggerInfo();
+    void updateBrightness();
+    void updateFrameRate();
+    void updateShutter();
+    void updateGain();
+    void updateMapShutterRawToReal();
+    void updateMapGainRawToReal();
+    void updateFrameInfoFeatures();
+    // Leaves the trigger off and set to the rising edge; refuses cameras
+    // whose trigger is absent, unreadable or cannot be switched.
+    void forceTriggerPolarityOnRisingEdge();
+
+    // The camera's SDK context (a FlyCaptureContext), for the
+    // synchronisation controller.
+    void* getFlyCaptureContext() const { return _fcContext; }
+
+private:
+    // The packet limits the SDK reports for the current geometry: the
+    // smallest packet (also the packet step) and the largest.
+    struct PacketInfo {
+        uint32_t minBytes = 0;
+        uint32_t maxBytes = 0;
+    };
+
+    // Steps of init().
+    void resetAndSelectFormat7();
+    void resetImageArea();
+    void setLargestPacket();
+    void resetExposure();
+    void resetStrobeOutputs();
+    // The acquiring flag, read atomically (the acquisition thread changes it).
+    bool isAcquiring() const;
+    void checkInitialized() const;
+    void checkNotAcquiring() const;
+    // Re-reads the absolute shutter range into the cache (rounded as the
+    // host sees it).
+    void readShutterRange(bool& present, uint32_t& minimum, uint32_t& maximum);
+    [[noreturn]] void refuseNotAvailableYet(const char* operation) const;
+
+    void* _fcContext = nullptr; // FlyCaptureContext
+    unsigned short _nPortIdx;
+    uint32_t _nSerialNumber;
+    int _nBusId;
+    uint32_t _nImgCounter = 0;
+    bool _bInitialized = false;
+    uint32_t _fcPixFormat = 0; // FlyCapturePixelFormat code
+    uint32_t _xImgOffset = 0, _yImgOffset = 0;
+    uint32_t _xImgSz = 0, _yImgSz = 0;
+    uint32_t _nPacketSz = 0;
+    uint32_t _xMaxImgSz = 0, _yMaxImgSz = 0;
+    uint32_t _xUnitImgSz = 0, _yUnitImgSz = 0;
+    uint32_t _xUnitImgOffset = 0, _yUnitImgOffset = 0;
+    uint32_t _nPixFormats = 0;
+    PacketInfo _fcPacketInfo;
+    bool _bTriggerPresent = false, _bTriggerReadable = false, _bTriggerOnOffSupported = false,
+         _bTriggerPolarityChangeable = false;
+    bool _bTriggerOn = false;
+    uint32_t _nTriggerPolarity = 0;
+    uint32_t _nTriggerSource = 0;
+    bool _bTriggerModeSupported[2] = {false, false};
+    CameraTriggerMode _triggerMode = camtm_exposureTimed;
+    bool _bShutterPresent = false, _bGainPresent = false, _bBrightnessPresent = false;
+    uint32_t _nShutter = 0, _nShutterMin = 0, _nShutterMax = 0;
+    std::optional<int32_t> _gain;
+    int32_t _nGainMin = 0, _nGainMax = 0, _nDefaultGain = 0;
+    double _fBrightnessMin = 0.0, _fBrightnessMax = 0.0, _fBrightness = 0.0;
+    double _fFrameRateMin = 0.0, _fFrameRateMax = 0.0;
+    bool _bFrameRateEnabled = false;
+    double _fFrameRate = 0.0;
+    uint32_t _nFormat7ModeCsr = 0;
+    volatile LONG _bAcquiring = 0;
+    HANDLE _hAcquiThread = nullptr;
+    HANDLE _hAcquiThreadStarted = nullptr;
+    bool _bTimeStampSupported = false, _bFrameCounterSupported = false, _bDCAMInfoSupported = false,
+         _bGPIOStatusSupported = false;
+    bool _bTimeStampEnabled = false, _bFrameCounterEnabled = false, _bDCAMInfoEnabled = false,
+         _bGPIOStatusEnabled = false;
+    bool _bFrameRateRegisterImplemented = false;
+    bool _bAutoExposureEnabled = false;
+    bool _bWow64 = false;
+    uint32_t _nUserMemSpace = 0;
+    bool _bUserMemSpaceKnown = false;
+    std::string _modelName, _vendorName;
+    CRITICAL_SECTION _csMapShutter;
+    std::map<int32_t, uint32_t> _mapShutterRawToReal;
+    CRITICAL_SECTION _csMapGain;
+    std::map<int32_t, int32_t> _mapGainRawToReal;
+    uint32_t _nStrobeCsrBase = 0;
+    std::vector<uint32_t> _strobeOutputPortIds;
+    std::map<uint32_t, std::optional<uint32_t>> _strobeDurationCache, _strobeDelayCache;
+    std::map<uint32_t, uint32_t> _strobeSupportState;
+    boost::shared_array<boost::shared_array<unsigned char>> _acquiBuffers;
+    uint32_t _nNbImgBuffers = 0;
+};

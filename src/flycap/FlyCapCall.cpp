@@ -1,0 +1,51 @@
+#include "flycap/FlyCapCall.h"
+
+#include "flycap/DeviceRemoval.h"
+
+#include <orvex/Loggers.h>
+#include <orvex/OrvexError.h>
+#include <orvex/companions/CamGUID.h>
+
+#include <log4cplus/loggingmacros.h>
+
+namespace orvex::flycap {
+namespace {
+constexpr const char* kUnit = "FlyCapCamera";
+} // namespace
+
+std::string sdkErrorText(FlyCaptureError error)
+{
+    const char* text = flycaptureErrorToString(error);
+    return text != nullptr ? std::string(text) : std::string();
+}
+
+std::string retriedFailureText(uint32_t serialNumber, const char* callText, FlyCaptureError error)
+{
+    return "cam guid #0x" + CamGUID(serialNumber, 0).to_string() + "; " + callText + ": " +
+           sdkErrorText(error);
+}
+
+void logFailedAttempt(const std::string& failureText)
+{
+    LOG4CPLUS_ERROR(g_OrvexLogger, failureText);
+}
+
+void failRetriedCall(uint32_t serialNumber, const std::string& failureText)
+{
+    DeviceRemoval::post(serialNumber);
+    failCall(failureText);
+}
+
+void failCall(const std::string& failureText)
+{
+    ORVEX_THROW(kUnit, failureText);
+}
+
+void checkSingle(FlyCaptureError error)
+{
+    if (error != FLYCAPTURE_OK) {
+        failCall(sdkErrorText(error));
+    }
+}
+
+} // namespace orvex::flycap

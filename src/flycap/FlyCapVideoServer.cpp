@@ -1,0 +1,355 @@
+#include <orvex/FlyCapVideoServer.h>
+
+#include "core/HiddenWindow.h"
+#include "core/VideoServerRegistry.h"
+#include "flycap/DeviceRemoval.h"
+#include "flycap/FlyCapCall.h"
+#include "flycap/FlyCapDefs.h"
+#include "flycap/ScopedLock.h"
+
+#include <orvex/FlyCapCamera.h>
+#include <orvex/OrvexError.h>
+#include <orvex/companions/WinChrono.h>
+
+#include <log4cplus/loggingmacros.h>
+
+#include <cstring>
+#include <exception>
+#include <vector>
+
+using namespace orvex::flycap;
+
+static_assert(sizeof(FlyCaptureContext) == sizeof(void*), "the server keeps its context as void*");
+
+namespace {
+
+// The text under which the host hears of a camera: "0x" + its identifier.
+std::string deviceName(const CamGUID& guid)
+{
+    return "0x" + guid.to_string();
+}
+
+// A name field of an enumeration entry, which the SDK should terminate but
+// which must not be read past its end if it does not.
+std::string entryText(const char (&field)[FLYCAPTURE_NAME_LENGTH])
+{
+    return std::string(field, strnlen(field, FLYCAPTURE_NAME_LENGTH));
+}
+
+} // namespace
+
+IEEE1394VideoServer& createFlyCapVideoServer(bool captureDeviceNotification)
+{
+    return orvex::VideoServerRegistry::create<FlyCapVideoServer>(captureDeviceNotification);
+}
+
+FlyCapVideoServer& flyCapVideoServer()
+{
+    return orvex::VideoServerRegistry::typed<FlyCapVideoServer>();
+}
+
+// --- construction and destruction --------------------------------------------
+
+FlyCapVideoServer::FlyCapVideoServer(bool capture) : _pChrono(std::make_unique<WinChrono>())
+{
+    LOG4CPLUS_TRACE(g_OrvexLogger, "FlyCapVideoServer::FlyCapVideoServer " << (capture ? 1 : 0));
+    InitializeCriticalSection(&_cs);
+    LOG4CPLUS_TRACE(g_OrvexLogger, "FlyCapVideoServer::FlyCapVideoServer critical section initialized");
+    startChrono();
+    LOG4CPLUS_TRACE(g_OrvexLogger, "FlyCapVideoServer::FlyCapVideoServer chrono started");
+    try {
+        FlyCaptureContext context = nullptr;
+        checkSingle(flycaptureCreateContext(&context));
+        _fcContext = context;
+        LOG4CPLUS_TRACE(g_OrvexLogger, "FlyCapVideoServer::FlyCapVideoServer context created");
+        captureDeviceNotification(capture);
+        LOG4CPLUS_TRACE(g_OrvexLogger, "FlyCapVideoServer::FlyCapVideoServer done");
+    } catch (...) {
+        releaseResources();
+        throw;
+    }
+}
+
+FlyCapVideoServer::~FlyCapVideoServer()
+{
+    stopChrono();
+    destroyAllCameras();
+    releaseResources();
+}
+
+void FlyCapVideoServer::releaseResources() noexcept
+{
+    // The SDK must not call into this server any more, and nothing still
+    // queued for the window may reach it: callback off first, then the window.
+    if (_bBusCallbackRegistered) {
+        const FlyCaptureError error =
+            flycaptureModifyCallback(_fcContext, &FlyCapVideoServer::busCallback, this, false);
+        if (error != FLYCAPTURE_OK) {
+            LOG4CPLUS_ERROR(g_OrvexLogger,
+                            "FlyCapVideoServer: cannot remove the bus callback: " << sdkErrorText(error));
+        }
+        _bBusCallbackRegistered = false;
+    }
+    destroyWnd();
+    if (_fcContext != nullptr) {
+        const FlyCaptureError error = flycaptureDestroyContext(_fcContext);
+        if (error != FLYCAPTURE_OK) {
+            LOG4CPLUS_ERROR(g_OrvexLogger, "flycaptureDestroyContext(_fcContext): " << sdkErrorText(error));
+        }
+        _fcContext = nullptr;
+    }
+    DeleteCriticalSection(&_cs);
+}
+
+// --- cameras -------------------------------------------------------------------
+
+void FlyCapVideoServer::reset(bool initCameras)
+{
+    destroyAllCameras();
+    std::vector<IEEE1394Camera*>& cameras = replaceCameraCollection();
+
+    unsigned int nbCameras = 0;
+    checkSingle(flycaptureBusCameraCount(&nbCameras));
+    std::vector<FlyCaptureInfoEx> entries;
+    unsigned int nbEntries = 0;
+    if (nbCameras > 0) {
+        nbEntries = kEnumerationEntriesPerCamera * nbCameras;
+        entries.resize(nbEntries);
+        const FlyCaptureError error = flycaptureBusEnumerateCamerasEx(entries.data(), &nbEntries);
+        if (error != FLYCAPTURE_OK) {
+            LOG4CPLUS_ERROR(g_OrvexLogger, "Error calling flycaptureBusEnumerateCamerasEx(bufferSize="
+                                               << nbCameras << "); (nb cams finally found: " << nbEntries
+                                               << " ): " << sdkErrorText(error));
+            nbCameras = 0;
+        }
+    }
+
+    try {
+        for (unsigned int i = 0; i < nbCameras && i < nbEntries && i < entries.size(); ++i) {
+            if (IEEE1394Camera* camera =
+                    createCamera(static_cast<unsigned short>(i), entries[i], initCameras)) {
+                cameras.push_back(camera);
+            }
+        }
+    } catch (...) {
+        // Only errors outside the Error family get here (a fatal window
+        // failure, memory): the cameras made so far stay listed.
+        updateMapGuidToPort();
+        throw;
+    }
+    updateMapGuidToPort();
+}
+
+IEEE1394Camera* FlyCapVideoServer::createCamera(unsigned short portIdx, const FlyCaptureInfoEx& entry,
+                                                bool initCamera)
+{
+    std::unique_ptr<FlyCapCamera> camera;
+    try {
+        camera = std::make_unique<FlyCapCamera>(portIdx, entry.uiSerialNumber, entryText(entry.szModelName),
+                                                entryText(entry.szVendorName), entry.iBusNumber);
+    } catch (const Error&) {
+        return nullptr; // the error has reported itself
+    }
+    if (initCamera) {
+        try {
+            camera->init();
+        } catch (const Error&) {
+            return nullptr; // deleted here; a removal it may have posted finds nothing to remove
+        }
+    }
+    return camera.release();
+}
+
+int FlyCapVideoServer::getNbCameras()
+{
+    if (!_pCamsColl) {
+        ORVEX_THROW(kServerUnit, "you must call reset before");
+    }
+    return static_cast<int>(_pCamsColl->size());
+}
+
+void FlyCapVideoServer::destroyAllCameras()
+{
+    IEEE1394VideoServer::destroyAllCameras();
+}
+
+unsigned int FlyCapVideoServer::getMaxPacketSz() const
+{
+    return kMaxPacketSzOnBus;
+}
+
+void FlyCapVideoServer::removeCamera(CamGUID& guid)
+{
+    const auto found = _mapGuidToPort.find(guid);
+    if (found == _mapGuidToPort.end() || !_pCamsColl) {
+        std::string message =
+            "FlyCapVideoServer::removeCamera: " + guid.to_string() + " not found among connected cameras";
+        if (_mapGuidToPort.empty()) {
+            message += " (no camera connected at all)";
+        } else {
+            message += "(connected cameras: ";
+            for (const auto& entry : _mapGuidToPort) {
+                message += entry.first.to_string() + ",";
+            }
+            message += ")";
+        }
+        ORVEX_THROW(kServerUnit, message);
+    }
+    const auto position = _pCamsColl->begin() + found->second;
+    IEEE1394Camera* camera = *position;
+    // Out of the list first, so that nothing can reach it while it dies.
+    _pCamsColl->erase(position);
+    delete camera;
+    updateMapGuidToPort();
+}
+
+// --- chrono ----------------------------------------------------------------------
+
+void FlyCapVideoServer::startChrono()
+{
+    ScopedLock lock(_cs);
+    _pChrono->start();
+}
+
+void FlyCapVideoServer::stopChrono()
+{
+    ScopedLock lock(_cs);
+    _pChrono->stop();
+}
+
+double FlyCapVideoServer::getChrono()
+{
+    ScopedLock lock(_cs);
+    _fChrono += _pChrono->lap();
+    return _fChrono;
+}
+
+// --- device-change capture ---------------------------------------------------------
+
+void FlyCapVideoServer::captureDeviceNotification(bool capture)
+{
+    if (capture == _bCaptureDeviceNotification) {
+        return;
+    }
+    if (capture) {
+        LOG4CPLUS_TRACE(g_OrvexLogger, "FlyCapVideoServer::captureDeviceNotification will create wnd");
+        createWnd();
+    } else {
+        LOG4CPLUS_TRACE(g_OrvexLogger, "FlyCapVideoServer::captureDeviceNotification will destroy wnd");
+        destroyWnd();
+    }
+    _bCaptureDeviceNotification = capture;
+    _bCapturingDeviceNotification = capture;
+    LOG4CPLUS_TRACE(g_OrvexLogger, "FlyCapVideoServer::captureDeviceNotification will modify callback");
+    const FlyCaptureError error =
+        flycaptureModifyCallback(_fcContext, &FlyCapVideoServer::busCallback, this, capture);
+    if (error == FLYCAPTURE_OK) {
+        _bBusCallbackRegistered = capture;
+    } else if (capture) {
+        // Capture did not start: no window should wait for messages that
+        // never come.
+        destroyWnd();
+        _bCaptureDeviceNotification = false;
+        _bCapturingDeviceNotification = false;
+    }
+    checkSingle(error);
+}
+
+void FlyCapVideoServer::createWnd()
+{
+    auto window = std::make_unique<orvex::HiddenWindow>(kServerWndClass, &FlyCapVideoServer::WindowProc,
+                                                        static_cast<void*>(this), kServerUnit);
+    _hWnd.store(window->handle());
+    _pWnd = std::move(window);
+}
+
+void FlyCapVideoServer::destroyWnd() noexcept
+{
+    _hWnd.store(nullptr);
+    _pWnd.reset(); // detaches the server, destroys the window, unregisters the class
+}
+
+void FlyCapVideoServer::busCallback(void* server, int message, unsigned long serialNumber)
+{
+    auto* self = static_cast<FlyCapVideoServer*>(server);
+    if (self == nullptr || self->getCaptureDeviceChangedCB() == nullptr) {
+        return;
+    }
+    UINT windowMessage = 0;
+    switch (message) {
+    case FLYCAPTURE_MESSAGE_BUS_RESET:
+        LOG4CPLUS_TRACE(g_OrvexLogger, "---------bus reset----------------");
+        return;
+    case FLYCAPTURE_MESSAGE_DEVICE_ARRIVAL:
+        LOG4CPLUS_TRACE(g_OrvexLogger, "---------device arrival----------------\r\n");
+        windowMessage = kMsgDeviceArrival;
+        break;
+    case FLYCAPTURE_MESSAGE_DEVICE_REMOVAL:
+        LOG4CPLUS_TRACE(g_OrvexLogger, "---------device removal----------------\r\n");
+        windowMessage = kMsgDeviceRemoval;
+        break;
+    default:
+        return;
+    }
+    self->post(windowMessage, static_cast<uint32_t>(serialNumber));
+}
+
+void FlyCapVideoServer::post(UINT message, uint32_t serialNumber)
+{
+    if (const HWND wnd = _hWnd.load()) {
+        PostMessageA(wnd, message, 0, static_cast<LPARAM>(serialNumber));
+    }
+}
+
+LRESULT CALLBACK FlyCapVideoServer::WindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == kMsgDeviceArrival || msg == kMsgDeviceRemoval) {
+        if (FlyCapVideoServer* server = orvex::HiddenWindow::ownerOf<FlyCapVideoServer>(wnd)) {
+            const CamGUID guid(static_cast<uint32_t>(lParam), 0);
+            // Nothing may unwind through the dispatcher: the host's callback
+            // and a failing removal end here, logged.
+            try {
+                if (msg == kMsgDeviceArrival) {
+                    server->onDeviceArrival(guid);
+                } else {
+                    server->onDeviceRemoval(guid);
+                }
+            } catch (const std::exception& error) {
+                LOG4CPLUS_ERROR(g_OrvexLogger, "FlyCapVideoServer::WindowProc: " << error.what());
+            } catch (...) {
+                LOG4CPLUS_ERROR(g_OrvexLogger, "FlyCapVideoServer::WindowProc: unknown exception");
+            }
+        }
+    }
+    return DefWindowProcA(wnd, msg, wParam, lParam);
+}
+
+void FlyCapVideoServer::onDeviceArrival(const CamGUID& guid)
+{
+    if (CaptureDeviceChangedCB* callback = getCaptureDeviceChangedCB()) {
+        callback->onDeviceArrival(deviceName(guid), false);
+    }
+}
+
+void FlyCapVideoServer::onDeviceRemoval(CamGUID guid)
+{
+    if (!testCameraConnected(guid)) {
+        return;
+    }
+    removeCamera(guid);
+    if (CaptureDeviceChangedCB* callback = getCaptureDeviceChangedCB()) {
+        callback->onDeviceRemoval(deviceName(guid), false);
+    }
+}
+
+// --- removal reports of failing cameras ------------------------------------------
+
+void orvex::flycap::DeviceRemoval::post(uint32_t serialNumber)
+{
+    if (!isVideoServerAllocated()) {
+        return;
+    }
+    if (auto* server = dynamic_cast<FlyCapVideoServer*>(&videoServer())) {
+        server->post(kMsgDeviceRemoval, serialNumber);
+    }
+}
