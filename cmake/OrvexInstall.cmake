@@ -2,10 +2,7 @@
 # package (find_package(Orvex CONFIG) -> Orvex::orvex) and a pkg-config file.
 include(CMakePackageConfigHelpers)
 
-set(_orvex_libraries orvex orvex_win32 orvex_error orvex_image orvex_stopwatch orvex_camid)
-if(TARGET orvex_estimation)
-  list(APPEND _orvex_libraries orvex_estimation)
-endif()
+set(_orvex_libraries orvex orvex_win32 orvex_error orvex_estimation orvex_image orvex_stopwatch orvex_camid)
 foreach(_lib IN LISTS _orvex_libraries)
   string(REGEX REPLACE "^orvex_" "" _export_name ${_lib})
   set_target_properties(${_lib} PROPERTIES EXPORT_NAME ${_export_name})

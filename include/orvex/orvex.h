@@ -5,6 +5,7 @@
 
 #include <orvex/companions/CamGUID.h>
 #include <orvex/companions/Error.h>
+#include <orvex/companions/Estimation.h>
 #include <orvex/companions/Image.h>
 #include <orvex/companions/WinChrono.h>
 
@@ -14,3 +15,13 @@
 #include <orvex/Tracer.h>
 #include <orvex/Types.h>
 #include <orvex/Version.h>
+
+#include <orvex/DcamTables.h>
+#include <orvex/IEEE1394Camera.h>
+#include <orvex/IEEE1394VideoServer.h>
+#include <orvex/ImageSample.h>
+#include <orvex/ImagesBuffer.h>
+
+#include <orvex/DriftEstimation.h>
+
+#include <orvex/iidc/Registers.h>
