@@ -133,36 +133,6 @@ TEST(LineEstimator, NearlyFlatLineWithAbscissasInTheBillionsKeepsItsSlope)
         EXPECT_NEAR(f.yAt(p[0]), p[1], 1e-6);
 }
 
-// Ordinates that are whole ticks, as the clock offsets are: the line through
-// them moves by a few ticks over the whole history.
-TEST(LineEstimator, IntegerOffsetsOverAClockHistoryGiveTheLeastSquaresSlope)
-{
-    std::vector<Vector> points;
-    double sumX = 0, sumY = 0;
-    for (int i = 0; i < 100; ++i) {
-        const double x = 3.1e9 + i * 2.4576e7 + 0.5;
-        const double y = 3145727000.0 + static_cast<double>((i * 7) % 5); // 0..4 ticks of scatter
-        points.push_back(point(x, y));
-        sumX += x;
-        sumY += y;
-    }
-    // Reference slope from the centred least-squares formula in long double;
-    // with a slope this small, total and ordinary least squares agree to
-    // far better than the tolerance.
-    const long double meanX = static_cast<long double>(sumX) / 100,
-                      meanY = static_cast<long double>(sumY) / 100;
-    long double sxx = 0, sxy = 0;
-    for (const Vector& p : points) {
-        sxx += (p[0] - meanX) * (p[0] - meanX);
-        sxy += (p[0] - meanX) * (p[1] - meanY);
-    }
-    const double expectedSlope = static_cast<double>(sxy / sxx);
-    const Fit f = fit(points);
-    ASSERT_TRUE(f.bOk);
-    EXPECT_NEAR(f.slope(), expectedSlope, 1e-9 * std::fabs(expectedSlope) + 1e-18);
-    EXPECT_NEAR(f.yAt(static_cast<double>(meanX)), static_cast<double>(meanY), 1e-6);
-}
-
 // Noise on both coordinates: perpendicular least squares stays unbiased
 // where regressing y on x would flatten the slope, and swapping the axes
 // mirrors the angle.
