@@ -10,6 +10,7 @@
 #include <orvex/Export.h>
 #include <orvex/companions/CamGUID.h>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <set>
@@ -94,12 +95,14 @@ protected:
     // Replaces the camera collection by a new, empty one (the cameras in the
     // old one must have been deleted) and returns it.
     std::vector<IEEE1394Camera*>& replaceCameraCollection();
-    CaptureDeviceChangedCB* getCaptureDeviceChangedCB() const { return _pCaptureDeviceChangedCB; }
+    // Any thread: a vendor's notification thread may look whether a callback
+    // is registered while the host registers one.
+    CaptureDeviceChangedCB* getCaptureDeviceChangedCB() const { return _pCaptureDeviceChangedCB.load(); }
 
     // Cameras in port order; null until the first reset. Slots may be null.
     std::unique_ptr<std::vector<IEEE1394Camera*>> _pCamsColl;
     std::map<CamGUID, int> _mapGuidToPort;
-    CaptureDeviceChangedCB* _pCaptureDeviceChangedCB = nullptr;
+    std::atomic<CaptureDeviceChangedCB*> _pCaptureDeviceChangedCB{nullptr};
     bool _bOwnCaptureDeviceChangedCB = true;
     bool _bCapturingDeviceNotification = false;
 

@@ -71,10 +71,10 @@ IEEE1394VideoServer::IEEE1394VideoServer() = default;
 
 IEEE1394VideoServer::~IEEE1394VideoServer()
 {
+    CaptureDeviceChangedCB* callback = _pCaptureDeviceChangedCB.exchange(nullptr);
     if (_bOwnCaptureDeviceChangedCB) {
-        delete _pCaptureDeviceChangedCB;
+        delete callback;
     }
-    _pCaptureDeviceChangedCB = nullptr;
     _mapGuidToPort.clear();
     _pCamsColl.reset();
 }
@@ -149,10 +149,10 @@ unsigned int IEEE1394VideoServer::getMaxPacketSz() const
 
 void IEEE1394VideoServer::setCaptureDeviceChangedCB(CaptureDeviceChangedCB* cb, bool own)
 {
-    if (cb != _pCaptureDeviceChangedCB && _bOwnCaptureDeviceChangedCB) {
-        delete _pCaptureDeviceChangedCB;
+    CaptureDeviceChangedCB* previous = _pCaptureDeviceChangedCB.exchange(cb);
+    if (previous != cb && _bOwnCaptureDeviceChangedCB) {
+        delete previous;
     }
-    _pCaptureDeviceChangedCB = cb;
     _bOwnCaptureDeviceChangedCB = own;
 }
 
