@@ -113,48 +113,6 @@ TEST(ImageSampleItems, SentinelValuesReadAsUnknown)
     EXPECT_TRUE(sample.getHWDate(date));
 }
 
-TEST(ImageSampleItems, SetAndResetRoundTrips)
-{
-    ImageSample sample;
-    bool on = false;
-    sample.setTriggerStatus(true);
-    EXPECT_TRUE(sample.getTriggerStatus(on));
-    EXPECT_TRUE(on);
-    sample.setTriggerStatus(false);
-    EXPECT_TRUE(sample.getTriggerStatus(on));
-    EXPECT_FALSE(on);
-    sample.resetTriggerStatus();
-    EXPECT_FALSE(sample.getTriggerStatus(on));
-
-    sample.setStrobeOutStatus(1, true);
-    EXPECT_FALSE(sample.getStrobeOutStatus(0, on));
-    EXPECT_TRUE(sample.getStrobeOutStatus(1, on));
-    EXPECT_TRUE(on);
-    sample.resetStrobeOutStatus(1);
-    EXPECT_FALSE(sample.getStrobeOutStatus(1, on));
-
-    unsigned long lowest = 0, highest = 0, mean = 0;
-    sample.setGLInfo(3, 250, 120);
-    EXPECT_TRUE(sample.getLowestGreyLevel(lowest));
-    EXPECT_TRUE(sample.getHighestGreyLevel(highest));
-    EXPECT_TRUE(sample.getMeanGreyLevel(mean));
-    EXPECT_EQ(lowest, 3ul);
-    EXPECT_EQ(highest, 250ul);
-    EXPECT_EQ(mean, 120ul);
-    sample.resetGLInfo();
-    EXPECT_FALSE(sample.getHighestGreyLevel(highest));
-
-    sample.setTemperature(41.5);
-    EXPECT_EQ(sample.getTemperature(), 41.5);
-    sample.resetTemperature();
-    EXPECT_FALSE(sample.isTemperatureAvailable());
-
-    int tag = 0;
-    sample.setParam(&tag);
-    sample.setNotifiedWndOnDelete(nullptr, kSampleDiedMsg, nullptr);
-    EXPECT_EQ(sample.getParam(), nullptr) << "the notification parameter replaces the tag";
-}
-
 TEST(ImageSampleItems, StrobeIdsOtherThanZeroAndOneAreRefusedWithoutChange)
 {
     ImageSample sample;
@@ -299,7 +257,10 @@ TEST(ImageSampleOwnership, ANotifiedWindowGetsOneMessageAndTheBuffer)
     unsigned char* pixels = newPixels(16);
     auto sample = std::make_unique<ImageSample>();
     sample->setImage(new IImage(pixels, ISize(4, 4), idt_uint8));
+    int tag = 0;
+    sample->setParam(&tag);
     sample->setNotifiedWndOnDelete(window.handle(), kSampleDiedMsg, pixels);
+    EXPECT_EQ(sample->getParam(), pixels) << "the notification parameter replaces the tag";
     sample.reset();
 
     const std::vector<MSG> notices = window.take(kSampleDiedMsg);
