@@ -91,20 +91,6 @@ TEST(CameraDefaults, GuardedDefaultsFollowTheSupportQuery)
     EXPECT_EQ(0.0, camera.getTemperature());
 }
 
-TEST(CameraDefaults, FixedAnswers)
-{
-    TestCamera camera;
-    EXPECT_EQ(1, camera.getDeviceClass());
-    EXPECT_EQ(0.0, camera.getShutterOffset());
-    EXPECT_FALSE(camera.isGainValueIgnored(gainsel_main));
-    EXPECT_EQ(0u, camera.getAvailableUserMemorySpace());
-    EXPECT_EQ(0u, camera.getNbStrobeOutputPorts());
-    EXPECT_FALSE(camera.isStrobeOutputPortIdValid(1));
-    EXPECT_FALSE(camera.isSoftwareTriggerSupported());
-    EXPECT_TRUE(camera.isTrigStatusChangeAllowedDuringAcq());
-    EXPECT_FALSE(camera.isFrameRateFeatureAvailable());
-}
-
 // Counts its own destruction.
 class CountingCB : public ImageCB {
 public:
