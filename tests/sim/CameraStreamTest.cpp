@@ -1,0 +1,410 @@
+// Images of the simulated camera: pacing, triggers, what each image carries,
+// the pixels and chunks, and the clocks behind the time stamps.
+#include "sim/SimTestSupport.h"
+
+#include <orvex/iidc/Crc16Xmodem.h>
+#include <orvex/iidc/FrameInfo.h>
+#include <orvex/iidc/Registers.h>
+#include <orvex/iidc/SmartFeatures.h>
+#include <orvex/iidc/SyncRegisters.h>
+#include <orvex/sim/FramePattern.h>
+
+#include <algorithm>
+#include <cmath>
+#include <thread>
+#include <vector>
+
+namespace orvex::sim::test {
+namespace {
+
+using namespace orvex::iidc;
+using namespace std::chrono_literals;
+
+int64_t ticksBetween(uint32_t earlier, uint32_t later)
+{
+    int64_t d = int64_t(cycleTimeToTicks(later)) - int64_t(cycleTimeToTicks(earlier));
+    return d < 0 ? d + kTicksPerWrap : d;
+}
+
+class CameraStream : public FreshWorld {
+protected:
+    void SetUp() override
+    {
+        FreshWorld::SetUp();
+        bus_ = world().addBus(busAt(0, 10.0));
+        camera_ = world().addCamera(bus_, "Grasshopper GRAS-20S4M", 1001);
+        sink_ = std::make_shared<FrameCollector>();
+    }
+    void write(uint32_t address, uint32_t value)
+    {
+        ASSERT_EQ(camera_->writeRegister(address, value), Status::ok);
+    }
+    uint32_t read(uint32_t address)
+    {
+        uint32_t v = 0;
+        EXPECT_EQ(camera_->readRegister(address, v), Status::ok);
+        return v;
+    }
+    // A small Format_7 image at a given frame rate.
+    void configure(double fps, uint32_t width = 64, uint32_t height = 32)
+    {
+        FrameGeometry g;
+        g.width = width;
+        g.height = height;
+        g.bytesPerPixel = 1;
+        g.bytesPerPacket = camera_->packetLimits(width, height, 1).maxBytes;
+        ASSERT_EQ(camera_->configureFormat7(g), Status::ok);
+        ASSERT_EQ(camera_->setPropertyAbsolute(kFeatureFrameRate, false, true, false, fps), Status::ok);
+        ASSERT_EQ(camera_->setPropertyAbsolute(kFeatureShutter, false, true, false, 1.0), Status::ok);
+    }
+    void triggerOn() { write(kTriggerMode, read(kTriggerMode) | kTriggerOn | kTriggerPolarity); }
+
+    int bus_ = 0;
+    std::shared_ptr<Camera> camera_;
+    std::shared_ptr<FrameCollector> sink_;
+};
+
+TEST_F(CameraStream, FreeRunKeepsTheFramePeriodAndCountsImages)
+{
+    configure(100.0);
+    ASSERT_EQ(camera_->startStream(sink_, Pacing::frameRate), Status::ok);
+    ASSERT_TRUE(sink_->waitFor(5));
+    camera_->stopStream();
+    const auto frames = sink_->frames();
+    const int64_t periodTicks = static_cast<int64_t>(kTicksPerSecond / 100.0);
+    for (size_t i = 1; i < frames.size(); ++i) {
+        EXPECT_EQ(frames[i].frameCounter, frames[i - 1].frameCounter + 1);
+        // Exposure starts are laid out one period apart (unless the host
+        // stalled the stream thread for longer than a period).
+        const int64_t gap = frames[i].exposureStartNs - frames[i - 1].exposureStartNs;
+        if (gap < 15'000'000) {
+            EXPECT_NEAR(ticksBetween(frames[i - 1].cycleTime, frames[i].cycleTime), periodTicks, 2);
+        }
+        EXPECT_GE(frames[i].deliveredNs, frames[i].exposureStartNs)
+            << "delivered after exposure and transfer";
+    }
+    EXPECT_FALSE(camera_->isStreaming());
+    const size_t count = sink_->frames().size();
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(sink_->frames().size(), count) << "nothing after the stop";
+}
+
+TEST_F(CameraStream, TriggeredCameraWaitsForTriggersAndRefusesThemWhileBusy)
+{
+    configure(30.0);
+    triggerOn();
+    ASSERT_EQ(camera_->startStream(sink_, Pacing::frameRate), Status::ok);
+    EXPECT_FALSE(sink_->waitFor(1, 100ms)) << "no image without a trigger";
+    EXPECT_EQ(read(kSoftwareTrigger), kSoftwareTriggerReady);
+
+    const int64_t fired = hostNowNs();
+    EXPECT_TRUE(camera_->externalTrigger(fired));
+    EXPECT_FALSE(camera_->externalTrigger(fired + 1000)) << "still exposing";
+    EXPECT_EQ(camera_->droppedTriggers(), 1u);
+    ASSERT_TRUE(sink_->waitFor(1));
+    Frame frame = sink_->frames()[0];
+    EXPECT_TRUE(frame.triggered);
+    EXPECT_EQ(frame.exposureStartNs, fired);
+    EXPECT_EQ(frame.cycleTime, world().bus(bus_)->clock().cycleTimeAt(fired));
+    EXPECT_TRUE(frame.gpioLevels & frameinfo::kGpioTriggerInput) << "input at its active (high) level";
+
+    // The software trigger register fires too, and is busy meanwhile.
+    write(kSoftwareTrigger, kSoftwareTriggerFire);
+    EXPECT_EQ(read(kSoftwareTrigger), kSoftwareTriggerBusy);
+    ASSERT_TRUE(sink_->waitFor(2));
+    frame = sink_->frames()[1];
+    EXPECT_TRUE(frame.triggered);
+    EXPECT_FALSE(frame.gpioLevels & frameinfo::kGpioTriggerInput) << "the input line stayed idle";
+    camera_->stopStream();
+}
+
+TEST_F(CameraStream, UnpacedCameraProducesOnDemandAndDeliversTriggersAtOnce)
+{
+    configure(1.0);
+    ASSERT_EQ(camera_->startStream(sink_, Pacing::unpaced), Status::ok);
+    const auto a = camera_->pullFrame();
+    const auto b = camera_->pullFrame();
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(b->frameCounter, a->frameCounter + 1) << "no wait for the 1 fps period";
+
+    triggerOn();
+    EXPECT_FALSE(camera_->pullFrame()) << "triggered: only triggers produce images";
+    EXPECT_TRUE(camera_->externalTrigger(hostNowNs()));
+    EXPECT_TRUE(camera_->externalTrigger(hostNowNs())) << "no busy time when unpaced";
+    EXPECT_EQ(sink_->frames().size(), 2u) << "delivered on the triggering thread";
+    camera_->stopStream();
+}
+
+TEST_F(CameraStream, InitializeStopsTheTransferAndUnplugTellsTheReceiver)
+{
+    configure(200.0);
+    ASSERT_EQ(camera_->startStream(sink_, Pacing::frameRate), Status::ok);
+    ASSERT_TRUE(sink_->waitFor(1));
+    write(kInitialize, kInitializeBit);
+    EXPECT_EQ(read(kIsoEnable), 0u);
+    const size_t count = sink_->frames().size();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_LE(sink_->frames().size(), count + 1) << "at most the image already on its way";
+    EXPECT_TRUE(camera_->isStreaming()) << "the receiver stays attached until stopped";
+
+    world().unplugCamera(1001);
+    EXPECT_TRUE(sink_->removed());
+    EXPECT_FALSE(camera_->isStreaming());
+}
+
+TEST_F(CameraStream, BusBandwidthLimitsConcurrentStreams)
+{
+    const auto other = world().addCamera(bus_, "Grasshopper GRAS-50S5M", 1002);
+    FrameGeometry g;
+    g.width = 1600;
+    g.height = 1200;
+    g.bytesPerPacket = 8192;
+    ASSERT_EQ(camera_->configureFormat7(g), Status::ok);
+    ASSERT_EQ(other->configureFormat7(g), Status::ok);
+    auto otherSink = std::make_shared<FrameCollector>();
+    ASSERT_EQ(camera_->startStream(sink_, Pacing::unpaced), Status::ok);
+    EXPECT_EQ(other->startStream(otherSink, Pacing::unpaced), Status::bandwidthExceeded);
+    EXPECT_EQ(world().bus(bus_)->bandwidthInUse(), 8192u);
+    camera_->stopStream();
+    EXPECT_EQ(other->startStream(otherSink, Pacing::unpaced), Status::ok);
+    other->stopStream();
+    EXPECT_EQ(world().bus(bus_)->bandwidthInUse(), 0u);
+}
+
+TEST_F(CameraStream, ImagesCarryRegistersGpioAndSmartChunkSelection)
+{
+    configure(1.0);
+    const uint32_t strobeBlock = quadletOffsetToAddress(read(kStrobeOutputInquiry));
+    write(kGpioControl, gpioOutputBit(1) | gpioOutputBit(2));
+    write(strobeBlock + kStrobeControlOffset + 4, kPresence | kStrobeOn | kStrobePolarity); // pin 1 on, high
+    write(strobeBlock + kStrobeControlOffset + 8, kPresence); // pin 2 off, low active
+    write(kFrameInfo, frameinfo::kTimestamp | frameinfo::kFrameCounter);
+    ASSERT_EQ(camera_->startStream(sink_, Pacing::unpaced), Status::ok);
+    const auto frame = camera_->pullFrame();
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->gpioLevels & (frameinfo::kGpioStrobe0 | frameinfo::kGpioStrobe1),
+              frameinfo::kGpioStrobe0 | frameinfo::kGpioStrobe1)
+        << "pin 1 at its active high level, pin 2 at its idle (high) level";
+    EXPECT_EQ(frame->frameInfoRegister, frameinfo::kTimestamp | frameinfo::kFrameCounter);
+    EXPECT_EQ(frame->gainRegister, read(kGain));
+    EXPECT_EQ(frame->shutterRegister, read(kShutter));
+    EXPECT_EQ(frame->smartChunks, 0u);
+    camera_->stopStream();
+}
+
+TEST_F(CameraStream, AutoExposureMovesGainAndShutterFromImageToImage)
+{
+    configure(1.0);
+    write(kAutoExposure, read(kAutoExposure) | kControlOn);
+    write(kGain, read(kGain) | kControlAuto);
+    ASSERT_EQ(camera_->startStream(sink_, Pacing::unpaced), Status::ok);
+    std::vector<uint32_t> gains;
+    for (int i = 0; i < 3; ++i)
+        gains.push_back(camera_->pullFrame()->gainRegister & kControlValueMask);
+    EXPECT_NE(gains[0], gains[1]);
+    EXPECT_NE(gains[1], gains[2]);
+    camera_->stopStream();
+}
+
+// --- pixels and chunks ---------------------------------------------------------------
+
+TEST(FramePattern, StampTouchesABoundedAreaAndLeavesNoTrace)
+{
+    for (uint32_t bpp : {1u, 2u}) {
+        FrameGeometry g;
+        g.width = 320;
+        g.height = 240;
+        g.bytesPerPixel = bpp;
+        std::vector<uint8_t> image(g.imageBytes()), gradient(g.imageBytes());
+        pattern::fill(image.data(), g);
+        pattern::fill(gradient.data(), g);
+        pattern::StampState state;
+        Frame frame;
+        frame.geometry = g;
+        frame.frameInfoRegister = frameinfo::kAllItems;
+        for (uint32_t counter : {7u, 8u, 1000u}) {
+            frame.frameCounter = counter;
+            pattern::stamp(image.data(), g, frame, state);
+            EXPECT_EQ(pattern::readFrameNumber(image.data()), counter);
+            size_t changed = 0;
+            for (size_t i = 0; i < image.size(); ++i)
+                changed += image[i] != gradient[i];
+            EXPECT_LE(changed,
+                      pattern::kFrameNumberOffset + 4 + pattern::kMarkerSize * pattern::kMarkerSize * bpp)
+                << "older stamps are restored, only the current one differs";
+            uint32_t x, y;
+            ASSERT_TRUE(pattern::markerPosition(g, counter, x, y));
+            EXPECT_EQ(image[uint64_t(y) * g.rowBytes() + x * bpp], pattern::kMarkerByte);
+        }
+    }
+}
+
+TEST(FramePattern, TinyImagesAreStampedWithinTheirBytes)
+{
+    FrameGeometry g;
+    g.width = 8;
+    g.height = 2;
+    std::vector<uint8_t> image(g.imageBytes() + 8, 0xAB);
+    pattern::fill(image.data(), g);
+    pattern::StampState state;
+    Frame frame;
+    frame.geometry = g;
+    frame.frameInfoRegister = frameinfo::kAllItems;
+    pattern::stamp(image.data(), g, frame, state);
+    for (size_t i = g.imageBytes(); i < image.size(); ++i)
+        EXPECT_EQ(image[i], 0xAB) << "byte " << i << " lies past the image";
+}
+
+uint32_t little(const uint8_t* p)
+{
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+TEST(FramePattern, ChunksEndWithTheirTrailersAndAChecksumOverEverythingBefore)
+{
+    FrameGeometry g;
+    g.width = 40;
+    g.height = 10;
+    Frame frame;
+    frame.geometry = g;
+    frame.frameCounter = 0x01020304;
+    frame.cycleTime = makeCycleTime(5, 100, 7);
+    frame.gainRegister = kPresence | 123;
+    frame.shutterRegister = kPresence | 456;
+    frame.smartChunks = 0x1F;
+    frame.crcChunk = true;
+    const size_t total = g.imageBytes() + pattern::chunkBytes(frame);
+    ASSERT_EQ(total, g.imageBytes() + 48 + 28 + 28 + 36 + 64 + 4);
+    std::vector<uint8_t> buffer(total);
+    pattern::fill(buffer.data(), g);
+    pattern::writeChunks(buffer.data(), g.imageBytes(), frame);
+
+    EXPECT_EQ(little(&buffer[total - 4]), crc16Xmodem(buffer.data(), total - 4));
+
+    // Walk back from the end as a reader does.
+    size_t end = total - 4;
+    std::vector<unsigned> found;
+    while (end >= g.imageBytes() + sf::kChunkTrailerSize) {
+        const uint8_t* trailer = &buffer[end - sf::kChunkTrailerSize];
+        unsigned k = 0;
+        while (k < sf::kChunkCount) {
+            bool same = true;
+            for (unsigned q = 0; q < 4; ++q)
+                same = same && little(trailer + 4 * q) == sf::kChunkIds[k].q[q];
+            if (same)
+                break;
+            ++k;
+        }
+        ASSERT_LT(k, sf::kChunkCount) << "a known chunk ends at " << end;
+        EXPECT_EQ(little(trailer + 16), sf::kChunkSizes[k]);
+        EXPECT_EQ(little(trailer + 20), ~uint32_t(sf::kChunkSizes[k]));
+        end -= sf::kChunkSizes[k];
+        if (k == 1) {
+            EXPECT_EQ(little(&buffer[end + sf::kFrameCounterOffset]), 0x01020304u);
+        }
+        if (k == 2) {
+            EXPECT_EQ(little(&buffer[end + sf::kCycleTimeOffset]), frame.cycleTime);
+        }
+        if (k == 4) {
+            EXPECT_EQ(little(&buffer[end + sf::kDcamGainOffset]) & sf::kDcamValueMask, 123u);
+            EXPECT_EQ(little(&buffer[end + sf::kDcamShutterOffset]) & sf::kDcamValueMask, 456u);
+        }
+        found.push_back(k);
+        if (k == 0)
+            break;
+    }
+    EXPECT_EQ(found, (std::vector<unsigned>{4, 3, 2, 1, 0}));
+    EXPECT_EQ(end, g.imageBytes()) << "chunk 0 starts right after the pixels";
+}
+
+// --- clocks -------------------------------------------------------------------------------
+
+TEST(CycleClock, DriftOffsetAndWrap)
+{
+    CycleClock reference, fast;
+    reference.setTicksNow(0);
+    fast.setTicksNow(5 * int64_t(kTicksPerSecond));
+    fast.setDriftPpm(100.0);
+    const int64_t t0 = hostNowNs();
+    const int64_t t1 = t0 + 10'000'000'000; // 10 s later
+    const int64_t referenceAdvance = reference.ticksAt(t1) - reference.ticksAt(t0);
+    const int64_t fastAdvance = fast.ticksAt(t1) - fast.ticksAt(t0);
+    EXPECT_NEAR(referenceAdvance, 10 * int64_t(kTicksPerSecond), 1);
+    EXPECT_NEAR(fastAdvance - referenceAdvance, 10 * kTicksPerSecond * 100e-6, 2);
+
+    // The register wraps after 128 s.
+    CycleClock clock;
+    clock.setTicksNow(int64_t(kTicksPerWrap) - kTicksPerSecond / 2); // 127.5 s
+    const int64_t now = hostNowNs();
+    const uint32_t before = clock.cycleTimeAt(now);
+    const uint32_t after = clock.cycleTimeAt(now + 1'000'000'000);
+    EXPECT_EQ(cycleSeconds(before), 127u);
+    EXPECT_EQ(cycleSeconds(after), 0u);
+    EXPECT_NEAR(ticksBetween(before, after), kTicksPerSecond, 1);
+}
+
+TEST_F(CameraStream, SyncBlockMakesTimeStampsFollowTheMaster)
+{
+    // A slave on another bus, 37.2 s ahead and 30 ppm fast.
+    const int slaveBus = world().addBus(busAt(1, 47.2, 30.0));
+    const auto slave = world().addCamera(slaveBus, "Flea2 FL2G-50S5M", 3003);
+    CycleClock& masterClock = world().bus(bus_)->clock();
+    CycleClock& slaveClock = world().bus(slaveBus)->clock();
+
+    // What a controller would measure: master minus slave at the slave's
+    // last whole second, and the drift in master ticks per second.
+    const int64_t now = hostNowNs();
+    const int64_t slaveTicks = slaveClock.ticksAt(now);
+    const int64_t intoSecond = slaveTicks % kTicksPerSecond;
+    const int64_t referenceNs =
+        now - static_cast<int64_t>(intoSecond / (kTickFrequencyHz * (1 + 30e-6)) * 1e9);
+    const int64_t offset = masterClock.ticksAt(referenceNs) - slaveClock.ticksAt(referenceNs);
+    const uint32_t offsetTicks =
+        static_cast<uint32_t>(((offset % kTicksPerWrap) + kTicksPerWrap) % kTicksPerWrap);
+    const int32_t drift = -static_cast<int32_t>(std::lround(kTicksPerSecond * 30e-6)); // the slave gains
+    const uint32_t referenceSecond = static_cast<uint32_t>((slaveTicks % kTicksPerWrap) / kTicksPerSecond);
+    const uint32_t block[2] = {
+        ticksToCycleTime(offsetTicks),
+        makeSyncQuadlet1(static_cast<uint32_t>(drift) & kSyncDriftMask, referenceSecond)};
+    ASSERT_EQ(slave->writeBlock(FC_REG_SYNC, block, 2), Status::ok);
+    uint32_t readBack[2] = {};
+    ASSERT_EQ(slave->readBlock(FC_REG_SYNC, readBack, 2), Status::ok);
+    EXPECT_EQ(readBack[0], block[0]);
+    EXPECT_EQ(readBack[1], block[1]);
+
+    // Images triggered together now carry agreeing stamps, seconds later too,
+    // while the raw bus clocks stay 37 s apart.
+    configure(30.0);
+    triggerOn();
+    ASSERT_EQ(slave->writeRegister(kTriggerMode, kPresence | kTriggerOn), Status::ok);
+    auto slaveSink = std::make_shared<FrameCollector>();
+    ASSERT_EQ(camera_->startStream(sink_, Pacing::unpaced), Status::ok);
+    ASSERT_EQ(slave->startStream(slaveSink, Pacing::unpaced), Status::ok);
+    EXPECT_EQ(world().fireExternalTrigger(), 2);
+    ASSERT_EQ(sink_->frames().size(), 1u);
+    ASSERT_EQ(slaveSink->frames().size(), 1u);
+    const Frame m = sink_->frames()[0], s = slaveSink->frames()[0];
+    EXPECT_EQ(m.exposureStartNs, s.exposureStartNs) << "one trigger line";
+    EXPECT_LE(std::min(ticksBetween(m.cycleTime, s.cycleTime), ticksBetween(s.cycleTime, m.cycleTime)), 3)
+        << "stamps agree";
+    EXPECT_NEAR(double(ticksBetween(m.busCycleTime, s.busCycleTime)), 37.2 * kTicksPerSecond,
+                0.01 * kTicksPerSecond);
+
+    // 100 s later (computed, not waited for) the drift correction still holds.
+    const int64_t later = m.exposureStartNs + 100'000'000'000;
+    const uint32_t masterLater = masterClock.cycleTimeAt(later);
+    const uint32_t slaveLater = slave->stampCycleTimeAt(later);
+    const int64_t error =
+        std::min(ticksBetween(masterLater, slaveLater), ticksBetween(slaveLater, masterLater));
+    EXPECT_LE(error, 40) << "within the rounding of the drift to whole ticks per second";
+
+    // (0, 0) switches the correction off.
+    const uint32_t zero[2] = {0, 0};
+    ASSERT_EQ(slave->writeBlock(FC_REG_SYNC, zero, 2), Status::ok);
+    EXPECT_EQ(slave->stampCycleTimeAt(later), slaveClock.cycleTimeAt(later));
+    camera_->stopStream();
+    slave->stopStream();
+}
+
+} // namespace
+} // namespace orvex::sim::test
