@@ -35,5 +35,7 @@ install(FILES ${CMAKE_BINARY_DIR}/OrvexConfig.cmake ${CMAKE_BINARY_DIR}/OrvexCon
 
 list(TRANSFORM _orvex_libraries PREPEND "-l" OUTPUT_VARIABLE _orvex_pc_libs)
 string(JOIN " " ORVEX_PC_LIBS ${_orvex_pc_libs})
+# Relocatable: the prefix is found from where the .pc file was installed.
+file(RELATIVE_PATH ORVEX_PC_PREFIX_FROM_PCFILEDIR /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
 configure_file(cmake/orvex.pc.in ${CMAKE_BINARY_DIR}/orvex.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/orvex.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
