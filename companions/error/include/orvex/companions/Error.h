@@ -19,12 +19,13 @@ class Logger;
 #define ORVEX_ERROR_API __attribute__((visibility("default")))
 #endif
 
-class ORVEX_ERROR_API Error : public std::exception {
+// What both exception bases share: the message, the throw site, and
+// reporting on construction. Not thrown by itself.
+class ORVEX_ERROR_API ReportedError : public std::exception {
 public:
-    Error(int line, const char* unit, const std::string& message, log4cplus::Logger* logger, int level);
-    Error(const Error& other);
-    Error& operator=(const Error&) = delete;
-    ~Error() override;
+    ReportedError(const ReportedError& other);
+    ReportedError& operator=(const ReportedError&) = delete;
+    ~ReportedError() override;
 
     const char* what() const noexcept override;
 
@@ -32,7 +33,9 @@ public:
     const std::string& unit() const noexcept { return _strUnit; }
 
 protected:
-    // Writes the message to the logger; called once, by the constructor.
+    ReportedError(int line, const char* unit, const std::string& message);
+    // Writes the message to the logger; called once, by the constructors of
+    // Error and FatalError.
     virtual void msgFormatter(log4cplus::Logger* logger, int level);
 
 private:
@@ -41,25 +44,18 @@ private:
     std::string _strMessage;
 };
 
+class ORVEX_ERROR_API Error : public ReportedError {
+public:
+    Error(int line, const char* unit, const std::string& message, log4cplus::Logger* logger, int level);
+    Error(const Error& other);
+    ~Error() override;
+};
+
 // Unrecoverable failures. Deliberately not an Error, so that code which
 // skips a failing camera on Error does not swallow a broken process state.
-class ORVEX_ERROR_API FatalError : public std::exception {
+class ORVEX_ERROR_API FatalError : public ReportedError {
 public:
     FatalError(int line, const char* unit, const std::string& message, log4cplus::Logger* logger, int level);
     FatalError(const FatalError& other);
-    FatalError& operator=(const FatalError&) = delete;
     ~FatalError() override;
-
-    const char* what() const noexcept override;
-
-    int line() const noexcept { return _nLine; }
-    const std::string& unit() const noexcept { return _strUnit; }
-
-protected:
-    virtual void msgFormatter(log4cplus::Logger* logger, int level);
-
-private:
-    int _nLine;
-    std::string _strUnit;
-    std::string _strMessage;
 };
