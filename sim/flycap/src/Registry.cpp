@@ -102,9 +102,7 @@ void CallbackDispatcher::waitForDeliveryLocked(std::unique_lock<std::mutex>& loc
 bool CallbackDispatcher::remove(FlyCaptureContext context, FlyCaptureCallback callback, void* param)
 {
     std::unique_lock<std::mutex> lock(m_);
-    const auto it = std::find_if(callbacks_.begin(), callbacks_.end(), [&](const Entry& e) {
-        return e.context == context && e.callback == callback && e.param == param;
-    });
+    const auto it = std::find(callbacks_.begin(), callbacks_.end(), Entry{context, callback, param});
     if (it == callbacks_.end())
         return false;
     callbacks_.erase(it);
@@ -126,11 +124,28 @@ void CallbackDispatcher::onWorldEvent(const BusEvent& event)
     std::thread finished;
     {
         std::lock_guard<std::mutex> lock(m_);
-        if (event.kind == BusEvent::Kind::cleared) {
+        Pending pending;
+        switch (event.kind) {
+        case BusEvent::Kind::busReset:
+            pending.message = FLYCAPTURE_MESSAGE_BUS_RESET;
+            pending.param = static_cast<unsigned long>(event.bus);
+            break;
+        case BusEvent::Kind::arrival:
+            pending.message = FLYCAPTURE_MESSAGE_DEVICE_ARRIVAL;
+            pending.param = event.serialNumber;
+            break;
+        case BusEvent::Kind::removal:
+            pending.message = FLYCAPTURE_MESSAGE_DEVICE_REMOVAL;
+            pending.param = event.serialNumber;
+            break;
+        case BusEvent::Kind::cleared:
             queue_.clear(); // events of a world that no longer exists
             return;
         }
-        queue_.push_back(event);
+        if (callbacks_.empty())
+            return;
+        pending.targets = callbacks_;
+        queue_.push_back(std::move(pending));
         if (running_)
             return;
         running_ = true;
@@ -148,32 +163,17 @@ void CallbackDispatcher::run()
     std::unique_lock<std::mutex> lock(m_);
     threadId_ = std::this_thread::get_id();
     while (!queue_.empty()) {
-        const BusEvent event = queue_.front();
+        const Pending pending = std::move(queue_.front());
         queue_.pop_front();
-        int message;
-        unsigned long param;
-        switch (event.kind) {
-        case BusEvent::Kind::busReset:
-            message = FLYCAPTURE_MESSAGE_BUS_RESET;
-            param = static_cast<unsigned long>(event.bus);
-            break;
-        case BusEvent::Kind::arrival:
-            message = FLYCAPTURE_MESSAGE_DEVICE_ARRIVAL;
-            param = event.serialNumber;
-            break;
-        case BusEvent::Kind::removal:
-            message = FLYCAPTURE_MESSAGE_DEVICE_REMOVAL;
-            param = event.serialNumber;
-            break;
-        default:
-            continue;
-        }
-        const std::vector<Entry> callbacks = callbacks_;
         delivering_ = true;
-        lock.unlock();
-        for (const Entry& e : callbacks)
-            e.callback(e.param, message, param);
-        lock.lock();
+        for (const Entry& target : pending.targets) {
+            // Removed since the event was queued: its owner may be gone.
+            if (std::find(callbacks_.begin(), callbacks_.end(), target) == callbacks_.end())
+                continue;
+            lock.unlock();
+            target.callback(target.param, pending.message, pending.param);
+            lock.lock();
+        }
         delivering_ = false;
         cv_.notify_all();
     }

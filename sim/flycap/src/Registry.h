@@ -42,9 +42,9 @@ private:
 };
 
 // Bus callbacks. World events are queued on the thread that changed the
-// world and delivered, in order, on a thread of the SDK's own; that thread
-// runs while events are pending and ends when the queue is empty (the next
-// event starts a new one).
+// world, each for the callbacks registered at that moment, and delivered in
+// order on a thread of the SDK's own; that thread runs while events are
+// pending and ends when the queue is empty (the next event starts a new one).
 //
 // Stop protocol: remove() and removeAll() take the callbacks out of the list
 // and, unless called from the delivering thread itself, wait until no
@@ -68,6 +68,15 @@ private:
         FlyCaptureContext context;
         FlyCaptureCallback callback;
         void* param;
+        bool operator==(const Entry& o) const
+        {
+            return context == o.context && callback == o.callback && param == o.param;
+        }
+    };
+    struct Pending {
+        int message;
+        unsigned long param;
+        std::vector<Entry> targets;
     };
     void onWorldEvent(const BusEvent& event);
     void run();
@@ -76,7 +85,7 @@ private:
     std::mutex m_;
     std::condition_variable cv_;
     std::vector<Entry> callbacks_;
-    std::deque<BusEvent> queue_;
+    std::deque<Pending> queue_;
     bool running_ = false;
     bool delivering_ = false;
     std::thread thread_;
