@@ -1,0 +1,91 @@
+#include "CommandLine.h"
+
+#include <boost/program_options.hpp>
+
+#include <sstream>
+
+namespace po = boost::program_options;
+
+namespace orvex::cli {
+namespace {
+
+po::options_description visibleOptions()
+{
+    po::options_description options("Options");
+    options.add_options()                                                //
+        ("help,h", "print this help and exit")                           //
+        ("backend,b", po::value<std::string>()->default_value("flycap"), //
+         "camera stack: flycap (FlyCapture SDK) or bcam (BCAM driver)")  //
+        ("log-level", po::value<std::string>()->default_value("OFF"),    //
+         "show the library's log lines from this level on (TRACE, DEBUG, INFO, WARN, ERROR)");
+    return options;
+}
+
+} // namespace
+
+std::string usageText()
+{
+    std::ostringstream text;
+    text << "Usage: orvex COMMAND [CAMERA] [options]\n"
+            "\n"
+            "Commands:\n"
+            "  list           list the connected cameras: port, GUID, model, vendor, bus,\n"
+            "                 firmware version and user memory size\n"
+            "  info CAMERA    initialise one camera and print what it reports: geometry,\n"
+            "                 packet limits, trigger, shutter and gain ranges, temperature.\n"
+            "                 CAMERA is a port index (0, 1, ...) or a GUID (0x...)\n"
+            "\n"
+         << visibleOptions();
+    return text.str();
+}
+
+Invocation parseCommandLine(int argc, const char* const argv[])
+{
+    po::options_description hidden;
+    hidden.add_options()                      //
+        ("command", po::value<std::string>()) //
+        ("camera", po::value<std::string>());
+    po::options_description all;
+    all.add(visibleOptions()).add(hidden);
+    po::positional_options_description positional;
+    positional.add("command", 1).add("camera", 1);
+
+    po::variables_map values;
+    try {
+        po::store(po::command_line_parser(argc, argv).options(all).positional(positional).run(), values);
+        po::notify(values);
+    } catch (const po::too_many_positional_options_error&) {
+        throw UsageError("too many arguments");
+    } catch (const po::error& error) {
+        throw UsageError(error.what());
+    }
+
+    Invocation invocation;
+    invocation.backend = values["backend"].as<std::string>();
+    invocation.logLevel = values["log-level"].as<std::string>();
+    if (values.count("help")) {
+        invocation.command = Command::help;
+        return invocation;
+    }
+    if (!values.count("command")) {
+        throw UsageError("no command given");
+    }
+    const std::string command = values["command"].as<std::string>();
+    if (command == "list") {
+        invocation.command = Command::list;
+        if (values.count("camera")) {
+            throw UsageError("list takes no camera");
+        }
+    } else if (command == "info") {
+        invocation.command = Command::info;
+        if (!values.count("camera")) {
+            throw UsageError("info needs a camera: a port index or a GUID");
+        }
+        invocation.camera = values["camera"].as<std::string>();
+    } else {
+        throw UsageError("unknown command '" + command + "'");
+    }
+    return invocation;
+}
+
+} // namespace orvex::cli

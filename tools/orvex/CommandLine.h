@@ -1,0 +1,30 @@
+// What the user asked the orvex tool to do, read from the command line.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace orvex::cli {
+
+enum class Command { list, info, help };
+
+struct Invocation {
+    Command command = Command::help;
+    std::string backend = "flycap";
+    std::string camera;           // info: a port index or a GUID
+    std::string logLevel = "OFF"; // log4cplus level of the library's loggers
+};
+
+// A command line the tool cannot act on; the message says why.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Reads argv (without checking the back end's name). Throws UsageError.
+Invocation parseCommandLine(int argc, const char* const argv[]);
+
+// The text of --help.
+std::string usageText();
+
+} // namespace orvex::cli

@@ -1,0 +1,238 @@
+#include "Reports.h"
+
+#include <orvex/OrvexError.h>
+
+#include <algorithm>
+#include <exception>
+#include <functional>
+#include <iomanip>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace orvex::cli {
+namespace {
+
+constexpr const char* kUnknown = "?";
+
+// The text of one value, or "?" when asking the camera fails; the reason is
+// reported once, named after the value.
+std::string valueOrUnknown(const std::function<std::string()>& read, const std::string& what,
+                           std::ostream& errors)
+{
+    try {
+        return read();
+    } catch (const std::exception& error) {
+        errors << "orvex: " << what << ": " << error.what() << "\n";
+        return kUnknown;
+    }
+}
+
+void printTable(const std::vector<std::vector<std::string>>& rows, std::ostream& out)
+{
+    std::vector<std::size_t> widths;
+    for (const auto& row : rows) {
+        widths.resize(std::max(widths.size(), row.size()));
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            widths[i] = std::max(widths[i], row[i].size());
+        }
+    }
+    for (const auto& row : rows) {
+        std::string line;
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            line += row[i];
+            if (i + 1 < row.size()) {
+                line += std::string(widths[i] - row[i].size() + 2, ' ');
+            }
+        }
+        out << line << "\n";
+    }
+}
+
+std::string guidText(IEEE1394Camera& camera)
+{
+    return "0x" + camera.getUniqueId().to_string();
+}
+
+// The extended version text: from the smart feature when the camera has it,
+// else from the camera's version register (which needs an initialised camera).
+std::string firmwareText(IEEE1394Camera& camera)
+{
+    std::string version;
+    if (camera.getExtendedVersionInfo(version) || camera.getCameraExtendedVersionInfo(version)) {
+        return version;
+    }
+    return kUnknown;
+}
+
+std::string sizeText(int width, int height)
+{
+    return std::to_string(width) + " x " + std::to_string(height);
+}
+
+std::string pixelFormatText(IEEECameraPixelFormat format)
+{
+    switch (format) {
+    case pf_yMono:
+        return "8-bit mono";
+    case pf_yMono16:
+        return "16-bit mono";
+    default:
+        return "format " + std::to_string(static_cast<int>(format));
+    }
+}
+
+std::string fixed(double value, int decimals)
+{
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(decimals) << value;
+    return text.str();
+}
+
+class Section {
+public:
+    Section(const std::string& title, std::ostream& out, std::ostream& errors) : _out(out), _errors(errors)
+    {
+        _out << title << "\n";
+    }
+    void line(const std::string& label, const std::function<std::string()>& read)
+    {
+        _out << "  " << std::left << std::setw(18) << (label + ":") << valueOrUnknown(read, label, _errors)
+             << "\n";
+    }
+
+private:
+    std::ostream& _out;
+    std::ostream& _errors;
+};
+
+} // namespace
+
+void printCameraList(IEEE1394VideoServer& server, std::ostream& out, std::ostream& errors)
+{
+    const int count = server.getNbCameras();
+    out << count << (count == 1 ? " camera" : " cameras") << " on the FlyCapture buses\n";
+    if (count == 0) {
+        return;
+    }
+    std::vector<std::vector<std::string>> rows;
+    rows.push_back({"port", "GUID", "model", "vendor", "bus", "firmware", "user memory"});
+    for (int position = 0; position < count; ++position) {
+        IEEE1394Camera& camera = server.getCamera(position);
+        const std::string port = std::to_string(camera.getPortIdx());
+        const std::string name = "camera " + port;
+        rows.push_back({
+            port,
+            guidText(camera),
+            valueOrUnknown([&] { return camera.getModelName(); }, name + " model", errors),
+            valueOrUnknown([&] { return camera.getVendorName(); }, name + " vendor", errors),
+            valueOrUnknown([&] { return camera.getOwningBusId(); }, name + " bus", errors),
+            valueOrUnknown([&] { return firmwareText(camera); }, name + " firmware", errors),
+            valueOrUnknown([&] { return std::to_string(camera.getAvailableUserMemorySpace()) + " bytes"; },
+                           name + " user memory", errors),
+        });
+    }
+    printTable(rows, out);
+}
+
+void printCameraInfo(IEEE1394Camera& camera, std::ostream& out, std::ostream& errors)
+{
+    Section identity("camera at port " + std::to_string(camera.getPortIdx()), out, errors);
+    identity.line("GUID", [&] { return guidText(camera); });
+    identity.line("model", [&] { return camera.getModelName(); });
+    identity.line("vendor", [&] { return camera.getVendorName(); });
+    identity.line("bus", [&] { return camera.getOwningBusId(); });
+    identity.line("firmware", [&] { return firmwareText(camera); });
+    identity.line("user memory",
+                  [&] { return std::to_string(camera.getAvailableUserMemorySpace()) + " bytes"; });
+
+    Section geometry("geometry", out, errors);
+    geometry.line("maximum size", [&] {
+        int width = 0, height = 0;
+        camera.getMaxSize(width, height);
+        return sizeText(width, height);
+    });
+    geometry.line("size unit", [&] {
+        int width = 0, height = 0;
+        camera.getUnitSize(width, height);
+        return sizeText(width, height);
+    });
+    geometry.line("position unit", [&] {
+        int x = 0, y = 0;
+        camera.getUnitPos(x, y);
+        return sizeText(x, y);
+    });
+    geometry.line("image area", [&] {
+        int width = 0, height = 0, x = 0, y = 0;
+        camera.getSize(width, height);
+        camera.getPos(x, y);
+        return sizeText(width, height) + " at (" + std::to_string(x) + ", " + std::to_string(y) + ")";
+    });
+    geometry.line("pixel format", [&] {
+        std::string text = pixelFormatText(camera.getPixelFormat());
+        if (camera.isPixelFormatSupported(pf_yMono16)) {
+            text += " (16-bit mono offered)";
+        }
+        return text;
+    });
+    geometry.line("bytes per frame", [&] {
+        unsigned long nbBytes = 0, second = 0;
+        camera.getNbBytesPerFrame(nbBytes, second);
+        return std::to_string(nbBytes);
+    });
+
+    Section packets("packets", out, errors);
+    packets.line("bytes per packet", [&] { return std::to_string(camera.getNbBytesPerPacket()); });
+    packets.line("minimum", [&] { return std::to_string(camera.getMinNbBytesPerPacket()); });
+    packets.line("unit", [&] { return std::to_string(camera.getUnitNbBytesPerPacket()); });
+    packets.line("maximum", [&] { return std::to_string(camera.getMaxNbBytesPerPacket()); });
+
+    Section trigger("trigger", out, errors);
+    trigger.line("modes", [&] {
+        std::string text;
+        for (const CameraTriggerMode mode : {camtm_exposureTimed, camtm_triggerWidth}) {
+            if (camera.isTriggerModeSupported(mode)) {
+                text += (text.empty() ? "" : ", ") + to_string(mode);
+            }
+        }
+        return text.empty() ? std::string("none") : text;
+    });
+    trigger.line("mode", [&] { return to_string(camera.getTriggerMode()); });
+    trigger.line("polarity",
+                 [&] { return std::string(camera.getPolarity() ? "rising edge" : "falling edge"); });
+    trigger.line("state", [&] { return std::string(camera.isTriggerTurnedOn() ? "on" : "off"); });
+
+    Section exposure("exposure", out, errors);
+    exposure.line("shutter", [&] {
+        return std::to_string(camera.getShutter()) + " us (" + std::to_string(camera.getShutterMin()) +
+               " to " + std::to_string(camera.getShutterMax()) + " us)";
+    });
+    exposure.line("gain", [&] {
+        return fixed(camera.getGain(gainsel_main) / 10.0, 1) + " dB (" +
+               fixed(camera.getGainMin(gainsel_main) / 10.0, 1) + " to " +
+               fixed(camera.getGainMax(gainsel_main) / 10.0, 1) + " dB)";
+    });
+    if (camera.isBrightnessFeatureSupported()) {
+        exposure.line("brightness", [&] {
+            return fixed(camera.getBrightness(), 2) + " (" + fixed(camera.getBrightnessMin(), 2) + " to " +
+                   fixed(camera.getBrightnessMax(), 2) + ")";
+        });
+    }
+    if (camera.isFrameRateFeatureAvailable()) {
+        exposure.line("frame rate", [&] {
+            const std::string range =
+                fixed(camera.getFrameRateMin(), 2) + " to " + fixed(camera.getFrameRateMax(), 2) + " fps";
+            return camera.isFrameRateFeatureEnabled()
+                       ? fixed(camera.getFrameRate(), 2) + " fps (" + range + ")"
+                       : "off (" + range + ")";
+        });
+    }
+
+    Section sensor("sensor", out, errors);
+    sensor.line("temperature", [&] {
+        return camera.isTemperatureAvailable() ? fixed(camera.getTemperature(), 1) + " C"
+                                               : std::string("not available");
+    });
+}
+
+} // namespace orvex::cli

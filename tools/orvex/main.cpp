@@ -1,0 +1,104 @@
+// orvex: lists the cameras of a camera stack and tells what one camera
+// reports. Exit status: 0 done, 1 the request failed (no such camera, a
+// camera or stack error, a back end not available), 2 bad command line.
+#include "CommandLine.h"
+#include "Reports.h"
+#include "Session.h"
+
+#include <orvex/orvex.h>
+
+#include <log4cplus/consoleappender.h>
+#include <log4cplus/initializer.h>
+#include <log4cplus/logger.h>
+#include <log4cplus/loglevel.h>
+
+#include <exception>
+#include <iostream>
+
+namespace {
+
+using namespace orvex::cli;
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+// The library logs through log4cplus; the tool shows those lines on stderr
+// only from the level asked for.
+bool configureLogging(const std::string& levelName)
+{
+    const log4cplus::LogLevel level = log4cplus::getLogLevelManager().fromString(levelName);
+    if (level == log4cplus::NOT_SET_LOG_LEVEL) {
+        return false;
+    }
+    log4cplus::SharedAppenderPtr appender(new log4cplus::ConsoleAppender(true));
+    log4cplus::Logger root = log4cplus::Logger::getRoot();
+    root.addAppender(appender);
+    root.setLogLevel(level);
+    return true;
+}
+
+int listCameras()
+{
+    Session session(true);
+    printCameraList(session.server(), std::cout, std::cerr);
+    return 0;
+}
+
+int showCamera(const std::string& name)
+{
+    Session session(false);
+    IEEE1394Camera* camera = session.findCamera(name);
+    if (camera == nullptr) {
+        std::cerr << "orvex: no camera " << name << " (try 'orvex list')\n";
+        return kExitFailure;
+    }
+    try {
+        camera->init();
+    } catch (const Error& error) {
+        std::cerr << "orvex: camera " << name << " cannot be initialised: " << error.what() << "\n";
+        return kExitFailure;
+    }
+    printCameraInfo(*camera, std::cout, std::cerr);
+    return 0;
+}
+
+int run(const Invocation& invocation)
+{
+    if (invocation.command == Command::help) {
+        std::cout << usageText();
+        return 0;
+    }
+    if (invocation.backend == "bcam") {
+        std::cerr << "orvex: the BCAM back end is not available yet\n";
+        return kExitFailure;
+    }
+    if (invocation.backend != "flycap") {
+        std::cerr << "orvex: unknown back end '" << invocation.backend << "' (expected flycap or bcam)\n";
+        return kExitUsage;
+    }
+    return invocation.command == Command::list ? listCameras() : showCamera(invocation.camera);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    log4cplus::Initializer logging;
+    Invocation invocation;
+    try {
+        invocation = parseCommandLine(argc, argv);
+    } catch (const UsageError& error) {
+        std::cerr << "orvex: " << error.what() << "\n\n" << usageText();
+        return kExitUsage;
+    }
+    if (!configureLogging(invocation.logLevel)) {
+        std::cerr << "orvex: unknown log level '" << invocation.logLevel << "'\n";
+        return kExitUsage;
+    }
+    try {
+        return run(invocation);
+    } catch (const std::exception& error) {
+        std::cerr << "orvex: " << error.what() << "\n";
+        return kExitFailure;
+    }
+}
