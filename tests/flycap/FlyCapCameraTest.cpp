@@ -1,0 +1,335 @@
+// A FlyCapture camera over the simulated SDK: what init leaves behind and
+// what it refuses, registers, user memory, identity and temperature.
+#include "SimulatedBuses.h"
+
+#include "flycap/FlyCapCall.h"
+#include "support/LogCapture.h"
+
+#include <orvex/iidc/Registers.h>
+#include <orvex/win32_testing.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <numeric>
+#include <vector>
+
+using namespace orvex::test;
+namespace iidc = orvex::iidc;
+namespace sim = orvex::sim;
+
+namespace {
+
+constexpr const char* kGras20 = "Grasshopper GRAS-20S4M";
+constexpr const char* kGras50 = "Grasshopper GRAS-50S5M";
+constexpr const char* kFlea2 = "Flea2 FL2G-50S5M";
+
+unsigned long readQuadlet(IEEE1394Camera& camera, unsigned long address)
+{
+    unsigned long value = 0;
+    camera.readRegister(address, value);
+    return value;
+}
+
+class FlyCapCameraTest : public SimulatedBuses {
+protected:
+    // The only camera of the bus, listed (and initialised when asked).
+    IEEE1394Camera& listOne(const sim::CameraConfig& config, bool init)
+    {
+        if (isVideoServerAllocated()) {
+            destroyVideoServer();
+        }
+        for (const auto& camera : world().connectedCameras()) {
+            world().unplugCamera(camera->serialNumber());
+        }
+        world().addCamera(bus0, config);
+        IEEE1394VideoServer& server = createFlyCapVideoServer(false);
+        server.reset(init);
+        return server.getCamera(0);
+    }
+    IEEE1394Camera& listOne(const std::string& model, uint32_t serialNumber, bool init)
+    {
+        return listOne(modelConfig(model, serialNumber), init);
+    }
+};
+
+} // namespace
+
+TEST_F(FlyCapCameraTest, InitSelectsTheFullSensorIn8BitMonoWithTheLargestPacket)
+{
+    IEEE1394Camera& camera = listOne(kGras50, 0x10, true);
+    ASSERT_TRUE(camera.isInitialized());
+
+    int width = 0, height = 0, x = -1, y = -1;
+    camera.getMaxSize(width, height);
+    EXPECT_EQ(2448, width);
+    EXPECT_EQ(2048, height);
+    camera.getSize(width, height);
+    EXPECT_EQ(2448, width);
+    EXPECT_EQ(2048, height);
+    camera.getPos(x, y);
+    EXPECT_EQ(0, x);
+    EXPECT_EQ(0, y);
+    EXPECT_EQ(pf_yMono, camera.getPixelFormat());
+    EXPECT_TRUE(camera.isPixelFormatSupported(pf_yMono16));
+    EXPECT_GT(camera.getMinNbBytesPerPacket(), 0);
+    EXPECT_EQ(camera.getMinNbBytesPerPacket(), camera.getUnitNbBytesPerPacket());
+    EXPECT_EQ(camera.getMaxNbBytesPerPacket(), camera.getNbBytesPerPacket());
+    unsigned long nbBytes = 0, second = 1;
+    camera.getNbBytesPerFrame(nbBytes, second);
+    EXPECT_EQ(2448ul * 2048 + 8192, nbBytes);
+    EXPECT_EQ(0ul, second);
+
+    // The camera's own registers say the same: Format_7 mode 0, the area and
+    // the packet size, read back through the mode's register block.
+    EXPECT_EQ(7ul, readQuadlet(camera, iidc::kCurrentVideoFormat) >> iidc::kCurrentIndexShift);
+    EXPECT_EQ(0ul, readQuadlet(camera, iidc::kCurrentVideoMode) >> iidc::kCurrentIndexShift);
+    const unsigned long csr =
+        iidc::quadletOffsetToAddress(static_cast<uint32_t>(readQuadlet(camera, iidc::format7CsrInquiry(0))));
+    EXPECT_EQ(iidc::packHigh(2448, 2048), readQuadlet(camera, csr + iidc::kF7ImageSize));
+    EXPECT_EQ(0ul, readQuadlet(camera, csr + iidc::kF7ImagePosition));
+    EXPECT_EQ(static_cast<unsigned long>(camera.getNbBytesPerPacket()),
+              iidc::highField(static_cast<uint32_t>(readQuadlet(camera, csr + iidc::kF7BytePerPacket))));
+}
+
+TEST_F(FlyCapCameraTest, InitLeavesTheTriggerOffOnTheRisingEdgeAndTheExposureReset)
+{
+    sim::CameraConfig config = modelConfig(kGras20, 0x11);
+    // Comes up on the falling edge, switched on.
+    config.registerOverrides[iidc::kTriggerMode] = iidc::kPresence | iidc::kTriggerOn;
+    IEEE1394Camera& camera = listOne(config, true);
+
+    const unsigned long mode = readQuadlet(camera, iidc::kTriggerMode);
+    EXPECT_EQ(0ul, mode & iidc::kTriggerOn);
+    EXPECT_NE(0ul, mode & iidc::kTriggerPolarity);
+    EXPECT_FALSE(camera.isTriggerTurnedOn());
+    EXPECT_TRUE(camera.getPolarity());
+    EXPECT_EQ(camtm_exposureTimed, camera.getTriggerMode());
+    EXPECT_TRUE(camera.isTriggerModeSupported(camtm_exposureTimed));
+    EXPECT_TRUE(camera.isTriggerModeSupported(camtm_triggerWidth));
+    EXPECT_FALSE(camera.isTriggerModeSupported(static_cast<CameraTriggerMode>(2)));
+
+    EXPECT_EQ(0, camera.getGain(gainsel_main)) << "init sets 0 dB";
+    EXPECT_EQ(0, camera.getDefaultGain());
+    EXPECT_EQ(-19, camera.getGainMin(gainsel_main)) << "-2.0 dB: one tenth above the truncated minimum";
+    EXPECT_EQ(240, camera.getGainMax(gainsel_main));
+    EXPECT_EQ("invalid gainSelector", errorOf([&] { camera.getGain(static_cast<GainSelector>(1)); }));
+    EXPECT_LE(camera.getShutterMin(), camera.getShutter());
+    EXPECT_LE(camera.getShutter(), camera.getShutterMax());
+    EXPECT_FALSE(camera.isAutoExposureFeatureEnabled());
+    EXPECT_TRUE(camera.isBrightnessFeatureSupported());
+    EXPECT_TRUE(camera.isFrameRateFeatureAvailable());
+}
+
+TEST_F(FlyCapCameraTest, InitRefusesCamerasItCannotDrive)
+{
+    struct Case {
+        const char* what;
+        std::function<void(sim::CameraConfig&)> change;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"no format 7",
+         [](sim::CameraConfig& c) { c.registerOverrides[iidc::kVideoFormatInquiry] = iidc::formatBit(0); },
+         "format 7 not supported by this camera"},
+        {"trigger mode 3 at power-up",
+         [](sim::CameraConfig& c) {
+             c.triggerModes = 0xF;
+             c.registerOverrides[iidc::kTriggerMode] = iidc::kPresence | (3u << iidc::kTriggerModeShift);
+         },
+         "support for default trigger mode of this camera is not implemented yet"},
+        {"no trigger", [](sim::CameraConfig& c) { c.trigger = false; },
+         "trigger feature is not supported by this camera"},
+    };
+    uint32_t serialNumber = 0x20;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::CameraConfig config = modelConfig(kFlea2, ++serialNumber);
+        c.change(config);
+        IEEE1394Camera& camera = listOne(config, false);
+        EXPECT_EQ(c.message, errorOf([&] { camera.init(); }));
+        if (std::string(c.message) == "format 7 not supported by this camera") {
+            EXPECT_FALSE(camera.isInitialized());
+            EXPECT_EQ("\"init\" method must be called before", errorOf([&] { camera.testCommunication(); }));
+        }
+    }
+}
+
+TEST_F(FlyCapCameraTest, ARegisterReadThatFailsOnceLogsOneErrorAndReturnsTheValue)
+{
+    IEEE1394Camera& camera = listOne(kGras20, 0x30, true);
+    const unsigned long expected = readQuadlet(camera, iidc::kTriggerMode);
+
+    LogCapture errors("Orvex", log4cplus::ERROR_LOG_LEVEL);
+    failNext("flycaptureGetCameraRegister", 1, FLYCAPTURE_BUS_ERROR, 0x30);
+    EXPECT_EQ(expected, readQuadlet(camera, iidc::kTriggerMode));
+    EXPECT_EQ(std::vector<std::string>{"Error in FlyCapCamera::readRegister(0xf0f00830): " +
+                                       orvex::flycap::sdkErrorText(FLYCAPTURE_BUS_ERROR)},
+              errors.messages());
+}
+
+TEST_F(FlyCapCameraTest, RegisterAddressesReachTheCameraByTheirLow16Bits)
+{
+    IEEE1394Camera& camera = listOne(kGras20, 0x31, true);
+    EXPECT_EQ(readQuadlet(camera, iidc::kTriggerMode), readQuadlet(camera, 0x12340830));
+    // The trigger mode register, written through a foreign high part.
+    const unsigned long toggled = readQuadlet(camera, iidc::kTriggerMode) ^ iidc::kTriggerPolarity;
+    camera.writeRegister(0xABCD0830, toggled);
+    EXPECT_EQ(toggled, readQuadlet(camera, iidc::kTriggerMode));
+}
+
+TEST_F(FlyCapCameraTest, TestCommunicationAnswersWithoutThrowing)
+{
+    IEEE1394Camera& camera = listOne(kGras20, 0x32, true);
+    EXPECT_TRUE(camera.testCommunication());
+    failNext("flycaptureGetCameraRegister", 1, FLYCAPTURE_BUS_ERROR, 0x32);
+    EXPECT_FALSE(camera.testCommunication()) << "one attempt, reported as false";
+    EXPECT_TRUE(camera.testCommunication());
+}
+
+TEST_F(FlyCapCameraTest, UserMemoryRoundTripsAtUnalignedOffsetsLeavingNeighboursUntouched)
+{
+    IEEE1394Camera& camera = listOne(kGras20, 0x40, true);
+    ASSERT_EQ(65536u, camera.getAvailableUserMemorySpace());
+
+    std::vector<unsigned char> expected(64);
+    std::iota(expected.begin(), expected.end(), static_cast<unsigned char>(0xA0));
+    camera.writeUserMemory(0, expected.data(), static_cast<unsigned int>(expected.size()));
+
+    struct Range {
+        unsigned int offset, size;
+    };
+    const Range ranges[] = {{1, 1},  {2, 4},  {3, 2},  {5, 3},  {6, 9},
+                            {13, 1}, {17, 7}, {24, 8}, {31, 5}, {40, 0}};
+    unsigned char value = 1;
+    for (const Range& range : ranges) {
+        SCOPED_TRACE(std::to_string(range.offset) + "+" + std::to_string(range.size));
+        std::vector<unsigned char> data(range.size);
+        for (unsigned char& byte : data) {
+            byte = value++;
+        }
+        camera.writeUserMemory(range.offset, data.data(), range.size);
+        std::copy(data.begin(), data.end(), expected.begin() + range.offset);
+
+        std::vector<unsigned char> back(range.size, 0xEE);
+        camera.readUserMemory(range.offset, back.data(), range.size);
+        EXPECT_EQ(data, back);
+        std::vector<unsigned char> all(expected.size());
+        camera.readUserMemory(0, all.data(), static_cast<unsigned int>(all.size()));
+        ASSERT_EQ(expected, all);
+    }
+
+    // The last bytes of the memory.
+    const unsigned char tail[3] = {0x11, 0x22, 0x33};
+    camera.writeUserMemory(65533, tail, 3);
+    unsigned char back[3] = {};
+    camera.readUserMemory(65533, back, 3);
+    EXPECT_TRUE(std::equal(std::begin(tail), std::end(tail), std::begin(back)));
+}
+
+TEST_F(FlyCapCameraTest, UserMemoryRefusesRangesBeyondIt)
+{
+    IEEE1394Camera& camera = listOne(kFlea2, 0x41, true);
+    ASSERT_EQ(16384u, camera.getAvailableUserMemorySpace());
+    unsigned char data[4] = {};
+    EXPECT_EQ("readUserMemory: offset + data size exceeds memory range (16383+2 > 16384)",
+              errorOf([&] { camera.readUserMemory(16383, data, 2); }));
+    EXPECT_EQ("writeUserMemory: offset + data size exceeds memory range (4294967295+2 > 16384)",
+              errorOf([&] { camera.writeUserMemory(0xFFFFFFFF, data, 2); }));
+
+    sim::CameraConfig none = modelConfig(kGras20, 0x42);
+    none.userMemoryE1 = 0;
+    IEEE1394Camera& without = listOne(none, true);
+    EXPECT_EQ(0u, without.getAvailableUserMemorySpace());
+    EXPECT_EQ("readUserMemory: offset + data size exceeds memory range (0+1 > 0)",
+              errorOf([&] { without.readUserMemory(0, data, 1); }));
+}
+
+TEST_F(FlyCapCameraTest, IdentityComesFromTheEnumerationAndTheVersionRegister)
+{
+    addCamera(bus0, kGras20, 0x50);
+    addCamera(bus0, kGras50, 0x51);
+    const int bus1 = world().addBus();
+    addCamera(bus1, kFlea2, 0x52);
+    sim::CameraConfig trailingBlank = modelConfig(kFlea2, 0x53);
+    trailingBlank.modelName = "Flea2 FL2G-50S5M ";
+    world().addCamera(bus1, trailingBlank);
+    IEEE1394VideoServer& server = createFlyCapVideoServer(false);
+    server.reset(false);
+    ASSERT_EQ(4, server.getNbCameras());
+
+    EXPECT_EQ(camm_GRAS20S4M, server.getCamera(0).getModel());
+    EXPECT_EQ(camm_GRAS50S5M, server.getCamera(1).getModel());
+    EXPECT_EQ(camm_FL2G50S5M, server.getCamera(2).getModel());
+    EXPECT_EQ(camm_other, server.getCamera(3).getModel());
+    EXPECT_EQ("Point Grey Research", server.getCamera(2).getVendorName());
+    EXPECT_EQ(CamGUID(0x52, 0), server.getCamera(2).getUniqueId());
+    EXPECT_EQ("0", server.getCamera(1).getOwningBusId());
+    EXPECT_EQ("1", server.getCamera(2).getOwningBusId());
+
+    IEEE1394Camera& flea = server.getCamera(2);
+    std::string version;
+    EXPECT_EQ("\"init\" method must be called before",
+              errorOf([&] { flea.getCameraExtendedVersionInfo(version); }));
+    flea.init();
+    ASSERT_TRUE(flea.getCameraExtendedVersionInfo(version));
+    EXPECT_EQ("2.3.1.5", version); // version register 0x02031005
+}
+
+TEST_F(FlyCapCameraTest, TemperatureIsReadFromTheFeatureRegister)
+{
+    sim::CameraConfig config = modelConfig(kGras20, 0x60);
+    config.temperatureCelsius = 19.85;
+    IEEE1394Camera& camera = listOne(config, false);
+    EXPECT_TRUE(camera.isTemperatureAvailable());
+    EXPECT_NEAR(19.85, camera.getTemperature(), 0.051) << "tenths of a kelvin";
+
+    sim::CameraConfig without = modelConfig(kGras20, 0x61);
+    without.registerOverrides[iidc::kTemperature] = 0x00000B72; // a value, but no presence bit
+    IEEE1394Camera& other = listOne(without, false);
+    EXPECT_FALSE(other.isTemperatureAvailable());
+    EXPECT_EQ("temperature feature is not available", errorOf([&] { other.getTemperature(); }));
+}
+
+TEST_F(FlyCapCameraTest, AFailingConstructionLeavesNothingBehind)
+{
+    addCamera(bus0, kGras20, 0x70);
+    world().faults().failNext("flycaptureInitializePlus", 1, FLYCAPTURE_FAILED);
+    EXPECT_EQ(orvex::flycap::sdkErrorText(FLYCAPTURE_FAILED),
+              errorOf([] { FlyCapCamera camera(0, 0x70, kGras20, "Point Grey Research", 0); }));
+    WNDCLASSEXA wndClass = {};
+    wndClass.cbSize = sizeof wndClass;
+    EXPECT_FALSE(GetClassInfoExA(nullptr, "FlyCaptureCameraWndClass", &wndClass)) << "no window left";
+
+    FlyCapCamera camera(0, 0x70, kGras20, "Point Grey Research", 0);
+    EXPECT_TRUE(GetClassInfoExA(nullptr, "FlyCaptureCameraWndClass", &wndClass));
+}
+
+TEST_F(FlyCapCameraTest, TheSdkGetsFiveBuffersUnderWow64)
+{
+    addCamera(bus0, kGras20, 0x80);
+    LogCapture trace("Orvex", log4cplus::TRACE_LOG_LEVEL);
+    {
+        FlyCapCamera native(0, 0x80, kGras20, "Point Grey Research", 0);
+    }
+    orvex::win32::testing::setWow64(orvex::win32::testing::Wow64::wow64);
+    {
+        FlyCapCamera wow64(0, 0x80, kGras20, "Point Grey Research", 0);
+    }
+    orvex::win32::testing::setWow64(orvex::win32::testing::Wow64::absent);
+    {
+        FlyCapCamera old(0, 0x80, kGras20, "Point Grey Research", 0);
+    }
+    orvex::win32::testing::resetSwitches();
+
+    std::vector<std::string> environments;
+    for (const std::string& line : trace.messages()) {
+        if (line.find("FlyCapCamera::FlyCapCamera(...); ") == 0) {
+            environments.push_back(line);
+        }
+    }
+    EXPECT_EQ((std::vector<std::string>{"FlyCapCamera::FlyCapCamera(...); non-wow64 environment",
+                                        "FlyCapCamera::FlyCapCamera(...); wow64 environment",
+                                        "FlyCapCamera::FlyCapCamera(...); non-wow64 environment"}),
+              environments);
+}

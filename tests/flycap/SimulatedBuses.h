@@ -1,0 +1,123 @@
+// Test support for the FlyCapture back end over the simulated SDK: a fixture
+// that starts every test from an empty simulated world and leaves no server
+// behind, and a message pump for the test thread, which owns the server's and
+// the cameras' hidden windows.
+#pragma once
+
+#include "flycap/sdk/PGRFlyCapture.h"
+
+#include <orvex/FlyCapCamera.h>
+#include <orvex/FlyCapVideoServer.h>
+#include <orvex/OrvexError.h>
+#include <orvex/sim/World.h>
+#include <orvex/win32.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace orvex::test {
+
+// Dispatches the test thread's window messages until `done` holds. The limit
+// only keeps a broken test from hanging; no test measures time with it.
+inline bool pumpUntil(const std::function<bool()>& done,
+                      std::chrono::milliseconds limit = std::chrono::milliseconds(10000))
+{
+    const auto giveUp = std::chrono::steady_clock::now() + limit;
+    while (true) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageA(&msg);
+        }
+        if (done()) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() > giveUp) {
+            return false;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+}
+
+// Dispatches what is already queued.
+inline void pumpPending()
+{
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        DispatchMessageA(&msg);
+    }
+}
+
+// Waits (dispatching nothing) until a message `message` is queued for the
+// test thread; it stays queued.
+inline bool waitUntilQueued(UINT message, std::chrono::milliseconds limit = std::chrono::milliseconds(10000))
+{
+    const auto giveUp = std::chrono::steady_clock::now() + limit;
+    MSG msg;
+    while (!PeekMessageA(&msg, nullptr, message, message, PM_NOREMOVE)) {
+        if (std::chrono::steady_clock::now() > giveUp) {
+            return false;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+    return true;
+}
+
+// The message of the OrvexError that `action` throws, or "" when it throws none.
+template <class Action> std::string errorOf(Action&& action)
+{
+    try {
+        action();
+    } catch (const OrvexError& error) {
+        return error.what();
+    }
+    return "";
+}
+
+// An empty simulated world with one bus, no faults; the server and every
+// camera are destroyed after the test.
+class SimulatedBuses : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        world().clear();
+        world().faults().clear();
+        bus0 = world().addBus();
+    }
+
+    void TearDown() override
+    {
+        if (isVideoServerAllocated()) {
+            destroyVideoServer();
+        }
+        pumpPending();
+        world().faults().clear();
+        world().clear();
+    }
+
+    static sim::World& world() { return sim::World::instance(); }
+
+    // A camera of a known model, plugged into `bus`.
+    std::shared_ptr<sim::Camera> addCamera(int bus, const std::string& model, uint32_t serialNumber)
+    {
+        return world().addCamera(bus, model, serialNumber);
+    }
+
+    // The configuration of a known model, to be changed before plugging.
+    static sim::CameraConfig modelConfig(const std::string& model, uint32_t serialNumber)
+    {
+        return *sim::modelConfig(model, serialNumber);
+    }
+
+    // Makes the next `count` calls of `function` on the camera fail.
+    void failNext(const std::string& function, unsigned count, FlyCaptureError error, uint32_t serialNumber)
+    {
+        world().faults().failNext(function, count, static_cast<int>(error), serialNumber);
+    }
+
+    int bus0 = -1;
+};
+
+} // namespace orvex::test

@@ -1,0 +1,146 @@
+// Runs the built orvex command on the simulator's built-in world (two buses,
+// three cameras) and checks what it prints and how it exits.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream file(path);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// Runs the tool with `arguments` (shell words) in a clean environment for
+// the simulator: no world file, so the built-in world.
+ToolRun runTool(const std::string& arguments)
+{
+    char outPath[] = "/tmp/orvex_tool_out_XXXXXX";
+    char errPath[] = "/tmp/orvex_tool_err_XXXXXX";
+    const int outFd = mkstemp(outPath);
+    const int errFd = mkstemp(errPath);
+    close(outFd);
+    close(errFd);
+    const std::string command = std::string("env -u ORVEX_SIM_WORLD '") + ORVEX_TOOL_PATH + "' " + arguments +
+                                " >" + outPath + " 2>" + errPath;
+    const int status = std::system(command.c_str());
+    ToolRun run;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = readFile(outPath);
+    run.err = readFile(errPath);
+    unlink(outPath);
+    unlink(errPath);
+    return run;
+}
+
+bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// The GUID the list prints for a model, "0x" and sixteen digits.
+std::string guidOf(const std::string& list, const std::string& model)
+{
+    std::istringstream lines(list);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (contains(line, model)) {
+            const auto at = line.find("0x");
+            return at == std::string::npos ? "" : line.substr(at, 18);
+        }
+    }
+    return "";
+}
+
+} // namespace
+
+TEST(OrvexTool, ListShowsTheDefaultWorldsCameras)
+{
+    const ToolRun run = runTool("list");
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_TRUE(contains(run.out, "3 cameras")) << run.out;
+    for (const char* column : {"port", "GUID", "model", "vendor", "bus", "firmware", "user memory"}) {
+        EXPECT_TRUE(contains(run.out, column)) << column;
+    }
+    EXPECT_TRUE(contains(run.out, "Grasshopper GRAS-20S4M")) << run.out;
+    EXPECT_TRUE(contains(run.out, "Grasshopper GRAS-50S5M")) << run.out;
+    EXPECT_TRUE(contains(run.out, "Flea2 FL2G-50S5M")) << run.out;
+    EXPECT_TRUE(contains(run.out, "Point Grey Research"));
+    EXPECT_TRUE(contains(run.out, "2.3.1.5")) << "the Flea2's version register";
+    EXPECT_TRUE(contains(run.out, "65536 bytes"));
+    EXPECT_TRUE(contains(run.out, "16384 bytes"));
+    EXPECT_EQ(18u, guidOf(run.out, "Flea2").size()) << run.out;
+    EXPECT_EQ("", run.err);
+}
+
+TEST(OrvexTool, InfoInitialisesOneCameraByPortOrGuid)
+{
+    const ToolRun byPort = runTool("info 0");
+    ASSERT_EQ(0, byPort.status) << byPort.err;
+    for (const char* line :
+         {"camera at port 0", "maximum size:", "image area:", "pixel format:     8-bit mono",
+          "bytes per packet:", "maximum:", "modes:", "camtm_exposureTimed", "polarity:", "rising edge",
+          "shutter:", "gain:", "temperature:"}) {
+        EXPECT_TRUE(contains(byPort.out, line)) << line << "\n" << byPort.out;
+    }
+    EXPECT_FALSE(contains(byPort.out, "?")) << byPort.out << byPort.err;
+
+    const std::string guid = guidOf(runTool("list").out, "Flea2");
+    ASSERT_FALSE(guid.empty());
+    const ToolRun byGuid = runTool("info " + guid);
+    ASSERT_EQ(0, byGuid.status) << byGuid.err;
+    EXPECT_TRUE(contains(byGuid.out, "camera at port 2")) << byGuid.out;
+    EXPECT_TRUE(contains(byGuid.out, "2448 x 2048")) << byGuid.out;
+}
+
+TEST(OrvexTool, RefusesWhatItCannotDoWithAMessageAndAStatus)
+{
+    struct Case {
+        const char* arguments;
+        int status;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"info 7", 1, "no camera 7"},
+        {"info 0x0123", 1, "no camera 0x0123"},
+        {"list --backend bcam", 1, "BCAM back end is not available yet"},
+        {"list --backend v4l2", 2, "unknown back end 'v4l2'"},
+        {"", 2, "no command given"},
+        {"frobnicate", 2, "unknown command 'frobnicate'"},
+        {"info", 2, "info needs a camera"},
+        {"list 0", 2, "list takes no camera"},
+        {"info 0 1", 2, "too many arguments"},
+        {"list --colour", 2, "colour"},
+        {"list --log-level LOUD", 2, "unknown log level 'LOUD'"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run = runTool(c.arguments);
+        EXPECT_EQ(c.status, run.status) << c.arguments;
+        EXPECT_TRUE(contains(run.err, c.message)) << c.arguments << ": " << run.err;
+        EXPECT_TRUE(contains(run.err, "orvex: ")) << c.arguments;
+    }
+}
+
+TEST(OrvexTool, HelpDescribesTheCommands)
+{
+    const ToolRun run = runTool("--help");
+    EXPECT_EQ(0, run.status);
+    for (const char* part : {"Usage: orvex", "list", "info CAMERA", "--backend", "--log-level"}) {
+        EXPECT_TRUE(contains(run.out, part)) << part;
+    }
+}
