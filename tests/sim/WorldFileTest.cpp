@@ -1,0 +1,124 @@
+// World descriptions: the built-in default world and the JSON world file.
+#include "sim/SimTestSupport.h"
+
+#include <orvex/iidc/Registers.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace orvex::sim::test {
+namespace {
+
+using namespace orvex::iidc;
+
+TEST(WorldDescription, DefaultWorldHasTheThreeKnownModelsOnTwoDriftingBuses)
+{
+    const WorldDescription world = defaultWorld();
+    ASSERT_EQ(world.buses.size(), 2u);
+    ASSERT_EQ(world.buses[0].cameras.size(), 2u);
+    ASSERT_EQ(world.buses[1].cameras.size(), 1u);
+    EXPECT_EQ(world.buses[0].cameras[0].modelName, "Grasshopper GRAS-20S4M");
+    EXPECT_EQ(world.buses[0].cameras[1].modelName, "Grasshopper GRAS-50S5M");
+    EXPECT_EQ(world.buses[1].cameras[0].modelName, "Flea2 FL2G-50S5M");
+    EXPECT_NE(world.buses[0].bus.driftPpm, world.buses[1].bus.driftPpm);
+    EXPECT_LT(std::abs(world.buses[1].bus.driftPpm - world.buses[0].bus.driftPpm), 100.0) << "a small drift";
+    // Every default camera has a gain range below 0 dB, so that a host can
+    // set 0 dB and find it inside the range.
+    for (const auto& bus : world.buses) {
+        for (const auto& camera : bus.cameras)
+            EXPECT_LT(camera.gain.absAtRawMin, 0.0) << camera.modelName;
+    }
+}
+
+TEST(WorldDescription, ParsesBusesCamerasAndForcedRegisters)
+{
+    const WorldDescription world = parseWorld(R"({
+        "pacing": "unpaced",
+        "buses": [
+          { "number": 3, "speed": 400, "clockSeconds": 126.5, "driftPpm": -12.5,
+            "readLatencyUs": "20", "readJitterUs": 4,
+            "cameras": [
+              { "model": "Grasshopper GRAS-20S4M", "serial": "0x1234" },
+              { "model": "Special", "like": "Flea2 FL2G-50S5M", "serial": 99, "sensorWidth": 1280,
+                "sensorHeight": 960, "maxFrameRate": 15, "trigger": false,
+                "registers": { "0xF0F012F8": "0", "4042262576": 7 } }
+            ] }
+        ] })");
+    EXPECT_EQ(world.pacing, Pacing::unpaced);
+    ASSERT_EQ(world.buses.size(), 1u);
+    const auto& bus = world.buses[0];
+    EXPECT_EQ(bus.bus.number, 3);
+    EXPECT_EQ(bus.bus.speed, 400u);
+    EXPECT_DOUBLE_EQ(bus.bus.clockSeconds, 126.5);
+    EXPECT_DOUBLE_EQ(bus.bus.driftPpm, -12.5);
+    EXPECT_EQ(bus.bus.timing.latencyNs, 20000);
+    EXPECT_EQ(bus.bus.timing.jitterNs, 4000);
+    ASSERT_EQ(bus.cameras.size(), 2u);
+    EXPECT_EQ(bus.cameras[0].serialNumber, 0x1234u);
+    const CameraConfig& special = bus.cameras[1];
+    EXPECT_EQ(special.modelName, "Special");
+    EXPECT_EQ(special.sensorWidth, 1280u);
+    EXPECT_FALSE(special.trigger);
+    EXPECT_EQ(special.frameRate.defaultRaw, 15u * 16) << "starts at its own full rate";
+    EXPECT_EQ(special.registerOverrides.at(kFrameInfo), 0u);
+    EXPECT_EQ(special.registerOverrides.at(0xF0F00830), 7u);
+}
+
+TEST(WorldDescription, RefusesWhatItCannotBuild)
+{
+    const char* bad[] = {
+        R"({ "buses": [ { "cameras": [ { "model": "Nonexistent", "serial": 1 } ] } ] })",
+        R"({ "buses": [ { "cameras": [ { "model": "A102f" } ] } ] })",
+        R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": 1 }, { "model": "A312f", "serial": 1 } ] } ] })",
+        R"({ "buses": [ { "spead": 400 } ] })",
+        R"({ "buses": [ { "speed": 100 } ] })",
+        R"({ "pacing": "sometimes" })",
+        R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": "12x" } ] } ] })",
+        R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": 5, "registers": { "0x1FFFFFFFF": 1 } } ] } ] })",
+        R"({ "buses": [ )",
+    };
+    for (const char* text : bad)
+        EXPECT_THROW(parseWorld(text), std::runtime_error) << text;
+}
+
+class WorldFile : public FreshWorld {};
+
+TEST_F(WorldFile, LoadsAFileAndNamesItWhenItCannot)
+{
+    const std::string path = "/tmp/orvex-world-" + std::to_string(::getpid()) + ".json";
+    {
+        std::ofstream out(path);
+        out << R"({ "buses": [ { "clockSeconds": 3, "cameras": [ { "model": "A312f", "serial": 42 } ] },
+                              { "cameras": [ { "model": "A102f", "serial": 43 } ] } ] })";
+    }
+    world().loadFile(path);
+    const auto cameras = world().connectedCameras();
+    ASSERT_EQ(cameras.size(), 2u);
+    EXPECT_EQ(cameras[0]->serialNumber(), 42u);
+    EXPECT_EQ(cameras[1]->bus()->number(), 1);
+    EXPECT_NEAR(double(world().bus(0)->clock().ticksNow()) / kTicksPerSecond, 3.0, 1.0);
+
+    {
+        std::ofstream out(path);
+        out << R"({ "buses": [ { "cameras": [ { "model": "A312f" } ] } ] })";
+    }
+    try {
+        world().loadFile(path);
+        FAIL() << "a camera without a serial number was accepted";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("serial"), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(world().connectedCameras().empty());
+    std::remove(path.c_str());
+    EXPECT_THROW(world().loadFile(path), std::runtime_error);
+
+    world().loadDefault();
+    EXPECT_EQ(world().connectedCameras().size(), 3u);
+}
+
+} // namespace
+} // namespace orvex::sim::test
