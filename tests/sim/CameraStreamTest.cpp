@@ -343,6 +343,31 @@ TEST(CycleClock, DriftOffsetAndWrap)
     EXPECT_NEAR(ticksBetween(before, after), kTicksPerSecond, 1);
 }
 
+TEST(TransactionDelays, HalvesOfLatencyPlusJitterAndOccasionalSpikes)
+{
+    TransactionDelays delays(7);
+    TransactionTiming timing;
+    timing.latencyNs = 10'000;
+    timing.jitterNs = 4'000;
+    delays.setTiming(timing);
+    bool sawJitter = false;
+    for (int i = 0; i < 200; ++i) {
+        const auto [request, response] = delays.draw();
+        EXPECT_GE(request, 5'000);
+        EXPECT_LE(request, 9'000);
+        EXPECT_GE(response, 5'000);
+        EXPECT_LE(response, 9'000);
+        sawJitter = sawJitter || request != response;
+    }
+    EXPECT_TRUE(sawJitter);
+    timing.spikeProbability = 1.0;
+    timing.spikeNs = 1'000'000;
+    delays.setTiming(timing);
+    EXPECT_GE(delays.draw().first, 1'005'000);
+    delays.setTiming(TransactionTiming{});
+    EXPECT_EQ(delays.draw(), std::make_pair(int64_t(0), int64_t(0))) << "an ideal bus costs nothing";
+}
+
 TEST_F(CameraStream, SyncBlockMakesTimeStampsFollowTheMaster)
 {
     // A slave on another bus, 37.2 s ahead and 30 ppm fast.

@@ -522,6 +522,25 @@ TEST_F(FlyCaptureSdk, BusEventsReachEveryCallbackOnTheSdksThread)
     EXPECT_EQ(first.take().size(), 7u);
 }
 
+TEST_F(FlyCaptureSdk, ANewBusAndItsCameraAreAnnounced)
+{
+    NotificationLog log;
+    FlyCaptureContext server = context();
+    ASSERT_EQ(flycaptureModifyCallback(server, &NotificationLog::callback, &log, true), FLYCAPTURE_OK);
+    const int bus = World::instance().addBus(busAt(5, 0.0));
+    World::instance().addCamera(bus, "A312f", 4242);
+    const auto events = log.waitFor(3);
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0].message, FLYCAPTURE_MESSAGE_BUS_RESET);
+    EXPECT_EQ(events[0].param, 5ul);
+    EXPECT_EQ(events[1].message, FLYCAPTURE_MESSAGE_BUS_RESET);
+    EXPECT_EQ(events[2].message, FLYCAPTURE_MESSAGE_DEVICE_ARRIVAL);
+    EXPECT_EQ(events[2].param, 4242ul);
+    unsigned count = 0;
+    ASSERT_EQ(flycaptureBusCameraCount(&count), FLYCAPTURE_OK);
+    EXPECT_EQ(count, 4u);
+}
+
 TEST_F(FlyCaptureSdk, CallsOnARemovedCameraFailAndWakeAWaitingLock)
 {
     FlyCaptureContext c = bound(0);
