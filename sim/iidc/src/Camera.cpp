@@ -454,7 +454,7 @@ void Camera::resetRegistersLocked()
     for (uint32_t& q : inquiryId_)
         q = 0;
     smartEnabled_ = 0;
-    timeBase_ = static_cast<float>(config_.shutterTimeBase);
+    timeBase_ = config_.shutterTimeBase;
     enforceRangesLocked();
     streamCv_.notify_all();
 }

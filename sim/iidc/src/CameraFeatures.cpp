@@ -40,7 +40,7 @@ const PropertyCaps* Camera::caps(uint32_t feature) const
 double Camera::absOfLocked(uint32_t feature, uint32_t raw) const
 {
     if (feature == kFeatureShutter)
-        return raw * static_cast<double>(timeBase_) * 1000.0; // milliseconds
+        return raw * timeBase_ * 1000.0; // milliseconds
     const PropertyCaps& p = *caps(feature);
     return p.absAtRawMin + (static_cast<double>(raw) - p.rawMin) * p.absStep;
 }
@@ -48,7 +48,7 @@ double Camera::absOfLocked(uint32_t feature, uint32_t raw) const
 int64_t Camera::rawOfLocked(uint32_t feature, double abs) const
 {
     if (feature == kFeatureShutter)
-        return std::llround(abs / (static_cast<double>(timeBase_) * 1000.0));
+        return std::llround(abs / (timeBase_ * 1000.0));
     const PropertyCaps& p = *caps(feature);
     return int64_t(p.rawMin) + std::llround((abs - p.absAtRawMin) / p.absStep);
 }
@@ -58,7 +58,7 @@ uint32_t Camera::rawMaxLocked(uint32_t feature) const
     const PropertyCaps& p = *caps(feature);
     double limit = p.rawMax;
     if (feature == kFeatureShutter) {
-        limit = std::floor(maxExposureLocked() / static_cast<double>(timeBase_) + 1e-6);
+        limit = std::floor(maxExposureLocked() / timeBase_ + 1e-6);
     } else if (feature == kFeatureFrameRate) {
         limit = p.rawMin + std::floor((maxFrameRateLocked() - p.absAtRawMin) / p.absStep + 1e-6);
     }

@@ -355,7 +355,7 @@ double Camera::maxFrameRateLocked() const
 
 double Camera::maxExposureLocked() const
 {
-    const double longest = config_.shutter.rawMax * static_cast<double>(timeBase_);
+    const double longest = config_.shutter.rawMax * timeBase_;
     if (triggerOnLocked())
         return longest; // the trigger, not the frame rate, paces the camera
     const uint32_t format = currentIndex(reg(kCurrentVideoFormat));
@@ -371,7 +371,7 @@ double Camera::exposureLocked() const
 {
     if (!config_.shutter.present)
         return 1e-3;
-    return (reg(kShutter) & kControlValueMask) * static_cast<double>(timeBase_);
+    return (reg(kShutter) & kControlValueMask) * timeBase_;
 }
 
 double Camera::periodLocked() const

@@ -99,7 +99,7 @@ uint32_t Camera::readAdvancedLocked(uint32_t address) const
             if (address == control + sf::kTimeBaseMaxOffset)
                 return floatBits(layout::kTimeBaseMax);
             if (address == control + sf::kTimeBaseCurrentOffset)
-                return floatBits(timeBase_);
+                return floatBits(static_cast<float>(timeBase_));
         }
     }
     return 0;
@@ -135,7 +135,8 @@ void Camera::writeAdvancedLocked(uint32_t address, uint32_t value)
                 requested > layout::kTimeBaseMax)
                 return; // refused: the time base keeps its value
             const double steps = std::round((requested - layout::kTimeBaseMin) / layout::kTimeBaseIncrement);
-            timeBase_ = static_cast<float>(layout::kTimeBaseMin + steps * layout::kTimeBaseIncrement);
+            // Whole microseconds, kept exact so that absolute shutters stay round.
+            timeBase_ = std::round((layout::kTimeBaseMin + steps * layout::kTimeBaseIncrement) * 1e6) / 1e6;
             return;
         }
     }

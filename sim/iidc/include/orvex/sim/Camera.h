@@ -233,7 +233,7 @@ private:
     uint32_t accessControl_[2] = {0xFFFFFFFF, 0xFFFFFFFF};
     uint32_t inquiryId_[4] = {0, 0, 0, 0};
     uint32_t smartEnabled_ = 0; // bit n: feature n switched on
-    float timeBase_ = 0.0f;     // seconds per raw shutter step
+    double timeBase_ = 0.0;     // seconds per raw shutter step
 
     // Stream.
     bool streaming_ = false;
