@@ -59,7 +59,11 @@ TEST_F(LibrariesWithoutSdk, LibraryRunsAndSdkCallsNameTheMissingLibrary)
     ASSERT_TRUE(fs::exists(dir_ / "liborvex.so"));
     const HostRun run = runHost(dir_, "absent");
     EXPECT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_NE(run.output.find("PGRFlyCapture.dll could not be loaded"), std::string::npos) << run.output;
+    EXPECT_NE(
+        run.output.find(
+            "createFlyCapVideoServer: The FlyCapture SDK library PGRFlyCapture.dll could not be loaded"),
+        std::string::npos)
+        << run.output;
 }
 
 TEST(LibrariesWithSdk, TheSameHostLoadsTheSdkWhenItIsThere)
