@@ -53,8 +53,9 @@ public:
     ~FlyCapVideoServer() override;
 
     // Switches arrival and removal capture on (creates the hidden window on
-    // the calling thread and registers the SDK bus callback) or off. Host
-    // thread; the thread that switches it on must dispatch window messages.
+    // the calling thread and registers the SDK bus callback) or off;
+    // isCapturingDeviceNotification() reports the state. Host thread; the
+    // thread that switches it on must dispatch window messages.
     void captureDeviceNotification(bool capture) override;
     // Deletes every camera, enumerates the buses, creates one camera per
     // entry with port indexes 0, 1, 2... and, with `initCameras`,
