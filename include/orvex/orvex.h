@@ -22,6 +22,9 @@
 #include <orvex/ImageSample.h>
 #include <orvex/ImagesBuffer.h>
 
+#include <orvex/FlyCapCamera.h>
+#include <orvex/FlyCapVideoServer.h>
+
 #include <orvex/DriftEstimation.h>
 
 #include <orvex/iidc/Registers.h>

@@ -6,7 +6,7 @@
 #include "flycap/FlyCapCall.h"
 #include "flycap/FlyCapDefs.h"
 #include "flycap/FlyCapTrace.h"
-#include "flycap/ScopedLock.h"
+#include "core/CriticalSection.h"
 
 #include <orvex/OrvexError.h>
 #include <orvex/iidc/Registers.h>
@@ -15,6 +15,7 @@
 #include <limits>
 
 using namespace orvex::flycap;
+using orvex::ScopedLock;
 namespace iidc = orvex::iidc;
 
 namespace {

@@ -5,7 +5,7 @@
 #include "flycap/DeviceRemoval.h"
 #include "flycap/FlyCapCall.h"
 #include "flycap/FlyCapDefs.h"
-#include "flycap/ScopedLock.h"
+#include "core/CriticalSection.h"
 
 #include <orvex/FlyCapCamera.h>
 #include <orvex/OrvexError.h>
@@ -18,6 +18,7 @@
 #include <vector>
 
 using namespace orvex::flycap;
+using orvex::ScopedLock;
 
 static_assert(sizeof(FlyCaptureContext) == sizeof(void*), "the server keeps its context as void*");
 

@@ -1,6 +1,6 @@
 #include <orvex/ImagesBuffer.h>
 
-#include "images/CriticalSection.h"
+#include "core/CriticalSection.h"
 #include "images/ImagesTexts.h"
 #include "images/LostImageLine.h"
 #include "images/RingQueue.h"
@@ -16,6 +16,8 @@
 #include <utility>
 
 using namespace orvex::images;
+using orvex::CriticalSection;
+using orvex::ScopedLock;
 
 namespace {
 
@@ -79,7 +81,7 @@ struct ImagesBuffer::State {
 
     void keepObsoleteParam(void* param)
     {
-        CriticalSectionLock lock(csObsoleteParams);
+        ScopedLock lock(csObsoleteParams);
         obsoleteParams.push_back(param);
         nObsoleteParams.store(obsoleteParams.size(), std::memory_order_release);
     }
@@ -87,7 +89,7 @@ struct ImagesBuffer::State {
     // False when none is left, else the oldest parameter, removed.
     bool takeObsoleteParam(void*& param)
     {
-        CriticalSectionLock lock(csObsoleteParams);
+        ScopedLock lock(csObsoleteParams);
         if (obsoleteParams.empty())
             return false;
         param = obsoleteParams.front();
@@ -98,7 +100,7 @@ struct ImagesBuffer::State {
 
     void forgetObsoleteParams()
     {
-        CriticalSectionLock lock(csObsoleteParams);
+        ScopedLock lock(csObsoleteParams);
         obsoleteParams.clear();
         nObsoleteParams.store(0, std::memory_order_release);
     }
@@ -254,13 +256,13 @@ unsigned int ImagesBuffer::getTransitQueueMaxSize() const
 
 void ImagesBuffer::lockBuffer()
 {
-    CriticalSectionLock lock(_pState->csBuffer);
+    ScopedLock lock(_pState->csBuffer);
     _pState->bLocked.store(true, std::memory_order_relaxed);
 }
 
 void ImagesBuffer::unlockBuffer()
 {
-    CriticalSectionLock lock(_pState->csBuffer);
+    ScopedLock lock(_pState->csBuffer);
     _pState->bLocked.store(false, std::memory_order_relaxed);
 }
 
@@ -273,7 +275,7 @@ void ImagesBuffer::addImage(boost::shared_ptr<ImageSample> sample)
     // The unlocked read only spares the lock while the host holds the
     // buffer; the decision is taken again under the lock.
     if (!state.isLocked()) {
-        CriticalSectionLock lock(state.csBuffer);
+        ScopedLock lock(state.csBuffer);
         if (!state.isLocked())
             state.moveTransitIntoBuffer(*this);
     }
