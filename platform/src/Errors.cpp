@@ -30,16 +30,16 @@ public:
     // The conversion comes from the message text itself, as with Windows.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    // Formats insert `number` with the printf conversion `spec` (such as "s",
+    // Formats insert `number` with the printf conversion `conversionText` (such as "s",
     // "lu", "08lX"). With a va_list, inserts must be used in order, as Windows
     // itself reads them sequentially.
-    bool format(int number, const std::string& spec, std::string& out)
+    bool format(int number, const std::string& conversionText, std::string& out)
     {
-        if (spec.empty())
+        if (conversionText.empty())
             return false;
-        const char conversion = spec.back();
-        const bool isLong = spec.size() >= 2 && spec[spec.size() - 2] == 'l';
-        const std::string printfSpec = "%" + spec;
+        const char conversion = conversionText.back();
+        const bool isLong = conversionText.size() >= 2 && conversionText[conversionText.size() - 2] == 'l';
+        const std::string printfFormat = "%" + conversionText;
         char buffer[512];
         int written = -1;
         switch (conversion) {
@@ -53,12 +53,12 @@ public:
         case 'i':
         case 'c':
             if (isLong) {
-                written = std::snprintf(buffer, sizeof buffer, printfSpec.c_str(),
+                written = std::snprintf(buffer, sizeof buffer, printfFormat.c_str(),
                                         static_cast<long>(isArray_ ? static_cast<LONG_PTR>(arrayValue(number))
                                                                    : va_arg(*args_, long)));
             } else {
                 written =
-                    std::snprintf(buffer, sizeof buffer, printfSpec.c_str(),
+                    std::snprintf(buffer, sizeof buffer, printfFormat.c_str(),
                                   isArray_ ? static_cast<int>(arrayValue(number)) : va_arg(*args_, int));
             }
             break;
@@ -67,11 +67,11 @@ public:
         case 'X':
         case 'o':
             if (isLong) {
-                written = std::snprintf(buffer, sizeof buffer, printfSpec.c_str(),
+                written = std::snprintf(buffer, sizeof buffer, printfFormat.c_str(),
                                         static_cast<unsigned long>(isArray_ ? arrayValue(number)
                                                                             : va_arg(*args_, unsigned long)));
             } else {
-                written = std::snprintf(buffer, sizeof buffer, printfSpec.c_str(),
+                written = std::snprintf(buffer, sizeof buffer, printfFormat.c_str(),
                                         isArray_ ? static_cast<unsigned>(arrayValue(number))
                                                  : va_arg(*args_, unsigned));
             }
@@ -124,21 +124,21 @@ bool expandMessage(const char* text, DWORD flags, InsertSource& inserts, std::st
             ++p;
             if (p[1] >= '0' && p[1] <= '9')
                 number = number * 10 + (*++p - '0');
-            std::string spec = "s";
+            std::string conversionText = "s";
             if (p[1] == '!') {
                 const char* end = std::strchr(p + 2, '!');
                 if (end == nullptr) {
                     SetLastError(ERROR_INVALID_PARAMETER);
                     return false;
                 }
-                spec.assign(p + 2, end);
+                conversionText.assign(p + 2, end);
                 p = end;
             }
             if (!inserts.available()) {
                 SetLastError(ERROR_INVALID_PARAMETER);
                 return false;
             }
-            if (!inserts.format(number, spec, out)) {
+            if (!inserts.format(number, conversionText, out)) {
                 SetLastError(ERROR_INVALID_PARAMETER);
                 return false;
             }
