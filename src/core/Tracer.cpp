@@ -60,7 +60,8 @@ Tracer::~Tracer()
             line << " entered at = " << _nEntryTicks << " ms; left at = " << exitTicks
                  << " ms; absolute duration = " << static_cast<uint32_t>(exitTicks - _nEntryTicks)
                  << " ms; kernel mode duration = " << static_cast<uint32_t>(exitKernelMs - _nEntryKernelMs)
-                 << " ms; user mode duration = " << static_cast<uint32_t>(exitUserMs - _nEntryUserMs) << " ms";
+                 << " ms; user mode duration = " << static_cast<uint32_t>(exitUserMs - _nEntryUserMs)
+                 << " ms";
         }
         _logger.forcedLog(exitLevel, line.str(), __FILE__, __LINE__);
     } catch (...) {

@@ -14,8 +14,8 @@ std::string to_string(CameraTriggerMode mode)
 std::string smartFeatureLoggedName(SmartFeatureEnum feature)
 {
     static const char* const kNames[] = {
-        "ExtendedDataStream", "FrameCounter", "CycleTimeStamp", "", "DCAM",
-        "ShutterTimeBase", "CRCChecksum", "ExtendedVersionInfo", "LookupTable", "GPIOStatus",
+        "ExtendedDataStream",  "FrameCounter", "CycleTimeStamp", "", "DCAM", "ShutterTimeBase", "CRCChecksum",
+        "ExtendedVersionInfo", "LookupTable",  "GPIOStatus",
     };
     const int index = static_cast<int>(feature);
     if (index < 0 || index >= static_cast<int>(sizeof kNames / sizeof kNames[0]))

@@ -27,8 +27,8 @@ const char* GetDllVersion()
 
 const wchar_t* GetDllVersionUnicode()
 {
-    std::swprintf(g_versionTextWide, kVersionTextSize, L"32-bit Edition Version %d.%d Build %d %ls %ls", kMajor,
-                  kMinor, kBuild, kBuildDateWide, L"");
+    std::swprintf(g_versionTextWide, kVersionTextSize, L"32-bit Edition Version %d.%d Build %d %ls %ls",
+                  kMajor, kMinor, kBuild, kBuildDateWide, L"");
     return g_versionTextWide;
 }
 

@@ -3,10 +3,10 @@
 // acquisition thread reads.
 #include <orvex/FlyCapCamera.h>
 
+#include "core/CriticalSection.h"
 #include "flycap/FlyCapCall.h"
 #include "flycap/FlyCapDefs.h"
 #include "flycap/FlyCapTrace.h"
-#include "core/CriticalSection.h"
 
 #include <orvex/OrvexError.h>
 #include <orvex/iidc/Registers.h>

@@ -1,11 +1,11 @@
 #include <orvex/FlyCapVideoServer.h>
 
+#include "core/CriticalSection.h"
 #include "core/HiddenWindow.h"
 #include "core/VideoServerRegistry.h"
 #include "flycap/DeviceRemoval.h"
 #include "flycap/FlyCapCall.h"
 #include "flycap/FlyCapDefs.h"
-#include "core/CriticalSection.h"
 
 #include <orvex/FlyCapCamera.h>
 #include <orvex/OrvexError.h>

@@ -50,10 +50,11 @@ TEST(Tracer, AtTraceLogsEntryAndExitWithTicksAndThreeDurations)
     EXPECT_EQ(lines[1].level, orvex::kLevelTrace);
     unsigned entered = 0, left = 0, absolute = 0, kernel = 0, user = 0;
     char tail = 0;
-    const int fields = std::sscanf(lines[1].message.c_str(),
-                                   "Leaving Camera::op(); (portId=3). entered at = %u ms; left at = %u ms; absolute "
-                                   "duration = %u ms; kernel mode duration = %u ms; user mode duration = %u ms%c",
-                                   &entered, &left, &absolute, &kernel, &user, &tail);
+    const int fields =
+        std::sscanf(lines[1].message.c_str(),
+                    "Leaving Camera::op(); (portId=3). entered at = %u ms; left at = %u ms; absolute "
+                    "duration = %u ms; kernel mode duration = %u ms; user mode duration = %u ms%c",
+                    &entered, &left, &absolute, &kernel, &user, &tail);
     ASSERT_EQ(fields, 5) << lines[1].message;
     EXPECT_EQ(static_cast<uint32_t>(left - entered), absolute);
 }
@@ -65,8 +66,8 @@ TEST(Tracer, AtTraceAFailingOperationLeavesAtErrorWithTimings)
     const auto lines = capture.lines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1].level, orvex::kLevelError);
-    EXPECT_EQ(lines[1].message.rfind("Leaving Camera::op(); (portId=3) because of exception. entered at = ", 0),
-              0u)
+    EXPECT_EQ(
+        lines[1].message.rfind("Leaving Camera::op(); (portId=3) because of exception. entered at = ", 0), 0u)
         << lines[1].message;
 }
 

@@ -16,8 +16,8 @@ int main(int argc, char** argv)
     log4cplus::Initializer initializer;
     log4cplus::BasicConfigurator::doConfigure();
     const char* level = std::getenv("ORVEX_TEST_LOG_LEVEL");
-    log4cplus::Logger::getRoot().setLogLevel(
-        level ? log4cplus::getLogLevelManager().fromString(level) : log4cplus::WARN_LOG_LEVEL);
+    log4cplus::Logger::getRoot().setLogLevel(level ? log4cplus::getLogLevelManager().fromString(level)
+                                                   : log4cplus::WARN_LOG_LEVEL);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

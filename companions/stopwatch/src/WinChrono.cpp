@@ -2,7 +2,8 @@
 
 namespace {
 
-float millisecondsBetween(std::chrono::steady_clock::time_point from, std::chrono::steady_clock::time_point to)
+float millisecondsBetween(std::chrono::steady_clock::time_point from,
+                          std::chrono::steady_clock::time_point to)
 {
     return std::chrono::duration<float, std::milli>(to - from).count();
 }
