@@ -95,6 +95,10 @@ protected:
     // Replaces the camera collection by a new, empty one (the cameras in the
     // old one must have been deleted) and returns it.
     std::vector<IEEE1394Camera*>& replaceCameraCollection();
+    // "<guid> not found among connected cameras", followed by the connected
+    // identifiers in ascending order or by " (no camera connected at all)".
+    // Host thread.
+    std::string notFoundAmongConnectedCameras(const CamGUID& guid) const;
     // Any thread: a vendor's notification thread may look whether a callback
     // is registered while the host registers one.
     CaptureDeviceChangedCB* getCaptureDeviceChangedCB() const { return _pCaptureDeviceChangedCB.load(); }

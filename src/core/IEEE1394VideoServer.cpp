@@ -84,21 +84,22 @@ bool IEEE1394VideoServer::testCameraConnected(const CamGUID& guid)
     return _mapGuidToPort.count(guid) != 0;
 }
 
+std::string IEEE1394VideoServer::notFoundAmongConnectedCameras(const CamGUID& guid) const
+{
+    std::string message = guid.to_string() + " not found among connected cameras";
+    if (_mapGuidToPort.empty())
+        return message + " (no camera connected at all)";
+    message += "(connected cameras: ";
+    for (const auto& entry : _mapGuidToPort)
+        message += entry.first.to_string() + ",";
+    return message + ")";
+}
+
 IEEE1394Camera& IEEE1394VideoServer::getCamera(const CamGUID& guid)
 {
     const auto found = _mapGuidToPort.find(guid);
     if (found == _mapGuidToPort.end()) {
-        std::string message = guid.to_string() + " not found among connected cameras";
-        if (_mapGuidToPort.empty()) {
-            message += " (no camera connected at all)";
-        } else {
-            message += "(connected cameras: ";
-            for (const auto& entry : _mapGuidToPort) {
-                message += entry.first.to_string() + ",";
-            }
-            message += ")";
-        }
-        ORVEX_THROW(kUnit, message);
+        ORVEX_THROW(kUnit, notFoundAmongConnectedCameras(guid));
     }
     IEEE1394Camera& camera = getCamera(found->second);
     if (camera.getUniqueId() != guid) {

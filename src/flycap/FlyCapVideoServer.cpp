@@ -183,18 +183,7 @@ void FlyCapVideoServer::removeCamera(CamGUID& guid)
 {
     const auto found = _mapGuidToPort.find(guid);
     if (found == _mapGuidToPort.end() || !_pCamsColl) {
-        std::string message =
-            "FlyCapVideoServer::removeCamera: " + guid.to_string() + " not found among connected cameras";
-        if (_mapGuidToPort.empty()) {
-            message += " (no camera connected at all)";
-        } else {
-            message += "(connected cameras: ";
-            for (const auto& entry : _mapGuidToPort) {
-                message += entry.first.to_string() + ",";
-            }
-            message += ")";
-        }
-        ORVEX_THROW(kServerUnit, message);
+        ORVEX_THROW(kServerUnit, "FlyCapVideoServer::removeCamera: " + notFoundAmongConnectedCameras(guid));
     }
     const auto position = _pCamsColl->begin() + found->second;
     IEEE1394Camera* camera = *position;
