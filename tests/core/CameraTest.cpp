@@ -1,7 +1,7 @@
 // What every camera gets from the base class: refusals of the optional
 // features a back end does not override, callback ownership, and the
 // images-buffer delegation with its log lines.
-#include "core/support/LogCapture.h"
+#include "support/LogCapture.h"
 #include "core/support/TestCamera.h"
 
 #include <orvex/ImageSample.h>
@@ -169,8 +169,8 @@ TEST(ImagesBufferDelegation, ImagesFlowThroughTheCameraWithTheirLogLines)
     camera.releaseImage();
     camera.unlockImagesBuffer();
 
-    EXPECT_THAT(main.texts(), testing::Contains("IEEE1394Camera::lockImagesBuffer; port 4"));
-    EXPECT_THAT(stream.texts(), ElementsAre("IEEE1394Camera::captureImage 12; nPortIdx = 4",
+    EXPECT_THAT(main.messages(), testing::Contains("IEEE1394Camera::lockImagesBuffer; port 4"));
+    EXPECT_THAT(stream.messages(), ElementsAre("IEEE1394Camera::captureImage 12; nPortIdx = 4",
                                             "IEEE1394Camera::releaseImage; nPortIdx = 4"));
 }
 

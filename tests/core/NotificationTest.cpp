@@ -3,7 +3,7 @@
 // number of queued notifications into one ImageCB call on the thread that
 // owns it. The test thread plays the acquisition thread; a second thread
 // owns the windows and dispatches their messages, as a host's GUI thread does.
-#include "core/support/LogCapture.h"
+#include "support/LogCapture.h"
 #include "core/support/TestCamera.h"
 
 #include <orvex/Loggers.h>
@@ -150,7 +150,7 @@ TEST_F(Notification, ABurstOfImagesMakesOneCallOnTheWindowThread)
     EXPECT_EQ(1, callback.calls);
     EXPECT_EQ(host.id(), callback.threadId);
     int removed = 0;
-    for (const std::string& text : log.texts()) {
+    for (const std::string& text : log.messages()) {
         removed += text == "test CWM_NEW_IMAGE_AVAILABLE removed";
     }
     EXPECT_EQ(9, removed);

@@ -3,7 +3,7 @@
 // the back ends use.
 #include "core/SmartFeaturesManager.h"
 #include "core/support/ChunkImage.h"
-#include "core/support/LogCapture.h"
+#include "support/LogCapture.h"
 #include "core/support/TestCamera.h"
 
 #include <orvex/Loggers.h>
@@ -105,7 +105,7 @@ TEST_F(SmartFeatures, SwitchingIsLoggedOnTheConfigLogger)
     camera.enableSmartFeature(sf_dcam, false);
     camera.enableSmartFeature(sf_greyLevelValues, true);
     const std::string guid = CamGUID(0x1234, 0x5).to_string();
-    EXPECT_THAT(config.texts(),
+    EXPECT_THAT(config.messages(),
                 ElementsAre("port #3;GUID #" + guid + ";enablesmart feature FrameCounter;success",
                             "port #3;GUID #" + guid + ";disablesmart feature DCAM;failure",
                             "port #3;GUID #" + guid + ";enablesmart feature ;success"));
@@ -162,7 +162,7 @@ TEST_F(ShutterTimeBase, ValuesRoundToTheNearestStepHalvesUp)
     EXPECT_TRUE(manager.setShutterTimeBase(value));
     EXPECT_EQ(0.5f, value);
 
-    EXPECT_THAT(log.texts(), ElementsAre("Shutter Time Base set to 0.75 (0.8 required)",
+    EXPECT_THAT(log.messages(), ElementsAre("Shutter Time Base set to 0.75 (0.8 required)",
                                          "Shutter Time Base set to 1 (0.875 required)",
                                          "Shutter Time Base set to 0.5 (0.4 required)"));
     EXPECT_EQ(log4cplus::WARN_LOG_LEVEL, log.lines().front().level);

@@ -24,8 +24,12 @@ struct LogLine {
 class LogCapture {
 public:
     explicit LogCapture(const std::string& loggerName, int level = log4cplus::TRACE_LOG_LEVEL)
-        : _logger(log4cplus::Logger::getInstance(loggerName)), _previousLevel(_logger.getLogLevel()),
-          _appender(new Appender(*this))
+        : LogCapture(log4cplus::Logger::getInstance(loggerName), level)
+    {
+    }
+
+    LogCapture(const log4cplus::Logger& logger, int level)
+        : _logger(logger), _previousLevel(_logger.getLogLevel()), _appender(new Appender(*this))
     {
         _logger.setLogLevel(level);
         _logger.addAppender(_appender);
