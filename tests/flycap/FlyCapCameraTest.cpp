@@ -20,9 +20,6 @@ namespace sim = orvex::sim;
 
 namespace {
 
-constexpr const char* kGras20 = "Grasshopper GRAS-20S4M";
-constexpr const char* kGras50 = "Grasshopper GRAS-50S5M";
-constexpr const char* kFlea2 = "Flea2 FL2G-50S5M";
 
 unsigned long readQuadlet(IEEE1394Camera& camera, unsigned long address)
 {

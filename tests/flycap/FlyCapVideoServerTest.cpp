@@ -19,9 +19,6 @@ namespace sim = orvex::sim;
 
 namespace {
 
-constexpr const char* kGras20 = "Grasshopper GRAS-20S4M";
-constexpr const char* kGras50 = "Grasshopper GRAS-50S5M";
-constexpr const char* kFlea2 = "Flea2 FL2G-50S5M";
 constexpr UINT kArrival = 0x8001;
 constexpr UINT kRemoval = 0x8002;
 

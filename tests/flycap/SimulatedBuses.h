@@ -20,6 +20,11 @@
 
 namespace orvex::test {
 
+// The model names the FlyCapture back end recognises.
+constexpr const char* kGras20 = "Grasshopper GRAS-20S4M";
+constexpr const char* kGras50 = "Grasshopper GRAS-50S5M";
+constexpr const char* kFlea2 = "Flea2 FL2G-50S5M";
+
 // Dispatches the test thread's window messages until `done` holds. The limit
 // only keeps a broken test from hanging; no test measures time with it.
 inline bool pumpUntil(const std::function<bool()>& done,
