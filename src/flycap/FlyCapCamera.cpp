@@ -89,8 +89,8 @@ FlyCapCamera::~FlyCapCamera()
 {
     FLYCAP_TRACE("FlyCapCamera::~FlyCapCamera(); (_nPortIdx=", _nPortIdx, ")");
     try {
-        if (isAcquisitionStarted()) {
-            stopAcquisition();
+        if (FlyCapCamera::isAcquisitionStarted()) {
+            FlyCapCamera::stopAcquisition();
         }
     } catch (const std::exception& error) {
         LOG4CPLUS_ERROR(g_OrvexLogger, "FlyCapCamera::~FlyCapCamera: " << error.what());

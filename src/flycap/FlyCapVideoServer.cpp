@@ -56,14 +56,14 @@ FlyCapVideoServer::FlyCapVideoServer(bool capture) : _pChrono(std::make_unique<W
     LOG4CPLUS_TRACE(g_OrvexLogger, "FlyCapVideoServer::FlyCapVideoServer " << (capture ? 1 : 0));
     InitializeCriticalSection(&_cs);
     LOG4CPLUS_TRACE(g_OrvexLogger, "FlyCapVideoServer::FlyCapVideoServer critical section initialized");
-    startChrono();
+    FlyCapVideoServer::startChrono();
     LOG4CPLUS_TRACE(g_OrvexLogger, "FlyCapVideoServer::FlyCapVideoServer chrono started");
     try {
         FlyCaptureContext context = nullptr;
         checkSingle(flycaptureCreateContext(&context));
         _fcContext = context;
         LOG4CPLUS_TRACE(g_OrvexLogger, "FlyCapVideoServer::FlyCapVideoServer context created");
-        captureDeviceNotification(capture);
+        FlyCapVideoServer::captureDeviceNotification(capture);
         LOG4CPLUS_TRACE(g_OrvexLogger, "FlyCapVideoServer::FlyCapVideoServer done");
     } catch (...) {
         releaseResources();
@@ -73,8 +73,8 @@ FlyCapVideoServer::FlyCapVideoServer(bool capture) : _pChrono(std::make_unique<W
 
 FlyCapVideoServer::~FlyCapVideoServer()
 {
-    stopChrono();
-    destroyAllCameras();
+    FlyCapVideoServer::stopChrono();
+    FlyCapVideoServer::destroyAllCameras();
     releaseResources();
 }
 

@@ -208,9 +208,9 @@ void printCameraInfo(IEEE1394Camera& camera, std::ostream& out, std::ostream& er
                " to " + std::to_string(camera.getShutterMax()) + " us)";
     });
     exposure.line("gain", [&] {
-        return fixed(camera.getGain(gainsel_main) / 10.0, 1) + " dB (" +
-               fixed(camera.getGainMin(gainsel_main) / 10.0, 1) + " to " +
-               fixed(camera.getGainMax(gainsel_main) / 10.0, 1) + " dB)";
+        return fixed(static_cast<double>(camera.getGain(gainsel_main)) / 10.0, 1) + " dB (" +
+               fixed(static_cast<double>(camera.getGainMin(gainsel_main)) / 10.0, 1) + " to " +
+               fixed(static_cast<double>(camera.getGainMax(gainsel_main)) / 10.0, 1) + " dB)";
     });
     if (camera.isBrightnessFeatureSupported()) {
         exposure.line("brightness", [&] {
