@@ -1,6 +1,8 @@
 // Capabilities of the camera models the simulator knows by name.
 #include <orvex/sim/CameraConfig.h>
 
+#include <cmath>
+
 namespace orvex::sim {
 
 namespace {
@@ -54,8 +56,8 @@ PropertyCaps gainCaps(double minDb, double maxDb)
     p.absStep = 0.0625;
     p.absAtRawMin = minDb;
     p.rawMin = 0;
-    p.rawMax = static_cast<uint32_t>((maxDb - minDb) / p.absStep + 0.5);
-    p.defaultRaw = static_cast<uint32_t>(-minDb / p.absStep + 0.5); // 0 dB
+    p.rawMax = static_cast<uint32_t>(std::lround((maxDb - minDb) / p.absStep));
+    p.defaultRaw = static_cast<uint32_t>(std::lround(-minDb / p.absStep)); // 0 dB
     p.units = "decibels";
     p.unitAbbreviation = "dB";
     return p;

@@ -35,7 +35,7 @@ void drawMarker(uint8_t* image, const FrameGeometry& g, uint32_t x, uint32_t y)
 {
     for (uint32_t row = y; row < y + kMarkerSize; ++row) {
         uint8_t* p = image + uint64_t(row) * g.rowBytes() + uint64_t(x) * g.bytesPerPixel;
-        std::fill(p, p + kMarkerSize * g.bytesPerPixel, kMarkerByte);
+        std::fill(p, p + std::size_t{kMarkerSize} * g.bytesPerPixel, kMarkerByte);
     }
 }
 
@@ -173,7 +173,7 @@ void writeChunks(uint8_t* buffer, std::size_t imageBytes, const Frame& frame)
         }
         uint8_t* trailer = p + size - sf::kChunkTrailerSize;
         for (unsigned q = 0; q < 4; ++q)
-            putLittle(trailer + 4 * q, sf::kChunkIds[k].q[q]);
+            putLittle(trailer + std::size_t{4} * q, sf::kChunkIds[k].q[q]);
         putLittle(trailer + sf::kChunkIdSize, static_cast<uint32_t>(size));
         putLittle(trailer + sf::kChunkIdSize + 4, ~static_cast<uint32_t>(size));
         p += size;
