@@ -42,6 +42,17 @@ const SamplePtr& nextSample(const std::vector<SamplePtr>& pool, unsigned long& i
     return sample;
 }
 
+// What the host does with the newest image: lock, capture it, let it go.
+void hostCapturesAndReleases(ImagesBuffer& buffer, unsigned long idx)
+{
+    buffer.lockBuffer();
+    SamplePtr captured = buffer.captureImage(idx);
+    benchmark::DoNotOptimize(captured.get());
+    captured.reset();
+    buffer.releaseImage();
+    buffer.unlockBuffer();
+}
+
 void BM_Baseline_MutexDeque(benchmark::State& state)
 {
     const auto pool = makePool();
@@ -74,12 +85,7 @@ void BM_ImagesBuffer_AddLockCaptureReleaseUnlock(benchmark::State& state)
     unsigned long idx = 0;
     for (auto _ : state) {
         buffer.addImage(nextSample(pool, idx));
-        buffer.lockBuffer();
-        SamplePtr captured = buffer.captureImage(idx);
-        benchmark::DoNotOptimize(captured.get());
-        captured.reset();
-        buffer.releaseImage();
-        buffer.unlockBuffer();
+        hostCapturesAndReleases(buffer, idx);
     }
     state.SetItemsProcessed(state.iterations());
 }
@@ -96,12 +102,7 @@ void BM_ImagesBuffer_RoundTripWithRecycling(benchmark::State& state)
         if (buffer.isObsoleteParamAvailable())
             benchmark::DoNotOptimize(buffer.getObsoleteParam());
         buffer.addImage(nextSample(pool, idx));
-        buffer.lockBuffer();
-        SamplePtr captured = buffer.captureImage(idx);
-        benchmark::DoNotOptimize(captured.get());
-        captured.reset();
-        buffer.releaseImage();
-        buffer.unlockBuffer();
+        hostCapturesAndReleases(buffer, idx);
     }
     state.SetItemsProcessed(state.iterations());
 }
@@ -118,12 +119,7 @@ void BM_ImagesBuffer_CaptureOneInFour(benchmark::State& state)
         buffer.addImage(nextSample(pool, idx));
         if (idx % 4 != 0)
             continue;
-        buffer.lockBuffer();
-        SamplePtr captured = buffer.captureImage(idx);
-        benchmark::DoNotOptimize(captured.get());
-        captured.reset();
-        buffer.releaseImage();
-        buffer.unlockBuffer();
+        hostCapturesAndReleases(buffer, idx);
     }
     state.SetItemsProcessed(state.iterations());
 }
@@ -140,12 +136,7 @@ void BM_ImagesBuffer_RoundTripBuildingSamples(benchmark::State& state)
         ++idx;
         buffer.addImage(idx, 0.0, -1.0, frame, sizeof frame, 8, 8, imgv_notChecked, -10000, -10000, true,
                         nullptr, 0, nullptr);
-        buffer.lockBuffer();
-        SamplePtr captured = buffer.captureImage(idx);
-        benchmark::DoNotOptimize(captured.get());
-        captured.reset();
-        buffer.releaseImage();
-        buffer.unlockBuffer();
+        hostCapturesAndReleases(buffer, idx);
     }
     state.SetItemsProcessed(state.iterations());
 }
