@@ -74,11 +74,15 @@ uint64_t timevalTo100ns(const timeval& time)
     return static_cast<uint64_t>(time.tv_sec) * 10000000ULL + static_cast<uint64_t>(time.tv_usec) * 10ULL;
 }
 
+// The thread a handle names (the pseudo handle names the caller); null with
+// ERROR_INVALID_HANDLE set when it names none. Called under the kernel lock.
 std::shared_ptr<ThreadObject> findThreadObject(HANDLE handle, ThreadContext& self)
 {
-    if (handle == currentThreadPseudoHandle())
-        return self.object;
-    return findHandleAs<ThreadObject>(handle);
+    std::shared_ptr<ThreadObject> object =
+        handle == currentThreadPseudoHandle() ? self.object : findHandleAs<ThreadObject>(handle);
+    if (!object)
+        SetLastError(ERROR_INVALID_HANDLE);
+    return object;
 }
 
 bool isAcceptedPriority(int priority)
@@ -160,10 +164,8 @@ DWORD WINAPI ResumeThread(HANDLE hThread)
     ThreadContext& self = currentThread();
     KernelLock lock(kernelLock());
     auto object = findThreadObject(hThread, self);
-    if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    if (!object)
         return static_cast<DWORD>(-1);
-    }
     const DWORD previous = object->suspendCount;
     if (previous > 0 && --object->suspendCount == 0)
         object->resumed.notify_all();
@@ -175,10 +177,8 @@ BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode)
     ThreadContext& self = currentThread();
     KernelLock lock(kernelLock());
     auto object = findThreadObject(hThread, self);
-    if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    if (!object)
         return FALSE;
-    }
     if (lpExitCode == nullptr) {
         SetLastError(ERROR_NOACCESS);
         return FALSE;
@@ -192,10 +192,8 @@ BOOL WINAPI SetThreadPriority(HANDLE hThread, int nPriority)
     ThreadContext& self = currentThread();
     KernelLock lock(kernelLock());
     auto object = findThreadObject(hThread, self);
-    if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    if (!object)
         return FALSE;
-    }
     if (!isAcceptedPriority(nPriority)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -209,10 +207,8 @@ int WINAPI GetThreadPriority(HANDLE hThread)
     ThreadContext& self = currentThread();
     KernelLock lock(kernelLock());
     auto object = findThreadObject(hThread, self);
-    if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    if (!object)
         return THREAD_PRIORITY_ERROR_RETURN;
-    }
     // The saturated levels read back as the named levels, as on Windows.
     if (object->priority > THREAD_PRIORITY_TIME_CRITICAL)
         return THREAD_PRIORITY_TIME_CRITICAL;
@@ -252,10 +248,8 @@ BOOL WINAPI GetThreadTimes(HANDLE hThread, LPFILETIME lpCreationTime, LPFILETIME
     ThreadContext& self = currentThread();
     KernelLock lock(kernelLock());
     auto object = findThreadObject(hThread, self);
-    if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    if (!object)
         return FALSE;
-    }
     uint64_t kernelTime = object->kernelTimeAtExit;
     uint64_t userTime = object->userTimeAtExit;
     const uint64_t creationTime = object->creationTime;
