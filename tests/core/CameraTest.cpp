@@ -1,8 +1,9 @@
 // What every camera gets from the base class: refusals of the optional
 // features a back end does not override, callback ownership, and the
 // images-buffer delegation with its log lines.
-#include "support/LogCapture.h"
 #include "core/support/TestCamera.h"
+#include "support/ErrorOf.h"
+#include "support/LogCapture.h"
 
 #include <orvex/ImageSample.h>
 #include <orvex/ImagesBuffer.h>
@@ -23,15 +24,7 @@ using orvex::test::LogCapture;
 using orvex::test::TestCamera;
 using testing::ElementsAre;
 
-std::string errorOf(const std::function<void()>& operation)
-{
-    try {
-        operation();
-    } catch (const OrvexError& error) {
-        return error.what();
-    }
-    return "<no OrvexError>";
-}
+using orvex::test::errorOf;
 
 TEST(CameraDefaults, UnsupportedFeaturesAreRefusedWithTheirMessages)
 {
@@ -171,7 +164,7 @@ TEST(ImagesBufferDelegation, ImagesFlowThroughTheCameraWithTheirLogLines)
 
     EXPECT_THAT(main.messages(), testing::Contains("IEEE1394Camera::lockImagesBuffer; port 4"));
     EXPECT_THAT(stream.messages(), ElementsAre("IEEE1394Camera::captureImage 12; nPortIdx = 4",
-                                            "IEEE1394Camera::releaseImage; nPortIdx = 4"));
+                                               "IEEE1394Camera::releaseImage; nPortIdx = 4"));
 }
 
 TEST(ImagesBufferDelegation, BufferRefusalsPassThroughUnchanged)

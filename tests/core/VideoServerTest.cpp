@@ -7,9 +7,10 @@
 #include <orvex/IEEE1394VideoServer.h>
 #include <orvex/OrvexError.h>
 
+#include "support/ErrorOf.h"
+
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <set>
 #include <stdexcept>
 #include <typeinfo>
@@ -20,15 +21,7 @@ namespace {
 using orvex::VideoServerRegistry;
 using orvex::test::TestCamera;
 
-std::string errorOf(const std::function<void()>& operation)
-{
-    try {
-        operation();
-    } catch (const OrvexError& error) {
-        return error.what();
-    }
-    return "<no OrvexError>";
-}
+using orvex::test::errorOf;
 
 // A back end whose "bus" is a list of identifiers the test sets.
 class TestVideoServer : public IEEE1394VideoServer {

@@ -12,6 +12,8 @@
 #include <orvex/sim/World.h>
 #include <orvex/win32.h>
 
+#include "support/ErrorOf.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -71,15 +73,6 @@ inline bool waitUntilQueued(UINT message, std::chrono::milliseconds limit = std:
 }
 
 // The message of the OrvexError that `action` throws, or "" when it throws none.
-template <class Action> std::string errorOf(Action&& action)
-{
-    try {
-        action();
-    } catch (const OrvexError& error) {
-        return error.what();
-    }
-    return "";
-}
 
 // An empty simulated world with one bus, no faults; the server and every
 // camera are destroyed after the test.

@@ -7,6 +7,8 @@
 #include "images/ImagesTexts.h"
 #include "images/TestWindow.h"
 
+#include "support/ErrorOf.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -16,6 +18,8 @@
 
 using namespace orvex::images;
 using orvex::images::testing::TestWindow;
+
+using orvex::test::errorOf;
 
 namespace {
 
@@ -31,16 +35,6 @@ public:
     {
     }
 };
-
-template <typename Call> std::string refusalOf(Call call)
-{
-    try {
-        call();
-    } catch (const OrvexError& error) {
-        return error.what();
-    }
-    return "(no error)";
-}
 
 unsigned char* newPixels(size_t size, unsigned char fill = 7)
 {
@@ -80,7 +74,7 @@ TEST(ImageSampleItems, DefaultSampleKnowsNothingButItsDefaults)
     EXPECT_EQ(sample.getImage(), nullptr);
     EXPECT_EQ(sample.getParam(), nullptr);
     EXPECT_TRUE(sample.deleteImgBufferOnDestruction());
-    EXPECT_EQ(refusalOf([&] { sample.getTemperature(); }), kTemperatureNotAvailable);
+    EXPECT_EQ(errorOf([&] { sample.getTemperature(); }), kTemperatureNotAvailable);
 }
 
 TEST(ImageSampleItems, SentinelValuesReadAsUnknown)
@@ -118,9 +112,9 @@ TEST(ImageSampleItems, StrobeIdsOtherThanZeroAndOneAreRefusedWithoutChange)
     ImageSample sample;
     sample.setStrobeOutStatus(0, true);
     bool on = false;
-    EXPECT_EQ(refusalOf([&] { sample.setStrobeOutStatus(2, false); }), kInvalidStrobeId);
-    EXPECT_EQ(refusalOf([&] { sample.resetStrobeOutStatus(2); }), kInvalidStrobeId);
-    EXPECT_EQ(refusalOf([&] { sample.getStrobeOutStatus(~0ul, on); }), kInvalidStrobeId);
+    EXPECT_EQ(errorOf([&] { sample.setStrobeOutStatus(2, false); }), kInvalidStrobeId);
+    EXPECT_EQ(errorOf([&] { sample.resetStrobeOutStatus(2); }), kInvalidStrobeId);
+    EXPECT_EQ(errorOf([&] { sample.getStrobeOutStatus(~0ul, on); }), kInvalidStrobeId);
     EXPECT_TRUE(sample.getStrobeOutStatus(0, on));
     EXPECT_TRUE(on);
     EXPECT_FALSE(sample.getStrobeOutStatus(1, on));
@@ -145,18 +139,16 @@ TEST(ImageSamplePixelFormat, OtherSizesAndEmptyGeometriesAreRefused)
 {
     std::vector<unsigned char> pixels(921600, 1);
     for (bool copy : {true, false}) {
-        EXPECT_EQ(refusalOf([&] { ConstructedSample(1, pixels.data(), 921600, 640, 480, copy); }),
+        EXPECT_EQ(errorOf([&] { ConstructedSample(1, pixels.data(), 921600, 640, 480, copy); }),
                   kUnknownPixelFormat);
-        EXPECT_EQ(refusalOf([&] { ConstructedSample(1, pixels.data(), 100, 640, 480, copy); }),
+        EXPECT_EQ(errorOf([&] { ConstructedSample(1, pixels.data(), 100, 640, 480, copy); }),
                   kUnknownPixelFormat);
-        EXPECT_EQ(refusalOf([&] { ConstructedSample(1, pixels.data(), 0, 0, 0, copy); }),
+        EXPECT_EQ(errorOf([&] { ConstructedSample(1, pixels.data(), 0, 0, 0, copy); }), kUnknownPixelFormat);
+        EXPECT_EQ(errorOf([&] { ConstructedSample(1, pixels.data(), 4, -2, -2, copy); }),
                   kUnknownPixelFormat);
-        EXPECT_EQ(refusalOf([&] { ConstructedSample(1, pixels.data(), 4, -2, -2, copy); }),
-                  kUnknownPixelFormat);
-        EXPECT_EQ(refusalOf([&] { ConstructedSample(1, pixels.data(), -4, 2, 2, copy); }),
-                  kUnknownPixelFormat);
+        EXPECT_EQ(errorOf([&] { ConstructedSample(1, pixels.data(), -4, 2, 2, copy); }), kUnknownPixelFormat);
     }
-    EXPECT_EQ(refusalOf([&] { ConstructedSample(1, nullptr, 4, 2, 2, true); }), kNoPixelDataToCopy);
+    EXPECT_EQ(errorOf([&] { ConstructedSample(1, nullptr, 4, 2, 2, true); }), kNoPixelDataToCopy);
 }
 
 TEST(ImageSamplePixelFormat, CopyOrAdoptTheCallersPixels)
@@ -227,7 +219,7 @@ TEST(ImageSampleOwnership, UnlockImgDataHandsTheBufferOver)
     sample->setImage(new IImage(pixels, ISize(4, 4), idt_uint8));
     EXPECT_EQ(sample->unlockImgData(), pixels);
     EXPECT_EQ(sample->getImage(), nullptr);
-    EXPECT_EQ(refusalOf([&] { sample->unlockImgData(); }), kSampleHasNoImage);
+    EXPECT_EQ(errorOf([&] { sample->unlockImgData(); }), kSampleHasNoImage);
     sample.reset();
     delete[] pixels;
 }

@@ -6,7 +6,9 @@
 #include "images/ImagesTexts.h"
 #include "images/LostLineRecorder.h"
 
+#include "support/ErrorOf.h"
 #include <gmock/gmock.h>
+
 #include <gtest/gtest.h>
 
 #include <boost/make_shared.hpp>
@@ -21,6 +23,8 @@ using namespace orvex::images;
 using orvex::images::testing::LostLineRecorder;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+
+using orvex::test::errorOf;
 
 namespace {
 
@@ -38,16 +42,6 @@ SamplePtr sampleOf(unsigned long idx)
 unsigned long paramIdx(void* param)
 {
     return static_cast<unsigned long>(reinterpret_cast<uintptr_t>(param));
-}
-
-template <typename Call> std::string refusalOf(Call call)
-{
-    try {
-        call();
-    } catch (const OrvexError& error) {
-        return error.what();
-    }
-    return "(no error)";
 }
 
 class ImagesBufferTest : public ::testing::Test {
@@ -167,7 +161,7 @@ TEST_F(ImagesBufferTest, ALoweredMaximumIsReachedThroughTheAgeRule)
     EXPECT_THAT(contents(), ElementsAre(9, 10, 11, 12));
     add({13});
     EXPECT_THAT(contents(), ElementsAre(10, 11, 12, 13));
-    EXPECT_EQ(refusalOf([&] { buffer.setBufferMaxSize(0); }), kBufferMaxSizeZero);
+    EXPECT_EQ(errorOf([&] { buffer.setBufferMaxSize(0); }), kBufferMaxSizeZero);
     EXPECT_EQ(buffer.getBufferMaxSize(), 3);
 }
 
@@ -197,14 +191,13 @@ TEST_F(ImagesBufferTest, AnEmptyTransitQueueDropsEverythingAddedWhileLocked)
 TEST_F(ImagesBufferTest, ReadingNeedsTheLockAndAValidPosition)
 {
     add({11, 12, 13});
-    EXPECT_EQ(refusalOf([&] { buffer.getBufferSize(); }), kMustLockBuffer);
-    EXPECT_EQ(refusalOf([&] { buffer.getBufferContent(0); }), kMustLockBuffer);
-    EXPECT_EQ(refusalOf([&] { buffer.captureImage(11); }), kMustLockBuffer);
+    EXPECT_EQ(errorOf([&] { buffer.getBufferSize(); }), kMustLockBuffer);
+    EXPECT_EQ(errorOf([&] { buffer.getBufferContent(0); }), kMustLockBuffer);
+    EXPECT_EQ(errorOf([&] { buffer.captureImage(11); }), kMustLockBuffer);
     buffer.lockBuffer();
     EXPECT_EQ(buffer.getBufferContent(0)->getIdx(), 13ul);
     EXPECT_EQ(buffer.getBufferContent(2)->getIdx(), 11ul);
-    EXPECT_EQ(refusalOf([&] { buffer.getBufferContent(3); }),
-              "invalid buffer position idx (3 greater than 3");
+    EXPECT_EQ(errorOf([&] { buffer.getBufferContent(3); }), "invalid buffer position idx (3 greater than 3");
     EXPECT_EQ(buffer.getBufferSize(), 3ul);
 }
 
@@ -220,11 +213,11 @@ TEST_F(ImagesBufferTest, CapturingConsumesTheImageAndEverythingOlder)
     EXPECT_EQ(buffer.getBufferContent(0)->getIdx(), 13ul);
     EXPECT_THAT(lost.lostIds(), ElementsAre(11));
 
-    EXPECT_EQ(refusalOf([&] { buffer.captureImage(13); }), kAlreadyCaptured);
+    EXPECT_EQ(errorOf([&] { buffer.captureImage(13); }), kAlreadyCaptured);
     EXPECT_EQ(buffer.getBufferSize(), 1ul);
     buffer.releaseImage();
     EXPECT_FALSE(buffer.isImageCaptured());
-    EXPECT_EQ(refusalOf([&] { buffer.captureImage(12); }), kInvalidImageIdx);
+    EXPECT_EQ(errorOf([&] { buffer.captureImage(12); }), kInvalidImageIdx);
     EXPECT_EQ(buffer.captureImage(13)->getIdx(), 13ul);
     EXPECT_THAT(lost.lostIds(), ElementsAre(11)) << "captured images are not reported lost";
 }
@@ -232,18 +225,18 @@ TEST_F(ImagesBufferTest, CapturingConsumesTheImageAndEverythingOlder)
 TEST_F(ImagesBufferTest, ReleasingOrReadingWithoutACaptureIsRefused)
 {
     EXPECT_FALSE(buffer.isImageCaptured());
-    EXPECT_EQ(refusalOf([&] { buffer.releaseImage(); }), kNoImageCaptured);
-    EXPECT_EQ(refusalOf([&] { buffer.getCapturedImage(); }), kNoImageCaptured);
+    EXPECT_EQ(errorOf([&] { buffer.releaseImage(); }), kNoImageCaptured);
+    EXPECT_EQ(errorOf([&] { buffer.getCapturedImage(); }), kNoImageCaptured);
 }
 
 TEST_F(ImagesBufferTest, ObsoleteParamsComeBackInTheOrderImagesLeft)
 {
-    EXPECT_EQ(refusalOf([&] { buffer.isObsoleteParamAvailable(); }), kObsoleteParamsNotKept);
-    EXPECT_EQ(refusalOf([&] { buffer.getObsoleteParam(); }), kObsoleteParamsNotKept);
+    EXPECT_EQ(errorOf([&] { buffer.isObsoleteParamAvailable(); }), kObsoleteParamsNotKept);
+    EXPECT_EQ(errorOf([&] { buffer.getObsoleteParam(); }), kObsoleteParamsNotKept);
     add({1, 2, 3, 4}); // 1 is dropped while not keeping: its parameter is not kept
     buffer.keepObsoleteParams(true);
     EXPECT_TRUE(buffer.areObsoleteParamsKept());
-    EXPECT_EQ(refusalOf([&] { buffer.getObsoleteParam(); }), kNoObsoleteParam);
+    EXPECT_EQ(errorOf([&] { buffer.getObsoleteParam(); }), kNoObsoleteParam);
 
     add({5}); // count rule drops 2
     buffer.lockBuffer();
@@ -304,12 +297,12 @@ TEST_F(ImagesBufferTest, BuildsSamplesFromRawFrames)
 {
     std::vector<unsigned char> frame(8, 42);
     buffer.addImage(7, 1.0, 2.0, frame.data(), 8, 4, 2, imgv_valid, 100, 5, true, nullptr, 0, nullptr);
-    EXPECT_EQ(refusalOf([&] {
+    EXPECT_EQ(errorOf([&] {
                   buffer.addImage(8, 1.0, 2.0, frame.data(), 8, 2, 1, imgv_valid, 100, 5, true, nullptr, 0,
                                   nullptr);
               }),
               kUnknownPixelFormat);
-    EXPECT_EQ(refusalOf([&] { buffer.addImage(SamplePtr()); }), kNullSample);
+    EXPECT_EQ(errorOf([&] { buffer.addImage(SamplePtr()); }), kNullSample);
     buffer.lockBuffer();
     ASSERT_EQ(buffer.getBufferSize(), 1ul);
     SamplePtr sample = buffer.getBufferContent(0);
