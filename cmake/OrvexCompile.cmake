@@ -23,3 +23,14 @@ function(orvex_add_test name)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300)
 endfunction()
+
+# Adds every folder below the current one that has a CMakeLists.txt: tests
+# and benchmarks live in one folder per area.
+function(orvex_add_area_subdirectories)
+  file(GLOB _areas LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(_dir IN LISTS _areas)
+    if(IS_DIRECTORY ${_dir} AND EXISTS ${_dir}/CMakeLists.txt)
+      add_subdirectory(${_dir})
+    endif()
+  endforeach()
+endfunction()
