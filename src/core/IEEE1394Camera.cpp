@@ -1,6 +1,6 @@
 #include <orvex/IEEE1394Camera.h>
 
-#include "core/HiddenWindow.h"
+#include "base/HiddenWindow.h"
 #include "core/SmartFeaturesManager.h"
 
 #include <orvex/IEEE1394VideoServer.h>

@@ -2,7 +2,7 @@
 // destruction.
 #include <orvex/FlyCapCamera.h>
 
-#include "core/HiddenWindow.h"
+#include "base/HiddenWindow.h"
 #include "flycap/FlyCapCall.h"
 #include "flycap/FlyCapDefs.h"
 #include "flycap/FlyCapTrace.h"

@@ -3,7 +3,7 @@
 // acquisition thread reads.
 #include <orvex/FlyCapCamera.h>
 
-#include "core/CriticalSection.h"
+#include "base/CriticalSection.h"
 #include "flycap/FlyCapCall.h"
 #include "flycap/FlyCapDefs.h"
 #include "flycap/FlyCapTrace.h"

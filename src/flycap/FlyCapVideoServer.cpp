@@ -1,7 +1,7 @@
 #include <orvex/FlyCapVideoServer.h>
 
-#include "core/CriticalSection.h"
-#include "core/HiddenWindow.h"
+#include "base/CriticalSection.h"
+#include "base/HiddenWindow.h"
 #include "core/VideoServerRegistry.h"
 #include "flycap/DeviceRemoval.h"
 #include "flycap/FlyCapCall.h"

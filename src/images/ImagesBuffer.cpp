@@ -1,6 +1,6 @@
 #include <orvex/ImagesBuffer.h>
 
-#include "core/CriticalSection.h"
+#include "base/CriticalSection.h"
 #include "images/ImagesTexts.h"
 #include "images/LostImageLine.h"
 #include "images/RingQueue.h"

@@ -1,7 +1,7 @@
 // The hidden-window helper every window-owning class uses: one class
 // registration shared by all windows of a kind, the owner in the user data,
 // and failures carrying the system's text.
-#include "core/HiddenWindow.h"
+#include "base/HiddenWindow.h"
 
 #include <orvex/OrvexError.h>
 

@@ -1,4 +1,4 @@
-#include "core/HiddenWindow.h"
+#include "base/HiddenWindow.h"
 
 #include <orvex/OrvexError.h>
 
