@@ -3,8 +3,8 @@
 // number of queued notifications into one ImageCB call on the thread that
 // owns it. The test thread plays the acquisition thread; a second thread
 // owns the windows and dispatches their messages, as a host's GUI thread does.
-#include "support/LogCapture.h"
 #include "core/support/TestCamera.h"
+#include "support/LogCapture.h"
 
 #include <orvex/Loggers.h>
 #include <orvex/win32.h>

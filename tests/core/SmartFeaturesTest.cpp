@@ -3,8 +3,8 @@
 // the back ends use.
 #include "core/SmartFeaturesManager.h"
 #include "core/support/ChunkImage.h"
-#include "support/LogCapture.h"
 #include "core/support/TestCamera.h"
+#include "support/LogCapture.h"
 
 #include <orvex/Loggers.h>
 #include <orvex/OrvexError.h>
@@ -163,8 +163,8 @@ TEST_F(ShutterTimeBase, ValuesRoundToTheNearestStepHalvesUp)
     EXPECT_EQ(0.5f, value);
 
     EXPECT_THAT(log.messages(), ElementsAre("Shutter Time Base set to 0.75 (0.8 required)",
-                                         "Shutter Time Base set to 1 (0.875 required)",
-                                         "Shutter Time Base set to 0.5 (0.4 required)"));
+                                            "Shutter Time Base set to 1 (0.875 required)",
+                                            "Shutter Time Base set to 0.5 (0.4 required)"));
     EXPECT_EQ(log4cplus::WARN_LOG_LEVEL, log.lines().front().level);
 }
 

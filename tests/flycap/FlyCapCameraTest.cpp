@@ -20,7 +20,6 @@ namespace sim = orvex::sim;
 
 namespace {
 
-
 unsigned long readQuadlet(IEEE1394Camera& camera, unsigned long address)
 {
     unsigned long value = 0;
