@@ -10,6 +10,12 @@ function(run)
 endfunction()
 
 run(${CMAKE_COMMAND} --install ${ORVEX_BUILD_DIR} --prefix ${prefix})
+
+# Test switches of the Win32 subset are for the project's own tests only.
+file(GLOB_RECURSE testing_headers ${prefix}/include/*win32_testing.h)
+if(testing_headers)
+  message(FATAL_ERROR "installed a test-only header: ${testing_headers}")
+endif()
 run(${CMAKE_COMMAND} -S ${CONSUMER_SOURCE_DIR} -B ${WORK_DIR}/build -DCMAKE_PREFIX_PATH=${prefix})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
 run(${WORK_DIR}/build/consumer)
