@@ -5,7 +5,7 @@
 // item. The cost per image must not grow with the image size.
 //
 //   sim_locklatest_bench [seconds per case, default 2]
-#include "flycap/sdk/PGRFlyCapture.h"
+#include "PGRFlyCapture.h"
 
 #include <orvex/iidc/FrameInfo.h>
 #include <orvex/iidc/Registers.h>

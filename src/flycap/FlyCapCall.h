@@ -17,7 +17,7 @@
 // are done only on failure.
 #pragma once
 
-#include "flycap/sdk/PGRFlyCapture.h"
+#include "PGRFlyCapture.h"
 
 #include <cstdint>
 #include <string>

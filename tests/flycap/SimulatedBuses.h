@@ -4,7 +4,7 @@
 // the cameras' hidden windows.
 #pragma once
 
-#include "flycap/sdk/PGRFlyCapture.h"
+#include "PGRFlyCapture.h"
 
 #include <orvex/FlyCapCamera.h>
 #include <orvex/FlyCapVideoServer.h>

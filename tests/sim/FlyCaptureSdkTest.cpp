@@ -3,7 +3,7 @@
 // information, time stamps, hot-plug callbacks and injected faults.
 #include "sim/SimTestSupport.h"
 
-#include "flycap/sdk/PGRFlyCapture.h"
+#include "PGRFlyCapture.h"
 
 #include <orvex/iidc/FrameInfo.h>
 #include <orvex/iidc/Registers.h>

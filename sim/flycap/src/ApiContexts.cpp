@@ -1,7 +1,7 @@
 // SDK functions: contexts, buses, bus callbacks, error texts.
 #include "Call.h"
 
-#include "flycap/sdk/PGRFlyCapture.h"
+#include "PGRFlyCapture.h"
 
 #include <orvex/sim/World.h>
 

@@ -2,7 +2,7 @@
 #include "Call.h"
 #include "Status.h"
 
-#include "flycap/sdk/PGRFlyCapture.h"
+#include "PGRFlyCapture.h"
 
 #include <orvex/iidc/Registers.h>
 

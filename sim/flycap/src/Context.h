@@ -15,7 +15,7 @@
 // deadlock a stop.
 #pragma once
 
-#include "flycap/sdk/PGRFlyCapture.h"
+#include "PGRFlyCapture.h"
 
 #include <orvex/sim/Camera.h>
 #include <orvex/sim/FramePattern.h>

@@ -8,7 +8,7 @@
 
 #include "Context.h"
 
-#include "flycap/sdk/PGRFlyCapture.h"
+#include "PGRFlyCapture.h"
 
 #include <orvex/sim/World.h>
 

@@ -1,7 +1,7 @@
 // The SDK's error code for a camera model status.
 #pragma once
 
-#include "flycap/sdk/PGRFlyCapture.h"
+#include "PGRFlyCapture.h"
 
 #include <orvex/sim/Camera.h>
 

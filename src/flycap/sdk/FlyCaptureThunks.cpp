@@ -2,7 +2,7 @@
 // SDK (SdkLibrary.h), loading it at the first call. Hidden inside the
 // library (PGRFlyCapture.h), so they never stand in for the SDK's own.
 // Any thread; no lock after the first call.
-#include "flycap/sdk/PGRFlyCapture.h"
+#include "PGRFlyCapture.h"
 #include "flycap/sdk/SdkLibrary.h"
 
 using orvex::flycap::sdk::SdkFunctions;

@@ -14,7 +14,7 @@
 // for it); afterwards the object is immutable and read without locking.
 #pragma once
 
-#include "flycap/sdk/PGRFlyCapture.h"
+#include "PGRFlyCapture.h"
 
 #include <string>
 
