@@ -24,13 +24,13 @@ function(orvex_add_test name)
   set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300)
 endfunction()
 
-# Adds every folder below the current one that has a CMakeLists.txt: tests
-# and benchmarks live in one folder per area.
-function(orvex_add_area_subdirectories)
-  file(GLOB _areas LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
-  foreach(_dir IN LISTS _areas)
-    if(IS_DIRECTORY ${_dir} AND EXISTS ${_dir}/CMakeLists.txt)
-      add_subdirectory(${_dir})
+# Adds each named folder below the current one; a folder the build expects
+# but cannot find stops the configuration instead of shrinking the build.
+function(orvex_add_subdirectories)
+  foreach(_dir IN LISTS ARGN)
+    if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${_dir}/CMakeLists.txt)
+      message(FATAL_ERROR "Missing ${CMAKE_CURRENT_SOURCE_DIR}/${_dir}/CMakeLists.txt")
     endif()
+    add_subdirectory(${_dir})
   endforeach()
 endfunction()
