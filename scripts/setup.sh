@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   liblog4cplus-dev libboost-dev libboost-date-time-dev libboost-program-options-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format clang-tidy
 )
 
 missing=()
