@@ -16,12 +16,12 @@ install(TARGETS ${_orvex_libraries}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 # Public headers: the library's own, the Win32 subset's and each companion's
-# all land under include/orvex/.
+# all land under include/orvex/. The subset's test switches
+# (platform/testing) and the library's sources stay behind.
 install(DIRECTORY include/orvex DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(DIRECTORY platform/include/orvex DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-file(GLOB _companion_includes LIST_DIRECTORIES true ${PROJECT_SOURCE_DIR}/companions/*/include/orvex)
-foreach(_dir IN LISTS _companion_includes)
-  install(DIRECTORY ${_dir} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+foreach(_companion error estimation image stopwatch camid)
+  install(DIRECTORY companions/${_companion}/include/orvex DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 endforeach()
 
 set(ORVEX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Orvex)
