@@ -20,15 +20,10 @@
 #include <orvex/IEEE1394Camera.h>
 #include <orvex/Types.h>
 #include <orvex/companions/CamGUID.h>
-#include <orvex/win32.h>
-
-#include <boost/shared_array.hpp>
 
 #include <cstdint>
-#include <map>
-#include <optional>
+#include <memory>
 #include <string>
-#include <vector>
 
 class ORVEX_API FlyCapCamera : public IEEE1394Camera {
 public:
@@ -176,16 +171,12 @@ protected:
     void forceTriggerPolarityOnRisingEdge();
 
     // The camera's SDK context (a FlyCaptureContext), for the
-    // synchronisation controller.
-    void* getFlyCaptureContext() const { return _fcContext; }
+    // synchronisation controller. Any thread.
+    void* getFlyCaptureContext() const;
 
 private:
-    // The packet limits the SDK reports for the current geometry: the
-    // smallest packet (also the packet step) and the largest.
-    struct PacketInfo {
-        uint32_t minBytes = 0;
-        uint32_t maxBytes = 0;
-    };
+    // Everything the camera keeps, behind the wall (FlyCapCameraPrivate.h).
+    struct State;
 
     // Steps of init().
     void resetAndSelectFormat7();
@@ -196,64 +187,15 @@ private:
     // The acquiring flag, read atomically (the acquisition thread changes it).
     bool isAcquiring() const;
     void checkInitialized() const;
+    // init first, then the capability: `refusal` when the camera lacks it.
+    void checkInitializedAnd(bool capability, const char* refusal) const;
     void checkNotAcquiring() const;
+    void checkTriggerReadable() const;
+    void checkInterPacketDelaySupported() const;
     // Re-reads the absolute shutter range into the cache (rounded as the
     // host sees it).
-    void readShutterRange(bool& present, uint32_t& minimum, uint32_t& maximum);
+    void readShutterRange();
     [[noreturn]] void refuseNotAvailableYet(const char* operation) const;
 
-    void* _fcContext = nullptr; // FlyCaptureContext
-    unsigned short _nPortIdx;
-    uint32_t _nSerialNumber;
-    int _nBusId;
-    uint32_t _nImgCounter = 0;
-    bool _bInitialized = false;
-    uint32_t _fcPixFormat = 0; // FlyCapturePixelFormat code
-    uint32_t _xImgOffset = 0, _yImgOffset = 0;
-    uint32_t _xImgSz = 0, _yImgSz = 0;
-    uint32_t _nPacketSz = 0;
-    uint32_t _xMaxImgSz = 0, _yMaxImgSz = 0;
-    uint32_t _xUnitImgSz = 0, _yUnitImgSz = 0;
-    uint32_t _xUnitImgOffset = 0, _yUnitImgOffset = 0;
-    uint32_t _nPixFormats = 0;
-    PacketInfo _fcPacketInfo;
-    bool _bTriggerPresent = false, _bTriggerReadable = false, _bTriggerOnOffSupported = false,
-         _bTriggerPolarityChangeable = false;
-    bool _bTriggerOn = false;
-    uint32_t _nTriggerPolarity = 0;
-    uint32_t _nTriggerSource = 0;
-    bool _bTriggerModeSupported[2] = {false, false};
-    CameraTriggerMode _triggerMode = camtm_exposureTimed;
-    bool _bShutterPresent = false, _bGainPresent = false, _bBrightnessPresent = false;
-    uint32_t _nShutter = 0, _nShutterMin = 0, _nShutterMax = 0;
-    std::optional<int32_t> _gain;
-    int32_t _nGainMin = 0, _nGainMax = 0, _nDefaultGain = 0;
-    double _fBrightnessMin = 0.0, _fBrightnessMax = 0.0, _fBrightness = 0.0;
-    double _fFrameRateMin = 0.0, _fFrameRateMax = 0.0;
-    bool _bFrameRateEnabled = false;
-    double _fFrameRate = 0.0;
-    uint32_t _nFormat7ModeCsr = 0;
-    volatile LONG _bAcquiring = 0;
-    HANDLE _hAcquiThread = nullptr;
-    HANDLE _hAcquiThreadStarted = nullptr;
-    bool _bTimeStampSupported = false, _bFrameCounterSupported = false, _bDCAMInfoSupported = false,
-         _bGPIOStatusSupported = false;
-    bool _bTimeStampEnabled = false, _bFrameCounterEnabled = false, _bDCAMInfoEnabled = false,
-         _bGPIOStatusEnabled = false;
-    bool _bFrameRateRegisterImplemented = false;
-    bool _bAutoExposureEnabled = false;
-    bool _bWow64 = false;
-    uint32_t _nUserMemSpace = 0;
-    bool _bUserMemSpaceKnown = false;
-    std::string _modelName, _vendorName;
-    CRITICAL_SECTION _csMapShutter;
-    std::map<int32_t, uint32_t> _mapShutterRawToReal;
-    CRITICAL_SECTION _csMapGain;
-    std::map<int32_t, int32_t> _mapGainRawToReal;
-    uint32_t _nStrobeCsrBase = 0;
-    std::vector<uint32_t> _strobeOutputPortIds;
-    std::map<uint32_t, std::optional<uint32_t>> _strobeDurationCache, _strobeDelayCache;
-    std::map<uint32_t, uint32_t> _strobeSupportState;
-    boost::shared_array<boost::shared_array<unsigned char>> _acquiBuffers;
-    uint32_t _nNbImgBuffers = 0;
+    std::unique_ptr<State> _pState;
 };

@@ -19,19 +19,12 @@
 #include <orvex/companions/CamGUID.h>
 #include <orvex/win32.h>
 
-#include <atomic>
-#include <cstdint>
 #include <memory>
 
 class FlyCapVideoServer;
-class WinChrono;
-struct FlyCaptureInfoEx;
-namespace orvex {
-class HiddenWindow;
-namespace flycap {
+namespace orvex::flycap {
 class DeviceRemoval;
-}
-} // namespace orvex
+} // namespace orvex::flycap
 
 // Creates the process-wide FlyCapture server; `captureDeviceNotification`
 // switches arrival and removal capture on at once. Throws "video server
@@ -47,15 +40,18 @@ public:
     // switches device-change capture on (the calling thread then owns the
     // hidden window). Does not enumerate: call reset. Host thread.
     explicit FlyCapVideoServer(bool captureDeviceNotification);
-    // Deletes every camera, switches the SDK callback off, destroys the
-    // hidden window (messages still queued for it reach nobody) and closes
-    // the context. Never throws. Host thread that owns the window.
+    // Deletes every camera, destroys the hidden window (messages still
+    // queued for it reach nobody) and closes the context, which takes the
+    // SDK's bus callback with it. Never throws. Host thread that owns the
+    // window.
     ~FlyCapVideoServer() override;
 
     // Switches arrival and removal capture on (creates the hidden window on
     // the calling thread and registers the SDK bus callback) or off;
-    // isCapturingDeviceNotification() reports the state. Host thread; the
-    // thread that switches it on must dispatch window messages.
+    // isCapturingDeviceNotification() reports the state, which is recorded
+    // before the SDK is asked: when the SDK refuses, the error is thrown and
+    // the state stays as asked. Host thread; the thread that switches it on
+    // must dispatch window messages.
     void captureDeviceNotification(bool capture) override;
     // Deletes every camera, enumerates the buses, creates one camera per
     // entry with port indexes 0, 1, 2... and, with `initCameras`,
@@ -87,28 +83,13 @@ protected:
     static LRESULT CALLBACK WindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
 private:
+    // Reaches the window of the process-wide server from any thread.
     friend class orvex::flycap::DeviceRemoval;
+    // Everything the server keeps, behind the wall (FlyCapVideoServer.cpp).
+    struct State;
 
-    // A camera for an enumeration entry, initialised when asked; null when
-    // its construction or init fails (the error has reported itself).
-    IEEE1394Camera* createCamera(unsigned short portIdx, const FlyCaptureInfoEx& entry, bool initCamera);
     void onDeviceArrival(const CamGUID& guid);
     void onDeviceRemoval(CamGUID guid);
-    // Posts `message` about a camera to the hidden window. Any thread; does
-    // nothing while capture is off.
-    void post(UINT message, uint32_t serialNumber);
-    // Switches the bus callback off, destroys the window, closes the context
-    // and deletes `_cs`. Never throws.
-    void releaseResources() noexcept;
 
-    CRITICAL_SECTION _cs;
-    std::unique_ptr<WinChrono> _pChrono;
-    double _fChrono = 0.0;
-    void* _fcContext = nullptr; // the server's FlyCaptureContext, for the bus callback
-    bool _bCaptureDeviceNotification = false;
-    bool _bBusCallbackRegistered = false;
-    std::unique_ptr<orvex::HiddenWindow> _pWnd;
-    // The hidden window's handle, also read by the SDK thread and by cameras
-    // that report a removal from other threads.
-    std::atomic<HWND> _hWnd{nullptr};
+    std::unique_ptr<State> _pState;
 };

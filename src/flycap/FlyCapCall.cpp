@@ -9,9 +9,6 @@
 #include <log4cplus/loggingmacros.h>
 
 namespace orvex::flycap {
-namespace {
-constexpr const char* kUnit = "FlyCapCamera";
-} // namespace
 
 std::string sdkErrorText(FlyCaptureError error)
 {
@@ -30,21 +27,21 @@ void logFailedAttempt(const std::string& failureText)
     LOG4CPLUS_ERROR(g_OrvexLogger, failureText);
 }
 
-void failRetriedCall(uint32_t serialNumber, const std::string& failureText)
+void failRetriedCall(const CallSite& site, uint32_t serialNumber, const std::string& failureText)
 {
     DeviceRemoval::post(serialNumber);
-    failCall(failureText);
+    failCall(site, failureText);
 }
 
-void failCall(const std::string& failureText)
+void failCall(const CallSite& site, const std::string& failureText)
 {
-    ORVEX_THROW(kUnit, failureText);
+    throw OrvexError(site.line, site.unit, failureText, &g_OrvexLogger, kLevelError);
 }
 
-void checkSingle(FlyCaptureError error)
+void checkSingle(const CallSite& site, FlyCaptureError error)
 {
     if (error != FLYCAPTURE_OK) {
-        failCall(sdkErrorText(error));
+        failCall(site, sdkErrorText(error));
     }
 }
 

@@ -1,11 +1,14 @@
 // FlyCapCamera: construction, init, hidden window, port and bus identity,
 // destruction.
-#include <orvex/FlyCapCamera.h>
+#include "flycap/FlyCapCameraPrivate.h"
 
 #include "base/HiddenWindow.h"
 #include "flycap/FlyCapCall.h"
 #include "flycap/FlyCapDefs.h"
+#include "flycap/FlyCapTexts.h"
 #include "flycap/FlyCapTrace.h"
+#include "flycap/OwnedHandle.h"
+#include "flycap/SdkContext.h"
 
 #include <orvex/ImagesBuffer.h>
 #include <orvex/OrvexError.h>
@@ -18,7 +21,7 @@
 using namespace orvex::flycap;
 namespace iidc = orvex::iidc;
 
-static_assert(sizeof(FlyCaptureContext) == sizeof(void*), "the camera keeps its context as void*");
+static_assert(sizeof(FlyCaptureContext) == sizeof(void*), "the camera hands its context out as void*");
 
 namespace {
 
@@ -40,54 +43,38 @@ bool isWow64Process()
     return isWow64(GetCurrentProcess(), &wow64) && wow64;
 }
 
-void destroyContext(void* context) noexcept
-{
-    const FlyCaptureError error = flycaptureDestroyContext(context);
-    if (error != FLYCAPTURE_OK) {
-        LOG4CPLUS_ERROR(g_OrvexLogger, "flycaptureDestroyContext(_fcContext): " << sdkErrorText(error));
-    }
-}
-
 } // namespace
 
 // --- construction and destruction --------------------------------------------
 
 FlyCapCamera::FlyCapCamera(unsigned short portIdx, uint32_t serialNumber, const std::string& modelName,
                            const std::string& vendorName, int busId)
-    : _nPortIdx(portIdx), _nSerialNumber(serialNumber), _nBusId(busId), _modelName(modelName),
-      _vendorName(vendorName)
+    : _pState(std::make_unique<State>(portIdx, serialNumber, modelName, vendorName, busId))
 {
     FLYCAP_TRACE("FlyCapCamera::FlyCapCamera(nPortIdx=", portIdx, ", serialNumber=", serialNumber, ")");
-    FlyCaptureContext context = nullptr;
-    checkSingle(flycaptureCreateContext(&context));
-    _fcContext = context;
-    try {
-        // Recycled SDK buffers come back through the images buffer.
-        imagesBuffer().keepObsoleteParams(true);
-        _nNbImgBuffers = static_cast<uint32_t>(imagesBuffer().getBufferMaxSize()) +
-                         imagesBuffer().getTransitQueueMaxSize() + kExtraNbImgBuffers;
-        _bWow64 = isWow64Process();
-        LOG4CPLUS_TRACE(g_OrvexLogger, "FlyCapCamera::FlyCapCamera(...); "
-                                           << (_bWow64 ? "wow64 environment" : "non-wow64 environment"));
-        checkSingle(flycaptureInitializePlus(_fcContext, _nPortIdx,
-                                             _bWow64 ? kWow64NbImgBuffers : _nNbImgBuffers, nullptr));
-        createWindow();
-        _hAcquiThreadStarted = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        if (_hAcquiThreadStarted == nullptr) {
-            ORVEX_THROW(kCameraUnit, orvex::systemErrorText(GetLastError()));
-        }
-    } catch (...) {
-        destroyWindow();
-        destroyContext(_fcContext);
-        throw;
+    // On a failure below, the state's owners close what was opened.
+    _pState->_fcContext = SdkContext::create(FLYCAP_SITE(kCameraUnit));
+    // Recycled SDK buffers come back through the images buffer.
+    imagesBuffer().keepObsoleteParams(true);
+    _pState->_nNbImgBuffers = static_cast<uint32_t>(imagesBuffer().getBufferMaxSize()) +
+                              imagesBuffer().getTransitQueueMaxSize() + kExtraNbImgBuffers;
+    _pState->_bWow64 = isWow64Process();
+    LOG4CPLUS_TRACE(g_OrvexLogger, "FlyCapCamera::FlyCapCamera(...); "
+                                       << (_pState->_bWow64 ? "wow64 environment" : "non-wow64 environment"));
+    checkSingle(FLYCAP_SITE(kCameraUnit),
+                flycaptureInitializePlus(_pState->_fcContext.get(), _pState->_nPortIdx,
+                                         _pState->_bWow64 ? kWow64NbImgBuffers : _pState->_nNbImgBuffers,
+                                         nullptr));
+    createWindow();
+    _pState->_hAcquiThreadStarted = OwnedHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!_pState->_hAcquiThreadStarted) {
+        ORVEX_THROW(kCameraUnit, orvex::systemErrorText(GetLastError()));
     }
-    InitializeCriticalSection(&_csMapShutter);
-    InitializeCriticalSection(&_csMapGain);
 }
 
 FlyCapCamera::~FlyCapCamera()
 {
-    FLYCAP_TRACE("FlyCapCamera::~FlyCapCamera(); (_nPortIdx=", _nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::~FlyCapCamera(); (_nPortIdx=", _pState->_nPortIdx, ")");
     try {
         if (FlyCapCamera::isAcquisitionStarted()) {
             FlyCapCamera::stopAcquisition();
@@ -95,23 +82,25 @@ FlyCapCamera::~FlyCapCamera()
     } catch (const std::exception& error) {
         LOG4CPLUS_ERROR(g_OrvexLogger, "FlyCapCamera::~FlyCapCamera: " << error.what());
     }
-    DeleteCriticalSection(&_csMapShutter);
-    DeleteCriticalSection(&_csMapGain);
-    CloseHandle(_hAcquiThreadStarted);
     destroyWindow();
-    destroyContext(_fcContext);
+    // The state's owners close the event and then the context.
+}
+
+void* FlyCapCamera::getFlyCaptureContext() const
+{
+    return _pState->_fcContext.get();
 }
 
 void FlyCapCamera::createWindow()
 {
-    FLYCAP_TRACE("FlyCapCamera::createWindow(); (_nPortIdx=", _nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::createWindow(); (_nPortIdx=", _pState->_nPortIdx, ")");
     createNotificationWindow(kCameraWndClass);
 }
 
 void FlyCapCamera::destroyWindow() noexcept
 {
     try {
-        FLYCAP_TRACE("FlyCapCamera::destroyWindow(); (_nPortIdx=", _nPortIdx, ")");
+        FLYCAP_TRACE("FlyCapCamera::destroyWindow(); (_nPortIdx=", _pState->_nPortIdx, ")");
         destroyNotificationWindow();
     } catch (...) {
         destroyNotificationWindow(); // only the trace can have failed
@@ -122,28 +111,28 @@ void FlyCapCamera::destroyWindow() noexcept
 
 void FlyCapCamera::init()
 {
-    FLYCAP_TRACE("FlyCapCamera::init(); (portId =", _nPortIdx, ")");
-    if (isAcquiring()) {
-        ORVEX_THROW(kCameraUnit, kErrAcquiring);
-    }
+    FLYCAP_TRACE("FlyCapCamera::init(); (portId =", _pState->_nPortIdx, ")");
+    checkNotAcquiring();
     writeRegister(iidc::kInitialize, iidc::kInitializeBit);
     writeRegister(iidc::kCameraPower, iidc::kCameraPowerOn);
 
     bool format7Available = false;
     unsigned int maxWidth = 0, maxHeight = 0, unitWidth = 0, unitHeight = 0, unitLeft = 0, unitTop = 0;
     unsigned int pixelFormats = 0;
-    checkSingle(flycaptureQueryCustomImageEx(_fcContext, 0, &format7Available, &maxWidth, &maxHeight,
-                                             &unitWidth, &unitHeight, &unitLeft, &unitTop, &pixelFormats));
+    checkSingle(FLYCAP_SITE(kCameraUnit),
+                flycaptureQueryCustomImageEx(_pState->_fcContext.get(), 0, &format7Available, &maxWidth,
+                                             &maxHeight, &unitWidth, &unitHeight, &unitLeft, &unitTop,
+                                             &pixelFormats));
     if (!format7Available) {
-        ORVEX_THROW(kCameraUnit, "format 7 not supported by this camera");
+        ORVEX_THROW(kCameraUnit, kErrNoFormat7);
     }
-    _xMaxImgSz = maxWidth;
-    _yMaxImgSz = maxHeight;
-    _xUnitImgSz = unitWidth;
-    _yUnitImgSz = unitHeight;
-    _xUnitImgOffset = unitLeft;
-    _yUnitImgOffset = unitTop;
-    _nPixFormats = pixelFormats;
+    _pState->_xMaxImgSz = maxWidth;
+    _pState->_yMaxImgSz = maxHeight;
+    _pState->_xUnitImgSz = unitWidth;
+    _pState->_yUnitImgSz = unitHeight;
+    _pState->_xUnitImgOffset = unitLeft;
+    _pState->_yUnitImgOffset = unitTop;
+    _pState->_nPixFormats = pixelFormats;
 
     resetAndSelectFormat7();
     resetImageArea();
@@ -159,7 +148,7 @@ void FlyCapCamera::init()
     updateGain();
     updateBrightness();
     updateFrameRate();
-    _nDefaultGain = _gain.value_or(0);
+    _pState->_nDefaultGain = _pState->_gain.value_or(0);
 
     updateFrameInfoFeatures();
     resetStrobeOutputs();
@@ -169,7 +158,7 @@ void FlyCapCamera::resetAndSelectFormat7()
 {
     unsigned long value = 0;
     readRegister(iidc::format7CsrInquiry(0), value);
-    _nFormat7ModeCsr = iidc::quadletOffsetToAddress(static_cast<uint32_t>(value));
+    _pState->_nFormat7ModeCsr = iidc::quadletOffsetToAddress(static_cast<uint32_t>(value));
 
     // Format 7 is index 7 (all three index bits set), mode 0 all clear.
     readRegister(iidc::kCurrentVideoFormat, value);
@@ -180,59 +169,68 @@ void FlyCapCamera::resetAndSelectFormat7()
 
 void FlyCapCamera::resetImageArea()
 {
-    writeRegister(_nFormat7ModeCsr + iidc::kF7ImagePosition, 0);
-    _xImgOffset = 0;
-    _yImgOffset = 0;
-    writeRegister(_nFormat7ModeCsr + iidc::kF7ImageSize, iidc::packHigh(_xMaxImgSz, _yMaxImgSz));
-    _xImgSz = _xMaxImgSz;
-    _yImgSz = _yMaxImgSz;
-    _bInitialized = true;
+    writeRegister(_pState->_nFormat7ModeCsr + iidc::kF7ImagePosition, 0);
+    _pState->_xImgOffset = 0;
+    _pState->_yImgOffset = 0;
+    writeRegister(_pState->_nFormat7ModeCsr + iidc::kF7ImageSize,
+                  iidc::packHigh(_pState->_xMaxImgSz, _pState->_yMaxImgSz));
+    _pState->_xImgSz = _pState->_xMaxImgSz;
+    _pState->_yImgSz = _pState->_yMaxImgSz;
+    _pState->_bInitialized = true;
 }
 
 void FlyCapCamera::setLargestPacket()
 {
     unsigned long current = 0;
-    readRegister(_nFormat7ModeCsr + iidc::kF7BytePerPacket, current);
+    readRegister(_pState->_nFormat7ModeCsr + iidc::kF7BytePerPacket, current);
     // Bytes per packet in the upper half; the recommended value is the camera's.
-    writeRegister(_nFormat7ModeCsr + iidc::kF7BytePerPacket, _fcPacketInfo.maxBytes << 16);
-    _nPacketSz = _fcPacketInfo.maxBytes;
+    writeRegister(_pState->_nFormat7ModeCsr + iidc::kF7BytePerPacket, _pState->_fcPacketInfo.maxBytes << 16);
+    _pState->_nPacketSz = _pState->_fcPacketInfo.maxBytes;
 }
 
 // --- identity and state ------------------------------------------------------------
 
 bool FlyCapCamera::isInitialized() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isInitialized(); (portId=", _nPortIdx, ")");
-    return _bInitialized;
+    FLYCAP_TRACE("FlyCapCamera::isInitialized(); (portId=", _pState->_nPortIdx, ")");
+    return _pState->_bInitialized;
 }
 
 unsigned short FlyCapCamera::getPortIdx() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getPortIdx(); (portId=", _nPortIdx, ")");
-    return _nPortIdx;
+    FLYCAP_TRACE("FlyCapCamera::getPortIdx(); (portId=", _pState->_nPortIdx, ")");
+    return _pState->_nPortIdx;
 }
 
 void FlyCapCamera::setPortIdx(unsigned short portIdx)
 {
-    FLYCAP_TRACE("FlyCapCamera::setPortIdx(nPortIdx=", portIdx, "); (portId=", _nPortIdx, ")");
-    _nPortIdx = portIdx;
+    FLYCAP_TRACE("FlyCapCamera::setPortIdx(nPortIdx=", portIdx, "); (portId=", _pState->_nPortIdx, ")");
+    _pState->_nPortIdx = portIdx;
 }
 
 std::string FlyCapCamera::getOwningBusId()
 {
-    FLYCAP_TRACE("FlyCapCamera::getOwningBusId(); (portId=", _nPortIdx, ")");
-    return std::to_string(_nBusId);
+    FLYCAP_TRACE("FlyCapCamera::getOwningBusId(); (portId=", _pState->_nPortIdx, ")");
+    return std::to_string(_pState->_nBusId);
 }
 
 bool FlyCapCamera::isAcquiring() const
 {
-    return InterlockedCompareExchange(const_cast<volatile LONG*>(&_bAcquiring), 0, 0) != 0;
+    return InterlockedCompareExchange(&_pState->_bAcquiring, 0, 0) != 0;
 }
 
 void FlyCapCamera::checkInitialized() const
 {
-    if (!_bInitialized) {
+    if (!_pState->_bInitialized) {
         ORVEX_THROW(kCameraUnit, kErrInitFirst);
+    }
+}
+
+void FlyCapCamera::checkInitializedAnd(bool capability, const char* refusal) const
+{
+    checkInitialized();
+    if (!capability) {
+        ORVEX_THROW(kCameraUnit, refusal);
     }
 }
 
@@ -245,32 +243,31 @@ void FlyCapCamera::checkNotAcquiring() const
 
 void FlyCapCamera::refuseNotAvailableYet(const char* operation) const
 {
-    ORVEX_THROW(kCameraUnit, std::string("FlyCapCamera::") + operation + " is not available yet");
+    ORVEX_THROW(kCameraUnit, std::string("FlyCapCamera::") + operation + kErrNotAvailableYet);
 }
 
 // --- acquisition -----------------------------------------------------------------
 
 void FlyCapCamera::startAcquisition()
 {
-    FLYCAP_TRACE("FlyCapCamera::startAcquisition(); (portId =", _nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::startAcquisition(); (portId =", _pState->_nPortIdx, ")");
     checkInitialized();
     if (isAcquiring()) {
-        ORVEX_THROW(kCameraUnit, "camera acquisition already started");
+        ORVEX_THROW(kCameraUnit, kErrAlreadyAcquiring);
     }
     refuseNotAvailableYet("startAcquisition");
 }
 
 void FlyCapCamera::stopAcquisition()
 {
-    FLYCAP_TRACE("stopAcquisition(); (_nPortIdx = ", _nPortIdx, ")");
+    FLYCAP_TRACE("stopAcquisition(); (_nPortIdx = ", _pState->_nPortIdx, ")");
     if (!isAcquiring()) {
-        ORVEX_THROW(kCameraUnit, "camera not acquiring");
+        ORVEX_THROW(kCameraUnit, kErrNotAcquiring);
     }
-    InterlockedExchange(&_bAcquiring, 0);
-    if (_hAcquiThread != nullptr) {
-        WaitForSingleObject(_hAcquiThread, INFINITE);
-        CloseHandle(_hAcquiThread);
-        _hAcquiThread = nullptr;
+    InterlockedExchange(&_pState->_bAcquiring, 0);
+    if (_pState->_hAcquiThread) {
+        WaitForSingleObject(_pState->_hAcquiThread.get(), INFINITE);
+        _pState->_hAcquiThread.close();
     }
     imagesBuffer().reset();
     if (imagesBuffer().isImageCaptured()) {
@@ -280,6 +277,6 @@ void FlyCapCamera::stopAcquisition()
 
 bool FlyCapCamera::isAcquisitionStarted() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isAcquisitionStarted(); (portId=", _nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isAcquisitionStarted(); (portId=", _pState->_nPortIdx, ")");
     return isAcquiring();
 }

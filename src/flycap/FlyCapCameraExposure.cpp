@@ -1,11 +1,12 @@
 // FlyCapCamera: shutter, gain, brightness, frame rate, auto exposure,
 // shutter time base and temperature, and the raw-to-real maps that the
 // acquisition thread reads.
-#include <orvex/FlyCapCamera.h>
+#include "flycap/FlyCapCameraPrivate.h"
 
 #include "base/CriticalSection.h"
 #include "flycap/FlyCapCall.h"
 #include "flycap/FlyCapDefs.h"
+#include "flycap/FlyCapTexts.h"
 #include "flycap/FlyCapTrace.h"
 
 #include <orvex/OrvexError.h>
@@ -73,103 +74,108 @@ int32_t gainMaximum(float decibels)
 void FlyCapCamera::resetExposure()
 {
     float exposure = 0.0f;
-    checkSingle(flycaptureGetCameraAbsProperty(_fcContext, FLYCAPTURE_AUTO_EXPOSURE, &exposure));
     checkSingle(
-        flycaptureSetCameraAbsPropertyEx(_fcContext, FLYCAPTURE_AUTO_EXPOSURE, false, true, false, exposure));
+        FLYCAP_SITE(kCameraUnit),
+        flycaptureGetCameraAbsProperty(_pState->_fcContext.get(), FLYCAPTURE_AUTO_EXPOSURE, &exposure));
+    checkSingle(FLYCAP_SITE(kCameraUnit),
+                flycaptureSetCameraAbsPropertyEx(_pState->_fcContext.get(), FLYCAPTURE_AUTO_EXPOSURE, false,
+                                                 true, false, exposure));
 
     float shutter = 0.0f;
-    checkSingle(flycaptureGetCameraAbsProperty(_fcContext, FLYCAPTURE_SHUTTER, &shutter));
-    checkSingle(
-        flycaptureSetCameraAbsPropertyEx(_fcContext, FLYCAPTURE_SHUTTER, false, true, false, shutter));
-    _nShutter = truncateToUnsigned(shutter * 1000);
+    checkSingle(FLYCAP_SITE(kCameraUnit),
+                flycaptureGetCameraAbsProperty(_pState->_fcContext.get(), FLYCAPTURE_SHUTTER, &shutter));
+    checkSingle(FLYCAP_SITE(kCameraUnit),
+                flycaptureSetCameraAbsPropertyEx(_pState->_fcContext.get(), FLYCAPTURE_SHUTTER, false, true,
+                                                 false, shutter));
+    _pState->_nShutter = truncateToUnsigned(shutter * 1000);
 
     float gain = 0.0f;
-    checkSingle(flycaptureGetCameraAbsProperty(_fcContext, FLYCAPTURE_GAIN, &gain));
-    checkSingle(flycaptureSetCameraAbsPropertyEx(_fcContext, FLYCAPTURE_GAIN, false, true, false, 0.0f));
-    _gain = 0;
-    _bAutoExposureEnabled = false;
+    checkSingle(FLYCAP_SITE(kCameraUnit),
+                flycaptureGetCameraAbsProperty(_pState->_fcContext.get(), FLYCAPTURE_GAIN, &gain));
+    checkSingle(FLYCAP_SITE(kCameraUnit),
+                flycaptureSetCameraAbsPropertyEx(_pState->_fcContext.get(), FLYCAPTURE_GAIN, false, true,
+                                                 false, 0.0f));
+    _pState->_gain = 0;
+    _pState->_bAutoExposureEnabled = false;
 }
 
-void FlyCapCamera::readShutterRange(bool& present, uint32_t& minimum, uint32_t& maximum)
+void FlyCapCamera::readShutterRange()
 {
     bool bPresent = false;
     float fMinShutter = 0.0f;
     float fMaxShutter = 0.0f;
-    callRetried(_nSerialNumber, kCallShutterRange, [&] {
-        return flycaptureGetCameraAbsPropertyRange(_fcContext, FLYCAPTURE_SHUTTER, &bPresent, &fMinShutter,
-                                                   &fMaxShutter, nullptr, nullptr);
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallShutterRange, [&] {
+        return flycaptureGetCameraAbsPropertyRange(_pState->_fcContext.get(), FLYCAPTURE_SHUTTER, &bPresent,
+                                                   &fMinShutter, &fMaxShutter, nullptr, nullptr);
     });
-    present = bPresent;
-    minimum = shutterMinimum(fMinShutter);
-    maximum = shutterMaximum(fMaxShutter);
+    _pState->_bShutterPresent = bPresent;
+    _pState->_nShutterMin = shutterMinimum(fMinShutter);
+    _pState->_nShutterMax = shutterMaximum(fMaxShutter);
 }
 
 void FlyCapCamera::updateShutter()
 {
-    FLYCAP_TRACE("FlyCapCamera::updateShutter(); (portId=", _nPortIdx, ")");
-    readShutterRange(_bShutterPresent, _nShutterMin, _nShutterMax);
-    if (_nShutter < _nShutterMin) {
+    FLYCAP_TRACE("FlyCapCamera::updateShutter(); (portId=", _pState->_nPortIdx, ")");
+    readShutterRange();
+    if (_pState->_nShutter < _pState->_nShutterMin) {
         ORVEX_THROW(kCameraUnit, "shutter value lower than min shutter allowed (" +
-                                     std::to_string(_nShutter) + " < " + std::to_string(_nShutterMin) + ")");
+                                     std::to_string(_pState->_nShutter) + " < " +
+                                     std::to_string(_pState->_nShutterMin) + ")");
     }
-    if (_nShutter > _nShutterMax) {
+    if (_pState->_nShutter > _pState->_nShutterMax) {
         ORVEX_THROW(kCameraUnit, "shutter value greater than max shutter allowed (" +
-                                     std::to_string(_nShutter) + " > " + std::to_string(_nShutterMax) + ")");
+                                     std::to_string(_pState->_nShutter) + " > " +
+                                     std::to_string(_pState->_nShutterMax) + ")");
     }
     updateMapShutterRawToReal();
 }
 
 void FlyCapCamera::updateMapShutterRawToReal()
 {
-    FLYCAP_TRACE("FlyCapCamera::updateMapShutterRawToReal(); (portId=", _nPortIdx, ")");
-    callRetried(_nSerialNumber,
-                "flycaptureSetCameraAbsPropertyEx(_fcContext, FLYCAPTURE_SHUTTER, false, true, false, "
-                "static_cast<float>(_nShutter*.001))",
-                [&] {
-                    return flycaptureSetCameraAbsPropertyEx(_fcContext, FLYCAPTURE_SHUTTER, false, true,
-                                                            false, static_cast<float>(_nShutter * .001));
-                });
+    FLYCAP_TRACE("FlyCapCamera::updateMapShutterRawToReal(); (portId=", _pState->_nPortIdx, ")");
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallSetAbsShutter, [&] {
+        return flycaptureSetCameraAbsPropertyEx(_pState->_fcContext.get(), FLYCAPTURE_SHUTTER, false, true,
+                                                false, static_cast<float>(_pState->_nShutter * .001));
+    });
     int32_t rawShutter = 0;
     int32_t dummy = 0;
     bool bAuto = false;
-    callRetried(_nSerialNumber, kCallGetRawShutter, [&] {
-        return flycaptureGetCameraProperty(_fcContext, FLYCAPTURE_SHUTTER, &rawShutter, &dummy, &bAuto);
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallGetRawShutter, [&] {
+        return flycaptureGetCameraProperty(_pState->_fcContext.get(), FLYCAPTURE_SHUTTER, &rawShutter, &dummy,
+                                           &bAuto);
     });
     // Written back raw, the shutter stays where it is but leaves absolute mode.
-    callRetried(_nSerialNumber,
-                "flycaptureSetCameraProperty(_fcContext, FLYCAPTURE_SHUTTER, rawShutter, dummy, bAuto)", [&] {
-                    return flycaptureSetCameraProperty(_fcContext, FLYCAPTURE_SHUTTER, rawShutter, dummy,
-                                                       bAuto);
-                });
-    ScopedLock lock(_csMapShutter);
-    _mapShutterRawToReal[rawShutter] = _nShutter;
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallSetRawShutter, [&] {
+        return flycaptureSetCameraProperty(_pState->_fcContext.get(), FLYCAPTURE_SHUTTER, rawShutter, dummy,
+                                           bAuto);
+    });
+    ScopedLock lock(_pState->_csMapShutter);
+    _pState->_mapShutterRawToReal[rawShutter] = _pState->_nShutter;
 }
 
 void FlyCapCamera::updateGain()
 {
-    FLYCAP_TRACE("FlyCapCamera::updateGain(); (portId=", _nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::updateGain(); (portId=", _pState->_nPortIdx, ")");
     bool bPresent = false;
     float fMinGain = 0.0f;
     float fMaxGain = 0.0f;
-    callRetried(
-        _nSerialNumber,
-        "flycaptureGetCameraAbsPropertyRange(_fcContext, FLYCAPTURE_GAIN, &bPresent, &fMinGain, &fMaxGain, "
-        "0, 0)",
-        [&] {
-            return flycaptureGetCameraAbsPropertyRange(_fcContext, FLYCAPTURE_GAIN, &bPresent, &fMinGain,
-                                                       &fMaxGain, nullptr, nullptr);
-        });
-    _bGainPresent = bPresent;
-    _nGainMin = gainMinimum(fMinGain);
-    _nGainMax = gainMaximum(fMaxGain);
-    if (_gain) {
-        if (*_gain < _nGainMin) {
-            ORVEX_THROW(kCameraUnit, "gain value lower than min gain allowed (" + std::to_string(*_gain) +
-                                         " < " + std::to_string(_nGainMin) + ")");
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallGainRange, [&] {
+        return flycaptureGetCameraAbsPropertyRange(_pState->_fcContext.get(), FLYCAPTURE_GAIN, &bPresent,
+                                                   &fMinGain, &fMaxGain, nullptr, nullptr);
+    });
+    _pState->_bGainPresent = bPresent;
+    _pState->_nGainMin = gainMinimum(fMinGain);
+    _pState->_nGainMax = gainMaximum(fMaxGain);
+    if (_pState->_gain) {
+        if (*_pState->_gain < _pState->_nGainMin) {
+            ORVEX_THROW(kCameraUnit, "gain value lower than min gain allowed (" +
+                                         std::to_string(*_pState->_gain) + " < " +
+                                         std::to_string(_pState->_nGainMin) + ")");
         }
-        if (*_gain > _nGainMax) {
-            ORVEX_THROW(kCameraUnit, "gain value greater than max gain allowed (" + std::to_string(*_gain) +
-                                         " > " + std::to_string(_nGainMax) + ")");
+        if (*_pState->_gain > _pState->_nGainMax) {
+            ORVEX_THROW(kCameraUnit, "gain value greater than max gain allowed (" +
+                                         std::to_string(*_pState->_gain) + " > " +
+                                         std::to_string(_pState->_nGainMax) + ")");
         }
     }
     updateMapGainRawToReal();
@@ -177,110 +183,92 @@ void FlyCapCamera::updateGain()
 
 void FlyCapCamera::updateMapGainRawToReal()
 {
-    FLYCAP_TRACE("FlyCapCamera::updateMapGainRawToReal(); (portId=", _nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::updateMapGainRawToReal(); (portId=", _pState->_nPortIdx, ")");
     int32_t rawGain = 0;
     int32_t dummy = 0;
     bool bAuto = false;
-    callRetried(
-        _nSerialNumber, "flycaptureGetCameraProperty(_fcContext, FLYCAPTURE_GAIN, &rawGain, &dummy, &bAuto)",
-        [&] { return flycaptureGetCameraProperty(_fcContext, FLYCAPTURE_GAIN, &rawGain, &dummy, &bAuto); });
-    ScopedLock lock(_csMapGain);
-    if (_gain) {
-        _mapGainRawToReal[rawGain] = *_gain;
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallGetRawGain, [&] {
+        return flycaptureGetCameraProperty(_pState->_fcContext.get(), FLYCAPTURE_GAIN, &rawGain, &dummy,
+                                           &bAuto);
+    });
+    ScopedLock lock(_pState->_csMapGain);
+    if (_pState->_gain) {
+        _pState->_mapGainRawToReal[rawGain] = *_pState->_gain;
     }
 }
 
 void FlyCapCamera::updateBrightness()
 {
-    FLYCAP_TRACE("FlyCapCamera::updateBrightness(); (portId=", _nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::updateBrightness(); (portId=", _pState->_nPortIdx, ")");
     bool bPresent = false;
     float fMinBrightness = 0.0f;
     float fMaxBrightness = 0.0f;
-    callRetried(
-        _nSerialNumber,
-        "flycaptureGetCameraAbsPropertyRange(_fcContext, FLYCAPTURE_BRIGHTNESS, &bPresent, &fMinBrightness, "
-        "&fMaxBrightness, 0, 0)",
-        [&] {
-            return flycaptureGetCameraAbsPropertyRange(_fcContext, FLYCAPTURE_BRIGHTNESS, &bPresent,
-                                                       &fMinBrightness, &fMaxBrightness, nullptr, nullptr);
-        });
-    _bBrightnessPresent = bPresent;
-    _fBrightnessMin = fMinBrightness;
-    _fBrightnessMax = fMaxBrightness;
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallBrightnessRange, [&] {
+        return flycaptureGetCameraAbsPropertyRange(_pState->_fcContext.get(), FLYCAPTURE_BRIGHTNESS,
+                                                   &bPresent, &fMinBrightness, &fMaxBrightness, nullptr,
+                                                   nullptr);
+    });
+    _pState->_bBrightnessPresent = bPresent;
+    _pState->_fBrightnessMin = fMinBrightness;
+    _pState->_fBrightnessMax = fMaxBrightness;
     float fBrightness = 0.0f;
-    callRetried(
-        _nSerialNumber, "flycaptureGetCameraAbsProperty(_fcContext, FLYCAPTURE_BRIGHTNESS, &fBrightness)",
-        [&] { return flycaptureGetCameraAbsProperty(_fcContext, FLYCAPTURE_BRIGHTNESS, &fBrightness); });
-    _fBrightness = fBrightness;
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallGetBrightness, [&] {
+        return flycaptureGetCameraAbsProperty(_pState->_fcContext.get(), FLYCAPTURE_BRIGHTNESS, &fBrightness);
+    });
+    _pState->_fBrightness = fBrightness;
 }
 
 void FlyCapCamera::updateFrameRate()
 {
-    FLYCAP_TRACE("FlyCapCamera::updateFrameRate(); (portId=", _nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::updateFrameRate(); (portId=", _pState->_nPortIdx, ")");
     float fMinFrameRate = 0.0f;
     float fMaxFrameRate = 0.0f;
-    callRetried(_nSerialNumber,
-                "flycaptureGetCameraAbsPropertyRange(_fcContext, FLYCAPTURE_FRAME_RATE, "
-                "&_bFrameRateRegisterImplemented, &fMinFrameRate, &fMaxFrameRate, 0, 0)",
-                [&] {
-                    return flycaptureGetCameraAbsPropertyRange(
-                        _fcContext, FLYCAPTURE_FRAME_RATE, &_bFrameRateRegisterImplemented, &fMinFrameRate,
-                        &fMaxFrameRate, nullptr, nullptr);
-                });
-    if (!_bFrameRateRegisterImplemented) {
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallFrameRateRange, [&] {
+        return flycaptureGetCameraAbsPropertyRange(_pState->_fcContext.get(), FLYCAPTURE_FRAME_RATE,
+                                                   &_pState->_bFrameRateRegisterImplemented, &fMinFrameRate,
+                                                   &fMaxFrameRate, nullptr, nullptr);
+    });
+    if (!_pState->_bFrameRateRegisterImplemented) {
         return;
     }
-    _fFrameRateMin = fMinFrameRate;
-    _fFrameRateMax = fMaxFrameRate;
-    callRetried(
-        _nSerialNumber,
-        "flycaptureGetCameraPropertyRangeEx(_fcContext, FLYCAPTURE_FRAME_RATE, 0, 0, 0, &_bFrameRateEnabled, "
-        "0, 0, 0, 0)",
-        [&] {
-            return flycaptureGetCameraPropertyRangeEx(_fcContext, FLYCAPTURE_FRAME_RATE, nullptr, nullptr,
-                                                      nullptr, &_bFrameRateEnabled, nullptr, nullptr, nullptr,
-                                                      nullptr);
-        });
-    if (!_bFrameRateEnabled) {
+    _pState->_fFrameRateMin = fMinFrameRate;
+    _pState->_fFrameRateMax = fMaxFrameRate;
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallFrameRateEnabled, [&] {
+        return flycaptureGetCameraPropertyRangeEx(_pState->_fcContext.get(), FLYCAPTURE_FRAME_RATE, nullptr,
+                                                  nullptr, nullptr, &_pState->_bFrameRateEnabled, nullptr,
+                                                  nullptr, nullptr, nullptr);
+    });
+    if (!_pState->_bFrameRateEnabled) {
         return;
     }
     float fFrameRate = 0.0f;
-    callRetried(
-        _nSerialNumber, "flycaptureGetCameraAbsProperty(_fcContext, FLYCAPTURE_FRAME_RATE, &fFrameRate)",
-        [&] { return flycaptureGetCameraAbsProperty(_fcContext, FLYCAPTURE_FRAME_RATE, &fFrameRate); });
-    _fFrameRate = fFrameRate;
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallGetFrameRate, [&] {
+        return flycaptureGetCameraAbsProperty(_pState->_fcContext.get(), FLYCAPTURE_FRAME_RATE, &fFrameRate);
+    });
+    _pState->_fFrameRate = fFrameRate;
 }
 
 // --- shutter ---------------------------------------------------------------------
 
 unsigned long FlyCapCamera::getShutter() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getShutter(); (portId=", _nPortIdx, ")");
-    checkInitialized();
-    if (!_bShutterPresent) {
-        ORVEX_THROW(kCameraUnit, kErrShutterAbsent);
-    }
-    return _nShutter;
+    FLYCAP_TRACE("FlyCapCamera::getShutter(); (portId=", _pState->_nPortIdx, ")");
+    checkInitializedAnd(_pState->_bShutterPresent, kErrShutterAbsent);
+    return _pState->_nShutter;
 }
 
 unsigned long FlyCapCamera::getShutterMin() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getShutterMin(); (portId=", _nPortIdx, ")");
-    checkInitialized();
-    if (!_bShutterPresent) {
-        ORVEX_THROW(kCameraUnit, kErrShutterAbsent);
-    }
-    return _nShutterMin;
+    FLYCAP_TRACE("FlyCapCamera::getShutterMin(); (portId=", _pState->_nPortIdx, ")");
+    checkInitializedAnd(_pState->_bShutterPresent, kErrShutterAbsent);
+    return _pState->_nShutterMin;
 }
 
 unsigned long FlyCapCamera::getShutterMax() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getShutterMax(); (portId=", _nPortIdx, ")");
-    checkInitialized();
-    if (!_bShutterPresent) {
-        ORVEX_THROW(kCameraUnit, kErrShutterAbsent);
-    }
-    return _nShutterMax;
+    FLYCAP_TRACE("FlyCapCamera::getShutterMax(); (portId=", _pState->_nPortIdx, ")");
+    checkInitializedAnd(_pState->_bShutterPresent, kErrShutterAbsent);
+    return _pState->_nShutterMax;
 }
 
 void FlyCapCamera::setShutter(unsigned long)
@@ -290,31 +278,31 @@ void FlyCapCamera::setShutter(unsigned long)
 
 bool FlyCapCamera::isShutterTimeBaseAvailable() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isShutterTimeBaseAvailable(...); (portId=", _nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isShutterTimeBaseAvailable(...); (portId=", _pState->_nPortIdx, ")");
     return true;
 }
 
 bool FlyCapCamera::setShutterTimeBase(float timeBase)
 {
-    FLYCAP_TRACE("FlyCapCamera::setShutterTimeBase(value=", timeBase, "); (portId=", _nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::setShutterTimeBase(value=", timeBase, "); (portId=", _pState->_nPortIdx, ")");
     return timeBase == kShutterTimeBase;
 }
 
 float FlyCapCamera::getShutterTimeBase() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getShutterTimeBase(); (portId=", _nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::getShutterTimeBase(); (portId=", _pState->_nPortIdx, ")");
     return kShutterTimeBase;
 }
 
 float FlyCapCamera::getShutterTimeBaseMin() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getShutterTimeBaseMin(); (portId=", _nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::getShutterTimeBaseMin(); (portId=", _pState->_nPortIdx, ")");
     return kShutterTimeBase;
 }
 
 float FlyCapCamera::getShutterTimeBaseMax() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getShutterTimeBaseMax(); (portId=", _nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::getShutterTimeBaseMax(); (portId=", _pState->_nPortIdx, ")");
     return kShutterTimeBase;
 }
 
@@ -322,70 +310,58 @@ float FlyCapCamera::getShutterTimeBaseMax() const
 
 bool FlyCapCamera::isGainSelectorAvailable(GainSelector selector) const
 {
-    FLYCAP_TRACE("FlyCapCamera::isGainSelectorAvailable(...); (portId=", _nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isGainSelectorAvailable(...); (portId=", _pState->_nPortIdx, ")");
     return selector == gainsel_main;
 }
 
 bool FlyCapCamera::isGainValueIgnored(GainSelector selector) const
 {
-    FLYCAP_TRACE("FlyCapCamera::isGainValueIgnored(...); (portId=", _nPortIdx, ")");
-    checkInitialized();
-    if (!isGainSelectorAvailable(selector)) {
-        ORVEX_THROW(kCameraUnit, kErrInvalidGainSelector);
-    }
-    return !_gain.has_value();
+    FLYCAP_TRACE("FlyCapCamera::isGainValueIgnored(...); (portId=", _pState->_nPortIdx, ")");
+    checkInitializedAnd(isGainSelectorAvailable(selector), kErrInvalidGainSelector);
+    return !_pState->_gain.has_value();
 }
 
 long FlyCapCamera::getGain(GainSelector selector) const
 {
-    FLYCAP_TRACE("FlyCapCamera::getGain(...); (portId=", _nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::getGain(...); (portId=", _pState->_nPortIdx, ")");
     checkInitialized();
     if (isGainValueIgnored(selector)) {
-        ORVEX_THROW(kCameraUnit, "gain value is ignored!");
+        ORVEX_THROW(kCameraUnit, kErrGainIgnored);
     }
-    if (!_bGainPresent) {
+    if (!_pState->_bGainPresent) {
         ORVEX_THROW(kCameraUnit, kErrGainAbsent);
     }
     if (!isGainSelectorAvailable(selector)) {
         ORVEX_THROW(kCameraUnit, kErrInvalidGainSelector);
     }
-    return _gain.value_or(0);
+    return _pState->_gain.value_or(0);
 }
 
 long FlyCapCamera::getGainMin(GainSelector selector) const
 {
-    FLYCAP_TRACE("FlyCapCamera::getGainMin(...); (portId=", _nPortIdx, ")");
-    checkInitialized();
-    if (!_bGainPresent) {
-        ORVEX_THROW(kCameraUnit, kErrGainAbsent);
-    }
+    FLYCAP_TRACE("FlyCapCamera::getGainMin(...); (portId=", _pState->_nPortIdx, ")");
+    checkInitializedAnd(_pState->_bGainPresent, kErrGainAbsent);
     if (!isGainSelectorAvailable(selector)) {
         ORVEX_THROW(kCameraUnit, kErrInvalidGainSelector);
     }
-    return _nGainMin;
+    return _pState->_nGainMin;
 }
 
 long FlyCapCamera::getGainMax(GainSelector selector) const
 {
-    FLYCAP_TRACE("FlyCapCamera::getGainMax(...); (portId=", _nPortIdx, ")");
-    checkInitialized();
-    if (!_bGainPresent) {
-        ORVEX_THROW(kCameraUnit, kErrGainAbsent);
-    }
+    FLYCAP_TRACE("FlyCapCamera::getGainMax(...); (portId=", _pState->_nPortIdx, ")");
+    checkInitializedAnd(_pState->_bGainPresent, kErrGainAbsent);
     if (!isGainSelectorAvailable(selector)) {
         ORVEX_THROW(kCameraUnit, kErrInvalidGainSelector);
     }
-    return _nGainMax;
+    return _pState->_nGainMax;
 }
 
 long FlyCapCamera::getDefaultGain() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getDefaultGain(...); (portId=", _nPortIdx, ")");
-    checkInitialized();
-    if (!_bGainPresent) {
-        ORVEX_THROW(kCameraUnit, kErrGainAbsent);
-    }
-    return _nDefaultGain;
+    FLYCAP_TRACE("FlyCapCamera::getDefaultGain(...); (portId=", _pState->_nPortIdx, ")");
+    checkInitializedAnd(_pState->_bGainPresent, kErrGainAbsent);
+    return _pState->_nDefaultGain;
 }
 
 void FlyCapCamera::setGain(long, GainSelector)
@@ -397,38 +373,29 @@ void FlyCapCamera::setGain(long, GainSelector)
 
 bool FlyCapCamera::isBrightnessFeatureSupported() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isBrightnessFeatureSupported(); (portId=", _nPortIdx, ")");
-    return _bBrightnessPresent;
+    FLYCAP_TRACE("FlyCapCamera::isBrightnessFeatureSupported(); (portId=", _pState->_nPortIdx, ")");
+    return _pState->_bBrightnessPresent;
 }
 
 double FlyCapCamera::getBrightness() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getBrightness(); (portId=", _nPortIdx, ")");
-    checkInitialized();
-    if (!_bBrightnessPresent) {
-        ORVEX_THROW(kCameraUnit, kErrBrightnessAbsent);
-    }
-    return _fBrightness;
+    FLYCAP_TRACE("FlyCapCamera::getBrightness(); (portId=", _pState->_nPortIdx, ")");
+    checkInitializedAnd(_pState->_bBrightnessPresent, kErrBrightnessAbsent);
+    return _pState->_fBrightness;
 }
 
 double FlyCapCamera::getBrightnessMin() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getBrightnessMin(); (portId=", _nPortIdx, ")");
-    checkInitialized();
-    if (!_bBrightnessPresent) {
-        ORVEX_THROW(kCameraUnit, "frightness property not available for this camera");
-    }
-    return _fBrightnessMin;
+    FLYCAP_TRACE("FlyCapCamera::getBrightnessMin(); (portId=", _pState->_nPortIdx, ")");
+    checkInitializedAnd(_pState->_bBrightnessPresent, kErrBrightnessMinAbsent);
+    return _pState->_fBrightnessMin;
 }
 
 double FlyCapCamera::getBrightnessMax() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getBrightnessMax(); (portId=", _nPortIdx, ")");
-    checkInitialized();
-    if (!_bBrightnessPresent) {
-        ORVEX_THROW(kCameraUnit, kErrBrightnessAbsent);
-    }
-    return _fBrightnessMax;
+    FLYCAP_TRACE("FlyCapCamera::getBrightnessMax(); (portId=", _pState->_nPortIdx, ")");
+    checkInitializedAnd(_pState->_bBrightnessPresent, kErrBrightnessAbsent);
+    return _pState->_fBrightnessMax;
 }
 
 void FlyCapCamera::setBrightness(double)
@@ -440,50 +407,41 @@ void FlyCapCamera::setBrightness(double)
 
 bool FlyCapCamera::isFrameRateFeatureAvailable() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isFrameRateFeatureAvailable(); (portId=", _nPortIdx, ")");
-    return _bFrameRateRegisterImplemented;
+    FLYCAP_TRACE("FlyCapCamera::isFrameRateFeatureAvailable(); (portId=", _pState->_nPortIdx, ")");
+    return _pState->_bFrameRateRegisterImplemented;
 }
 
 bool FlyCapCamera::isFrameRateFeatureEnabled() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isFrameRateFeatureEnabled(); (portId=", _nPortIdx, ")");
-    if (!_bFrameRateRegisterImplemented) {
+    FLYCAP_TRACE("FlyCapCamera::isFrameRateFeatureEnabled(); (portId=", _pState->_nPortIdx, ")");
+    if (!_pState->_bFrameRateRegisterImplemented) {
         ORVEX_THROW(kCameraUnit, kErrFrameRateUnsupported);
     }
-    return _bFrameRateEnabled;
+    return _pState->_bFrameRateEnabled;
 }
 
 double FlyCapCamera::getFrameRate() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getFrameRate(); (portId=", _nPortIdx, ")");
-    checkInitialized();
-    if (!_bFrameRateRegisterImplemented) {
-        ORVEX_THROW(kCameraUnit, kErrFrameRateUnsupported);
+    FLYCAP_TRACE("FlyCapCamera::getFrameRate(); (portId=", _pState->_nPortIdx, ")");
+    checkInitializedAnd(_pState->_bFrameRateRegisterImplemented, kErrFrameRateUnsupported);
+    if (!_pState->_bFrameRateEnabled) {
+        ORVEX_THROW(kCameraUnit, kErrFrameRateDisabled);
     }
-    if (!_bFrameRateEnabled) {
-        ORVEX_THROW(kCameraUnit, "frame rate feature not enabled");
-    }
-    return _fFrameRate;
+    return _pState->_fFrameRate;
 }
 
 double FlyCapCamera::getFrameRateMin() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getFrameRateMin(); (portId=", _nPortIdx, ")");
-    checkInitialized();
-    if (!_bFrameRateRegisterImplemented) {
-        ORVEX_THROW(kCameraUnit, kErrFrameRateUnsupported);
-    }
-    return _fFrameRateMin;
+    FLYCAP_TRACE("FlyCapCamera::getFrameRateMin(); (portId=", _pState->_nPortIdx, ")");
+    checkInitializedAnd(_pState->_bFrameRateRegisterImplemented, kErrFrameRateUnsupported);
+    return _pState->_fFrameRateMin;
 }
 
 double FlyCapCamera::getFrameRateMax() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getFrameRateMax(); (portId=", _nPortIdx, ")");
-    checkInitialized();
-    if (!_bFrameRateRegisterImplemented) {
-        ORVEX_THROW(kCameraUnit, kErrFrameRateUnsupported);
-    }
-    return _fFrameRateMax;
+    FLYCAP_TRACE("FlyCapCamera::getFrameRateMax(); (portId=", _pState->_nPortIdx, ")");
+    checkInitializedAnd(_pState->_bFrameRateRegisterImplemented, kErrFrameRateUnsupported);
+    return _pState->_fFrameRateMax;
 }
 
 void FlyCapCamera::setFrameRate(double)
@@ -500,18 +458,15 @@ void FlyCapCamera::enableFrameRateFeature(bool)
 
 bool FlyCapCamera::isAutoExposureFeatureSupported() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isAutoExposureFeatureSupported(); (portId=", _nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isAutoExposureFeatureSupported(); (portId=", _pState->_nPortIdx, ")");
     return true;
 }
 
 bool FlyCapCamera::isAutoExposureFeatureEnabled() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isAutoExposureFeatureEnabled(); (portId=", _nPortIdx, ")");
-    checkInitialized();
-    if (!isAutoExposureFeatureSupported()) {
-        ORVEX_THROW(kCameraUnit, "auto exposure is not supported");
-    }
-    return _bAutoExposureEnabled;
+    FLYCAP_TRACE("FlyCapCamera::isAutoExposureFeatureEnabled(); (portId=", _pState->_nPortIdx, ")");
+    checkInitializedAnd(isAutoExposureFeatureSupported(), kErrAutoExposureUnsupported);
+    return _pState->_bAutoExposureEnabled;
 }
 
 void FlyCapCamera::enableAutoExposureFeature(bool)
@@ -523,7 +478,7 @@ void FlyCapCamera::enableAutoExposureFeature(bool)
 
 bool FlyCapCamera::isTemperatureAvailable() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isTemperatureAvailable(); (portId=", _nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isTemperatureAvailable(); (portId=", _pState->_nPortIdx, ")");
     unsigned long value = 0;
     readRegister(iidc::kTemperature, value);
     return (value & iidc::kPresence) != 0;
@@ -531,11 +486,11 @@ bool FlyCapCamera::isTemperatureAvailable() const
 
 double FlyCapCamera::getTemperature() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getTemperature(); (portId=", _nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::getTemperature(); (portId=", _pState->_nPortIdx, ")");
     unsigned long value = 0;
     readRegister(iidc::kTemperature, value);
     if ((value & iidc::kPresence) == 0) {
-        ORVEX_THROW(kCameraUnit, "temperature feature is not available");
+        ORVEX_THROW(kCameraUnit, kErrTemperatureUnavailable);
     }
     // Tenths of a kelvin to degrees Celsius.
     return (static_cast<double>(value & iidc::kTemperatureValueMask) - iidc::kTemperatureZeroCelsiusTenthsK) *

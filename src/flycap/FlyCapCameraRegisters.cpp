@@ -1,8 +1,9 @@
 // FlyCapCamera: raw registers, user memory, communication test and identity.
-#include <orvex/FlyCapCamera.h>
+#include "flycap/FlyCapCameraPrivate.h"
 
 #include "flycap/FlyCapCall.h"
 #include "flycap/FlyCapDefs.h"
+#include "flycap/FlyCapTexts.h"
 #include "flycap/FlyCapTrace.h"
 #include "flycap/UserMemoryRange.h"
 
@@ -37,64 +38,76 @@ template <class... Parts> std::string hexText(const Parts&... parts)
     return text.str();
 }
 
+// A 0-byte access may come without a buffer: nothing to copy then.
+void copyBytes(unsigned char* target, const unsigned char* source, uint32_t size)
+{
+    if (size != 0) {
+        std::memcpy(target, source, size);
+    }
+}
+
 } // namespace
 
 // --- registers -------------------------------------------------------------------
 
 void FlyCapCamera::readRegister(unsigned long address, unsigned long& value) const
 {
-    FLYCAP_TRACE("FlyCapCamera::readRegister(nAddress=0x", std::hex, address, ", ...); (portId=", _nPortIdx,
-                 ")");
+    FLYCAP_TRACE("FlyCapCamera::readRegister(nAddress=0x", std::hex, address,
+                 ", ...); (portId=", _pState->_nPortIdx, ")");
     const uint32_t offset = static_cast<uint32_t>(address) & iidc::kRegisterOffsetMask;
     uint32_t quadlet = 0;
-    callRegisterAccess([&] { return flycaptureGetCameraRegister(_fcContext, offset, &quadlet); },
-                       [&] { return hexText("Error in FlyCapCamera::readRegister(0x", address, "): "); });
+    callRegisterAccess(
+        FLYCAP_SITE(kCameraUnit),
+        [&] { return flycaptureGetCameraRegister(_pState->_fcContext.get(), offset, &quadlet); },
+        [&] { return hexText("Error in FlyCapCamera::readRegister(0x", address, "): "); });
     value = quadlet;
 }
 
 void FlyCapCamera::writeRegister(unsigned long address, unsigned long value)
 {
     FLYCAP_TRACE("FlyCapCamera::writeRegister(nAddress=0x", std::hex, address, ", nValue=0x", value,
-                 "); (portId=", _nPortIdx, ")");
+                 "); (portId=", _pState->_nPortIdx, ")");
     const uint32_t offset = static_cast<uint32_t>(address) & iidc::kRegisterOffsetMask;
     const uint32_t quadlet = static_cast<uint32_t>(value);
     callRegisterAccess(
-        [&] { return flycaptureSetCameraRegister(_fcContext, offset, quadlet); },
+        FLYCAP_SITE(kCameraUnit),
+        [&] { return flycaptureSetCameraRegister(_pState->_fcContext.get(), offset, quadlet); },
         [&] { return hexText("Error in FlyCapCamera::writeRegister(0x", address, ", 0x", value, "): "); });
 }
 
 bool FlyCapCamera::testCommunication() const
 {
-    FLYCAP_TRACE("FlyCapCamera::testCommunication(); (portId=", _nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::testCommunication(); (portId=", _pState->_nPortIdx, ")");
     checkInitialized();
     uint32_t scratch = 0;
-    return flycaptureGetCameraRegister(_fcContext, iidc::kInitialize & iidc::kRegisterOffsetMask, &scratch) ==
-           FLYCAPTURE_OK;
+    return flycaptureGetCameraRegister(_pState->_fcContext.get(),
+                                       iidc::kInitialize & iidc::kRegisterOffsetMask,
+                                       &scratch) == FLYCAPTURE_OK;
 }
 
 // --- identity ----------------------------------------------------------------------
 
 CamGUID FlyCapCamera::getUniqueId()
 {
-    FLYCAP_TRACE("FlyCapCamera::getUniqueId(); (portId=", _nPortIdx, ")");
-    return CamGUID(_nSerialNumber, 0);
+    FLYCAP_TRACE("FlyCapCamera::getUniqueId(); (portId=", _pState->_nPortIdx, ")");
+    return CamGUID(_pState->_nSerialNumber, 0);
 }
 
 std::string FlyCapCamera::getVendorName()
 {
-    FLYCAP_TRACE("FlyCapCamera::getVendorName(); (portId=", _nPortIdx, ")");
-    return _vendorName;
+    FLYCAP_TRACE("FlyCapCamera::getVendorName(); (portId=", _pState->_nPortIdx, ")");
+    return _pState->_vendorName;
 }
 
 std::string FlyCapCamera::getModelName()
 {
-    FLYCAP_TRACE("FlyCapCamera::getModelName(); (portId=", _nPortIdx, ")");
-    return _modelName;
+    FLYCAP_TRACE("FlyCapCamera::getModelName(); (portId=", _pState->_nPortIdx, ")");
+    return _pState->_modelName;
 }
 
 CameraModel FlyCapCamera::getModel()
 {
-    FLYCAP_TRACE("FlyCapCamera::getModel(); (portId=", _nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::getModel(); (portId=", _pState->_nPortIdx, ")");
     const std::string name = getModelName();
     for (const KnownModel& known : kKnownModels) {
         if (name == known.name) {
@@ -106,7 +119,7 @@ CameraModel FlyCapCamera::getModel()
 
 bool FlyCapCamera::getCameraExtendedVersionInfo(std::string& info) const
 {
-    FLYCAP_TRACE("FlyCapCamera::getCameraExtendedVersionInfo(...); (portId=", _nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::getCameraExtendedVersionInfo(...); (portId=", _pState->_nPortIdx, ")");
     checkInitialized();
     unsigned long value = 0;
     readRegister(iidc::kFirmwareVersion, value);
@@ -120,40 +133,35 @@ bool FlyCapCamera::getCameraExtendedVersionInfo(std::string& info) const
 
 unsigned int FlyCapCamera::getAvailableUserMemorySpace()
 {
-    FLYCAP_TRACE("FlyCapCamera::getAvailableUserMemorySpace(); (portId=", _nPortIdx, ")");
-    _nUserMemSpace = 0;
+    FLYCAP_TRACE("FlyCapCamera::getAvailableUserMemorySpace(); (portId=", _pState->_nPortIdx, ")");
+    _pState->_nUserMemSpace = 0;
     unsigned long description = 0;
     readRegister(iidc::kUserMemoryDescription, description);
-    _nUserMemSpace = userMemorySize(static_cast<uint32_t>(description));
-    return _nUserMemSpace;
+    _pState->_nUserMemSpace = userMemorySize(static_cast<uint32_t>(description));
+    return _pState->_nUserMemSpace;
 }
 
 void FlyCapCamera::readUserMemory(unsigned int offset, unsigned char* data, unsigned int size)
 {
     FLYCAP_TRACE("FlyCapCamera::readUserMemory(nOffset=", offset, ", ..., nbBytes=", size,
-                 "); (portId=", _nPortIdx, ")");
+                 "); (portId=", _pState->_nPortIdx, ")");
     checkUserMemoryAccess("readUserMemory", offset, data, size, getAvailableUserMemorySpace());
-    if (size == 0) {
-        return;
-    }
     unsigned long dataOffset = 0;
     readRegister(iidc::kUserMemoryDataOffset, dataOffset);
     const UserMemoryRange range(static_cast<uint32_t>(dataOffset), offset, size);
 
     std::vector<uint32_t> regBlockData(range.quadletCount);
-    checkSingle(flycaptureReadRegisterBlock(_fcContext, iidc::kAddressHigh, range.blockAddress,
+    checkSingle(FLYCAP_SITE(kCameraUnit),
+                flycaptureReadRegisterBlock(_pState->_fcContext.get(), iidc::kAddressHigh, range.blockAddress,
                                             regBlockData.data(), range.quadletCount));
-    std::memcpy(data, reinterpret_cast<const unsigned char*>(regBlockData.data()) + range.leadingBytes, size);
+    copyBytes(data, reinterpret_cast<const unsigned char*>(regBlockData.data()) + range.leadingBytes, size);
 }
 
 void FlyCapCamera::writeUserMemory(unsigned int offset, const unsigned char* data, unsigned int size)
 {
     FLYCAP_TRACE("FlyCapCamera::writeUserMemory(nOffset=", offset, ", ..., nbBytes=", size,
-                 "); (portId=", _nPortIdx, ")");
+                 "); (portId=", _pState->_nPortIdx, ")");
     checkUserMemoryAccess("writeUserMemory", offset, data, size, getAvailableUserMemorySpace());
-    if (size == 0) {
-        return;
-    }
     unsigned long dataOffset = 0;
     readRegister(iidc::kUserMemoryDataOffset, dataOffset);
     const UserMemoryRange range(static_cast<uint32_t>(dataOffset), offset, size);
@@ -161,22 +169,18 @@ void FlyCapCamera::writeUserMemory(unsigned int offset, const unsigned char* dat
     // Whole quadlets only: the bytes around the range are written back as read.
     std::vector<uint32_t> oldData(range.quadletCount);
     callRetried(
-        _nSerialNumber,
-        "flycaptureReadRegisterBlock(_fcContext, 0xFFFF, static_cast<unsigned long>(nRegBlockOffset), "
-        "oldData.get(), static_cast<unsigned long>(nRegBlockSz))",
+        FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallReadUserMemory,
         [&] {
-            return flycaptureReadRegisterBlock(_fcContext, iidc::kAddressHigh, range.blockAddress,
-                                               oldData.data(), range.quadletCount);
+            return flycaptureReadRegisterBlock(_pState->_fcContext.get(), iidc::kAddressHigh,
+                                               range.blockAddress, oldData.data(), range.quadletCount);
         },
         kBlockTransferAttempts);
-    std::memcpy(reinterpret_cast<unsigned char*>(oldData.data()) + range.leadingBytes, data, size);
+    copyBytes(reinterpret_cast<unsigned char*>(oldData.data()) + range.leadingBytes, data, size);
     callRetried(
-        _nSerialNumber,
-        "flycaptureWriteRegisterBlock(_fcContext, 0xFFFF, static_cast<unsigned long>(nRegBlockOffset), "
-        "oldData.get(), static_cast<unsigned long>(nRegBlockSz))",
+        FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallWriteUserMemory,
         [&] {
-            return flycaptureWriteRegisterBlock(_fcContext, iidc::kAddressHigh, range.blockAddress,
-                                                oldData.data(), range.quadletCount);
+            return flycaptureWriteRegisterBlock(_pState->_fcContext.get(), iidc::kAddressHigh,
+                                                range.blockAddress, oldData.data(), range.quadletCount);
         },
         kBlockTransferAttempts);
 }

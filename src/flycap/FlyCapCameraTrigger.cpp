@@ -1,8 +1,9 @@
 // FlyCapCamera: trigger capabilities and state, the rising-edge reset of
 // init, and the strobe outputs' starting state.
-#include <orvex/FlyCapCamera.h>
+#include "flycap/FlyCapCameraPrivate.h"
 
 #include "flycap/FlyCapDefs.h"
+#include "flycap/FlyCapTexts.h"
 #include "flycap/FlyCapTrace.h"
 
 #include <orvex/OrvexError.h>
@@ -14,51 +15,53 @@ namespace iidc = orvex::iidc;
 namespace {
 // The strobe output pins the camera offers.
 constexpr uint32_t kStrobeOutputPins[] = {1, 2};
-// _strobeSupportState: not probed yet.
+// _pState->_strobeSupportState: not probed yet.
 constexpr uint32_t kStrobeNotProbed = 2;
 } // namespace
 
 void FlyCapCamera::updateTriggerInfo()
 {
-    FLYCAP_TRACE("FlyCapCamera::updateTriggerInfo(); (portId=", _nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::updateTriggerInfo(); (portId=", _pState->_nPortIdx, ")");
     unsigned long inquiry = 0;
     readRegister(iidc::kTriggerInquiry, inquiry);
-    _bTriggerPresent = (inquiry & iidc::kTriggerInqPresence) != 0;
-    _bTriggerReadable = (inquiry & iidc::kTriggerInqReadable) != 0;
-    _bTriggerOnOffSupported = (inquiry & iidc::kTriggerInqOnOff) != 0;
-    _bTriggerPolarityChangeable = (inquiry & iidc::kTriggerInqPolarity) != 0;
-    _bTriggerModeSupported[camtm_exposureTimed] = (inquiry & iidc::triggerInqMode(camtm_exposureTimed)) != 0;
-    _bTriggerModeSupported[camtm_triggerWidth] = (inquiry & iidc::triggerInqMode(camtm_triggerWidth)) != 0;
-    if (!_bTriggerPresent || !_bTriggerReadable) {
-        _bTriggerOn = false;
+    _pState->_bTriggerPresent = (inquiry & iidc::kTriggerInqPresence) != 0;
+    _pState->_bTriggerReadable = (inquiry & iidc::kTriggerInqReadable) != 0;
+    _pState->_bTriggerOnOffSupported = (inquiry & iidc::kTriggerInqOnOff) != 0;
+    _pState->_bTriggerPolarityChangeable = (inquiry & iidc::kTriggerInqPolarity) != 0;
+    _pState->_bTriggerModeSupported[camtm_exposureTimed] =
+        (inquiry & iidc::triggerInqMode(camtm_exposureTimed)) != 0;
+    _pState->_bTriggerModeSupported[camtm_triggerWidth] =
+        (inquiry & iidc::triggerInqMode(camtm_triggerWidth)) != 0;
+    if (!_pState->_bTriggerPresent || !_pState->_bTriggerReadable) {
+        _pState->_bTriggerOn = false;
         return;
     }
     unsigned long mode = 0;
     readRegister(iidc::kTriggerMode, mode);
-    _nTriggerSource = (mode >> iidc::kTriggerSourceShift) & iidc::kTriggerSourceMask;
-    _bTriggerOn = (mode & iidc::kTriggerOn) != 0;
-    _nTriggerPolarity = (mode & iidc::kTriggerPolarity) != 0 ? 1 : 0;
+    _pState->_nTriggerSource = (mode >> iidc::kTriggerSourceShift) & iidc::kTriggerSourceMask;
+    _pState->_bTriggerOn = (mode & iidc::kTriggerOn) != 0;
+    _pState->_nTriggerPolarity = (mode & iidc::kTriggerPolarity) != 0 ? 1 : 0;
     switch ((mode >> iidc::kTriggerModeShift) & iidc::kTriggerModeMask) {
     case 0:
-        _triggerMode = camtm_exposureTimed;
+        _pState->_triggerMode = camtm_exposureTimed;
         break;
     case 1:
-        _triggerMode = camtm_triggerWidth;
+        _pState->_triggerMode = camtm_triggerWidth;
         break;
     default:
-        ORVEX_THROW(kCameraUnit, "support for default trigger mode of this camera is not implemented yet");
+        ORVEX_THROW(kCameraUnit, kErrTriggerModeNotImplemented);
     }
 }
 
 void FlyCapCamera::forceTriggerPolarityOnRisingEdge()
 {
-    if (!_bTriggerPresent) {
+    if (!_pState->_bTriggerPresent) {
         ORVEX_THROW(kCameraUnit, kErrTriggerAbsentHere);
     }
-    if (!_bTriggerReadable) {
+    if (!_pState->_bTriggerReadable) {
         ORVEX_THROW(kCameraUnit, kErrTriggerUnreadableHere);
     }
-    if (!_bTriggerOnOffSupported) {
+    if (!_pState->_bTriggerOnOffSupported) {
         ORVEX_THROW(kCameraUnit, kErrTriggerNotSwitchable);
     }
     unsigned long mode = 0;
@@ -70,50 +73,46 @@ void FlyCapCamera::forceTriggerPolarityOnRisingEdge()
     writeRegister(iidc::kTriggerMode, mode);
     mode &= ~static_cast<unsigned long>(iidc::kTriggerOn);
     writeRegister(iidc::kTriggerMode, mode);
-    _bTriggerOn = false;
-    _nTriggerPolarity = 1;
+    _pState->_bTriggerOn = false;
+    _pState->_nTriggerPolarity = 1;
+}
+
+void FlyCapCamera::checkTriggerReadable() const
+{
+    checkInitializedAnd(_pState->_bTriggerPresent, kErrTriggerAbsent);
+    if (!_pState->_bTriggerReadable) {
+        ORVEX_THROW(kCameraUnit, kErrTriggerUnreadable);
+    }
 }
 
 bool FlyCapCamera::isTriggerTurnedOn() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isTriggerTurnedOn(); (portId=", _nPortIdx, ")");
-    return _bTriggerOn;
+    FLYCAP_TRACE("FlyCapCamera::isTriggerTurnedOn(); (portId=", _pState->_nPortIdx, ")");
+    return _pState->_bTriggerOn;
 }
 
 bool FlyCapCamera::isTriggerModeSupported(CameraTriggerMode mode)
 {
-    FLYCAP_TRACE("FlyCapCamera::isTriggerModeSupported(...); (portId=", _nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isTriggerModeSupported(...); (portId=", _pState->_nPortIdx, ")");
     checkInitialized();
     if (mode != camtm_exposureTimed && mode != camtm_triggerWidth) {
         return false;
     }
-    return _bTriggerModeSupported[mode];
+    return _pState->_bTriggerModeSupported[mode];
 }
 
 CameraTriggerMode FlyCapCamera::getTriggerMode()
 {
-    FLYCAP_TRACE("FlyCapCamera::getTriggerMode(); (portId=", _nPortIdx, ")");
-    checkInitialized();
-    if (!_bTriggerPresent) {
-        ORVEX_THROW(kCameraUnit, kErrTriggerAbsent);
-    }
-    if (!_bTriggerReadable) {
-        ORVEX_THROW(kCameraUnit, kErrTriggerUnreadable);
-    }
-    return _triggerMode;
+    FLYCAP_TRACE("FlyCapCamera::getTriggerMode(); (portId=", _pState->_nPortIdx, ")");
+    checkTriggerReadable();
+    return _pState->_triggerMode;
 }
 
 bool FlyCapCamera::getPolarity() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getPolarity(...); (portId=", _nPortIdx, ")");
-    checkInitialized();
-    if (!_bTriggerPresent) {
-        ORVEX_THROW(kCameraUnit, kErrTriggerAbsent);
-    }
-    if (!_bTriggerReadable) {
-        ORVEX_THROW(kCameraUnit, kErrTriggerUnreadable);
-    }
-    return _nTriggerPolarity != 0;
+    FLYCAP_TRACE("FlyCapCamera::getPolarity(...); (portId=", _pState->_nPortIdx, ")");
+    checkTriggerReadable();
+    return _pState->_nTriggerPolarity != 0;
 }
 
 void FlyCapCamera::turnOnTrigger(bool)
@@ -133,18 +132,18 @@ void FlyCapCamera::setPolarity(bool)
 
 void FlyCapCamera::resetStrobeOutputs()
 {
-    _strobeOutputPortIds.assign(std::begin(kStrobeOutputPins), std::end(kStrobeOutputPins));
-    _strobeDurationCache.clear();
-    _strobeDelayCache.clear();
-    _strobeSupportState.clear();
-    for (const uint32_t pin : _strobeOutputPortIds) {
-        _strobeDurationCache[pin] = std::nullopt;
-        _strobeDelayCache[pin] = std::nullopt;
-        _strobeSupportState[pin] = kStrobeNotProbed;
+    _pState->_strobeOutputPortIds.assign(std::begin(kStrobeOutputPins), std::end(kStrobeOutputPins));
+    _pState->_strobeDurationCache.clear();
+    _pState->_strobeDelayCache.clear();
+    _pState->_strobeSupportState.clear();
+    for (const uint32_t pin : _pState->_strobeOutputPortIds) {
+        _pState->_strobeDurationCache[pin] = std::nullopt;
+        _pState->_strobeDelayCache[pin] = std::nullopt;
+        _pState->_strobeSupportState[pin] = kStrobeNotProbed;
     }
     unsigned long quadletOffset = 0;
     readRegister(iidc::kStrobeOutputInquiry, quadletOffset);
     // Unlike the Format_7 block, the strobe block is addressed from the
     // camera's register base.
-    _nStrobeCsrBase = (static_cast<uint32_t>(quadletOffset) * 4u) | iidc::kRegisterBase;
+    _pState->_nStrobeCsrBase = (static_cast<uint32_t>(quadletOffset) * 4u) | iidc::kRegisterBase;
 }

@@ -6,6 +6,8 @@
 #include "flycap/DeviceRemoval.h"
 #include "flycap/FlyCapCall.h"
 #include "flycap/FlyCapDefs.h"
+#include "flycap/FlyCapTexts.h"
+#include "flycap/SdkContext.h"
 
 #include <orvex/FlyCapCamera.h>
 #include <orvex/OrvexError.h>
@@ -13,14 +15,37 @@
 
 #include <log4cplus/loggingmacros.h>
 
+#include <atomic>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <vector>
 
 using namespace orvex::flycap;
 using orvex::ScopedLock;
 
-static_assert(sizeof(FlyCaptureContext) == sizeof(void*), "the server keeps its context as void*");
+// What the server keeps. Only the stopwatch is shared with other threads
+// (under `_cs`); `_hWnd` is also read by the SDK's thread and by cameras that
+// report a removal, hence atomic.
+struct FlyCapVideoServer::State {
+    orvex::CriticalSection _cs;
+    std::unique_ptr<WinChrono> _pChrono = std::make_unique<WinChrono>();
+    double _fChrono = 0.0;
+    // The server's own context, for the bus callback.
+    SdkContext _fcContext;
+    bool _bCaptureDeviceNotification = false;
+    std::unique_ptr<orvex::HiddenWindow> _pWnd;
+    std::atomic<HWND> _hWnd{nullptr};
+
+    // Posts `message` about a camera to the hidden window. Any thread; does
+    // nothing while there is no window.
+    void post(UINT message, uint32_t serialNumber) const
+    {
+        if (const HWND wnd = _hWnd.load()) {
+            PostMessageA(wnd, message, 0, static_cast<LPARAM>(serialNumber));
+        }
+    }
+};
 
 namespace {
 
@@ -51,58 +76,56 @@ FlyCapVideoServer& flyCapVideoServer()
 
 // --- construction and destruction --------------------------------------------
 
-FlyCapVideoServer::FlyCapVideoServer(bool capture) : _pChrono(std::make_unique<WinChrono>())
+FlyCapVideoServer::FlyCapVideoServer(bool capture) : _pState(std::make_unique<State>())
 {
     LOG4CPLUS_TRACE(g_OrvexLogger, "FlyCapVideoServer::FlyCapVideoServer " << (capture ? 1 : 0));
-    InitializeCriticalSection(&_cs);
     LOG4CPLUS_TRACE(g_OrvexLogger, "FlyCapVideoServer::FlyCapVideoServer critical section initialized");
     FlyCapVideoServer::startChrono();
     LOG4CPLUS_TRACE(g_OrvexLogger, "FlyCapVideoServer::FlyCapVideoServer chrono started");
-    try {
-        FlyCaptureContext context = nullptr;
-        checkSingle(flycaptureCreateContext(&context));
-        _fcContext = context;
-        LOG4CPLUS_TRACE(g_OrvexLogger, "FlyCapVideoServer::FlyCapVideoServer context created");
-        FlyCapVideoServer::captureDeviceNotification(capture);
-        LOG4CPLUS_TRACE(g_OrvexLogger, "FlyCapVideoServer::FlyCapVideoServer done");
-    } catch (...) {
-        releaseResources();
-        throw;
-    }
+    // On a failure below, the state's owners close the window and context.
+    _pState->_fcContext = SdkContext::create(FLYCAP_SITE(kServerUnit));
+    LOG4CPLUS_TRACE(g_OrvexLogger, "FlyCapVideoServer::FlyCapVideoServer context created");
+    FlyCapVideoServer::captureDeviceNotification(capture);
+    LOG4CPLUS_TRACE(g_OrvexLogger, "FlyCapVideoServer::FlyCapVideoServer done");
 }
 
 FlyCapVideoServer::~FlyCapVideoServer()
 {
     FlyCapVideoServer::stopChrono();
     FlyCapVideoServer::destroyAllCameras();
-    releaseResources();
-}
-
-void FlyCapVideoServer::releaseResources() noexcept
-{
-    // The SDK must not call into this server any more, and nothing still
-    // queued for the window may reach it: callback off first, then the window.
-    if (_bBusCallbackRegistered) {
-        const FlyCaptureError error =
-            flycaptureModifyCallback(_fcContext, &FlyCapVideoServer::busCallback, this, false);
-        if (error != FLYCAPTURE_OK) {
-            LOG4CPLUS_ERROR(g_OrvexLogger,
-                            "FlyCapVideoServer: cannot remove the bus callback: " << sdkErrorText(error));
-        }
-        _bBusCallbackRegistered = false;
-    }
+    // Nothing still queued for the window may reach this server. Closing the
+    // context then ends the SDK's bus callback (the SDK waits for a call in
+    // progress), while everything the callback reads still exists.
     destroyWnd();
-    if (_fcContext != nullptr) {
-        const FlyCaptureError error = flycaptureDestroyContext(_fcContext);
-        if (error != FLYCAPTURE_OK) {
-            LOG4CPLUS_ERROR(g_OrvexLogger, "flycaptureDestroyContext(_fcContext): " << sdkErrorText(error));
-        }
-        _fcContext = nullptr;
-    }
-    DeleteCriticalSection(&_cs);
+    _pState->_fcContext = SdkContext();
 }
 
 // --- cameras -------------------------------------------------------------------
+
+namespace {
+
+// A camera for an enumeration entry, initialised when asked; null when its
+// construction or init fails (the error has reported itself).
+IEEE1394Camera* createCamera(unsigned short portIdx, const FlyCaptureInfoEx& entry, bool initCamera)
+{
+    std::unique_ptr<FlyCapCamera> camera;
+    try {
+        camera = std::make_unique<FlyCapCamera>(portIdx, entry.uiSerialNumber, entryText(entry.szModelName),
+                                                entryText(entry.szVendorName), entry.iBusNumber);
+    } catch (const Error&) {
+        return nullptr; // the error has reported itself
+    }
+    if (initCamera) {
+        try {
+            camera->init();
+        } catch (const Error&) {
+            return nullptr; // deleted here; a removal it may have posted finds nothing to remove
+        }
+    }
+    return camera.release();
+}
+
+} // namespace
 
 void FlyCapVideoServer::reset(bool initCameras)
 {
@@ -110,7 +133,7 @@ void FlyCapVideoServer::reset(bool initCameras)
     std::vector<IEEE1394Camera*>& cameras = replaceCameraCollection();
 
     unsigned int nbCameras = 0;
-    checkSingle(flycaptureBusCameraCount(&nbCameras));
+    checkSingle(FLYCAP_SITE(kServerUnit), flycaptureBusCameraCount(&nbCameras));
     std::vector<FlyCaptureInfoEx> entries;
     unsigned int nbEntries = 0;
     if (nbCameras > 0) {
@@ -118,9 +141,9 @@ void FlyCapVideoServer::reset(bool initCameras)
         entries.resize(nbEntries);
         const FlyCaptureError error = flycaptureBusEnumerateCamerasEx(entries.data(), &nbEntries);
         if (error != FLYCAPTURE_OK) {
-            LOG4CPLUS_ERROR(g_OrvexLogger, "Error calling flycaptureBusEnumerateCamerasEx(bufferSize="
-                                               << nbCameras << "); (nb cams finally found: " << nbEntries
-                                               << " ): " << sdkErrorText(error));
+            LOG4CPLUS_ERROR(g_OrvexLogger, kLogEnumerationFailed << nbCameras << kLogEnumerationFound
+                                                                 << nbEntries
+                                                                 << " ): " << sdkErrorText(error));
             nbCameras = 0;
         }
     }
@@ -141,30 +164,10 @@ void FlyCapVideoServer::reset(bool initCameras)
     updateMapGuidToPort();
 }
 
-IEEE1394Camera* FlyCapVideoServer::createCamera(unsigned short portIdx, const FlyCaptureInfoEx& entry,
-                                                bool initCamera)
-{
-    std::unique_ptr<FlyCapCamera> camera;
-    try {
-        camera = std::make_unique<FlyCapCamera>(portIdx, entry.uiSerialNumber, entryText(entry.szModelName),
-                                                entryText(entry.szVendorName), entry.iBusNumber);
-    } catch (const Error&) {
-        return nullptr; // the error has reported itself
-    }
-    if (initCamera) {
-        try {
-            camera->init();
-        } catch (const Error&) {
-            return nullptr; // deleted here; a removal it may have posted finds nothing to remove
-        }
-    }
-    return camera.release();
-}
-
 int FlyCapVideoServer::getNbCameras()
 {
     if (!_pCamsColl) {
-        ORVEX_THROW(kServerUnit, "you must call reset before");
+        ORVEX_THROW(kServerUnit, kErrResetFirst);
     }
     return static_cast<int>(_pCamsColl->size());
 }
@@ -183,13 +186,11 @@ void FlyCapVideoServer::removeCamera(CamGUID& guid)
 {
     const auto found = _mapGuidToPort.find(guid);
     if (found == _mapGuidToPort.end() || !_pCamsColl) {
-        ORVEX_THROW(kServerUnit, "FlyCapVideoServer::removeCamera: " + notFoundAmongConnectedCameras(guid));
+        ORVEX_THROW(kServerUnit, kErrRemoveCamera + notFoundAmongConnectedCameras(guid));
     }
     const auto position = _pCamsColl->begin() + found->second;
-    IEEE1394Camera* camera = *position;
-    // Out of the list first, so that nothing can reach it while it dies.
+    delete *position;
     _pCamsColl->erase(position);
-    delete camera;
     updateMapGuidToPort();
 }
 
@@ -197,30 +198,32 @@ void FlyCapVideoServer::removeCamera(CamGUID& guid)
 
 void FlyCapVideoServer::startChrono()
 {
-    ScopedLock lock(_cs);
-    _pChrono->start();
+    ScopedLock lock(_pState->_cs);
+    _pState->_pChrono->start();
 }
 
 void FlyCapVideoServer::stopChrono()
 {
-    ScopedLock lock(_cs);
-    _pChrono->stop();
+    ScopedLock lock(_pState->_cs);
+    _pState->_pChrono->stop();
 }
 
 double FlyCapVideoServer::getChrono()
 {
-    ScopedLock lock(_cs);
-    _fChrono += _pChrono->lap();
-    return _fChrono;
+    ScopedLock lock(_pState->_cs);
+    _pState->_fChrono += _pState->_pChrono->lap();
+    return _pState->_fChrono;
 }
 
 // --- device-change capture ---------------------------------------------------------
 
 void FlyCapVideoServer::captureDeviceNotification(bool capture)
 {
-    if (capture == _bCaptureDeviceNotification) {
+    if (capture == _pState->_bCaptureDeviceNotification) {
         return;
     }
+    _pState->_bCaptureDeviceNotification = capture;
+    _bCapturingDeviceNotification = capture;
     if (capture) {
         LOG4CPLUS_TRACE(g_OrvexLogger, "FlyCapVideoServer::captureDeviceNotification will create wnd");
         createWnd();
@@ -228,35 +231,24 @@ void FlyCapVideoServer::captureDeviceNotification(bool capture)
         LOG4CPLUS_TRACE(g_OrvexLogger, "FlyCapVideoServer::captureDeviceNotification will destroy wnd");
         destroyWnd();
     }
-    _bCaptureDeviceNotification = capture;
-    _bCapturingDeviceNotification = capture;
     LOG4CPLUS_TRACE(g_OrvexLogger, "FlyCapVideoServer::captureDeviceNotification will modify callback");
-    const FlyCaptureError error =
-        flycaptureModifyCallback(_fcContext, &FlyCapVideoServer::busCallback, this, capture);
-    if (error == FLYCAPTURE_OK) {
-        _bBusCallbackRegistered = capture;
-    } else if (capture) {
-        // Capture did not start: no window should wait for messages that
-        // never come.
-        destroyWnd();
-        _bCaptureDeviceNotification = false;
-        _bCapturingDeviceNotification = false;
-    }
-    checkSingle(error);
+    checkSingle(
+        FLYCAP_SITE(kServerUnit),
+        flycaptureModifyCallback(_pState->_fcContext.get(), &FlyCapVideoServer::busCallback, this, capture));
 }
 
 void FlyCapVideoServer::createWnd()
 {
     auto window = std::make_unique<orvex::HiddenWindow>(kServerWndClass, &FlyCapVideoServer::WindowProc,
                                                         static_cast<void*>(this), kServerUnit);
-    _hWnd.store(window->handle());
-    _pWnd = std::move(window);
+    _pState->_hWnd.store(window->handle());
+    _pState->_pWnd = std::move(window);
 }
 
 void FlyCapVideoServer::destroyWnd() noexcept
 {
-    _hWnd.store(nullptr);
-    _pWnd.reset(); // detaches the server, destroys the window, unregisters the class
+    _pState->_hWnd.store(nullptr);
+    _pState->_pWnd.reset(); // detaches the server, destroys the window, unregisters the class
 }
 
 void FlyCapVideoServer::busCallback(void* server, int message, unsigned long serialNumber)
@@ -281,14 +273,7 @@ void FlyCapVideoServer::busCallback(void* server, int message, unsigned long ser
     default:
         return;
     }
-    self->post(windowMessage, static_cast<uint32_t>(serialNumber));
-}
-
-void FlyCapVideoServer::post(UINT message, uint32_t serialNumber)
-{
-    if (const HWND wnd = _hWnd.load()) {
-        PostMessageA(wnd, message, 0, static_cast<LPARAM>(serialNumber));
-    }
+    self->_pState->post(windowMessage, static_cast<uint32_t>(serialNumber));
 }
 
 LRESULT CALLBACK FlyCapVideoServer::WindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam)
@@ -340,6 +325,6 @@ void orvex::flycap::DeviceRemoval::post(uint32_t serialNumber)
         return;
     }
     if (auto* server = dynamic_cast<FlyCapVideoServer*>(&videoServer())) {
-        server->post(kMsgDeviceRemoval, serialNumber);
+        server->_pState->post(kMsgDeviceRemoval, serialNumber);
     }
 }

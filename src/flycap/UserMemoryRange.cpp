@@ -1,6 +1,7 @@
 #include "flycap/UserMemoryRange.h"
 
 #include "flycap/FlyCapDefs.h"
+#include "flycap/FlyCapTexts.h"
 
 #include <orvex/OrvexError.h>
 #include <orvex/iidc/Registers.h>
@@ -24,13 +25,12 @@ void checkUserMemoryAccess(const char* operation, uint32_t offset, const void* d
 {
     const uint32_t end = offset + size; // 32-bit, as the camera counts
     if (end < offset || end > space) {
-        ORVEX_THROW(kCameraUnit, std::string(operation) + ": offset + data size exceeds memory range (" +
-                                     std::to_string(offset) + "+" + std::to_string(size) + " > " +
-                                     std::to_string(space) + ")");
+        ORVEX_THROW(kCameraUnit, std::string(operation) + kErrUserMemoryRange + std::to_string(offset) + "+" +
+                                     std::to_string(size) + " > " + std::to_string(space) + ")");
     }
     if (data == nullptr && size != 0) {
         ORVEX_THROW(kCameraUnit,
-                    std::string(operation) + ": no data buffer given for " + std::to_string(size) + " bytes");
+                    std::string(operation) + kErrUserMemoryNoBuffer + std::to_string(size) + " bytes");
     }
 }
 

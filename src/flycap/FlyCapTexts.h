@@ -1,0 +1,100 @@
+// FlyCapture back end: every text a host can see (error messages, the call
+// texts quoted by failed SDK calls, error log lines), in one place. Trace
+// lines stay with the operation that writes them. Plain constants: any
+// thread.
+#pragma once
+
+namespace orvex::flycap {
+
+// --- Source units ----------------------------------------------------------------
+
+constexpr const char* kServerUnit = "FlyCapVideoServer";
+constexpr const char* kCameraUnit = "FlyCapCamera";
+
+// --- Refusals of the camera ----------------------------------------------------------
+
+constexpr const char* kErrInitFirst = "\"init\" method must be called before";
+constexpr const char* kErrAcquiring = "cannot be invoked while camera is acquiring";
+constexpr const char* kErrAlreadyAcquiring = "camera acquisition already started";
+constexpr const char* kErrNotAcquiring = "camera not acquiring";
+constexpr const char* kErrNoFormat7 = "format 7 not supported by this camera";
+constexpr const char* kErrPixelFormatNotImplemented =
+    "support for this pixel format is not implemented in this class yet";
+constexpr const char* kErrPixelFormatUnsupported = "requested pixel format is not supported by the camera";
+constexpr const char* kErrShutterAbsent = "shutter property not available for this camera";
+constexpr const char* kErrGainAbsent = "gain property not available for this camera";
+constexpr const char* kErrGainIgnored = "gain value is ignored!";
+constexpr const char* kErrInvalidGainSelector = "invalid gainSelector";
+constexpr const char* kErrBrightnessAbsent = "brightness property not available for this camera";
+// getBrightnessMin's own spelling, kept as hosts have always seen it.
+constexpr const char* kErrBrightnessMinAbsent = "frightness property not available for this camera";
+constexpr const char* kErrFrameRateUnsupported = "frame rate feature not supported";
+constexpr const char* kErrFrameRateDisabled = "frame rate feature not enabled";
+constexpr const char* kErrAutoExposureUnsupported = "auto exposure is not supported";
+constexpr const char* kErrTemperatureUnavailable = "temperature feature is not available";
+constexpr const char* kErrInterPacketDelay = "inter packet delay not supported by the camera";
+// Refusals of the trigger getters ("the camera") and of init's trigger
+// reset ("this camera").
+constexpr const char* kErrTriggerAbsent = "trigger feature is not supported by the camera";
+constexpr const char* kErrTriggerUnreadable = "trigger params are not readable on the camera";
+constexpr const char* kErrTriggerAbsentHere = "trigger feature is not supported by this camera";
+constexpr const char* kErrTriggerUnreadableHere = "trigger params are not readable on this camera";
+constexpr const char* kErrTriggerNotSwitchable = "trigger cannot be turned on/off on this camera";
+constexpr const char* kErrTriggerModeNotImplemented =
+    "support for default trigger mode of this camera is not implemented yet";
+// "FlyCapCamera::" + operation + this: operations later versions provide.
+constexpr const char* kErrNotAvailableYet = " is not available yet";
+// After "readUserMemory" or "writeUserMemory".
+constexpr const char* kErrUserMemoryRange = ": offset + data size exceeds memory range (";
+constexpr const char* kErrUserMemoryNoBuffer = ": no data buffer given for ";
+
+// --- Refusals of the server --------------------------------------------------------
+
+constexpr const char* kErrResetFirst = "you must call reset before";
+constexpr const char* kErrRemoveCamera = "FlyCapVideoServer::removeCamera: ";
+
+// --- Error log lines ------------------------------------------------------------------
+
+constexpr const char* kLogDestroyContextFailed = "flycaptureDestroyContext(_fcContext): ";
+constexpr const char* kLogEnumerationFailed = "Error calling flycaptureBusEnumerateCamerasEx(bufferSize=";
+constexpr const char* kLogEnumerationFound = "); (nb cams finally found: ";
+
+// --- Call texts of retried calls -------------------------------------------------
+
+constexpr const char* kCallPacketInfo =
+    "flycaptureGetCustomImagePacketInfo(_fcContext, 0, static_cast<unsigned long>(_xImgSz), "
+    "static_cast<unsigned long>(_yImgSz), _fcPixFormat, &_fcPacketInfo)";
+constexpr const char* kCallShutterRange =
+    "flycaptureGetCameraAbsPropertyRange(_fcContext, FLYCAPTURE_SHUTTER, "
+    "&bPresent, &fMinShutter, &fMaxShutter, 0, 0)";
+constexpr const char* kCallSetAbsShutter = "flycaptureSetCameraAbsPropertyEx(_fcContext, FLYCAPTURE_SHUTTER, "
+                                           "false, true, false, static_cast<float>(_nShutter*.001))";
+constexpr const char* kCallGetRawShutter =
+    "flycaptureGetCameraProperty(_fcContext, FLYCAPTURE_SHUTTER, &rawShutter, &dummy, &bAuto)";
+constexpr const char* kCallSetRawShutter =
+    "flycaptureSetCameraProperty(_fcContext, FLYCAPTURE_SHUTTER, rawShutter, dummy, bAuto)";
+constexpr const char* kCallGainRange =
+    "flycaptureGetCameraAbsPropertyRange(_fcContext, FLYCAPTURE_GAIN, &bPresent, &fMinGain, &fMaxGain, 0, 0)";
+constexpr const char* kCallGetRawGain =
+    "flycaptureGetCameraProperty(_fcContext, FLYCAPTURE_GAIN, &rawGain, &dummy, &bAuto)";
+constexpr const char* kCallBrightnessRange = "flycaptureGetCameraAbsPropertyRange(_fcContext, "
+                                             "FLYCAPTURE_BRIGHTNESS, &bPresent, &fMinBrightness, "
+                                             "&fMaxBrightness, 0, 0)";
+constexpr const char* kCallGetBrightness =
+    "flycaptureGetCameraAbsProperty(_fcContext, FLYCAPTURE_BRIGHTNESS, &fBrightness)";
+constexpr const char* kCallFrameRateRange =
+    "flycaptureGetCameraAbsPropertyRange(_fcContext, FLYCAPTURE_FRAME_RATE, "
+    "&_bFrameRateRegisterImplemented, &fMinFrameRate, &fMaxFrameRate, 0, 0)";
+constexpr const char* kCallFrameRateEnabled =
+    "flycaptureGetCameraPropertyRangeEx(_fcContext, "
+    "FLYCAPTURE_FRAME_RATE, 0, 0, 0, &_bFrameRateEnabled, 0, 0, 0, 0)";
+constexpr const char* kCallGetFrameRate =
+    "flycaptureGetCameraAbsProperty(_fcContext, FLYCAPTURE_FRAME_RATE, &fFrameRate)";
+constexpr const char* kCallReadUserMemory = "flycaptureReadRegisterBlock(_fcContext, 0xFFFF, "
+                                            "static_cast<unsigned long>(nRegBlockOffset), oldData.get(), "
+                                            "static_cast<unsigned long>(nRegBlockSz))";
+constexpr const char* kCallWriteUserMemory = "flycaptureWriteRegisterBlock(_fcContext, 0xFFFF, "
+                                             "static_cast<unsigned long>(nRegBlockOffset), oldData.get(), "
+                                             "static_cast<unsigned long>(nRegBlockSz))";
+
+} // namespace orvex::flycap
