@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <utility>
 #include <vector>
 
 using namespace orvex::test;
@@ -51,10 +52,32 @@ protected:
 
 } // namespace
 
-TEST_F(FlyCapCameraTest, InitSelectsTheFullSensorIn8BitMonoWithTheLargestPacket)
+TEST_F(FlyCapCameraTest, InitResetsAndPowersTheCameraThenSelectsFormat7Mode0AtFullSizeAndLargestPacket)
 {
-    IEEE1394Camera& camera = listOne(kGras50, 0x10, true);
+    // Where this model keeps its Format_7 mode 0 block: (quadlet offset x 4) | 0xF0000000.
+    const unsigned long f7 = (readQuadlet(listOne(kGras50, 0x10, false), 0xF0F002E0) * 4) | 0xF0000000;
+    sim::CameraConfig config = modelConfig(kGras50, 0x12);
+    // Comes up switched off, in mode 3, with a small image away from the corner.
+    config.registerOverrides[0xF0F00610] = 0;
+    config.registerOverrides[0xF0F00604] = 3u << 29;
+    config.registerOverrides[f7 + 0x08] = (16u << 16) | 8u;
+    config.registerOverrides[f7 + 0x0C] = (640u << 16) | 480u;
+    IEEE1394Camera& camera = listOne(config, false);
+    camera.writeRegister(0xF0F011F8, 0x80000000); // GPIO pin 0 as output: INITIALIZE clears it
+
+    LogCapture trace("Orvex", log4cplus::TRACE_LOG_LEVEL);
+    camera.init();
     ASSERT_TRUE(camera.isInitialized());
+
+    EXPECT_EQ(0ul, readQuadlet(camera, 0xF0F011F8)) << "camera initialise written";
+    EXPECT_EQ(0x80000000ul, readQuadlet(camera, 0xF0F00610)) << "power on written after it";
+    EXPECT_EQ(7ul, readQuadlet(camera, 0xF0F00608) >> 29) << "format 7";
+    EXPECT_EQ(0ul, readQuadlet(camera, 0xF0F00604) >> 29) << "mode 0";
+    EXPECT_EQ(0ul, readQuadlet(camera, f7 + 0x08)) << "image position";
+    EXPECT_EQ((2448ul << 16) | 2048ul, readQuadlet(camera, f7 + 0x0C)) << "image size";
+    EXPECT_EQ(static_cast<unsigned long>(camera.getMaxNbBytesPerPacket()),
+              readQuadlet(camera, f7 + 0x44) >> 16)
+        << "bytes per packet";
 
     int width = 0, height = 0, x = -1, y = -1;
     camera.getMaxSize(width, height);
@@ -76,16 +99,11 @@ TEST_F(FlyCapCameraTest, InitSelectsTheFullSensorIn8BitMonoWithTheLargestPacket)
     EXPECT_EQ(2448ul * 2048 + 8192, nbBytes);
     EXPECT_EQ(0ul, second);
 
-    // The camera's own registers say the same: Format_7 mode 0, the area and
-    // the packet size, read back through the mode's register block.
-    EXPECT_EQ(7ul, readQuadlet(camera, iidc::kCurrentVideoFormat) >> iidc::kCurrentIndexShift);
-    EXPECT_EQ(0ul, readQuadlet(camera, iidc::kCurrentVideoMode) >> iidc::kCurrentIndexShift);
-    const unsigned long csr =
-        iidc::quadletOffsetToAddress(static_cast<uint32_t>(readQuadlet(camera, iidc::format7CsrInquiry(0))));
-    EXPECT_EQ(iidc::packHigh(2448, 2048), readQuadlet(camera, csr + iidc::kF7ImageSize));
-    EXPECT_EQ(0ul, readQuadlet(camera, csr + iidc::kF7ImagePosition));
-    EXPECT_EQ(static_cast<unsigned long>(camera.getNbBytesPerPacket()),
-              iidc::highField(static_cast<uint32_t>(readQuadlet(camera, csr + iidc::kF7BytePerPacket))));
+    // The strobe block is located last, from its inquiry register.
+    const auto lines = trace.messages();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.find("FlyCapCamera::readRegister(nAddress=0xf0f0048c, ...)") != std::string::npos;
+    }));
 }
 
 TEST_F(FlyCapCameraTest, InitLeavesTheTriggerOffOnTheRisingEdgeAndTheExposureReset)
@@ -223,6 +241,59 @@ TEST_F(FlyCapCameraTest, UserMemoryRoundTripsAtUnalignedOffsetsLeavingNeighbours
     EXPECT_TRUE(std::equal(std::begin(tail), std::end(tail), std::begin(back)));
 }
 
+TEST_F(FlyCapCameraTest, UserMemorySizeIsReadFromTheCameraOnEveryCall)
+{
+    IEEE1394Camera& camera = listOne(kGras20, 0x43, true);
+    EXPECT_EQ(65536u, camera.getAvailableUserMemorySpace());
+    failNext("flycaptureGetCameraRegister", 2, FLYCAPTURE_BUS_ERROR, 0x43);
+    EXPECT_EQ("Error in FlyCapCamera::readRegister(0xf0f01240): Bus transaction failed",
+              errorOf([&] { camera.getAvailableUserMemorySpace(); }));
+    EXPECT_EQ(65536u, camera.getAvailableUserMemorySpace());
+}
+
+TEST_F(FlyCapCameraTest, ZeroBytesOfUserMemoryStillMakeTheTransfersOfTheQuadletCount)
+{
+    IEEE1394Camera& camera = listOne(kGras20, 0x44, true);
+    // Unaligned: two quadlets by the count rule, read and (for a write) written back.
+    failNext("flycaptureReadRegisterBlock", 1, FLYCAPTURE_BUS_ERROR, 0x44);
+    EXPECT_EQ("Bus transaction failed", errorOf([&] { camera.readUserMemory(1, nullptr, 0); }));
+    failNext("flycaptureWriteRegisterBlock", 3, FLYCAPTURE_BUS_ERROR, 0x44);
+    EXPECT_NE("<no OrvexError>", errorOf([&] { camera.writeUserMemory(1, nullptr, 0); }));
+    // Aligned: no quadlet, but the block call is still made.
+    failNext("flycaptureReadRegisterBlock", 1, FLYCAPTURE_BUS_ERROR, 0x44);
+    EXPECT_EQ("Bus transaction failed", errorOf([&] { camera.readUserMemory(8, nullptr, 0); }));
+    EXPECT_NO_THROW(camera.readUserMemory(8, nullptr, 0));
+}
+
+TEST_F(FlyCapCameraTest, AFailedSdkCallIsReportedFromItsCallersPlace)
+{
+    addCamera(bus0, kGras20, 0x45);
+    auto placeOf = [](auto&& action) -> std::pair<std::string, int> {
+        try {
+            action();
+        } catch (const OrvexError& error) {
+            return {error.unit(), error.line()};
+        }
+        return {"<no OrvexError>", 0};
+    };
+    world().faults().failNext("flycaptureInitializePlus", 1, FLYCAPTURE_FAILED);
+    const auto construction =
+        placeOf([] { FlyCapCamera camera(0, 0x45, kGras20, "Point Grey Research", 0); });
+    FlyCapCamera camera(0, 0x45, kGras20, "Point Grey Research", 0);
+    world().faults().failNext("flycaptureQueryCustomImageEx", 1, FLYCAPTURE_FAILED);
+    const auto query = placeOf([&] { camera.init(); });
+    failNext("flycaptureGetCameraAbsPropertyRange", 2, FLYCAPTURE_FAILED, 0x45);
+    const auto refresher = placeOf([&] { camera.init(); });
+
+    EXPECT_EQ("FlyCapCamera", construction.first);
+    EXPECT_EQ("FlyCapCamera", query.first);
+    EXPECT_EQ("FlyCapCamera", refresher.first);
+    // Three call sites, three lines: not the one line of a shared helper.
+    EXPECT_NE(construction.second, query.second);
+    EXPECT_NE(query.second, refresher.second);
+    EXPECT_NE(construction.second, refresher.second);
+}
+
 TEST_F(FlyCapCameraTest, UserMemoryRefusesRangesBeyondIt)
 {
     IEEE1394Camera& camera = listOne(kFlea2, 0x41, true);
@@ -290,9 +361,14 @@ TEST_F(FlyCapCameraTest, TemperatureIsReadFromTheFeatureRegister)
 TEST_F(FlyCapCameraTest, AFailingConstructionLeavesNothingBehind)
 {
     addCamera(bus0, kGras20, 0x70);
+    {
+        FlyCapCamera loadsTheSdk(0, 0x70, kGras20, "Point Grey Research", 0);
+    }
+    const unsigned contexts = liveSdkContexts();
     world().faults().failNext("flycaptureInitializePlus", 1, FLYCAPTURE_FAILED);
     EXPECT_EQ(orvex::flycap::sdkErrorText(FLYCAPTURE_FAILED),
               errorOf([] { FlyCapCamera camera(0, 0x70, kGras20, "Point Grey Research", 0); }));
+    EXPECT_EQ(contexts, liveSdkContexts()) << "no context left";
     WNDCLASSEXA wndClass = {};
     wndClass.cbSize = sizeof wndClass;
     EXPECT_FALSE(GetClassInfoExA(nullptr, "FlyCaptureCameraWndClass", &wndClass)) << "no window left";
@@ -301,31 +377,47 @@ TEST_F(FlyCapCameraTest, AFailingConstructionLeavesNothingBehind)
     EXPECT_TRUE(GetClassInfoExA(nullptr, "FlyCaptureCameraWndClass", &wndClass));
 }
 
-TEST_F(FlyCapCameraTest, TheSdkGetsFiveBuffersUnderWow64)
+TEST_F(FlyCapCameraTest, TheSdkGetsFiveBuffersUnderWow64AndTheImagesBufferSizesPlusFourElsewhere)
 {
     addCamera(bus0, kGras20, 0x80);
-    LogCapture trace("Orvex", log4cplus::TRACE_LOG_LEVEL);
-    {
-        FlyCapCamera native(0, 0x80, kGras20, "Point Grey Research", 0);
-    }
-    orvex::win32::testing::setWow64(orvex::win32::testing::Wow64::wow64);
-    {
-        FlyCapCamera wow64(0, 0x80, kGras20, "Point Grey Research", 0);
-    }
-    orvex::win32::testing::setWow64(orvex::win32::testing::Wow64::absent);
-    {
-        FlyCapCamera old(0, 0x80, kGras20, "Point Grey Research", 0);
+    using orvex::win32::testing::Wow64;
+    const struct {
+        Wow64 environment;
+        unsigned buffers;
+        const char* line;
+    } cases[] = {
+        // Images buffer 3 + transit queue 2 + 4.
+        {Wow64::native, 9, "FlyCapCamera::FlyCapCamera(...); non-wow64 environment"},
+        {Wow64::wow64, 5, "FlyCapCamera::FlyCapCamera(...); wow64 environment"},
+        {Wow64::absent, 9, "FlyCapCamera::FlyCapCamera(...); non-wow64 environment"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        orvex::win32::testing::setWow64(c.environment);
+        LogCapture trace("Orvex", log4cplus::TRACE_LOG_LEVEL);
+        FlyCapCamera camera(0, 0x80, kGras20, "Point Grey Research", 0);
+        EXPECT_EQ(c.buffers, sdkBufferCount(0x80));
+        const auto lines = trace.messages();
+        EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), c.line));
     }
     orvex::win32::testing::resetSwitches();
+}
 
-    std::vector<std::string> environments;
-    for (const std::string& line : trace.messages()) {
-        if (line.find("FlyCapCamera::FlyCapCamera(...); ") == 0) {
-            environments.push_back(line);
+TEST_F(FlyCapCameraTest, DestructionClosesTheContextAndDestroysTheWindow)
+{
+    addCamera(bus0, kGras20, 0x81);
+    FlyCapCamera probe(0, 0x81, kGras20, "Point Grey Research", 0); // loads the SDK
+    const unsigned before = liveSdkContexts();
+    {
+        LogCapture trace("Orvex", log4cplus::TRACE_LOG_LEVEL);
+        {
+            FlyCapCamera camera(0, 0x81, kGras20, "Point Grey Research", 0);
+            EXPECT_EQ(before + 1, liveSdkContexts());
         }
+        EXPECT_EQ(before, liveSdkContexts());
+        const auto lines = trace.messages();
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.find("FlyCapCamera::destroyWindow(); (_nPortIdx=0)") != std::string::npos;
+        }));
     }
-    EXPECT_EQ((std::vector<std::string>{"FlyCapCamera::FlyCapCamera(...); non-wow64 environment",
-                                        "FlyCapCamera::FlyCapCamera(...); wow64 environment",
-                                        "FlyCapCamera::FlyCapCamera(...); non-wow64 environment"}),
-              environments);
 }

@@ -171,13 +171,44 @@ TEST_F(FlyCapVideoServerTest, AFailedEnumerationIsLoggedAndYieldsAnEmptyList)
     server.reset(true);
 
     EXPECT_EQ(0, server.getNbCameras());
-    const auto lines = errors.messages();
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_EQ(0u,
-              lines[0].find(
-                  "Error calling flycaptureBusEnumerateCamerasEx(bufferSize=2); (nb cams finally found: "))
-        << lines[0];
-    EXPECT_NE(std::string::npos, lines[0].find(orvex::flycap::sdkErrorText(FLYCAPTURE_BUS_ERROR)));
+    // Five entries per counted camera were offered; the SDK filled none.
+    EXPECT_EQ(std::vector<std::string>{"Error calling flycaptureBusEnumerateCamerasEx(bufferSize=2); "
+                                       "(nb cams finally found: 10 ): Bus transaction failed"},
+              errors.messages());
+}
+
+TEST_F(FlyCapVideoServerTest, EveryContextIsClosedWithItsCameraAndTheServer)
+{
+    addCamera(bus0, kGras20, 0x120);
+    addCamera(bus0, kFlea2, 0x121);
+    {
+        IEEE1394VideoServer& server = createFlyCapVideoServer(false); // loads the SDK
+        server.reset(false);
+        destroyVideoServer();
+    }
+    const unsigned contexts = liveSdkContexts();
+    IEEE1394VideoServer& server = createFlyCapVideoServer(true);
+    EXPECT_EQ(contexts + 1, liveSdkContexts());
+    server.reset(false);
+    server.reset(false);
+    EXPECT_EQ(contexts + 3, liveSdkContexts()) << "a reset closes the contexts of the cameras it replaces";
+    EXPECT_EQ(1u, sdkBusCallbacks());
+    destroyVideoServer();
+    EXPECT_EQ(contexts, liveSdkContexts());
+    EXPECT_EQ(0u, sdkBusCallbacks()) << "the callback goes with the server's context";
+}
+
+TEST_F(FlyCapVideoServerTest, AFailedServerCallIsReportedFromTheServer)
+{
+    IEEE1394VideoServer& server = createFlyCapVideoServer(false);
+    world().faults().failNext("flycaptureBusCameraCount", 1, FLYCAPTURE_FAILED);
+    try {
+        server.reset(false);
+        ADD_FAILURE() << "reset did not fail";
+    } catch (const OrvexError& error) {
+        EXPECT_EQ("Function failed", std::string(error.what()));
+        EXPECT_EQ("FlyCapVideoServer", error.unit());
+    }
 }
 
 TEST_F(FlyCapVideoServerTest, ArrivalAndRemovalReachTheHostOnTheWindowThread)
@@ -206,6 +237,20 @@ TEST_F(FlyCapVideoServerTest, ArrivalAndRemovalReachTheHostOnTheWindowThread)
     addCamera(bus0, kGras50, 0x202);
     ASSERT_TRUE(pumpUntil([&] { return host.events.size() == 3; }));
     EXPECT_EQ(arrival(0x202), host.events[2]);
+}
+
+TEST_F(FlyCapVideoServerTest, AnArrivalOfAListedCameraIsStillReported)
+{
+    auto& server = static_cast<ExposedServer&>(orvex::VideoServerRegistry::create<ExposedServer>(true));
+    server.setCaptureDeviceChangedCB(&host, false);
+    plugAndSettle(bus0, {{kGras20, 0x310}});
+    server.reset(false);
+    ASSERT_TRUE(server.testCameraConnected(CamGUID(0x310, 0)));
+
+    ExposedServer::busCallback(&server, 3, 0x310); // a bus reset makes the SDK report it again
+    ASSERT_TRUE(pumpUntil([&] { return !host.events.empty(); }));
+    EXPECT_EQ(std::vector<RecordingCallback::Event>{arrival(0x310)}, host.events);
+    EXPECT_EQ(1, server.getNbCameras());
 }
 
 TEST_F(FlyCapVideoServerTest, BusEventsPostNothingWithoutAHostCallback)
@@ -267,9 +312,9 @@ TEST_F(FlyCapVideoServerTest, ARetriedCallThatFailsTwiceGetsTheCameraRemoved)
 TEST_F(FlyCapVideoServerTest, UserMemoryTransfersAreTriedThreeTimesBeforeTheCameraIsRemoved)
 {
     IEEE1394VideoServer& server = startCapturing();
-    plugAndSettle(bus0, {{kGras20, 0x410}});
+    plugAndSettle(bus0, {{kGras20, 0x410}, {kFlea2, 0x411}});
     server.reset(true);
-    IEEE1394Camera& camera = server.getCamera(0);
+    IEEE1394Camera& camera = server.getCamera(CamGUID(0x410, 0));
     const unsigned char data[3] = {1, 2, 3};
 
     failNext("flycaptureWriteRegisterBlock", 2, FLYCAPTURE_BUS_ERROR, 0x410);
@@ -277,10 +322,24 @@ TEST_F(FlyCapVideoServerTest, UserMemoryTransfersAreTriedThreeTimesBeforeTheCame
     pumpPending();
     EXPECT_TRUE(host.events.empty());
 
+    const std::string guid = "cam guid #0x" + CamGUID(0x410, 0).to_string() + "; ";
+    const std::string tail =
+        "(_fcContext, 0xFFFF, static_cast<unsigned long>(nRegBlockOffset), oldData.get(), "
+        "static_cast<unsigned long>(nRegBlockSz)): Bus transaction failed";
     failNext("flycaptureReadRegisterBlock", 3, FLYCAPTURE_BUS_ERROR, 0x410);
-    EXPECT_NE("", errorOf([&] { camera.writeUserMemory(5, data, 3); }));
+    EXPECT_EQ(guid + "flycaptureReadRegisterBlock" + tail,
+              errorOf([&] { camera.writeUserMemory(5, data, 3); }));
     ASSERT_TRUE(pumpUntil([&] { return !host.events.empty(); }));
-    EXPECT_EQ(removal(0x410), host.events[0]);
+    EXPECT_EQ(std::vector<RecordingCallback::Event>{removal(0x410)}, host.events);
+    EXPECT_EQ(1, server.getNbCameras());
+
+    // The write back fails for good: thrown, not swallowed.
+    IEEE1394Camera& other = server.getCamera(CamGUID(0x411, 0));
+    failNext("flycaptureWriteRegisterBlock", 3, FLYCAPTURE_BUS_ERROR, 0x411);
+    EXPECT_EQ("cam guid #0x" + CamGUID(0x411, 0).to_string() + "; flycaptureWriteRegisterBlock" + tail,
+              errorOf([&] { other.writeUserMemory(5, data, 3); }));
+    ASSERT_TRUE(pumpUntil([&] { return host.events.size() == 2; }));
+    EXPECT_EQ(removal(0x411), host.events[1]);
     EXPECT_EQ(0, server.getNbCameras());
 }
 
@@ -336,9 +395,11 @@ TEST_F(FlyCapVideoServerTest, CaptureSwitchesTheServerWindowAndItsClass)
     server.captureDeviceNotification(true);
     EXPECT_TRUE(server.isCapturingDeviceNotification());
     EXPECT_TRUE(GetClassInfoExA(nullptr, "FlyCapVideoServerWndClass", &wndClass));
+    EXPECT_EQ(1u, sdkBusCallbacks());
 
     server.captureDeviceNotification(false);
     EXPECT_FALSE(server.isCapturingDeviceNotification());
+    EXPECT_EQ(0u, sdkBusCallbacks()) << "the SDK's bus callback is removed";
     EXPECT_FALSE(GetClassInfoExA(nullptr, "FlyCapVideoServerWndClass", &wndClass));
     EXPECT_EQ(static_cast<DWORD>(ERROR_CLASS_DOES_NOT_EXIST), GetLastError());
 
@@ -350,6 +411,16 @@ TEST_F(FlyCapVideoServerTest, CaptureSwitchesTheServerWindowAndItsClass)
     pumpPending();
     EXPECT_TRUE(host.events.empty());
     EXPECT_EQ(1, server.getNbCameras());
+}
+
+TEST_F(FlyCapVideoServerTest, CaptureStaysSwitchedOnWhenTheSdkRefusesTheCallback)
+{
+    IEEE1394VideoServer& server = createFlyCapVideoServer(false);
+    world().faults().failNext("flycaptureModifyCallback", 1, FLYCAPTURE_FAILED);
+    EXPECT_EQ("Function failed", errorOf([&] { server.captureDeviceNotification(true); }));
+    EXPECT_TRUE(server.isCapturingDeviceNotification()) << "recorded before the SDK was asked";
+    server.captureDeviceNotification(true); // already on: the SDK is not asked again
+    EXPECT_EQ(0u, sdkBusCallbacks());
 }
 
 TEST_F(FlyCapVideoServerTest, RemovingAnUnknownCameraNamesTheConnectedOnes)

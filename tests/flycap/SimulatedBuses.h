@@ -9,6 +9,7 @@
 #include <orvex/FlyCapCamera.h>
 #include <orvex/FlyCapVideoServer.h>
 #include <orvex/OrvexError.h>
+#include <orvex/sim/FlyCapProbes.h>
 #include <orvex/sim/World.h>
 #include <orvex/win32.h>
 
@@ -72,7 +73,39 @@ inline bool waitUntilQueued(UINT message, std::chrono::milliseconds limit = std:
     return true;
 }
 
-// The message of the OrvexError that `action` throws, or "" when it throws none.
+// A probe of the simulated SDK (FlyCapProbes.h), looked up in the library the
+// back end loaded (the first SDK call loads it). A missing probe fails the test.
+template <class Probe> Probe sdkProbe(const char* name)
+{
+    const HMODULE sdk = GetModuleHandleA(PGRFLYCAPTURE_LIBRARY_NAME);
+    const FARPROC address = sdk != nullptr ? GetProcAddress(sdk, name) : nullptr;
+    if (address == nullptr) {
+        ADD_FAILURE() << "the simulated SDK is not loaded or lacks " << name;
+        return nullptr;
+    }
+    return reinterpret_cast<Probe>(reinterpret_cast<void (*)()>(address));
+}
+
+// SDK contexts created and not yet destroyed.
+inline unsigned liveSdkContexts()
+{
+    const auto probe = sdkProbe<sim::flycap::LiveContextsProbe>(sim::flycap::kLiveContextsProbe);
+    return probe != nullptr ? probe() : 0;
+}
+
+// Bus callbacks registered with the SDK.
+inline unsigned sdkBusCallbacks()
+{
+    const auto probe = sdkProbe<sim::flycap::BusCallbacksProbe>(sim::flycap::kBusCallbacksProbe);
+    return probe != nullptr ? probe() : 0;
+}
+
+// The image buffers the SDK was last initialised with for a camera.
+inline unsigned sdkBufferCount(uint32_t serialNumber)
+{
+    const auto probe = sdkProbe<sim::flycap::BufferCountProbe>(sim::flycap::kBufferCountProbe);
+    return probe != nullptr ? probe(serialNumber) : 0;
+}
 
 // An empty simulated world with one bus, no faults; the server and every
 // camera are destroyed after the test.

@@ -54,7 +54,10 @@ FlyCaptureError flycaptureInitializePlus(FlyCaptureContext context, unsigned int
     const auto cameras = World::instance().connectedCameras();
     if (uiBusIndex >= cameras.size())
         return FLYCAPTURE_INVALID_BUS_INDEX;
-    return c->initialize(cameras[uiBusIndex], uiNumBuffers);
+    const FlyCaptureError error = c->initialize(cameras[uiBusIndex], uiNumBuffers);
+    if (error == FLYCAPTURE_OK)
+        Registry::instance().recordInitialization(cameras[uiBusIndex]->serialNumber(), uiNumBuffers);
+    return error;
 }
 
 FlyCaptureError flycaptureModifyCallback(FlyCaptureContext context, FlyCaptureCallback pCallback,

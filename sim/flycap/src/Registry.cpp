@@ -59,6 +59,25 @@ bool Registry::destroy(FlyCaptureContext handle)
     return true;
 }
 
+unsigned Registry::liveContexts() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return static_cast<unsigned>(contexts_.size());
+}
+
+void Registry::recordInitialization(uint32_t serialNumber, unsigned bufferCount)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    bufferCounts_[serialNumber] = bufferCount;
+}
+
+unsigned Registry::bufferCount(uint32_t serialNumber) const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    const auto it = bufferCounts_.find(serialNumber);
+    return it == bufferCounts_.end() ? 0 : it->second;
+}
+
 // --- bus callbacks --------------------------------------------------------------------------
 
 CallbackDispatcher& CallbackDispatcher::instance()
@@ -179,6 +198,12 @@ void CallbackDispatcher::run()
     }
     running_ = false;
     threadId_ = std::thread::id();
+}
+
+unsigned CallbackDispatcher::count()
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return static_cast<unsigned>(callbacks_.size());
 }
 
 } // namespace orvex::sim::flycap

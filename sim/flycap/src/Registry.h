@@ -35,10 +35,16 @@ public:
     // Unregisters and destroys; false for an unknown handle.
     bool destroy(FlyCaptureContext handle);
 
+    // Probes for tests (FlyCapProbes.h).
+    unsigned liveContexts() const;
+    void recordInitialization(uint32_t serialNumber, unsigned bufferCount);
+    unsigned bufferCount(uint32_t serialNumber) const;
+
 private:
     Registry();
     mutable std::mutex m_;
     std::map<FlyCaptureContext, std::shared_ptr<Context>> contexts_;
+    std::map<uint32_t, unsigned> bufferCounts_; // by serial number, the last initialisation
 };
 
 // Bus callbacks. World events are queued on the thread that changed the
@@ -61,6 +67,8 @@ public:
     // False when no such callback was registered through that context.
     bool remove(FlyCaptureContext context, FlyCaptureCallback callback, void* param);
     void removeAll(FlyCaptureContext context);
+    // Probe for tests: callbacks registered now.
+    unsigned count();
 
 private:
     CallbackDispatcher();
