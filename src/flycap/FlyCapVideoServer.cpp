@@ -15,7 +15,9 @@
 
 #include <log4cplus/loggingmacros.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -93,10 +95,10 @@ FlyCapVideoServer::~FlyCapVideoServer()
 {
     FlyCapVideoServer::stopChrono();
     FlyCapVideoServer::destroyAllCameras();
-    // Nothing still queued for the window may reach this server. Closing the
-    // context then ends the SDK's bus callback (the SDK waits for a call in
-    // progress), while everything the callback reads still exists.
-    destroyWnd();
+    // Closing the context ends the SDK's bus callback (the SDK waits for a
+    // call in progress) while everything the callback reads still exists.
+    // The window goes with the state: nothing still queued for it reaches
+    // this server.
     _pState->_fcContext = SdkContext();
 }
 
@@ -104,16 +106,39 @@ FlyCapVideoServer::~FlyCapVideoServer()
 
 namespace {
 
+// The SDK's entries for the cameras on the buses: one per counted camera,
+// never beyond those the SDK filled. A failed enumeration is logged and
+// yields none.
+std::vector<FlyCaptureInfoEx> enumerateCameras()
+{
+    unsigned int nbCameras = 0;
+    checkSingle(FLYCAP_SITE(kServerUnit), flycaptureBusCameraCount(&nbCameras));
+    if (nbCameras == 0) {
+        return {};
+    }
+    unsigned int nbEntries = kEnumerationEntriesPerCamera * nbCameras;
+    std::vector<FlyCaptureInfoEx> entries(nbEntries);
+    const FlyCaptureError error = flycaptureBusEnumerateCamerasEx(entries.data(), &nbEntries);
+    if (error != FLYCAPTURE_OK) {
+        LOG4CPLUS_ERROR(g_OrvexLogger, kLogEnumerationFailed << nbCameras << kLogEnumerationFound << nbEntries
+                                                             << " ): " << sdkErrorText(error));
+        return {};
+    }
+    entries.resize(std::min(nbCameras, nbEntries));
+    return entries;
+}
+
 // A camera for an enumeration entry, initialised when asked; null when its
 // construction or init fails (the error has reported itself).
-IEEE1394Camera* createCamera(unsigned short portIdx, const FlyCaptureInfoEx& entry, bool initCamera)
+std::unique_ptr<IEEE1394Camera> createCamera(unsigned short portIdx, const FlyCaptureInfoEx& entry,
+                                             bool initCamera)
 {
     std::unique_ptr<FlyCapCamera> camera;
     try {
         camera = std::make_unique<FlyCapCamera>(portIdx, entry.uiSerialNumber, entryText(entry.szModelName),
                                                 entryText(entry.szVendorName), entry.iBusNumber);
     } catch (const Error&) {
-        return nullptr; // the error has reported itself
+        return nullptr;
     }
     if (initCamera) {
         try {
@@ -122,7 +147,7 @@ IEEE1394Camera* createCamera(unsigned short portIdx, const FlyCaptureInfoEx& ent
             return nullptr; // deleted here; a removal it may have posted finds nothing to remove
         }
     }
-    return camera.release();
+    return camera;
 }
 
 } // namespace
@@ -132,34 +157,18 @@ void FlyCapVideoServer::reset(bool initCameras)
     destroyAllCameras();
     std::vector<IEEE1394Camera*>& cameras = replaceCameraCollection();
 
-    unsigned int nbCameras = 0;
-    checkSingle(FLYCAP_SITE(kServerUnit), flycaptureBusCameraCount(&nbCameras));
-    std::vector<FlyCaptureInfoEx> entries;
-    unsigned int nbEntries = 0;
-    if (nbCameras > 0) {
-        nbEntries = kEnumerationEntriesPerCamera * nbCameras;
-        entries.resize(nbEntries);
-        const FlyCaptureError error = flycaptureBusEnumerateCamerasEx(entries.data(), &nbEntries);
-        if (error != FLYCAPTURE_OK) {
-            LOG4CPLUS_ERROR(g_OrvexLogger, kLogEnumerationFailed << nbCameras << kLogEnumerationFound
-                                                                 << nbEntries
-                                                                 << " ): " << sdkErrorText(error));
-            nbCameras = 0;
+    // Owned here until all are made: an error outside the Error family (a
+    // fatal window failure) leaves the list empty, like the map.
+    std::vector<std::unique_ptr<IEEE1394Camera>> made;
+    const std::vector<FlyCaptureInfoEx> entries = enumerateCameras();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (auto camera = createCamera(static_cast<unsigned short>(i), entries[i], initCameras)) {
+            made.push_back(std::move(camera));
         }
     }
-
-    try {
-        for (unsigned int i = 0; i < nbCameras && i < nbEntries && i < entries.size(); ++i) {
-            if (IEEE1394Camera* camera =
-                    createCamera(static_cast<unsigned short>(i), entries[i], initCameras)) {
-                cameras.push_back(camera);
-            }
-        }
-    } catch (...) {
-        // Only errors outside the Error family get here (a fatal window
-        // failure, memory): the cameras made so far stay listed.
-        updateMapGuidToPort();
-        throw;
+    cameras.reserve(made.size());
+    for (auto& camera : made) {
+        cameras.push_back(camera.release());
     }
     updateMapGuidToPort();
 }

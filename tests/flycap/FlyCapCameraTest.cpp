@@ -5,6 +5,7 @@
 #include "flycap/FlyCapCall.h"
 #include "support/LogCapture.h"
 
+#include <orvex/ImagesBuffer.h>
 #include <orvex/iidc/Registers.h>
 #include <orvex/win32_testing.h>
 
@@ -62,6 +63,7 @@ TEST_F(FlyCapCameraTest, InitResetsAndPowersTheCameraThenSelectsFormat7Mode0AtFu
     config.registerOverrides[0xF0F00604] = 3u << 29;
     config.registerOverrides[f7 + 0x08] = (16u << 16) | 8u;
     config.registerOverrides[f7 + 0x0C] = (640u << 16) | 480u;
+    config.registerOverrides[f7 + 0x44] = (64u << 16) | 64u; // a small packet
     IEEE1394Camera& camera = listOne(config, false);
     camera.writeRegister(0xF0F011F8, 0x80000000); // GPIO pin 0 as output: INITIALIZE clears it
 
@@ -99,11 +101,15 @@ TEST_F(FlyCapCameraTest, InitResetsAndPowersTheCameraThenSelectsFormat7Mode0AtFu
     EXPECT_EQ(2448ul * 2048 + 8192, nbBytes);
     EXPECT_EQ(0ul, second);
 
-    // The strobe block is located last, from its inquiry register.
+    // Mode 0 is also written explicitly (this camera would fall back to it
+    // anyway), and the strobe block is located last, from its inquiry register.
     const auto lines = trace.messages();
-    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
-        return line.find("FlyCapCamera::readRegister(nAddress=0xf0f0048c, ...)") != std::string::npos;
-    }));
+    auto traced = [&lines](const std::string& text) {
+        return std::any_of(lines.begin(), lines.end(),
+                           [&text](const std::string& line) { return line.find(text) != std::string::npos; });
+    };
+    EXPECT_TRUE(traced("FlyCapCamera::writeRegister(nAddress=0xf0f00604, nValue=0x0);"));
+    EXPECT_TRUE(traced("FlyCapCamera::readRegister(nAddress=0xf0f0048c, ...)"));
 }
 
 TEST_F(FlyCapCameraTest, InitLeavesTheTriggerOffOnTheRisingEdgeAndTheExposureReset)
@@ -401,6 +407,27 @@ TEST_F(FlyCapCameraTest, TheSdkGetsFiveBuffersUnderWow64AndTheImagesBufferSizesP
         EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), c.line));
     }
     orvex::win32::testing::resetSwitches();
+}
+
+// Reaches the camera's images buffer.
+class ExposedCamera : public FlyCapCamera {
+public:
+    using FlyCapCamera::FlyCapCamera;
+    using FlyCapCamera::imagesBuffer;
+};
+
+TEST_F(FlyCapCameraTest, TheImagesBufferKeepsObsoleteParametersForTheSdkBuffers)
+{
+    addCamera(bus0, kGras20, 0x82);
+    ExposedCamera camera(0, 0x82, kGras20, "Point Grey Research", 0);
+    EXPECT_TRUE(camera.imagesBuffer().areObsoleteParamsKept());
+}
+
+TEST_F(FlyCapCameraTest, AcquisitionCannotBeStoppedWhenNotStarted)
+{
+    IEEE1394Camera& camera = listOne(kGras20, 0x83, true);
+    EXPECT_FALSE(camera.isAcquisitionStarted());
+    EXPECT_EQ("camera not acquiring", errorOf([&] { camera.stopAcquisition(); }));
 }
 
 TEST_F(FlyCapCameraTest, DestructionClosesTheContextAndDestroysTheWindow)

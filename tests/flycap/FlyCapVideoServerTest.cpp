@@ -446,6 +446,17 @@ TEST_F(FlyCapVideoServerTest, RemovingAnUnknownCameraNamesTheConnectedOnes)
     EXPECT_EQ(&server.getCamera(0), &server.getCamera(CamGUID(0x701, 0)));
 }
 
+TEST_F(FlyCapVideoServerTest, TheChronoRunsFromConstructionUntilStopped)
+{
+    IEEE1394VideoServer& server = createFlyCapVideoServer(false);
+    ASSERT_TRUE(pumpUntil([&] { return server.getChrono() > 0.0; })) << "started by the constructor";
+    server.stopChrono();
+    const double stopped = server.getChrono();
+    EXPECT_EQ(stopped, server.getChrono()) << "a stopped stopwatch adds nothing";
+    server.startChrono();
+    EXPECT_TRUE(pumpUntil([&] { return server.getChrono() > stopped; }));
+}
+
 TEST_F(FlyCapVideoServerTest, TheChronoIsSharedSafelyWithOtherThreads)
 {
     IEEE1394VideoServer& server = createFlyCapVideoServer(false);
