@@ -102,13 +102,15 @@ TEST_F(FlyCapCameraTest, InitResetsAndPowersTheCameraThenSelectsFormat7Mode0AtFu
     EXPECT_EQ(0ul, second);
 
     // Mode 0 is also written explicitly (this camera would fall back to it
-    // anyway), and the strobe block is located last, from its inquiry register.
+    // anyway); the frame-information items are read, and the strobe block is
+    // located last, from its inquiry register.
     const auto lines = trace.messages();
     auto traced = [&lines](const std::string& text) {
         return std::any_of(lines.begin(), lines.end(),
                            [&text](const std::string& line) { return line.find(text) != std::string::npos; });
     };
     EXPECT_TRUE(traced("FlyCapCamera::writeRegister(nAddress=0xf0f00604, nValue=0x0);"));
+    EXPECT_TRUE(traced("FlyCapCamera::updateFrameInfoFeatures();"));
     EXPECT_TRUE(traced("FlyCapCamera::readRegister(nAddress=0xf0f0048c, ...)"));
 }
 
@@ -423,9 +425,13 @@ TEST_F(FlyCapCameraTest, TheImagesBufferKeepsObsoleteParametersForTheSdkBuffers)
     EXPECT_TRUE(camera.imagesBuffer().areObsoleteParamsKept());
 }
 
-TEST_F(FlyCapCameraTest, AcquisitionCannotBeStoppedWhenNotStarted)
+TEST_F(FlyCapCameraTest, AcquisitionNeedsInitIsNotOfferedYetAndCannotBeStoppedWhenIdle)
 {
-    IEEE1394Camera& camera = listOne(kGras20, 0x83, true);
+    IEEE1394Camera& camera = listOne(kGras20, 0x83, false);
+    EXPECT_EQ("\"init\" method must be called before", errorOf([&] { camera.startAcquisition(); }));
+    camera.init();
+    EXPECT_EQ("FlyCapCamera::startAcquisition is not available yet",
+              errorOf([&] { camera.startAcquisition(); }));
     EXPECT_FALSE(camera.isAcquisitionStarted());
     EXPECT_EQ("camera not acquiring", errorOf([&] { camera.stopAcquisition(); }));
 }
