@@ -9,10 +9,10 @@
 
 #include <orvex/FlyCapCamera.h>
 
+#include "PGRFlyCapture.h"
 #include "base/CriticalSection.h"
 #include "flycap/OwnedHandle.h"
 #include "flycap/SdkContext.h"
-#include "PGRFlyCapture.h"
 
 #include <orvex/win32.h>
 

@@ -4,8 +4,8 @@
 // the owner itself keeps no other state.
 #pragma once
 
-#include "flycap/FlyCapCall.h"
 #include "PGRFlyCapture.h"
+#include "flycap/FlyCapCall.h"
 
 namespace orvex::flycap {
 
