@@ -7,6 +7,7 @@
 
 #include <orvex/win32/errors.h>
 
+#include "MessageTables.h"
 #include "SystemMessages.h"
 
 namespace {
@@ -176,6 +177,30 @@ bool expandMessage(const char* text, DWORD flags, InsertSource& inserts, std::st
     return true;
 }
 
+// The message text: the module's table first (FORMAT_MESSAGE_FROM_HMODULE),
+// then the system's (FORMAT_MESSAGE_FROM_SYSTEM). Returns ERROR_SUCCESS or
+// the error of the last table looked at.
+DWORD findMessage(DWORD flags, LPCVOID source, DWORD messageId, std::string& text)
+{
+    using namespace orvex::win32::detail;
+    DWORD error = ERROR_MR_MID_NOT_FOUND;
+    if ((flags & FORMAT_MESSAGE_FROM_HMODULE) != 0) {
+        const auto module = reinterpret_cast<HMODULE>(const_cast<void*>(source));
+        const ModuleMessage found = findModuleMessage(module, messageId, text);
+        if (found == ModuleMessage::found)
+            return ERROR_SUCCESS;
+        error = found == ModuleMessage::noTable ? ERROR_RESOURCE_TYPE_NOT_FOUND : ERROR_MR_MID_NOT_FOUND;
+    }
+    if ((flags & FORMAT_MESSAGE_FROM_SYSTEM) != 0) {
+        if (const char* system = systemMessageText(messageId)) {
+            text = system;
+            return ERROR_SUCCESS;
+        }
+        error = ERROR_MR_MID_NOT_FOUND;
+    }
+    return error;
+}
+
 } // namespace
 
 extern "C" {
@@ -193,12 +218,11 @@ void WINAPI SetLastError(DWORD dwErrCode)
 DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
                             LPSTR lpBuffer, DWORD nSize, va_list* Arguments)
 {
-    (void)lpSource; // only used by the message sources not supported here
-    if ((dwFlags & (FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_FROM_HMODULE)) != 0) {
+    if ((dwFlags & FORMAT_MESSAGE_FROM_STRING) != 0) {
         SetLastError(ERROR_NOT_SUPPORTED);
         return 0;
     }
-    if ((dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || lpBuffer == nullptr) {
+    if ((dwFlags & (FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_FROM_HMODULE)) == 0 || lpBuffer == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
@@ -211,11 +235,13 @@ DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, 
         SetLastError(ERROR_RESOURCE_LANG_NOT_FOUND);
         return 0;
     }
-    const char* text = orvex::win32::detail::systemMessageText(dwMessageId);
-    if (text == nullptr) {
-        SetLastError(ERROR_MR_MID_NOT_FOUND);
+    std::string source;
+    const DWORD lookupError = findMessage(dwFlags, lpSource, dwMessageId, source);
+    if (lookupError != ERROR_SUCCESS) {
+        SetLastError(lookupError);
         return 0;
     }
+    const char* text = source.c_str();
     InsertSource inserts(Arguments, (dwFlags & FORMAT_MESSAGE_ARGUMENT_ARRAY) != 0);
     std::string message;
     if (!expandMessage(text, dwFlags, inserts, message))

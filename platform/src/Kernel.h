@@ -35,6 +35,10 @@ struct MessageQueue;
 class KernelObject {
 public:
     virtual ~KernelObject() = default;
+    // Called by CloseHandle once the handle is gone, without the kernel lock:
+    // objects whose closing ends work (pending device requests, waits on a
+    // completion port) end it here.
+    virtual void onHandleClosed() {}
 };
 
 // An object WaitForSingleObject and friends accept. Kernel lock held for all.

@@ -91,8 +91,30 @@ bool hasMessages(const MessageQueue& queue, DWORD wakeMask)
 {
     const bool posted = (wakeMask & (QS_POSTMESSAGE | QS_ALLPOSTMESSAGE)) != 0;
     const bool timers = (wakeMask & QS_TIMER) != 0;
+    const bool sent = (wakeMask & QS_SENDMESSAGE) != 0;
     return (posted && (!queue.posted.empty() || queue.quitPending)) ||
-           (timers && !queue.timerMessages.empty());
+           (timers && !queue.timerMessages.empty()) || (sent && !queue.sent.empty());
+}
+
+// Hands every sent message waiting for the calling thread to its window's
+// procedure, with the kernel lock released around each call, then frees its
+// record. A message for a window gone meanwhile is dropped with its record.
+void deliverSentMessages(ThreadContext& self, KernelLock& lock)
+{
+    queueOf(self).newSent = false;
+    while (!queueOf(self).sent.empty()) {
+        SentMessage message = std::move(queueOf(self).sent.front());
+        queueOf(self).sent.pop_front();
+        auto window = findWindow(message.hwnd);
+        const WNDPROC procedure = window && window->owner == &self ? window->procedure : nullptr;
+        lock.unlock();
+        if (procedure != nullptr) {
+            procedure(message.hwnd, message.message, message.wParam,
+                      reinterpret_cast<LPARAM>(message.record ? message.record->data() : nullptr));
+        }
+        message.record.reset();
+        lock.lock();
+    }
 }
 
 // Input in the queue of the waiting thread, for MsgWaitForMultipleObjects.
@@ -112,7 +134,8 @@ public:
             return hasMessages(queue, wakeMask_);
         const bool posted = (wakeMask_ & (QS_POSTMESSAGE | QS_ALLPOSTMESSAGE)) != 0 && queue.newPosted;
         const bool timers = (wakeMask_ & QS_TIMER) != 0 && queue.newTimer;
-        return posted || timers;
+        const bool sent = (wakeMask_ & QS_SENDMESSAGE) != 0 && queue.newSent;
+        return posted || timers || sent;
     }
 
     std::optional<Clock::time_point> nextCheck() override
@@ -148,6 +171,14 @@ bool appendPostedMessage(ThreadContext& owner, const MSG& msg)
     queue.newPosted = true;
     owner.wake.notify_all();
     return true;
+}
+
+void appendSentMessage(ThreadContext& owner, SentMessage message)
+{
+    MessageQueue& queue = queueOf(owner);
+    queue.sent.push_back(std::move(message));
+    queue.newSent = true;
+    owner.wake.notify_all();
 }
 
 } // namespace orvex::win32::detail
@@ -211,6 +242,7 @@ BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFi
     }
     ThreadContext& self = currentThread();
     KernelLock lock(kernelLock());
+    deliverSentMessages(self, lock);
     if (!isValidFilter(hWnd)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
@@ -229,6 +261,7 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
     KernelLock lock(kernelLock());
     const MessageFilter filter{hWnd, wMsgFilterMin, wMsgFilterMax};
     for (;;) {
+        deliverSentMessages(self, lock);
         if (!isValidFilter(hWnd)) {
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
             return -1;

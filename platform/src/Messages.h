@@ -8,6 +8,7 @@
 
 #include <orvex/win32/messages.h>
 
+#include "BroadcastRecord.h"
 #include "Kernel.h"
 
 namespace orvex::win32::detail {
@@ -30,10 +31,21 @@ struct TimerMessage {
     uint64_t serial; // of the timer that produced it
 };
 
+// A message sent from another thread (WM_DEVICECHANGE): handed to the
+// window's procedure while the owner looks at its queue, never returned by
+// PeekMessageA or GetMessageA.
+struct SentMessage {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    std::unique_ptr<BroadcastRecord> record; // lParam
+};
+
 // One per thread that used a window or a message function. Kernel lock held
 // for every access; only the owning thread reads messages out of it.
 struct MessageQueue {
     std::deque<MSG> posted;
+    std::deque<SentMessage> sent; // delivered before any posted message
     std::deque<TimerMessage> timerMessages; // served after posted messages
     std::vector<Timer> timers;
     bool quitPending = false;
@@ -41,6 +53,7 @@ struct MessageQueue {
     // Wake bits: input that arrived since the thread last looked at its queue.
     bool newPosted = false;
     bool newTimer = false;
+    bool newSent = false;
 };
 
 // The calling thread's queue, created on first use. Kernel lock held.
@@ -49,6 +62,9 @@ MessageQueue& queueOf(ThreadContext& thread);
 // Appends a posted message to `owner`'s queue and wakes it. Kernel lock held.
 // Returns false with the last error set when the queue is full.
 bool appendPostedMessage(ThreadContext& owner, const MSG& msg);
+
+// Appends a sent message to `owner`'s queue and wakes it. Kernel lock held.
+void appendSentMessage(ThreadContext& owner, SentMessage message);
 
 // Moves a WM_TIMER of every due timer that has none pending into the timer
 // messages. Kernel lock held.

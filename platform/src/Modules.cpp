@@ -10,6 +10,7 @@
 #include <orvex/win32/modules.h>
 #include <orvex/win32/threads.h>
 
+#include "MessageTables.h"
 #include "Switches.h"
 
 namespace orvex::win32::detail {
@@ -109,6 +110,24 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName)
     return reinterpret_cast<HMODULE>(module);
 }
 
+HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags)
+{
+    if (dwFlags == 0 && hFile == nullptr)
+        return LoadLibraryA(lpLibFileName);
+    if (dwFlags != LOAD_LIBRARY_AS_DATAFILE || hFile != nullptr) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return nullptr;
+    }
+    if (lpLibFileName == nullptr || lpLibFileName[0] == '\0') {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    HMODULE module = loadDataModule(lpLibFileName);
+    if (module == nullptr)
+        SetLastError(ERROR_MOD_NOT_FOUND);
+    return module;
+}
+
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
 {
     if (lpModuleName == nullptr)
@@ -130,8 +149,8 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
 
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
 {
-    if (hModule == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    if (hModule == nullptr || isDataModule(hModule)) {
+        SetLastError(ERROR_INVALID_HANDLE); // a data file has no code
         return nullptr;
     }
     if (lpProcName == nullptr || reinterpret_cast<uintptr_t>(lpProcName) <= 0xFFFF) {
@@ -153,6 +172,12 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
 
 BOOL WINAPI FreeLibrary(HMODULE hLibModule)
 {
+    if (isDataModule(hLibModule)) {
+        if (freeDataModule(hLibModule))
+            return TRUE;
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
     if (hLibModule == nullptr || dlclose(reinterpret_cast<void*>(hLibModule)) != 0) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

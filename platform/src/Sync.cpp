@@ -184,6 +184,7 @@ BOOL WINAPI CloseHandle(HANDLE hObject)
         return FALSE;
     }
     lock.unlock();
+    released->onHandleClosed();
     return TRUE;
 }
 

@@ -49,6 +49,7 @@ typedef intptr_t INT_PTR;
 typedef uintptr_t UINT_PTR;
 typedef intptr_t LONG_PTR;
 typedef uintptr_t ULONG_PTR;
+typedef ULONG_PTR* PULONG_PTR;
 typedef ULONG_PTR DWORD_PTR;
 typedef ULONG_PTR SIZE_T;
 
@@ -57,6 +58,10 @@ typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef CHAR* LPSTR;
 typedef const CHAR* LPCSTR;
+typedef CHAR* PSTR;
+typedef const CHAR* PCSTR;
+typedef UINT* PUINT;
+typedef BYTE* LPBYTE;
 
 typedef UINT_PTR WPARAM;
 typedef LONG_PTR LPARAM;
@@ -112,3 +117,19 @@ typedef union _ULARGE_INTEGER {
 } ULARGE_INTEGER, *PULARGE_INTEGER;
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
+
+// Class and interface identifiers. Compared as 16 bytes, as IsEqualGUID does.
+typedef struct _GUID {
+    uint32_t Data1;
+    uint16_t Data2;
+    uint16_t Data3;
+    uint8_t Data4[8];
+} GUID, *LPGUID;
+typedef const GUID* LPCGUID;
+
+inline bool IsEqualGUID(const GUID& a, const GUID& b)
+{
+    return __builtin_memcmp(&a, &b, sizeof(GUID)) == 0;
+}
+
+#define ANYSIZE_ARRAY 1

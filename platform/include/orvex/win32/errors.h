@@ -14,9 +14,13 @@
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_INVALID_DATA 13L
 #define ERROR_OUTOFMEMORY 14L
+#define ERROR_NOT_READY 21L
 #define ERROR_GEN_FAILURE 31L
+#define ERROR_SHARING_VIOLATION 32L
 #define ERROR_NOT_SUPPORTED 50L
+#define ERROR_DEV_NOT_EXIST 55L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_CALL_NOT_IMPLEMENTED 120L
 #define ERROR_SEM_TIMEOUT 121L
@@ -24,13 +28,17 @@
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_ALREADY_EXISTS 183L
+#define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_MR_MID_NOT_FOUND 317L
+#define ERROR_ABANDONED_WAIT_0 735L
 #define ERROR_OPERATION_ABORTED 995L
 #define ERROR_IO_INCOMPLETE 996L
 #define ERROR_IO_PENDING 997L
 #define ERROR_NOACCESS 998L
 #define ERROR_INVALID_FLAGS 1004L
+#define ERROR_KEY_DELETED 1018L
+#define ERROR_DEVICE_NOT_CONNECTED 1167L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_TLW_WITH_WSCHILD 1406L
 #define ERROR_CANNOT_FIND_WND_CLASS 1407L
@@ -41,8 +49,15 @@
 #define ERROR_INVALID_INDEX 1413L
 #define ERROR_INVALID_THREAD_ID 1444L
 #define ERROR_TIMEOUT 1460L
+#define ERROR_INVALID_USER_BUFFER 1784L
+#define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
+#define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
+#define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 #define ERROR_NOT_ENOUGH_QUOTA 1816L
 #define ERROR_RESOURCE_LANG_NOT_FOUND 15100L
+
+// COM results the system message table also holds.
+#define E_UNEXPECTED ((LONG)0x8000FFFFL)
 
 // Language identifiers accepted by FormatMessageA: the neutral and default
 // languages and US English; the table holds English texts only.
@@ -68,16 +83,20 @@ extern "C" {
 ORVEX_WIN32_API DWORD WINAPI GetLastError(void);
 ORVEX_WIN32_API void WINAPI SetLastError(DWORD dwErrCode);
 
-// Formats a system message (FORMAT_MESSAGE_FROM_SYSTEM) into lpBuffer, or
-// into a LocalAlloc'ed buffer stored at *(LPSTR*)lpBuffer with
-// FORMAT_MESSAGE_ALLOCATE_BUFFER (release with LocalFree). Returns the number
-// of characters written without the terminating zero, 0 on failure
-// (ERROR_MR_MID_NOT_FOUND for an unknown number, ERROR_INSUFFICIENT_BUFFER,
-// ERROR_RESOURCE_LANG_NOT_FOUND for a language other than neutral/English).
-// Inserts (%1...) are taken from Arguments only with
-// FORMAT_MESSAGE_ARGUMENT_ARRAY (an array of DWORD_PTR holding strings);
-// FORMAT_MESSAGE_FROM_STRING and FORMAT_MESSAGE_FROM_HMODULE are not supported
-// (ERROR_NOT_SUPPORTED). Any thread; no lock.
+// Formats a message into lpBuffer, or into a LocalAlloc'ed buffer stored at
+// *(LPSTR*)lpBuffer with FORMAT_MESSAGE_ALLOCATE_BUFFER (release with
+// LocalFree). Sources: FORMAT_MESSAGE_FROM_HMODULE looks in the message table
+// of lpSource (a module loaded with LoadLibraryExA(LOAD_LIBRARY_AS_DATAFILE);
+// other modules have none), FORMAT_MESSAGE_FROM_SYSTEM in the system table
+// (English texts); with both, the module first, then the system. Returns the
+// number of characters written without the terminating zero, 0 on failure
+// (ERROR_MR_MID_NOT_FOUND for a number no table holds,
+// ERROR_RESOURCE_TYPE_NOT_FOUND for a module without a message table and no
+// system fallback, ERROR_INSUFFICIENT_BUFFER, ERROR_RESOURCE_LANG_NOT_FOUND
+// for a language other than neutral/English). Inserts (%1...) come from
+// Arguments: a va_list, or with FORMAT_MESSAGE_ARGUMENT_ARRAY an array of
+// DWORD_PTR. FORMAT_MESSAGE_FROM_STRING is not supported (ERROR_NOT_SUPPORTED).
+// Any thread; no lock of the caller's.
 ORVEX_WIN32_API DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
                                             DWORD dwLanguageId, LPSTR lpBuffer, DWORD nSize,
                                             va_list* Arguments);
