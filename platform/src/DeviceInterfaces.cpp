@@ -31,10 +31,8 @@ InterfaceRegistry& interfaces()
 // The lookup key of a device path, or "" for a path that names no device.
 std::string keyOf(const std::string& path)
 {
-    if (path.compare(0, kPrefixLength, kInterfacePrefix) != 0 &&
-        path.compare(0, kPrefixLength, kDosDevicePrefix) != 0) {
+    if (!isDevicePath(path))
         return "";
-    }
     return foldCase(kInterfacePrefix + path.substr(kPrefixLength));
 }
 
@@ -53,6 +51,12 @@ std::shared_ptr<DeviceInterface> takePresent(const std::string& path)
 }
 
 } // namespace
+
+bool isDevicePath(const std::string& path)
+{
+    return path.compare(0, kPrefixLength, kInterfacePrefix) == 0 ||
+           path.compare(0, kPrefixLength, kDosDevicePrefix) == 0;
+}
 
 std::shared_ptr<DeviceInterface> findPresentInterface(const std::string& path)
 {

@@ -25,15 +25,18 @@ bool isDefaultSecurity(const SECURITY_ATTRIBUTES* attributes)
 }
 
 // Each open handle's sharing must allow the new access, and the new sharing
-// must allow each open handle's access. Kernel lock held.
+// must allow each open handle's access. An open without data access is
+// neither checked nor counted, as on Windows. Kernel lock held.
 bool sharingAllows(const DeviceInterface& deviceInterface, DWORD access, DWORD share)
 {
+    if (access == 0)
+        return true;
     const auto conflicts = [](DWORD wantedAccess, DWORD otherShare) {
         return ((wantedAccess & GENERIC_READ) != 0 && (otherShare & FILE_SHARE_READ) == 0) ||
                ((wantedAccess & GENERIC_WRITE) != 0 && (otherShare & FILE_SHARE_WRITE) == 0);
     };
     for (const DeviceFile* other : deviceInterface.openFiles) {
-        if (conflicts(access, other->share) || conflicts(other->access, share))
+        if (other->access != 0 && (conflicts(access, other->share) || conflicts(other->access, share)))
             return false;
     }
     return true;
@@ -184,7 +187,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     }
     if ((dwDesiredAccess & ~kSupportedAccess) != 0 || (dwFlagsAndAttributes & ~kSupportedFlags) != 0 ||
         dwCreationDisposition != OPEN_EXISTING || hTemplateFile != nullptr ||
-        !isDefaultSecurity(lpSecurityAttributes)) {
+        !isDefaultSecurity(lpSecurityAttributes) || !isDevicePath(lpFileName)) {
         SetLastError(ERROR_NOT_SUPPORTED);
         return INVALID_HANDLE_VALUE;
     }

@@ -31,6 +31,9 @@ struct DeviceInterface {
     std::vector<DeviceFile*> openFiles;
 };
 
+// A path in the device namespace ("\\?\..." or "\\.\...").
+bool isDevicePath(const std::string& path);
+
 // The present interface named by a device path ("\\?\" or "\\.\"), or nullptr.
 // Kernel lock held.
 std::shared_ptr<DeviceInterface> findPresentInterface(const std::string& path);

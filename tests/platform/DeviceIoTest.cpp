@@ -1,0 +1,391 @@
+// Device files: opening, synchronous and overlapped requests under each
+// method, completion ports, cancellation by CancelIo and CloseHandle.
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "TestDriver.h"
+#include "Win32TestSupport.h"
+
+using namespace win32test;
+
+namespace {
+
+constexpr orvex::win32sim::NTSTATUS kDriverOwnStatus = static_cast<orvex::win32sim::NTSTATUS>(0xE0000005);
+
+// The client's spelling of an interface path: the GUID groups in upper case
+// but the third.
+std::string clientSpelling(const std::string& path)
+{
+    std::string spelled = path;
+    const auto brace = spelled.find('{');
+    for (size_t i = brace; i < spelled.size(); ++i)
+        spelled[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(spelled[i])));
+    return spelled;
+}
+
+// Waits, politely, until the driver keeps `count` requests.
+void waitUntilKept(TestDevice& device, size_t count)
+{
+    while (device.keptCount() < count)
+        Sleep(1);
+}
+
+struct Packet {
+    BOOL ok;
+    DWORD error;
+    DWORD bytes;
+    ULONG_PTR key;
+    LPOVERLAPPED overlapped;
+};
+
+Packet takePacket(HANDLE port, DWORD milliseconds)
+{
+    Packet packet{};
+    SetLastError(0);
+    packet.ok = GetQueuedCompletionStatus(port, &packet.bytes, &packet.key, &packet.overlapped, milliseconds);
+    packet.error = packet.ok ? 0 : GetLastError();
+    return packet;
+}
+
+class DeviceIoTest : public ::testing::Test {
+protected:
+    DeviceIoTest() : device_(std::make_shared<TestDevice>()), interface_("1394#00305300000000A1", device_) {}
+
+    TestDevice& driver() { return *device_; }
+    const std::string& path() const { return interface_.path(); }
+
+    // Sends a request that the driver keeps, on an overlapped handle.
+    void sendKept(HANDLE file, OVERLAPPED& overlapped, unsigned char* output, DWORD size)
+    {
+        EXPECT_FALSE(DeviceIoControl(file, kKeepDirect, nullptr, 0, output, size, nullptr, &overlapped));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_IO_PENDING), GetLastError());
+    }
+
+private:
+    std::shared_ptr<TestDevice> device_;
+    ScopedInterface interface_;
+};
+
+} // namespace
+
+TEST_F(DeviceIoTest, OpensPresentDevicesByAnySpellingOfTheirPath)
+{
+    ScopedHandle exact(openDevice(path()));
+    EXPECT_NE(INVALID_HANDLE_VALUE, exact.get());
+    ScopedHandle client(openDevice(clientSpelling(path())));
+    EXPECT_NE(INVALID_HANDLE_VALUE, client.get()) << "device paths are case-insensitive";
+    ScopedHandle dosDevice(openDevice("\\\\.\\" + path().substr(4)));
+    EXPECT_NE(INVALID_HANDLE_VALUE, dosDevice.get());
+
+    EXPECT_EQ(INVALID_HANDLE_VALUE, openDevice(path() + "x"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA(path().c_str(), GENERIC_READ, 0, nullptr, CREATE_ALWAYS,
+                                                FILE_FLAG_OVERLAPPED, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SUPPORTED), GetLastError());
+    EXPECT_EQ(INVALID_HANDLE_VALUE, openDevice("C:\\bcam.sys"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SUPPORTED), GetLastError()) << "regular files are outside the subset";
+}
+
+TEST_F(DeviceIoTest, SharingModesOfOpenHandlesDecide)
+{
+    HANDLE exclusive =
+        CreateFileA(path().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, exclusive);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, openDevice(path()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    ScopedHandle query(CreateFileA(path().c_str(), 0, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_NE(INVALID_HANDLE_VALUE, query.get()) << "an open without access conflicts with nothing";
+    EXPECT_TRUE(CloseHandle(exclusive));
+
+    ScopedHandle reader(
+        CreateFileA(path().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_NE(INVALID_HANDLE_VALUE, reader.get());
+    EXPECT_EQ(INVALID_HANDLE_VALUE, openDevice(path())) << "the reader does not share writing";
+    ScopedHandle secondReader(CreateFileA(path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_NE(INVALID_HANDLE_VALUE, secondReader.get());
+}
+
+TEST_F(DeviceIoTest, SynchronousRequestsFollowTheirMethodsBufferRules)
+{
+    ScopedHandle file(openDevice(path(), 0));
+    ASSERT_NE(INVALID_HANDLE_VALUE, file.get());
+    struct Case {
+        DWORD code;
+        bool outputIsProgramsOwn;
+        bool inputIsProgramsOwn;
+    };
+    for (const Case& c : {Case{kEchoBuffered, false, false}, Case{kEchoInDirect, true, false},
+                          Case{kEchoOutDirect, true, false}, Case{kEchoNeither, true, true}}) {
+        SCOPED_TRACE(c.code);
+        unsigned char input[4] = {1, 2, 3, 4};
+        unsigned char output[8];
+        std::memset(output, 'x', sizeof output);
+        DWORD bytes = 0;
+        ASSERT_TRUE(DeviceIoControl(file.get(), c.code, input, sizeof input, output, sizeof output, &bytes,
+                                    nullptr));
+        EXPECT_EQ(4u, bytes);
+        EXPECT_EQ(0, std::memcmp(output, "\2\3\4\5xxxx", 8)) << "only the bytes transferred are written";
+        EXPECT_EQ(c.outputIsProgramsOwn, driver().lastOutput == output);
+        EXPECT_EQ(c.inputIsProgramsOwn, driver().lastInput == input);
+        if (c.code == kEchoBuffered) {
+            EXPECT_EQ(driver().lastInput, driver().lastOutput) << "one system buffer for both";
+        }
+    }
+}
+
+TEST_F(DeviceIoTest, FailuresReportTheDriversStatusAsAWin32Error)
+{
+    ScopedHandle file(openDevice(path(), 0));
+    DWORD bytes = 99;
+    EXPECT_FALSE(DeviceIoControl(file.get(), kFailAtOnce, nullptr, 0, nullptr, 0, &bytes, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_READY), GetLastError());
+    EXPECT_FALSE(DeviceIoControl(file.get(), CTL_CODE(kTestDeviceType, 0xFFF, METHOD_BUFFERED, 0), nullptr, 0,
+                                 nullptr, 0, &bytes, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_FUNCTION), GetLastError());
+    unsigned char output[4];
+    EXPECT_FALSE(DeviceIoControl(file.get(), kEchoBuffered, nullptr, 4, output, 4, &bytes, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NOACCESS), GetLastError());
+    EXPECT_FALSE(DeviceIoControl(INVALID_HANDLE_VALUE, kEchoBuffered, nullptr, 0, nullptr, 0, &bytes, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+
+    EXPECT_EQ(static_cast<DWORD>(0xE0000005), orvex::win32sim::errorOfStatus(kDriverOwnStatus))
+        << "a driver's own code reaches the program unchanged";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND),
+              orvex::win32sim::errorOfStatus(static_cast<orvex::win32sim::NTSTATUS>(0xC0001234)));
+}
+
+TEST_F(DeviceIoTest, ASynchronousHandleBlocksUntilTheDriverCompletes)
+{
+    ScopedHandle file(openDevice(path(), 0));
+    auto completer = [this] {
+        waitUntilKept(driver(), 1);
+        driver().completeOldest(0x5A);
+    };
+    ScopedHandle thread(startThread(completer));
+    unsigned char output[16] = {};
+    DWORD bytes = 0;
+    EXPECT_TRUE(DeviceIoControl(file.get(), kKeepDirect, nullptr, 0, output, sizeof output, &bytes, nullptr));
+    EXPECT_EQ(16u, bytes);
+    EXPECT_EQ(0x5A, output[15]);
+    WaitForSingleObject(thread.get(), INFINITE);
+}
+
+TEST_F(DeviceIoTest, AnOverlappedRequestIsPendingUntilTheDriverCompletesIt)
+{
+    ScopedHandle file(openDevice(path()));
+    ScopedHandle event(CreateEventA(nullptr, TRUE, TRUE, nullptr));
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event.get();
+    unsigned char output[8] = {};
+    sendKept(file.get(), overlapped, output, sizeof output);
+    EXPECT_FALSE(HasOverlappedIoCompleted(&overlapped));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(event.get(), 0))
+        << "the event is reset when the request starts";
+    DWORD bytes = 0;
+    EXPECT_FALSE(GetOverlappedResult(file.get(), &overlapped, &bytes, FALSE));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_IO_INCOMPLETE), GetLastError());
+
+    auto completer = [this] { driver().completeOldest(0x11); };
+    ScopedHandle thread(startThread(completer));
+    EXPECT_TRUE(GetOverlappedResult(file.get(), &overlapped, &bytes, TRUE));
+    EXPECT_EQ(8u, bytes);
+    EXPECT_EQ(0x11, output[7]);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event.get(), 0));
+    WaitForSingleObject(thread.get(), INFINITE);
+
+    unsigned char input[2] = {7, 8};
+    EXPECT_TRUE(DeviceIoControl(file.get(), kEchoOutDirect, input, 2, output, 2, &bytes, &overlapped))
+        << "a request the driver completes at once returns its result";
+    EXPECT_EQ(2u, bytes);
+    EXPECT_TRUE(HasOverlappedIoCompleted(&overlapped));
+    EXPECT_EQ(2u, overlapped.InternalHigh);
+
+    EXPECT_FALSE(DeviceIoControl(file.get(), kEchoOutDirect, input, 2, output, 2, &bytes, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError()) << "an overlapped handle needs one";
+}
+
+TEST_F(DeviceIoTest, ThePortDeliversCompletionsInTheOrderTheDriverMadeThem)
+{
+    ScopedHandle file(openDevice(path()));
+    ScopedHandle port(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 0));
+    ASSERT_NE(nullptr, port.get());
+    EXPECT_EQ(port.get(), CreateIoCompletionPort(file.get(), port.get(), 7, 0));
+
+    OVERLAPPED first{}, second{}, third{};
+    unsigned char out1[4], out2[4], out3[4];
+    sendKept(file.get(), first, out1, 4);
+    sendKept(file.get(), second, out2, 4);
+    sendKept(file.get(), third, out3, 4);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), takePacket(port.get(), 0).error) << "nothing yet";
+
+    driver().completeKept(2, 3);
+    driver().completeKept(0, 1);
+    EXPECT_TRUE(PostQueuedCompletionStatus(port.get(), 42, 9, nullptr));
+    driver().completeKept(0, 2, orvex::win32sim::kStatusDeviceNotConnected);
+
+    Packet packet = takePacket(port.get(), INFINITE);
+    EXPECT_TRUE(packet.ok);
+    EXPECT_EQ(&third, packet.overlapped);
+    EXPECT_EQ(7u, packet.key);
+    EXPECT_EQ(4u, packet.bytes);
+    EXPECT_EQ(&first, takePacket(port.get(), INFINITE).overlapped);
+    packet = takePacket(port.get(), INFINITE);
+    EXPECT_EQ(nullptr, packet.overlapped);
+    EXPECT_EQ(42u, packet.bytes);
+    EXPECT_EQ(9u, packet.key);
+    packet = takePacket(port.get(), INFINITE);
+    EXPECT_FALSE(packet.ok);
+    EXPECT_EQ(&second, packet.overlapped) << "a failed request still names its OVERLAPPED";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED), packet.error);
+
+    packet = takePacket(port.get(), 20);
+    EXPECT_FALSE(packet.ok);
+    EXPECT_EQ(nullptr, packet.overlapped);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), packet.error);
+}
+
+TEST_F(DeviceIoTest, APortHearsOfRequestsThatEndedAtOnceButNotOfThoseThatFailedAtOnce)
+{
+    ScopedHandle file(openDevice(path()));
+    ScopedHandle port(CreateIoCompletionPort(file.get(), nullptr, 3, 0));
+    ASSERT_NE(nullptr, port.get());
+    OVERLAPPED overlapped{};
+    unsigned char input[1] = {1}, output[1];
+    DWORD bytes = 0;
+    EXPECT_TRUE(DeviceIoControl(file.get(), kEchoBuffered, input, 1, output, 1, &bytes, &overlapped));
+    EXPECT_EQ(&overlapped, takePacket(port.get(), 0).overlapped);
+    EXPECT_FALSE(DeviceIoControl(file.get(), kFailAtOnce, nullptr, 0, nullptr, 0, &bytes, &overlapped));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_READY), GetLastError());
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), takePacket(port.get(), 0).error);
+
+    OVERLAPPED kept{};
+    sendKept(file.get(), kept, output, 1);
+    driver().completeOldest(0, kDriverOwnStatus);
+    const Packet packet = takePacket(port.get(), 0);
+    EXPECT_EQ(&kept, packet.overlapped);
+    EXPECT_EQ(static_cast<DWORD>(0xE0000005), packet.error);
+}
+
+TEST_F(DeviceIoTest, AnEventWithItsLowBitSetSuppressesThePacket)
+{
+    ScopedHandle file(openDevice(path()));
+    ScopedHandle port(CreateIoCompletionPort(file.get(), nullptr, 0, 0));
+    ScopedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = reinterpret_cast<HANDLE>(reinterpret_cast<uintptr_t>(event.get()) | 1);
+    unsigned char output[4];
+    sendKept(file.get(), overlapped, output, sizeof output);
+    driver().completeOldest(1);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event.get(), 0)) << "the event itself is still set";
+    DWORD bytes = 0;
+    EXPECT_TRUE(GetOverlappedResult(file.get(), &overlapped, &bytes, TRUE));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), takePacket(port.get(), 0).error);
+}
+
+TEST_F(DeviceIoTest, CancelIoEndsTheCallingThreadsRequestsAndFreesTheirBuffers)
+{
+    ScopedHandle file(openDevice(path()));
+    ScopedHandle port(CreateIoCompletionPort(file.get(), nullptr, 0, 0));
+    auto mine = std::make_unique<OVERLAPPED>();
+    auto buffer = std::make_unique<unsigned char[]>(64);
+    sendKept(file.get(), *mine, buffer.get(), 64);
+    const auto late = driver().oldestKept();
+
+    OVERLAPPED theirs{};
+    unsigned char theirBuffer[8];
+    auto otherThread = [&] { sendKept(file.get(), theirs, theirBuffer, sizeof theirBuffer); };
+    ScopedHandle thread(startThread(otherThread));
+    WaitForSingleObject(thread.get(), INFINITE);
+    ASSERT_EQ(2u, driver().keptCount());
+
+    EXPECT_TRUE(CancelIo(file.get()));
+    DWORD bytes = 0;
+    EXPECT_FALSE(GetOverlappedResult(file.get(), mine.get(), &bytes, FALSE));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_OPERATION_ABORTED), GetLastError());
+    const Packet packet = takePacket(port.get(), 0);
+    EXPECT_EQ(mine.get(), packet.overlapped);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_OPERATION_ABORTED), packet.error);
+    EXPECT_EQ(1, driver().cancelledCount());
+    EXPECT_EQ(1u, driver().keptCount()) << "another thread's request is not the caller's to cancel";
+
+    // Once ended, the program may free what it lent; a late driver finds nothing.
+    buffer.reset();
+    mine.reset();
+    EXPECT_FALSE(static_cast<bool>(late->buffers()));
+    EXPECT_FALSE(late->complete(orvex::win32sim::kStatusSuccess, 64));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), takePacket(port.get(), 0).error);
+    driver().completeOldest(0);
+}
+
+TEST_F(DeviceIoTest, ClosingTheHandleEndsEveryPendingRequest)
+{
+    HANDLE file = openDevice(path());
+    ScopedHandle port(CreateIoCompletionPort(file, nullptr, 5, 0));
+    ScopedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    auto first = std::make_unique<OVERLAPPED>();
+    first->hEvent = event.get();
+    auto firstBuffer = std::make_unique<unsigned char[]>(32);
+    sendKept(file, *first, firstBuffer.get(), 32);
+    auto second = std::make_unique<OVERLAPPED>();
+    auto secondBuffer = std::make_unique<unsigned char[]>(32);
+    auto otherThread = [&] { sendKept(file, *second, secondBuffer.get(), 32); };
+    ScopedHandle thread(startThread(otherThread));
+    WaitForSingleObject(thread.get(), INFINITE);
+    const auto late = driver().oldestKept();
+
+    EXPECT_TRUE(CloseHandle(file));
+    EXPECT_EQ(2, driver().cancelledCount());
+    EXPECT_EQ(1u, driver().closedFiles().size());
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event.get(), 0));
+    EXPECT_EQ(static_cast<ULONG_PTR>(0xC0000120), first->Internal);
+    firstBuffer.reset();
+    secondBuffer.reset();
+    EXPECT_FALSE(late->complete(orvex::win32sim::kStatusSuccess, 32));
+
+    Packet packet = takePacket(port.get(), 0);
+    EXPECT_EQ(first.get(), packet.overlapped) << "the port still hears of them";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_OPERATION_ABORTED), packet.error);
+    EXPECT_EQ(second.get(), takePacket(port.get(), 0).overlapped);
+}
+
+TEST_F(DeviceIoTest, AWaiterWakesForACompletionAndForTheClosingOfThePort)
+{
+    ScopedHandle file(openDevice(path()));
+    HANDLE port = CreateIoCompletionPort(file.get(), nullptr, 1, 0);
+    OVERLAPPED overlapped{};
+    unsigned char output[4];
+    sendKept(file.get(), overlapped, output, sizeof output);
+
+    Packet first{}, second{};
+    std::atomic<int> taken{0};
+    auto waiter = [&] {
+        first = takePacket(port, INFINITE);
+        taken = 1;
+        second = takePacket(port, INFINITE);
+    };
+    ScopedHandle thread(startThread(waiter));
+    driver().completeOldest(4);
+    while (taken.load() == 0)
+        Sleep(1);
+    EXPECT_TRUE(CloseHandle(port));
+    WaitForSingleObject(thread.get(), INFINITE);
+    EXPECT_EQ(&overlapped, first.overlapped);
+    EXPECT_FALSE(second.ok);
+    EXPECT_EQ(nullptr, second.overlapped);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ABANDONED_WAIT_0), second.error);
+}
+
+TEST_F(DeviceIoTest, PortsAssociateOverlappedHandlesOnce)
+{
+    ScopedHandle synchronous(openDevice(path(), 0));
+    EXPECT_EQ(nullptr, CreateIoCompletionPort(synchronous.get(), nullptr, 0, 0));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+    ScopedHandle file(openDevice(path()));
+    ScopedHandle port(CreateIoCompletionPort(file.get(), nullptr, 0, 0));
+    EXPECT_EQ(nullptr, CreateIoCompletionPort(file.get(), port.get(), 0, 0));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+    EXPECT_EQ(nullptr, CreateIoCompletionPort(INVALID_HANDLE_VALUE, port.get(), 0, 0));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+}
