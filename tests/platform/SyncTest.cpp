@@ -59,12 +59,11 @@ TEST(Events, AnAutoResetEventWakesExactlyOneOfManyWaiters)
     EXPECT_EQ(1, woken.load());
 }
 
-TEST(Waits, TimeOutAfterRoughlyTheGivenTime)
+TEST(Waits, TimeOutWhenNothingIsSignalled)
 {
     ScopedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    const DWORD start = GetTickCount();
-    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(event.get(), 60));
-    EXPECT_GE(GetTickCount() - start, 55u);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(event.get(), 0));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(event.get(), 20));
 }
 
 TEST(Waits, WaitAnyReportsTheLowestSignalledIndexAndConsumesOnlyIt)
