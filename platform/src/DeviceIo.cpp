@@ -115,6 +115,16 @@ bool startRequest(DeviceFile& file, const std::shared_ptr<IoRequestImpl>& reques
     return true;
 }
 
+// Runs a driver routine; a driver's exception must not cross the C boundary
+// of the Win32 call, so it ends there (an open then fails).
+template <typename Routine> void callDriver(Routine routine)
+{
+    try {
+        routine();
+    } catch (...) {
+    }
+}
+
 } // namespace
 
 void cancelRequests(const std::vector<std::shared_ptr<IoRequestImpl>>& requests,
@@ -122,7 +132,7 @@ void cancelRequests(const std::vector<std::shared_ptr<IoRequestImpl>>& requests,
 {
     for (const auto& request : requests) {
         if (request->cancel())
-            deviceInterface->device->cancelled(*request);
+            callDriver([&] { deviceInterface->device->cancelled(*request); });
     }
 }
 
@@ -136,7 +146,7 @@ void DeviceFile::onHandleClosed()
         forgetOpenFile(*iface, this);
     }
     cancelRequests(requests, iface);
-    iface->device->closed(id);
+    callDriver([this] { iface->device->closed(id); });
 }
 
 } // namespace orvex::win32::detail
@@ -209,7 +219,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         // Counted before the driver is asked, so that a concurrent open sees it.
         deviceInterface->openFiles.push_back(file.get());
     }
-    const orvex::win32sim::NTSTATUS status = file->iface->device->open(file->id, dwDesiredAccess);
+    orvex::win32sim::NTSTATUS status = orvex::win32sim::kStatusUnsuccessful;
+    callDriver([&] { status = file->iface->device->open(file->id, dwDesiredAccess); });
     KernelLock lock(kernelLock());
     if (!isSuccess(status)) {
         forgetOpenFile(*file->iface, file.get());

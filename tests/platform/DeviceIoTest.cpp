@@ -195,6 +195,16 @@ TEST_F(DeviceIoTest, AnOverlappedRequestIsPendingUntilTheDriverCompletesIt)
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event.get(), 0));
     WaitForSingleObject(thread.get(), INFINITE);
 
+    OVERLAPPED withoutEvent{};
+    sendKept(file.get(), withoutEvent, output, sizeof output);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(file.get(), 0))
+        << "the handle itself is reset when a request starts";
+    auto secondCompleter = [this] { driver().completeOldest(0x22); };
+    ScopedHandle secondThread(startThread(secondCompleter));
+    EXPECT_TRUE(GetOverlappedResult(file.get(), &withoutEvent, &bytes, TRUE)) << "waits for the handle";
+    EXPECT_EQ(0x22, output[0]);
+    WaitForSingleObject(secondThread.get(), INFINITE);
+
     unsigned char input[2] = {7, 8};
     EXPECT_TRUE(DeviceIoControl(file.get(), kEchoOutDirect, input, 2, output, 2, &bytes, &overlapped))
         << "a request the driver completes at once returns its result";
@@ -365,6 +375,11 @@ TEST_F(DeviceIoTest, AWaiterWakesForACompletionAndForTheClosingOfThePort)
         taken = 1;
         second = takePacket(port, INFINITE);
     };
+    // A thread that gave up waiting and ended is no longer woken.
+    auto impatient = [&] { takePacket(port, 0); };
+    ScopedHandle gone(startThread(impatient));
+    WaitForSingleObject(gone.get(), INFINITE);
+
     ScopedHandle thread(startThread(waiter));
     driver().completeOldest(4);
     while (taken.load() == 0)

@@ -90,6 +90,8 @@ TEST_F(RegistryTest, ValuesComeWithTheirTypesAndSizes)
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExA(key, "Missing", nullptr, nullptr, nullptr, &size));
     HKEY missing = nullptr;
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\Nothing", 0, KEY_READ, &missing));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKey, 8, KEY_READ, &missing))
+        << "no options (REG_OPTION_OPEN_LINK) here";
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
     EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(key));
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(services));
@@ -99,9 +101,17 @@ TEST_F(RegistryTest, ValuesComeWithTheirTypesAndSizes)
 TEST_F(RegistryTest, AKeyDeletedWhileOpenRefusesReads)
 {
     orvex::win32sim::setRegistryDword(HKEY_LOCAL_MACHINE, kServiceKey, "Start", 3);
+    orvex::win32sim::setRegistryDword(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control", "Sibling", 1);
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKey, 0, KEY_READ, &key));
     EXPECT_TRUE(orvex::win32sim::deleteRegistryKey(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services"));
+    HKEY sibling = nullptr;
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control", 0,
+                                           KEY_READ, &sibling))
+        << "only the key and its subkeys go";
+    RegCloseKey(sibling);
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services", 0,
+                                                  KEY_READ, &sibling));
     DWORD size = 4;
     DWORD value = 0;
     EXPECT_EQ(ERROR_KEY_DELETED,
