@@ -52,8 +52,8 @@ using namespace orvex::win32::detail;
 
 extern "C" {
 
-HANDLE WINAPI CreateIoCompletionPort(HANDLE FileHandle, HANDLE ExistingCompletionPort, ULONG_PTR CompletionKey,
-                                     DWORD NumberOfConcurrentThreads)
+HANDLE WINAPI CreateIoCompletionPort(HANDLE FileHandle, HANDLE ExistingCompletionPort,
+                                     ULONG_PTR CompletionKey, DWORD NumberOfConcurrentThreads)
 {
     (void)NumberOfConcurrentThreads; // every waiting thread may run
     KernelLock lock(kernelLock());

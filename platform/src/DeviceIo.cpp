@@ -288,7 +288,8 @@ BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD
     }
     const auto status = static_cast<orvex::win32sim::NTSTATUS>(
         static_cast<DWORD>(__atomic_load_n(&lpOverlapped->Internal, __ATOMIC_ACQUIRE)));
-    *lpNumberOfBytesTransferred = static_cast<DWORD>(__atomic_load_n(&lpOverlapped->InternalHigh, __ATOMIC_RELAXED));
+    *lpNumberOfBytesTransferred =
+        static_cast<DWORD>(__atomic_load_n(&lpOverlapped->InternalHigh, __ATOMIC_RELAXED));
     if (!isSuccess(status)) {
         SetLastError(orvex::win32sim::errorOfStatus(status));
         return FALSE;

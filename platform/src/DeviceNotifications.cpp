@@ -52,12 +52,14 @@ void send(const Registration& registration, WPARAM event, std::unique_ptr<Broadc
     auto window = findWindow(registration.window);
     if (!window)
         return;
-    appendSentMessage(*window->owner, SentMessage{registration.window, WM_DEVICECHANGE, event, std::move(record)});
+    appendSentMessage(*window->owner,
+                      SentMessage{registration.window, WM_DEVICECHANGE, event, std::move(record)});
 }
 
 std::unique_ptr<BroadcastRecord> interfaceRecord(const DeviceInterface& deviceInterface)
 {
-    const size_t size = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name) + deviceInterface.path.size() + 1;
+    const size_t size =
+        offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name) + deviceInterface.path.size() + 1;
     auto record = std::make_unique<BroadcastRecord>(std::max(size, sizeof(DEV_BROADCAST_DEVICEINTERFACE_A)));
     auto* broadcast = static_cast<DEV_BROADCAST_DEVICEINTERFACE_A*>(record->data());
     broadcast->dbcc_size = static_cast<DWORD>(size);

@@ -127,8 +127,8 @@ void IoRequestImpl::report(const IoResult& result)
     // by DeviceIoControl itself, not through the port.
     const bool failedAtOnce = dispatching_ && isError(result.status);
     if (file_->port && !target_.suppressPacket && !failedAtOnce) {
-        file_->port->push(
-            {result.bytes, file_->key, overlapped, isSuccess(result.status) ? 0 : win32sim::errorOfStatus(result.status)});
+        file_->port->push({result.bytes, file_->key, overlapped,
+                           isSuccess(result.status) ? 0 : win32sim::errorOfStatus(result.status)});
     }
 }
 

@@ -28,9 +28,9 @@ struct IoResult {
 
 // Where an overlapped request reports its end.
 struct OverlappedTarget {
-    LPOVERLAPPED overlapped = nullptr;  // nullptr: a synchronous request
-    std::shared_ptr<Event> event;       // the hEvent, low bit masked
-    bool suppressPacket = false;        // the hEvent had its low bit set
+    LPOVERLAPPED overlapped = nullptr; // nullptr: a synchronous request
+    std::shared_ptr<Event> event;      // the hEvent, low bit masked
+    bool suppressPacket = false;       // the hEvent had its low bit set
 };
 
 class IoRequestImpl final : public win32sim::IoRequest {

@@ -20,7 +20,7 @@ using MessageTable = std::map<DWORD, std::string>;
 struct MessageTables {
     std::mutex lock;
     std::unordered_map<std::string, std::shared_ptr<const MessageTable>> byModule; // by folded file name
-    std::unordered_map<uintptr_t, std::shared_ptr<const MessageTable>> loaded;      // by handle
+    std::unordered_map<uintptr_t, std::shared_ptr<const MessageTable>> loaded;     // by handle
     uintptr_t nextHandle = 0x10001; // odd, stepped by 4: never reused, never a loader handle
 };
 
@@ -84,7 +84,8 @@ using namespace orvex::win32::detail;
 
 namespace orvex::win32sim {
 
-void setMessageTable(const std::string& moduleName, const std::vector<std::pair<DWORD, std::string>>& messages)
+void setMessageTable(const std::string& moduleName,
+                     const std::vector<std::pair<DWORD, std::string>>& messages)
 {
     auto table = std::make_shared<MessageTable>(messages.begin(), messages.end());
     std::lock_guard<std::mutex> lock(tables().lock);

@@ -45,7 +45,7 @@ struct SentMessage {
 // for every access; only the owning thread reads messages out of it.
 struct MessageQueue {
     std::deque<MSG> posted;
-    std::deque<SentMessage> sent; // delivered before any posted message
+    std::deque<SentMessage> sent;           // delivered before any posted message
     std::deque<TimerMessage> timerMessages; // served after posted messages
     std::vector<Timer> timers;
     bool quitPending = false;

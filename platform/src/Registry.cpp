@@ -112,8 +112,8 @@ void setRegistryValue(HKEY root, const std::string& keyPath, const std::string& 
     createKey(childPath(rootPath(root), keyPath))->values[foldCase(name)] = RegistryValue{type, data};
 }
 
-void setRegistryString(HKEY root, const std::string& keyPath, const std::string& name, const std::string& text,
-                       DWORD type)
+void setRegistryString(HKEY root, const std::string& keyPath, const std::string& name,
+                       const std::string& text, DWORD type)
 {
     std::vector<BYTE> data(text.begin(), text.end());
     data.push_back(0);
@@ -217,7 +217,8 @@ LSTATUS WINAPI RegCloseKey(HKEY hKey)
     if (!rootPath(hKey).empty())
         return ERROR_SUCCESS;
     std::lock_guard<std::mutex> lock(registry().lock);
-    return registry().open.erase(reinterpret_cast<uintptr_t>(hKey)) == 1 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    return registry().open.erase(reinterpret_cast<uintptr_t>(hKey)) == 1 ? ERROR_SUCCESS
+                                                                         : ERROR_INVALID_HANDLE;
 }
 
 } // extern "C"

@@ -122,11 +122,10 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet,
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (DeviceInterfaceDetailData == nullptr ? DeviceInterfaceDetailDataSize != 0
-                                             : DeviceInterfaceDetailDataSize <
-                                                       sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) ||
-                                                   DeviceInterfaceDetailData->cbSize !=
-                                                       sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
+    if (DeviceInterfaceDetailData == nullptr
+            ? DeviceInterfaceDetailDataSize != 0
+            : DeviceInterfaceDetailDataSize < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) ||
+                  DeviceInterfaceDetailData->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
         SetLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }

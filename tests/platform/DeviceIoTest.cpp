@@ -84,7 +84,8 @@ TEST_F(DeviceIoTest, OpensPresentDevicesByAnySpellingOfTheirPath)
                                                 FILE_FLAG_OVERLAPPED, nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SUPPORTED), GetLastError());
     EXPECT_EQ(INVALID_HANDLE_VALUE, openDevice("C:\\bcam.sys"));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SUPPORTED), GetLastError()) << "regular files are outside the subset";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SUPPORTED), GetLastError())
+        << "regular files are outside the subset";
 }
 
 TEST_F(DeviceIoTest, SharingModesOfOpenHandlesDecide)
@@ -123,8 +124,8 @@ TEST_F(DeviceIoTest, SynchronousRequestsFollowTheirMethodsBufferRules)
         unsigned char output[8];
         std::memset(output, 'x', sizeof output);
         DWORD bytes = 0;
-        ASSERT_TRUE(DeviceIoControl(file.get(), c.code, input, sizeof input, output, sizeof output, &bytes,
-                                    nullptr));
+        ASSERT_TRUE(
+            DeviceIoControl(file.get(), c.code, input, sizeof input, output, sizeof output, &bytes, nullptr));
         EXPECT_EQ(4u, bytes);
         EXPECT_EQ(0, std::memcmp(output, "\2\3\4\5xxxx", 8)) << "only the bytes transferred are written";
         EXPECT_EQ(c.outputIsProgramsOwn, driver().lastOutput == output);
@@ -147,7 +148,8 @@ TEST_F(DeviceIoTest, FailuresReportTheDriversStatusAsAWin32Error)
     unsigned char output[4];
     EXPECT_FALSE(DeviceIoControl(file.get(), kEchoBuffered, nullptr, 4, output, 4, &bytes, nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_NOACCESS), GetLastError());
-    EXPECT_FALSE(DeviceIoControl(INVALID_HANDLE_VALUE, kEchoBuffered, nullptr, 0, nullptr, 0, &bytes, nullptr));
+    EXPECT_FALSE(
+        DeviceIoControl(INVALID_HANDLE_VALUE, kEchoBuffered, nullptr, 0, nullptr, 0, &bytes, nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
 
     EXPECT_EQ(static_cast<DWORD>(0xE0000005), orvex::win32sim::errorOfStatus(kDriverOwnStatus))
@@ -213,7 +215,8 @@ TEST_F(DeviceIoTest, AnOverlappedRequestIsPendingUntilTheDriverCompletesIt)
     EXPECT_EQ(2u, overlapped.InternalHigh);
 
     EXPECT_FALSE(DeviceIoControl(file.get(), kEchoOutDirect, input, 2, output, 2, &bytes, nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError()) << "an overlapped handle needs one";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError())
+        << "an overlapped handle needs one";
 }
 
 TEST_F(DeviceIoTest, ThePortDeliversCompletionsInTheOrderTheDriverMadeThem)

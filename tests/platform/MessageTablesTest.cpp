@@ -28,17 +28,17 @@ protected:
 std::string describe(HMODULE module, DWORD code, const DWORD_PTR* arguments)
 {
     char text[256];
-    const DWORD length = FormatMessageA(kLookupFlags, module, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                        text, sizeof text,
-                                        reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(arguments)));
+    const DWORD length =
+        FormatMessageA(kLookupFlags, module, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text,
+                       sizeof text, reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(arguments)));
     return length == 0 ? "<none: " + std::to_string(GetLastError()) + ">" : std::string(text, length);
 }
 
 std::string systemText(DWORD code)
 {
     char text[256];
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                                        0, text, sizeof text, nullptr);
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                        code, 0, text, sizeof text, nullptr);
     return std::string(text, length);
 }
 
@@ -46,12 +46,13 @@ std::string systemText(DWORD code)
 
 TEST_F(MessageTablesTest, TheModuleComesFirstThenTheSystem)
 {
-    HMODULE module = LoadLibraryExA("C:\\Program Files\\Basler\\BCAM\\bcamerror.DLL", nullptr,
-                                    LOAD_LIBRARY_AS_DATAFILE);
+    HMODULE module =
+        LoadLibraryExA("C:\\Program Files\\Basler\\BCAM\\bcamerror.DLL", nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(nullptr, module);
     EXPECT_EQ(1u, reinterpret_cast<uintptr_t>(module) & 1) << "a data-file handle, as Windows marks them";
     const DWORD_PTR versions[] = {reinterpret_cast<DWORD_PTR>("1.7"), reinterpret_cast<DWORD_PTR>("1.8")};
-    EXPECT_EQ("Driver version 1.7 found, version 1.8 required.\r\n", describe(module, kVersionMismatch, versions));
+    EXPECT_EQ("Driver version 1.7 found, version 1.8 required.\r\n",
+              describe(module, kVersionMismatch, versions));
     EXPECT_EQ("The semaphore timeout period has expired.\r\n", describe(module, ERROR_SEM_TIMEOUT, nullptr))
         << "not in the module: the system's text";
     EXPECT_EQ("<none: 317>", describe(module, 0xCFF0FFFF, nullptr)) << "in neither table";
@@ -88,7 +89,8 @@ TEST(SystemTexts, TheBcamClientsNumbersHaveWindowsEnglishTexts)
     EXPECT_EQ("The specified network resource or device is no longer available.\r\n",
               systemText(ERROR_DEV_NOT_EXIST));
     EXPECT_EQ("The semaphore timeout period has expired.\r\n", systemText(ERROR_SEM_TIMEOUT));
-    EXPECT_EQ("The I/O operation has been aborted because of either a thread exit or an application request.\r\n",
-              systemText(ERROR_OPERATION_ABORTED));
+    EXPECT_EQ(
+        "The I/O operation has been aborted because of either a thread exit or an application request.\r\n",
+        systemText(ERROR_OPERATION_ABORTED));
     EXPECT_EQ("The device is not connected.\r\n", systemText(ERROR_DEVICE_NOT_CONNECTED));
 }

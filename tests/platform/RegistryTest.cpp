@@ -44,8 +44,8 @@ TEST_F(RegistryTest, TheDriversImagePathIsReadAndExpanded)
                                        "%SystemRoot%\\System32\\DRIVERS\\bcam.sys", REG_EXPAND_SZ);
     orvex::win32sim::setWindowsDirectory("D:\\WINNT");
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\currentcontrolset\\services\\BCAM", 0, KEY_READ, &key))
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\currentcontrolset\\services\\BCAM", 0,
+                                           KEY_READ, &key))
         << "key names are case-insensitive";
     DWORD type = 0;
     const std::string imagePath = queryString(key, "imagepath", &type);
@@ -69,7 +69,8 @@ TEST_F(RegistryTest, ValuesComeWithTheirTypesAndSizes)
                                            KEY_READ, &services))
         << "parents exist";
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(services, "bcam", 0, KEY_QUERY_VALUE, &key)) << "relative to a key";
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(services, "bcam", 0, KEY_QUERY_VALUE, &key))
+        << "relative to a key";
 
     DWORD type = 0;
     DWORD start = 0;
@@ -89,7 +90,8 @@ TEST_F(RegistryTest, ValuesComeWithTheirTypesAndSizes)
 
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExA(key, "Missing", nullptr, nullptr, nullptr, &size));
     HKEY missing = nullptr;
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\Nothing", 0, KEY_READ, &missing));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\Nothing", 0, KEY_READ, &missing));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKey, 8, KEY_READ, &missing))
         << "no options (REG_OPTION_OPEN_LINK) here";
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
@@ -104,14 +106,15 @@ TEST_F(RegistryTest, AKeyDeletedWhileOpenRefusesReads)
     orvex::win32sim::setRegistryDword(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control", "Sibling", 1);
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKey, 0, KEY_READ, &key));
-    EXPECT_TRUE(orvex::win32sim::deleteRegistryKey(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services"));
+    EXPECT_TRUE(
+        orvex::win32sim::deleteRegistryKey(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services"));
     HKEY sibling = nullptr;
-    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control", 0,
-                                           KEY_READ, &sibling))
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control", 0, KEY_READ, &sibling))
         << "only the key and its subkeys go";
     RegCloseKey(sibling);
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services", 0,
-                                                  KEY_READ, &sibling));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services",
+                                                  0, KEY_READ, &sibling));
     DWORD size = 4;
     DWORD value = 0;
     EXPECT_EQ(ERROR_KEY_DELETED,
@@ -124,7 +127,8 @@ TEST_F(RegistryTest, AKeyDeletedWhileOpenRefusesReads)
 TEST(Environment, ExpandsKnownVariablesAndKeepsUnknownOnes)
 {
     setenv("ORVEX_TEST_DIR", "C:\\Orvex", 1);
-    EXPECT_EQ("C:\\Orvex\\bin;%ORVEX_NOT_SET%;C:\\Orvex", expanded("%orvex_test_dir%\\bin;%ORVEX_NOT_SET%;%ORVEX_TEST_DIR%"))
+    EXPECT_EQ("C:\\Orvex\\bin;%ORVEX_NOT_SET%;C:\\Orvex",
+              expanded("%orvex_test_dir%\\bin;%ORVEX_NOT_SET%;%ORVEX_TEST_DIR%"))
         << "names are case-insensitive";
     EXPECT_EQ("100%", expanded("100%"));
     EXPECT_EQ("C:\\WINDOWS\\system32", expanded("%windir%\\system32"))

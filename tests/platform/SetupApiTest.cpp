@@ -56,8 +56,8 @@ TEST(SetupApi, ListsThePresentInterfacesOfAClassInRegistrationOrder)
 TEST(SetupApi, ASetIsASnapshot)
 {
     auto late = std::make_unique<ScopedInterface>("1394#0030530000000003", std::make_shared<TestDevice>());
-    HDEVINFO set = SetupDiGetClassDevsA(&kTestInterfaceClass, nullptr, nullptr,
-                                        DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    HDEVINFO set =
+        SetupDiGetClassDevsA(&kTestInterfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     ScopedInterface after("1394#0030530000000004", std::make_shared<TestDevice>());
     late.reset();
     SP_DEVICE_INTERFACE_DATA data{};
@@ -73,8 +73,8 @@ TEST(SetupApi, ASetIsASnapshot)
 TEST(SetupApi, DetailSizesAndCbSizeRules)
 {
     ScopedInterface device("1394#0030530000000005", std::make_shared<TestDevice>());
-    HDEVINFO set = SetupDiGetClassDevsA(&kTestInterfaceClass, nullptr, nullptr,
-                                        DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    HDEVINFO set =
+        SetupDiGetClassDevsA(&kTestInterfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     SP_DEVICE_INTERFACE_DATA data{};
     data.cbSize = sizeof data - 1;
     EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set, nullptr, &kTestInterfaceClass, 0, &data));
@@ -82,8 +82,8 @@ TEST(SetupApi, DetailSizesAndCbSizeRules)
     data.cbSize = sizeof data;
     ASSERT_TRUE(SetupDiEnumDeviceInterfaces(set, nullptr, &kTestInterfaceClass, 0, &data));
 
-    const DWORD expected =
-        static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + device.path().size() + 1);
+    const DWORD expected = static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) +
+                                              device.path().size() + 1);
     DWORD size = 0;
     EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &size, nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
@@ -112,14 +112,15 @@ TEST(SetupApi, DetailSizesAndCbSizeRules)
 
 TEST(SetupApi, RefusesWhatItDoesNotSupportAndStaleSets)
 {
-    EXPECT_EQ(INVALID_HANDLE_VALUE, SetupDiGetClassDevsA(&kTestInterfaceClass, nullptr, nullptr, DIGCF_PRESENT));
+    EXPECT_EQ(INVALID_HANDLE_VALUE,
+              SetupDiGetClassDevsA(&kTestInterfaceClass, nullptr, nullptr, DIGCF_PRESENT));
     EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SUPPORTED), GetLastError());
     EXPECT_EQ(INVALID_HANDLE_VALUE,
               SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
 
-    HDEVINFO set = SetupDiGetClassDevsA(&kTestInterfaceClass, nullptr, nullptr,
-                                        DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    HDEVINFO set =
+        SetupDiGetClassDevsA(&kTestInterfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
     EXPECT_FALSE(SetupDiDestroyDeviceInfoList(set));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());

@@ -19,9 +19,11 @@ using orvex::win32sim::IoRequest;
 using orvex::win32sim::NTSTATUS;
 
 // {6F1D3A52-0C4B-4E1B-9A37-5B2E8C7D9F01}
-constexpr GUID kTestInterfaceClass = {0x6F1D3A52, 0x0C4B, 0x4E1B, {0x9A, 0x37, 0x5B, 0x2E, 0x8C, 0x7D, 0x9F, 0x01}};
+constexpr GUID kTestInterfaceClass = {
+    0x6F1D3A52, 0x0C4B, 0x4E1B, {0x9A, 0x37, 0x5B, 0x2E, 0x8C, 0x7D, 0x9F, 0x01}};
 // {0B8E6C2A-1F3D-4A5E-8B7C-9D0E1F2A3B4C}
-constexpr GUID kOtherInterfaceClass = {0x0B8E6C2A, 0x1F3D, 0x4A5E, {0x8B, 0x7C, 0x9D, 0x0E, 0x1F, 0x2A, 0x3B, 0x4C}};
+constexpr GUID kOtherInterfaceClass = {
+    0x0B8E6C2A, 0x1F3D, 0x4A5E, {0x8B, 0x7C, 0x9D, 0x0E, 0x1F, 0x2A, 0x3B, 0x4C}};
 
 constexpr DWORD kTestDeviceType = 0x8010;
 // Echo: each output byte is the input byte plus one; answered at once.
@@ -176,8 +178,8 @@ private:
 
 inline HANDLE openDevice(const std::string& path, DWORD flags = FILE_FLAG_OVERLAPPED)
 {
-    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                       OPEN_EXISTING, flags, nullptr);
+    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
 } // namespace win32test

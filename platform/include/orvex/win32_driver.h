@@ -26,14 +26,15 @@ using NTSTATUS = LONG;
 constexpr NTSTATUS kStatusSuccess = 0;
 constexpr NTSTATUS kStatusBufferOverflow = static_cast<NTSTATUS>(0x80000005); // data copied; ERROR_MORE_DATA
 constexpr NTSTATUS kStatusUnsuccessful = static_cast<NTSTATUS>(0xC0000001);   // ERROR_GEN_FAILURE
-constexpr NTSTATUS kStatusInvalidParameter = static_cast<NTSTATUS>(0xC000000D); // ERROR_INVALID_PARAMETER
-constexpr NTSTATUS kStatusNoSuchDevice = static_cast<NTSTATUS>(0xC000000E);     // ERROR_FILE_NOT_FOUND
+constexpr NTSTATUS kStatusInvalidParameter = static_cast<NTSTATUS>(0xC000000D);     // ERROR_INVALID_PARAMETER
+constexpr NTSTATUS kStatusNoSuchDevice = static_cast<NTSTATUS>(0xC000000E);         // ERROR_FILE_NOT_FOUND
 constexpr NTSTATUS kStatusInvalidDeviceRequest = static_cast<NTSTATUS>(0xC0000010); // ERROR_INVALID_FUNCTION
-constexpr NTSTATUS kStatusBufferTooSmall = static_cast<NTSTATUS>(0xC0000023);       // ERROR_INSUFFICIENT_BUFFER
-constexpr NTSTATUS kStatusDeviceNotConnected = static_cast<NTSTATUS>(0xC000009D);   // ERROR_DEVICE_NOT_CONNECTED
-constexpr NTSTATUS kStatusDeviceNotReady = static_cast<NTSTATUS>(0xC00000A3);       // ERROR_NOT_READY
-constexpr NTSTATUS kStatusIoTimeout = static_cast<NTSTATUS>(0xC00000B5);            // ERROR_SEM_TIMEOUT
-constexpr NTSTATUS kStatusCancelled = static_cast<NTSTATUS>(0xC0000120);            // ERROR_OPERATION_ABORTED
+constexpr NTSTATUS kStatusBufferTooSmall = static_cast<NTSTATUS>(0xC0000023); // ERROR_INSUFFICIENT_BUFFER
+constexpr NTSTATUS kStatusDeviceNotConnected =
+    static_cast<NTSTATUS>(0xC000009D);                                        // ERROR_DEVICE_NOT_CONNECTED
+constexpr NTSTATUS kStatusDeviceNotReady = static_cast<NTSTATUS>(0xC00000A3); // ERROR_NOT_READY
+constexpr NTSTATUS kStatusIoTimeout = static_cast<NTSTATUS>(0xC00000B5);      // ERROR_SEM_TIMEOUT
+constexpr NTSTATUS kStatusCancelled = static_cast<NTSTATUS>(0xC0000120);      // ERROR_OPERATION_ABORTED
 // A driver's own codes carry the customer bit; they reach the program as they are.
 constexpr DWORD kStatusCustomerBit = 0x20000000;
 

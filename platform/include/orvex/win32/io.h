@@ -27,10 +27,10 @@
 #define FILE_ANY_ACCESS 0
 #define FILE_READ_ACCESS 0x0001
 #define FILE_WRITE_ACCESS 0x0002
-#define CTL_CODE(DeviceType, Function, Method, Access)                                                      \
+#define CTL_CODE(DeviceType, Function, Method, Access)                                                       \
     (((DWORD)(DeviceType) << 16) | ((DWORD)(Access) << 14) | ((DWORD)(Function) << 2) | (DWORD)(Method))
-#define METHOD_FROM_CTL_CODE(ctrlCode) ((DWORD)((ctrlCode) & 3))
-#define DEVICE_TYPE_FROM_CTL_CODE(ctrlCode) (((DWORD)(ctrlCode) & 0xffff0000) >> 16)
+#define METHOD_FROM_CTL_CODE(ctrlCode) ((DWORD)((ctrlCode)&3))
+#define DEVICE_TYPE_FROM_CTL_CODE(ctrlCode) (((DWORD)(ctrlCode)&0xffff0000) >> 16)
 
 // The status a request carries in OVERLAPPED.Internal while it is pending.
 #define STATUS_PENDING ((DWORD)0x00000103L)

@@ -43,13 +43,14 @@ extern "C" {
 // were registered. Flags must be DIGCF_PRESENT | DIGCF_DEVICEINTERFACE and
 // Enumerator NULL (else ERROR_NOT_SUPPORTED); ClassGuid NULL:
 // ERROR_INVALID_PARAMETER. Failure: INVALID_HANDLE_VALUE. Any thread.
-ORVEX_WIN32_API HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator,
-                                                     HWND hwndParent, DWORD Flags);
+ORVEX_WIN32_API HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND hwndParent,
+                                                     DWORD Flags);
 
 // Member MemberIndex of the set (DeviceInfoData must be NULL). Past the last
 // one: FALSE with ERROR_NO_MORE_ITEMS. DeviceInterfaceData->cbSize must be
 // sizeof(SP_DEVICE_INTERFACE_DATA) (else ERROR_INVALID_USER_BUFFER).
-ORVEX_WIN32_API BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+ORVEX_WIN32_API BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet,
+                                                        PSP_DEVINFO_DATA DeviceInfoData,
                                                         const GUID* InterfaceClassGuid, DWORD MemberIndex,
                                                         PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData);
 
