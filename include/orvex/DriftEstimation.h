@@ -69,7 +69,8 @@ ORVEX_API void pushOffsetInOffsetsByMasterDateColl(double masterDate, unsigned l
 // returns (drift, offset):
 // - drift: offset change per second of master time (24,576,000 ticks),
 //   rounded half away from zero, as a 24-bit two's complement number (a
-//   negative drift n comes back as n + 2^24);
+//   negative fitted drift comes back as its rounded value + 2^24, so one
+//   between -0.5 and 0 comes back as 2^24, whose low 24 bits are 0);
 // - offset: the fitted master-minus-slave offset, in 0..3,145,727,999, at the
 //   master date ticksIntoSlaveSecond ticks before the newest element, that is
 //   at the slave clock's last whole second when ticksIntoSlaveSecond is the

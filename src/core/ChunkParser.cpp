@@ -1,6 +1,7 @@
 #include "core/ChunkParser.h"
 
 #include <orvex/iidc/Crc16Xmodem.h>
+#include <orvex/iidc/Registers.h>
 #include <orvex/iidc/SmartFeatures.h>
 
 #include <cstring>
@@ -38,8 +39,7 @@ unsigned chunkEndingAt(const uint8_t* data, std::size_t end)
 
 double cycleTimeToMs(uint32_t cycleTime)
 {
-    return (cycleTime >> sf::kCycleSecondsShift) * sf::kMsPerSecond +
-           ((cycleTime >> sf::kCycleCountShift) & sf::kCycleCountMask) * sf::kMsPerCycle;
+    return iidc::cycleSeconds(cycleTime) * sf::kMsPerSecond + iidc::cycleCount(cycleTime) * sf::kMsPerCycle;
 }
 
 uint32_t dcamValue(uint32_t quadlet)

@@ -200,15 +200,19 @@ uint32_t truncatedIntoWrap(double offset)
     return static_cast<uint32_t>(offset);
 }
 
-// Rounded half away from zero, negative values as 24-bit two's complement.
+// Rounded half away from zero; a negative drift as 24-bit two's complement.
+// The sign of the fitted drift picks the form, not the sign of the rounded
+// value: a drift in (-0.5, 0) rounds to 0 and comes back as 2^24, whose low
+// 24 bits (all the sync register keeps) are those of 0.
 uint32_t encodedDrift(double drift)
 {
     if (!(std::fabs(drift) < static_cast<double>(kDriftModulus)))
         ORVEX_THROW(kMultiSyncUnit, kDriftTooLarge);
-    const int64_t rounded = static_cast<int64_t>(drift >= 0.0 ? drift + 0.5 : drift - 0.5);
+    const bool bNegative = drift < 0.0;
+    const int64_t rounded = static_cast<int64_t>(bNegative ? drift - 0.5 : drift + 0.5);
     if (rounded < kSmallestDrift || rounded > kLargestDrift)
         ORVEX_THROW(kMultiSyncUnit, kDriftTooLarge);
-    return static_cast<uint32_t>(rounded >= 0 ? rounded : rounded + kDriftModulus);
+    return static_cast<uint32_t>(bNegative ? rounded + kDriftModulus : rounded);
 }
 
 } // namespace

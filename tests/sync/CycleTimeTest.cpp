@@ -1,14 +1,23 @@
 // Cycle-time register quadlets and linear tick counts.
 #include "sync/CycleTime.h"
 
-#include "sync/ExpectOrvexError.h"
+#include "support/ErrorOf.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <random>
 
-using orvex::test::expectSyncError;
+using orvex::test::refusalOf;
+
+namespace {
+
+orvex::test::Refusal fromMultiSync(std::string message)
+{
+    return {std::move(message), "MultiSync"};
+}
+
+} // namespace
 
 namespace {
 
@@ -59,7 +68,8 @@ TEST(CycleTime, OutOfRangeFieldsAreConvertedAsReadAndTicksBeyondTheWrapAreRefuse
     EXPECT_EQ(cycleTimeToTicks(0xFFFFFFFFu), 3146318847u);
     EXPECT_EQ(cycleTimeToTicks(quadlet(0, 8191, 4095)), 8191u * 3072u + 4095u);
 
-    expectSyncError([] { ticksToCycleTime(nb_ticks_in_2_minutes); },
-                    "ticks is greater than nb_ticks_in_2_minutes");
-    expectSyncError([] { ticksToCycleTime(0xFFFFFFFFu); }, "ticks is greater than nb_ticks_in_2_minutes");
+    EXPECT_EQ(fromMultiSync("ticks is greater than nb_ticks_in_2_minutes"),
+              refusalOf([] { ticksToCycleTime(nb_ticks_in_2_minutes); }));
+    EXPECT_EQ(fromMultiSync("ticks is greater than nb_ticks_in_2_minutes"),
+              refusalOf([] { ticksToCycleTime(0xFFFFFFFFu); }));
 }

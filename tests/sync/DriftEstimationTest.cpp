@@ -5,12 +5,13 @@
 // width of unsigned long.
 #include <orvex/DriftEstimation.h>
 
+#include "support/ErrorOf.h"
 #include "support/LogCapture.h"
 #include "sync/CycleTime.h"
-#include "sync/ExpectOrvexError.h"
 
 #include <orvex/Tracer.h>
 #include <orvex/Types.h>
+#include <orvex/iidc/SyncRegisters.h>
 
 #include <gtest/gtest.h>
 
@@ -21,7 +22,16 @@
 #include <utility>
 #include <vector>
 
-using orvex::test::expectSyncError;
+using orvex::test::refusalOf;
+
+namespace {
+
+orvex::test::Refusal fromMultiSync(std::string message)
+{
+    return {std::move(message), "MultiSync"};
+}
+
+} // namespace
 using orvex::test::LogCapture;
 
 namespace {
@@ -142,6 +152,25 @@ TEST(MasterAndSlaveDates, MeanDatesAtOrPastTheWrapComeBackBelowIt)
     EXPECT_NEAR(e.slave, 1500.0, 1e-6);
 }
 
+// The wrap rules at their boundaries, one tick either side.
+TEST(MasterAndSlaveDates, WrapBoundariesAreExact)
+{
+    // A repeated reading is not a decrease: nothing is lifted.
+    EXPECT_EQ(datesOf({1000, 1000}, {1000}, 0).master, 1000.0);
+
+    // A pair whose master and slave dates agree has key 0, the lowest; with
+    // the top pair rejected it is kept. Keys: 0 (50, 50), 5 (150, 145),
+    // 2.5 (100, 97.5).
+    const Dates zeroKey = datesOf({0, 100, 200}, {50, 145}, 1);
+    EXPECT_EQ(zeroKey.master, 75.0);
+    EXPECT_EQ(zeroKey.slave, 73.75);
+
+    // Mean slave date exactly the period comes back to 0; one tick below stays.
+    EXPECT_EQ(datesOf({0, 10, 20}, {3145727000.0, 1000}, 0).slave, 0.0);
+    EXPECT_EQ(datesOf({10, 20}, {3145727999.0}, 0).slave, 3145727999.0);
+    EXPECT_EQ(datesOf({3145727000.0, 999}, {100}, 0).master, 3145727999.5);
+}
+
 TEST(MasterAndSlaveDates, RefusesInconsistentSamplesWithoutWritingTheDates)
 {
     const std::string sizes =
@@ -169,8 +198,8 @@ TEST(MasterAndSlaveDates, RefusesInconsistentSamplesWithoutWritingTheDates)
     };
     for (const auto& c : cases) {
         double master = -7, slave = -7;
-        expectSyncError([&] { computeMasterAndSlaveDates(c.master, c.slave, c.reject, master, slave); },
-                        c.message);
+        EXPECT_EQ(fromMultiSync(c.message),
+                  refusalOf([&] { computeMasterAndSlaveDates(c.master, c.slave, c.reject, master, slave); }));
         EXPECT_EQ(master, -7);
         EXPECT_EQ(slave, -7);
     }
@@ -189,17 +218,32 @@ TEST(Offset, IsMasterMinusSlaveModuloTheWrapPeriod)
     EXPECT_EQ(computeOffset(1234, 1234), 0ul);
 }
 
+TEST(Offset, OneTickEitherSideOfEqualClocks)
+{
+    const uint32_t last = 3145727999u;
+    EXPECT_EQ(computeOffset(1001, 1000), 1ul);
+    EXPECT_EQ(computeOffset(1000, 1001), static_cast<unsigned long>(last));
+    EXPECT_EQ(computeOffset(last, last), 0ul);
+    EXPECT_EQ(computeOffset(0, 0), 0ul);
+}
+
 TEST(Offset, RefusesTickCountsAtOrBeyondTheWrapMasterFirst)
 {
-    expectSyncError([] { computeOffset(kWrap32, kWrap32); }, "master is greater than nb_ticks_in_2_minutes");
-    expectSyncError([] { computeOffset(kWrap32, 0); }, "master is greater than nb_ticks_in_2_minutes");
-    expectSyncError([] { computeOffset(0, kWrap32); }, "slave is greater than nb_ticks_in_2_minutes");
-    expectSyncError([] { computeOffset(0xFFFFFFFFul, 0); }, "master is greater than nb_ticks_in_2_minutes");
+    EXPECT_EQ(fromMultiSync("master is greater than nb_ticks_in_2_minutes"),
+              refusalOf([] { computeOffset(kWrap32, kWrap32); }));
+    EXPECT_EQ(fromMultiSync("master is greater than nb_ticks_in_2_minutes"),
+              refusalOf([] { computeOffset(kWrap32, 0); }));
+    EXPECT_EQ(fromMultiSync("slave is greater than nb_ticks_in_2_minutes"),
+              refusalOf([] { computeOffset(0, kWrap32); }));
+    EXPECT_EQ(fromMultiSync("master is greater than nb_ticks_in_2_minutes"),
+              refusalOf([] { computeOffset(0xFFFFFFFFul, 0); }));
     if (kLongIsWide) {
         // 2^32 + 10 is not 10.
         const unsigned long wide = static_cast<unsigned long>(std::numeric_limits<uint32_t>::max()) + 11;
-        expectSyncError([&] { computeOffset(wide, 0); }, "master is greater than nb_ticks_in_2_minutes");
-        expectSyncError([&] { computeOffset(0, wide); }, "slave is greater than nb_ticks_in_2_minutes");
+        EXPECT_EQ(fromMultiSync("master is greater than nb_ticks_in_2_minutes"),
+                  refusalOf([&] { computeOffset(wide, 0); }));
+        EXPECT_EQ(fromMultiSync("slave is greater than nb_ticks_in_2_minutes"),
+                  refusalOf([&] { computeOffset(0, wide); }));
     }
 }
 
@@ -279,6 +323,20 @@ TEST(OffsetsHistory, KeepsTheNewestElementsAndBringsDatesBelowTheWrapOnceTheFron
     EXPECT_EQ(offsetsOf(coll), (std::vector<unsigned long>{14ul}));
 }
 
+// A date or offset of exactly one period is brought back to 0; one tick
+// below stays where it is.
+TEST(OffsetsHistory, DatesAndOffsetsAtThePeriodComeBackOneTickBelowStay)
+{
+    const uint32_t period = 3145728000u;
+    EXPECT_EQ(pushAll({{kWrap, 7ul}}, 10).front().first, 0.0);
+    EXPECT_EQ(pushAll({{kWrap - 1, 7ul}}, 10).front().first, kWrap - 1);
+    EXPECT_EQ(offsetsOf(pushAll({{1, period}}, 10)), (std::vector<unsigned long>{0ul}));
+    EXPECT_EQ(offsetsOf(pushAll({{1, period - 1}}, 10)), (std::vector<unsigned long>{period - 1ul}));
+    // Every offset must be at or above the period before any moves.
+    EXPECT_EQ(offsetsOf(pushAll({{1, period}, {2, period - 1}}, 10)),
+              (std::vector<unsigned long>{period, period - 1ul}));
+}
+
 TEST(OffsetsHistory, RefusesBadElementsAndLeavesTheHistoryUnchanged)
 {
     const offsetsByMasterDate before = pushAll({{100.0, 5ul}, {200.0, 6ul}}, 10);
@@ -301,8 +359,8 @@ TEST(OffsetsHistory, RefusesBadElementsAndLeavesTheHistoryUnchanged)
                          "offset does not fit in 32 bits"});
     for (const Case& c : cases) {
         offsetsByMasterDate coll = before;
-        expectSyncError([&] { pushOffsetInOffsetsByMasterDateColl(c.date, c.offset, coll, c.maxSize); },
-                        c.message);
+        EXPECT_EQ(fromMultiSync(c.message),
+                  refusalOf([&] { pushOffsetInOffsetsByMasterDateColl(c.date, c.offset, coll, c.maxSize); }));
         EXPECT_EQ(coll, before) << c.message;
     }
 }
@@ -332,6 +390,20 @@ TEST(DriftAndOffset, DriftIsRoundedAndNegativeDriftIsA24BitTwosComplement)
               16777214ul); // -2.4
 }
 
+// A fitted drift between -0.5 and 0 takes the negative branch of the
+// rounding: trunc(drift - 0.5) + 2^24 = 2^24. Its low 24 bits, all the sync
+// register keeps, are those of 0.
+TEST(DriftAndOffset, ADriftJustBelowZeroComesBackAs2To24)
+{
+    const double second = 24576000.0;
+    const auto minusPoint3 = computeDriftAndOffset({{0.0, 1000003ul}, {10 * second, 1000000ul}}, 0.0);
+    EXPECT_EQ(minusPoint3.first, 16777216ul);
+    EXPECT_EQ(orvex::iidc::makeSyncQuadlet1(static_cast<uint32_t>(minusPoint3.first), 4), 4u);
+    EXPECT_EQ(computeDriftAndOffset({{0.0, 1000000ul}, {10 * second, 1000003ul}}, 0.0).first, 0ul);
+    EXPECT_EQ(computeDriftAndOffset({{0.0, 1000006ul}, {10 * second, 1000000ul}}, 0.0).first,
+              16777215ul); // -0.6
+}
+
 TEST(DriftAndOffset, DriftsBeyond24BitsAreRefused)
 {
     const double second = 24576000.0;
@@ -340,17 +412,13 @@ TEST(DriftAndOffset, DriftsBeyond24BitsAreRefused)
               0x800000ul);
     EXPECT_EQ(computeDriftAndOffset({{0.0, 1000000000ul}, {second, 1000000000ul + 8388607ul}}, 0.0).first,
               0x7FFFFFul);
-    expectSyncError(
-        [&] {
-            computeDriftAndOffset({{0.0, 1000000000ul}, {second, 1000000000ul + 8388608ul}}, 0.0);
-        },
-        "fitted drift does not fit in 24 bits");
+    EXPECT_EQ(fromMultiSync("fitted drift does not fit in 24 bits"), refusalOf([&] {
+                  computeDriftAndOffset({{0.0, 1000000000ul}, {second, 1000000000ul + 8388608ul}}, 0.0);
+              }));
     // All offsets measured at one date: a vertical line.
-    expectSyncError(
-        [] {
-            computeDriftAndOffset({{5.0, 100ul}, {5.0, 200ul}}, 0.0);
-        },
-        "fitted drift does not fit in 24 bits");
+    EXPECT_EQ(fromMultiSync("fitted drift does not fit in 24 bits"), refusalOf([] {
+                  computeDriftAndOffset({{5.0, 100ul}, {5.0, 200ul}}, 0.0);
+              }));
 }
 
 TEST(DriftAndOffset, ReferenceOffsetIsBroughtIntoTheWrapPeriod)
@@ -361,6 +429,13 @@ TEST(DriftAndOffset, ReferenceOffsetIsBroughtIntoTheWrapPeriod)
     EXPECT_EQ(computeDriftAndOffset({{0.0, 3145728100ul}, {1e6, 3145728100ul}}, 0.0).second, 100ul);
     EXPECT_EQ(computeDriftAndOffset({{0.0, 0xFFFFFFFFul}, {1e6, 0xFFFFFFFFul}}, 0.0).second,
               0xFFFFFFFFul - kWrap32); // 4,294,967,295.5 less one period
+    // At the period and one tick below.
+    EXPECT_EQ(computeDriftAndOffset({{0.0, kWrap32}, {1e6, kWrap32}}, 0.0).second, 0ul);
+    EXPECT_EQ(computeDriftAndOffset({{0.0, kWrap32 - 1}, {1e6, kWrap32 - 1}}, 0.0).second, kWrap32 - 1);
+    // Extrapolated to exactly -0.5: 0. A hair below it: the last tick of
+    // the period, never the period itself.
+    EXPECT_EQ(computeDriftAndOffset({{0.0, 0ul}, {10.0, 1ul}}, 15.0).second, 0ul);
+    EXPECT_EQ(computeDriftAndOffset({{0.0, 0ul}, {10.0, 1ul}}, 15.000000001).second, kWrap32 - 1);
 }
 
 TEST(DriftAndOffset, HistoryOffsetsAreRead32BitWide)
@@ -379,23 +454,17 @@ TEST(DriftAndOffset, AHistoryAtOnePointGivesItsOffsetWithoutDrift)
 
 TEST(DriftAndOffset, RefusesShortHistoriesAndUnusableReferences)
 {
-    expectSyncError([] { computeDriftAndOffset({}, 0.0); },
-                    "collection offsetsByMasterDate contains less than 2 elements");
-    expectSyncError(
-        [] {
-            computeDriftAndOffset({{1.0, 2ul}}, 0.0);
-        },
-        "collection offsetsByMasterDate contains less than 2 elements");
-    expectSyncError(
-        [] {
-            computeDriftAndOffset({{0.0, 1ul}, {1e6, 2ul}}, std::numeric_limits<double>::quiet_NaN());
-        },
-        "the fitted line gives no finite drift and offset");
-    expectSyncError(
-        [] {
-            computeDriftAndOffset({{0.0, 1ul}, {1e6, 2ul}}, -HUGE_VAL);
-        },
-        "the fitted line gives no finite drift and offset");
+    EXPECT_EQ(fromMultiSync("collection offsetsByMasterDate contains less than 2 elements"),
+              refusalOf([] { computeDriftAndOffset({}, 0.0); }));
+    EXPECT_EQ(fromMultiSync("collection offsetsByMasterDate contains less than 2 elements"), refusalOf([] {
+                  computeDriftAndOffset({{1.0, 2ul}}, 0.0);
+              }));
+    EXPECT_EQ(fromMultiSync("the fitted line gives no finite drift and offset"), refusalOf([] {
+                  computeDriftAndOffset({{0.0, 1ul}, {1e6, 2ul}}, std::numeric_limits<double>::quiet_NaN());
+              }));
+    EXPECT_EQ(fromMultiSync("the fitted line gives no finite drift and offset"), refusalOf([] {
+                  computeDriftAndOffset({{0.0, 1ul}, {1e6, 2ul}}, -HUGE_VAL);
+              }));
 }
 
 TEST(DriftAndOffset, IsTracedAndAFailureLeavesAtError)

@@ -161,11 +161,8 @@ constexpr std::size_t kDcamShutterOffset = 8;           // chunk 4: shutter quad
 constexpr uint32_t kDcamValuePresent = 0x80000000;
 constexpr uint32_t kDcamValueMask = 0x00000FFF;
 
-// CYCLE_TIME quadlet: seconds in bits 25 to 31, 125 µs cycles in bits 12 to
-// 24, cycle offset in bits 0 to 11.
-constexpr unsigned kCycleSecondsShift = 25;
-constexpr unsigned kCycleCountShift = 12;
-constexpr uint32_t kCycleCountMask = 0x1FFF;
+// The cycle time stamp (layout in Registers.h) as a date: seconds and whole
+// 125 µs cycles, in milliseconds.
 constexpr double kMsPerSecond = 1000.0;
 constexpr double kMsPerCycle = 0.125;
 
