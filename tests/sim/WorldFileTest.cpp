@@ -120,5 +120,33 @@ TEST_F(WorldFile, LoadsAFileAndNamesItWhenItCannot)
     EXPECT_EQ(world().connectedCameras().size(), 3u);
 }
 
+// A bus number given twice, or given to a bus after an earlier one took it
+// by default, refuses the whole file: no bus of it is built.
+TEST_F(WorldFile, ARepeatedBusNumberRefusesTheWholeFile)
+{
+    const std::string path = "/tmp/orvex-world-dup-" + std::to_string(::getpid()) + ".json";
+    for (const char* text :
+         {R"({ "buses": [ { "number": 2, "cameras": [ { "model": "A312f", "serial": 42 } ] },
+                          { "number": 2, "cameras": [ { "model": "A102f", "serial": 43 } ] } ] })",
+          R"({ "buses": [ { "cameras": [ { "model": "A312f", "serial": 42 } ] },
+                          { "number": 0, "cameras": [ { "model": "A102f", "serial": 43 } ] } ] })"}) {
+        {
+            std::ofstream out(path);
+            out << text;
+        }
+        world().loadDefault();
+        try {
+            world().loadFile(path);
+            ADD_FAILURE() << "a repeated bus number was accepted";
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find("bus number"), std::string::npos) << e.what();
+        }
+        EXPECT_TRUE(world().buses().empty());
+        EXPECT_TRUE(world().connectedCameras().empty());
+    }
+    std::remove(path.c_str());
+}
+
 } // namespace
 } // namespace orvex::sim::test

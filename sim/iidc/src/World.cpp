@@ -1,7 +1,9 @@
 #include <orvex/sim/World.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -13,9 +15,11 @@ namespace {
 
 std::string readFile(const std::string& path)
 {
+    errno = 0;
     std::ifstream in(path, std::ios::binary);
     if (!in)
-        throw std::runtime_error("cannot open world file \"" + path + "\"");
+        throw std::runtime_error(std::string("cannot be opened: ") +
+                                 (errno != 0 ? std::strerror(errno) : "unknown reason"));
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
@@ -37,7 +41,9 @@ World::World()
             loadFile(path);
         } catch (const std::exception& e) {
             // No caller to report to yet: an empty world makes the problem
-            // visible at the first enumeration.
+            // visible at the first enumeration, and a program that asks
+            // (startupProblem) can refuse to go on.
+            startupProblem_ = e.what();
             std::cerr << "orvex simulator: " << e.what() << "; starting with an empty world\n";
         }
     } else {
@@ -90,18 +96,24 @@ void World::loadDefault()
 void World::loadFile(const std::string& path)
 {
     clear();
-    WorldDescription description;
     try {
-        description = parseWorld(readFile(path));
+        const WorldDescription description = parseWorld(readFile(path));
+        for (const auto& b : description.buses) {
+            const int number = addBus(b.bus);
+            for (const CameraConfig& c : b.cameras)
+                addCamera(number, c);
+        }
+        setPacing(description.pacing);
     } catch (const std::exception& e) {
+        clear(); // refused whole: never a partly built world
         throw std::runtime_error("world file \"" + path + "\": " + e.what());
     }
-    for (const auto& b : description.buses) {
-        const int number = addBus(b.bus);
-        for (const CameraConfig& c : b.cameras)
-            addCamera(number, c);
-    }
-    setPacing(description.pacing);
+}
+
+std::string World::startupProblem() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return startupProblem_;
 }
 
 World::BusEntry* World::findBusLocked(int number)

@@ -189,13 +189,23 @@ WorldDescription parseWorld(const std::string& jsonText)
         throw std::runtime_error("pacing must be \"frameRate\" or \"unpaced\"");
 
     std::set<uint32_t> serials;
+    std::set<int> busNumbers;
     int busIndex = 0;
-    for (const auto& busNode : root.get_child("buses", pt::ptree())) {
+    // get_child with a default returns a reference to that default: it must
+    // outlive the loops.
+    const pt::ptree none;
+    for (const auto& busNode : root.get_child("buses", none)) {
         const std::string where = "bus #" + std::to_string(busIndex++);
         WorldDescription::BusDescription bus;
         bus.bus = parseBus(busNode.second, where);
+        // A bus without a number takes the next free one, as World::addBus does.
+        if (bus.bus.number < 0)
+            bus.bus.number = busNumbers.empty() ? 0 : *busNumbers.rbegin() + 1;
+        if (!busNumbers.insert(bus.bus.number).second)
+            throw std::runtime_error("bus number " + std::to_string(bus.bus.number) + " repeated in " +
+                                     where);
         int cameraIndex = 0;
-        for (const auto& cameraNode : busNode.second.get_child("cameras", pt::ptree())) {
+        for (const auto& cameraNode : busNode.second.get_child("cameras", none)) {
             const std::string cameraWhere = "camera #" + std::to_string(cameraIndex++) + " of " + where;
             CameraConfig camera = parseCamera(cameraNode.second, cameraWhere);
             if (camera.serialNumber == 0 || !serials.insert(camera.serialNumber).second)

@@ -60,8 +60,13 @@ public:
     void loadDefault();
     // clear(), then the world described by a JSON file. Throws
     // std::runtime_error (with the file name and the reason) on a file that
-    // cannot be read or is malformed; the world is then empty.
+    // cannot be read or is malformed, or that names a bus number twice; the
+    // world is then empty.
     void loadFile(const std::string& path);
+    // Why the file named by ORVEX_SIM_WORLD could not be loaded when the
+    // world was first used (the world then started empty); "" when it was
+    // loaded or none was named.
+    std::string startupProblem() const;
 
     // Adds a bus (announced with a bus reset) and returns its number.
     int addBus(const BusConfig& config = BusConfig{});
@@ -118,6 +123,7 @@ private:
     std::vector<BusEntry> buses_; // by bus number
     std::vector<std::shared_ptr<Camera>> cameras_;
     Pacing pacing_ = Pacing::frameRate;
+    std::string startupProblem_;
     FaultTable faults_;
 
     std::mutex listenersMutex_; // also orders the delivery of events
