@@ -27,8 +27,9 @@ std::string readFile(const std::string& path)
 }
 
 // Runs the tool with `arguments` (shell words) in a clean environment for
-// the simulator: no world file, so the built-in world.
-ToolRun runTool(const std::string& arguments)
+// the simulator: no world file, so the built-in world, unless `worldFile`
+// names one.
+ToolRun runTool(const std::string& arguments, const std::string& worldFile = "")
 {
     char outPath[] = "/tmp/orvex_tool_out_XXXXXX";
     char errPath[] = "/tmp/orvex_tool_err_XXXXXX";
@@ -36,8 +37,10 @@ ToolRun runTool(const std::string& arguments)
     const int errFd = mkstemp(errPath);
     close(outFd);
     close(errFd);
-    const std::string command = std::string("env -u ORVEX_SIM_WORLD '") + ORVEX_TOOL_PATH + "' " + arguments +
-                                " >" + outPath + " 2>" + errPath;
+    const std::string environment =
+        worldFile.empty() ? std::string("env -u ORVEX_SIM_WORLD") : "env ORVEX_SIM_WORLD='" + worldFile + "'";
+    const std::string command =
+        environment + " '" + ORVEX_TOOL_PATH + "' " + arguments + " >" + outPath + " 2>" + errPath;
     const int status = std::system(command.c_str());
     ToolRun run;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -143,4 +146,35 @@ TEST(OrvexTool, HelpDescribesTheCommands)
     for (const char* part : {"Usage: orvex", "list", "info CAMERA", "--backend", "--log-level"}) {
         EXPECT_TRUE(contains(run.out, part)) << part;
     }
+}
+
+// A world file that is missing, malformed or names a bus twice is a typo, not
+// an empty bus: the tool names the file and the reason and fails, whatever
+// the command.
+TEST(OrvexTool, AWorldFileThatCannotBeLoadedIsRefused)
+{
+    const std::string missing = "/tmp/orvex-no-such-world-" + std::to_string(::getpid()) + ".json";
+    const std::string malformed = "/tmp/orvex-bad-world-" + std::to_string(::getpid()) + ".json";
+    const std::string repeated = "/tmp/orvex-dup-world-" + std::to_string(::getpid()) + ".json";
+    std::ofstream(malformed) << R"({ "buses": [ { "cameras": [ )";
+    std::ofstream(repeated) << R"({ "buses": [ { "number": 1 }, { "number": 1 } ] })";
+    const struct {
+        const std::string& file;
+        const char* reason;
+    } cases[] = {
+        {missing, "No such file or directory"},
+        {malformed, "line "},
+        {repeated, "bus number 1 repeated"},
+    };
+    for (const auto& c : cases) {
+        for (const char* command : {"list", "info 0"}) {
+            const ToolRun run = runTool(command, c.file);
+            EXPECT_EQ(1, run.status) << command << " " << c.file;
+            EXPECT_TRUE(contains(run.err, "orvex: world file \"" + c.file + "\"")) << run.err;
+            EXPECT_TRUE(contains(run.err, c.reason)) << run.err;
+            EXPECT_FALSE(contains(run.out, "0 cameras")) << run.out;
+        }
+    }
+    std::remove(malformed.c_str());
+    std::remove(repeated.c_str());
 }

@@ -1,11 +1,15 @@
 // orvex: lists the cameras of a camera stack and tells what one camera
 // reports. Exit status: 0 done, 1 the request failed (no such camera, a
-// camera or stack error, a back end not available), 2 bad command line.
+// camera or stack error, a back end not available, a simulated world file
+// that cannot be loaded), 2 bad command line.
 #include "CommandLine.h"
 #include "Reports.h"
 #include "Session.h"
 
 #include <orvex/orvex.h>
+#if defined(ORVEX_CLI_OVER_SIMULATOR)
+#include <orvex/sim/World.h>
+#endif
 
 #include <log4cplus/consoleappender.h>
 #include <log4cplus/initializer.h>
@@ -14,6 +18,7 @@
 
 #include <exception>
 #include <iostream>
+#include <string>
 
 namespace {
 
@@ -62,6 +67,17 @@ int showCamera(const std::string& name)
     return 0;
 }
 
+// The simulated world the user named with ORVEX_SIM_WORLD, when it could not
+// be loaded: an empty world would pass for an empty bus.
+std::string simulatedWorldProblem()
+{
+#if defined(ORVEX_CLI_OVER_SIMULATOR)
+    return orvex::sim::World::instance().startupProblem();
+#else
+    return {};
+#endif
+}
+
 int run(const Invocation& invocation)
 {
     if (invocation.command == Command::help) {
@@ -75,6 +91,10 @@ int run(const Invocation& invocation)
     if (invocation.backend != "flycap") {
         std::cerr << "orvex: unknown back end '" << invocation.backend << "' (expected flycap or bcam)\n";
         return kExitUsage;
+    }
+    if (const std::string problem = simulatedWorldProblem(); !problem.empty()) {
+        std::cerr << "orvex: " << problem << "\n";
+        return kExitFailure;
     }
     return invocation.command == Command::list ? listCameras() : showCamera(invocation.camera);
 }
