@@ -268,6 +268,9 @@ protected:
     ImagesBuffer& imagesBuffer() const { return *_pImagesBuffer; }
 
 private:
+    // Throws "brightness feature not supported" unless the support query says otherwise.
+    void requireBrightnessFeature() const;
+
     bool _bOwnImageCB = true;
     ImageCB* _pImageCB = nullptr;
     std::unique_ptr<SmartFeaturesManager> _pSmartFeaturesManager;

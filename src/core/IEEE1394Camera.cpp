@@ -109,29 +109,37 @@ bool IEEE1394Camera::isBrightnessFeatureSupported() const
     return false;
 }
 
+// A back end that reports brightness support overrides these; each asks the
+// support query itself, so one that overrides only some of them still gets
+// the guarded defaults for the others.
 void IEEE1394Camera::setBrightness(double)
 {
-    if (!isBrightnessFeatureSupported()) {
-        ORVEX_THROW(kUnit, kBrightnessNotSupported);
-    }
+    requireBrightnessFeature();
 }
 
 double IEEE1394Camera::getBrightness() const
 {
-    if (!isBrightnessFeatureSupported()) {
-        ORVEX_THROW(kUnit, kBrightnessNotSupported);
-    }
+    requireBrightnessFeature();
     return 0.0;
 }
 
 double IEEE1394Camera::getBrightnessMin() const
 {
-    return getBrightness();
+    requireBrightnessFeature();
+    return 0.0;
 }
 
 double IEEE1394Camera::getBrightnessMax() const
 {
-    return getBrightness();
+    requireBrightnessFeature();
+    return 0.0;
+}
+
+void IEEE1394Camera::requireBrightnessFeature() const
+{
+    if (!isBrightnessFeatureSupported()) {
+        ORVEX_THROW(kUnit, kBrightnessNotSupported);
+    }
 }
 
 // --- smart features ----------------------------------------------------------
@@ -371,8 +379,11 @@ void IEEE1394Camera::setNewImageEvent(HANDLE event)
 
 void IEEE1394Camera::notifyNewImage()
 {
-    const WPARAM value = _nNewImageWndValue.load();
+    // The window first: setNewImageNotifiedWnd stores the value before the
+    // window, so a window read here comes with its own value or a newer one,
+    // never an older one.
     const HWND hostWnd = _hNewImageWnd.load();
+    const WPARAM value = _nNewImageWndValue.load();
     // A host window destroyed since it was registered falls through to the
     // event, as does a post that fails.
     if (hostWnd != nullptr && IsWindow(hostWnd) && PostMessageA(hostWnd, CWM_NEW_IMAGE_AVAILABLE, value, 0)) {

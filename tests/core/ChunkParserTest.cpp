@@ -96,6 +96,48 @@ TEST(ChunkParser, CrcQuadletWithHighBitsSetDoesNotMatch)
     EXPECT_FALSE(state.crcMatched);
 }
 
+// When the image does not end on a quadlet boundary, the checksum covers
+// every byte but the last four, and the CRC quadlet is the last whole quadlet
+// before the end rounded down to a multiple of 4. So in a 43-byte image the
+// checksum covers bytes 0 to 38, the quadlet is bytes 36 to 39, and bytes 40
+// to 42 count for nothing.
+TEST(ChunkParser, CrcOfAnImageNotEndingOnAQuadlet)
+{
+    std::vector<uint8_t> bytes(43, 0x3C);
+    // Bytes 36 and 37 are both checksummed and part of the quadlet: search
+    // the pair that makes the quadlet equal the checksum (bytes 38 and 39,
+    // the quadlet's high half, stay 0).
+    bytes[38] = bytes[39] = 0;
+    bool bFound = false;
+    for (uint8_t seed = 0; !bFound && seed < 255; ++seed) {
+        bytes[0] = seed;
+        for (unsigned pair = 0; !bFound && pair <= 0xFFFF; ++pair) {
+            bytes[36] = static_cast<uint8_t>(pair);
+            bytes[37] = static_cast<uint8_t>(pair >> 8);
+            bFound = orvex::iidc::crc16Xmodem(bytes.data(), 39) == pair;
+        }
+    }
+    ASSERT_TRUE(bFound);
+
+    ChunkParseState state;
+    parseExact(bytes, true, state);
+    EXPECT_TRUE(state.presence.test(6));
+    EXPECT_TRUE(state.crcMatched);
+
+    bytes[41] ^= 0xFF; // outside both
+    parseExact(bytes, true, state);
+    EXPECT_TRUE(state.crcMatched);
+
+    bytes[39] = 1; // the quadlet's top byte, not checksummed
+    parseExact(bytes, true, state);
+    EXPECT_FALSE(state.crcMatched);
+    bytes[39] = 0;
+
+    bytes[10] ^= 0x01; // a checksummed byte
+    parseExact(bytes, true, state);
+    EXPECT_FALSE(state.crcMatched);
+}
+
 TEST(ChunkParser, DataWithoutKnownChunksLeavesEveryBitClear)
 {
     ChunkImage image(200, 0xEE);

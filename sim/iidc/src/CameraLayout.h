@@ -45,9 +45,5 @@ constexpr uint32_t smartFeatureInquiryAnswer(unsigned feature)
     return feature == iidc::sf::kFeatureExtendedVersionInfo ? iidc::sf::kVersionInfoBlockStart
                                                             : smartFeatureControl(feature);
 }
-// Shutter time base limits (seconds).
-constexpr float kTimeBaseIncrement = 1e-6f;
-constexpr float kTimeBaseMin = 1e-6f;
-constexpr float kTimeBaseMax = 1e-3f;
 
 } // namespace orvex::sim::layout

@@ -41,6 +41,11 @@ std::string versionText(const CameraConfig& config)
 
 } // namespace
 
+uint32_t Camera::smartFeatureControlAddress(unsigned feature)
+{
+    return layout::smartFeatureControl(feature);
+}
+
 bool Camera::smartFeatureEnabledLocked(unsigned feature) const
 {
     return config_.smartFeatures && ((config_.smartFeatureMask >> feature) & 1u) &&
@@ -93,11 +98,11 @@ uint32_t Camera::readAdvancedLocked(uint32_t address) const
             return sf::kControlPresent | (((smartEnabled_ >> f) & 1u) ? sf::kControlEnabled : 0u);
         if (f == sf::kFeatureShutterTimeBase) {
             if (address == control + sf::kTimeBaseIncrementOffset)
-                return floatBits(layout::kTimeBaseIncrement);
+                return floatBits(config_.timeBaseIncrement);
             if (address == control + sf::kTimeBaseMinOffset)
-                return floatBits(layout::kTimeBaseMin);
+                return floatBits(config_.timeBaseMin);
             if (address == control + sf::kTimeBaseMaxOffset)
-                return floatBits(layout::kTimeBaseMax);
+                return floatBits(config_.timeBaseMax);
             if (address == control + sf::kTimeBaseCurrentOffset)
                 return floatBits(static_cast<float>(timeBase_));
         }
@@ -131,12 +136,15 @@ void Camera::writeAdvancedLocked(uint32_t address, uint32_t value)
         if (f == sf::kFeatureShutterTimeBase && address == control + sf::kTimeBaseCurrentOffset &&
             smartFeatureEnabledLocked(f)) {
             const float requested = bitsFloat(value);
-            if (!std::isfinite(requested) || requested < layout::kTimeBaseMin ||
-                requested > layout::kTimeBaseMax)
+            if (!std::isfinite(requested) || requested < config_.timeBaseMin ||
+                requested > config_.timeBaseMax)
                 return; // refused: the time base keeps its value
-            const double steps = std::round((requested - layout::kTimeBaseMin) / layout::kTimeBaseIncrement);
+            const double increment = config_.timeBaseIncrement;
+            const double steps =
+                increment > 0.0 ? std::round((requested - config_.timeBaseMin) / increment) : 0.0;
+            const double snapped = increment > 0.0 ? config_.timeBaseMin + steps * increment : requested;
             // Whole microseconds, kept exact so that absolute shutters stay round.
-            timeBase_ = std::round((layout::kTimeBaseMin + steps * layout::kTimeBaseIncrement) * 1e6) / 1e6;
+            timeBase_ = std::round(snapped * 1e6) / 1e6;
             return;
         }
     }

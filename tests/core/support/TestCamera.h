@@ -1,24 +1,52 @@
-// A camera for tests of the camera model: every back-end operation is a
-// trivial stand-in, registers live in a SmartFeatureRegisters map, and the
-// protected services a back end uses are opened up.
+// A camera for tests of the camera model: the back-end operations are
+// trivial stand-ins, except the register operations, which go to a simulated
+// IIDC camera (with smart features unless the test plugs in another), and
+// the protected services a back end uses are opened up.
 #pragma once
 
-#include "core/support/SmartFeatureRegisters.h"
-
 #include <orvex/IEEE1394Camera.h>
+#include <orvex/OrvexError.h>
+#include <orvex/sim/Bus.h>
+#include <orvex/sim/Camera.h>
 
 #include <atomic>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace orvex::test {
 
+// A camera with every smart feature, and a shutter time base of 1.5 s in
+// steps of 0.25 s from 0.5 s to 2 s (every step exact in binary).
+inline sim::CameraConfig smartCameraConfig()
+{
+    sim::CameraConfig config;
+    config.serialNumber = 5;
+    config.modelName = "Test smart camera";
+    config.smartFeatures = true;
+    config.smartFeatureMask = 0x1FF;
+    config.shutterTimeBase = 1.5;
+    config.timeBaseIncrement = 0.25f;
+    config.timeBaseMin = 0.5f;
+    config.timeBaseMax = 2.0f;
+    return config;
+}
+
 class TestCamera : public IEEE1394Camera {
 public:
-    explicit TestCamera(CamGUID guid = CamGUID(1, 0), unsigned short portIdx = 0)
+    explicit TestCamera(CamGUID guid = CamGUID(1, 0), unsigned short portIdx = 0,
+                        const sim::CameraConfig& config = smartCameraConfig())
         : _guid(guid), _nPortIdx(portIdx)
     {
+        plugIn(config);
     }
-    ~TestCamera() override { destroyNotificationWindow(); }
+    ~TestCamera() override
+    {
+        destroyNotificationWindow();
+        _pSimCamera->detach();
+    }
 
     // Back-end services, opened for the tests.
     using IEEE1394Camera::createNotificationWindow;
@@ -29,7 +57,33 @@ public:
     using IEEE1394Camera::notifyNewImage;
     using IEEE1394Camera::smartFeaturesManager;
 
-    SmartFeatureRegisters& registers() { return _registers; }
+    // Replaces the simulated camera behind the registers by a fresh one.
+    void plugIn(const sim::CameraConfig& config)
+    {
+        if (_pSimCamera)
+            _pSimCamera->detach();
+        _pSimCamera = std::make_unique<sim::Camera>(config);
+        _pSimCamera->attach(_pBus);
+        std::lock_guard<std::mutex> lock(_writesMutex);
+        _writes.clear();
+    }
+    sim::Camera& simCamera() { return *_pSimCamera; }
+    // The register writes (address, value) the camera model made since the
+    // last plugIn, oldest first.
+    std::vector<std::pair<uint32_t, uint32_t>> writes() const
+    {
+        std::lock_guard<std::mutex> lock(_writesMutex);
+        return _writes;
+    }
+    unsigned writeCount(uint32_t address) const
+    {
+        unsigned count = 0;
+        for (const auto& write : writes())
+            count += write.first == address;
+        return count;
+    }
+
+    void setGuid(CamGUID guid) { _guid = guid; }
     void setInitialized(bool initialized) { _bInitialized = initialized; }
     void setAcquiring(bool acquiring) { _bAcquiring = acquiring; }
     void setFallbackVersion(bool available, const std::string& text)
@@ -37,7 +91,6 @@ public:
         _bFallbackVersion = available;
         _fallbackVersion = text;
     }
-    void setGuid(CamGUID guid) { _guid = guid; }
 
     // --- the back-end operations ---------------------------------------------
     void setPortIdx(unsigned short portIdx) override { _nPortIdx = portIdx; }
@@ -109,21 +162,36 @@ public:
     }
     void readRegister(unsigned long address, unsigned long& value) const override
     {
-        value = _registers.read(static_cast<uint32_t>(address));
+        uint32_t quadlet = 0;
+        check(_pSimCamera->readRegister(static_cast<uint32_t>(address), quadlet));
+        value = quadlet;
     }
     void writeRegister(unsigned long address, unsigned long value) override
     {
-        _registers.write(static_cast<uint32_t>(address), static_cast<uint32_t>(value));
+        {
+            std::lock_guard<std::mutex> lock(_writesMutex);
+            _writes.emplace_back(static_cast<uint32_t>(address), static_cast<uint32_t>(value));
+        }
+        check(_pSimCamera->writeRegister(static_cast<uint32_t>(address), static_cast<uint32_t>(value)));
     }
 
 private:
+    static void check(sim::Status status)
+    {
+        if (status != sim::Status::ok)
+            ORVEX_THROW("TestCamera", sim::toString(status));
+    }
+
     CamGUID _guid;
     unsigned short _nPortIdx;
     bool _bInitialized = false;
     std::atomic<bool> _bAcquiring{false};
     bool _bFallbackVersion = false;
     std::string _fallbackVersion;
-    SmartFeatureRegisters _registers;
+    std::shared_ptr<sim::Bus> _pBus = std::make_shared<sim::Bus>(0, sim::BusConfig{});
+    std::unique_ptr<sim::Camera> _pSimCamera;
+    mutable std::mutex _writesMutex;
+    std::vector<std::pair<uint32_t, uint32_t>> _writes;
 };
 
 } // namespace orvex::test

@@ -83,6 +83,10 @@ public:
     Camera& operator=(const Camera&) = delete;
 
     const CameraConfig& config() const { return config_; }
+    // Where the camera keeps smart feature n's control register: what its
+    // inquiry answers (the ExtendedVersionInfo block's control quadlet for
+    // feature 7). Tests use it to override a control register.
+    static uint32_t smartFeatureControlAddress(unsigned feature);
     uint32_t serialNumber() const { return config_.serialNumber; }
 
     // --- bus attachment (the world calls these) ------------------------------

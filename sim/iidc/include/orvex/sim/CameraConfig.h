@@ -63,6 +63,12 @@ struct CameraConfig {
     PropertyCaps gain;
     PropertyCaps frameRate;
     double shutterTimeBase = 20e-6; // seconds per raw shutter step
+    // The range the ShutterTimeBase smart feature offers (seconds): a written
+    // time base is snapped to the nearest step from the minimum; a step of 0
+    // takes any value in range as written.
+    float timeBaseIncrement = 1e-6f;
+    float timeBaseMin = 1e-6f;
+    float timeBaseMax = 1e-3f;
     double temperatureCelsius = 40.0;
 
     // Trigger, GPIO, strobes.
