@@ -10,7 +10,7 @@
 // offsets) and after 100 measurements, and what one fit costs.
 //
 // Usage: sync_drift_accuracy_bench [trials] [seed]
-#include "sync/SyntheticCycleClocks.h"
+#include "SyntheticCycleClocks.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,6 +1,7 @@
 // Synthetic 1394 cycle clocks and a reader that samples them the way the
-// synchronisation controller does, for end-to-end tests and the accuracy
-// bench of the drift and offset estimation.
+// synchronisation controller does, for the accuracy bench of the drift and
+// offset estimation: minutes of clock time in milliseconds of computing,
+// which the simulator's real-time clocks cannot give.
 //
 // Time is a double in seconds of an ideal reference clock. Each cycle clock
 // runs at 24.576 MHz * (1 + ppm / 1e6) from a chosen phase and is read
@@ -21,8 +22,8 @@
 
 namespace orvex::test {
 
-constexpr double kNominalTicksPerSecond = 24576000.0;
-constexpr double kWrapTicks = 3145728000.0;
+constexpr double kNominalTicksPerSecond = nb_ticks_in_1_second;
+constexpr double kWrapTicks = nb_ticks_in_2_minutes_as_double;
 
 class CycleClock {
 public:
@@ -40,11 +41,7 @@ public:
     uint32_t registerAt(double seconds) const
     {
         const double wrapped = std::fmod(std::floor(unwrappedTicksAt(seconds)), kWrapTicks);
-        const uint64_t ticks = static_cast<uint64_t>(wrapped < 0 ? wrapped + kWrapTicks : wrapped);
-        const uint64_t secondsField = ticks / 24576000u;
-        const uint64_t cycleField = (ticks / 3072u) % 8000u;
-        const uint64_t offsetField = ticks % 3072u;
-        return static_cast<uint32_t>((secondsField << 25) | (cycleField << 12) | offsetField);
+        return ticksToCycleTime(static_cast<uint32_t>(wrapped < 0 ? wrapped + kWrapTicks : wrapped));
     }
 
     // The time, nearest to nearSeconds, at which the clock's wrapped count
