@@ -335,6 +335,8 @@ TEST_F(CameraRegisters, UnpluggedCameraAnswersNothing)
 }
 
 // --- smart features ----------------------------------------------------------------
+// The protocol itself is tested through the library's smart features manager
+// (tests/core); here only what the time base does to the camera.
 
 class SmartFeatureRegisters : public CameraRegisters {
 protected:
@@ -350,27 +352,6 @@ protected:
         return read(sf::kInquiryAddress);
     }
 };
-
-TEST_F(SmartFeatureRegisters, AccessControlInquiryAndSwitches)
-{
-    EXPECT_EQ(read(sf::kAccessControl0), sf::kAllOnes);
-    write(sf::kAccessControl0, sf::kFeatureSetId[0]);
-    write(sf::kAccessControl1, sf::kFeatureSetId[1]);
-    EXPECT_EQ(read(sf::kAccessControl0), sf::kFeatureSetId[0]);
-    EXPECT_EQ(read(sf::kAccessControl1), sf::kFeatureSetId[1]);
-
-    const uint32_t counter = inquire(sf::kFeatureFrameCounter);
-    ASSERT_NE(counter, 0u);
-    EXPECT_EQ(read(counter), sf::kControlPresent);
-    write(counter, sf::kControlEnabled);
-    EXPECT_EQ(read(counter), sf::kControlPresent | sf::kControlEnabled);
-
-    // An identifier the camera does not know.
-    for (unsigned q = 0; q < 4; ++q)
-        write(sf::kInquiryId + 4 * q, 0x11111111);
-    EXPECT_EQ(read(sf::kInquiryAddress), 0u);
-    EXPECT_EQ(read(sf::kInquirySecond), 0u);
-}
 
 TEST_F(SmartFeatureRegisters, ShutterTimeBaseScalesTheAbsoluteShutter)
 {
@@ -395,23 +376,6 @@ TEST_F(SmartFeatureRegisters, ShutterTimeBaseScalesTheAbsoluteShutter)
     EXPECT_FLOAT_EQ(asFloat(read(control + sf::kTimeBaseCurrentOffset)), 50e-6f);
     const PropertyValue shutter = property(kFeatureShutter);
     EXPECT_NEAR(shutter.absValue, shutter.raw * 0.05, 1e-6);
-}
-
-TEST_F(SmartFeatureRegisters, ExtendedVersionTextSitsAfterTheReportedBlockStart)
-{
-    EXPECT_EQ(inquire(sf::kFeatureExtendedVersionInfo), sf::kVersionInfoBlockStart);
-    const uint32_t control = read(sf::kVersionInfoControl);
-    ASSERT_TRUE(control & sf::kVersionInfoPresent);
-    const uint32_t quadlets = (control >> sf::kVersionInfoCountShift) & sf::kVersionInfoCountMask;
-    std::string text;
-    for (uint32_t i = 0; i < quadlets; ++i) {
-        const uint32_t q = read(sf::kVersionInfoControl + sf::kVersionInfoTextOffset + 4 * i);
-        for (int shift = 24; shift >= 0; shift -= 8) {
-            if (const char c = static_cast<char>(q >> shift))
-                text += c;
-        }
-    }
-    EXPECT_EQ(text, "A102f ID=100 FW=30");
 }
 
 } // namespace
