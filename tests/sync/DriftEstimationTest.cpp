@@ -302,6 +302,11 @@ TEST(OffsetsHistory, AMasterDateThatWentBackIsMovedPastTheLastOne)
     pushOffsetInOffsetsByMasterDateColl(5.0, 7ul, coll, 100);
     EXPECT_EQ(coll.back().first, 5.0 + 3 * kWrap);
 
+    // Exactly one period back lands on the last date, not a period past it.
+    coll = {{kWrap - 10, 7ul}, {5.0 + kWrap, 7ul}};
+    pushOffsetInOffsetsByMasterDateColl(5.0, 7ul, coll, 100);
+    EXPECT_EQ(coll.back().first, 5.0 + kWrap);
+
     // An equal date stays.
     coll = {{1234.5, 7ul}};
     pushOffsetInOffsetsByMasterDateColl(1234.5, 7ul, coll, 100);
