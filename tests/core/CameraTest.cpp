@@ -14,6 +14,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <iterator>
+
 #include <string>
 
 namespace {
@@ -53,6 +56,38 @@ TEST(CameraDefaults, RefusalsOfTheOptionalFeatures)
               errorOf([&] { camera.isAutoExposureFeatureSupported(); }));
     EXPECT_EQ("frame rate feature not supported", errorOf([&] { camera.isFrameRateFeatureEnabled(); }));
     EXPECT_EQ("temperature read operation not available", errorOf([&] { camera.getTemperature(); }));
+}
+
+// Every other operation of an optional feature the back end lacks refuses
+// too, rather than doing nothing or answering something made up.
+TEST(CameraDefaults, EveryUnsupportedOperationRefuses)
+{
+    TestCamera camera;
+    unsigned char byte = 0;
+    const std::function<void()> operations[] = {
+        [&] { camera.readUserMemory(0, &byte, 1); },
+        [&] { camera.writeUserMemory(0, &byte, 1); },
+        [&] { camera.isStrobeOutputEnabled(1); },
+        [&] { camera.setStrobeOutputPolarity(1, true); },
+        [&] { camera.getStrobeOutputPolarity(1); },
+        [&] { camera.setStrobeOutputDelay(1, 5); },
+        [&] { camera.getStrobeOutputDelay(1); },
+        [&] { camera.setStrobeOutputDuration(1, 5); },
+        [&] { camera.getStrobeOutputDuration(1); },
+        [&] { camera.softwareTrigger(); },
+        [&] { camera.softwareTriggerBroadcast(); },
+        [&] { camera.isTriggerReady(); },
+        [&] { camera.enableFrameRateFeature(true); },
+        [&] { camera.setFrameRate(30.0); },
+        [&] { camera.getFrameRate(); },
+        [&] { camera.getFrameRateMin(); },
+        [&] { camera.getFrameRateMax(); },
+        [&] { camera.enableAutoExposureFeature(true); },
+        [&] { camera.isAutoExposureFeatureEnabled(); },
+    };
+    for (std::size_t i = 0; i < std::size(operations); ++i) {
+        EXPECT_NE("", errorOf(operations[i])) << "operation " << i;
+    }
 }
 
 // Brightness and temperature defaults ask the support query each time: a
