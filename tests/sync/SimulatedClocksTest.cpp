@@ -98,17 +98,29 @@ protected:
     };
 
     // The 41 readings m0, s0, m1, ..., s19, m20 back to back, and the dates.
+    // Readings during which the host descheduled this thread for longer than
+    // the whole measurement should take are taken again: that delay belongs
+    // to the machine running the test, not to the simulated buses.
     Dates measure(unsigned int nbSamplesToReject = kNbSamplesToReject)
     {
+        constexpr int64_t kUndisturbedNs = 3000000; // about 8 times the 41 reads
         std::vector<double> master, slave;
-        const int64_t start = sim::hostNowNs();
-        for (int i = 0; i < 20; ++i) {
+        int64_t start = 0, end = 0;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            master.clear();
+            slave.clear();
+            start = sim::hostNowNs();
+            for (int i = 0; i < 20; ++i) {
+                master.push_back(ticksOf(*_pMaster));
+                slave.push_back(ticksOf(*_pSlave));
+            }
             master.push_back(ticksOf(*_pMaster));
-            slave.push_back(ticksOf(*_pSlave));
+            end = sim::hostNowNs();
+            if (end - start < kUndisturbedNs)
+                break;
         }
-        master.push_back(ticksOf(*_pMaster));
         Dates dates;
-        dates.hostNs = (start + sim::hostNowNs()) / 2;
+        dates.hostNs = (start + end) / 2;
         computeMasterAndSlaveDates(master, slave, nbSamplesToReject, dates.master, dates.slave);
         return dates;
     }
@@ -135,17 +147,17 @@ private:
 
 // How far a measured offset may be from the truth. A wrap taken wrongly is
 // off by up to half the period; a pairing taken wrongly by about a read
-// (200 ticks) every time. A host thread preempted for milliseconds in the
-// middle of the reads (on a loaded machine) spoils a measurement now and
-// then, so the typical error is checked against the tight bound and the
-// worst one only against the wraps.
+// (200 ticks) every time. A host thread preempted in the middle of the reads
+// (on a loaded machine) still spoils a measurement now and then, so the
+// typical error is checked against the tight bound and the worst one only
+// against the wraps.
 void expectOnTheTruth(std::vector<double> errors)
 {
     for (double& error : errors)
         error = std::fabs(error);
     std::sort(errors.begin(), errors.end());
     EXPECT_LT(errors[errors.size() / 2], 60.0) << "median error, ticks";
-    EXPECT_LT(errors.back(), 250000.0) << "largest error, ticks";
+    EXPECT_LT(errors.back(), 50000.0) << "largest error, ticks";
 }
 
 // The readings take about 400 µs; the master clock wraps a little after the
@@ -202,9 +214,13 @@ TEST_F(SimulatedClocks, DriftAndOffsetFollowTheBusClocksThroughBothWraps)
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
     ASSERT_EQ(60u, history.size());
+    // Each offset moved by the drift over the time since the one before (a
+    // loaded host may sleep long between two), never by a wrap period.
     for (auto prev = history.begin(), it = std::next(prev); it != history.end(); prev = it++) {
         EXPECT_GT(it->first, prev->first);
-        EXPECT_LT(std::fabs(static_cast<double>(it->second) - static_cast<double>(prev->second)), 250000.0)
+        const double expected = trueDrift() * (it->first - prev->first) / kTicksPerSecond;
+        const double step = static_cast<double>(it->second) - static_cast<double>(prev->second);
+        EXPECT_LT(std::fabs(step - expected), 50000.0)
             << "offset jump " << prev->second << " -> " << it->second;
     }
 
