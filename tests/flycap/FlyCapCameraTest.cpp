@@ -29,27 +29,7 @@ unsigned long readQuadlet(IEEE1394Camera& camera, unsigned long address)
     return value;
 }
 
-class FlyCapCameraTest : public SimulatedBuses {
-protected:
-    // The only camera of the bus, listed (and initialised when asked).
-    IEEE1394Camera& listOne(const sim::CameraConfig& config, bool init)
-    {
-        if (isVideoServerAllocated()) {
-            destroyVideoServer();
-        }
-        for (const auto& camera : world().connectedCameras()) {
-            world().unplugCamera(camera->serialNumber());
-        }
-        world().addCamera(bus0, config);
-        IEEE1394VideoServer& server = createFlyCapVideoServer(false);
-        server.reset(init);
-        return server.getCamera(0);
-    }
-    IEEE1394Camera& listOne(const std::string& model, uint32_t serialNumber, bool init)
-    {
-        return listOne(modelConfig(model, serialNumber), init);
-    }
-};
+class FlyCapCameraTest : public SimulatedBuses {};
 
 } // namespace
 

@@ -142,6 +142,26 @@ protected:
         return *sim::modelConfig(model, serialNumber);
     }
 
+    // The only camera of the bus, listed by a new server (and initialised
+    // when asked); cameras plugged before are unplugged.
+    IEEE1394Camera& listOne(const sim::CameraConfig& config, bool init)
+    {
+        if (isVideoServerAllocated()) {
+            destroyVideoServer();
+        }
+        for (const auto& camera : world().connectedCameras()) {
+            world().unplugCamera(camera->serialNumber());
+        }
+        world().addCamera(bus0, config);
+        IEEE1394VideoServer& server = createFlyCapVideoServer(false);
+        server.reset(init);
+        return server.getCamera(0);
+    }
+    IEEE1394Camera& listOne(const std::string& model, uint32_t serialNumber, bool init)
+    {
+        return listOne(modelConfig(model, serialNumber), init);
+    }
+
     // Makes the next `count` calls of `function` on the camera fail.
     void failNext(const std::string& function, unsigned count, FlyCaptureError error, uint32_t serialNumber)
     {
