@@ -14,6 +14,8 @@
 
 #include <cmath>
 #include <limits>
+#include <sstream>
+#include <string>
 
 using namespace orvex::flycap;
 using orvex::ScopedLock;
@@ -67,6 +69,34 @@ int32_t gainMaximum(float decibels)
     return truncateToSigned(decibels * 10);
 }
 
+// The parts streamed one after the other: numbers as a host reads them.
+template <class... Parts> std::string joined(const Parts&... parts)
+{
+    std::ostringstream text;
+    (text << ... << parts);
+    return text.str();
+}
+
+// Refuses `value` outside [minimum, maximum] from the caller's place, naming
+// the value and the bound it crosses.
+template <class Value>
+void checkWithinRange(const CallSite& site, Value value, Value minimum, Value maximum, const char* belowText,
+                      const char* aboveText)
+{
+    if (value < minimum) {
+        failCall(site, joined(belowText, value, " < ", minimum, ")"));
+    }
+    if (value > maximum) {
+        failCall(site, joined(aboveText, value, " > ", maximum, ")"));
+    }
+}
+
+// Absolute sets of the exposure controls: never one-push, always on.
+FlyCaptureError setAbsolute(FlyCaptureContext context, FlyCaptureProperty property, bool bAuto, float value)
+{
+    return flycaptureSetCameraAbsPropertyEx(context, property, false, true, bAuto, value);
+}
+
 } // namespace
 
 // --- init's exposure reset and the refreshers ----------------------------------------
@@ -117,16 +147,10 @@ void FlyCapCamera::updateShutter()
 {
     FLYCAP_TRACE("FlyCapCamera::updateShutter(); (portId=", _pState->_nPortIdx, ")");
     readShutterRange();
-    if (_pState->_nShutter < _pState->_nShutterMin) {
-        ORVEX_THROW(kCameraUnit, "shutter value lower than min shutter allowed (" +
-                                     std::to_string(_pState->_nShutter) + " < " +
-                                     std::to_string(_pState->_nShutterMin) + ")");
-    }
-    if (_pState->_nShutter > _pState->_nShutterMax) {
-        ORVEX_THROW(kCameraUnit, "shutter value greater than max shutter allowed (" +
-                                     std::to_string(_pState->_nShutter) + " > " +
-                                     std::to_string(_pState->_nShutterMax) + ")");
-    }
+    // Unlike enableFrameRateFeature, a cached shutter outside the new range
+    // is refused, not clamped.
+    checkWithinRange(FLYCAP_SITE(kCameraUnit), _pState->_nShutter, _pState->_nShutterMin,
+                     _pState->_nShutterMax, kErrCachedShutterBelowMin, kErrCachedShutterAboveMax);
     updateMapShutterRawToReal();
 }
 
@@ -166,17 +190,11 @@ void FlyCapCamera::updateGain()
     _pState->_bGainPresent = bPresent;
     _pState->_nGainMin = gainMinimum(fMinGain);
     _pState->_nGainMax = gainMaximum(fMaxGain);
+    // With a 0.0 dB minimum the range starts at 1, so the 0 that init leaves
+    // cached is refused: kept as hosts of this camera family have it.
     if (_pState->_gain) {
-        if (*_pState->_gain < _pState->_nGainMin) {
-            ORVEX_THROW(kCameraUnit, "gain value lower than min gain allowed (" +
-                                         std::to_string(*_pState->_gain) + " < " +
-                                         std::to_string(_pState->_nGainMin) + ")");
-        }
-        if (*_pState->_gain > _pState->_nGainMax) {
-            ORVEX_THROW(kCameraUnit, "gain value greater than max gain allowed (" +
-                                         std::to_string(*_pState->_gain) + " > " +
-                                         std::to_string(_pState->_nGainMax) + ")");
-        }
+        checkWithinRange(FLYCAP_SITE(kCameraUnit), *_pState->_gain, _pState->_nGainMin, _pState->_nGainMax,
+                         kErrGainBelowMin, kErrGainAboveMax);
     }
     updateMapGainRawToReal();
 }
@@ -271,9 +289,20 @@ unsigned long FlyCapCamera::getShutterMax() const
     return _pState->_nShutterMax;
 }
 
-void FlyCapCamera::setShutter(unsigned long)
+void FlyCapCamera::setShutter(unsigned long nValue)
 {
-    refuseNotAvailableYet("setShutter");
+    FLYCAP_TRACE("FlyCapCamera::setShutter(nValue=", nValue, "); (portId=", _pState->_nPortIdx, ")");
+    checkInitializedAnd(_pState->_bShutterPresent, kErrShutterAbsent);
+    // No shortcut for the current value: setting it again re-applies it.
+    checkWithinRange<unsigned long>(FLYCAP_SITE(kCameraUnit), nValue, _pState->_nShutterMin,
+                                    _pState->_nShutterMax, kErrShutterBelowMin, kErrShutterAboveMax);
+    checkSetter(FLYCAP_SITE(kCameraUnit),
+                setAbsolute(_pState->_fcContext.get(), FLYCAPTURE_SHUTTER, false,
+                            static_cast<float>(static_cast<double>(nValue) * 0.001)),
+                [&] { return joined(kSetterShutter, nValue, kSetterPrefixEnd); });
+    // Within a 32-bit range now.
+    _pState->_nShutter = static_cast<uint32_t>(nValue);
+    updateMapShutterRawToReal();
 }
 
 bool FlyCapCamera::isShutterTimeBaseAvailable() const
@@ -364,9 +393,30 @@ long FlyCapCamera::getDefaultGain() const
     return _pState->_nDefaultGain;
 }
 
-void FlyCapCamera::setGain(long, GainSelector)
+void FlyCapCamera::setGain(long nValue, GainSelector selector)
 {
-    refuseNotAvailableYet("setGain");
+    FLYCAP_TRACE("FlyCapCamera::setGain(nValue=", nValue, ", ...); (portId=", _pState->_nPortIdx, ")");
+    checkInitializedAnd(_pState->_bGainPresent, kErrGainAbsent);
+    if (!isGainSelectorAvailable(selector)) {
+        ORVEX_THROW(kCameraUnit, kErrInvalidGainSelector);
+    }
+    // A manual gain ends automatic exposure, which also forgets the cached
+    // gain: the value below is then applied even if it was the last one.
+    if (isAutoExposureFeatureSupported() && isAutoExposureFeatureEnabled()) {
+        enableAutoExposureFeature(false);
+    }
+    if (_pState->_gain && *_pState->_gain == nValue) {
+        return;
+    }
+    checkWithinRange<long>(FLYCAP_SITE(kCameraUnit), nValue, _pState->_nGainMin, _pState->_nGainMax,
+                           kErrGainBelowMin, kErrGainAboveMax);
+    checkSetter(FLYCAP_SITE(kCameraUnit),
+                setAbsolute(_pState->_fcContext.get(), FLYCAPTURE_GAIN, false,
+                            static_cast<float>(static_cast<double>(nValue) * 0.1)),
+                [&] { return joined(kSetterGain, nValue, kSetterPrefixEnd); });
+    // Within the 32-bit range now.
+    _pState->_gain = static_cast<int32_t>(nValue);
+    updateMapGainRawToReal();
 }
 
 // --- brightness ------------------------------------------------------------------------
@@ -398,9 +448,21 @@ double FlyCapCamera::getBrightnessMax() const
     return _pState->_fBrightnessMax;
 }
 
-void FlyCapCamera::setBrightness(double)
+void FlyCapCamera::setBrightness(double fValue)
 {
-    refuseNotAvailableYet("setBrightness");
+    FLYCAP_TRACE("FlyCapCamera::setBrightness(fValue=", fValue, "); (portId=", _pState->_nPortIdx, ")");
+    checkInitializedAnd(_pState->_bBrightnessPresent, kErrBrightnessAbsent);
+    // The current value is not re-checked against a range that may have moved.
+    if (fValue == _pState->_fBrightness) {
+        return;
+    }
+    checkWithinRange(FLYCAP_SITE(kCameraUnit), fValue, _pState->_fBrightnessMin, _pState->_fBrightnessMax,
+                     kErrBrightnessBelowMin, kErrBrightnessAboveMax);
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallSetAbsBrightness, [&] {
+        return setAbsolute(_pState->_fcContext.get(), FLYCAPTURE_BRIGHTNESS, false,
+                           static_cast<float>(fValue));
+    });
+    _pState->_fBrightness = fValue;
 }
 
 // --- frame rate ------------------------------------------------------------------------
@@ -444,14 +506,54 @@ double FlyCapCamera::getFrameRateMax() const
     return _pState->_fFrameRateMax;
 }
 
-void FlyCapCamera::setFrameRate(double)
+void FlyCapCamera::setFrameRate(double frameRate)
 {
-    refuseNotAvailableYet("setFrameRate");
+    FLYCAP_TRACE("FlyCapCamera::setFrameRate(frameRate=", frameRate, "); (portId=", _pState->_nPortIdx, ")");
+    // Whether the control is switched on is deliberately not checked: the
+    // value is kept by the camera for when it is.
+    checkInitializedAnd(_pState->_bFrameRateRegisterImplemented, kErrFrameRateUnsupported);
+    if (frameRate == _pState->_fFrameRate) {
+        return;
+    }
+    checkWithinRange(FLYCAP_SITE(kCameraUnit), frameRate, _pState->_fFrameRateMin, _pState->_fFrameRateMax,
+                     kErrFrameRateBelowMin, kErrFrameRateAboveMax);
+    checkSetter(
+        FLYCAP_SITE(kCameraUnit),
+        setAbsolute(_pState->_fcContext.get(), FLYCAPTURE_FRAME_RATE, false, static_cast<float>(frameRate)),
+        [&] { return joined(kSetterFrameRate, frameRate, kSetterPrefixEnd); });
+    _pState->_fFrameRate = frameRate;
 }
 
-void FlyCapCamera::enableFrameRateFeature(bool)
+void FlyCapCamera::enableFrameRateFeature(bool bEnable)
 {
-    refuseNotAvailableYet("enableFrameRateFeature");
+    FLYCAP_TRACE("FlyCapCamera::enableFrameRateFeature(bEnable=", boolText(bEnable),
+                 "); (portId=", _pState->_nPortIdx, ")");
+    checkInitializedAnd(_pState->_bFrameRateRegisterImplemented, kErrFrameRateUnsupported);
+    bool bOnePush = false;
+    bool bOnOff = false;
+    bool bAuto = false;
+    int32_t nValueA = 0;
+    int32_t nValueB = 0;
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallGetFrameRateControl, [&] {
+        return flycaptureGetCameraPropertyEx(_pState->_fcContext.get(), FLYCAPTURE_FRAME_RATE, &bOnePush,
+                                             &bOnOff, &bAuto, &nValueA, &nValueB);
+    });
+    // Only the on/off flag changes; the rate the camera holds stays.
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallSetFrameRateControl, [&] {
+        return flycaptureSetCameraPropertyEx(_pState->_fcContext.get(), FLYCAPTURE_FRAME_RATE, bOnePush,
+                                             bEnable, bAuto, nValueA, nValueB);
+    });
+    _pState->_bFrameRateEnabled = bEnable;
+
+    // The frame period bounds the exposure: the shutter range moves, and the
+    // cached shutter is pulled into it rather than refused.
+    readShutterRange();
+    if (_pState->_nShutter < _pState->_nShutterMin) {
+        _pState->_nShutter = _pState->_nShutterMin;
+    } else if (_pState->_nShutter > _pState->_nShutterMax) {
+        _pState->_nShutter = _pState->_nShutterMax;
+    }
+    updateMapShutterRawToReal();
 }
 
 // --- auto exposure ---------------------------------------------------------------------
@@ -469,9 +571,24 @@ bool FlyCapCamera::isAutoExposureFeatureEnabled() const
     return _pState->_bAutoExposureEnabled;
 }
 
-void FlyCapCamera::enableAutoExposureFeature(bool)
+void FlyCapCamera::enableAutoExposureFeature(bool bEnable)
 {
-    refuseNotAvailableYet("enableAutoExposureFeature");
+    FLYCAP_TRACE("FlyCapCamera::enableAutoExposureFeature(bEnable=", boolText(bEnable),
+                 "); (portId=", _pState->_nPortIdx, ")");
+    checkInitialized();
+    FlyCaptureContext context = _pState->_fcContext.get();
+    // The target and the gain keep their values; only their automatic mode
+    // follows bEnable. The shutter is left as it is.
+    float fExposure = 0.0f;
+    checkSingle(FLYCAP_SITE(kCameraUnit),
+                flycaptureGetCameraAbsProperty(context, FLYCAPTURE_AUTO_EXPOSURE, &fExposure));
+    checkSingle(FLYCAP_SITE(kCameraUnit), setAbsolute(context, FLYCAPTURE_AUTO_EXPOSURE, bEnable, fExposure));
+    float fGain = 0.0f;
+    checkSingle(FLYCAP_SITE(kCameraUnit), flycaptureGetCameraAbsProperty(context, FLYCAPTURE_GAIN, &fGain));
+    checkSingle(FLYCAP_SITE(kCameraUnit), setAbsolute(context, FLYCAPTURE_GAIN, bEnable, fGain));
+    // Either way the camera's gain is no longer one the host chose.
+    _pState->_gain.reset();
+    _pState->_bAutoExposureEnabled = bEnable;
 }
 
 // --- temperature -----------------------------------------------------------------------

@@ -32,6 +32,18 @@ constexpr const char* kErrFrameRateUnsupported = "frame rate feature not support
 constexpr const char* kErrFrameRateDisabled = "frame rate feature not enabled";
 constexpr const char* kErrAutoExposureUnsupported = "auto exposure is not supported";
 constexpr const char* kErrTemperatureUnavailable = "temperature feature is not available";
+// Range refusals of the exposure setters and refreshers: the text, then
+// "<value> < <bound>)" or "<value> > <bound>)".
+constexpr const char* kErrShutterBelowMin = "shutter lower than min shutter allowed (";
+constexpr const char* kErrShutterAboveMax = "shutter greater than max shutter allowed (";
+constexpr const char* kErrCachedShutterBelowMin = "shutter value lower than min shutter allowed (";
+constexpr const char* kErrCachedShutterAboveMax = "shutter value greater than max shutter allowed (";
+constexpr const char* kErrGainBelowMin = "gain value lower than min gain allowed (";
+constexpr const char* kErrGainAboveMax = "gain value greater than max gain allowed (";
+constexpr const char* kErrBrightnessBelowMin = "brightness value lower than min brightness allowed (";
+constexpr const char* kErrBrightnessAboveMax = "brightness value greater than max brightness allowed (";
+constexpr const char* kErrFrameRateBelowMin = "frameRate lower than min frameRate allowed (";
+constexpr const char* kErrFrameRateAboveMax = "frameRate greater than max frameRate allowed (";
 constexpr const char* kErrInterPacketDelay = "inter packet delay not supported by the camera";
 // Refusals of the trigger getters ("the camera") and of init's trigger
 // reset ("this camera").
@@ -47,6 +59,13 @@ constexpr const char* kErrNotAvailableYet = " is not available yet";
 // After "readUserMemory" or "writeUserMemory".
 constexpr const char* kErrUserMemoryRange = ": offset + data size exceeds memory range (";
 constexpr const char* kErrUserMemoryNoBuffer = ": no data buffer given for ";
+
+// --- Prefixes of failed setter calls: the text, the value, then "): " --------
+
+constexpr const char* kSetterShutter = "error calling FlyCapCamera::setShutter(";
+constexpr const char* kSetterGain = "error calling FlyCapCamera::setGain(";
+constexpr const char* kSetterFrameRate = "error calling FlyCapCamera::setFrameRate(";
+constexpr const char* kSetterPrefixEnd = "): ";
 
 // --- Refusals of the server --------------------------------------------------------
 
@@ -90,6 +109,15 @@ constexpr const char* kCallFrameRateEnabled =
     "FLYCAPTURE_FRAME_RATE, 0, 0, 0, &_bFrameRateEnabled, 0, 0, 0, 0)";
 constexpr const char* kCallGetFrameRate =
     "flycaptureGetCameraAbsProperty(_fcContext, FLYCAPTURE_FRAME_RATE, &fFrameRate)";
+constexpr const char* kCallSetAbsBrightness = "flycaptureSetCameraAbsPropertyEx(_fcContext, "
+                                              "FLYCAPTURE_BRIGHTNESS, false, true, false, "
+                                              "static_cast<float>(fValue))";
+constexpr const char* kCallGetFrameRateControl = "flycaptureGetCameraPropertyEx(_fcContext, "
+                                                 "FLYCAPTURE_FRAME_RATE, &bOnePush, &bOnOff, &bAuto, "
+                                                 "&nValueA, &nValueB)";
+constexpr const char* kCallSetFrameRateControl = "flycaptureSetCameraPropertyEx(_fcContext, "
+                                                 "FLYCAPTURE_FRAME_RATE, bOnePush, bEnable, bAuto, "
+                                                 "nValueA, nValueB)";
 constexpr const char* kCallReadUserMemory = "flycaptureReadRegisterBlock(_fcContext, 0xFFFF, "
                                             "static_cast<unsigned long>(nRegBlockOffset), oldData.get(), "
                                             "static_cast<unsigned long>(nRegBlockSz))";
