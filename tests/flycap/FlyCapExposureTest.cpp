@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,7 @@ sim::CameraConfig roundCamera(uint32_t serialNumber)
     config.shutter.rawMin = 25;
     config.maxFrameRate = 12.5;
     config.frameRate.defaultRaw = 200;
+    config.frameRate.autoMode = true; // capable, and off
     return config;
 }
 
@@ -111,6 +113,20 @@ TEST_F(FlyCapExposureTest, AFailedShutterSetKeepsTheCachedShutterAndTheCurrentVa
     failNext("flycaptureSetCameraAbsPropertyEx", 1, FLYCAPTURE_BUS_ERROR, 0x101);
     EXPECT_EQ("error calling FlyCapCamera::setShutter(20000): Bus transaction failed (error code = 15)",
               errorOf([&] { camera.setShutter(20000); }));
+}
+
+TEST_F(FlyCapExposureTest, AShutterAppliedWhoseRawValueCannotBeReadStaysCached)
+{
+    IEEE1394Camera& camera = initialisedRoundCamera(0x105);
+    failNext("flycaptureGetCameraProperty", 2, FLYCAPTURE_FAILED, 0x105);
+    EXPECT_EQ(
+        "cam guid #0x" + CamGUID(0x105, 0).to_string() +
+            "; flycaptureGetCameraProperty(_fcContext, FLYCAPTURE_SHUTTER, &rawShutter, &dummy, &bAuto): "
+            "Function failed",
+        errorOf([&] { camera.setShutter(20000); }));
+    EXPECT_EQ(20000ul, camera.getShutter());
+    EXPECT_NE(0u, featureRegister(camera, iidc::kShutter) & iidc::kControlAbsolute)
+        << "left in absolute mode: the raw write-back never came";
 }
 
 TEST_F(FlyCapExposureTest, SwitchingTheFrameRateControlReRangesTheShutterAndClampsTheCachedOne)
@@ -200,6 +216,17 @@ TEST_F(FlyCapExposureTest, TheCurrentGainIsNotSentAgainAndAFailedGainSetKeepsThe
               errorOf([&] { camera.setGain(130, gainsel_main); }));
     EXPECT_EQ(120, camera.getGain(gainsel_main));
     EXPECT_EQ(224u, rawValue(camera, iidc::kGain));
+}
+
+TEST_F(FlyCapExposureTest, AGainAppliedWhoseRawValueCannotBeReadStaysCached)
+{
+    IEEE1394Camera& camera = initialisedRoundCamera(0x115);
+    failNext("flycaptureGetCameraProperty", 2, FLYCAPTURE_FAILED, 0x115);
+    EXPECT_EQ("cam guid #0x" + CamGUID(0x115, 0).to_string() +
+                  "; flycaptureGetCameraProperty(_fcContext, FLYCAPTURE_GAIN, &rawGain, &dummy, &bAuto): "
+                  "Function failed",
+              errorOf([&] { camera.setGain(60, gainsel_main); }));
+    EXPECT_EQ(60, camera.getGain(gainsel_main));
 }
 
 TEST_F(FlyCapExposureTest, AutoExposureForgetsTheGainAndASetGainTurnsItOffAndAppliesEvenTheSameValue)
@@ -317,6 +344,7 @@ TEST_F(FlyCapExposureTest, FrameRateIsRangeCheckedSentInFramesPerSecondAndAFaile
     camera.setFrameRate(6.25);
     EXPECT_EQ(6.25, camera.getFrameRate());
     EXPECT_EQ(16u + 84u, rawValue(camera, iidc::kFrameRate)) << "1 fps at raw 16, 1/16 fps per step";
+    EXPECT_EQ(0u, featureRegister(camera, iidc::kFrameRate) & iidc::kControlAuto) << "in manual mode";
 
     failNext("flycaptureSetCameraAbsPropertyEx", 1, FLYCAPTURE_FAILED, 0x130);
     EXPECT_NO_THROW(camera.setFrameRate(6.25)) << "the current value makes no SDK call";
@@ -338,14 +366,53 @@ TEST_F(FlyCapExposureTest, TheFrameRateCanBeSetWhileItsControlIsOff)
     EXPECT_EQ(81900ul, camera.getShutterMax()) << "a 5 fps period no longer bounds the exposure";
 }
 
-TEST_F(FlyCapExposureTest, ExposureSettersNeedInit)
+TEST_F(FlyCapExposureTest, TheFrameRateOperationsRefuseACameraWithoutTheControl)
+{
+    sim::CameraConfig config = roundCamera(0x132);
+    config.frameRate.present = false;
+    IEEE1394Camera& camera = listOne(config, true);
+    const std::string unsupported = "frame rate feature not supported";
+    EXPECT_FALSE(camera.isFrameRateFeatureAvailable());
+    EXPECT_EQ(unsupported, errorOf([&] { camera.isFrameRateFeatureEnabled(); }));
+    EXPECT_EQ(unsupported, errorOf([&] { camera.setFrameRate(5.0); }));
+    EXPECT_EQ(unsupported, errorOf([&] { camera.enableFrameRateFeature(true); }));
+    EXPECT_EQ(unsupported, errorOf([&] { camera.getFrameRate(); }));
+    EXPECT_EQ(unsupported, errorOf([&] { camera.getFrameRateMin(); }));
+    EXPECT_EQ(unsupported, errorOf([&] { camera.getFrameRateMax(); }));
+}
+
+// --- before init ---------------------------------------------------------------------
+
+TEST_F(FlyCapExposureTest, ExposureControlsNeedInit)
 {
     IEEE1394Camera& camera = listOne(roundCamera(0x140), false);
     const std::string initFirst = "\"init\" method must be called before";
-    EXPECT_EQ(initFirst, errorOf([&] { camera.setShutter(1000); }));
-    EXPECT_EQ(initFirst, errorOf([&] { camera.setGain(0, gainsel_main); }));
-    EXPECT_EQ(initFirst, errorOf([&] { camera.setBrightness(1.0); }));
-    EXPECT_EQ(initFirst, errorOf([&] { camera.setFrameRate(1.0); }));
-    EXPECT_EQ(initFirst, errorOf([&] { camera.enableFrameRateFeature(true); }));
-    EXPECT_EQ(initFirst, errorOf([&] { camera.enableAutoExposureFeature(true); }));
+    const std::vector<std::function<void()>> operations = {
+        [&] { camera.setShutter(1000); },
+        [&] { camera.setGain(0, gainsel_main); },
+        [&] { camera.setBrightness(1.0); },
+        [&] { camera.setFrameRate(1.0); },
+        [&] { camera.enableFrameRateFeature(true); },
+        [&] { camera.enableAutoExposureFeature(true); },
+        [&] { camera.getShutter(); },
+        [&] { camera.getShutterMin(); },
+        [&] { camera.getShutterMax(); },
+        [&] { camera.getGain(gainsel_main); },
+        [&] { camera.getGainMin(gainsel_main); },
+        [&] { camera.getGainMax(gainsel_main); },
+        [&] { camera.getDefaultGain(); },
+        [&] { camera.isGainValueIgnored(gainsel_main); },
+        [&] { camera.getBrightness(); },
+        [&] { camera.getBrightnessMin(); },
+        [&] { camera.getBrightnessMax(); },
+        [&] { camera.getFrameRate(); },
+        [&] { camera.getFrameRateMin(); },
+        [&] { camera.getFrameRateMax(); },
+        [&] { camera.isAutoExposureFeatureEnabled(); },
+    };
+    for (size_t i = 0; i < operations.size(); ++i) {
+        EXPECT_EQ(initFirst, errorOf(operations[i])) << "operation " << i;
+    }
+    EXPECT_FALSE(camera.isFrameRateFeatureAvailable());
+    EXPECT_EQ("frame rate feature not supported", errorOf([&] { camera.isFrameRateFeatureEnabled(); }));
 }
