@@ -2,8 +2,7 @@
 // refused beyond the memory (32-bit sums included), and the quadlets that a
 // transfer moves.
 #include "flycap/UserMemoryRange.h"
-
-#include <orvex/OrvexError.h>
+#include "support/ErrorOf.h"
 
 #include <gtest/gtest.h>
 
@@ -19,12 +18,7 @@ namespace {
 std::string refusal(uint32_t offset, uint32_t size, uint32_t space)
 {
     const unsigned char byte = 0;
-    try {
-        checkUserMemoryAccess("readUserMemory", offset, &byte, size, space);
-    } catch (const OrvexError& error) {
-        return error.what();
-    }
-    return "";
+    return orvex::test::errorOf([&] { checkUserMemoryAccess("readUserMemory", offset, &byte, size, space); });
 }
 
 } // namespace
