@@ -16,6 +16,18 @@ file(GLOB_RECURSE testing_headers ${prefix}/include/*win32_testing.h)
 if(testing_headers)
   message(FATAL_ERROR "installed a test-only header: ${testing_headers}")
 endif()
+# The FlyCapture classes keep their state behind a private implementation:
+# a host never compiles against a lock, a handle or an SDK type it cannot use.
+foreach(header FlyCapCamera.h FlyCapVideoServer.h)
+  file(STRINGS ${prefix}/include/orvex/${header} lines)
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "//.*" "" code "${line}")
+    if(" ${code} " MATCHES "[^A-Za-z_](CRITICAL_SECTION|HANDLE|FlyCapture[A-Za-z]+)[^A-Za-z_]")
+      message(FATAL_ERROR "${header} shows ${CMAKE_MATCH_1}: ${line}")
+    endif()
+  endforeach()
+endforeach()
+
 run(${CMAKE_COMMAND} -S ${CONSUMER_SOURCE_DIR} -B ${WORK_DIR}/build -DCMAKE_PREFIX_PATH=${prefix})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
 run(${WORK_DIR}/build/consumer)
