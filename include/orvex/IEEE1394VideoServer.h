@@ -112,9 +112,6 @@ protected:
 
 private:
     friend class orvex::VideoServerRegistry;
-    friend ORVEX_API IEEE1394VideoServer& videoServer();
-    friend ORVEX_API bool isVideoServerAllocated();
-    friend ORVEX_API void destroyVideoServer();
 
     static IEEE1394VideoServer* _pVideoServer;
     static bool _bVideoServerCreatedOnce;

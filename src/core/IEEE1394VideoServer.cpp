@@ -18,27 +18,24 @@ CaptureDeviceChangedCB::~CaptureDeviceChangedCB() = default;
 
 IEEE1394VideoServer& videoServer()
 {
-    if (IEEE1394VideoServer::_pVideoServer == nullptr) {
+    IEEE1394VideoServer* server = orvex::VideoServerRegistry::find();
+    if (server == nullptr) {
         ORVEX_THROW(kUnit, kNotAllocated);
     }
-    return *IEEE1394VideoServer::_pVideoServer;
+    return *server;
 }
 
 bool isVideoServerAllocated()
 {
-    return IEEE1394VideoServer::_pVideoServer != nullptr;
+    return orvex::VideoServerRegistry::find() != nullptr;
 }
 
 void destroyVideoServer()
 {
-    if (IEEE1394VideoServer::_pVideoServer == nullptr) {
+    if (orvex::VideoServerRegistry::find() == nullptr) {
         ORVEX_THROW(kUnit, kNotAllocated);
     }
-    // Cameras die inside the server's destructor and may still reach it
-    // through videoServer(): the pointer is cleared only afterwards.
-    delete IEEE1394VideoServer::_pVideoServer;
-    IEEE1394VideoServer::_pVideoServer = nullptr;
-    IEEE1394VideoServer::_bVideoServerCreatedOnce = false;
+    orvex::VideoServerRegistry::destroy();
 }
 
 namespace orvex {
@@ -55,6 +52,20 @@ IEEE1394VideoServer& VideoServerRegistry::install(std::unique_ptr<IEEE1394VideoS
     IEEE1394VideoServer::_pVideoServer = server.release();
     IEEE1394VideoServer::_bVideoServerCreatedOnce = true;
     return *IEEE1394VideoServer::_pVideoServer;
+}
+
+IEEE1394VideoServer* VideoServerRegistry::find()
+{
+    return IEEE1394VideoServer::_pVideoServer;
+}
+
+void VideoServerRegistry::destroy()
+{
+    // Cameras die inside the server's destructor and may still reach it
+    // through videoServer(): the pointer is cleared only afterwards.
+    delete IEEE1394VideoServer::_pVideoServer;
+    IEEE1394VideoServer::_pVideoServer = nullptr;
+    IEEE1394VideoServer::_bVideoServerCreatedOnce = false;
 }
 
 IEEE1394VideoServer& VideoServerRegistry::current()

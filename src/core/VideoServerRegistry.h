@@ -29,6 +29,12 @@ public:
     // without one, std::bad_cast when it is of another back end.
     template <class Server> static Server& typed() { return dynamic_cast<Server&>(current()); }
 
+    // The process-wide server, null without one; and its deletion. The free
+    // functions videoServer() and destroyVideoServer() go through these: as
+    // friends, dllimport functions are refused by mingw's GCC.
+    static IEEE1394VideoServer* find();
+    static void destroy();
+
 private:
     static void refuseIfCreated();
     static IEEE1394VideoServer& install(std::unique_ptr<IEEE1394VideoServer> server);

@@ -127,10 +127,11 @@ TEST_F(ImagesBufferTest, IndexesAreComparedByTheirLow32Bits)
 {
     if (sizeof(unsigned long) < 8)
         GTEST_SKIP() << "unsigned long is 32 bits here";
-    add({0xFFFFFFFFul, 0x100000000ul}); // the second reads as 0, one frame later
-    EXPECT_THAT(contents(), ElementsAre(0x100000000ul, 0xFFFFFFFFul));
+    const auto beyond32Bits = static_cast<unsigned long>(0x100000000ull); // compiles where it is 32 bits
+    add({0xFFFFFFFFul, beyond32Bits}); // the second reads as 0, one frame later
+    EXPECT_THAT(contents(), ElementsAre(beyond32Bits, 0xFFFFFFFFul));
     buffer.lockBuffer();
-    EXPECT_EQ(buffer.captureImage(0)->getIdx(), 0x100000000ul);
+    EXPECT_EQ(buffer.captureImage(0)->getIdx(), beyond32Bits);
 }
 
 TEST_F(ImagesBufferTest, AnIndexAlreadyBufferedIsLetGoSilently)

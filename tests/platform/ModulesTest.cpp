@@ -2,7 +2,9 @@
 // kernel32 IsWow64Process switch.
 #include "Win32TestSupport.h"
 
+#ifndef _WIN32 // the test switches exist only in the POSIX Win32 layer
 #include <orvex/win32_testing.h>
+#endif
 
 using namespace win32test;
 
@@ -13,9 +15,15 @@ typedef BOOL(WINAPI* IsWow64ProcessFunction)(HANDLE, PBOOL);
 
 class ModulesTest : public ::testing::Test {
 protected:
-    void TearDown() override { orvex::win32::testing::resetSwitches(); }
+#ifndef _WIN32 // the test switches exist only in the POSIX Win32 layer
+    void TearDown() override
+    {
+        orvex::win32::testing::resetSwitches();
+    }
+#endif
 };
 
+#ifndef _WIN32 // the test switches exist only in the POSIX Win32 layer
 // The FlyCapture camera's WOW64 detection: false when the function is missing.
 bool detectWow64()
 {
@@ -26,6 +34,7 @@ bool detectWow64()
     BOOL answer = FALSE;
     return isWow64 != nullptr && isWow64(GetCurrentProcess(), &answer) && answer;
 }
+#endif
 
 } // namespace
 
@@ -81,6 +90,7 @@ TEST_F(ModulesTest, Kernel32NamesTheSubsetItself)
     EXPECT_NE(nullptr, GetModuleHandleA(nullptr)) << "the main program";
 }
 
+#ifndef _WIN32 // the test switches exist only in the POSIX Win32 layer
 TEST_F(ModulesTest, IsWow64ProcessAnswersAsTheTestSwitchSays)
 {
     EXPECT_FALSE(detectWow64()) << "default: a native process";
@@ -96,3 +106,4 @@ TEST_F(ModulesTest, IsWow64ProcessAnswersAsTheTestSwitchSays)
     orvex::win32::testing::setWow64(orvex::win32::testing::Wow64::native);
     EXPECT_FALSE(detectWow64());
 }
+#endif

@@ -107,16 +107,18 @@ inline std::vector<MSG> drainQueue(HWND filter = nullptr, UINT first = 0, UINT l
     return messages;
 }
 
+// A thread procedure must be WINAPI (stdcall on 32-bit Windows), which a
+// lambda cannot be.
+template <typename Body> DWORD WINAPI runBody(LPVOID parameter)
+{
+    (*static_cast<Body*>(parameter))();
+    return 0;
+}
+
 // Starts a thread running `body` (any callable) and returns its handle.
 template <typename Body> HANDLE startThread(Body& body)
 {
-    return CreateThread(
-        nullptr, 0,
-        [](LPVOID parameter) -> DWORD {
-            (*static_cast<Body*>(parameter))();
-            return 0;
-        },
-        &body, 0, nullptr);
+    return CreateThread(nullptr, 0, &runBody<Body>, &body, 0, nullptr);
 }
 
 } // namespace win32test

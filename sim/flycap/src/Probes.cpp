@@ -5,19 +5,26 @@
 
 using namespace orvex::sim::flycap;
 
+// A DLL that marks any name dllexport exports only the names so marked.
+#ifdef _WIN32
+#define ORVEX_SIM_PROBE __declspec(dllexport)
+#else
+#define ORVEX_SIM_PROBE __attribute__((visibility("default")))
+#endif
+
 extern "C" {
 
-__attribute__((visibility("default"))) unsigned orvexSimFlyCapLiveContexts()
+ORVEX_SIM_PROBE unsigned orvexSimFlyCapLiveContexts()
 {
     return Registry::instance().liveContexts();
 }
 
-__attribute__((visibility("default"))) unsigned orvexSimFlyCapBusCallbacks()
+ORVEX_SIM_PROBE unsigned orvexSimFlyCapBusCallbacks()
 {
     return CallbackDispatcher::instance().count();
 }
 
-__attribute__((visibility("default"))) unsigned orvexSimFlyCapBufferCount(uint32_t serialNumber)
+ORVEX_SIM_PROBE unsigned orvexSimFlyCapBufferCount(uint32_t serialNumber)
 {
     return Registry::instance().bufferCount(serialNumber);
 }

@@ -47,7 +47,8 @@ SdkLibrary::SdkLibrary()
     loaded_ = true;
     std::string missing;
 #define ORVEX_FLYCAPTURE_RESOLVE(name)                                                                       \
-    functions_.name = reinterpret_cast<decltype(functions_.name)>(GetProcAddress(module, #name));            \
+    functions_.name = reinterpret_cast<decltype(functions_.name)>(                                           \
+        reinterpret_cast<void (*)()>(GetProcAddress(module, #name)));                                        \
     if (!functions_.name)                                                                                    \
         missing += (missing.empty() ? "" : ", ") + std::string(#name);
     ORVEX_FLYCAPTURE_FUNCTIONS(ORVEX_FLYCAPTURE_RESOLVE)

@@ -7,8 +7,11 @@
 #include <cstdint>
 #include <string>
 
-#if defined(_WIN32)
+// CMake defines orvex_camid_EXPORTS while it builds this library's DLL.
+#if defined(_WIN32) && defined(orvex_camid_EXPORTS)
 #define ORVEX_CAMID_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define ORVEX_CAMID_API __declspec(dllimport)
 #else
 #define ORVEX_CAMID_API __attribute__((visibility("default")))
 #endif

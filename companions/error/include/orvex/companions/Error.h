@@ -13,8 +13,11 @@ namespace log4cplus {
 class Logger;
 }
 
-#if defined(_WIN32)
+// CMake defines orvex_error_EXPORTS while it builds this library's DLL.
+#if defined(_WIN32) && defined(orvex_error_EXPORTS)
 #define ORVEX_ERROR_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define ORVEX_ERROR_API __declspec(dllimport)
 #else
 #define ORVEX_ERROR_API __attribute__((visibility("default")))
 #endif

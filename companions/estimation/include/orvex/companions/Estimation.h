@@ -8,8 +8,11 @@
 #include <string>
 #include <vector>
 
-#if defined(_WIN32)
+// CMake defines orvex_estimation_EXPORTS while it builds this library's DLL.
+#if defined(_WIN32) && defined(orvex_estimation_EXPORTS)
 #define ORVEX_ESTIMATION_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define ORVEX_ESTIMATION_API __declspec(dllimport)
 #else
 #define ORVEX_ESTIMATION_API __attribute__((visibility("default")))
 #endif

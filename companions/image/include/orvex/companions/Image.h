@@ -4,8 +4,11 @@
 // them. Not thread-safe: an image is used by one thread at a time.
 #pragma once
 
-#if defined(_WIN32)
+// CMake defines orvex_image_EXPORTS while it builds this library's DLL.
+#if defined(_WIN32) && defined(orvex_image_EXPORTS)
 #define ORVEX_IMAGE_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define ORVEX_IMAGE_API __declspec(dllimport)
 #else
 #define ORVEX_IMAGE_API __attribute__((visibility("default")))
 #endif

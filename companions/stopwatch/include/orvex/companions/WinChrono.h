@@ -5,8 +5,11 @@
 
 #include <chrono>
 
-#if defined(_WIN32)
+// CMake defines orvex_stopwatch_EXPORTS while it builds this library's DLL.
+#if defined(_WIN32) && defined(orvex_stopwatch_EXPORTS)
 #define ORVEX_STOPWATCH_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define ORVEX_STOPWATCH_API __declspec(dllimport)
 #else
 #define ORVEX_STOPWATCH_API __attribute__((visibility("default")))
 #endif
