@@ -420,6 +420,22 @@ TEST_F(FlyCapCameraTest, AcquisitionNeedsInitIsNotOfferedYetAndCannotBeStoppedWh
     EXPECT_EQ("camera not acquiring", errorOf([&] { camera.stopAcquisition(); }));
 }
 
+TEST_F(FlyCapCameraTest, InitAgainBringsThePixelFormatBackToEightBitMono)
+{
+    IEEE1394Camera& camera = listOne(kGras20, 0x84, false);
+    camera.init();
+    unsigned long monoBytes = 0, unused = 0;
+    camera.getNbBytesPerFrame(monoBytes, unused);
+    camera.setPixelFormat(pf_yMono16);
+    ASSERT_EQ(pf_yMono16, camera.getPixelFormat());
+
+    camera.init();
+    EXPECT_EQ(pf_yMono, camera.getPixelFormat());
+    unsigned long bytes = 0;
+    camera.getNbBytesPerFrame(bytes, unused);
+    EXPECT_EQ(monoBytes, bytes) << "the packet information follows the format";
+}
+
 TEST_F(FlyCapCameraTest, DestructionClosesTheContextAndDestroysTheWindow)
 {
     addCamera(bus0, kGras20, 0x81);
