@@ -1,0 +1,36 @@
+// The simulated BCAM kernel driver: one device interface of the BCAM class
+// for each A102f or A312f camera connected in the simulated world, the
+// requests of <orvex/sim/BcamRequests.h> acting on the camera's registers,
+// and image grabs completed in order from the camera's stream.
+//
+// Programs reach the driver only through the Win32 calls (SetupDi*,
+// CreateFileA, DeviceIoControl, completion ports); this header is the
+// control API a test or host of the simulator uses to install it.
+//
+// Threads: every function may be called from any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace orvex::sim::bcam {
+
+// Installs the driver on first call: publishes the interfaces of the
+// cameras connected now and follows the world's arrivals and removals
+// from then on (an arrival publishes an interface, a removal withdraws it
+// and fails the device's pending grabs).
+void installDriver();
+
+// The interface path of the connected camera with this serial number, or
+// "" when the driver does not drive it.
+std::string devicePath(uint32_t serialNumber);
+
+// Images the camera streamed while no grab was queued, since it was plugged.
+uint64_t droppedImages(uint32_t serialNumber);
+
+// The "1394#" reference whose 16 hexadecimal characters decode, by the BCAM
+// client's rule, to the identifier (high, low): low byte 0, high bytes 0 to
+// 3, low bytes 1 to 3.
+std::string deviceReference(uint32_t high, uint32_t low);
+
+} // namespace orvex::sim::bcam

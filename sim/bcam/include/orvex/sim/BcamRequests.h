@@ -1,0 +1,117 @@
+// The simulated BCAM driver's interface as a program sees it: the device
+// interface class, the I/O control requests with their buffer sizes and the
+// layouts of their payloads, and the driver's own error codes. Plain
+// constants: any thread, no locking.
+//
+// Every payload is a sequence of 32-bit quadlets in the host's byte order.
+#pragma once
+
+#include <orvex/win32.h>
+
+#include <cstdint>
+
+namespace orvex::sim::bcam {
+
+// {D535C794-A527-4B72-923A-63029FA5D83B}
+constexpr GUID kInterfaceClass = {
+    0xD535C794, 0xA527, 0x4B72, {0x92, 0x3A, 0x63, 0x02, 0x9F, 0xA5, 0xD8, 0x3B}};
+
+// Output length of a request whose output is the program's image buffer.
+constexpr DWORD kBufferSized = 0xFFFFFFFF;
+
+struct RequestSpec {
+    DWORD code;
+    DWORD inBytes;
+    DWORD outBytes;
+    const char* name; // also the fault table's function name
+};
+
+// The requests, by code. Inputs must have exactly inBytes, outputs at least
+// outBytes.
+namespace request {
+constexpr RequestSpec kFormatInquiry = {0x80102004, 0, 4, "IsVideoFormatSupported"};
+constexpr RequestSpec kModeInquiry = {0x80102008, 4, 4, "IsVideoModeSupported"};
+constexpr RequestSpec kRateInquiry = {0x8010200C, 8, 4, "IsVideoFrameRateSupported"};
+constexpr RequestSpec kSetVideoMode = {0x80102010, 12, 0, "SetVideoMode"};
+constexpr RequestSpec kInfo = {0x80102018, 4, 256, "Info"};
+constexpr RequestSpec kFormat7Inquiry = {0x8010201C, 4, 56, "Format7Inquiry"};
+constexpr RequestSpec kSetImageArea = {0x80102020, 24, 0, "SetImageArea"};
+constexpr RequestSpec kGetImageArea = {0x80102024, 4, 16, "GetImageArea"};
+constexpr RequestSpec kGetColorCoding = {0x80102028, 4, 4, "GetColorCoding"};
+constexpr RequestSpec kSetColorCoding = {0x8010202C, 8, 0, "SetColorCoding"};
+constexpr RequestSpec kBytePerFrame = {0x80102030, 4, 28, "BytePerFrame"};
+constexpr RequestSpec kContinuousShot = {0x8010203C, 8, 0, "ContinuousShot"};
+constexpr RequestSpec kGrabImage = {0x80102041, 0, kBufferSized, "GrabImageAsync"};
+constexpr RequestSpec kPropertyInquiry = {0x80102050, 4, 4, "PropertyInquiry"};
+constexpr RequestSpec kSetProperty = {0x80102054, 12, 0, "SetProperty"};
+constexpr RequestSpec kGetProperty = {0x80102058, 8, 4, "GetProperty"};
+constexpr RequestSpec kAllocateResources = {0x80102064, 12, 12, "AllocateResources"};
+constexpr RequestSpec kFreeResources = {0x8010206B, 0, 0, "FreeResources"};
+constexpr RequestSpec kSetBytePerPacket = {0x8010206C, 8, 0, "SetBytePerPacket"};
+constexpr RequestSpec kGetVideoMode = {0x80102070, 0, 12, "GetVideoMode"};
+constexpr RequestSpec kCancel = {0x80102093, 0, 0, "Cancel"};
+constexpr RequestSpec kReadQuadlet = {0x80103FC0, 8, 4, "ReadQuadlet"};
+constexpr RequestSpec kWriteQuadlet = {0x80103FC4, 12, 0, "WriteQuadlet"};
+
+inline constexpr RequestSpec kAll[] = {
+    kFormatInquiry,  kModeInquiry,       kRateInquiry,   kSetVideoMode,     kInfo,
+    kFormat7Inquiry, kSetImageArea,      kGetImageArea,  kGetColorCoding,   kSetColorCoding,
+    kBytePerFrame,   kContinuousShot,    kGrabImage,     kPropertyInquiry,  kSetProperty,
+    kGetProperty,    kAllocateResources, kFreeResources, kSetBytePerPacket, kGetVideoMode,
+    kCancel,         kReadQuadlet,       kWriteQuadlet};
+} // namespace request
+
+// Info: input quadlet 0 chooses the text; the output is a zero-terminated string.
+enum InfoText : uint32_t { kInfoModelName = 0, kInfoVendorName = 1, kInfoFirmwareVersion = 2 };
+
+// SetImageArea input: mode, which, first value, second value, 0, 0.
+enum ImageAreaItem : uint32_t { kAreaSize = 0, kAreaPosition = 1 };
+
+// GetImageArea output quadlets.
+enum ImageAreaOut : unsigned { kAreaLeft = 0, kAreaTop = 1, kAreaWidth = 2, kAreaHeight = 3 };
+
+// Format7Inquiry output quadlets (14 in all; the rest are 0).
+enum Format7Out : unsigned {
+    kF7MaxWidth = 0,
+    kF7MaxHeight = 1,
+    kF7UnitWidth = 2,
+    kF7UnitHeight = 3,
+    kF7UnitLeft = 4,
+    kF7UnitTop = 5,
+    kF7ColorCodings = 6, // bit (31 - code) per colour code offered
+    kF7PacketUnit = 7,
+    kF7PacketMax = 8,
+};
+
+// BytePerFrame output quadlets (7).
+enum BytePerFrameOut : unsigned {
+    kFrameBytes = 0, // pixels and chunks: the size of a grab buffer
+    kPacketUnit = 1,
+    kPacketMax = 2,
+    kPacketBytes = 3,
+    kPacketsPerFrame = 4,
+    kPixelBytes = 5,
+    kChunkBytes = 6,
+};
+
+// Property requests: feature number (IIDC feature index), item, [value].
+enum PropertyItem : uint32_t { kItemValue = 0, kItemOnOff = 1, kItemMode = 2, kItemPolarity = 3 };
+
+// AllocateResources: in (buffer count, buffer size, 0), out (buffer count,
+// buffer size, bytes per frame).
+enum ResourcesOut : unsigned { kResourceCount = 0, kResourceSize = 1, kResourceFrameBytes = 2 };
+
+// The driver's own completion statuses (customer bit set: they reach the
+// program unchanged through GetLastError).
+namespace error {
+constexpr DWORD kNoResources = 0xE0000001;    // grab without AllocateResources
+constexpr DWORD kBufferTooSmall = 0xE0000002; // grab buffer smaller than the frame
+constexpr DWORD kTooManyGrabs = 0xE0000003;   // more grabs queued than buffers allocated
+constexpr DWORD kValueRefused = 0xE0000004;   // the camera refused the setting
+constexpr DWORD kAddressError = 0xE0000005;   // no register at that address
+constexpr DWORD kUnsupported = 0xE0000006;    // mode, feature or item the camera lacks
+constexpr DWORD kBusy = 0xE0000007;           // not while the camera streams
+constexpr DWORD kResourcesInUse = 0xE0000008; // AllocateResources twice
+} // namespace error
+
+} // namespace orvex::sim::bcam

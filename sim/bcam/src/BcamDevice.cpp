@@ -1,0 +1,487 @@
+// Request dispatch and the grab queue of one simulated BCAM device.
+#include "BcamDevice.h"
+
+#include "Quadlets.h"
+
+#include <orvex/iidc/Registers.h>
+#include <orvex/sim/FramePattern.h>
+#include <orvex/sim/World.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace orvex::sim::bcam {
+
+namespace {
+
+bool failed(NTSTATUS status)
+{
+    return status != win32sim::kStatusSuccess;
+}
+
+NTSTATUS driverError(DWORD code)
+{
+    return static_cast<NTSTATUS>(code);
+}
+
+const RequestSpec* findRequest(DWORD code)
+{
+    for (const RequestSpec& spec : request::kAll) {
+        if (spec.code == code)
+            return &spec;
+    }
+    return nullptr;
+}
+
+// Fault table names of the faults that concern images rather than requests.
+constexpr const char* kDropImageFault = "DropImage";
+constexpr const char* kStallGrabFault = "StallGrab";
+
+} // namespace
+
+BcamDevice::BcamDevice(std::shared_ptr<Camera> camera)
+    : serial_(camera->serialNumber()), control_(std::move(camera))
+{
+}
+
+uint64_t BcamDevice::droppedImages() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return dropped_;
+}
+
+bool BcamDevice::isGone() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return gone_;
+}
+
+void BcamDevice::unplugged()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        gone_ = true;
+        streaming_ = false;
+    }
+    endGrabs(win32sim::kStatusDeviceNotConnected);
+}
+
+void BcamDevice::deviceControl(const std::shared_ptr<win32sim::IoRequest>& request)
+{
+    const RequestSpec* spec = findRequest(request->controlCode());
+    if (!spec) {
+        request->complete(win32sim::kStatusInvalidDeviceRequest, 0);
+        return;
+    }
+    const bool grab = spec->code == request::kGrabImage.code;
+    if (request->inputLength() != spec->inBytes || (!grab && request->outputLength() < spec->outBytes)) {
+        request->complete(win32sim::kStatusInvalidParameter, 0);
+        return;
+    }
+    if (isGone()) {
+        request->complete(win32sim::kStatusDeviceNotConnected, 0);
+        return;
+    }
+    if (auto fault = World::instance().faults().consume(spec->name, serial_)) {
+        request->complete(static_cast<NTSTATUS>(*fault), 0);
+        return;
+    }
+    if (grab) {
+        queueGrab(request);
+        return;
+    }
+    NTSTATUS status = win32sim::kStatusSuccess;
+    DWORD written = 0;
+    {
+        // Payloads are copied out and in so that the camera is never called
+        // with the request locked.
+        std::vector<uint8_t> in(spec->inBytes), out(spec->outBytes);
+        {
+            win32sim::BufferAccess access = request->buffers();
+            if (!access)
+                return; // already cancelled
+            if (!in.empty())
+                std::memcpy(in.data(), access.input(), in.size());
+        }
+        status = dispatch(*spec, in.data(), out.data(), written);
+        if (!failed(status) && written) {
+            win32sim::BufferAccess access = request->buffers();
+            if (!access)
+                return;
+            std::memcpy(access.output(), out.data(), written);
+        }
+    }
+    request->complete(status, failed(status) ? 0 : written);
+}
+
+NTSTATUS BcamDevice::dispatch(const RequestSpec& spec, const void* in, void* out, DWORD& written)
+{
+    switch (spec.code) {
+    case request::kFormatInquiry.code:
+    case request::kModeInquiry.code:
+    case request::kRateInquiry.code:
+    case request::kSetVideoMode.code:
+    case request::kGetVideoMode.code:
+        return dispatchVideo(spec, in, out, written);
+    case request::kFormat7Inquiry.code:
+    case request::kSetImageArea.code:
+    case request::kGetImageArea.code:
+    case request::kGetColorCoding.code:
+    case request::kSetColorCoding.code:
+    case request::kBytePerFrame.code:
+    case request::kSetBytePerPacket.code:
+        return dispatchFormat7(spec, in, out, written);
+    default:
+        return dispatchControl(spec, in, out, written);
+    }
+}
+
+NTSTATUS BcamDevice::dispatchVideo(const RequestSpec& spec, const void* in, void* out, DWORD& written)
+{
+    uint32_t value = 0;
+    NTSTATUS status = win32sim::kStatusSuccess;
+    switch (spec.code) {
+    case request::kFormatInquiry.code:
+        status = control_.formatInquiry(value);
+        break;
+    case request::kModeInquiry.code:
+        status = control_.modeInquiry(quadletAt(in, 0), value);
+        break;
+    case request::kRateInquiry.code:
+        status = control_.rateInquiry(quadletAt(in, 0), quadletAt(in, 1), value);
+        break;
+    case request::kSetVideoMode.code: {
+        std::lock_guard<std::mutex> lock(m_);
+        if (streaming_)
+            return driverError(error::kBusy);
+    }
+        return control_.setVideoMode(quadletAt(in, 0), quadletAt(in, 1), quadletAt(in, 2));
+    default: { // GetVideoMode
+        uint32_t format = 0, mode = 0, rate = 0;
+        status = control_.videoMode(format, mode, rate);
+        putQuadlet(out, 0, format);
+        putQuadlet(out, 1, mode);
+        putQuadlet(out, 2, rate);
+        written = 12;
+        return status;
+    }
+    }
+    putQuadlet(out, 0, value);
+    written = 4;
+    return status;
+}
+
+NTSTATUS BcamDevice::dispatchFormat7(const RequestSpec& spec, const void* in, void* out, DWORD& written)
+{
+    const uint32_t mode = quadletAt(in, 0);
+    switch (spec.code) {
+    case request::kFormat7Inquiry.code: {
+        Format7Inquiry f7;
+        const NTSTATUS status = control_.format7Inquiry(mode, f7);
+        const uint32_t values[] = {f7.maxWidth, f7.maxHeight,    f7.unitWidth,  f7.unitHeight, f7.unitLeft,
+                                   f7.unitTop,  f7.colorCodings, f7.packetUnit, f7.packetMax};
+        for (unsigned i = 0; i < std::size(values); ++i)
+            putQuadlet(out, i, values[i]);
+        written = spec.outBytes;
+        return status;
+    }
+    case request::kSetImageArea.code:
+        if (quadletAt(in, 1) == kAreaSize)
+            return control_.setImageSize(mode, quadletAt(in, 2), quadletAt(in, 3));
+        if (quadletAt(in, 1) == kAreaPosition)
+            return control_.setImagePosition(mode, quadletAt(in, 2), quadletAt(in, 3));
+        return win32sim::kStatusInvalidParameter;
+    case request::kGetImageArea.code: {
+        ImageArea area;
+        const NTSTATUS status = control_.imageArea(mode, area);
+        putQuadlet(out, kAreaLeft, area.left);
+        putQuadlet(out, kAreaTop, area.top);
+        putQuadlet(out, kAreaWidth, area.width);
+        putQuadlet(out, kAreaHeight, area.height);
+        written = spec.outBytes;
+        return status;
+    }
+    case request::kGetColorCoding.code: {
+        uint32_t code = 0;
+        const NTSTATUS status = control_.colorCoding(mode, code);
+        putQuadlet(out, 0, code);
+        written = 4;
+        return status;
+    }
+    case request::kSetColorCoding.code:
+        return control_.setColorCoding(mode, quadletAt(in, 1));
+    case request::kBytePerFrame.code: {
+        FrameSize size;
+        const NTSTATUS status = control_.frameSize(mode, size);
+        putQuadlet(out, kFrameBytes, size.frameBytes);
+        putQuadlet(out, kPacketUnit, size.packetUnit);
+        putQuadlet(out, kPacketMax, size.packetMax);
+        putQuadlet(out, kPacketBytes, size.packetBytes);
+        putQuadlet(out, kPacketsPerFrame, size.packetsPerFrame);
+        putQuadlet(out, kPixelBytes, size.pixelBytes);
+        putQuadlet(out, kChunkBytes, size.chunkBytes);
+        written = spec.outBytes;
+        return status;
+    }
+    default: // SetBytePerPacket
+        return control_.setBytesPerPacket(mode, quadletAt(in, 1));
+    }
+}
+
+NTSTATUS BcamDevice::dispatchControl(const RequestSpec& spec, const void* in, void* out, DWORD& written)
+{
+    uint32_t value = 0;
+    NTSTATUS status = win32sim::kStatusSuccess;
+    switch (spec.code) {
+    case request::kInfo.code: {
+        std::string text;
+        status = control_.info(quadletAt(in, 0), text);
+        const size_t length = std::min<size_t>(text.size(), spec.outBytes - 1);
+        std::memset(out, 0, spec.outBytes);
+        std::memcpy(out, text.data(), length);
+        written = spec.outBytes;
+        return status;
+    }
+    case request::kContinuousShot.code:
+        return continuousShot(quadletAt(in, 1) != 0);
+    case request::kPropertyInquiry.code:
+        status = control_.propertyInquiry(quadletAt(in, 0), value);
+        break;
+    case request::kGetProperty.code:
+        status = control_.property(quadletAt(in, 0), quadletAt(in, 1), value);
+        break;
+    case request::kSetProperty.code:
+        return control_.setProperty(quadletAt(in, 0), quadletAt(in, 1), quadletAt(in, 2));
+    case request::kAllocateResources.code:
+        return allocateResources(in, out, written);
+    case request::kFreeResources.code:
+        return freeResources();
+    case request::kCancel.code:
+        endGrabs(win32sim::kStatusCancelled);
+        return win32sim::kStatusSuccess;
+    case request::kReadQuadlet.code:
+        if (quadletAt(in, 1) != orvex::iidc::kAddressHigh)
+            return driverError(error::kAddressError);
+        status = control_.read(quadletAt(in, 0), value);
+        break;
+    case request::kWriteQuadlet.code:
+        if (quadletAt(in, 1) != orvex::iidc::kAddressHigh)
+            return driverError(error::kAddressError);
+        return control_.write(quadletAt(in, 0), quadletAt(in, 2));
+    default:
+        return win32sim::kStatusInvalidDeviceRequest;
+    }
+    putQuadlet(out, 0, value);
+    written = 4;
+    return status;
+}
+
+NTSTATUS BcamDevice::allocateResources(const void* in, void* out, DWORD& written)
+{
+    const uint32_t count = quadletAt(in, 0);
+    const uint32_t bytes = quadletAt(in, 1);
+    if (count == 0 || bytes == 0)
+        return win32sim::kStatusInvalidParameter;
+    uint32_t format = 0, mode = 0, rate = 0;
+    NTSTATUS status = control_.videoMode(format, mode, rate);
+    FrameSize size;
+    if (!failed(status))
+        status = control_.frameSize(mode, size);
+    if (failed(status))
+        return status;
+    if (bytes < size.frameBytes)
+        return driverError(error::kBufferTooSmall);
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        if (resources_.count)
+            return driverError(error::kResourcesInUse);
+        resources_ = {count, bytes};
+    }
+    putQuadlet(out, kResourceCount, count);
+    putQuadlet(out, kResourceSize, bytes);
+    putQuadlet(out, kResourceFrameBytes, size.frameBytes);
+    written = 12;
+    return win32sim::kStatusSuccess;
+}
+
+NTSTATUS BcamDevice::freeResources()
+{
+    NTSTATUS status = continuousShot(false);
+    endGrabs(win32sim::kStatusCancelled);
+    std::lock_guard<std::mutex> lock(m_);
+    resources_ = {};
+    return status;
+}
+
+NTSTATUS BcamDevice::continuousShot(bool on)
+{
+    const std::shared_ptr<Camera>& camera = control_.camera();
+    if (!on) {
+        bool wasStreaming = false;
+        {
+            std::lock_guard<std::mutex> lock(m_);
+            // A camera plugged again streams for its new device: leave it be.
+            wasStreaming = streaming_ && !gone_;
+            streaming_ = false;
+        }
+        if (wasStreaming)
+            camera->stopStream(); // joins the stream thread: no lock of ours held
+        return win32sim::kStatusSuccess;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        if (!resources_.count)
+            return driverError(error::kNoResources);
+        if (streaming_)
+            return win32sim::kStatusSuccess;
+        streaming_ = true;
+    }
+    const Status started = camera->startStream(shared_from_this(), World::instance().pacing());
+    if (started == Status::ok || started == Status::alreadyStreaming)
+        return win32sim::kStatusSuccess;
+    std::lock_guard<std::mutex> lock(m_);
+    streaming_ = false;
+    return started == Status::notConnected ? win32sim::kStatusDeviceNotConnected
+                                           : driverError(error::kValueRefused);
+}
+
+void BcamDevice::queueGrab(const RequestPtr& request)
+{
+    NTSTATUS refusal = win32sim::kStatusSuccess;
+    bool pull = false;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        if (!resources_.count)
+            refusal = driverError(error::kNoResources);
+        else if (grabs_.size() + stalled_.size() >= resources_.count)
+            refusal = driverError(error::kTooManyGrabs);
+        else if (request->outputLength() < resources_.bufferBytes)
+            refusal = driverError(error::kBufferTooSmall);
+        else if (World::instance().faults().consume(kStallGrabFault, serial_))
+            stalled_.push_back(request);
+        else {
+            grabs_.push_back(request);
+            pull = streaming_ && World::instance().pacing() == Pacing::unpaced;
+        }
+    }
+    if (failed(refusal)) {
+        request->complete(refusal, 0);
+        return;
+    }
+    // Unpaced cameras make an image when the receiver asks: a queued grab asks.
+    if (pull) {
+        if (auto frame = control_.camera()->pullFrame())
+            onFrame(*frame);
+    }
+}
+
+void BcamDevice::endGrabs(NTSTATUS status, uint64_t file)
+{
+    std::vector<RequestPtr> ended;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        for (auto* queue : {&grabs_, &stalled_}) {
+            auto keep = std::stable_partition(queue->begin(), queue->end(), [file](const RequestPtr& r) {
+                return file != 0 && r->file() != file;
+            });
+            ended.insert(ended.end(), keep, queue->end());
+            queue->erase(keep, queue->end());
+        }
+    }
+    for (const RequestPtr& request : ended)
+        request->complete(status, 0);
+}
+
+void BcamDevice::cancelled(const win32sim::IoRequest& request)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    for (auto* queue : {&grabs_, &stalled_}) {
+        queue->erase(std::remove_if(queue->begin(), queue->end(),
+                                    [&request](const RequestPtr& r) { return r.get() == &request; }),
+                     queue->end());
+    }
+}
+
+NTSTATUS BcamDevice::open(uint64_t file, DWORD access)
+{
+    (void)file;
+    (void)access;
+    std::lock_guard<std::mutex> lock(m_);
+    if (gone_)
+        return win32sim::kStatusDeviceNotConnected;
+    ++openHandles_;
+    return win32sim::kStatusSuccess;
+}
+
+void BcamDevice::closed(uint64_t file)
+{
+    // The subset cancelled the handle's requests already; make sure none is left.
+    endGrabs(win32sim::kStatusCancelled, file);
+    bool last = false;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        last = openHandles_ > 0 && --openHandles_ == 0;
+    }
+    // Nobody is left to receive images: the camera stops and the resources go.
+    if (last)
+        freeResources();
+}
+
+BcamDevice::RequestPtr BcamDevice::nextGrab()
+{
+    std::lock_guard<std::mutex> lock(m_);
+    while (!grabs_.empty()) {
+        RequestPtr request = std::move(grabs_.front());
+        grabs_.pop_front();
+        if (!request->hasEnded())
+            return request;
+    }
+    return nullptr;
+}
+
+void BcamDevice::onFrame(const Frame& frame)
+{
+    if (World::instance().faults().consume(kDropImageFault, serial_)) {
+        std::lock_guard<std::mutex> lock(m_);
+        ++dropped_;
+        return;
+    }
+    // One stream thread delivers the images, so taking the oldest grab here
+    // completes the grabs in the order they were queued.
+    while (RequestPtr request = nextGrab()) {
+        if (fillGrab(request, frame))
+            return;
+    }
+    std::lock_guard<std::mutex> lock(m_);
+    ++dropped_;
+}
+
+bool BcamDevice::fillGrab(const RequestPtr& request, const Frame& frame)
+{
+    const std::size_t pixels = static_cast<std::size_t>(frame.geometry.imageBytes());
+    const std::size_t bytes = pixels + pattern::chunkBytes(frame);
+    {
+        win32sim::BufferAccess access = request->buffers();
+        if (!access)
+            return false; // cancelled meanwhile: the image goes to the next grab
+        if (access.outputLength() < bytes) {
+            access = {};
+            request->complete(driverError(error::kBufferTooSmall), 0);
+            return true;
+        }
+        auto* buffer = static_cast<uint8_t*>(access.output());
+        pattern::StampState state;
+        pattern::fill(buffer, frame.geometry);
+        pattern::stamp(buffer, frame.geometry, frame, state);
+        pattern::writeChunks(buffer, pixels, frame);
+    }
+    request->complete(win32sim::kStatusSuccess, static_cast<DWORD>(bytes));
+    return true;
+}
+
+void BcamDevice::onCameraRemoved()
+{
+    unplugged();
+}
+
+} // namespace orvex::sim::bcam

@@ -1,0 +1,88 @@
+// One camera behind one BCAM device interface: dispatches the requests of
+// BcamRequests.h to the camera's registers and turns the camera's stream
+// into completed grabs.
+//
+// Grabs: GrabImageAsync requests stay pending in a first-in first-out queue;
+// each image the camera streams completes the oldest one (pixels, then
+// chunks) and an image that finds the queue empty is dropped and counted.
+// Cancel, FreeResources, CancelIo/CloseHandle and the camera leaving the bus
+// end pending grabs; an ended grab's buffer is never touched again (the
+// subset's BufferAccess guards the write against the request ending).
+//
+// Threads: requests arrive on program threads, images on the camera's
+// stream thread, the removal on the thread that changed the world. One
+// mutex guards the queue and the resources; it is never held while calling
+// the camera or completing a request.
+#pragma once
+
+#include "CameraControl.h"
+
+#include <orvex/sim/BcamRequests.h>
+#include <orvex/sim/Frame.h>
+#include <orvex/win32_driver.h>
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace orvex::sim::bcam {
+
+class BcamDevice : public win32sim::Device,
+                   public FrameSink,
+                   public std::enable_shared_from_this<BcamDevice> {
+public:
+    explicit BcamDevice(std::shared_ptr<Camera> camera);
+
+    uint32_t serialNumber() const { return serial_; }
+    uint64_t droppedImages() const;
+    // The camera left the bus: pending grabs fail, and so does every later request.
+    void unplugged();
+
+    // win32sim::Device.
+    NTSTATUS open(uint64_t file, DWORD access) override;
+    void deviceControl(const std::shared_ptr<win32sim::IoRequest>& request) override;
+    void cancelled(const win32sim::IoRequest& request) override;
+    void closed(uint64_t file) override;
+
+    // FrameSink (the camera's stream thread).
+    void onFrame(const Frame& frame) override;
+    void onCameraRemoved() override;
+
+private:
+    using RequestPtr = std::shared_ptr<win32sim::IoRequest>;
+    struct Resources {
+        uint32_t count = 0;
+        uint32_t bufferBytes = 0;
+    };
+
+    NTSTATUS dispatch(const RequestSpec& spec, const void* in, void* out, DWORD& written);
+    NTSTATUS dispatchVideo(const RequestSpec& spec, const void* in, void* out, DWORD& written);
+    NTSTATUS dispatchFormat7(const RequestSpec& spec, const void* in, void* out, DWORD& written);
+    NTSTATUS dispatchControl(const RequestSpec& spec, const void* in, void* out, DWORD& written);
+    NTSTATUS allocateResources(const void* in, void* out, DWORD& written);
+    NTSTATUS freeResources();
+    NTSTATUS continuousShot(bool on);
+    void queueGrab(const RequestPtr& request);
+    // Ends the pending grabs (of one handle, or all with file 0) with `status`.
+    void endGrabs(NTSTATUS status, uint64_t file = 0);
+    RequestPtr nextGrab();
+    // False when the grab ended before the image could be written.
+    bool fillGrab(const RequestPtr& request, const Frame& frame);
+    bool isGone() const;
+
+    const uint32_t serial_;
+    CameraControl control_;
+
+    mutable std::mutex m_;
+    std::deque<RequestPtr> grabs_;
+    std::deque<RequestPtr> stalled_; // grabs the fault table held back: only cancelling ends them
+    Resources resources_;
+    bool gone_ = false;
+    bool streaming_ = false;
+    uint64_t dropped_ = 0;
+    unsigned openHandles_ = 0;
+};
+
+} // namespace orvex::sim::bcam

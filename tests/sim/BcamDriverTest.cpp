@@ -1,0 +1,269 @@
+// The simulated BCAM driver seen by a client: device interfaces and their
+// names, requests acting on the camera's registers, refusals and injected
+// faults. Only the Win32 calls a client makes reach the driver.
+#include "BcamTestClient.h"
+#include "SimTestSupport.h"
+
+#include <orvex/iidc/Registers.h>
+#include <orvex/iidc/SmartFeatures.h>
+#include <orvex/sim/BcamDriver.h>
+
+#include <gtest/gtest.h>
+
+namespace orvex::sim::test {
+namespace {
+
+using namespace orvex::iidc;
+namespace req = bcam::request;
+
+constexpr uint32_t kA102Serial = 0x10203;
+constexpr uint32_t kA312Serial = 0xCAFE0042;
+constexpr uint32_t kBaslerGuidHigh = 0x00305300; // vendor id 0x003053, then the chip id's high byte
+constexpr uint32_t kAnyRate = 0xFFFFFFFF;
+
+class BcamDriverTest : public FreshWorld {
+protected:
+    void SetUp() override
+    {
+        FreshWorld::SetUp();
+        bcam::installDriver();
+        world().addBus(busAt(0, 1.0));
+        world().addCamera(0, "Grasshopper GRAS-20S4M", 7240101); // another stack's camera
+        world().addBus(busAt(2, 5.0, 0.0, 400));
+        a102_ = world().addCamera(2, "A102f", kA102Serial);
+        a312_ = world().addCamera(2, "A312f", kA312Serial);
+        device_ = std::make_unique<Handle>(openBcamDevice(bcam::devicePath(kA102Serial)));
+        ASSERT_NE(INVALID_HANDLE_VALUE, device_->get());
+    }
+    void TearDown() override
+    {
+        device_.reset();
+        FreshWorld::TearDown();
+    }
+
+    HANDLE device() const { return device_->get(); }
+    DWORD send(const bcam::RequestSpec& spec, const std::vector<uint32_t>& in,
+               std::vector<uint32_t>* out = nullptr)
+    {
+        return transmit(device(), spec, in, out);
+    }
+    uint32_t cameraRegister(uint32_t address)
+    {
+        uint32_t value = 0;
+        EXPECT_EQ(Status::ok, a102_->readRegister(address, value));
+        return value;
+    }
+    void enterFormat7() { ASSERT_EQ(0u, send(req::kSetVideoMode, {kFormat7, 0, kAnyRate})); }
+
+    std::shared_ptr<Camera> a102_, a312_;
+    std::unique_ptr<Handle> device_;
+};
+
+TEST_F(BcamDriverTest, publishesOneInterfacePerBaslerCameraNamedAfterItsIdentifier)
+{
+    const std::vector<std::string> names = bcamDeviceNames();
+    ASSERT_EQ(2u, names.size());
+    const uint32_t serials[] = {kA102Serial, kA312Serial};
+    for (size_t i = 0; i < names.size(); ++i) {
+        SCOPED_TRACE(names[i]);
+        EXPECT_EQ(0u, names[i].find("\\\\?\\1394#"));
+        EXPECT_EQ(names[i], bcam::devicePath(serials[i]));
+        uint32_t high = 0, low = 0;
+        decodeDeviceName(names[i], high, low);
+        EXPECT_EQ(kBaslerGuidHigh, high);
+        EXPECT_EQ(serials[i], low);
+    }
+    EXPECT_EQ("1394#0123456789ABCDEF", bcam::deviceReference(0x89674523, 0xEFCDAB01));
+}
+
+TEST_F(BcamDriverTest, arrivalsAndRemovalsChangeTheInterfacesAndFailOpenHandles)
+{
+    world().unplugCamera(kA312Serial);
+    EXPECT_EQ(std::vector<std::string>{bcam::devicePath(kA102Serial)}, bcamDeviceNames());
+
+    world().unplugCamera(kA102Serial);
+    EXPECT_TRUE(bcamDeviceNames().empty());
+    std::vector<uint32_t> out;
+    EXPECT_EQ(DWORD(ERROR_DEVICE_NOT_CONNECTED), send(req::kReadQuadlet, {kInitialize, kAddressHigh}, &out));
+
+    world().plugCamera(kA102Serial, 2);
+    ASSERT_EQ(1u, bcamDeviceNames().size());
+    // The old handle belongs to the device that left; a new one reaches the camera.
+    EXPECT_EQ(DWORD(ERROR_DEVICE_NOT_CONNECTED), send(req::kReadQuadlet, {kInitialize, kAddressHigh}, &out));
+    Handle fresh(openBcamDevice(bcamDeviceNames()[0]));
+    EXPECT_EQ(0u, transmit(fresh.get(), req::kReadQuadlet, {kConfigRomGuidLow, kAddressHigh}, &out));
+    EXPECT_EQ(kA102Serial, out[0]);
+}
+
+TEST_F(BcamDriverTest, quadletReadsAndWritesReachTheCameraRegisters)
+{
+    std::vector<uint32_t> out;
+    ASSERT_EQ(0u, send(req::kWriteQuadlet, {kShutter, kAddressHigh, 0x123}));
+    EXPECT_EQ(0x123u, cameraRegister(kShutter) & kControlValueMask);
+    ASSERT_EQ(0u, send(req::kReadQuadlet, {kConfigRomGuidHigh, kAddressHigh}, &out));
+    EXPECT_EQ(kBaslerGuidHigh, out[0]);
+
+    EXPECT_EQ(bcam::error::kAddressError, send(req::kReadQuadlet, {0x10000000, kAddressHigh}, &out));
+    EXPECT_EQ(bcam::error::kAddressError, send(req::kReadQuadlet, {kShutter, 0xFFFE}, &out));
+}
+
+TEST_F(BcamDriverTest, videoModesAreTheCameraInquiriesAndCurrentRegisters)
+{
+    std::vector<uint32_t> out;
+    ASSERT_EQ(0u, send(req::kFormatInquiry, {}, &out));
+    EXPECT_EQ(cameraRegister(kVideoFormatInquiry), out[0]);
+    ASSERT_EQ(0u, send(req::kModeInquiry, {kFormat7}, &out));
+    EXPECT_EQ(cameraRegister(videoModeInquiry(kFormat7)), out[0]);
+    ASSERT_EQ(0u, send(req::kRateInquiry, {kFormat7, 0}, &out));
+    EXPECT_EQ(kPresence, out[0]);
+    ASSERT_EQ(0u, send(req::kRateInquiry, {kFormat7, 1}, &out));
+    EXPECT_EQ(0u, out[0]);
+
+    enterFormat7();
+    ASSERT_EQ(0u, send(req::kGetVideoMode, {}, &out));
+    EXPECT_EQ(kFormat7, out[0]);
+    EXPECT_EQ(0u, out[1]);
+    EXPECT_EQ(kFormat7 << kCurrentIndexShift, cameraRegister(kCurrentVideoFormat));
+
+    EXPECT_EQ(bcam::error::kUnsupported, send(req::kSetVideoMode, {kFormat7, 3, kAnyRate}));
+    EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), send(req::kModeInquiry, {8}, &out));
+}
+
+TEST_F(BcamDriverTest, format7GeometryRoundTripsThroughTheModeRegisters)
+{
+    enterFormat7();
+    std::vector<uint32_t> out;
+    ASSERT_EQ(0u, send(req::kFormat7Inquiry, {0}, &out));
+    EXPECT_EQ(1392u, out[bcam::kF7MaxWidth]);
+    EXPECT_EQ(1040u, out[bcam::kF7MaxHeight]);
+    EXPECT_EQ(4u, out[bcam::kF7UnitWidth]);
+    EXPECT_EQ(1u, out[bcam::kF7UnitHeight]);
+    EXPECT_EQ(4u, out[bcam::kF7UnitLeft]);
+    EXPECT_NE(0u, out[bcam::kF7ColorCodings] & formatBit(kColorCodeMono8));
+
+    ASSERT_EQ(0u, send(req::kSetImageArea, {0, bcam::kAreaSize, 640, 480, 0, 0}));
+    ASSERT_EQ(0u, send(req::kSetImageArea, {0, bcam::kAreaPosition, 16, 8, 0, 0}));
+    ASSERT_EQ(0u, send(req::kGetImageArea, {0}, &out));
+    EXPECT_EQ((std::vector<uint32_t>{16, 8, 640, 480}), out);
+
+    // A size beyond the sensor, or off the step, is refused and the old one kept.
+    EXPECT_EQ(bcam::error::kValueRefused, send(req::kSetImageArea, {0, bcam::kAreaSize, 1390, 480, 0, 0}));
+    EXPECT_EQ(bcam::error::kValueRefused, send(req::kSetImageArea, {0, bcam::kAreaSize, 1392, 480, 0, 0}));
+    ASSERT_EQ(0u, send(req::kGetImageArea, {0}, &out));
+    EXPECT_EQ(640u, out[bcam::kAreaWidth]);
+
+    ASSERT_EQ(0u, send(req::kSetColorCoding, {0, kColorCodeMono16}));
+    ASSERT_EQ(0u, send(req::kGetColorCoding, {0}, &out));
+    EXPECT_EQ(kColorCodeMono16, out[0]);
+    EXPECT_EQ(bcam::error::kUnsupported, send(req::kSetColorCoding, {0, 3}));
+    EXPECT_EQ(bcam::error::kUnsupported, send(req::kGetImageArea, {1}, &out));
+}
+
+TEST_F(BcamDriverTest, bytesPerFrameFollowGeometryPacketsAndChunks)
+{
+    enterFormat7();
+    ASSERT_EQ(0u, send(req::kSetImageArea, {0, bcam::kAreaSize, 640, 480, 0, 0}));
+    std::vector<uint32_t> out;
+    ASSERT_EQ(0u, send(req::kBytePerFrame, {0}, &out));
+    EXPECT_EQ(640u * 480u, out[bcam::kFrameBytes]);
+    EXPECT_EQ(0u, out[bcam::kChunkBytes]);
+    const uint32_t unit = out[bcam::kPacketUnit];
+    ASSERT_NE(0u, unit);
+
+    ASSERT_EQ(0u, send(req::kSetBytePerPacket, {0, unit * 10}));
+    ASSERT_EQ(0u, send(req::kBytePerFrame, {0}, &out));
+    EXPECT_EQ(unit * 10, out[bcam::kPacketBytes]);
+    EXPECT_EQ((640u * 480u + unit * 10 - 1) / (unit * 10), out[bcam::kPacketsPerFrame]);
+    EXPECT_EQ(bcam::error::kValueRefused, send(req::kSetBytePerPacket, {0, unit * 10 + 1}));
+
+    // Switch on the extended data stream and the frame counter the way a host
+    // does, through the smart-feature registers.
+    namespace sf = orvex::iidc::sf;
+    auto enable = [this](unsigned feature) {
+        std::vector<uint32_t> address;
+        ASSERT_EQ(0u, send(req::kWriteQuadlet, {sf::kAccessControl0, kAddressHigh, sf::kFeatureSetId[0]}));
+        ASSERT_EQ(0u, send(req::kWriteQuadlet, {sf::kAccessControl1, kAddressHigh, sf::kFeatureSetId[1]}));
+        for (uint32_t q = 0; q < 4; ++q) {
+            ASSERT_EQ(0u, send(req::kWriteQuadlet,
+                               {sf::kInquiryId + 4 * q, kAddressHigh, sf::kFeatureIds[feature].q[q]}));
+        }
+        ASSERT_EQ(0u, send(req::kReadQuadlet, {sf::kInquiryAddress, kAddressHigh}, &address));
+        ASSERT_EQ(0u, send(req::kWriteQuadlet, {address[0], kAddressHigh, sf::kControlEnabled}));
+    };
+    enable(sf::kFeatureExtendedDataStream);
+    enable(sf::kFeatureFrameCounter);
+    enable(sf::kFeatureCrcChecksum);
+    ASSERT_EQ(0u, send(req::kBytePerFrame, {0}, &out));
+    const uint32_t chunks =
+        static_cast<uint32_t>(sf::kChunkSizes[0] + sf::kChunkSizes[1] + sf::kCrcChunkSize);
+    EXPECT_EQ(chunks, out[bcam::kChunkBytes]);
+    EXPECT_EQ(640u * 480u + chunks, out[bcam::kFrameBytes]);
+}
+
+TEST_F(BcamDriverTest, propertiesActOnTheFeatureRegisters)
+{
+    std::vector<uint32_t> out;
+    ASSERT_EQ(0u, send(req::kPropertyInquiry, {kFeatureShutter}, &out));
+    EXPECT_EQ(cameraRegister(featureInquiry(kFeatureShutter)), out[0]);
+    const uint32_t minimum = (out[0] >> kInquiryMinShift) & kInquiryValueMask;
+    const uint32_t maximum = out[0] & kInquiryValueMask;
+    ASSERT_LT(minimum, maximum);
+
+    ASSERT_EQ(0u, send(req::kSetProperty, {kFeatureGain, bcam::kItemValue, 77}));
+    EXPECT_EQ(77u, cameraRegister(kGain) & kControlValueMask);
+    ASSERT_EQ(0u, send(req::kGetProperty, {kFeatureGain, bcam::kItemValue}, &out));
+    EXPECT_EQ(77u, out[0]);
+
+    ASSERT_EQ(0u, send(req::kSetProperty, {kFeatureTrigger, bcam::kItemOnOff, 1}));
+    ASSERT_EQ(0u, send(req::kSetProperty, {kFeatureTrigger, bcam::kItemMode, 1}));
+    ASSERT_EQ(0u, send(req::kSetProperty, {kFeatureTrigger, bcam::kItemPolarity, 1}));
+    const uint32_t trigger = cameraRegister(kTriggerMode);
+    EXPECT_NE(0u, trigger & kTriggerOn);
+    EXPECT_NE(0u, trigger & kTriggerPolarity);
+    EXPECT_EQ(1u, (trigger >> kTriggerModeShift) & kTriggerModeMask);
+    ASSERT_EQ(0u, send(req::kGetProperty, {kFeatureTrigger, bcam::kItemMode}, &out));
+    EXPECT_EQ(1u, out[0]);
+
+    // The camera refuses what it cannot do and keeps the old value.
+    EXPECT_EQ(bcam::error::kValueRefused, send(req::kSetProperty, {kFeatureTrigger, bcam::kItemMode, 5}));
+    EXPECT_EQ(bcam::error::kValueRefused, send(req::kSetProperty, {kFeatureShutter, bcam::kItemValue, 0}));
+    EXPECT_EQ(bcam::error::kUnsupported,
+              send(req::kGetProperty, {kFeatureFrameRate, bcam::kItemValue}, &out));
+    EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), send(req::kGetProperty, {kFeatureGain, bcam::kItemMode}, &out));
+}
+
+TEST_F(BcamDriverTest, infoTextsNameTheCamera)
+{
+    std::vector<uint32_t> out;
+    auto text = [&out] { return std::string(reinterpret_cast<const char*>(out.data())); };
+    ASSERT_EQ(0u, send(req::kInfo, {bcam::kInfoModelName}, &out));
+    EXPECT_EQ("A102f", text());
+    ASSERT_EQ(0u, send(req::kInfo, {bcam::kInfoVendorName}, &out));
+    EXPECT_EQ("Basler", text());
+    ASSERT_EQ(0u, send(req::kInfo, {bcam::kInfoFirmwareVersion}, &out));
+    EXPECT_EQ(a102_->config().extendedVersion, text());
+}
+
+TEST_F(BcamDriverTest, malformedRequestsAndInjectedFaultsFail)
+{
+    DWORD bytes = 0;
+    uint32_t in[4] = {};
+    uint32_t out[4] = {};
+    // Input of the wrong size, output too small, unknown code.
+    EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER),
+              transmit(device(), req::kReadQuadlet, {kShutter}, nullptr, &bytes));
+    OVERLAPPED overlapped{};
+    Handle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    overlapped.hEvent = event.get();
+    EXPECT_FALSE(DeviceIoControl(device(), req::kReadQuadlet.code, in, 8, out, 2, &bytes, &overlapped));
+    EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), GetLastError());
+    EXPECT_FALSE(DeviceIoControl(device(), 0x80102FF0, in, 8, out, 4, &bytes, &overlapped));
+    EXPECT_EQ(DWORD(ERROR_INVALID_FUNCTION), GetLastError());
+
+    world().faults().failNext("SetVideoMode", 1, static_cast<int>(0xE0000042), kA102Serial);
+    EXPECT_EQ(0xE0000042u, send(req::kSetVideoMode, {kFormat7, 0, kAnyRate}));
+    EXPECT_EQ(0u, send(req::kSetVideoMode, {kFormat7, 0, kAnyRate}));
+}
+
+} // namespace
+} // namespace orvex::sim::test

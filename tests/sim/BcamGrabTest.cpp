@@ -1,0 +1,218 @@
+// Grabs through the simulated BCAM driver: queued first in, first out,
+// completed in order through a completion port with the camera's images,
+// dropped and counted when none is queued, ended with an error by Cancel,
+// CloseHandle and an unplug, never written after they ended.
+#include "BcamTestClient.h"
+#include "SimTestSupport.h"
+
+#include <orvex/iidc/Registers.h>
+#include <orvex/sim/BcamDriver.h>
+#include <orvex/sim/FramePattern.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+namespace orvex::sim::test {
+namespace {
+
+using namespace orvex::iidc;
+namespace req = bcam::request;
+
+constexpr uint32_t kSerial = 0x5150;
+constexpr uint32_t kWidth = 64;
+constexpr uint32_t kHeight = 48;
+constexpr uint32_t kFrameBytes = kWidth * kHeight;
+
+// One grab: its buffer and overlapped block, alive until the grab has ended.
+struct Grab {
+    OVERLAPPED overlapped{};
+    std::vector<uint8_t> buffer = std::vector<uint8_t>(kFrameBytes, 0xAB);
+};
+
+class BcamGrabTest : public FreshWorld {
+protected:
+    void SetUp() override
+    {
+        FreshWorld::SetUp();
+        bcam::installDriver();
+        world().addBus(busAt(2, 3.0, 0.0, 400));
+        world().addCamera(2, "A312f", kSerial);
+        device_ = std::make_unique<Handle>(openBcamDevice(bcam::devicePath(kSerial)));
+        ASSERT_NE(INVALID_HANDLE_VALUE, device_->get());
+        port_ = std::make_unique<Handle>(CreateIoCompletionPort(device(), nullptr, 1, 0));
+        ASSERT_NE(nullptr, port_->get());
+        ASSERT_EQ(0u, send(req::kSetVideoMode, {kFormat7, 0, 0xFFFFFFFF}));
+        ASSERT_EQ(0u, send(req::kSetImageArea, {0, bcam::kAreaSize, kWidth, kHeight, 0, 0}));
+    }
+    void TearDown() override
+    {
+        device_.reset(); // ends every grab still pending before the buffers go
+        port_.reset();
+        FreshWorld::TearDown();
+    }
+
+    HANDLE device() const { return device_->get(); }
+    DWORD send(const bcam::RequestSpec& spec, const std::vector<uint32_t>& in,
+               std::vector<uint32_t>* out = nullptr)
+    {
+        return transmit(device(), spec, in, out);
+    }
+    void allocate(uint32_t count)
+    {
+        std::vector<uint32_t> out;
+        ASSERT_EQ(0u, send(req::kAllocateResources, {count, kFrameBytes, 0}, &out));
+        EXPECT_EQ(kFrameBytes, out[bcam::kResourceFrameBytes]);
+    }
+    // Queues a grab; true when it is pending.
+    bool queue(Grab& grab)
+    {
+        DWORD bytes = 0;
+        const BOOL done = DeviceIoControl(device(), req::kGrabImage.code, nullptr, 0, grab.buffer.data(),
+                                          kFrameBytes, &bytes, &grab.overlapped);
+        return !done && GetLastError() == ERROR_IO_PENDING;
+    }
+    // The next completion: its overlapped block and error (0 on success).
+    OVERLAPPED* next(DWORD& error, DWORD& bytes, DWORD limit = 10000)
+    {
+        ULONG_PTR key = 0;
+        OVERLAPPED* overlapped = nullptr;
+        const BOOL ok = GetQueuedCompletionStatus(port_->get(), &bytes, &key, &overlapped, limit);
+        error = ok ? 0 : GetLastError();
+        return overlapped;
+    }
+
+    std::unique_ptr<Handle> device_;
+    std::unique_ptr<Handle> port_;
+};
+
+TEST_F(BcamGrabTest, grabsCompleteInTheOrderTheyWereQueuedWithConsecutiveImages)
+{
+    allocate(4);
+    Grab grabs[4];
+    for (Grab& grab : grabs)
+        ASSERT_TRUE(queue(grab));
+    ASSERT_EQ(0u, send(req::kContinuousShot, {0, 1}));
+
+    uint32_t previous = 0;
+    for (size_t i = 0; i < 4; ++i) {
+        DWORD error = 1, bytes = 0;
+        EXPECT_EQ(&grabs[i].overlapped, next(error, bytes));
+        EXPECT_EQ(0u, error);
+        EXPECT_EQ(kFrameBytes, bytes);
+        const uint32_t number = pattern::readFrameNumber(grabs[i].buffer.data());
+        if (i > 0) {
+            EXPECT_EQ(previous + 1, number);
+        }
+        previous = number;
+        // The pixels are the camera's gradient, not what the buffer held.
+        EXPECT_EQ(pattern::gradientByte({0, 0, kWidth, kHeight, 1, 0}, kHeight - 1, 0),
+                  grabs[i].buffer[(kHeight - 1) * kWidth]);
+    }
+    ASSERT_EQ(0u, send(req::kContinuousShot, {0, 0}));
+}
+
+TEST_F(BcamGrabTest, imagesWithoutAQueuedGrabAreDroppedAndCounted)
+{
+    allocate(2);
+    ASSERT_EQ(0u, send(req::kContinuousShot, {0, 1}));
+    for (int i = 0; i < 1000 && bcam::droppedImages(kSerial) < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_GE(bcam::droppedImages(kSerial), 2u);
+
+    // A queued grab still gets the next image.
+    Grab grab;
+    ASSERT_TRUE(queue(grab));
+    DWORD error = 1, bytes = 0;
+    EXPECT_EQ(&grab.overlapped, next(error, bytes));
+    EXPECT_EQ(0u, error);
+    ASSERT_EQ(0u, send(req::kContinuousShot, {0, 0}));
+}
+
+TEST_F(BcamGrabTest, grabsAreRefusedWithoutResourcesOrBeyondThem)
+{
+    Grab grab;
+    EXPECT_FALSE(queue(grab));
+    EXPECT_EQ(bcam::error::kNoResources, GetLastError());
+    EXPECT_EQ(bcam::error::kNoResources, send(req::kContinuousShot, {0, 1}));
+
+    allocate(1);
+    std::vector<uint32_t> out;
+    EXPECT_EQ(bcam::error::kResourcesInUse, send(req::kAllocateResources, {1, kFrameBytes, 0}, &out));
+    ASSERT_TRUE(queue(grab));
+    Grab second;
+    EXPECT_FALSE(queue(second));
+    EXPECT_EQ(bcam::error::kTooManyGrabs, GetLastError());
+    device_->reset(); // ends the pending grab while its buffer lives
+}
+
+TEST_F(BcamGrabTest, cancelAndFreeResourcesEndEveryPendingGrabWithAnError)
+{
+    allocate(4);
+    Grab grabs[3];
+    for (Grab& grab : grabs)
+        ASSERT_TRUE(queue(grab));
+    ASSERT_EQ(0u, send(req::kCancel, {}));
+    for (Grab& grab : grabs) {
+        DWORD error = 0, bytes = 0;
+        EXPECT_EQ(&grab.overlapped, next(error, bytes));
+        EXPECT_EQ(DWORD(ERROR_OPERATION_ABORTED), error);
+        EXPECT_EQ(0xABu, grab.buffer[0]);
+    }
+
+    ASSERT_TRUE(queue(grabs[0]));
+    ASSERT_EQ(0u, send(req::kFreeResources, {}));
+    DWORD error = 0, bytes = 0;
+    EXPECT_EQ(&grabs[0].overlapped, next(error, bytes));
+    EXPECT_EQ(DWORD(ERROR_OPERATION_ABORTED), error);
+    EXPECT_FALSE(queue(grabs[1]));
+}
+
+TEST_F(BcamGrabTest, anUnplugEndsPendingGrabsAndNoBufferIsWrittenAfter)
+{
+    allocate(4);
+    // Heap buffers, freed as soon as their grab has ended: ASan sees any
+    // later write by the driver.
+    std::vector<std::unique_ptr<Grab>> grabs;
+    for (int i = 0; i < 4; ++i) {
+        grabs.push_back(std::make_unique<Grab>());
+        ASSERT_TRUE(queue(*grabs.back()));
+    }
+    ASSERT_EQ(0u, send(req::kContinuousShot, {0, 1}));
+    world().unplugCamera(kSerial);
+
+    for (int ended = 0; ended < 4; ++ended) {
+        DWORD error = 0, bytes = 0;
+        OVERLAPPED* overlapped = next(error, bytes);
+        ASSERT_NE(nullptr, overlapped);
+        EXPECT_TRUE(error == 0 || error == ERROR_DEVICE_NOT_CONNECTED) << error;
+        for (auto& grab : grabs) {
+            if (grab && &grab->overlapped == overlapped)
+                grab.reset();
+        }
+    }
+    EXPECT_TRUE(bcamDeviceNames().empty());
+    Grab late;
+    EXPECT_FALSE(queue(late));
+    EXPECT_EQ(DWORD(ERROR_DEVICE_NOT_CONNECTED), GetLastError());
+    // Plugged again, the camera streams for nobody: no old buffer is touched.
+    world().plugCamera(kSerial, 2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
+TEST_F(BcamGrabTest, closingTheHandleEndsItsGrabsAndStopsTheCamera)
+{
+    allocate(4);
+    auto grab = std::make_unique<Grab>();
+    ASSERT_TRUE(queue(*grab));
+    ASSERT_EQ(0u, send(req::kContinuousShot, {0, 1}));
+    device_->reset();
+    EXPECT_TRUE(HasOverlappedIoCompleted(&grab->overlapped));
+    grab.reset();
+    EXPECT_FALSE(world().camera(kSerial)->isStreaming());
+}
+
+} // namespace
+} // namespace orvex::sim::test
