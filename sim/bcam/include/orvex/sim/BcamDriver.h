@@ -10,6 +10,8 @@
 // Threads: every function may be called from any thread.
 #pragma once
 
+#include <orvex/win32.h>
+
 #include <cstdint>
 #include <string>
 
@@ -32,5 +34,36 @@ uint64_t droppedImages(uint32_t serialNumber);
 // client's rule, to the identifier (high, low): low byte 0, high bytes 0 to
 // 3, low bytes 1 to 3.
 std::string deviceReference(uint32_t high, uint32_t low);
+
+} // namespace orvex::sim::bcam
+
+namespace orvex::sim::bcam {
+
+// The driver's installation as the system keeps it: the service key's
+// "ImagePath", the driver file with its version resource, and the message
+// library "BcamError.dll".
+constexpr const char* kServiceKey = "System\\CurrentControlSet\\Services\\bcam";
+constexpr const char* kImagePathValue = "ImagePath";
+// Relative to the Windows directory, as the system writes it.
+constexpr const char* kImagePath = "System32\\DRIVERS\\bcam.sys";
+constexpr const char* kMessageLibrary = "BcamError.dll";
+
+enum class DriverFileVersion {
+    v1_8,    // the version the client requires
+    v1_7,    // an older driver
+    missing, // a driver file without a version resource
+};
+
+// Writes the registry entry, the driver file (in the Windows directory the
+// data store names now) and the message table. Replaces an earlier
+// installation.
+void installDriverFiles(DriverFileVersion version = DriverFileVersion::v1_8);
+
+// Codes the message table holds besides the driver's own (BcamRequests.h):
+// the client's, with their inserts.
+namespace message {
+constexpr DWORD kVersionMismatch = 0x4FF00019; // %1 found, %2 required
+constexpr DWORD kNotOpen = 0xCFF00004;
+} // namespace message
 
 } // namespace orvex::sim::bcam
