@@ -95,6 +95,68 @@ TEST_F(BcamDriverTest, arrivalsAndRemovalsChangeTheInterfacesAndFailOpenHandles)
     EXPECT_EQ(kA102Serial, out[0]);
 }
 
+// What a message-only window hears of device changes.
+struct Heard {
+    std::vector<std::pair<WPARAM, std::string>> interfaces; // event, interface name
+    std::vector<std::pair<WPARAM, HANDLE>> handles;         // event, handle
+};
+
+LRESULT CALLBACK recordDeviceChange(HWND window, UINT message, WPARAM event, LPARAM data)
+{
+    auto* heard = reinterpret_cast<Heard*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (message == WM_DEVICECHANGE && heard && data) {
+        const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
+        if (header->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE) {
+            heard->interfaces.emplace_back(
+                event, reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(data)->dbcc_name);
+        } else if (header->dbch_devicetype == DBT_DEVTYP_HANDLE) {
+            heard->handles.emplace_back(event,
+                                        reinterpret_cast<const DEV_BROADCAST_HANDLE*>(data)->dbch_handle);
+        }
+    }
+    return DefWindowProcA(window, message, event, data);
+}
+
+TEST_F(BcamDriverTest, arrivalsAndRemovalsAreBroadcastToInterfaceAndHandleRegistrations)
+{
+    Heard heard;
+    HWND window = CreateWindowExA(0, "Message", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, window);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&heard));
+    SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&recordDeviceChange));
+    DEV_BROADCAST_DEVICEINTERFACE_A classFilter{};
+    classFilter.dbcc_size = sizeof classFilter;
+    classFilter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    classFilter.dbcc_classguid = bcam::kInterfaceClass;
+    HDEVNOTIFY byClass = RegisterDeviceNotificationA(window, &classFilter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    DEV_BROADCAST_HANDLE handleFilter{};
+    handleFilter.dbch_size = sizeof handleFilter;
+    handleFilter.dbch_devicetype = DBT_DEVTYP_HANDLE;
+    handleFilter.dbch_handle = device();
+    HDEVNOTIFY byHandle = RegisterDeviceNotificationA(window, &handleFilter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    ASSERT_NE(nullptr, byClass);
+    ASSERT_NE(nullptr, byHandle);
+
+    const std::string path = bcam::devicePath(kA102Serial);
+    world().unplugCamera(kA102Serial);
+    world().plugCamera(kA102Serial, 2);
+    world().addCamera(0, "Flea2 FL2G-50S5M", 9050303); // not a BCAM camera: no broadcast
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageA(&message);
+
+    const std::vector<std::pair<WPARAM, std::string>> expected = {{DBT_DEVICEREMOVECOMPLETE, path},
+                                                                  {DBT_DEVICEARRIVAL, path}};
+    EXPECT_EQ(expected, heard.interfaces);
+    ASSERT_EQ(1u, heard.handles.size());
+    EXPECT_EQ(WPARAM(DBT_DEVICEREMOVECOMPLETE), heard.handles[0].first);
+    EXPECT_EQ(device(), heard.handles[0].second);
+
+    UnregisterDeviceNotification(byHandle);
+    UnregisterDeviceNotification(byClass);
+    DestroyWindow(window);
+}
+
 TEST_F(BcamDriverTest, quadletReadsAndWritesReachTheCameraRegisters)
 {
     std::vector<uint32_t> out;

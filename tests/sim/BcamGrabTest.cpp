@@ -109,7 +109,7 @@ TEST_F(BcamGrabTest, grabsCompleteInTheOrderTheyWereQueuedWithConsecutiveImages)
         previous = number;
         // The pixels are the camera's gradient, not what the buffer held.
         EXPECT_EQ(pattern::gradientByte({0, 0, kWidth, kHeight, 1, 0}, kHeight - 1, 0),
-                  grabs[i].buffer[(kHeight - 1) * kWidth]);
+                  grabs[i].buffer[std::size_t{kHeight - 1} * kWidth]);
     }
     ASSERT_EQ(0u, send(req::kContinuousShot, {0, 0}));
 }
@@ -129,6 +129,31 @@ TEST_F(BcamGrabTest, imagesWithoutAQueuedGrabAreDroppedAndCounted)
     EXPECT_EQ(&grab.overlapped, next(error, bytes));
     EXPECT_EQ(0u, error);
     ASSERT_EQ(0u, send(req::kContinuousShot, {0, 0}));
+}
+
+TEST_F(BcamGrabTest, injectedFaultsDropImagesAndStallGrabs)
+{
+    allocate(4);
+    world().faults().failNext("StallGrab", 1, 0, kSerial);
+    world().faults().failNext("DropImage", 2, 0, kSerial);
+    auto stalled = std::make_unique<Grab>();
+    Grab grab;
+    ASSERT_TRUE(queue(*stalled));
+    ASSERT_TRUE(queue(grab));
+    ASSERT_EQ(0u, send(req::kContinuousShot, {0, 1}));
+
+    // The two dropped images are counted; the next fills the grab queued
+    // after the stalled one, which stays pending until it is cancelled.
+    DWORD error = 1, bytes = 0;
+    EXPECT_EQ(&grab.overlapped, next(error, bytes));
+    EXPECT_EQ(0u, error);
+    EXPECT_GE(bcam::droppedImages(kSerial), 2u);
+    EXPECT_FALSE(HasOverlappedIoCompleted(&stalled->overlapped));
+    ASSERT_EQ(0u, send(req::kContinuousShot, {0, 0}));
+    ASSERT_EQ(0u, send(req::kCancel, {}));
+    EXPECT_EQ(&stalled->overlapped, next(error, bytes));
+    EXPECT_EQ(DWORD(ERROR_OPERATION_ABORTED), error);
+    EXPECT_EQ(0xABu, stalled->buffer[0]);
 }
 
 TEST_F(BcamGrabTest, grabsAreRefusedWithoutResourcesOrBeyondThem)
