@@ -138,13 +138,13 @@ std::optional<CameraConfig> modelConfig(const std::string& modelName, uint32_t s
     if (modelName == "A102f") {
         CameraConfig c = basler(modelName, serialNumber, 1392, 1040, 15.0);
         c.firmwareVersion = 0x00001E00;
-        c.extendedVersion = "A102f ID=100 FW=30";
+        c.extendedVersion = "A102f ID=100 FW=30 v1.0.30.0"; // the firmware is the third field after " v"
         return c;
     }
     if (modelName == "A312f") {
         CameraConfig c = basler(modelName, serialNumber, 782, 582, 53.0);
         c.firmwareVersion = 0x00002000;
-        c.extendedVersion = "A312f ID=200 FW=32";
+        c.extendedVersion = "A312f ID=200 FW=32 v1.0.32.0";
         return c;
     }
     return std::nullopt;
