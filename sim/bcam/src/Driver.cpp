@@ -48,10 +48,11 @@ Driver::Driver()
         publish(camera);
 }
 
+// At process exit the platform's interface list may already be gone, so the
+// driver only stops listening; its interfaces end with the process.
 Driver::~Driver()
 {
     World::instance().unsubscribe(subscription_);
-    withdrawAll();
 }
 
 void Driver::onWorldEvent(const BusEvent& event)
