@@ -55,10 +55,10 @@ protected:
     }
 
     HANDLE device() const { return device_->get(); }
-    DWORD send(const bcam::RequestSpec& spec, const std::vector<uint32_t>& in,
+    DWORD send(const bcam::RequestEntry& entry, const std::vector<uint32_t>& in,
                std::vector<uint32_t>* out = nullptr)
     {
-        return transmit(device(), spec, in, out);
+        return transmit(device(), entry, in, out);
     }
     void allocate(uint32_t count)
     {

@@ -80,7 +80,7 @@ inline HANDLE openBcamDevice(const std::string& name)
 // One synchronous request on an overlapped handle, with an event of its own,
 // as the client's Transmit sends it.
 // Returns 0 or the Win32 error.
-inline DWORD transmit(HANDLE device, const bcam::RequestSpec& spec, const std::vector<uint32_t>& in,
+inline DWORD transmit(HANDLE device, const bcam::RequestEntry& entry, const std::vector<uint32_t>& in,
                       std::vector<uint32_t>* out = nullptr, DWORD* bytes = nullptr)
 {
     Handle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
@@ -88,11 +88,11 @@ inline DWORD transmit(HANDLE device, const bcam::RequestSpec& spec, const std::v
     // The low bit keeps the completion off the handle's completion port,
     // which belongs to the grabs.
     overlapped.hEvent = reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(event.get()) | 1);
-    std::vector<uint32_t> output(spec.outBytes / 4);
+    std::vector<uint32_t> output(entry.outBytes / 4);
     DWORD transferred = 0;
     const DWORD inBytes = static_cast<DWORD>(in.size() * 4);
-    BOOL ok = DeviceIoControl(device, spec.code, const_cast<uint32_t*>(in.data()), inBytes, output.data(),
-                              spec.outBytes, &transferred, &overlapped);
+    BOOL ok = DeviceIoControl(device, entry.code, const_cast<uint32_t*>(in.data()), inBytes, output.data(),
+                              entry.outBytes, &transferred, &overlapped);
     if (!ok && GetLastError() == ERROR_IO_PENDING)
         ok = GetOverlappedResult(device, &overlapped, &transferred, TRUE);
     const DWORD error = ok ? 0 : GetLastError();

@@ -24,11 +24,11 @@ NTSTATUS driverError(DWORD code)
     return static_cast<NTSTATUS>(code);
 }
 
-const RequestSpec* findRequest(DWORD code)
+const RequestEntry* findRequest(DWORD code)
 {
-    for (const RequestSpec& spec : request::kAll) {
-        if (spec.code == code)
-            return &spec;
+    for (const RequestEntry& entry : request::kAll) {
+        if (entry.code == code)
+            return &entry;
     }
     return nullptr;
 }
@@ -68,13 +68,13 @@ void BcamDevice::unplugged()
 
 void BcamDevice::deviceControl(const std::shared_ptr<win32sim::IoRequest>& request)
 {
-    const RequestSpec* spec = findRequest(request->controlCode());
-    if (!spec) {
+    const RequestEntry* entry = findRequest(request->controlCode());
+    if (!entry) {
         request->complete(win32sim::kStatusInvalidDeviceRequest, 0);
         return;
     }
-    const bool grab = spec->code == request::kGrabImage.code;
-    if (request->inputLength() != spec->inBytes || (!grab && request->outputLength() < spec->outBytes)) {
+    const bool grab = entry->code == request::kGrabImage.code;
+    if (request->inputLength() != entry->inBytes || (!grab && request->outputLength() < entry->outBytes)) {
         request->complete(win32sim::kStatusInvalidParameter, 0);
         return;
     }
@@ -82,7 +82,7 @@ void BcamDevice::deviceControl(const std::shared_ptr<win32sim::IoRequest>& reque
         request->complete(win32sim::kStatusDeviceNotConnected, 0);
         return;
     }
-    if (auto fault = World::instance().faults().consume(spec->name, serial_)) {
+    if (auto fault = World::instance().faults().consume(entry->name, serial_)) {
         request->complete(static_cast<NTSTATUS>(*fault), 0);
         return;
     }
@@ -95,7 +95,7 @@ void BcamDevice::deviceControl(const std::shared_ptr<win32sim::IoRequest>& reque
     {
         // Payloads are copied out and in so that the camera is never called
         // with the request locked.
-        std::vector<uint8_t> in(spec->inBytes), out(spec->outBytes);
+        std::vector<uint8_t> in(entry->inBytes), out(entry->outBytes);
         {
             win32sim::BufferAccess access = request->buffers();
             if (!access)
@@ -103,7 +103,7 @@ void BcamDevice::deviceControl(const std::shared_ptr<win32sim::IoRequest>& reque
             if (!in.empty())
                 std::memcpy(in.data(), access.input(), in.size());
         }
-        status = dispatch(*spec, in.data(), out.data(), written);
+        status = dispatch(*entry, in.data(), out.data(), written);
         if (!failed(status) && written) {
             win32sim::BufferAccess access = request->buffers();
             if (!access)
@@ -114,15 +114,15 @@ void BcamDevice::deviceControl(const std::shared_ptr<win32sim::IoRequest>& reque
     request->complete(status, failed(status) ? 0 : written);
 }
 
-NTSTATUS BcamDevice::dispatch(const RequestSpec& spec, const void* in, void* out, DWORD& written)
+NTSTATUS BcamDevice::dispatch(const RequestEntry& entry, const void* in, void* out, DWORD& written)
 {
-    switch (spec.code) {
+    switch (entry.code) {
     case request::kFormatInquiry.code:
     case request::kModeInquiry.code:
     case request::kRateInquiry.code:
     case request::kSetVideoMode.code:
     case request::kGetVideoMode.code:
-        return dispatchVideo(spec, in, out, written);
+        return dispatchVideo(entry, in, out, written);
     case request::kFormat7Inquiry.code:
     case request::kSetImageArea.code:
     case request::kGetImageArea.code:
@@ -130,17 +130,17 @@ NTSTATUS BcamDevice::dispatch(const RequestSpec& spec, const void* in, void* out
     case request::kSetColorCoding.code:
     case request::kBytePerFrame.code:
     case request::kSetBytePerPacket.code:
-        return dispatchFormat7(spec, in, out, written);
+        return dispatchFormat7(entry, in, out, written);
     default:
-        return dispatchControl(spec, in, out, written);
+        return dispatchControl(entry, in, out, written);
     }
 }
 
-NTSTATUS BcamDevice::dispatchVideo(const RequestSpec& spec, const void* in, void* out, DWORD& written)
+NTSTATUS BcamDevice::dispatchVideo(const RequestEntry& entry, const void* in, void* out, DWORD& written)
 {
     uint32_t value = 0;
     NTSTATUS status = win32sim::kStatusSuccess;
-    switch (spec.code) {
+    switch (entry.code) {
     case request::kFormatInquiry.code:
         status = control_.formatInquiry(value);
         break;
@@ -171,10 +171,10 @@ NTSTATUS BcamDevice::dispatchVideo(const RequestSpec& spec, const void* in, void
     return status;
 }
 
-NTSTATUS BcamDevice::dispatchFormat7(const RequestSpec& spec, const void* in, void* out, DWORD& written)
+NTSTATUS BcamDevice::dispatchFormat7(const RequestEntry& entry, const void* in, void* out, DWORD& written)
 {
     const uint32_t mode = quadletAt(in, 0);
-    switch (spec.code) {
+    switch (entry.code) {
     case request::kFormat7Inquiry.code: {
         Format7Inquiry f7;
         const NTSTATUS status = control_.format7Inquiry(mode, f7);
@@ -182,7 +182,7 @@ NTSTATUS BcamDevice::dispatchFormat7(const RequestSpec& spec, const void* in, vo
                                    f7.unitTop,  f7.colorCodings, f7.packetUnit, f7.packetMax};
         for (unsigned i = 0; i < std::size(values); ++i)
             putQuadlet(out, i, values[i]);
-        written = spec.outBytes;
+        written = entry.outBytes;
         return status;
     }
     case request::kSetImageArea.code:
@@ -198,7 +198,7 @@ NTSTATUS BcamDevice::dispatchFormat7(const RequestSpec& spec, const void* in, vo
         putQuadlet(out, kAreaTop, area.top);
         putQuadlet(out, kAreaWidth, area.width);
         putQuadlet(out, kAreaHeight, area.height);
-        written = spec.outBytes;
+        written = entry.outBytes;
         return status;
     }
     case request::kGetColorCoding.code: {
@@ -220,7 +220,7 @@ NTSTATUS BcamDevice::dispatchFormat7(const RequestSpec& spec, const void* in, vo
         putQuadlet(out, kPacketsPerFrame, size.packetsPerFrame);
         putQuadlet(out, kPixelBytes, size.pixelBytes);
         putQuadlet(out, kChunkBytes, size.chunkBytes);
-        written = spec.outBytes;
+        written = entry.outBytes;
         return status;
     }
     default: // SetBytePerPacket
@@ -228,18 +228,18 @@ NTSTATUS BcamDevice::dispatchFormat7(const RequestSpec& spec, const void* in, vo
     }
 }
 
-NTSTATUS BcamDevice::dispatchControl(const RequestSpec& spec, const void* in, void* out, DWORD& written)
+NTSTATUS BcamDevice::dispatchControl(const RequestEntry& entry, const void* in, void* out, DWORD& written)
 {
     uint32_t value = 0;
     NTSTATUS status = win32sim::kStatusSuccess;
-    switch (spec.code) {
+    switch (entry.code) {
     case request::kInfo.code: {
         std::string text;
         status = control_.info(quadletAt(in, 0), text);
-        const size_t length = std::min<size_t>(text.size(), spec.outBytes - 1);
-        std::memset(out, 0, spec.outBytes);
+        const size_t length = std::min<size_t>(text.size(), entry.outBytes - 1);
+        std::memset(out, 0, entry.outBytes);
         std::memcpy(out, text.data(), length);
-        written = spec.outBytes;
+        written = entry.outBytes;
         return status;
     }
     case request::kContinuousShot.code:

@@ -57,10 +57,10 @@ private:
         uint32_t bufferBytes = 0;
     };
 
-    NTSTATUS dispatch(const RequestSpec& spec, const void* in, void* out, DWORD& written);
-    NTSTATUS dispatchVideo(const RequestSpec& spec, const void* in, void* out, DWORD& written);
-    NTSTATUS dispatchFormat7(const RequestSpec& spec, const void* in, void* out, DWORD& written);
-    NTSTATUS dispatchControl(const RequestSpec& spec, const void* in, void* out, DWORD& written);
+    NTSTATUS dispatch(const RequestEntry& entry, const void* in, void* out, DWORD& written);
+    NTSTATUS dispatchVideo(const RequestEntry& entry, const void* in, void* out, DWORD& written);
+    NTSTATUS dispatchFormat7(const RequestEntry& entry, const void* in, void* out, DWORD& written);
+    NTSTATUS dispatchControl(const RequestEntry& entry, const void* in, void* out, DWORD& written);
     NTSTATUS allocateResources(const void* in, void* out, DWORD& written);
     NTSTATUS freeResources();
     NTSTATUS continuousShot(bool on);

@@ -19,7 +19,7 @@ constexpr GUID kInterfaceClass = {
 // Output length of a request whose output is the program's image buffer.
 constexpr DWORD kBufferSized = 0xFFFFFFFF;
 
-struct RequestSpec {
+struct RequestEntry {
     DWORD code;
     DWORD inBytes;
     DWORD outBytes;
@@ -29,31 +29,31 @@ struct RequestSpec {
 // The requests, by code. Inputs must have exactly inBytes, outputs at least
 // outBytes.
 namespace request {
-constexpr RequestSpec kFormatInquiry = {0x80102004, 0, 4, "IsVideoFormatSupported"};
-constexpr RequestSpec kModeInquiry = {0x80102008, 4, 4, "IsVideoModeSupported"};
-constexpr RequestSpec kRateInquiry = {0x8010200C, 8, 4, "IsVideoFrameRateSupported"};
-constexpr RequestSpec kSetVideoMode = {0x80102010, 12, 0, "SetVideoMode"};
-constexpr RequestSpec kInfo = {0x80102018, 4, 256, "Info"};
-constexpr RequestSpec kFormat7Inquiry = {0x8010201C, 4, 56, "Format7Inquiry"};
-constexpr RequestSpec kSetImageArea = {0x80102020, 24, 0, "SetImageArea"};
-constexpr RequestSpec kGetImageArea = {0x80102024, 4, 16, "GetImageArea"};
-constexpr RequestSpec kGetColorCoding = {0x80102028, 4, 4, "GetColorCoding"};
-constexpr RequestSpec kSetColorCoding = {0x8010202C, 8, 0, "SetColorCoding"};
-constexpr RequestSpec kBytePerFrame = {0x80102030, 4, 28, "BytePerFrame"};
-constexpr RequestSpec kContinuousShot = {0x8010203C, 8, 0, "ContinuousShot"};
-constexpr RequestSpec kGrabImage = {0x80102041, 0, kBufferSized, "GrabImageAsync"};
-constexpr RequestSpec kPropertyInquiry = {0x80102050, 4, 4, "PropertyInquiry"};
-constexpr RequestSpec kSetProperty = {0x80102054, 12, 0, "SetProperty"};
-constexpr RequestSpec kGetProperty = {0x80102058, 8, 4, "GetProperty"};
-constexpr RequestSpec kAllocateResources = {0x80102064, 12, 12, "AllocateResources"};
-constexpr RequestSpec kFreeResources = {0x8010206B, 0, 0, "FreeResources"};
-constexpr RequestSpec kSetBytePerPacket = {0x8010206C, 8, 0, "SetBytePerPacket"};
-constexpr RequestSpec kGetVideoMode = {0x80102070, 0, 12, "GetVideoMode"};
-constexpr RequestSpec kCancel = {0x80102093, 0, 0, "Cancel"};
-constexpr RequestSpec kReadQuadlet = {0x80103FC0, 8, 4, "ReadQuadlet"};
-constexpr RequestSpec kWriteQuadlet = {0x80103FC4, 12, 0, "WriteQuadlet"};
+constexpr RequestEntry kFormatInquiry = {0x80102004, 0, 4, "IsVideoFormatSupported"};
+constexpr RequestEntry kModeInquiry = {0x80102008, 4, 4, "IsVideoModeSupported"};
+constexpr RequestEntry kRateInquiry = {0x8010200C, 8, 4, "IsVideoFrameRateSupported"};
+constexpr RequestEntry kSetVideoMode = {0x80102010, 12, 0, "SetVideoMode"};
+constexpr RequestEntry kInfo = {0x80102018, 4, 256, "Info"};
+constexpr RequestEntry kFormat7Inquiry = {0x8010201C, 4, 56, "Format7Inquiry"};
+constexpr RequestEntry kSetImageArea = {0x80102020, 24, 0, "SetImageArea"};
+constexpr RequestEntry kGetImageArea = {0x80102024, 4, 16, "GetImageArea"};
+constexpr RequestEntry kGetColorCoding = {0x80102028, 4, 4, "GetColorCoding"};
+constexpr RequestEntry kSetColorCoding = {0x8010202C, 8, 0, "SetColorCoding"};
+constexpr RequestEntry kBytePerFrame = {0x80102030, 4, 28, "BytePerFrame"};
+constexpr RequestEntry kContinuousShot = {0x8010203C, 8, 0, "ContinuousShot"};
+constexpr RequestEntry kGrabImage = {0x80102041, 0, kBufferSized, "GrabImageAsync"};
+constexpr RequestEntry kPropertyInquiry = {0x80102050, 4, 4, "PropertyInquiry"};
+constexpr RequestEntry kSetProperty = {0x80102054, 12, 0, "SetProperty"};
+constexpr RequestEntry kGetProperty = {0x80102058, 8, 4, "GetProperty"};
+constexpr RequestEntry kAllocateResources = {0x80102064, 12, 12, "AllocateResources"};
+constexpr RequestEntry kFreeResources = {0x8010206B, 0, 0, "FreeResources"};
+constexpr RequestEntry kSetBytePerPacket = {0x8010206C, 8, 0, "SetBytePerPacket"};
+constexpr RequestEntry kGetVideoMode = {0x80102070, 0, 12, "GetVideoMode"};
+constexpr RequestEntry kCancel = {0x80102093, 0, 0, "Cancel"};
+constexpr RequestEntry kReadQuadlet = {0x80103FC0, 8, 4, "ReadQuadlet"};
+constexpr RequestEntry kWriteQuadlet = {0x80103FC4, 12, 0, "WriteQuadlet"};
 
-inline constexpr RequestSpec kAll[] = {
+inline constexpr RequestEntry kAll[] = {
     kFormatInquiry,  kModeInquiry,       kRateInquiry,   kSetVideoMode,     kInfo,
     kFormat7Inquiry, kSetImageArea,      kGetImageArea,  kGetColorCoding,   kSetColorCoding,
     kBytePerFrame,   kContinuousShot,    kGrabImage,     kPropertyInquiry,  kSetProperty,
