@@ -27,7 +27,7 @@ TEST(DcamTables, EveryFixedModeTranslatesBackToItsIndexes)
     }
     EXPECT_EQ(18, found);
 
-    // Two rows as the IIDC specification has them.
+    // Two rows as the IIDC register conventions publish them.
     IEEECameraResolution resolution = res_none;
     IEEECameraPixelFormat pixelFormat = pf_none;
     ASSERT_TRUE(getModeFromIdx(0, 2, resolution, pixelFormat));
