@@ -2,7 +2,6 @@
 // the service's image path, the driver file's version and the message
 // library's texts.
 #include <orvex/sim/BcamDriver.h>
-#include <orvex/sim/BcamRequests.h>
 #include <orvex/win32.h>
 #include <orvex/win32_driver.h>
 

@@ -3,7 +3,7 @@
 // and the client's rule that turns a device name into an identifier.
 #pragma once
 
-#include <orvex/sim/BcamRequests.h>
+#include <orvex/sim/BcamDriver.h>
 #include <orvex/win32.h>
 
 #include <cstdint>

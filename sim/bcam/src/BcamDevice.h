@@ -1,5 +1,5 @@
 // One camera behind one BCAM device interface: dispatches the requests of
-// BcamRequests.h to the camera's registers and turns the camera's stream
+// BcamProtocol.h to the camera's registers and turns the camera's stream
 // into completed grabs.
 //
 // Grabs: GrabImageAsync requests stay pending in a first-in first-out queue;
@@ -17,7 +17,7 @@
 
 #include "CameraControl.h"
 
-#include <orvex/sim/BcamRequests.h>
+#include <orvex/sim/BcamDriver.h>
 #include <orvex/sim/Frame.h>
 #include <orvex/win32_driver.h>
 

@@ -3,7 +3,7 @@
 
 #include <orvex/iidc/Registers.h>
 #include <orvex/iidc/SmartFeatures.h>
-#include <orvex/sim/BcamRequests.h>
+#include <orvex/sim/BcamDriver.h>
 
 namespace orvex::sim::bcam {
 

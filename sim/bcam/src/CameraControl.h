@@ -1,6 +1,6 @@
 // What the driver's requests do to one camera, through its registers only,
 // as the kernel driver would over the bus. Each operation answers a kernel
-// status: success, the driver's own codes (BcamRequests.h) or
+// status: success, the driver's own codes (BcamProtocol.h) or
 // device-not-connected once the camera left the bus.
 //
 // Threads: any thread; the camera serialises its own register transactions.

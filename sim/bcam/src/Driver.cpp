@@ -3,7 +3,6 @@
 
 #include <orvex/iidc/Registers.h>
 #include <orvex/sim/BcamDriver.h>
-#include <orvex/sim/BcamRequests.h>
 #include <orvex/sim/World.h>
 
 #include <cstdio>

@@ -1,7 +1,6 @@
 // The driver's registry entry, driver file and message library in the
 // platform's data store.
 #include <orvex/sim/BcamDriver.h>
-#include <orvex/sim/BcamRequests.h>
 #include <orvex/win32_driver.h>
 
 #include <string>

@@ -1,6 +1,6 @@
 // The simulated BCAM kernel driver: one device interface of the BCAM class
 // for each A102f or A312f camera connected in the simulated world, the
-// requests of <orvex/sim/BcamRequests.h> acting on the camera's registers,
+// requests of <orvex/bcam/BcamProtocol.h> acting on the camera's registers,
 // and image grabs completed in order from the camera's stream.
 //
 // Programs reach the driver only through the Win32 calls (SetupDi*,
@@ -10,12 +10,16 @@
 // Threads: every function may be called from any thread.
 #pragma once
 
+#include <orvex/bcam/BcamProtocol.h>
 #include <orvex/win32.h>
 
 #include <cstdint>
 #include <string>
 
 namespace orvex::sim::bcam {
+
+// The driver speaks the protocol its client speaks.
+using namespace orvex::bcam;
 
 // Installs the driver on first call: publishes the interfaces of the
 // cameras connected now and follows the world's arrivals and removals
@@ -39,14 +43,9 @@ std::string deviceReference(uint32_t high, uint32_t low);
 
 namespace orvex::sim::bcam {
 
-// The driver's installation as the system keeps it: the service key's
-// "ImagePath", the driver file with its version resource, and the message
-// library "BcamError.dll".
-constexpr const char* kServiceKey = "System\\CurrentControlSet\\Services\\bcam";
-constexpr const char* kImagePathValue = "ImagePath";
-// Relative to the Windows directory, as the system writes it.
+// Where the driver file is installed: relative to the Windows directory, as
+// the system writes the service's "ImagePath".
 constexpr const char* kImagePath = "System32\\DRIVERS\\bcam.sys";
-constexpr const char* kMessageLibrary = "BcamError.dll";
 
 enum class DriverFileVersion {
     v1_8,    // the version the client requires
@@ -58,12 +57,5 @@ enum class DriverFileVersion {
 // data store names now) and the message table. Replaces an earlier
 // installation.
 void installDriverFiles(DriverFileVersion version = DriverFileVersion::v1_8);
-
-// Codes the message table holds besides the driver's own (BcamRequests.h):
-// the client's, with their inserts.
-namespace message {
-constexpr DWORD kVersionMismatch = 0x4FF00019; // %1 found, %2 required
-constexpr DWORD kNotOpen = 0xCFF00004;
-} // namespace message
 
 } // namespace orvex::sim::bcam

@@ -1,7 +1,8 @@
-// The simulated BCAM driver's interface as a program sees it: the device
-// interface class, the I/O control requests with their buffer sizes and the
-// layouts of their payloads, and the driver's own error codes. Plain
-// constants: any thread, no locking.
+// The BCAM driver's interface as its client and the simulated driver both
+// see it: the device interface class, the I/O control requests with their
+// buffer sizes and the layouts of their payloads, the completion messages,
+// the driver's and the client's error codes, and where the driver's
+// installation lives. Plain constants: any thread, no locking.
 //
 // Every payload is a sequence of 32-bit quadlets in the host's byte order.
 #pragma once
@@ -10,7 +11,7 @@
 
 #include <cstdint>
 
-namespace orvex::sim::bcam {
+namespace orvex::bcam {
 
 // {D535C794-A527-4B72-923A-63029FA5D83B}
 constexpr GUID kInterfaceClass = {
@@ -114,4 +115,27 @@ constexpr DWORD kBusy = 0xE0000007;           // not while the camera streams
 constexpr DWORD kResourcesInUse = 0xE0000008; // AllocateResources twice
 } // namespace error
 
-} // namespace orvex::sim::bcam
+// Completion messages: a grab ended (context: the caller's buffer id), and
+// the stop notification a consumer posts to itself (-2 as a 32-bit value).
+constexpr DWORD kGrabCompletedMessage = 0x15;
+constexpr DWORD kStopMessage = 0xFFFFFFFE;
+// Mode and rate index standing for "any" in video mode inquiries.
+constexpr DWORD kAnyIndex = 0xFFFFFFFF;
+
+// The client's own codes; "BcamError.dll" has texts for them too.
+namespace message {
+constexpr DWORD kVersionMismatch = 0x4FF00019; // inserts: %1 found, %2 required ("%d.%d")
+constexpr DWORD kNotOpen = 0xCFF00004;         // a request on a device that is not open
+constexpr DWORD kUnexpected = 0x8000FFFF;      // the driver's version could not be read
+} // namespace message
+
+// The driver's installation as the system keeps it: the service key's
+// "ImagePath" (relative to the Windows directory unless absolute), the
+// version the client requires of that file, and the message library.
+constexpr const char* kServiceKey = "System\\CurrentControlSet\\Services\\bcam";
+constexpr const char* kImagePathValue = "ImagePath";
+constexpr WORD kRequiredMajorVersion = 1;
+constexpr WORD kRequiredMinorVersion = 8;
+constexpr const char* kMessageLibrary = "BcamError.dll";
+
+} // namespace orvex::bcam
