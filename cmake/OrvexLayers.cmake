@@ -26,17 +26,22 @@ function(orvex_include_root root link folder fallback out_var)
   endif()
 endfunction()
 
-# orvex_add_layer(<name> SOURCES <file>... USES <target>...)
+# orvex_add_layer(<name> [PATH <folder>] SOURCES <file>... USES <target>...)
 # Called from src/<name>: defines orvex_<name>, an OBJECT library of the
 # shared library `orvex`, whose headers are "<name>/X.h" to the layers that
-# link it. USES lists the layers (and outside libraries) directly below it.
+# link it. A layer in a nested folder (src/bcam/client) gives that folder as
+# PATH and is reached as "<folder>/X.h". USES lists the layers (and outside
+# libraries) directly below it.
 function(orvex_add_layer name)
-  cmake_parse_arguments(L "" "" "SOURCES;USES" ${ARGN})
+  cmake_parse_arguments(L "" "PATH" "SOURCES;USES" ${ARGN})
+  if(NOT L_PATH)
+    set(L_PATH ${name})
+  endif()
   set(_target orvex_${name})
   add_library(${_target} OBJECT ${L_SOURCES})
   orvex_target_defaults(${_target})
   target_compile_definitions(${_target} PRIVATE ORVEX_BUILDING_LIBRARY)
-  orvex_include_root(${name} ${name} ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/src _root)
+  orvex_include_root(${name} ${L_PATH} ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/src _root)
   target_include_directories(${_target} PUBLIC ${_root} ${PROJECT_SOURCE_DIR}/include)
   target_link_libraries(${_target} PUBLIC ${L_USES})
 endfunction()
