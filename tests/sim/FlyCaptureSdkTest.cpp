@@ -528,7 +528,7 @@ TEST_F(FlyCaptureSdk, ANewBusAndItsCameraAreAnnounced)
     FlyCaptureContext server = context();
     ASSERT_EQ(flycaptureModifyCallback(server, &NotificationLog::callback, &log, true), FLYCAPTURE_OK);
     const int bus = World::instance().addBus(busAt(5, 0.0));
-    World::instance().addCamera(bus, "A312f", 4242);
+    World::instance().addCamera(bus, "Flea2 FL2G-50S5M", 4242);
     const auto events = log.waitFor(3);
     ASSERT_EQ(events.size(), 3u);
     EXPECT_EQ(events[0].message, FLYCAPTURE_MESSAGE_BUS_RESET);

@@ -2,6 +2,7 @@
 #include "Call.h"
 
 #include "PGRFlyCapture.h"
+#include "SdkCameras.h"
 
 #include <orvex/sim/World.h>
 
@@ -51,7 +52,7 @@ FlyCaptureError flycaptureInitializePlus(FlyCaptureContext context, unsigned int
         return FLYCAPTURE_NOT_IMPLEMENTED; // the SDK owns the image buffers
     if (uiNumBuffers == 0)
         return FLYCAPTURE_INVALID_ARGUMENT;
-    const auto cameras = World::instance().connectedCameras();
+    const auto cameras = sdkCameras();
     if (uiBusIndex >= cameras.size())
         return FLYCAPTURE_INVALID_BUS_INDEX;
     const FlyCaptureError error = c->initialize(cameras[uiBusIndex], uiNumBuffers);
@@ -82,7 +83,7 @@ FlyCaptureError flycaptureBusCameraCount(unsigned int* puiCount)
         return fault;
     if (!puiCount)
         return FLYCAPTURE_INVALID_ARGUMENT;
-    *puiCount = static_cast<unsigned int>(World::instance().connectedCameras().size());
+    *puiCount = static_cast<unsigned int>(sdkCameras().size());
     return FLYCAPTURE_OK;
 }
 
@@ -93,7 +94,7 @@ FlyCaptureError flycaptureBusEnumerateCamerasEx(FlyCaptureInfoEx* arInfo, unsign
     if (!puiSize || (!arInfo && *puiSize != 0))
         return FLYCAPTURE_INVALID_ARGUMENT;
     World& world = World::instance();
-    const auto cameras = world.connectedCameras();
+    const auto cameras = sdkCameras();
     unsigned int filled = 0;
     for (const auto& camera : cameras) {
         if (filled == *puiSize)

@@ -1,4 +1,5 @@
 #include "Registry.h"
+#include "SdkCameras.h"
 
 #include <algorithm>
 
@@ -140,6 +141,11 @@ void CallbackDispatcher::removeAll(FlyCaptureContext context)
 
 void CallbackDispatcher::onWorldEvent(const BusEvent& event)
 {
+    if (event.kind == BusEvent::Kind::arrival || event.kind == BusEvent::Kind::removal) {
+        const auto camera = World::instance().camera(event.serialNumber);
+        if (camera && !isSdkCamera(*camera))
+            return; // the BCAM driver's camera
+    }
     std::thread finished;
     {
         std::lock_guard<std::mutex> lock(m_);
