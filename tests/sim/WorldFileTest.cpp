@@ -14,22 +14,29 @@ namespace {
 
 using namespace orvex::iidc;
 
-TEST(WorldDescription, DefaultWorldHasTheThreeKnownModelsOnTwoDriftingBuses)
+TEST(WorldDescription, DefaultWorldHasTheKnownModelsOnThreeDriftingBuses)
 {
     const WorldDescription world = defaultWorld();
-    ASSERT_EQ(world.buses.size(), 2u);
+    ASSERT_EQ(world.buses.size(), 3u);
     ASSERT_EQ(world.buses[0].cameras.size(), 2u);
     ASSERT_EQ(world.buses[1].cameras.size(), 1u);
+    ASSERT_EQ(world.buses[2].cameras.size(), 2u);
     EXPECT_EQ(world.buses[0].cameras[0].modelName, "Grasshopper GRAS-20S4M");
     EXPECT_EQ(world.buses[0].cameras[1].modelName, "Grasshopper GRAS-50S5M");
     EXPECT_EQ(world.buses[1].cameras[0].modelName, "Flea2 FL2G-50S5M");
+    EXPECT_EQ(world.buses[2].cameras[0].modelName, "A102f"); // the BCAM driver's
+    EXPECT_EQ(world.buses[2].cameras[1].modelName, "A312f");
     EXPECT_NE(world.buses[0].bus.driftPpm, world.buses[1].bus.driftPpm);
     EXPECT_LT(std::abs(world.buses[1].bus.driftPpm - world.buses[0].bus.driftPpm), 100.0) << "a small drift";
-    // Every default camera has a gain range below 0 dB, so that a host can
-    // set 0 dB and find it inside the range.
+    // Every default camera with an absolute gain has a range below 0 dB, so
+    // that a host can set 0 dB and find it inside the range. (The BCAM
+    // cameras' gain is in raw units.)
     for (const auto& bus : world.buses) {
-        for (const auto& camera : bus.cameras)
-            EXPECT_LT(camera.gain.absAtRawMin, 0.0) << camera.modelName;
+        for (const auto& camera : bus.cameras) {
+            if (camera.gain.absolute) {
+                EXPECT_LT(camera.gain.absAtRawMin, 0.0) << camera.modelName;
+            }
+        }
     }
 }
 
@@ -117,7 +124,7 @@ TEST_F(WorldFile, LoadsAFileAndNamesItWhenItCannot)
     EXPECT_THROW(world().loadFile(path), std::runtime_error);
 
     world().loadDefault();
-    EXPECT_EQ(world().connectedCameras().size(), 3u);
+    EXPECT_EQ(world().connectedCameras().size(), 5u);
 }
 
 // A bus number given twice, or given to a bus after an earlier one took it

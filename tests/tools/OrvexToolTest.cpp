@@ -1,5 +1,5 @@
-// Runs the built orvex command on the simulator's built-in world (two buses,
-// three cameras) and checks what it prints and how it exits.
+// Runs the built orvex command on the simulator's built-in world (three
+// FlyCapture cameras on two buses) and checks what it prints and how it exits.
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -238,8 +238,19 @@ WorldDescription defaultWorld()
     bus1.bus.timing = timing;
     bus1.cameras.push_back(*modelConfig("Flea2 FL2G-50S5M", 9050303));
 
+    // The BCAM driver's cameras, on a bus of their own.
+    WorldDescription::BusDescription bus2;
+    bus2.bus.number = 2;
+    bus2.bus.speed = 400;
+    bus2.bus.clockSeconds = 41.0;
+    bus2.bus.driftPpm = -20.0;
+    bus2.bus.timing = timing;
+    bus2.cameras.push_back(*modelConfig("A102f", 20110404));
+    bus2.cameras.push_back(*modelConfig("A312f", 20120505));
+
     world.buses.push_back(std::move(bus0));
     world.buses.push_back(std::move(bus1));
+    world.buses.push_back(std::move(bus2));
     return world;
 }
 
