@@ -7,7 +7,6 @@
 #include <orvex/iidc/SmartFeatures.h>
 #include <orvex/sim/FramePattern.h>
 
-#include <cstring>
 #include <memory>
 
 namespace orvex::bcam::test {
@@ -20,6 +19,16 @@ constexpr DWORD kWidth = 64;
 constexpr DWORD kHeight = 48;
 constexpr DWORD kPixels = kWidth * kHeight;
 constexpr uint8_t kUntouched = 0xAB;
+
+uint32_t little(const uint8_t* p)
+{
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);
+}
+
+uint32_t little16(const uint8_t* p)
+{
+    return p[0] | (p[1] << 8);
+}
 
 class BcamGrabTest : public BcamClientTest {
 protected:
@@ -82,17 +91,24 @@ TEST_F(BcamGrabTest, grabsCompleteInOrderWithTheirChunksAndNotifyEndsTheWait)
         EXPECT_EQ(100 + i, c.context);
         EXPECT_EQ(bytes, c.bytes);
         const uint8_t* image = buffers[i].data();
-        // [pixels][extended data stream][frame counter][CRC]: the counter
-        // counts the images, the CRC covers everything before it.
-        uint32_t counter = 0;
-        std::memcpy(&counter, image + kPixels + sf::kChunkSizes[0] + sf::kFrameCounterOffset, 4);
+        // [pixels][extended data stream][frame counter][CRC]: the first
+        // describes the image, the counter counts the images, the CRC
+        // covers everything before it.
+        const uint8_t* eds = image + kPixels;
+        EXPECT_EQ(kWidth, little(eds + sf::kEdsStrideOffset));
+        EXPECT_EQ(8u, eds[sf::kEdsDataDepthOffset]);
+        EXPECT_EQ(0u, little16(eds + sf::kEdsTopOffset));
+        EXPECT_EQ(0u, little16(eds + sf::kEdsLeftOffset));
+        EXPECT_EQ(kHeight, little16(eds + sf::kEdsHeightOffset));
+        EXPECT_EQ(kWidth, little16(eds + sf::kEdsWidthOffset));
+        EXPECT_EQ(kColorCodeMono8, eds[sf::kEdsColorCodingOffset]);
+        EXPECT_EQ(0u, eds[sf::kEdsColorFilterOffset]);
+        const uint32_t counter = little(image + kPixels + sf::kChunkSizes[0] + sf::kFrameCounterOffset);
         if (i > 0) {
             EXPECT_EQ(previousCounter + 1, counter);
         }
         previousCounter = counter;
-        uint32_t crc = 0;
-        std::memcpy(&crc, image + bytes - 4, 4);
-        EXPECT_EQ(crc16Xmodem(image, bytes - 4), crc);
+        EXPECT_EQ(crc16Xmodem(image, bytes - 4), little(image + bytes - 4));
     }
     device_->ContinuousShot.Assign(false);
 

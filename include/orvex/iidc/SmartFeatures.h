@@ -150,6 +150,19 @@ constexpr std::size_t kChunkIdSize = 16;
 // Whole length of each chunk, data and trailer.
 inline constexpr std::array<std::size_t, kChunkCount> kChunkSizes = {{48, 28, 28, 36, 64}};
 
+// Chunk 0, the extended data stream, in the layout the cameras use (its 24
+// data bytes; little-endian like every chunk value): the stride of a row,
+// the bits per pixel, the image area, and the IIDC colour coding and colour
+// filter ids.
+constexpr std::size_t kEdsStrideOffset = 0;       // 32-bit: bytes per row
+constexpr std::size_t kEdsDataDepthOffset = 7;    // 8-bit: bits per pixel
+constexpr std::size_t kEdsTopOffset = 8;          // 16-bit
+constexpr std::size_t kEdsLeftOffset = 10;        // 16-bit
+constexpr std::size_t kEdsHeightOffset = 12;      // 16-bit
+constexpr std::size_t kEdsWidthOffset = 14;       // 16-bit
+constexpr std::size_t kEdsColorCodingOffset = 19; // 8-bit
+constexpr std::size_t kEdsColorFilterOffset = 23; // 8-bit: 0, no filter (mono sensors)
+
 // Offsets of the values inside a chunk, from its first byte.
 constexpr std::size_t kFrameCounterOffset = 0;          // chunk 1: one quadlet
 constexpr std::size_t kCycleTimeOffset = 0;             // chunk 2: one IEEE 1394 CYCLE_TIME quadlet

@@ -2,6 +2,7 @@
 
 #include <orvex/iidc/Crc16Xmodem.h>
 #include <orvex/iidc/FrameInfo.h>
+#include <orvex/iidc/Registers.h>
 #include <orvex/iidc/SmartFeatures.h>
 
 #include <algorithm>
@@ -131,6 +132,30 @@ std::size_t chunkBytes(const Frame& frame)
     return bytes;
 }
 
+namespace {
+
+void putLittle16(uint8_t* p, uint32_t value)
+{
+    p[0] = uint8_t(value);
+    p[1] = uint8_t(value >> 8);
+}
+
+// The image's description as the cameras give it; the area's fields are
+// 16 bits wide, which every sensor's size fits.
+void writeExtendedDataStream(uint8_t* p, const FrameGeometry& g)
+{
+    putLittle(p + sf::kEdsStrideOffset, g.rowBytes());
+    p[sf::kEdsDataDepthOffset] = uint8_t(8 * g.bytesPerPixel);
+    putLittle16(p + sf::kEdsTopOffset, g.top);
+    putLittle16(p + sf::kEdsLeftOffset, g.left);
+    putLittle16(p + sf::kEdsHeightOffset, g.height);
+    putLittle16(p + sf::kEdsWidthOffset, g.width);
+    p[sf::kEdsColorCodingOffset] = uint8_t(g.bytesPerPixel == 2 ? kColorCodeMono16 : kColorCodeMono8);
+    p[sf::kEdsColorFilterOffset] = 0;
+}
+
+} // namespace
+
 void writeChunks(uint8_t* buffer, std::size_t imageBytes, const Frame& frame)
 {
     if (!(frame.smartChunks & 1u))
@@ -144,11 +169,7 @@ void writeChunks(uint8_t* buffer, std::size_t imageBytes, const Frame& frame)
         const FrameGeometry& g = frame.geometry;
         switch (k) {
         case 0:
-            putLittle(p + 0, g.width);
-            putLittle(p + 4, g.height);
-            putLittle(p + 8, g.left);
-            putLittle(p + 12, g.top);
-            putLittle(p + 16, static_cast<uint32_t>(imageBytes));
+            writeExtendedDataStream(p, g);
             break;
         case 1:
             putLittle(p + sf::kFrameCounterOffset, frame.frameCounter);
