@@ -114,6 +114,22 @@ TEST_F(BcamGrabTest, grabsCompleteInTheOrderTheyWereQueuedWithConsecutiveImages)
     ASSERT_EQ(0u, send(req::kContinuousShot, {0, 0}));
 }
 
+TEST_F(BcamGrabTest, anUnpacedCameraFillsTheGrabsQueuedBeforeItStreams)
+{
+    world().setPacing(Pacing::unpaced);
+    allocate(2);
+    Grab grabs[2];
+    for (Grab& grab : grabs)
+        ASSERT_TRUE(queue(grab));
+    ASSERT_EQ(0u, send(req::kContinuousShot, {0, 1}));
+    for (Grab& grab : grabs) {
+        DWORD error = 1, bytes = 0;
+        EXPECT_EQ(&grab.overlapped, next(error, bytes, 2000));
+        EXPECT_EQ(0u, error);
+    }
+    ASSERT_EQ(0u, send(req::kContinuousShot, {0, 0}));
+}
+
 TEST_F(BcamGrabTest, imagesWithoutAQueuedGrabAreDroppedAndCounted)
 {
     allocate(2);

@@ -337,8 +337,10 @@ NTSTATUS BcamDevice::continuousShot(bool on)
         streaming_ = true;
     }
     const Status started = camera->startStream(shared_from_this(), World::instance().pacing());
-    if (started == Status::ok || started == Status::alreadyStreaming)
+    if (started == Status::ok || started == Status::alreadyStreaming) {
+        pullForQueuedGrabs();
         return win32sim::kStatusSuccess;
+    }
     std::lock_guard<std::mutex> lock(m_);
     streaming_ = false;
     return started == Status::notConnected ? win32sim::kStatusDeviceNotConnected
@@ -370,6 +372,23 @@ void BcamDevice::queueGrab(const RequestPtr& request)
     }
     // Unpaced cameras make an image when the receiver asks: a queued grab asks.
     if (pull) {
+        if (auto frame = control_.camera()->pullFrame())
+            onFrame(*frame);
+    }
+}
+
+// Unpaced cameras make an image when the receiver asks: grabs queued before
+// the stream started ask now, one image each.
+void BcamDevice::pullForQueuedGrabs()
+{
+    if (World::instance().pacing() != Pacing::unpaced)
+        return;
+    std::size_t queued = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        queued = grabs_.size();
+    }
+    for (std::size_t i = 0; i < queued; ++i) {
         if (auto frame = control_.camera()->pullFrame())
             onFrame(*frame);
     }

@@ -65,6 +65,7 @@ private:
     NTSTATUS freeResources();
     NTSTATUS continuousShot(bool on);
     void queueGrab(const RequestPtr& request);
+    void pullForQueuedGrabs();
     // Ends the pending grabs (of one handle, or all with file 0) with `status`.
     void endGrabs(NTSTATUS status, uint64_t file = 0);
     RequestPtr nextGrab();
