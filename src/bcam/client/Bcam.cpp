@@ -248,7 +248,8 @@ void CBcam::GrabImageAsync(void* buffer, DWORD bufferSize, DWORD context, DWORD 
                                       &record->overlapped);
     if (!done && GetLastError() != ERROR_IO_PENDING)
         throw BcamException(GetLastError(), kContext); // failed at once: no completion will come
-    record.release();                                  // the waiter frees it
+    // The waiter frees it.
+    static_cast<void>(record.release());
 }
 
 void CBcam::WaitForCompletion(DWORD& message, DWORD& error, DWORD& context, DWORD timeoutMs,
@@ -280,7 +281,8 @@ void CBcam::Notify(DWORD message, DWORD context)
     record->context = context;
     if (!PostQueuedCompletionStatus(port, 0, 0, &record->overlapped))
         throw BcamException(GetLastError(), kContext);
-    record.release(); // the waiter frees it
+    // The waiter frees it.
+    static_cast<void>(record.release());
 }
 
 HANDLE CBcam::CompletionPort()

@@ -83,7 +83,7 @@ bool isAbsolute(const std::string& path)
 // names a drive or starts at a root.
 std::string driverFile()
 {
-    const std::string path = expanded(readImagePath());
+    std::string path = expanded(readImagePath());
     if (isAbsolute(path))
         return path;
     char directory[MAX_PATH] = {};
