@@ -42,7 +42,11 @@ TEST_F(BcamClientTest, anOlderOrUnreadableDriverVersionRefusesToOpen)
 
     orvex::sim::bcam::installDriverFiles(DriverFileVersion::v1_8);
     win32sim::deleteRegistryKey(HKEY_LOCAL_MACHINE, kServiceKey);
-    EXPECT_EQ(message::kUnexpected, openFailure(pathOf(kA102fSerial)).Error());
+    EXPECT_EQ(message::kUnexpected, openFailure(pathOf(kA102fSerial)).Error()) << "no service key";
+    win32sim::setRegistryDword(HKEY_LOCAL_MACHINE, kServiceKey, "Start", 3);
+    EXPECT_EQ(message::kUnexpected, openFailure(pathOf(kA102fSerial)).Error()) << "no image path";
+    win32sim::setRegistryDword(HKEY_LOCAL_MACHINE, kServiceKey, kImagePathValue, 5);
+    EXPECT_EQ(message::kUnexpected, openFailure(pathOf(kA102fSerial)).Error()) << "an image path not a text";
 }
 
 TEST_F(BcamClientTest, theImagePathIsExpandedAndAMatchIsRemembered)

@@ -241,13 +241,6 @@ void UnregisterClient(HWND window)
     r.clients.erase(found);
 }
 
-bool IsClient(HWND window)
-{
-    Registry& r = registry();
-    orvex::ScopedLock hold(r.lock);
-    return r.clients.count(window) != 0;
-}
-
 HWND NotificationWindow(DWORD timeoutMs)
 {
     return NotificationThread::instance().window(timeoutMs);

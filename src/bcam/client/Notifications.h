@@ -22,9 +22,6 @@ void RegisterClient(HWND window);
 // Unknown windows are ignored.
 void UnregisterClient(HWND window);
 
-// True while `window` is a registered client.
-bool IsClient(HWND window);
-
 // The process-wide message-only window, created by a thread of its own on
 // first use; waits at most `timeoutMs` for it. NULL (last error set) when it
 // could not be created in time.
