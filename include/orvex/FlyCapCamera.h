@@ -81,14 +81,45 @@ public:
     int getMinInterPacketDelay() const override;
     int getMaxInterPacketDelay() const override;
 
-    // --- trigger ---------------------------------------------------------------
+    // --- trigger (host thread; TRIGGER_MODE read, changed and written back) ----
+    // Not while acquiring; switching re-ranges the shutter (clamped into the
+    // new range and applied again).
     void turnOnTrigger(bool on) override;
     bool isTriggerTurnedOn() const override;
+    // Modes 0 and 1 only, as the camera offers them; any time.
     void setTriggerMode(CameraTriggerMode mode) override;
     bool isTriggerModeSupported(CameraTriggerMode mode) override;
     CameraTriggerMode getTriggerMode() override;
     bool getPolarity() const override;
     void setPolarity(bool risingEdge) override;
+    // The camera's own software trigger register; the broadcast reaches every
+    // camera of the bus in one unacknowledged write.
+    bool isSoftwareTriggerSupported() override;
+    void softwareTrigger() override;
+    void softwareTriggerBroadcast() override;
+    bool isTriggerReadyFeatureSupported() override;
+    bool isTriggerReady() override;
+    // Trigger on/off is refused while acquiring.
+    bool isTrigStatusChangeAllowedDuringAcq() const override;
+
+    // --- strobe outputs (host thread; GPIO pins 1 and 2 after init) ----------
+    // A pin's support is probed once (its GPIO direction restored after),
+    // then cached. Delays and durations are microseconds, at most 63930;
+    // their getters answer the value last set, else what the camera holds.
+    unsigned long getNbStrobeOutputPorts() const override;
+    unsigned long getStrobeOutputPortId(unsigned long idx) const override;
+    bool isStrobeOutputPortIdValid(unsigned long portId) const override;
+    bool isStrobeOutputFeatureSupported(unsigned long portId) const override;
+    bool isStrobeOutputEnabled(unsigned long portId) const override;
+    void enableStrobeOutput(unsigned long portId, bool enable, bool highActive, unsigned long delay,
+                            unsigned long duration) override;
+    void enableStrobeOutput(unsigned long portId, bool enable) override;
+    void setStrobeOutputPolarity(unsigned long portId, bool highActive) override;
+    bool getStrobeOutputPolarity(unsigned long portId) override;
+    void setStrobeOutputDelay(unsigned long portId, unsigned long delay) override;
+    unsigned long getStrobeOutputDelay(unsigned long portId) const override;
+    void setStrobeOutputDuration(unsigned long portId, unsigned long duration) override;
+    unsigned long getStrobeOutputDuration(unsigned long portId) const override;
 
     // --- shutter (microseconds) ------------------------------------------------
     void setShutter(unsigned long shutter) override;
@@ -184,6 +215,14 @@ private:
     void setLargestPacket();
     void resetExposure();
     void resetStrobeOutputs();
+    // Strobe steps (FlyCapCameraStrobe.cpp). The interface's const queries
+    // also write: configuring a pin as an output is a register write.
+    uint32_t strobeControlAddress(uint32_t pin) const;
+    void setStrobePinToOutput(uint32_t pin) const;
+    void checkStrobeSupported(unsigned long pin) const;
+    // Re-reads the shutter range after the trigger or the frame-rate control
+    // switched, pulls the cached shutter into it and applies it again.
+    void reRangeShutter();
     // The acquiring flag, read atomically (the acquisition thread changes it).
     bool isAcquiring() const;
     void checkInitialized() const;

@@ -544,9 +544,14 @@ void FlyCapCamera::enableFrameRateFeature(bool bEnable)
                                              bEnable, bAuto, nValueA, nValueB);
     });
     _pState->_bFrameRateEnabled = bEnable;
+    // The frame period bounds the exposure.
+    reRangeShutter();
+}
 
-    // The frame period bounds the exposure: the shutter range moves, and the
-    // cached shutter is pulled into it rather than refused.
+void FlyCapCamera::reRangeShutter()
+{
+    // The shutter range moves, and the cached shutter is pulled into it
+    // rather than refused.
     readShutterRange();
     if (_pState->_nShutter < _pState->_nShutterMin) {
         _pState->_nShutter = _pState->_nShutterMin;

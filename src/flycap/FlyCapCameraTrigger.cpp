@@ -1,7 +1,8 @@
 // FlyCapCamera: trigger capabilities and state, the rising-edge reset of
-// init, and the strobe outputs' starting state.
+// init, trigger switching, mode and polarity, and the software trigger.
 #include "flycap/FlyCapCameraPrivate.h"
 
+#include "flycap/FlyCapCall.h"
 #include "flycap/FlyCapDefs.h"
 #include "flycap/FlyCapTexts.h"
 #include "flycap/FlyCapTrace.h"
@@ -9,15 +10,10 @@
 #include <orvex/OrvexError.h>
 #include <orvex/iidc/Registers.h>
 
+#include <string>
+
 using namespace orvex::flycap;
 namespace iidc = orvex::iidc;
-
-namespace {
-// The strobe output pins the camera offers.
-constexpr uint32_t kStrobeOutputPins[] = {1, 2};
-// _pState->_strobeSupportState: not probed yet.
-constexpr uint32_t kStrobeNotProbed = 2;
-} // namespace
 
 void FlyCapCamera::updateTriggerInfo()
 {
@@ -115,35 +111,120 @@ bool FlyCapCamera::getPolarity() const
     return _pState->_nTriggerPolarity != 0;
 }
 
-void FlyCapCamera::turnOnTrigger(bool)
+void FlyCapCamera::turnOnTrigger(bool bOn)
 {
-    refuseNotAvailableYet("turnOnTrigger");
-}
-
-void FlyCapCamera::setTriggerMode(CameraTriggerMode)
-{
-    refuseNotAvailableYet("setTriggerMode");
-}
-
-void FlyCapCamera::setPolarity(bool)
-{
-    refuseNotAvailableYet("setPolarity");
-}
-
-void FlyCapCamera::resetStrobeOutputs()
-{
-    _pState->_strobeOutputPortIds.assign(std::begin(kStrobeOutputPins), std::end(kStrobeOutputPins));
-    _pState->_strobeDurationCache.clear();
-    _pState->_strobeDelayCache.clear();
-    _pState->_strobeSupportState.clear();
-    for (const uint32_t pin : _pState->_strobeOutputPortIds) {
-        _pState->_strobeDurationCache[pin] = std::nullopt;
-        _pState->_strobeDelayCache[pin] = std::nullopt;
-        _pState->_strobeSupportState[pin] = kStrobeNotProbed;
+    FLYCAP_TRACE("FlyCapCamera::turnOnTrigger(bOn=", boolText(bOn), "); (portId=", _pState->_nPortIdx, ")");
+    checkInitialized();
+    checkNotAcquiring();
+    if (bOn == _pState->_bTriggerOn) {
+        return;
     }
-    unsigned long quadletOffset = 0;
-    readRegister(iidc::kStrobeOutputInquiry, quadletOffset);
-    // Unlike the Format_7 block, the strobe block is addressed from the
-    // camera's register base.
-    _pState->_nStrobeCsrBase = (static_cast<uint32_t>(quadletOffset) * 4u) | iidc::kRegisterBase;
+    if (!_pState->_bTriggerPresent) {
+        ORVEX_THROW(kCameraUnit, kErrTriggerAbsentHere);
+    }
+    if (!_pState->_bTriggerReadable) {
+        ORVEX_THROW(kCameraUnit, kErrTriggerUnreadableHere);
+    }
+    if (!_pState->_bTriggerOnOffSupported) {
+        ORVEX_THROW(kCameraUnit, kErrTriggerNotSwitchable);
+    }
+    unsigned long mode = 0;
+    readRegister(iidc::kTriggerMode, mode);
+    mode = bOn ? (mode | iidc::kTriggerOn) : (mode & ~static_cast<unsigned long>(iidc::kTriggerOn));
+    writeRegister(iidc::kTriggerMode, mode);
+    _pState->_bTriggerOn = bOn;
+    // A triggered camera is no longer paced by its frame rate: its shutter
+    // range moves with the switch.
+    reRangeShutter();
+}
+
+void FlyCapCamera::setTriggerMode(CameraTriggerMode mode)
+{
+    FLYCAP_TRACE("FlyCapCamera::setTriggerMode(...); (portId=", _pState->_nPortIdx, ")");
+    checkInitialized();
+    // The current mode is accepted as it is, even on a camera without a trigger.
+    if (mode == _pState->_triggerMode) {
+        return;
+    }
+    checkTriggerReadable();
+    if ((mode != camtm_exposureTimed && mode != camtm_triggerWidth) ||
+        !_pState->_bTriggerModeSupported[mode]) {
+        ORVEX_THROW(kCameraUnit, kErrTriggerModeUnsupported + std::to_string(static_cast<int>(mode)) +
+                                     kErrTriggerModeUnsupportedEnd);
+    }
+    unsigned long value = 0;
+    readRegister(iidc::kTriggerMode, value);
+    value &= ~(static_cast<unsigned long>(iidc::kTriggerModeMask) << iidc::kTriggerModeShift);
+    value |= static_cast<unsigned long>(mode) << iidc::kTriggerModeShift;
+    writeRegister(iidc::kTriggerMode, value);
+    _pState->_triggerMode = mode;
+}
+
+void FlyCapCamera::setPolarity(bool bHighActive)
+{
+    FLYCAP_TRACE("FlyCapCamera::setPolarity(bHighActive=", boolText(bHighActive),
+                 "); (portId=", _pState->_nPortIdx, ")");
+    checkInitialized();
+    if (bHighActive == (_pState->_nTriggerPolarity == 1)) {
+        return;
+    }
+    checkTriggerReadable();
+    if (!_pState->_bTriggerPolarityChangeable) {
+        ORVEX_THROW(kCameraUnit, kErrTriggerPolarityFixed);
+    }
+    unsigned long value = 0;
+    readRegister(iidc::kTriggerMode, value);
+    value = bHighActive ? (value | iidc::kTriggerPolarity)
+                        : (value & ~static_cast<unsigned long>(iidc::kTriggerPolarity));
+    writeRegister(iidc::kTriggerMode, value);
+    _pState->_nTriggerPolarity = bHighActive ? 1 : 0;
+}
+
+// --- software trigger --------------------------------------------------------------
+
+bool FlyCapCamera::isSoftwareTriggerSupported()
+{
+    FLYCAP_TRACE("FlyCapCamera::isSoftwareTriggerSupported(); (portId=", _pState->_nPortIdx, ")");
+    unsigned long inquiry = 0;
+    readRegister(iidc::kTriggerInquiry, inquiry);
+    return (inquiry & iidc::kTriggerInqSoftware) != 0;
+}
+
+void FlyCapCamera::softwareTrigger()
+{
+    FLYCAP_TRACE("FlyCapCamera::softwareTrigger(; (portId=", _pState->_nPortIdx, ")");
+    checkInitializedAnd(isSoftwareTriggerSupported(), kErrSoftwareTriggerUnsupported);
+    checkSingle(FLYCAP_SITE(kCameraUnit),
+                flycaptureSetCameraRegister(_pState->_fcContext.get(), iidc::kSoftwareTriggerOffset,
+                                            iidc::kSoftwareTriggerFire));
+}
+
+void FlyCapCamera::softwareTriggerBroadcast()
+{
+    FLYCAP_TRACE("FlyCapCamera::softwareTriggerBroadcast(; (portId=", _pState->_nPortIdx, ")");
+    checkInitializedAnd(isSoftwareTriggerSupported(), kErrSoftwareTriggerBroadcastUnsupported);
+    checkSingle(FLYCAP_SITE(kCameraUnit),
+                flycaptureSetCameraRegisterBroadcast(_pState->_fcContext.get(), iidc::kSoftwareTriggerOffset,
+                                                     iidc::kSoftwareTriggerFire));
+}
+
+bool FlyCapCamera::isTriggerReadyFeatureSupported()
+{
+    FLYCAP_TRACE("FlyCapCamera::isTriggerReadyFeatureSupported(); (portId=", _pState->_nPortIdx, ")");
+    return true;
+}
+
+bool FlyCapCamera::isTriggerReady()
+{
+    FLYCAP_TRACE("FlyCapCamera::isTriggerReady(); (portId=", _pState->_nPortIdx, ")");
+    checkInitialized();
+    unsigned long value = 0;
+    readRegister(iidc::kSoftwareTrigger, value);
+    return value == iidc::kSoftwareTriggerReady;
+}
+
+bool FlyCapCamera::isTrigStatusChangeAllowedDuringAcq() const
+{
+    FLYCAP_TRACE("FlyCapCamera::isTrigStatusChangeAllowedDuringAcq(); (portId=", _pState->_nPortIdx, ")");
+    return false;
 }

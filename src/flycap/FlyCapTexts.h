@@ -54,6 +54,24 @@ constexpr const char* kErrTriggerUnreadableHere = "trigger params are not readab
 constexpr const char* kErrTriggerNotSwitchable = "trigger cannot be turned on/off on this camera";
 constexpr const char* kErrTriggerModeNotImplemented =
     "support for default trigger mode of this camera is not implemented yet";
+constexpr const char* kErrTriggerPolarityFixed = "trigger polarity cannot be changed";
+// "requested trigger mode (" + the mode + this.
+constexpr const char* kErrTriggerModeUnsupported = "requested trigger mode (";
+constexpr const char* kErrTriggerModeUnsupportedEnd = ") is not supported by the camera";
+constexpr const char* kErrSoftwareTriggerUnsupported = "software trigger is not supported";
+constexpr const char* kErrSoftwareTriggerBroadcastUnsupported = "software trigger broadcast is not supported";
+// Strobe outputs. A pin not in the list: the pin, then this (the closing
+// parenthesis never came).
+constexpr const char* kErrInvalidGpioId =
+    " is an invalid gpioId (does not exist or not configured in output mode";
+// This, then the pin.
+constexpr const char* kErrStrobeUnsupportedOnPin = "strobe output not supported by the camera on gpioId #";
+// "FlyCapCamera::getStrobeOutputPortId(" + the index + this.
+constexpr const char* kErrStrobePortIdxPrefix = "FlyCapCamera::getStrobeOutputPortId(";
+constexpr const char* kErrStrobePortIdxEnd = "): invalid idx";
+// Said for delays too.
+constexpr const char* kErrStrobeTimeTooLong = "nDuration cannot exceed 63930";
+constexpr const char* kErrStrobeRawTooLarge = "nRawData cannot exceed 0xFFF";
 // "FlyCapCamera::" + operation + this: operations later versions provide.
 constexpr const char* kErrNotAvailableYet = " is not available yet";
 // After "readUserMemory" or "writeUserMemory".
