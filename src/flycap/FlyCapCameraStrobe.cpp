@@ -32,21 +32,6 @@ constexpr uint32_t kStrobeDelayField = iidc::kStrobeFieldMask << iidc::kStrobeDe
 // The longest time the encoding takes, in microseconds.
 constexpr uint32_t kLongestStrobeTime = 63930;
 
-// The camera encodes strobe times piecewise linearly: from each segment's
-// origin, `rawPerMs` raw steps per millisecond. A time belongs to the
-// segment whose origin it exceeds last (the origin itself closes the segment
-// before), a raw value likewise.
-struct StrobeSegment {
-    uint32_t timeOrigin; // microseconds
-    uint32_t rawOrigin;
-    uint32_t rawPerMs;
-};
-constexpr StrobeSegment kStrobeSegments[] = {
-    {0, 0, 1024},       {1000, 1024, 512},  {2000, 1536, 512},  {4000, 2048, 256},
-    {6000, 2304, 256},  {8000, 2560, 256},  {12000, 2816, 256}, {16000, 3072, 256},
-    {24000, 3328, 256}, {32000, 3584, 256}, {48000, 3840, 255},
-};
-
 // Microseconds to raw, unmasked: beyond the first millisecond of a segment
 // the value runs on at the segment's slope (7902 at the longest time).
 uint32_t strobeTimeToRaw(unsigned long time)
@@ -55,13 +40,8 @@ uint32_t strobeTimeToRaw(unsigned long time)
         ORVEX_THROW(kCameraUnit, kErrStrobeTimeTooLong);
     }
     const auto t = static_cast<uint32_t>(time);
-    const StrobeSegment* segment = std::begin(kStrobeSegments);
-    for (const StrobeSegment& s : kStrobeSegments) {
-        if (t > s.timeOrigin) {
-            segment = &s;
-        }
-    }
-    return (t - segment->timeOrigin) * segment->rawPerMs / 1000u + segment->rawOrigin;
+    const iidc::StrobeTimeSegment& segment = iidc::strobeSegmentOfTime(t);
+    return (t - segment.timeOriginUs) * segment.rawPerMs / 1000u + segment.rawOrigin;
 }
 
 // Raw (12-bit) to microseconds; the smallest non-zero raw still means some
@@ -71,13 +51,8 @@ uint32_t strobeRawToTime(uint32_t raw)
     if (raw > iidc::kStrobeFieldMask) {
         ORVEX_THROW(kCameraUnit, kErrStrobeRawTooLarge);
     }
-    const StrobeSegment* segment = std::begin(kStrobeSegments);
-    for (const StrobeSegment& s : kStrobeSegments) {
-        if (raw > s.rawOrigin) {
-            segment = &s;
-        }
-    }
-    const uint32_t time = (raw - segment->rawOrigin) * 1000u / segment->rawPerMs + segment->timeOrigin;
+    const iidc::StrobeTimeSegment& segment = iidc::strobeSegmentOfRaw(raw);
+    const uint32_t time = (raw - segment.rawOrigin) * 1000u / segment.rawPerMs + segment.timeOriginUs;
     return (time == 0 && raw != 0) ? 1 : time;
 }
 

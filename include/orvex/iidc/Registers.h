@@ -7,6 +7,7 @@
 // mask reads as the value it sets. Plain constants: any thread, no locking.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace orvex {
@@ -265,6 +266,11 @@ constexpr uint32_t kCameraPowerOn = 0x80000000;
 // ISO_EN: bit 31 while the camera streams.
 constexpr uint32_t kIsoEnable = 0xF0F00614;
 constexpr uint32_t kIsoEnableBit = 0x80000000;
+// Software_Trigger: writing bit 31 fires a camera whose trigger is on with
+// source kTriggerSourceSoftware; reads bit 31 until the triggered exposure
+// has ended.
+constexpr uint32_t kSoftwareTriggerStandard = 0xF0F0062C;
+constexpr uint32_t kSoftwareTriggerStandardFire = 0x80000000;
 
 // ---------------------------------------------------------------------------
 // Format_7 mode register block, offsets from its base address (the quadlet
@@ -349,6 +355,41 @@ constexpr uint32_t kStrobeOn = 0x02000000;       // bit 25
 constexpr uint32_t kStrobePolarity = 0x01000000; // bit 24: 1 = high active
 constexpr unsigned kStrobeDelayShift = 12;       // bits 23..12
 constexpr uint32_t kStrobeFieldMask = 0xFFF;     // delay and duration (bits 11..0)
+
+// The strobe delay and duration fields encode a time piecewise linearly:
+// from each segment's origin, `rawPerMs` raw steps per millisecond. A raw
+// value (or a time) belongs to the segment whose origin it exceeds last;
+// the origin itself still belongs to the segment before. The raw range ends
+// at kStrobeFieldMask (49 ms).
+struct StrobeTimeSegment {
+    uint32_t timeOriginUs;
+    uint32_t rawOrigin;
+    uint32_t rawPerMs;
+};
+constexpr StrobeTimeSegment kStrobeTimeSegments[] = {
+    {0, 0, 1024},       {1000, 1024, 512},  {2000, 1536, 512},  {4000, 2048, 256},
+    {6000, 2304, 256},  {8000, 2560, 256},  {12000, 2816, 256}, {16000, 3072, 256},
+    {24000, 3328, 256}, {32000, 3584, 256}, {48000, 3840, 255},
+};
+constexpr std::size_t kStrobeTimeSegmentCount = sizeof(kStrobeTimeSegments) / sizeof(kStrobeTimeSegments[0]);
+// The segment of a raw field value.
+constexpr const StrobeTimeSegment& strobeSegmentOfRaw(uint32_t raw)
+{
+    std::size_t i = 0;
+    while (i + 1 < kStrobeTimeSegmentCount && raw > kStrobeTimeSegments[i + 1].rawOrigin) {
+        ++i;
+    }
+    return kStrobeTimeSegments[i];
+}
+// The segment of a time in microseconds.
+constexpr const StrobeTimeSegment& strobeSegmentOfTime(uint32_t timeUs)
+{
+    std::size_t i = 0;
+    while (i + 1 < kStrobeTimeSegmentCount && timeUs > kStrobeTimeSegments[i + 1].timeOriginUs) {
+        ++i;
+    }
+    return kStrobeTimeSegments[i];
+}
 
 // Firmware version: major bits 31..24, minor 23..16, type 15..12, build 11..0.
 constexpr uint32_t kFirmwareVersion = 0xF0F01F60;
