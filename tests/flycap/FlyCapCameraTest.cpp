@@ -176,8 +176,9 @@ TEST_F(FlyCapCameraTest, RegisterAddressesReachTheCameraByTheirLow16Bits)
 {
     IEEE1394Camera& camera = listOne(kGras20, 0x31, true);
     EXPECT_EQ(readQuadlet(camera, iidc::kTriggerMode), readQuadlet(camera, 0x12340830));
-    // The trigger mode register, written through a foreign high part.
-    const unsigned long toggled = readQuadlet(camera, iidc::kTriggerMode) ^ iidc::kTriggerPolarity;
+    // The trigger mode register, written through a foreign high part (the
+    // on bit: the polarity would move the input level it reads too).
+    const unsigned long toggled = readQuadlet(camera, iidc::kTriggerMode) ^ iidc::kTriggerOn;
     camera.writeRegister(0xABCD0830, toggled);
     EXPECT_EQ(toggled, readQuadlet(camera, iidc::kTriggerMode));
 }

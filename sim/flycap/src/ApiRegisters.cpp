@@ -7,6 +7,8 @@
 
 #include <orvex/iidc/Registers.h>
 
+#include <stdexcept>
+
 using namespace orvex::iidc;
 using namespace orvex::sim;
 using namespace orvex::sim::flycap;
@@ -50,10 +52,11 @@ FlyCaptureError flycaptureSetCameraRegisterBroadcast(FlyCaptureContext context, 
     if (!bus)
         return FLYCAPTURE_DEVICE_REMOVED;
     // A broadcast write is not acknowledged: every camera on the bus acts on
-    // it as it can, and the caller hears nothing of their answers.
-    for (const auto& other : World::instance().connectedCameras()) {
-        if (other->bus() == bus)
-            other->writeRegister(registerAddress(ulRegister), ulValue);
+    // it at the same cycle, and the caller hears nothing of their answers.
+    try {
+        World::instance().broadcastWrite(bus->number(), registerAddress(ulRegister), ulValue);
+    } catch (const std::invalid_argument&) {
+        return FLYCAPTURE_DEVICE_REMOVED; // the bus went away meanwhile
     }
     return FLYCAPTURE_OK;
 }

@@ -264,9 +264,8 @@ Status Camera::writeLocked(uint32_t address, uint32_t value, int64_t now, After&
             writeTriggerModeLocked(value);
         } else if (inRange(address, kFeatureControlBase, featureControl(16))) {
             writeFeatureLocked((address - kFeatureControlBase) / 4, value);
-        } else if (address == kSoftwareTrigger) {
-            if ((value & kSoftwareTriggerFire) && config_.trigger && config_.softwareTrigger)
-                after.deliverTriggers = acceptTriggerLocked(now, false) && pacing_ == Pacing::unpaced;
+        } else if (address == kSoftwareTrigger || address == kSoftwareTriggerStandard) {
+            writeSoftwareTriggerLocked(address, value, now, after);
         } else if (address == kGpioControl) {
             regs_[kGpioControl] = value & 0xF0000000u;
         } else if (address == kSync || address == kSync + 4) {
@@ -354,10 +353,8 @@ bool Camera::readInquiryLocked(uint32_t address, uint32_t& value, int64_t now) c
         value = userMemory_.empty() ? 0 : addressToQuadletOffset(layout::kUserMemoryData);
     } else if (address == kFirmwareVersion) {
         value = config_.firmwareVersion;
-    } else if (address == kSoftwareTrigger) {
-        value = !(config_.trigger && config_.softwareTrigger) ? 0
-                : now < busyUntilNs_                          ? kSoftwareTriggerBusy
-                                                              : kSoftwareTriggerReady;
+    } else if (address == kSoftwareTrigger || address == kSoftwareTriggerStandard) {
+        value = readSoftwareTriggerLocked(address, now);
     } else {
         return false;
     }
@@ -412,14 +409,14 @@ std::map<uint32_t, uint32_t> Camera::defaultRegisters() const
             v |= kControlAuto;
         r[featureControl(feature)] = v;
     }
-    if (config_.trigger)
-        r[kTriggerMode] = kPresence; // off, low active, source 0, mode 0
+    if (triggerInquiryLocked() & kTriggerInqPresence) // off, low active, source 0, mode 0
+        r[kTriggerMode] = kPresence | (triggerInputLevelLocked(kPresence) ? kTriggerValue : 0);
 
     r[kGpioControl] = 0;
     if (config_.frameInfoItems)
         r[kFrameInfo] = frameinfo::kPresent;
     for (uint32_t pin = 0; pin < kGpioPinCount; ++pin) {
-        if ((config_.strobePins >> pin) & 1u)
+        if (strobePresentLocked(pin))
             r[layout::strobeControl(pin)] = kPresence;
     }
     if (format7Available()) {

@@ -89,6 +89,10 @@ uint32_t Camera::featureInquiryLocked(uint32_t feature) const
 
 uint32_t Camera::triggerInquiryLocked() const
 {
+    // A forced inquiry is what the camera can do: modes, sources, switches.
+    const auto forced = config_.registerOverrides.find(kTriggerInquiry);
+    if (forced != config_.registerOverrides.end())
+        return forced->second;
     if (!config_.trigger)
         return 0;
     uint32_t v = kTriggerInqPresence | kTriggerInqReadable | kTriggerInqOnOff | kTriggerInqPolarity |
@@ -104,7 +108,7 @@ uint32_t Camera::triggerInquiryLocked() const
 
 bool Camera::triggerOnLocked() const
 {
-    return config_.trigger && (reg(kTriggerMode) & kTriggerOn);
+    return (triggerInquiryLocked() & kTriggerInqPresence) && (reg(kTriggerMode) & kTriggerOn);
 }
 
 Status Camera::propertyLocked(uint32_t feature, PropertyValue& value) const
@@ -208,18 +212,28 @@ void Camera::writeFeatureLocked(uint32_t feature, uint32_t value)
 
 void Camera::writeTriggerModeLocked(uint32_t value)
 {
-    if (!config_.trigger)
+    const uint32_t inquiry = triggerInquiryLocked();
+    if (!(inquiry & kTriggerInqPresence))
         return;
     const uint32_t current = reg(kTriggerMode);
-    uint32_t next = kPresence | (value & (kTriggerOn | kTriggerPolarity | kTriggerParameterMask));
+    // What the inquiry does not offer keeps its current setting; the input
+    // level (bit 20) is the input's, not the host's.
+    auto field = [&](uint32_t mask, bool writable) { return (writable ? value : current) & mask; };
+    uint32_t next = kPresence | (value & kTriggerParameterMask);
+    next |= field(kTriggerOn, inquiry & kTriggerInqOnOff);
+    next |= field(kTriggerPolarity, inquiry & kTriggerInqPolarity);
+    if (triggerInputLevelLocked(next))
+        next |= kTriggerValue;
 
     const uint32_t source = (value >> kTriggerSourceShift) & kTriggerSourceMask;
-    const bool sourceOk = source == 0 || (source == kTriggerSourceSoftware && config_.softwareTrigger);
+    const bool sourceOk = source == kTriggerSourceSoftware ? (inquiry & kTriggerInqSoftware) != 0
+                          : source < 4                     ? (inquiry & triggerInqSource(source)) != 0
+                                                           : false;
     next |= (sourceOk ? source : (current >> kTriggerSourceShift) & kTriggerSourceMask)
             << kTriggerSourceShift;
 
     const uint32_t mode = (value >> kTriggerModeShift) & kTriggerModeMask;
-    const bool modeOk = (config_.triggerModes >> mode) & 1u;
+    const bool modeOk = inquiry & triggerInqMode(mode);
     next |= (modeOk ? mode : (current >> kTriggerModeShift) & kTriggerModeMask) << kTriggerModeShift;
 
     regs_[kTriggerMode] = next;

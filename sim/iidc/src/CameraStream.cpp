@@ -148,12 +148,13 @@ void Camera::streamThread()
                 continue;
             }
             const Trigger trigger = triggers_.front();
-            if (now < trigger.hostNs + delay) {
-                streamCv_.wait_until(lock, timePointOf(trigger.hostNs + delay));
+            const int64_t due = trigger.hostNs + triggerDeliveryDelayNsLocked(trigger);
+            if (now < due) {
+                streamCv_.wait_until(lock, timePointOf(due));
                 continue;
             }
             triggers_.pop_front();
-            frame = makeFrameLocked(trigger.hostNs, true, trigger.external);
+            frame = makeFrameLocked(trigger.hostNs, true, trigger.external, trigger.exposureNs);
         } else {
             if (nextStartNs_ == 0)
                 nextStartNs_ = now;
@@ -175,7 +176,7 @@ void Camera::streamThread()
     }
 }
 
-bool Camera::acceptTriggerLocked(int64_t hostNs, bool external)
+bool Camera::acceptTriggerLocked(int64_t hostNs, bool external, int64_t exposureNs)
 {
     if (!triggerOnLocked())
         return false;
@@ -183,26 +184,11 @@ bool Camera::acceptTriggerLocked(int64_t hostNs, bool external)
         ++droppedTriggers_;
         return false;
     }
-    triggers_.push_back({hostNs, external});
-    busyUntilNs_ = pacing_ == Pacing::unpaced ? hostNs : hostNs + deliveryDelayNsLocked();
+    const Trigger trigger{hostNs, external, exposureNs};
+    triggers_.push_back(trigger);
+    busyUntilNs_ = pacing_ == Pacing::unpaced ? hostNs : hostNs + triggerDeliveryDelayNsLocked(trigger);
     streamCv_.notify_all();
     return true;
-}
-
-bool Camera::externalTrigger(int64_t hostNs)
-{
-    bool accepted = false;
-    bool deliverNow = false;
-    {
-        std::lock_guard<std::mutex> lock(m_);
-        const uint32_t source = (reg(kTriggerMode) >> kTriggerSourceShift) & kTriggerSourceMask;
-        if (config_.trigger && source == 0)
-            accepted = acceptTriggerLocked(hostNs, true);
-        deliverNow = accepted && pacing_ == Pacing::unpaced;
-    }
-    if (deliverNow)
-        deliverTriggersUnpaced();
-    return accepted;
 }
 
 void Camera::deliverTriggersUnpaced()
@@ -211,7 +197,7 @@ void Camera::deliverTriggersUnpaced()
     while (pacing_ == Pacing::unpaced && producingLocked() && !triggers_.empty()) {
         const Trigger trigger = triggers_.front();
         triggers_.pop_front();
-        const Frame frame = makeFrameLocked(trigger.hostNs, true, trigger.external);
+        const Frame frame = makeFrameLocked(trigger.hostNs, true, trigger.external, trigger.exposureNs);
         std::shared_ptr<FrameSink> sink = sink_;
         lock.unlock();
         if (sink)
@@ -220,13 +206,15 @@ void Camera::deliverTriggersUnpaced()
     }
 }
 
-Frame Camera::makeFrameLocked(int64_t exposureStartNs, bool triggered, bool externalTrigger)
+Frame Camera::makeFrameLocked(int64_t exposureStartNs, bool triggered, bool externalTrigger,
+                              int64_t exposureNs)
 {
     applyAutoExposureLocked();
     Frame f;
     f.geometry = streamGeometry_;
     f.frameCounter = frameCounter_++;
     f.exposureStartNs = exposureStartNs;
+    f.exposureNs = exposureNs >= 0 ? exposureNs : static_cast<int64_t>(exposureLocked() * 1e9);
     f.deliveredNs = hostNowNs();
     f.busCycleTime = bus_ ? bus_->clock().cycleTimeAt(exposureStartNs) : 0;
     f.cycleTime = stampLocked(exposureStartNs);
@@ -234,25 +222,7 @@ Frame Camera::makeFrameLocked(int64_t exposureStartNs, bool triggered, bool exte
     f.shutterRegister = reg(kShutter);
     f.triggered = triggered;
 
-    // GPIO levels at exposure start: the trigger input is at its active level
-    // when the external line fired this image; a strobe output is at its
-    // active level while enabled.
-    const uint32_t triggerMode = reg(kTriggerMode);
-    if (config_.trigger) {
-        const bool highActive = triggerMode & kTriggerPolarity;
-        if (externalTrigger == highActive)
-            f.gpioLevels |= frameinfo::gpioPinBit(0);
-    }
-    const uint32_t outputs = reg(kGpioControl);
-    for (uint32_t pin = 1; pin < kGpioPinCount; ++pin) {
-        if (!((config_.strobePins >> pin) & 1u) || !(outputs & gpioOutputBit(pin)))
-            continue;
-        const uint32_t strobe = reg(layout::strobeControl(pin));
-        const bool on = strobe & kStrobeOn;
-        const bool highActive = strobe & kStrobePolarity;
-        if (on == highActive)
-            f.gpioLevels |= frameinfo::gpioPinBit(pin);
-    }
+    f.gpioLevels = gpioLevelsLocked(exposureStartNs, f.exposureNs, externalTrigger);
 
     f.frameInfoRegister = regs_.count(kFrameInfo) ? reg(kFrameInfo) & frameinfo::kAllItems : 0;
     if (smartFeatureEnabledLocked(sf::kFeatureExtendedDataStream)) {

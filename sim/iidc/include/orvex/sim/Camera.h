@@ -134,9 +134,21 @@ public:
     std::optional<Frame> pullFrame();
 
     // --- stimuli and true values for tests ----------------------------------------
-    // The external trigger input (GPIO pin 0) fires at `hostNs`. True when
-    // the camera took the trigger (trigger on, source 0, ready).
+    // A pulse on the external trigger input (GPIO pin 0) whose active edge,
+    // in the camera's polarity, comes at `hostNs`; the exposure takes the
+    // shutter time whatever the trigger mode. True when the camera took the
+    // trigger (trigger on, source 0, ready).
     bool externalTrigger(int64_t hostNs);
+    // The level of the external trigger input changes at `hostNs` (until
+    // first driven it idles inactive). The active edge (rising when TRIGGER_MODE's
+    // polarity bit is set, falling otherwise) fires the camera: in mode 0
+    // for one shutter time, in mode 1 until the opposite edge. True when an
+    // active edge was taken (trigger on, source 0, ready). TRIGGER_MODE bit
+    // 20 reads the level.
+    bool setTriggerInput(bool high, int64_t hostNs);
+    // An unacknowledged write (a broadcast) that the camera acts on at
+    // `hostNs`, as every other node of the bus does.
+    void receiveBroadcast(uint32_t address, uint32_t value, int64_t hostNs);
     uint32_t frameCounter() const;
     uint64_t droppedTriggers() const;
     double exposureSeconds() const;
@@ -146,8 +158,14 @@ public:
 
 private:
     struct Trigger {
-        int64_t hostNs;
+        int64_t hostNs; // exposure start
         bool external;
+        int64_t exposureNs; // < 0: the shutter time
+    };
+    // One strobe pulse on an output pin, [beginNs, endNs).
+    struct StrobePulse {
+        int64_t beginNs;
+        int64_t endNs;
     };
     struct Sync {
         bool active = false;
@@ -186,6 +204,21 @@ private:
     void enforceRangesLocked();
     uint32_t triggerInquiryLocked() const;
     bool triggerOnLocked() const;
+
+    // Trigger input and software triggers (CameraTrigger.cpp).
+    uint32_t triggerSourceLocked() const;
+    // The input's level under a TRIGGER_MODE value (its polarity).
+    bool triggerInputLevelLocked(uint32_t triggerMode) const;
+    bool triggerEdgeLocked(bool high, int64_t hostNs);
+    void writeSoftwareTriggerLocked(uint32_t address, uint32_t value, int64_t now, After& after);
+    uint32_t readSoftwareTriggerLocked(uint32_t address, int64_t now) const;
+    int64_t triggerDeliveryDelayNsLocked(const Trigger& trigger) const;
+
+    // Strobe outputs (CameraStrobe.cpp).
+    bool strobePresentLocked(uint32_t pin) const;
+    // GPIO levels at an image's exposure start (FrameInfo.h bits); records
+    // the image's strobe pulses.
+    uint8_t gpioLevelsLocked(int64_t exposureStartNs, int64_t exposureNs, bool externalTrigger);
     void applyAutoExposureLocked();
 
     // Video formats and timing (CameraFormats.cpp).
@@ -209,8 +242,9 @@ private:
 
     // Streaming (CameraStream.cpp).
     void streamThread();
-    Frame makeFrameLocked(int64_t exposureStartNs, bool triggered, bool externalTrigger);
-    bool acceptTriggerLocked(int64_t hostNs, bool external);
+    Frame makeFrameLocked(int64_t exposureStartNs, bool triggered, bool externalTrigger,
+                          int64_t exposureNs = -1);
+    bool acceptTriggerLocked(int64_t hostNs, bool external, int64_t exposureNs = -1);
     bool producingLocked() const;
     void deliverTriggersUnpaced();
     void stopStreamLocked(std::unique_lock<std::mutex>& lock, bool removed);
@@ -251,6 +285,15 @@ private:
     int64_t nextStartNs_ = 0;
     int64_t busyUntilNs_ = 0;
     uint64_t droppedTriggers_ = 0;
+
+    // Trigger input level (physical: survives INITIALIZE; until driven, the
+    // input idles at the level the polarity calls inactive) and an open
+    // mode 1 pulse.
+    std::optional<bool> triggerInputHigh_;
+    bool pulseOpen_ = false;
+    int64_t pulseStartNs_ = 0;
+    // Recent strobe pulses per GPIO pin, oldest first.
+    std::deque<StrobePulse> strobePulses_[4];
 };
 
 } // namespace orvex::sim

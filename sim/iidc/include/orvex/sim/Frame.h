@@ -43,6 +43,7 @@ struct Frame {
     bool crcChunk = false;          // CRC checksum smart feature enabled
     bool triggered = false;         // produced by a trigger
     int64_t exposureStartNs = 0;    // host instant of exposure start
+    int64_t exposureNs = 0;         // exposure time (mode 1 trigger: the pulse width)
     int64_t deliveredNs = 0;        // host instant the image left the camera
 };
 

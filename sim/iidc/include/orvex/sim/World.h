@@ -98,6 +98,15 @@ public:
     // (source 0) takes the trigger at the same host instant. Returns how many
     // took it.
     int fireExternalTrigger();
+    // Sets the level of the external trigger line (it starts low): every
+    // connected camera sees the edge at the same host instant
+    // (Camera::setTriggerInput). Returns how many took an active edge.
+    int setTriggerLine(bool high);
+    // A broadcast register write on a bus: one unacknowledged request that
+    // every camera of the bus acts on at the same instant, after the
+    // request's half of a transaction time. Throws std::invalid_argument for
+    // an unknown bus.
+    void broadcastWrite(int bus, uint32_t address, uint32_t value);
     // How cameras started from now on produce images (default frameRate).
     void setPacing(Pacing pacing);
     Pacing pacing() const;
