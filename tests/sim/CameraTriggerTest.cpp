@@ -132,7 +132,7 @@ TEST_F(CameraTrigger, ModeOneExposesForAsLongAsThePulseLasts)
     EXPECT_EQ(camera->droppedTriggers(), 1u) << "nothing else fires an exposing camera";
     EXPECT_TRUE(sink(kSerial)->frames().empty());
 
-    camera->setTriggerInput(false, t + 3 * kMs);
+    EXPECT_FALSE(camera->setTriggerInput(false, t + 3 * kMs)) << "the closing edge is no trigger";
     ASSERT_EQ(sink(kSerial)->frames().size(), 1u);
     EXPECT_EQ(sink(kSerial)->frames()[0].exposureStartNs, t);
     EXPECT_EQ(sink(kSerial)->frames()[0].exposureNs, 3 * kMs);
@@ -262,17 +262,22 @@ TEST_F(CameraTrigger, AStrobeOfDurationZeroLastsTheExposureAndItsPolarityInverts
     const int64_t exposure = int64_t(camera->exposureSeconds() * 1e9);
     ASSERT_GT(exposure, 0);
 
+    // Pairs 100 ms apart: a strobed image, then one `after` later whose
+    // levels show the first one's pulse, [1 ms, 1 ms + exposure).
     const int64_t t = hostNowNs();
-    ASSERT_TRUE(camera->externalTrigger(t));
-    EXPECT_FALSE(sink(kSerial)->frames().back().gpioLevels & frameinfo::kGpioStrobe0) << "1 ms later";
-    ASSERT_TRUE(camera->externalTrigger(t + kMs));
-    EXPECT_TRUE(sink(kSerial)->frames().back().gpioLevels & frameinfo::kGpioStrobe0);
-    ASSERT_TRUE(camera->externalTrigger(t + kMs + exposure - 1));
-    EXPECT_TRUE(sink(kSerial)->frames().back().gpioLevels & frameinfo::kGpioStrobe0);
+    const int64_t after[] = {kMs - 1, kMs, kMs + exposure - 1, kMs + exposure};
+    const bool on[] = {false, true, true, false};
+    for (size_t i = 0; i < std::size(after); ++i) {
+        const int64_t first = t + int64_t(i) * 100 * kMs;
+        ASSERT_TRUE(camera->externalTrigger(first));
+        ASSERT_TRUE(camera->externalTrigger(first + after[i]));
+        EXPECT_EQ(on[i], (sink(kSerial)->frames().back().gpioLevels & frameinfo::kGpioStrobe0) != 0)
+            << after[i] << " ns";
+    }
 
     // Low active: the same pulse pulls the line low.
     write(*camera, control, kPresence | kStrobeOn | (1024u << kStrobeDelayShift));
-    const int64_t later = t + 100 * kMs;
+    const int64_t later = t + 1000 * kMs;
     ASSERT_TRUE(camera->externalTrigger(later));
     EXPECT_TRUE(sink(kSerial)->frames().back().gpioLevels & frameinfo::kGpioStrobe0) << "idle high";
     ASSERT_TRUE(camera->externalTrigger(later + kMs));
