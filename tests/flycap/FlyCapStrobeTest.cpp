@@ -5,13 +5,16 @@
 #include "SimulatedBuses.h"
 
 #include "sim/SimTestSupport.h"
+#include "support/LogCapture.h"
 
 #include <orvex/iidc/FrameInfo.h>
 #include <orvex/iidc/Registers.h>
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
+#include <vector>
 
 using namespace orvex::test;
 namespace iidc = orvex::iidc;
@@ -269,4 +272,36 @@ TEST_F(FlyCapStrobeTest, AStrobePulseShowsItsDelayAndDurationInTheGpioLevelsOfLa
             << "the low-active strobe of its own exposure is on";
     }
     simCamera->stopStream();
+}
+
+// --- traces -----------------------------------------------------------------------------------
+
+TEST_F(FlyCapStrobeTest, TracesKeepTheirSpacingAndTheDelaysMicroSignIsOneByte)
+{
+    IEEE1394Camera& camera = initialised(0x350);
+    LogCapture trace("Orvex", log4cplus::TRACE_LOG_LEVEL);
+    camera.setStrobeOutputDelay(1, 500);
+    camera.setStrobeOutputDuration(2, 70);
+    camera.enableStrobeOutput(1, true);
+    camera.softwareTrigger();
+    camera.getNbStrobeOutputPorts();
+    const std::vector<std::string> entered = [&] {
+        std::vector<std::string> lines;
+        for (const std::string& line : trace.messages()) {
+            if (line.rfind("Entering FlyCapCamera::", 0) == 0 && line.find("Register") == std::string::npos &&
+                line.find("isStrobeOutput") == std::string::npos) {
+                lines.push_back(line);
+            }
+        }
+        return lines;
+    }();
+    EXPECT_EQ((std::vector<std::string>{
+                  "Entering FlyCapCamera::setStrobeOutputDelay(gpioId=1, nDelay=500 \xB5s).",
+                  "Entering FlyCapCamera::setStrobeOutputDuration(gpioId=2, nDuration=70 \xB5s).",
+                  "Entering FlyCapCamera::enableStrobeOutput(gpioId=1, bEnable=true).",
+                  "Entering FlyCapCamera::softwareTrigger(; (portId=0).",
+                  "Entering FlyCapCamera::isSoftwareTriggerSupported(); (portId=0).",
+                  "Entering FlyCapCamera::getNbStrobeOutputPorts(); (portId = 0).",
+              }),
+              entered);
 }

@@ -12,6 +12,7 @@
 #include <orvex/iidc/Registers.h>
 
 #include <chrono>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <stdexcept>
