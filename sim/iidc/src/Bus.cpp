@@ -7,16 +7,13 @@
 namespace orvex::sim {
 
 namespace {
-// 80 % of a 125 µs cycle is left to isochronous traffic.
-uint32_t defaultBandwidth(uint32_t speedMbps)
-{
-    return static_cast<uint32_t>(speedMbps * 1e6 / 8.0 * 125e-6 * 0.8);
-}
+// IEEE 1394's isochronous budget at S400; other speeds scale with it.
+constexpr uint32_t kIsoBudgetS400 = 4915;
 } // namespace
 
 Bus::Bus(int number, const BusConfig& config)
     : number_(number), speed_(config.speed),
-      isoBandwidth_(config.isoBandwidth ? config.isoBandwidth : defaultBandwidth(config.speed)),
+      isoBandwidth_(config.isoBandwidth ? config.isoBandwidth : isoBudgetBytes(config.speed)),
       delays_(static_cast<uint32_t>(1394 + number))
 {
     clock_.setTicksNow(static_cast<int64_t>(std::llround(config.clockSeconds * iidc::kTickFrequencyHz)));
@@ -54,6 +51,43 @@ uint32_t Bus::maxPacketBytes(uint32_t speedMbps)
     if (speedMbps >= 200)
         return 2048;
     return 1024;
+}
+
+} // namespace orvex::sim
+
+namespace orvex::sim {
+
+uint32_t Bus::isoBudgetBytes(uint32_t speedMbps)
+{
+    return static_cast<uint32_t>(uint64_t(kIsoBudgetS400) * speedMbps / 400);
+}
+
+void Bus::listen(uint32_t channel, std::shared_ptr<FrameSink> receiver)
+{
+    if (channel >= kIsoChannels)
+        return;
+    std::lock_guard<std::mutex> lock(m_);
+    receivers_[channel] = std::move(receiver);
+}
+
+void Bus::stopListening(uint32_t channel)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    receivers_.erase(channel);
+}
+
+void Bus::transmit(uint32_t channel, const Frame& frame)
+{
+    std::shared_ptr<FrameSink> receiver;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        const auto it = receivers_.find(channel);
+        if (it == receivers_.end())
+            return;
+        receiver = it->second;
+    }
+    if (receiver)
+        receiver->onFrame(frame);
 }
 
 } // namespace orvex::sim

@@ -1,11 +1,14 @@
 // A simulated IEEE 1394 bus: its number, speed, cycle clock, the timing of
-// register transactions over it and its isochronous bandwidth. The world
-// keeps the list of cameras plugged into it.
+// register transactions over it, its isochronous bandwidth and channels. The
+// world keeps the list of cameras plugged into it.
 #pragma once
 
 #include <orvex/sim/CycleClock.h>
+#include <orvex/sim/Frame.h>
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <mutex>
 
 namespace orvex::sim {
@@ -16,7 +19,7 @@ struct BusConfig {
     double clockSeconds = 0.0; // cycle clock reading (unwrapped seconds) when the bus is created
     double driftPpm = 0.0;     // rate error of the cycle clock against the host
     TransactionTiming timing;  // register transactions
-    uint32_t isoBandwidth = 0; // isochronous bytes per 125 µs cycle; 0: 80 % of the speed's cycle
+    uint32_t isoBandwidth = 0; // isochronous bytes per 125 µs cycle; 0: IEEE 1394's at the speed
 };
 
 class Bus {
@@ -38,6 +41,21 @@ public:
 
     // Largest isochronous packet payload at a speed (IEEE 1394).
     static uint32_t maxPacketBytes(uint32_t speedMbps);
+    // IEEE 1394's isochronous budget per cycle at a speed: 4915 bytes at
+    // S400, 9830 at S800 (the bus manager's allocation).
+    static uint32_t isoBudgetBytes(uint32_t speedMbps);
+
+    // Isochronous channels 0 to 63. A host listening on a channel receives
+    // the images a camera sends there when its registers start transmission
+    // (ISO_EN, one-shot, multi-shot); one receiver per channel, a new one
+    // replaces the old. The receiver is called on the camera's stream
+    // thread, with no lock of the bus or the camera held. Thread-safe.
+    static constexpr uint32_t kIsoChannels = 64;
+    void listen(uint32_t channel, std::shared_ptr<FrameSink> receiver);
+    void stopListening(uint32_t channel);
+    // Hands an image sent on `channel` to its receiver; nobody listening:
+    // the packets go by unheard.
+    void transmit(uint32_t channel, const Frame& frame);
 
 private:
     const int number_;
@@ -47,6 +65,7 @@ private:
     TransactionDelays delays_;
     mutable std::mutex m_;
     uint32_t inUse_ = 0;
+    std::map<uint32_t, std::shared_ptr<FrameSink>> receivers_;
 };
 
 } // namespace orvex::sim
