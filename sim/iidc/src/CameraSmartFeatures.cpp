@@ -65,12 +65,13 @@ uint32_t Camera::readAdvancedLocked(uint32_t address) const
     if (address >= sf::kInquiryId && address < sf::kInquiryId + 16)
         return inquiryId_[(address - sf::kInquiryId) / 4];
     if (address == sf::kInquiryAddress || address == sf::kInquirySecond) {
-        if (address == sf::kInquirySecond)
-            return 0;
+        // The 64-bit address of the feature: low quadlet first, then the
+        // high one (the 0xFFFF above every register address); 0, 0 when
+        // the camera lacks the feature.
         const sf::Guid128 asked{{inquiryId_[0], inquiryId_[1], inquiryId_[2], inquiryId_[3]}};
         for (unsigned f = 0; f < sf::kFeatureIds.size(); ++f) {
             if (asked == sf::kFeatureIds[f] && ((config_.smartFeatureMask >> f) & 1u))
-                return layout::smartFeatureInquiryAnswer(f);
+                return address == sf::kInquiryAddress ? layout::smartFeatureInquiryAnswer(f) : kAddressHigh;
         }
         return 0;
     }
