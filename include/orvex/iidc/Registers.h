@@ -110,6 +110,52 @@ constexpr uint32_t kConfigRomGuidHigh = 0xF000040C;
 constexpr uint32_t kConfigRomGuidLow = 0xF0000410;
 constexpr uint32_t kConfigRomEnd = 0xF0000800;
 constexpr uint32_t kBusName1394 = 0x31333934;
+// Bus information block, first quadlet: info length (bits 31..24), CRC
+// length (bits 23..16, quadlets covered by the CRC), CRC (bits 15..0).
+constexpr uint32_t kConfigRomInfoLength = 4;
+// Node capabilities (third quadlet): isochronous capable, cycle clock
+// accuracy (bits 23..16), max_rec (bits 15..12), link speed (bits 2..0).
+constexpr uint32_t kConfigRomNodeCaps = 0xF0000408;
+constexpr uint32_t kBusInfoIsochronous = 0x20000000;
+constexpr unsigned kBusInfoCycleAccuracyShift = 16;
+constexpr unsigned kBusInfoMaxRecShift = 12;
+// Root directory, right after the bus information block.
+constexpr uint32_t kConfigRomRootDirectory = 0xF0000414;
+
+// Directory entries: key in bits 31..24, value in bits 23..0. Directory and
+// leaf entries hold the distance, in quadlets, from the entry to the target.
+// Directory and leaf headers: length in quadlets (bits 31..16), CRC-16 of
+// those quadlets (bits 15..0).
+constexpr unsigned kRomKeyShift = 24;
+constexpr uint32_t kRomValueMask = 0x00FFFFFF;
+constexpr uint32_t kRomKeyModuleVendorId = 0x03;
+constexpr uint32_t kRomKeyNodeCapabilities = 0x0C;
+constexpr uint32_t kRomKeyUnitSpecId = 0x12;
+constexpr uint32_t kRomKeyUnitSwVersion = 0x13;
+constexpr uint32_t kRomKeyUnitSubSwVersion = 0x38;
+constexpr uint32_t kRomKeyCommandRegsBase = 0x40;
+constexpr uint32_t kRomKeyVendorNameLeaf = 0x81;
+constexpr uint32_t kRomKeyModelNameLeaf = 0x82;
+constexpr uint32_t kRomKeyUnitDirectory = 0xD1;
+constexpr uint32_t kRomKeyUnitDependentDirectory = 0xD4;
+constexpr uint32_t romEntry(uint32_t key, uint32_t value)
+{
+    return (key << kRomKeyShift) | (value & kRomValueMask);
+}
+constexpr uint32_t romKey(uint32_t entry)
+{
+    return entry >> kRomKeyShift;
+}
+constexpr uint32_t romValue(uint32_t entry)
+{
+    return entry & kRomValueMask;
+}
+// The unit directory of an IIDC camera: the 1394 Trade Association's spec
+// id, software version 0x102 (IIDC 1.30 and later, the sub-version in the
+// unit dependent directory telling which: 0x10 is 1.31).
+constexpr uint32_t kIidcUnitSpecId = 0x00A02D;
+constexpr uint32_t kIidcUnitSwVersion = 0x000102;
+constexpr uint32_t kIidcSubVersion131 = 0x000010;
 
 // ---------------------------------------------------------------------------
 // Camera initialisation and inquiry (IIDC)
@@ -151,6 +197,12 @@ constexpr uint32_t kBasicOptionalFunctions = 0x10000000;
 constexpr uint32_t kBasicPowerControl = 0x00008000;
 constexpr uint32_t kBasicOneShot = 0x00001000;
 constexpr uint32_t kBasicMultiShot = 0x00000800;
+constexpr uint32_t kBasic1394b = 0x00800000; // 1394b operation mode of ISO_CHANNEL_SPEED
+// OPT_FUNC_INQ: the optional functions the camera has.
+constexpr uint32_t kOptionalFunctionInquiry = 0xF0F0040C;
+constexpr uint32_t kOptionalPio = 0x40000000;
+constexpr uint32_t kOptionalSio = 0x20000000;
+constexpr uint32_t kOptionalStrobe = 0x10000000; // strobe output block (kStrobeOutputInquiry)
 // FEATURE_HI_INQ / FEATURE_LO_INQ: bit (31 - feature index) per present feature.
 constexpr uint32_t kFeatureHighInquiry = 0xF0F00404;
 constexpr uint32_t kFeatureLowInquiry = 0xF0F00408;
@@ -186,6 +238,18 @@ constexpr uint32_t featureControl(uint32_t index)
 {
     return kFeatureControlBase + 4u * index;
 }
+// ABS_CSR_INQ: quadlet offset of the feature's absolute-value block, 0 when
+// the feature has no absolute control.
+constexpr uint32_t featureAbsoluteOffset(uint32_t index)
+{
+    return kFeatureAbsoluteOffsetBase + 4u * index;
+}
+// Absolute-value block: IEEE single-precision floats in the feature's unit
+// (shutter in seconds, gain in dB, brightness in %, auto exposure in EV,
+// frame rate in fps). Only the value is writable.
+constexpr uint32_t kAbsMinimum = 0x000;
+constexpr uint32_t kAbsMaximum = 0x004;
+constexpr uint32_t kAbsValue = 0x008;
 
 // Feature inquiry bits.
 constexpr uint32_t kInquiryAbsolute = 0x40000000;
@@ -259,7 +323,18 @@ constexpr uint32_t kCurrentVideoFormat = 0xF0F00608;
 constexpr unsigned kCurrentIndexShift = 29;
 constexpr uint32_t kCurrentIndexMask = 0xE0000000;
 // ISO_SPEED (bits 25..24 on a legacy camera) and ISO_CHANNEL (bits 31..28).
+// In 1394b operation mode (bit 15) the channel is bits 13..8 and the speed
+// bits 2..0. Speed codes: 0 S100, 1 S200, 2 S400, 3 S800.
 constexpr uint32_t kIsoChannelSpeed = 0xF0F0060C;
+constexpr unsigned kIsoChannelShift = 28;
+constexpr uint32_t kIsoChannelMask = 0xF;
+constexpr unsigned kIsoSpeedShift = 24;
+constexpr uint32_t kIsoSpeedMask = 0x3;
+constexpr uint32_t kIsoOperationMode1394b = 0x00008000;
+constexpr unsigned kIso1394bChannelShift = 8;
+constexpr uint32_t kIso1394bChannelMask = 0x3F;
+constexpr uint32_t kIso1394bSpeedMask = 0x7;
+constexpr uint32_t kIsoSpeedS400 = 2;
 // Camera_Power: bit 31 switches the camera on.
 constexpr uint32_t kCameraPower = 0xF0F00610;
 constexpr uint32_t kCameraPowerOn = 0x80000000;
@@ -271,6 +346,13 @@ constexpr uint32_t kIsoEnableBit = 0x80000000;
 // has ended.
 constexpr uint32_t kSoftwareTriggerStandard = 0xF0F0062C;
 constexpr uint32_t kSoftwareTriggerStandardFire = 0x80000000;
+// One_Shot (bit 31) sends one image, Multi_Shot (bit 30) sends Count_Number
+// (bits 15..0) images; both only while ISO_EN is off, both clear themselves
+// when the images are sent.
+constexpr uint32_t kOneShot = 0xF0F0061C;
+constexpr uint32_t kOneShotBit = 0x80000000;
+constexpr uint32_t kMultiShotBit = 0x40000000;
+constexpr uint32_t kMultiShotCountMask = 0xFFFF;
 
 // ---------------------------------------------------------------------------
 // Format_7 mode register block, offsets from its base address (the quadlet
@@ -290,8 +372,15 @@ constexpr uint32_t kF7PacketParameterInquiry = 0x040; // unit bytes per packet, 
 constexpr uint32_t kF7BytePerPacket = 0x044;          // bytes per packet, recommended value
 constexpr uint32_t kF7PacketPerFrameInquiry = 0x048;
 constexpr uint32_t kF7UnitPositionInquiry = 0x04C; // left unit, top unit
-constexpr uint32_t kF7ValueSetting = 0x07C;        // bit 31 presence, bit 23 error on the last setting
+// VALUE_SETTING: bit 31 presence; writing Setting_1 (bit 30) makes the
+// camera check and apply the whole setting, and the bit clears when done.
+// ErrorFlag_1 (bit 23): position, size or colour coding refused (also set by
+// a refused direct write of any of the mode's registers); ErrorFlag_2
+// (bit 22): the packet size refused by Setting_1.
+constexpr uint32_t kF7ValueSetting = 0x07C;
+constexpr uint32_t kF7ValueSettingApply = 0x40000000;
 constexpr uint32_t kF7ValueSettingError = 0x00800000;
+constexpr uint32_t kF7ValueSettingPacketError = 0x00400000;
 constexpr uint32_t kF7BlockSize = 0x080;
 constexpr unsigned kF7ColorCodingShift = 24;
 

@@ -3,6 +3,7 @@
 #include <orvex/sim/Camera.h>
 
 #include "CameraLayout.h"
+#include "ConfigRom.h"
 
 #include <orvex/iidc/FrameInfo.h>
 #include <orvex/iidc/Registers.h>
@@ -45,7 +46,8 @@ const char* toString(Status status)
     return "unknown status";
 }
 
-Camera::Camera(const CameraConfig& config) : config_(config)
+Camera::Camera(const CameraConfig& config)
+    : config_(withForcedInquiries(config)), configRom_(buildConfigRom(config_))
 {
     if (config_.userMemoryE1 != 0)
         userMemory_.assign(size_t(1) << (config_.userMemoryE1 + config_.userMemoryE2), 0xFF);
@@ -116,7 +118,16 @@ Status Camera::transact(const std::function<Status(int64_t now, After& after)>& 
     Status status;
     {
         std::lock_guard<std::mutex> lock(m_);
-        status = bus_ ? act(hostNowNs(), after) : Status::notConnected;
+        const int64_t now = hostNowNs();
+        if (bus_) {
+            // One-push adjustments end on their own; a transaction sees them
+            // ended, and starts those the SDK's property calls asked for.
+            trackOnePushLocked(now);
+            status = act(now, after);
+            trackOnePushLocked(now);
+        } else {
+            status = Status::notConnected;
+        }
     }
     finish(after);
     waitNs(delays.second);
@@ -125,6 +136,8 @@ Status Camera::transact(const std::function<Status(int64_t now, After& after)>& 
 
 void Camera::finish(const After& after)
 {
+    if (after.startIso)
+        startIsoTransmission();
     if (after.deliverTriggers)
         deliverTriggersUnpaced();
 }
@@ -198,14 +211,8 @@ Status Camera::readLocked(uint32_t address, uint32_t& value, int64_t now) const
             value = bus_->clock().cycleTimeAt(now);
         } else if (address == kBusTime) {
             value = static_cast<uint32_t>(ticks / int64_t(kTicksPerSecond));
-        } else if (address == kConfigRomBase) {
-            value = 0x04040000; // bus info block of 4 quadlets, CRC not checked here
-        } else if (address == kConfigRomBusName) {
-            value = kBusName1394;
-        } else if (address == kConfigRomGuidHigh) {
-            value = config_.vendorId << 8;
-        } else if (address == kConfigRomGuidLow) {
-            value = config_.serialNumber;
+        } else if (address >= kConfigRomBase && (address - kConfigRomBase) / 4 < configRom_.size()) {
+            value = configRom_[(address - kConfigRomBase) / 4];
         } else {
             value = 0;
         }
@@ -257,13 +264,18 @@ Status Camera::writeLocked(uint32_t address, uint32_t value, int64_t now, After&
             regs_[kCameraPower] = value & kCameraPowerOn;
             streamCv_.notify_all();
         } else if (address == kIsoEnable) {
-            regs_[kIsoEnable] = streaming_ ? (value & kIsoEnableBit) : 0;
-            nextStartNs_ = 0;
-            streamCv_.notify_all();
+            writeIsoEnableLocked(value, after);
+        } else if (address == kIsoChannelSpeed) {
+            writeIsoChannelSpeedLocked(value);
+        } else if (address == kOneShot) {
+            writeShotLocked(value, after);
         } else if (address == kTriggerMode) {
             writeTriggerModeLocked(value);
         } else if (inRange(address, kFeatureControlBase, featureControl(16))) {
             writeFeatureLocked((address - kFeatureControlBase) / 4, value);
+            writeOnePushLocked((address - kFeatureControlBase) / 4, value, now);
+        } else if (writeAbsoluteLocked(address, value)) {
+            // an absolute value: the feature's raw value follows
         } else if (address == kSoftwareTrigger || address == kSoftwareTriggerStandard) {
             writeSoftwareTriggerLocked(address, value, now, after);
         } else if (address == kGpioControl) {
@@ -276,7 +288,7 @@ Status Camera::writeLocked(uint32_t address, uint32_t value, int64_t now, After&
                     frameinfo::kPresent | (value & config_.frameInfoItems & frameinfo::kAllItems);
         } else if (inRange(address, layout::kFormat7Mode0, layout::kFormat7Mode0 + kF7BlockSize)) {
             if (format7Available())
-                writeFormat7Locked(address - layout::kFormat7Mode0, value);
+                writeFormat7SettingLocked(address - layout::kFormat7Mode0, value);
         } else if (inRange(address, layout::strobeControl(0), layout::strobeControl(kGpioPinCount))) {
             const auto it = regs_.find(address);
             if (it != regs_.end()) {
@@ -320,8 +332,18 @@ bool Camera::readInquiryLocked(uint32_t address, uint32_t& value, int64_t now) c
     } else if (address == format7CsrInquiry(0)) {
         value = format7Available() ? addressToQuadletOffset(layout::kFormat7Mode0) : 0;
     } else if (address == kBasicFunctionInquiry) {
-        value = (config_.smartFeatures ? kBasicAdvancedFeature : 0) | kBasicOptionalFunctions |
-                kBasicPowerControl | kBasicOneShot | kBasicMultiShot;
+        uint32_t optional = 0;
+        if (!readOverride(kOptionalFunctionInquiry, optional))
+            readInquiryLocked(kOptionalFunctionInquiry, optional, now);
+        value = (config_.smartFeatures ? kBasicAdvancedFeature : 0) | (optional ? kBasicOptionalFunctions : 0) |
+                (config_.maxBusSpeed >= 800 ? kBasic1394b : 0) | kBasicPowerControl | kBasicOneShot |
+                kBasicMultiShot;
+    } else if (address == kOptionalFunctionInquiry) {
+        // What the inquiries of the optional blocks say, forced ones included.
+        uint32_t strobe = 0;
+        if (!readOverride(kStrobeOutputInquiry, strobe))
+            readInquiryLocked(kStrobeOutputInquiry, strobe, now);
+        value = strobe ? kOptionalStrobe : 0;
     } else if (address == kFeatureHighInquiry) {
         value = 0;
         for (uint32_t f = 0; f < 16; ++f) {
@@ -355,6 +377,8 @@ bool Camera::readInquiryLocked(uint32_t address, uint32_t& value, int64_t now) c
         value = config_.firmwareVersion;
     } else if (address == kSoftwareTrigger || address == kSoftwareTriggerStandard) {
         value = readSoftwareTriggerLocked(address, now);
+    } else if (readAbsoluteLocked(address, value)) {
+        // absolute-value offsets and blocks
     } else {
         return false;
     }
@@ -368,7 +392,7 @@ std::map<uint32_t, uint32_t> Camera::defaultRegisters() const
     std::map<uint32_t, uint32_t> r;
     r[kCameraPower] = kCameraPowerOn;
     r[kIsoEnable] = 0;
-    r[kIsoChannelSpeed] = 0;
+    r[kIsoChannelSpeed] = kIsoSpeedS400 << kIsoSpeedShift; // channel 0
 
     // Video format: the largest 8-bit mono fixed mode when there is one, at
     // its fastest offered rate; Format_7 otherwise.
@@ -442,6 +466,10 @@ void Camera::resetRegistersLocked()
     // The stream's receiver stays attached; the camera stops sending until
     // the host enables isochronous transfer again.
     regs_ = defaultRegisters();
+    shotsLeft_ = 0;
+    pauseIsoLocked();
+    onePushDoneNs_.fill(0);
+    format7Pending_.clear();
     sync_ = Sync{};
     frameCounter_ = 0;
     triggers_.clear();

@@ -261,11 +261,20 @@ void Camera::enforceRangesLocked()
     }
 }
 
+double Camera::autoTargetLocked(uint32_t feature) const
+{
+    const double ev = absOfLocked(kFeatureAutoExposure, reg(kAutoExposure) & kControlValueMask);
+    if (feature == kFeatureShutter)
+        return kAutoShutterMsAtZeroEv * std::pow(2.0, ev);
+    const PropertyCaps& g = config_.gain;
+    return std::clamp(kAutoGainDbAtZeroEv + kAutoGainDbPerEv * ev, g.absAtRawMin,
+                      absOfLocked(kFeatureGain, g.rawMax));
+}
+
 void Camera::applyAutoExposureLocked()
 {
     if (!config_.autoExposure.present || !(reg(kAutoExposure) & kControlOn))
         return;
-    const double ev = absOfLocked(kFeatureAutoExposure, reg(kAutoExposure) & kControlValueMask);
     // A small wobble from image to image, as a real regulation loop shows.
     const int64_t wobble = int64_t(frameCounter_ % 3) - 1;
     auto regulate = [&](uint32_t feature, double target) {
@@ -276,10 +285,8 @@ void Camera::applyAutoExposureLocked()
                                                 rawMaxLocked(feature));
         it->second = (it->second & ~kControlValueMask) | static_cast<uint32_t>(raw);
     };
-    const PropertyCaps& g = config_.gain;
-    regulate(kFeatureGain, std::clamp(kAutoGainDbAtZeroEv + kAutoGainDbPerEv * ev, g.absAtRawMin,
-                                      absOfLocked(kFeatureGain, g.rawMax)));
-    regulate(kFeatureShutter, kAutoShutterMsAtZeroEv * std::pow(2.0, ev));
+    regulate(kFeatureGain, autoTargetLocked(kFeatureGain));
+    regulate(kFeatureShutter, autoTargetLocked(kFeatureShutter));
 }
 
 } // namespace orvex::sim

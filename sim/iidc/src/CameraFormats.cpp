@@ -74,6 +74,7 @@ PacketLimits Camera::packetLimitsLocked(uint32_t width, uint32_t height, uint32_
     const uint32_t speedMax = maxPacketBytesLocked() / unit * unit;
     limits.maxBytes =
         static_cast<uint32_t>(std::max<uint64_t>(unit, std::min<uint64_t>(wholeImage, speedMax)));
+    applyForcedPacketLimits(limits);
     return limits;
 }
 

@@ -23,6 +23,15 @@ constexpr uint32_t strobeControl(uint32_t pin)
 {
     return kStrobeBlock + iidc::kStrobeControlOffset + 4u * pin;
 }
+// Absolute-value blocks (ABS_CSR_INQ at 0xF0F00700 + 4 n): feature n's
+// minimum, maximum and value at kAbsoluteBlocks + 0x10 n.
+constexpr uint32_t kAbsoluteBlocks = 0xF0F00900;
+constexpr uint32_t kAbsoluteBlockStride = 0x10;
+constexpr uint32_t kAbsoluteFeatures = 16;
+constexpr uint32_t absoluteBlock(uint32_t feature)
+{
+    return kAbsoluteBlocks + kAbsoluteBlockStride * feature;
+}
 // User memory data area (0xF0F01244).
 constexpr uint32_t kUserMemoryData = 0xF0F18000;
 

@@ -41,12 +41,21 @@ int64_t positiveModulo(int64_t value, int64_t modulus)
 
 bool Camera::producingLocked() const
 {
-    return streaming_ && bus_ && (reg(kIsoEnable) & kIsoEnableBit) && (reg(kCameraPower) & kCameraPowerOn);
+    return streaming_ && bus_ && transmittingLocked() && (reg(kCameraPower) & kCameraPowerOn);
 }
 
 Status Camera::startStream(std::shared_ptr<FrameSink> sink, Pacing pacing)
 {
     std::unique_lock<std::mutex> lock(m_);
+    if (streaming_ && isoOwned_)
+        stopStreamLocked(lock, false); // a receiver takes over what the registers started
+    isoOwned_ = false;
+    return startStreamLocked(lock, std::move(sink), pacing);
+}
+
+Status Camera::startStreamLocked(std::unique_lock<std::mutex>& lock, std::shared_ptr<FrameSink> sink,
+                                 Pacing pacing)
+{
     if (!bus_)
         return Status::notConnected;
     if (streaming_)
@@ -209,6 +218,8 @@ void Camera::deliverTriggersUnpaced()
 Frame Camera::makeFrameLocked(int64_t exposureStartNs, bool triggered, bool externalTrigger,
                               int64_t exposureNs)
 {
+    trackOnePushLocked(exposureStartNs);
+    frameSentLocked();
     applyAutoExposureLocked();
     Frame f;
     f.geometry = streamGeometry_;

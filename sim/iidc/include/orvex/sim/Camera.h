@@ -20,6 +20,7 @@
 #include <orvex/sim/CameraConfig.h>
 #include <orvex/sim/Frame.h>
 
+#include <array>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -177,6 +178,7 @@ private:
     // What a register write leaves to do once the lock is released.
     struct After {
         bool deliverTriggers = false;
+        bool startIso = false; // ISO_EN or a shot asks for transmission
     };
 
     // Transactions: lock held for the *Locked variants.
@@ -240,7 +242,35 @@ private:
     uint32_t maxPacketBytesLocked() const;
     PacketLimits packetLimitsLocked(uint32_t width, uint32_t height, uint32_t bytesPerPixel) const;
 
+    // Absolute-value registers (CameraAbsolute.cpp).
+    uint32_t effectiveFeatureInquiryLocked(uint32_t feature) const;
+    bool readAbsoluteLocked(uint32_t address, uint32_t& value) const;
+    bool writeAbsoluteLocked(uint32_t address, uint32_t value);
+
+    // One-push adjustments (CameraOnePush.cpp).
+    void writeOnePushLocked(uint32_t feature, uint32_t value, int64_t now);
+    void trackOnePushLocked(int64_t now);
+    void finishOnePushLocked(uint32_t feature);
+    double autoTargetLocked(uint32_t feature) const;
+
+    // Format_7 VALUE_SETTING handshake and forced inquiries (CameraFormat7Setting.cpp).
+    static CameraConfig withForcedInquiries(CameraConfig config);
+    void writeFormat7SettingLocked(uint32_t offset, uint32_t value);
+    void applyFormat7SettingLocked();
+    void applyForcedPacketLimits(PacketLimits& limits) const;
+
+    // Isochronous transmission started by the registers (CameraIso.cpp).
+    bool transmittingLocked() const;
+    uint32_t isoChannelLocked() const;
+    void writeIsoEnableLocked(uint32_t value, After& after);
+    void writeIsoChannelSpeedLocked(uint32_t value);
+    void writeShotLocked(uint32_t value, After& after);
+    void frameSentLocked();
+    void pauseIsoLocked();
+    void startIsoTransmission();
+
     // Streaming (CameraStream.cpp).
+    Status startStreamLocked(std::unique_lock<std::mutex>& lock, std::shared_ptr<FrameSink> sink, Pacing pacing);
     void streamThread();
     Frame makeFrameLocked(int64_t exposureStartNs, bool triggered, bool externalTrigger,
                           int64_t exposureNs = -1);
@@ -257,6 +287,7 @@ private:
     bool smartFeatureEnabledLocked(unsigned feature) const;
 
     const CameraConfig config_;
+    const std::vector<uint32_t> configRom_; // from 0xF0000400
     mutable std::mutex m_;
     std::condition_variable streamCv_;
 
@@ -266,6 +297,8 @@ private:
     std::vector<uint8_t> userMemory_;
     uint32_t frameCounter_ = 0;
     Sync sync_;
+    std::array<int64_t, 16> onePushDoneNs_{}; // per feature: when its one-push ends; 0: none running
+    std::map<uint32_t, uint32_t> format7Pending_; // Format_7 writes refused, kept for Setting_1
 
     // Smart features.
     uint32_t accessControl_[2] = {0xFFFFFFFF, 0xFFFFFFFF};
@@ -294,6 +327,8 @@ private:
     int64_t pulseStartNs_ = 0;
     // Recent strobe pulses per GPIO pin, oldest first.
     std::deque<StrobePulse> strobePulses_[4];
+    bool isoOwned_ = false;  // the stream was started by ISO_EN or a shot, not by a receiver
+    uint32_t shotsLeft_ = 0; // images a one-shot or multi-shot still has to send
 };
 
 } // namespace orvex::sim

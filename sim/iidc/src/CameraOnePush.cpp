@@ -1,0 +1,82 @@
+// One-push adjustments: bit 26 of a feature's control register starts one
+// automatic adjustment, reads 1 while it runs and clears when it is done.
+// The adjustment takes a few frame periods, as a camera measuring its own
+// images does; the feature is then left at what the automatic control
+// would choose (auto exposure adjusts gain and shutter once).
+#include <orvex/sim/Camera.h>
+
+#include <orvex/iidc/Registers.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace orvex::sim {
+
+using namespace orvex::iidc;
+
+namespace {
+constexpr double kOnePushFrames = 3.0;
+constexpr uint32_t kFeatureSlots = 16;
+} // namespace
+
+void Camera::writeOnePushLocked(uint32_t feature, uint32_t value, int64_t now)
+{
+    const auto it = regs_.find(featureControl(feature));
+    if (feature >= kFeatureSlots || it == regs_.end())
+        return;
+    int64_t& doneNs = onePushDoneNs_[feature];
+    // A camera ignores one-push in automatic mode; it cannot be cancelled
+    // by writing 0, only by switching automatic mode on.
+    const bool capable = effectiveFeatureInquiryLocked(feature) & kInquiryOnePush;
+    if (it->second & kControlAuto)
+        doneNs = 0;
+    else if (doneNs == 0 && capable && (value & kControlOnePush))
+        doneNs = now + std::max<int64_t>(1, static_cast<int64_t>(kOnePushFrames * periodLocked() * 1e9));
+    if (doneNs != 0)
+        it->second |= kControlOnePush;
+    else
+        it->second &= ~kControlOnePush;
+}
+
+void Camera::trackOnePushLocked(int64_t now)
+{
+    for (uint32_t feature = 0; feature < kFeatureSlots; ++feature) {
+        const auto it = regs_.find(featureControl(feature));
+        int64_t& doneNs = onePushDoneNs_[feature];
+        if (it == regs_.end() || !(it->second & kControlOnePush)) {
+            doneNs = 0; // INITIALIZE or a host write ended it
+            continue;
+        }
+        if (doneNs == 0) {
+            // Set through the SDK's property calls rather than a register write.
+            writeOnePushLocked(feature, it->second, now);
+            continue;
+        }
+        if (now >= doneNs) {
+            finishOnePushLocked(feature);
+            it->second &= ~kControlOnePush;
+            doneNs = 0;
+        }
+    }
+}
+
+void Camera::finishOnePushLocked(uint32_t feature)
+{
+    auto settle = [&](uint32_t f) {
+        const PropertyCaps* p = caps(f);
+        const auto it = regs_.find(featureControl(f));
+        if (!p || !p->present || it == regs_.end())
+            return;
+        const int64_t raw = std::clamp<int64_t>(rawOfLocked(f, autoTargetLocked(f)), p->rawMin, rawMaxLocked(f));
+        it->second = (it->second & ~kControlValueMask) | static_cast<uint32_t>(raw);
+    };
+    if (feature == kFeatureAutoExposure) {
+        settle(kFeatureGain);
+        settle(kFeatureShutter);
+    } else if (feature == kFeatureGain || feature == kFeatureShutter) {
+        settle(feature);
+    }
+    // Other features have nothing to measure: the adjustment ends unchanged.
+}
+
+} // namespace orvex::sim
