@@ -335,9 +335,9 @@ bool Camera::readInquiryLocked(uint32_t address, uint32_t& value, int64_t now) c
         uint32_t optional = 0;
         if (!readOverride(kOptionalFunctionInquiry, optional))
             readInquiryLocked(kOptionalFunctionInquiry, optional, now);
-        value = (config_.smartFeatures ? kBasicAdvancedFeature : 0) | (optional ? kBasicOptionalFunctions : 0) |
-                (config_.maxBusSpeed >= 800 ? kBasic1394b : 0) | kBasicPowerControl | kBasicOneShot |
-                kBasicMultiShot;
+        value = (config_.smartFeatures ? kBasicAdvancedFeature : 0) |
+                (optional ? kBasicOptionalFunctions : 0) | (config_.maxBusSpeed >= 800 ? kBasic1394b : 0) |
+                kBasicPowerControl | kBasicOneShot | kBasicMultiShot;
     } else if (address == kOptionalFunctionInquiry) {
         // What the inquiries of the optional blocks say, forced ones included.
         uint32_t strobe = 0;

@@ -87,9 +87,9 @@ void Camera::writeShotLocked(uint32_t value, After& after)
 {
     if (reg(kIsoEnable) & kIsoEnableBit)
         return; // shots are for a camera that is not streaming
-    const uint32_t count = (value & kOneShotBit)      ? 1
+    const uint32_t count = (value & kOneShotBit)     ? 1
                            : (value & kMultiShotBit) ? value & kMultiShotCountMask
-                                                      : 0;
+                                                     : 0;
     shotsLeft_ = count;
     if (count == 0) {
         // Writing 0 (or a multi-shot of 0 images) stops a multi-shot.

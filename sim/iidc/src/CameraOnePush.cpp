@@ -67,7 +67,8 @@ void Camera::finishOnePushLocked(uint32_t feature)
         const auto it = regs_.find(featureControl(f));
         if (!p || !p->present || it == regs_.end())
             return;
-        const int64_t raw = std::clamp<int64_t>(rawOfLocked(f, autoTargetLocked(f)), p->rawMin, rawMaxLocked(f));
+        const int64_t raw =
+            std::clamp<int64_t>(rawOfLocked(f, autoTargetLocked(f)), p->rawMin, rawMaxLocked(f));
         it->second = (it->second & ~kControlValueMask) | static_cast<uint32_t>(raw);
     };
     if (feature == kFeatureAutoExposure) {

@@ -88,10 +88,10 @@ std::vector<uint32_t> buildConfigRom(const CameraConfig& config)
     rom.push_back(config.serialNumber);
 
     // Entries that point elsewhere get their distances once the targets exist.
-    const std::size_t root = appendBlock(rom, {romEntry(kRomKeyModuleVendorId, config.vendorId),
-                                               romEntry(kRomKeyNodeCapabilities, kNodeCapabilities),
-                                               romEntry(kRomKeyVendorNameLeaf, 0),
-                                               romEntry(kRomKeyUnitDirectory, 0)});
+    const std::size_t root =
+        appendBlock(rom, {romEntry(kRomKeyModuleVendorId, config.vendorId),
+                          romEntry(kRomKeyNodeCapabilities, kNodeCapabilities),
+                          romEntry(kRomKeyVendorNameLeaf, 0), romEntry(kRomKeyUnitDirectory, 0)});
     const std::size_t unit = appendBlock(rom, {romEntry(kRomKeyUnitSpecId, kIidcUnitSpecId),
                                                romEntry(kRomKeyUnitSwVersion, kIidcUnitSwVersion),
                                                romEntry(kRomKeyUnitDependentDirectory, 0)});

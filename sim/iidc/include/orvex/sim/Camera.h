@@ -270,7 +270,8 @@ private:
     void startIsoTransmission();
 
     // Streaming (CameraStream.cpp).
-    Status startStreamLocked(std::unique_lock<std::mutex>& lock, std::shared_ptr<FrameSink> sink, Pacing pacing);
+    Status startStreamLocked(std::unique_lock<std::mutex>& lock, std::shared_ptr<FrameSink> sink,
+                             Pacing pacing);
     void streamThread();
     Frame makeFrameLocked(int64_t exposureStartNs, bool triggered, bool externalTrigger,
                           int64_t exposureNs = -1);
@@ -297,7 +298,7 @@ private:
     std::vector<uint8_t> userMemory_;
     uint32_t frameCounter_ = 0;
     Sync sync_;
-    std::array<int64_t, 16> onePushDoneNs_{}; // per feature: when its one-push ends; 0: none running
+    std::array<int64_t, 16> onePushDoneNs_{};     // per feature: when its one-push ends; 0: none running
     std::map<uint32_t, uint32_t> format7Pending_; // Format_7 writes refused, kept for Setting_1
 
     // Smart features.
