@@ -325,6 +325,48 @@ TEST_F(CameraRegisters, RegisterOverridesForceInquiriesAndDefaults)
         << "the forced default survives INITIALIZE";
 }
 
+TEST_F(CameraRegisters, ForcedFormat7InquiriesAreWhatTheCameraChecksAgainst)
+{
+    CameraConfig config = *modelConfig("Grasshopper GRAS-20S4M", 1006);
+    const uint32_t base = quadletOffsetToAddress(read(format7CsrInquiry(0)));
+    config.registerOverrides[base + kF7UnitSizeInquiry] = packHigh(16, 8);
+    config.registerOverrides[base + kF7PacketParameterInquiry] = packHigh(8, 1024);
+    config.registerOverrides[base + kF7MaxImageSizeInquiry] = packHigh(1024, 768);
+    const auto forced = world().addCamera(bus_, config);
+    auto f7 = [&](uint32_t offset) {
+        uint32_t value = 0;
+        EXPECT_EQ(forced->readRegister(base + offset, value), Status::ok);
+        return value;
+    };
+    auto writeF7 = [&](uint32_t offset, uint32_t value) {
+        EXPECT_EQ(forced->writeRegister(base + offset, value), Status::ok);
+    };
+    EXPECT_EQ(f7(kF7ImageSize), packHigh(1024, 768)) << "power-up size: the largest it reports";
+
+    writeF7(kF7ImageSize, packHigh(648, 480)); // a multiple of the model's 8, not of 16
+    EXPECT_TRUE(f7(kF7ValueSetting) & kF7ValueSettingError);
+    writeF7(kF7ImageSize, packHigh(640, 484));
+    EXPECT_TRUE(f7(kF7ValueSetting) & kF7ValueSettingError) << "height not a multiple of 8";
+    writeF7(kF7ImagePosition, packHigh(400, 0));
+    EXPECT_TRUE(f7(kF7ValueSetting) & kF7ValueSettingError) << "beyond the reported width";
+    writeF7(kF7ImageSize, packHigh(640, 480));
+    EXPECT_EQ(f7(kF7ImageSize), packHigh(640, 480));
+
+    writeF7(kF7BytePerPacket, 1028u << 16); // not a multiple of 8
+    writeF7(kF7BytePerPacket, 2048u << 16); // above the reported maximum
+    EXPECT_EQ(highField(f7(kF7BytePerPacket)), 1024u);
+    writeF7(kF7BytePerPacket, 512u << 16);
+    EXPECT_EQ(highField(f7(kF7BytePerPacket)), 512u);
+    EXPECT_EQ(forced->packetLimits(640, 480, 1).maxBytes, 1024u) << "what the SDK reports, too";
+    EXPECT_EQ(forced->packetLimits(640, 480, 1).unitBytes, 8u);
+}
+
+TEST_F(CameraRegisters, IsochronousBudgetIsIeee1394s)
+{
+    EXPECT_EQ(world().bus(bus_)->isoBandwidth(), 9830u);
+    EXPECT_EQ(world().bus(world().addBus(busAt(1, 0.0, 0.0, 400)))->isoBandwidth(), 4915u);
+}
+
 TEST_F(CameraRegisters, UnpluggedCameraAnswersNothing)
 {
     world().unplugCamera(1001);
@@ -352,6 +394,17 @@ protected:
         return read(sf::kInquiryAddress);
     }
 };
+
+TEST_F(SmartFeatureRegisters, InquiryAnswersBothHalvesOfTheAddress)
+{
+    const uint32_t low = inquire(sf::kFeatureShutterTimeBase);
+    EXPECT_EQ(low & 0xFFF00000, kAdvancedFeatureBase & 0xFFF00000);
+    EXPECT_EQ(read(sf::kInquirySecond), uint32_t(kAddressHigh));
+    // An identifier the camera does not know: no address at all.
+    write(sf::kInquiryId, 0x12345678);
+    EXPECT_EQ(read(sf::kInquiryAddress), 0u);
+    EXPECT_EQ(read(sf::kInquirySecond), 0u);
+}
 
 TEST_F(SmartFeatureRegisters, ShutterTimeBaseScalesTheAbsoluteShutter)
 {
