@@ -270,6 +270,56 @@ TEST_F(FlyCaptureSdk, PropertiesInRawAndAbsoluteForm)
     EXPECT_LT(shutterMaxOn, shutterMaxOff);
 }
 
+// What a host reads, recorded: the range call answers capabilities, the
+// property call the state, as the real SDK does (a host reading the range
+// call's on/off as "switched on" sees the frame rate on while it is off).
+TEST_F(FlyCaptureSdk, RangeCallAnswersCapabilitiesAndPropertyCallState)
+{
+    FlyCaptureContext c = bound(0);
+    setReg(c, kCurrentVideoFormat, kFormat7 << kCurrentIndexShift);
+    bool onePush = false, on = false, autoMode = false;
+    int32_t a = 0, b = 0;
+    ASSERT_EQ(flycaptureGetCameraPropertyEx(c, FLYCAPTURE_FRAME_RATE, &onePush, &on, &autoMode, &a, &b),
+              FLYCAPTURE_OK);
+    ASSERT_EQ(flycaptureSetCameraPropertyEx(c, FLYCAPTURE_FRAME_RATE, onePush, false, autoMode, a, b),
+              FLYCAPTURE_OK);
+    auto range = [&](FlyCaptureProperty property, bool& onOff, bool& onePushCapable) {
+        bool present = false;
+        ASSERT_EQ(flycaptureGetCameraPropertyRangeEx(c, property, &present, &onePushCapable, nullptr, &onOff,
+                                                     nullptr, nullptr, nullptr, nullptr),
+                  FLYCAPTURE_OK);
+        EXPECT_TRUE(present);
+    };
+    bool onOff = false, onePushCapable = false;
+    range(FLYCAPTURE_FRAME_RATE, onOff, onePushCapable);
+    EXPECT_TRUE(onOff) << "can be switched, though off";
+    ASSERT_EQ(flycaptureGetCameraPropertyEx(c, FLYCAPTURE_FRAME_RATE, &onePush, &on, &autoMode, &a, &b),
+              FLYCAPTURE_OK);
+    EXPECT_FALSE(on);
+    range(FLYCAPTURE_SHUTTER, onOff, onePushCapable);
+    EXPECT_FALSE(onOff) << "the shutter cannot be switched off";
+
+    // One-push: capable per the range call; running, then done, per the
+    // property call.
+    range(FLYCAPTURE_AUTO_EXPOSURE, onOff, onePushCapable);
+    ASSERT_TRUE(onePushCapable);
+    ASSERT_EQ(flycaptureGetCameraPropertyEx(c, FLYCAPTURE_AUTO_EXPOSURE, &onePush, &on, &autoMode, &a, &b),
+              FLYCAPTURE_OK);
+    ASSERT_EQ(flycaptureSetCameraPropertyEx(c, FLYCAPTURE_AUTO_EXPOSURE, true, on, false, a, b),
+              FLYCAPTURE_OK);
+    ASSERT_EQ(flycaptureGetCameraPropertyEx(c, FLYCAPTURE_AUTO_EXPOSURE, &onePush, &on, &autoMode, &a, &b),
+              FLYCAPTURE_OK);
+    EXPECT_TRUE(onePush);
+    const auto limit = std::chrono::steady_clock::now() + 5s;
+    while (onePush && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::sleep_for(1ms);
+        ASSERT_EQ(
+            flycaptureGetCameraPropertyEx(c, FLYCAPTURE_AUTO_EXPOSURE, &onePush, &on, &autoMode, &a, &b),
+            FLYCAPTURE_OK);
+    }
+    EXPECT_FALSE(onePush) << "clears when the adjustment is done";
+}
+
 TEST_F(FlyCaptureSdk, EmbeddedFrameInformationFollowsTheRegister)
 {
     World::instance().setPacing(Pacing::unpaced);

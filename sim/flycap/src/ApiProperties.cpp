@@ -1,4 +1,11 @@
 // SDK functions: camera properties in raw and absolute form.
+//
+// Values mean what they mean in the real SDK, whatever a host makes of them:
+// the range call (flycaptureGetCameraPropertyRangeEx) answers what the
+// property can do (one-push, read-out, on/off, auto, manual capable), the
+// property calls (flycaptureGetCameraPropertyEx) what it does now (one-push
+// running, switched on, automatic). A one-push asked for through a setter
+// runs on the camera and its flag clears when the adjustment is done.
 #include "Call.h"
 #include "Status.h"
 
