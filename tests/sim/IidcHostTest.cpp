@@ -207,6 +207,8 @@ TEST_F(IidcHost, AbsoluteShutterThroughTheAbsoluteValueRegisters)
     write(frameRate + kAbsValue, floatBits(25.0f));
     EXPECT_FLOAT_EQ(asFloat(read(frameRate + kAbsValue)), 25.0f);
     EXPECT_FLOAT_EQ(asFloat(read(shutter + kAbsMaximum)), 0.040f);
+    write(shutter + kAbsValue, read(shutter + kAbsMaximum));
+    EXPECT_FLOAT_EQ(asFloat(read(shutter + kAbsValue)), 0.040f) << "the maximum itself is in range";
 
     // Features without absolute control have no block.
     EXPECT_EQ(read(featureAbsoluteOffset(kFeatureTemperature)), 0u);
@@ -224,6 +226,8 @@ TEST_F(IidcHost, Format7SizeThroughTheValueSettingHandshake)
     // not fit, together with the new size it does.
     write(base + kF7ImagePosition, packHigh(800, 8));
     write(base + kF7ImageSize, packHigh(640, 480));
+    write(base + kF7ValueSetting, 0);
+    EXPECT_EQ(read(base + kF7ImagePosition), 0u) << "only Setting_1 applies a held value";
     uint32_t setting = valueSettingHandshake(base);
     EXPECT_FALSE(setting & (kF7ValueSettingError | kF7ValueSettingPacketError));
     EXPECT_EQ(read(base + kF7ImagePosition), packHigh(800, 8));
@@ -388,6 +392,19 @@ TEST_F(IidcHost, OnePushRunsAndClearsWhenDone)
     EXPECT_NE(read(kGain) & kControlValueMask, gainBefore);
     EXPECT_EQ(read(kShutter) & kControlValueMask, 250u);
     EXPECT_FALSE(read(kGain) & kControlAuto);
+
+    // Gain alone, on a camera whose forced gain inquiry offers one-push.
+    CameraConfig config = *modelConfig("Grasshopper GRAS-20S4M", 7006);
+    config.registerOverrides[featureInquiry(kFeatureGain)] =
+        read(featureInquiry(kFeatureGain)) | kInquiryOnePush;
+    auto other = world().addCamera(bus_, config);
+    std::swap(camera_, other);
+    const uint32_t shutterBefore = read(kShutter) & kControlValueMask;
+    write(kGain, read(kGain) | kControlOnePush);
+    EXPECT_TRUE(eventually([&] { return !(read(kGain) & kControlOnePush); }));
+    EXPECT_EQ(read(kGain) & kControlValueMask, 128u);
+    EXPECT_EQ(read(kShutter) & kControlValueMask, shutterBefore);
+    std::swap(camera_, other);
 
     // Without the capability, or in automatic mode, the bit is ignored.
     write(kBrightness, read(kBrightness) | kControlOnePush);
