@@ -6,7 +6,9 @@
 // guards the camera's state; it is never held while the camera calls a
 // FrameSink, waits for a bus transaction or joins its stream thread. A
 // paced stream runs on a thread of the camera's own (started by
-// startStream, joined by stopStream, detach and the destructor).
+// startStream or by the registers, ISO_EN and one/multi-shot, joined by
+// stopStream, detach and the destructor). A stream the registers started
+// sends its images to the bus channel in ISO_CHANNEL_SPEED (Bus::listen).
 //
 // Register reads and writes take the bus's transaction time: the camera
 // acts, or samples CYCLE_TIME, between the request and the response halves.
@@ -126,7 +128,8 @@ public:
 
     // --- streaming --------------------------------------------------------------
     // Starts the isochronous stream with the current video format's geometry
-    // and delivers its images to `sink`.
+    // and delivers its images to `sink`; takes over a stream the registers
+    // started (its channel hears no more).
     Status startStream(std::shared_ptr<FrameSink> sink, Pacing pacing);
     void stopStream();
     bool isStreaming() const;
