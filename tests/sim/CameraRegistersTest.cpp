@@ -165,6 +165,20 @@ TEST_F(CameraRegisters, Format7RefusesBadGeometryAndKeepsPacketSizeWithinLimits)
     EXPECT_EQ(lowField(format7(kF7PacketParameterInquiry)), 512u);
 }
 
+TEST_F(CameraRegisters, ASettingFromTheSdkDropsValuesHeldForSetting1)
+{
+    write(kCurrentVideoFormat, kFormat7 << kCurrentIndexShift);
+    writeFormat7(kF7ImageSize, packHigh(641, 480)); // refused, held
+    FrameGeometry g;
+    g.width = 320;
+    g.height = 240;
+    g.bytesPerPacket = camera_->packetLimits(320, 240, 1).maxBytes;
+    ASSERT_EQ(camera_->configureFormat7(g), Status::ok);
+    writeFormat7(kF7ValueSetting, kF7ValueSettingApply);
+    EXPECT_FALSE(format7(kF7ValueSetting) & kF7ValueSettingError);
+    EXPECT_EQ(format7(kF7ImageSize), packHigh(320, 240));
+}
+
 TEST_F(CameraRegisters, PacketLimitsFollowTheBusSpeed)
 {
     const int slowBus = world().addBus(busAt(1, 0.0, 0.0, 400));

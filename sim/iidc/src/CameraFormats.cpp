@@ -299,6 +299,7 @@ Status Camera::configureFormat7(const FrameGeometry& g)
                                          << kF7ColorCodingShift;
         regs_[base + kF7BytePerPacket] = packHigh(g.bytesPerPacket, limits.maxBytes);
         regs_[base + kF7ValueSetting] = kPresence;
+        format7Pending_.clear(); // a whole new setting: nothing refused is held any more
         enforceRangesLocked();
         return Status::ok;
     });
