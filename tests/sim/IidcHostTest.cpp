@@ -141,7 +141,7 @@ TEST_F(IidcHost, ConfigRomLeadsToTheIidcVersionAndCommandRegisters)
     ASSERT_TRUE(entry(root, kConfigRomRootDirectory, kRomKeyUnitDirectory, value, at));
     const uint32_t unitAddress = at + 4 * value;
     const std::vector<uint32_t> unit = block(unitAddress);
-    ASSERT_TRUE(entry(unit, unitAddress, kRomKeyUnitSpecId, value, at));
+    ASSERT_TRUE(entry(unit, unitAddress, kRomKeyUnitSpecifierId, value, at));
     EXPECT_EQ(value, 0x00A02Du) << "an IIDC unit";
     ASSERT_TRUE(entry(unit, unitAddress, kRomKeyUnitSwVersion, value, at));
     EXPECT_EQ(value, 0x000102u);

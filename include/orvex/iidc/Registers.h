@@ -130,7 +130,7 @@ constexpr unsigned kRomKeyShift = 24;
 constexpr uint32_t kRomValueMask = 0x00FFFFFF;
 constexpr uint32_t kRomKeyModuleVendorId = 0x03;
 constexpr uint32_t kRomKeyNodeCapabilities = 0x0C;
-constexpr uint32_t kRomKeyUnitSpecId = 0x12;
+constexpr uint32_t kRomKeyUnitSpecifierId = 0x12;
 constexpr uint32_t kRomKeyUnitSwVersion = 0x13;
 constexpr uint32_t kRomKeyUnitSubSwVersion = 0x38;
 constexpr uint32_t kRomKeyCommandRegsBase = 0x40;
@@ -150,10 +150,10 @@ constexpr uint32_t romValue(uint32_t entry)
 {
     return entry & kRomValueMask;
 }
-// The unit directory of an IIDC camera: the 1394 Trade Association's spec
-// id, software version 0x102 (IIDC 1.30 and later, the sub-version in the
-// unit dependent directory telling which: 0x10 is 1.31).
-constexpr uint32_t kIidcUnitSpecId = 0x00A02D;
+// The unit directory of an IIDC camera: the 1394 Trade Association's unit
+// specifier id, software version 0x102 (IIDC 1.30 and later, the sub-version
+// in the unit dependent directory telling which: 0x10 is 1.31).
+constexpr uint32_t kIidcUnitSpecifierId = 0x00A02D;
 constexpr uint32_t kIidcUnitSwVersion = 0x000102;
 constexpr uint32_t kIidcSubVersion131 = 0x000010;
 

@@ -1,6 +1,6 @@
 // A configuration ROM laid out the way IIDC cameras have it, so that a host
 // walking root directory -> unit directory -> unit dependent directory finds
-// the IIDC spec id, the version and the command register base.
+// the IIDC unit specifier id, the version and the command register base.
 #include "ConfigRom.h"
 
 #include <orvex/iidc/Crc16Xmodem.h>
@@ -92,7 +92,7 @@ std::vector<uint32_t> buildConfigRom(const CameraConfig& config)
         appendBlock(rom, {romEntry(kRomKeyModuleVendorId, config.vendorId),
                           romEntry(kRomKeyNodeCapabilities, kNodeCapabilities),
                           romEntry(kRomKeyVendorNameLeaf, 0), romEntry(kRomKeyUnitDirectory, 0)});
-    const std::size_t unit = appendBlock(rom, {romEntry(kRomKeyUnitSpecId, kIidcUnitSpecId),
+    const std::size_t unit = appendBlock(rom, {romEntry(kRomKeyUnitSpecifierId, kIidcUnitSpecifierId),
                                                romEntry(kRomKeyUnitSwVersion, kIidcUnitSwVersion),
                                                romEntry(kRomKeyUnitDependentDirectory, 0)});
     const std::size_t dependent =
