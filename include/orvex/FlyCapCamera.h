@@ -66,6 +66,11 @@ public:
     void getPos(int& x, int& y) const override;
     void getUnitPos(int& x, int& y) override;
     void setRoi(int x, int y, int width, int height) override;
+    // Colour code 0 is 8-bit mono, 1 is 16-bit mono (this back end's own
+    // numbering, not the IIDC colour codes); other codes are not supported.
+    bool isColorCodeSupported(unsigned long nCode);
+    void setColorCode(unsigned long nCode);
+    unsigned long getColorCode();
 
     // --- packet transfer -------------------------------------------------------
     void setNbBytesPerPacket(int nbBytes) override;
@@ -189,6 +194,8 @@ protected:
 
     // Cache refreshers (host thread).
     void updatePacketInfo();
+    // Refuses a packet size outside the current packet limits or off their step.
+    void checkPacketSzValidity(int nPacketSz) const;
     void updateTriggerInfo();
     void updateBrightness();
     void updateFrameRate();

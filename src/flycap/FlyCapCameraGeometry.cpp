@@ -7,8 +7,14 @@
 #include "flycap/FlyCapTrace.h"
 
 #include <orvex/OrvexError.h>
+#include <orvex/iidc/Registers.h>
+
+#include <cstdint>
+#include <sstream>
+#include <string>
 
 using namespace orvex::flycap;
+namespace iidc = orvex::iidc;
 
 namespace {
 
@@ -40,6 +46,25 @@ IEEECameraPixelFormat hostPixelFormat(FlyCapturePixelFormat sdkCode)
 // Bytes added to the pixel data of every frame.
 constexpr unsigned long kFrameAllowance = 8192;
 
+// This back end's colour codes: 8-bit and 16-bit mono.
+constexpr unsigned long kColorCodeMono8 = 0;
+constexpr unsigned long kColorCodeMono16 = 1;
+
+// The parts streamed one after the other, as a host reads them.
+template <class... Parts> std::string joined(const Parts&... parts)
+{
+    std::ostringstream text;
+    (text << ... << parts);
+    return text.str();
+}
+
+// Host arguments as the camera's 32-bit registers take them: a negative
+// value wraps, so that it fails the range tests as a huge one.
+uint32_t asRegisterValue(int value)
+{
+    return static_cast<uint32_t>(value);
+}
+
 } // namespace
 
 // --- pixel format ----------------------------------------------------------------
@@ -68,6 +93,45 @@ IEEECameraPixelFormat FlyCapCamera::getPixelFormat()
     FLYCAP_TRACE("FlyCapCamera::getPixelFormat(); (portId=", _pState->_nPortIdx, ")");
     checkInitialized();
     return hostPixelFormat(_pState->_fcPixFormat);
+}
+
+// --- colour codes: the host's shorthand for the two mono formats ---------------------
+
+bool FlyCapCamera::isColorCodeSupported(unsigned long nCode)
+{
+    FLYCAP_TRACE("FlyCapCamera::isColorCodeSupported(nCode=", nCode, "); (portId=", _pState->_nPortIdx, ")");
+    checkInitialized();
+    if (nCode == kColorCodeMono8) {
+        return isPixelFormatSupported(pf_yMono);
+    }
+    if (nCode == kColorCodeMono16) {
+        return isPixelFormatSupported(pf_yMono16);
+    }
+    return false;
+}
+
+void FlyCapCamera::setColorCode(unsigned long nCode)
+{
+    FLYCAP_TRACE("FlyCapCamera::setColorCode(nCode=", nCode, "); (portId=", _pState->_nPortIdx, ")");
+    checkInitialized();
+    if (!isColorCodeSupported(nCode)) {
+        ORVEX_THROW(kCameraUnit, kErrColorCodeUnsupported);
+    }
+    setPixelFormat(nCode == kColorCodeMono16 ? pf_yMono16 : pf_yMono);
+}
+
+unsigned long FlyCapCamera::getColorCode()
+{
+    FLYCAP_TRACE("FlyCapCamera::getColorCode(); (portId=", _pState->_nPortIdx, ")");
+    checkInitialized();
+    switch (getPixelFormat()) {
+    case pf_yMono:
+        return kColorCodeMono8;
+    case pf_yMono16:
+        return kColorCodeMono16;
+    default:
+        ORVEX_THROW(kCameraUnit, kErrColorCodePixelFormatNotImplemented);
+    }
 }
 
 // --- image area ------------------------------------------------------------------------
@@ -112,19 +176,69 @@ void FlyCapCamera::getUnitPos(int& x, int& y)
     y = static_cast<int>(_pState->_yUnitImgOffset);
 }
 
-void FlyCapCamera::setSize(int, int)
+void FlyCapCamera::setSize(int nWidth, int nHeight)
 {
-    refuseNotAvailableYet("setSize");
+    FLYCAP_TRACE("FlyCapCamera::setSize(nWidth=", nWidth, ", nHeight=", nHeight,
+                 "); (portId=", _pState->_nPortIdx, ")");
+    checkInitialized();
+    State& st = *_pState;
+    const uint32_t width = asRegisterValue(nWidth);
+    const uint32_t height = asRegisterValue(nHeight);
+    // Sums in 32 bits, as the registers hold them.
+    if (static_cast<uint32_t>(st._xImgOffset + width) > st._xMaxImgSz) {
+        ORVEX_THROW(kCameraUnit,
+                    joined(kErrWidthBeyondMax, st._xImgOffset, "+", width, " > ", st._xMaxImgSz, ")"));
+    }
+    if (static_cast<uint32_t>(st._yImgOffset + height) > st._yMaxImgSz) {
+        ORVEX_THROW(kCameraUnit,
+                    joined(kErrHeightBeyondMax, st._yImgOffset, "+", height, " > ", st._yMaxImgSz, ")"));
+    }
+    // A unit of 0 (a malformed camera) leaves every size acceptable rather than dividing by it.
+    if (st._xUnitImgSz != 0 && width % st._xUnitImgSz != 0) {
+        ORVEX_THROW(kCameraUnit, joined(kErrWidthNotUnit, width, kNotAMultipleOf, st._xUnitImgSz, ")"));
+    }
+    if (st._yUnitImgSz != 0 && height % st._yUnitImgSz != 0) {
+        ORVEX_THROW(kCameraUnit, joined(kErrHeightNotUnit, height, kNotAMultipleOf, st._yUnitImgSz, ")"));
+    }
+    writeRegister(st._nFormat7ModeCsr + iidc::kF7ImageSize, iidc::packHigh(width, height));
+    st._xImgSz = width;
+    st._yImgSz = height;
+    updatePacketInfo();
+    // The shutter range follows the frame size; a cached shutter it no longer
+    // holds is refused here, with the new size already set.
+    updateShutter();
 }
 
-void FlyCapCamera::setPos(int, int)
+void FlyCapCamera::setPos(int nLeft, int nTop)
 {
-    refuseNotAvailableYet("setPos");
+    FLYCAP_TRACE("FlyCapCamera::setPos(nLeft=", nLeft, ", nTop=", nTop, "); (portId=", _pState->_nPortIdx,
+                 ")");
+    checkInitialized();
+    State& st = *_pState;
+    const uint32_t left = asRegisterValue(nLeft);
+    const uint32_t top = asRegisterValue(nTop);
+    if (static_cast<uint32_t>(left + st._xImgSz) > st._xMaxImgSz) {
+        ORVEX_THROW(kCameraUnit, joined(kErrLeftBeyondMax, left, "+", st._xImgSz, " > ", st._xMaxImgSz, ")"));
+    }
+    if (static_cast<uint32_t>(top + st._yImgSz) > st._yMaxImgSz) {
+        ORVEX_THROW(kCameraUnit, joined(kErrTopBeyondMax, top, "+", st._yImgSz, " > ", st._yMaxImgSz, ")"));
+    }
+    // Offsets are not held to the offset steps, and the packet limits do not
+    // depend on the position.
+    writeRegister(st._nFormat7ModeCsr + iidc::kF7ImagePosition, iidc::packHigh(left, top));
+    st._xImgOffset = left;
+    st._yImgOffset = top;
 }
 
-void FlyCapCamera::setRoi(int, int, int, int)
+void FlyCapCamera::setRoi(int nLeft, int nTop, int nWidth, int nHeight)
 {
-    refuseNotAvailableYet("setRoi");
+    FLYCAP_TRACE("FlyCapCamera::setRoi(nLeft=", nLeft, ", nTop=", nTop, ", nWidth=", nWidth,
+                 ", nHeight=", nHeight, "); (portId=", _pState->_nPortIdx, ")");
+    // From the origin any size up to the maximum fits. A later step that
+    // fails leaves the earlier ones applied.
+    setPos(0, 0);
+    setSize(nWidth, nHeight);
+    setPos(nLeft, nTop);
 }
 
 void FlyCapCamera::getNbBytesPerFrame(unsigned long& nbBytes, unsigned long& second) const
@@ -180,9 +294,41 @@ int FlyCapCamera::getMaxNbBytesPerPacket() const
     return static_cast<int>(_pState->_fcPacketInfo.maxBytes);
 }
 
-void FlyCapCamera::setNbBytesPerPacket(int)
+void FlyCapCamera::checkPacketSzValidity(int nPacketSz) const
 {
-    refuseNotAvailableYet("setNbBytesPerPacket");
+    FLYCAP_TRACE("FlyCapCamera::checkPacketSzValidity(nPacketSz=", nPacketSz, ")");
+    // Signed, so that a negative size is below the minimum; 64 bits hold any
+    // limit the SDK reports.
+    const int64_t size = nPacketSz;
+    const int64_t minimum = _pState->_fcPacketInfo.minBytes;
+    const int64_t maximum = _pState->_fcPacketInfo.maxBytes;
+    if (size > maximum) {
+        ORVEX_THROW(kCameraUnit, joined(kErrPacketAboveMax, nPacketSz, " > ", maximum, ")"));
+    }
+    if (size < minimum) {
+        ORVEX_THROW(kCameraUnit, joined(kErrPacketBelowMin, nPacketSz, " < ", minimum, ")"));
+    }
+    // The minimum is also the step; the SDK should never report 0, but a
+    // division by it must not follow if it does.
+    if (minimum != 0 && size % minimum != 0) {
+        ORVEX_THROW(kCameraUnit, joined(kErrPacketNotUnit, nPacketSz, kNotAMultipleOf, minimum, ")"));
+    }
+}
+
+void FlyCapCamera::setNbBytesPerPacket(int nbBytes)
+{
+    FLYCAP_TRACE("FlyCapCamera::setNbBytesPerPacket(nbBytes=", nbBytes, "); (portId=", _pState->_nPortIdx,
+                 ")");
+    checkInitialized();
+    // The SDK was handed the packet size when the transfer started.
+    checkNotAcquiring();
+    checkPacketSzValidity(nbBytes);
+    // Valid now, hence positive. The recommended value (low half) is left 0.
+    const uint32_t bytes = asRegisterValue(nbBytes);
+    writeRegister(_pState->_nFormat7ModeCsr + iidc::kF7BytePerPacket, bytes << 16);
+    _pState->_nPacketSz = bytes;
+    // The frame-rate range follows the packet size.
+    updateFrameRate();
 }
 
 // --- inter-packet delay: not offered by this back end -------------------------------

@@ -45,6 +45,25 @@ constexpr const char* kErrBrightnessAboveMax = "brightness value greater than ma
 constexpr const char* kErrFrameRateBelowMin = "frameRate lower than min frameRate allowed (";
 constexpr const char* kErrFrameRateAboveMax = "frameRate greater than max frameRate allowed (";
 constexpr const char* kErrInterPacketDelay = "inter packet delay not supported by the camera";
+constexpr const char* kErrColorCodeUnsupported = "requested color code is not supported by the camera";
+constexpr const char* kErrColorCodePixelFormatNotImplemented =
+    "support for this pixel format is not implemented yet";
+// Geometry refusals: the text, then the values it names and ")".
+constexpr const char* kErrWidthBeyondMax = "invalid image width: xImgOffset + requested width would be "
+                                           "greater than max allowed img width (";
+constexpr const char* kErrHeightBeyondMax = "invalid image height: yImgOffset + requested height would be "
+                                            "greater than max allowed img height (";
+constexpr const char* kErrWidthNotUnit = "requested width is not a multiple of unit img width (";
+constexpr const char* kErrHeightNotUnit = "requested height is not a multiple of unit img height (";
+constexpr const char* kErrLeftBeyondMax = "invalid image x offset: requested xImgOffset + imgWidth would be "
+                                          "greater than max allowed img width (";
+constexpr const char* kErrTopBeyondMax = "invalid image y offset: requested yImgOffset + imgHeight would be "
+                                         "greater than max allowed img height (";
+constexpr const char* kErrPacketAboveMax = "requested packet size is greater than max allowed (";
+constexpr const char* kErrPacketBelowMin = "requested packet size is lower than min allowed (";
+constexpr const char* kErrPacketNotUnit =
+    "requested packet size is not a multiple of unit packet size allowed (";
+constexpr const char* kNotAMultipleOf = " not a multiple of ";
 // Refusals of the trigger getters ("the camera") and of init's trigger
 // reset ("this camera").
 constexpr const char* kErrTriggerAbsent = "trigger feature is not supported by the camera";
