@@ -18,6 +18,11 @@ po::options_description visibleOptions()
          "camera stack: flycap (FlyCapture SDK) or bcam (BCAM driver)")  //
         ("log-level", po::value<std::string>()->default_value("OFF"),    //
          "show the library's log lines from this level on (TRACE, DEBUG, INFO, WARN, ERROR)");
+    po::options_description settings("Camera settings (info applies them after init, in this order: roi, "
+                                     "packet, trigger, frame rate, shutter, gain, brightness, auto exposure, "
+                                     "strobe)");
+    addSettingsOptions(settings);
+    options.add(settings);
     return options;
 }
 
@@ -33,7 +38,8 @@ std::string usageText()
             "                 firmware version and user memory size\n"
             "  info CAMERA    initialise one camera and print what it reports: geometry,\n"
             "                 packet limits, trigger, shutter and gain ranges, temperature.\n"
-            "                 CAMERA is a port index (0, 1, ...) or a GUID (0x...)\n"
+            "                 CAMERA is a port index (0, 1, ...) or a GUID (0x...); the\n"
+            "                 camera settings below are applied first\n"
             "\n"
          << visibleOptions();
     return text.str();
@@ -63,6 +69,7 @@ Invocation parseCommandLine(int argc, const char* const argv[])
     Invocation invocation;
     invocation.backend = values["backend"].as<std::string>();
     invocation.logLevel = values["log-level"].as<std::string>();
+    invocation.settings = readSettings(values);
     if (values.count("help")) {
         invocation.command = Command::help;
         return invocation;
@@ -75,6 +82,9 @@ Invocation parseCommandLine(int argc, const char* const argv[])
         invocation.command = Command::list;
         if (values.count("camera")) {
             throw UsageError("list takes no camera");
+        }
+        if (!invocation.settings.empty()) {
+            throw UsageError("list takes no camera settings");
         }
     } else if (command == "info") {
         invocation.command = Command::info;

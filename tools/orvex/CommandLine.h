@@ -1,6 +1,8 @@
 // What the user asked the orvex tool to do, read from the command line.
 #pragma once
 
+#include "Settings.h"
+
 #include <stdexcept>
 #include <string>
 
@@ -13,6 +15,7 @@ struct Invocation {
     std::string backend = "flycap";
     std::string camera;           // info: a port index or a GUID
     std::string logLevel = "OFF"; // log4cplus level of the library's loggers
+    CameraSettings settings;      // info: applied after init, before the report
 };
 
 // A command line the tool cannot act on; the message says why.

@@ -106,6 +106,29 @@ private:
     std::ostream& _errors;
 };
 
+// One line per strobe output port: its state and, when on, its timing.
+void printStrobes(IEEE1394Camera& camera, std::ostream& out, std::ostream& errors)
+{
+    Section strobes("strobe outputs", out, errors);
+    const unsigned long count = camera.getNbStrobeOutputPorts();
+    if (count == 0) {
+        strobes.line("ports", [] { return std::string("none"); });
+        return;
+    }
+    for (unsigned long index = 0; index < count; ++index) {
+        const unsigned long port = camera.getStrobeOutputPortId(index);
+        strobes.line("port " + std::to_string(port), [&] {
+            if (!camera.isStrobeOutputEnabled(port)) {
+                return std::string("off");
+            }
+            return std::string("on, ") +
+                   (camera.getStrobeOutputPolarity(port) ? "active high" : "active low") + ", delay " +
+                   std::to_string(camera.getStrobeOutputDelay(port)) + " us, duration " +
+                   std::to_string(camera.getStrobeOutputDuration(port)) + " us";
+        });
+    }
+}
+
 } // namespace
 
 void printCameraList(IEEE1394VideoServer& server, std::ostream& out, std::ostream& errors)
@@ -208,6 +231,9 @@ void printCameraInfo(IEEE1394Camera& camera, std::ostream& out, std::ostream& er
                " to " + std::to_string(camera.getShutterMax()) + " us)";
     });
     exposure.line("gain", [&] {
+        if (camera.isGainValueIgnored(gainsel_main)) {
+            return std::string("automatic");
+        }
         return fixed(static_cast<double>(camera.getGain(gainsel_main)) / 10.0, 1) + " dB (" +
                fixed(static_cast<double>(camera.getGainMin(gainsel_main)) / 10.0, 1) + " to " +
                fixed(static_cast<double>(camera.getGainMax(gainsel_main)) / 10.0, 1) + " dB)";
@@ -227,6 +253,13 @@ void printCameraInfo(IEEE1394Camera& camera, std::ostream& out, std::ostream& er
                        : "off (" + range + ")";
         });
     }
+
+    if (camera.isAutoExposureFeatureSupported()) {
+        exposure.line("auto exposure",
+                      [&] { return std::string(camera.isAutoExposureFeatureEnabled() ? "on" : "off"); });
+    }
+
+    printStrobes(camera, out, errors);
 
     Section sensor("sensor", out, errors);
     sensor.line("temperature", [&] {

@@ -5,6 +5,7 @@
 #include "CommandLine.h"
 #include "Reports.h"
 #include "Session.h"
+#include "Settings.h"
 
 #include <orvex/orvex.h>
 #if defined(ORVEX_CLI_OVER_SIMULATOR)
@@ -49,7 +50,7 @@ int listCameras()
     return 0;
 }
 
-int showCamera(const std::string& name)
+int showCamera(const std::string& name, const CameraSettings& settings)
 {
     Session session(false);
     IEEE1394Camera* camera = session.findCamera(name);
@@ -61,6 +62,12 @@ int showCamera(const std::string& name)
         camera->init();
     } catch (const Error& error) {
         std::cerr << "orvex: camera " << name << " cannot be initialised: " << error.what() << "\n";
+        return kExitFailure;
+    }
+    try {
+        applySettings(*camera, settings);
+    } catch (const SettingError& error) {
+        std::cerr << "orvex: " << error.what() << "\n";
         return kExitFailure;
     }
     printCameraInfo(*camera, std::cout, std::cerr);
@@ -96,7 +103,8 @@ int run(const Invocation& invocation)
         std::cerr << "orvex: " << problem << "\n";
         return kExitFailure;
     }
-    return invocation.command == Command::list ? listCameras() : showCamera(invocation.camera);
+    return invocation.command == Command::list ? listCameras()
+                                               : showCamera(invocation.camera, invocation.settings);
 }
 
 } // namespace

@@ -1,0 +1,132 @@
+// `orvex info` with camera settings, on the simulator's built-in world: the
+// settings reach the camera in an order that lets each fit, the report shows
+// them with the ranges they imply, and a value the camera refuses ends the
+// run with the library's own message.
+#include "ToolRun.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace orvex::test;
+
+namespace {
+
+// The report's line for `label`, without its leading blanks; "" if absent.
+std::string reportLine(const std::string& report, const std::string& label)
+{
+    const auto at = report.find("  " + label + ":");
+    if (at == std::string::npos) {
+        return "";
+    }
+    const auto end = report.find('\n', at);
+    std::string line = report.substr(at + 2, end - at - 2);
+    // Labels are padded to one column: squeeze the padding to one blank.
+    const auto colon = line.find(':');
+    const auto value = line.find_first_not_of(' ', colon + 1);
+    return line.substr(0, colon + 1) + " " + (value == std::string::npos ? "" : line.substr(value));
+}
+
+} // namespace
+
+TEST(OrvexSettings, ARegionAndAShutterAreReportedWithThePacketAndFrameRateRangesTheyImply)
+{
+    const ToolRun before = runTool("info 0");
+    ASSERT_EQ(0, before.status) << before.err;
+    EXPECT_EQ("frame rate: 30.00 fps (1.00 to 30.00 fps)", reportLine(before.out, "frame rate"));
+
+    const ToolRun run = runTool("info 0 --roi 0,0,640,480 --shutter 5");
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_EQ("image area: 640 x 480 at (0, 0)", reportLine(run.out, "image area")) << run.out;
+    EXPECT_EQ("shutter: 5000 us (21 to 33320 us)", reportLine(run.out, "shutter")) << run.out;
+    EXPECT_EQ("bytes per frame: 315392", reportLine(run.out, "bytes per frame"));
+    EXPECT_EQ("frame rate: 30.00 fps (1.00 to 76.50 fps)", reportLine(run.out, "frame rate"))
+        << "480 of 1224 rows read out faster";
+    EXPECT_EQ("", run.err);
+
+    // A region smaller than one packet: the packet limit and size follow it.
+    const ToolRun small = runTool("info 0 --roi 8,4,64,16");
+    ASSERT_EQ(0, small.status) << small.err;
+    EXPECT_EQ("image area: 64 x 16 at (8, 4)", reportLine(small.out, "image area"));
+    EXPECT_EQ("bytes per packet: 1024", reportLine(small.out, "bytes per packet"));
+    EXPECT_EQ("maximum: 1024", reportLine(small.out, "maximum"));
+    EXPECT_EQ("frame rate: 30.00 fps (1.00 to 240.00 fps)", reportLine(small.out, "frame rate"));
+}
+
+TEST(OrvexSettings, SettingsApplyInTheirOwnOrderWhateverTheCommandLineOrder)
+{
+    // The shutter fits only once the frame rate is lowered; the packet size
+    // only once the region is smaller.
+    const ToolRun run = runTool(
+        "info 0 --shutter 50 --frame-rate 10 --packet 512 --roi 0,0,64,16 --gain 6.5 --brightness 1.5");
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_EQ("frame rate: 10.00 fps (1.00 to 240.00 fps)", reportLine(run.out, "frame rate")) << run.out;
+    EXPECT_EQ("shutter: 50000 us (21 to 81900 us)", reportLine(run.out, "shutter"));
+    EXPECT_EQ("bytes per packet: 512", reportLine(run.out, "bytes per packet"));
+    EXPECT_EQ("gain: 6.5 dB (-1.9 to 24.0 dB)", reportLine(run.out, "gain"));
+    EXPECT_EQ("brightness: 1.50 (0.00 to 25.50)", reportLine(run.out, "brightness"));
+
+    const ToolRun automatic = runTool("info 0 --gain 6.5 --auto-exposure on");
+    ASSERT_EQ(0, automatic.status) << automatic.err;
+    EXPECT_EQ("auto exposure: on", reportLine(automatic.out, "auto exposure"));
+    EXPECT_EQ("gain: automatic", reportLine(automatic.out, "gain"));
+}
+
+TEST(OrvexSettings, AValueTheCameraRefusesEndsTheRunWithTheLibrarysMessage)
+{
+    struct Case {
+        const char* arguments;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"--shutter 500",
+         "orvex: --shutter 500: shutter greater than max shutter allowed (500000 > 33320)\n"},
+        {"--gain 30", "orvex: --gain 30: gain value greater than max gain allowed (300 > 240)\n"},
+        {"--frame-rate 0.5",
+         "orvex: --frame-rate 0.5: frameRate lower than min frameRate allowed (0.5 < 1)\n"},
+        {"--packet 8196",
+         "orvex: --packet 8196: requested packet size is greater than max allowed (8196 > 8192)\n"},
+        {"--roi 16,8,1624,1224",
+         "orvex: --roi 16,8,1624,1224: invalid image x offset: requested xImgOffset + imgWidth would be "
+         "greater than max allowed img width (16+1624 > 1624)\n"},
+        {"--roi 0,0,641,480",
+         "orvex: --roi 0,0,641,480: requested width is not a multiple of unit img width (641 not a "
+         "multiple of 8)\n"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run = runTool(std::string("info 0 ") + c.arguments);
+        EXPECT_EQ(1, run.status) << c.arguments;
+        EXPECT_EQ(c.message, run.err) << c.arguments;
+        EXPECT_EQ("", run.out) << "no report of a camera left half set";
+    }
+    // Trigger and strobe settings go to the camera too; whatever it answers,
+    // a refusal names the option.
+    for (const char* arguments : {"--trigger 1,falling", "--strobe 1,on,100,200"}) {
+        const ToolRun run = runTool(std::string("info 0 ") + arguments);
+        if (run.status != 0) {
+            EXPECT_EQ(1, run.status) << arguments;
+            EXPECT_TRUE(contains(run.err, std::string("orvex: --") + (arguments + 2)) ||
+                        contains(run.err, "orvex: --trigger: "))
+                << run.err;
+        }
+    }
+}
+
+TEST(OrvexSettings, AValueNotOfItsOptionsFormIsABadCommandLine)
+{
+    const char* const cases[] = {
+        "info 0 --shutter fast",      "info 0 --shutter -1",      "info 0 --shutter nan",
+        "info 0 --roi 1,2,3",         "info 0 --roi 1,2,3,4,5",   "info 0 --roi 0,0,64,x",
+        "info 0 --roi 0,0,64,",       "info 0 --packet 1e3",      "info 0 --packet 99999999999",
+        "info 0 --auto-exposure yes", "info 0 --trigger 2",       "info 0 --trigger 0,up",
+        "info 0 --strobe 1",          "info 0 --strobe 1,on,100", "info 0 --strobe -1,on",
+        "info 0 --gain 1dB",          "list --shutter 5",
+    };
+    for (const char* arguments : cases) {
+        const ToolRun run = runTool(arguments);
+        EXPECT_EQ(2, run.status) << arguments;
+        EXPECT_TRUE(contains(run.err, "orvex: ")) << arguments << ": " << run.err;
+        EXPECT_EQ("", run.out) << arguments;
+    }
+    EXPECT_TRUE(contains(runTool("info 0 --shutter fast").err, "--shutter 'fast': expected milliseconds"));
+}

@@ -1,0 +1,374 @@
+#include "Settings.h"
+
+#include "CommandLine.h"
+
+#include <boost/program_options.hpp>
+
+#include <cmath>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <sstream>
+
+namespace po = boost::program_options;
+
+namespace orvex::cli {
+namespace {
+
+// Option names, each used where it is declared, read and reported.
+constexpr const char* kShutter = "shutter";
+constexpr const char* kGain = "gain";
+constexpr const char* kBrightness = "brightness";
+constexpr const char* kFrameRate = "frame-rate";
+constexpr const char* kAutoExposure = "auto-exposure";
+constexpr const char* kRoi = "roi";
+constexpr const char* kPacket = "packet";
+constexpr const char* kTrigger = "trigger";
+constexpr const char* kStrobe = "strobe";
+
+// The longest shutter a camera register can be asked for, in microseconds.
+constexpr double kLongestShutterUs = 4294967295.0;
+
+[[noreturn]] void badValue(const char* option, const std::string& text, const std::string& expected)
+{
+    throw UsageError(std::string("--") + option + " '" + text + "': expected " + expected);
+}
+
+std::vector<std::string> fieldsOf(const std::string& text)
+{
+    std::vector<std::string> fields;
+    std::istringstream in(text);
+    std::string field;
+    while (std::getline(in, field, ',')) {
+        fields.push_back(field);
+    }
+    if (!text.empty() && text.back() == ',') {
+        fields.emplace_back(); // an empty last field is still a field, and a wrong one
+    }
+    return fields;
+}
+
+// Whole text as a finite number; nothing else.
+std::optional<double> numberOf(const std::string& text)
+{
+    try {
+        std::size_t used = 0;
+        const double value = std::stod(text, &used);
+        if (used == text.size() && std::isfinite(value)) {
+            return value;
+        }
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+}
+
+std::optional<long long> integerOf(const std::string& text)
+{
+    try {
+        std::size_t used = 0;
+        const long long value = std::stoll(text, &used, 10);
+        if (used == text.size()) {
+            return value;
+        }
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+}
+
+// A signed int as the camera interface takes it: the camera judges its range.
+std::optional<int> intOf(const std::string& text)
+{
+    const auto value = integerOf(text);
+    if (!value || *value < INT32_MIN || *value > INT32_MAX) {
+        return std::nullopt;
+    }
+    return static_cast<int>(*value);
+}
+
+std::optional<unsigned long> unsignedOf(const std::string& text)
+{
+    const auto value = integerOf(text);
+    if (!value || *value < 0 || *value > UINT32_MAX) {
+        return std::nullopt;
+    }
+    return static_cast<unsigned long>(*value);
+}
+
+std::optional<bool> onOffOf(const std::string& text)
+{
+    if (text == "on") {
+        return true;
+    }
+    if (text == "off") {
+        return false;
+    }
+    return std::nullopt;
+}
+
+std::optional<CameraTriggerMode> triggerModeOf(const std::string& text)
+{
+    if (text == "0" || text == "exposureTimed" || text == to_string(camtm_exposureTimed)) {
+        return camtm_exposureTimed;
+    }
+    if (text == "1" || text == "triggerWidth" || text == to_string(camtm_triggerWidth)) {
+        return camtm_triggerWidth;
+    }
+    return std::nullopt;
+}
+
+const std::string* textOf(const po::variables_map& values, const char* option)
+{
+    return values.count(option) ? &values[option].as<std::string>() : nullptr;
+}
+
+std::optional<double> readNumber(const po::variables_map& values, const char* option, const std::string& what)
+{
+    const std::string* text = textOf(values, option);
+    if (text == nullptr) {
+        return std::nullopt;
+    }
+    const auto value = numberOf(*text);
+    if (!value) {
+        badValue(option, *text, what);
+    }
+    return value;
+}
+
+RegionSetting readRegion(const std::string& text)
+{
+    const std::vector<std::string> fields = fieldsOf(text);
+    const char* expected = "X,Y,WIDTH,HEIGHT in pixels";
+    if (fields.size() != 4) {
+        badValue(kRoi, text, expected);
+    }
+    std::optional<int> parts[4];
+    for (std::size_t i = 0; i < 4; ++i) {
+        parts[i] = intOf(fields[i]);
+        if (!parts[i]) {
+            badValue(kRoi, text, expected);
+        }
+    }
+    return {*parts[0], *parts[1], *parts[2], *parts[3]};
+}
+
+TriggerSetting readTrigger(const std::string& text)
+{
+    const char* expected = "off, or MODE[,rising|falling] with MODE 0 (exposureTimed) or 1 (triggerWidth)";
+    TriggerSetting trigger;
+    if (text == "off") {
+        return trigger;
+    }
+    const std::vector<std::string> fields = fieldsOf(text);
+    if (fields.empty() || fields.size() > 2) {
+        badValue(kTrigger, text, expected);
+    }
+    const auto mode = triggerModeOf(fields[0]);
+    if (!mode) {
+        badValue(kTrigger, text, expected);
+    }
+    trigger.on = true;
+    trigger.mode = *mode;
+    if (fields.size() == 2) {
+        if (fields[1] != "rising" && fields[1] != "falling") {
+            badValue(kTrigger, text, expected);
+        }
+        trigger.risingEdge = fields[1] == "rising";
+    }
+    return trigger;
+}
+
+StrobeSetting readStrobe(const std::string& text)
+{
+    const char* expected = "PORT,on|off[,DELAY_US,DURATION_US]";
+    const std::vector<std::string> fields = fieldsOf(text);
+    if (fields.size() != 2 && fields.size() != 4) {
+        badValue(kStrobe, text, expected);
+    }
+    StrobeSetting strobe;
+    const auto port = unsignedOf(fields[0]);
+    const auto on = onOffOf(fields[1]);
+    if (!port || !on) {
+        badValue(kStrobe, text, expected);
+    }
+    strobe.port = *port;
+    strobe.on = *on;
+    if (fields.size() == 4) {
+        strobe.delayUs = unsignedOf(fields[2]);
+        strobe.durationUs = unsignedOf(fields[3]);
+        if (!strobe.delayUs || !strobe.durationUs) {
+            badValue(kStrobe, text, expected);
+        }
+    }
+    return strobe;
+}
+
+// Runs one setting; a refusal of the camera names the option as given.
+void applyOne(const std::string& option, const std::function<void()>& apply)
+{
+    try {
+        apply();
+    } catch (const std::exception& error) {
+        throw SettingError(option + ": " + error.what());
+    }
+}
+
+std::string optionText(const char* option, const std::string& value)
+{
+    return std::string("--") + option + " " + value;
+}
+
+std::string numberText(double value)
+{
+    std::ostringstream text;
+    text << value;
+    return text.str();
+}
+
+void applyTrigger(IEEE1394Camera& camera, const TriggerSetting& trigger)
+{
+    if (!trigger.on) {
+        camera.turnOnTrigger(false);
+        return;
+    }
+    camera.setTriggerMode(trigger.mode);
+    if (trigger.risingEdge) {
+        camera.setPolarity(*trigger.risingEdge);
+    }
+    camera.turnOnTrigger(true);
+}
+
+void applyStrobe(IEEE1394Camera& camera, const StrobeSetting& strobe)
+{
+    if (strobe.delayUs && strobe.durationUs) {
+        // The option has no polarity: the output keeps the one it has.
+        camera.enableStrobeOutput(strobe.port, strobe.on, camera.getStrobeOutputPolarity(strobe.port),
+                                  *strobe.delayUs, *strobe.durationUs);
+    } else {
+        camera.enableStrobeOutput(strobe.port, strobe.on);
+    }
+}
+
+} // namespace
+
+bool CameraSettings::empty() const
+{
+    return !region && !packetBytes && !trigger && !frameRate && !shutterMs && !gainDb && !brightness &&
+           !autoExposure && strobes.empty();
+}
+
+void addSettingsOptions(po::options_description& options)
+{
+    options.add_options()                                                                                 //
+        (kShutter, po::value<std::string>()->value_name("MS"), "shutter in milliseconds")                 //
+        (kGain, po::value<std::string>()->value_name("DB"), "gain in decibels (turns auto exposure off)") //
+        (kBrightness, po::value<std::string>()->value_name("PCT"), "brightness in percent")               //
+        (kFrameRate, po::value<std::string>()->value_name("FPS"),
+         "frame rate in frames per second (switches the frame-rate control on)")                       //
+        (kAutoExposure, po::value<std::string>()->value_name("on|off"), "automatic exposure and gain") //
+        (kRoi, po::value<std::string>()->value_name("X,Y,W,H"), "image region in pixels")              //
+        (kPacket, po::value<std::string>()->value_name("BYTES"), "bytes per isochronous packet")       //
+        (kTrigger, po::value<std::string>()->value_name("off|MODE[,rising|falling]"),
+         "external trigger: off, or on in mode 0 (exposureTimed) or 1 (triggerWidth)") //
+        (kStrobe,
+         po::value<std::vector<std::string>>()->composing()->value_name("PORT,on|off[,DELAY_US,DURATION_US]"),
+         "strobe output of a GPIO port; may be repeated");
+}
+
+CameraSettings readSettings(const po::variables_map& values)
+{
+    CameraSettings settings;
+    if (const std::string* text = textOf(values, kRoi)) {
+        settings.region = readRegion(*text);
+    }
+    if (const std::string* text = textOf(values, kPacket)) {
+        settings.packetBytes = intOf(*text);
+        if (!settings.packetBytes) {
+            badValue(kPacket, *text, "a number of bytes");
+        }
+    }
+    if (const std::string* text = textOf(values, kTrigger)) {
+        settings.trigger = readTrigger(*text);
+    }
+    settings.frameRate = readNumber(values, kFrameRate, "frames per second");
+    settings.shutterMs = readNumber(values, kShutter, "milliseconds");
+    if (settings.shutterMs &&
+        !(*settings.shutterMs >= 0.0 && *settings.shutterMs * 1000.0 <= kLongestShutterUs)) {
+        badValue(kShutter, *textOf(values, kShutter), "milliseconds, from 0 to 4294967");
+    }
+    settings.gainDb = readNumber(values, kGain, "decibels");
+    if (settings.gainDb && std::fabs(*settings.gainDb) > 1e8) {
+        badValue(kGain, *textOf(values, kGain), "decibels");
+    }
+    settings.brightness = readNumber(values, kBrightness, "percent");
+    if (const std::string* text = textOf(values, kAutoExposure)) {
+        settings.autoExposure = onOffOf(*text);
+        if (!settings.autoExposure) {
+            badValue(kAutoExposure, *text, "on or off");
+        }
+    }
+    if (values.count(kStrobe)) {
+        for (const std::string& text : values[kStrobe].as<std::vector<std::string>>()) {
+            settings.strobes.push_back(readStrobe(text));
+        }
+    }
+    return settings;
+}
+
+void applySettings(IEEE1394Camera& camera, const CameraSettings& settings)
+{
+    // The region bounds the packet size, the packet size and the trigger
+    // bound the frame rate, the frame rate bounds the shutter.
+    if (const auto& r = settings.region) {
+        const std::string value = std::to_string(r->left) + "," + std::to_string(r->top) + "," +
+                                  std::to_string(r->width) + "," + std::to_string(r->height);
+        applyOne(optionText(kRoi, value), [&] { camera.setRoi(r->left, r->top, r->width, r->height); });
+    }
+    if (settings.packetBytes) {
+        applyOne(optionText(kPacket, std::to_string(*settings.packetBytes)),
+                 [&] { camera.setNbBytesPerPacket(*settings.packetBytes); });
+    } else if (settings.region) {
+        // A new region changes the packet limits but not the packet size, and
+        // the frame-rate range is read again only with a packet size: take
+        // the largest packet the region allows, as init does for the sensor.
+        applyOne(std::string("--") + kRoi,
+                 [&] { camera.setNbBytesPerPacket(camera.getMaxNbBytesPerPacket()); });
+    }
+    if (settings.trigger) {
+        applyOne(std::string("--") + kTrigger, [&] { applyTrigger(camera, *settings.trigger); });
+    }
+    if (settings.frameRate) {
+        applyOne(optionText(kFrameRate, numberText(*settings.frameRate)), [&] {
+            camera.setFrameRate(*settings.frameRate);
+            // Switching the control on (again) is what re-reads the shutter
+            // range the new frame period allows.
+            camera.enableFrameRateFeature(true);
+        });
+    }
+    if (settings.shutterMs) {
+        const auto microseconds = static_cast<unsigned long>(std::llround(*settings.shutterMs * 1000.0));
+        applyOne(optionText(kShutter, numberText(*settings.shutterMs)),
+                 [&] { camera.setShutter(microseconds); });
+    }
+    if (settings.gainDb) {
+        const long tenths = std::lround(*settings.gainDb * 10.0);
+        applyOne(optionText(kGain, numberText(*settings.gainDb)),
+                 [&] { camera.setGain(tenths, gainsel_main); });
+    }
+    if (settings.brightness) {
+        applyOne(optionText(kBrightness, numberText(*settings.brightness)),
+                 [&] { camera.setBrightness(*settings.brightness); });
+    }
+    if (settings.autoExposure) {
+        applyOne(optionText(kAutoExposure, *settings.autoExposure ? "on" : "off"),
+                 [&] { camera.enableAutoExposureFeature(*settings.autoExposure); });
+    }
+    for (const StrobeSetting& strobe : settings.strobes) {
+        std::string value = std::to_string(strobe.port) + (strobe.on ? ",on" : ",off");
+        if (strobe.delayUs && strobe.durationUs) {
+            value += "," + std::to_string(*strobe.delayUs) + "," + std::to_string(*strobe.durationUs);
+        }
+        applyOne(optionText(kStrobe, value), [&] { applyStrobe(camera, strobe); });
+    }
+}
+
+} // namespace orvex::cli
