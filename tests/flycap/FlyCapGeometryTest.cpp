@@ -234,6 +234,18 @@ TEST_F(FlyCapGeometryTest, PacketSizeMustLieWithinTheLimitsOnTheirStep)
     EXPECT_EQ(kPacketMax, camera.getNbBytesPerPacket());
 }
 
+TEST_F(FlyCapGeometryTest, ACameraReportingAZeroPacketUnitHasOnlyItsBoundsChecked)
+{
+    sim::CameraConfig config = modelConfig(kGras20, 0x207);
+    config.packetUnit = 0;
+    FlyCapCamera& camera = initialised(config);
+    ASSERT_EQ(0, camera.getUnitNbBytesPerPacket());
+    camera.setNbBytesPerPacket(4097);
+    EXPECT_EQ(4097, camera.getNbBytesPerPacket());
+    EXPECT_EQ("requested packet size is lower than min allowed (-1 < 0)",
+              errorOf([&] { camera.setNbBytesPerPacket(-1); }));
+}
+
 TEST_F(FlyCapGeometryTest, ShrinkingTheRegionLowersThePacketLimitAndASmallerPacketLowersTheFrameRateRange)
 {
     FlyCapCamera& camera = initialised(0x209);

@@ -91,7 +91,89 @@ TEST(WorldDescription, RefusesWhatItCannotBuild)
         EXPECT_THROW(parseWorld(text), std::runtime_error) << text;
 }
 
+TEST(WorldDescription, PropertyRangesAreGivenInAbsoluteUnitsOnWholeRawSteps)
+{
+    const WorldDescription world = parseWorld(R"({ "buses": [ { "cameras": [
+        { "model": "Grasshopper GRAS-20S4M", "serial": 1, "shutterTimeBase": 1e-5,
+          "shutter": { "min": 0.5, "max": 32.75 },
+          "gain": { "min": 0, "max": 24, "absolute": false },
+          "brightness": { "present": false },
+          "frameRate": { "max": 60, "auto": true } } ] } ] })");
+    const CameraConfig& c = world.buses.at(0).cameras.at(0);
+    EXPECT_EQ(c.shutter.rawMin, 50u) << "0.5 ms in 10 us steps";
+    EXPECT_EQ(c.shutter.rawMax, 3275u);
+    EXPECT_EQ(c.shutter.defaultRaw, 500u) << "the raw default stays: 5 ms in 10 us steps";
+    EXPECT_DOUBLE_EQ(c.gain.absAtRawMin, 0.0);
+    EXPECT_EQ(c.gain.rawMax, 384u) << "24 dB in 1/16 dB steps";
+    EXPECT_EQ(c.gain.defaultRaw, 0u) << "0 dB, now the minimum";
+    EXPECT_FALSE(c.gain.absolute);
+    EXPECT_FALSE(c.brightness.present);
+    EXPECT_EQ(c.frameRate.rawMax, 16u + 59 * 16) << "1 fps at raw 16, in 1/16 fps steps";
+    EXPECT_TRUE(c.frameRate.autoMode);
+
+    const char* bad[] = {
+        // 32.75 ms is not a whole number of the default 20 us steps.
+        R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": 1, "shutter": { "max": 32.75 } } ] } ] })",
+        R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": 1, "shutter": { "max": 90 } } ] } ] })",
+        R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": 1, "shutter": { "step": 1 } } ] } ] })",
+        R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": 1, "gain": { "min": 6, "max": 3 } } ] } ] })",
+        R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": 1, "gain": { "step": 0 } } ] } ] })",
+        R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": 1, "gain": { "default": 30 } } ] } ] })",
+        R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": 1, "gain": { "maximum": 3 } } ] } ] })",
+        R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": 1, "shutterTimeBase": 0 } ] } ] })",
+    };
+    for (const char* text : bad)
+        EXPECT_THROW(parseWorld(text), std::runtime_error) << text;
+}
+
+TEST(WorldDescription, AZeroStepOrPacketUnitIsRefusedNamingTheKey)
+{
+    for (const char* key : {"packetUnit", "unitWidth", "unitHeight", "unitLeft", "unitTop"}) {
+        const std::string text =
+            std::string(R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": 1, ")") + key +
+            R"(": 0 } ] } ] })";
+        try {
+            parseWorld(text);
+            ADD_FAILURE() << key << " 0 was accepted";
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(key + std::string(" must be at least 1 in camera #0 of bus #0"), e.what());
+        }
+    }
+    EXPECT_THROW(parseWorld(R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": 1,
+                                 "maxRoiFrameRate": 0 } ] } ] })"),
+                 std::runtime_error);
+}
+
 class WorldFile : public FreshWorld {};
+
+// The Format_7 steps, the packet unit and the region's rate limit reach the
+// registers a host reads.
+TEST_F(WorldFile, Format7StepsPacketUnitAndRegionRateDriveTheCamera)
+{
+    const WorldDescription description = parseWorld(R"({ "buses": [ { "cameras": [
+        { "model": "Grasshopper GRAS-20S4M", "serial": 7, "sensorWidth": 640, "sensorHeight": 480,
+          "unitWidth": 16, "unitHeight": 4, "unitLeft": 8, "unitTop": 2, "packetUnit": 12,
+          "maxRoiFrameRate": 50 } ] } ] })");
+    const int bus = world().addBus(description.buses[0].bus);
+    const auto camera = world().addCamera(bus, description.buses[0].cameras[0]);
+    const auto read = [&](uint32_t address) {
+        uint32_t value = 0;
+        EXPECT_EQ(camera->readRegister(address, value), Status::ok) << std::hex << address;
+        return value;
+    };
+    const uint32_t base = quadletOffsetToAddress(read(format7CsrInquiry(0)));
+    EXPECT_EQ(read(base + kF7UnitSizeInquiry), packHigh(16, 4));
+    EXPECT_EQ(read(base + kF7UnitPositionInquiry), packHigh(8, 2));
+    EXPECT_EQ(highField(read(base + kF7PacketParameterInquiry)), 12u);
+    EXPECT_EQ(lowField(read(base + kF7PacketParameterInquiry)) % 12, 0u) << "the maximum is on the unit";
+
+    // A small region reads out no faster than the region limit.
+    ASSERT_EQ(camera->writeRegister(kCurrentVideoFormat, kFormat7 << kCurrentIndexShift), Status::ok);
+    ASSERT_EQ(camera->writeRegister(base + kF7ImageSize, packHigh(64, 16)), Status::ok);
+    const uint32_t rateInquiry = read(featureInquiry(kFeatureFrameRate));
+    const double fastest = 1.0 + (double(rateInquiry & kInquiryValueMask) - 16) / 16.0;
+    EXPECT_NEAR(fastest, 50.0, 1.0 / 16);
+}
 
 TEST_F(WorldFile, LoadsAFileAndNamesItWhenItCannot)
 {

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <string>
+#include <unistd.h>
 
 using namespace orvex::test;
 
@@ -129,4 +132,30 @@ TEST(OrvexSettings, AValueNotOfItsOptionsFormIsABadCommandLine)
         EXPECT_EQ("", run.out) << arguments;
     }
     EXPECT_TRUE(contains(runTool("info 0 --shutter fast").err, "--shutter 'fast': expected milliseconds"));
+}
+
+// The ranges a world file gives a camera are the ones the settings meet.
+TEST(OrvexSettings, AWorldFilesRangesAndStepsBoundTheSettings)
+{
+    const std::string path = "/tmp/orvex-settings-world-" + std::to_string(::getpid()) + ".json";
+    std::ofstream(path) << R"({ "buses": [ { "cameras": [
+        { "model": "Narrow", "like": "Grasshopper GRAS-20S4M", "serial": 5, "shutterTimeBase": 1e-5,
+          "shutter": { "min": 0.5, "max": 32.75 }, "packetUnit": 8, "unitWidth": 16 } ] } ] })";
+
+    const ToolRun run = runTool("info 0 --frame-rate 5 --shutter 32.75 --packet 4096", path);
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_EQ("shutter: 32750 us (501 to 32750 us)", reportLine(run.out, "shutter")) << run.out;
+    EXPECT_EQ("unit: 8", reportLine(run.out, "unit"));
+    EXPECT_EQ("size unit: 16 x 2", reportLine(run.out, "size unit"));
+
+    EXPECT_EQ(
+        "orvex: --packet 4100: requested packet size is not a multiple of unit packet size allowed (4100 "
+        "not a multiple of 8)\n",
+        runTool("info 0 --packet 4100", path).err);
+    EXPECT_EQ("orvex: --shutter 0.5: shutter lower than min shutter allowed (500 < 501)\n",
+              runTool("info 0 --shutter 0.5", path).err);
+    EXPECT_EQ("orvex: --roi 0,0,648,480: requested width is not a multiple of unit img width (648 not a "
+              "multiple of 16)\n",
+              runTool("info 0 --roi 0,0,648,480", path).err);
+    std::remove(path.c_str());
 }

@@ -49,6 +49,19 @@ uint32_t currentIndex(uint32_t value)
     return value >> kCurrentIndexShift;
 }
 
+// A packet size on the camera's step. A camera configured with a step of 0
+// (malformed, as a host may meet one) reports 0 and takes any size.
+bool onPacketStep(uint32_t bytesPerPacket, uint32_t unit)
+{
+    return unit == 0 || bytesPerPacket % unit == 0;
+}
+
+bool packetSizeAllowed(uint32_t bytesPerPacket, const PacketLimits& limits)
+{
+    return bytesPerPacket >= std::max<uint32_t>(limits.unitBytes, 1) &&
+           onPacketStep(bytesPerPacket, limits.unitBytes) && bytesPerPacket <= limits.maxBytes;
+}
+
 } // namespace
 
 bool Camera::format7Available() const
@@ -69,7 +82,8 @@ PacketLimits Camera::packetLimitsLocked(uint32_t width, uint32_t height, uint32_
     PacketLimits limits;
     limits.unitBytes = config_.packetUnit;
     limits.imageBytes = uint64_t(width) * height * bytesPerPixel;
-    const uint32_t unit = config_.packetUnit;
+    // Reported as configured; the arithmetic steps by at least one byte.
+    const uint32_t unit = std::max<uint32_t>(config_.packetUnit, 1);
     const uint64_t wholeImage = roundUp(limits.imageBytes, unit);
     const uint32_t speedMax = maxPacketBytesLocked() / unit * unit;
     limits.maxBytes =
@@ -253,8 +267,7 @@ void Camera::writeFormat7Locked(uint32_t offset, uint32_t value)
             left + width <= config_.sensorWidth && top + height <= config_.sensorHeight;
     const PacketLimits limits = packetLimitsLocked(width, height, coding == kColorCodeMono16 ? 2 : 1);
     if (valid && offset == kF7BytePerPacket) {
-        valid = bytesPerPacket >= limits.unitBytes && bytesPerPacket % limits.unitBytes == 0 &&
-                bytesPerPacket <= limits.maxBytes;
+        valid = packetSizeAllowed(bytesPerPacket, limits);
     }
     if (!valid) {
         // The camera keeps its settings and flags the refused one.
@@ -287,8 +300,7 @@ Status Camera::configureFormat7(const FrameGeometry& g)
         if (!geometryOk)
             return Status::invalidGeometry;
         const PacketLimits limits = packetLimitsLocked(g.width, g.height, g.bytesPerPixel);
-        if (g.bytesPerPacket < limits.unitBytes || g.bytesPerPacket % limits.unitBytes != 0 ||
-            g.bytesPerPacket > limits.maxBytes)
+        if (!packetSizeAllowed(g.bytesPerPacket, limits))
             return Status::invalidGeometry;
         const uint32_t base = layout::kFormat7Mode0;
         regs_[kCurrentVideoFormat] = kFormat7 << kCurrentIndexShift;

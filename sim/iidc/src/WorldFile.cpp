@@ -5,6 +5,8 @@
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
+#include <algorithm>
+#include <cmath>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -17,6 +19,7 @@ namespace {
 
 constexpr double kDefaultLatencyUs = 8.0;
 constexpr double kDefaultJitterUs = 2.0;
+constexpr double kRawValueMax = 4095.0; // feature values are 12-bit
 
 void requireKnownKeys(const pt::ptree& node, const std::set<std::string>& known, const std::string& where)
 {
@@ -84,6 +87,74 @@ bool flag(const pt::ptree& node, const std::string& key, bool fallback)
     return child ? parseBool(child->data(), key) : fallback;
 }
 
+// The property's absolute value at a raw value, and the raw value (exact,
+// not rounded) of an absolute one. The shutter's absolute value is the raw
+// value times the time base, in milliseconds.
+double absoluteOf(const PropertyCaps& p, bool isShutter, double timeBase, double raw)
+{
+    return isShutter ? raw * timeBase * 1000.0 : p.absAtRawMin + (raw - p.rawMin) * p.absStep;
+}
+
+// The raw value of `value` when it lies on a raw step of 0..4095, else a
+// refusal naming the property and the step.
+uint32_t rawOf(const PropertyCaps& p, bool isShutter, double timeBase, double value, const std::string& what)
+{
+    const double step = isShutter ? timeBase * 1000.0 : p.absStep;
+    const double raw = isShutter ? value / step : p.rawMin + (value - p.absAtRawMin) / step;
+    const double whole = std::round(raw);
+    if (!(std::fabs(raw - whole) < 1e-6) || whole < 0.0 || whole > kRawValueMax) {
+        std::ostringstream message;
+        message << what << " " << value << " is not a whole number of steps of " << step
+                << " from 0 to 4095 steps";
+        throw std::runtime_error(message.str());
+    }
+    return static_cast<uint32_t>(whole);
+}
+
+// A property's keys: presence, absolute control and automatic mode, the
+// range and default in absolute units (milliseconds for the shutter, whose
+// step is the time base; the others keep their raw minimum and take "step").
+void parseProperty(const pt::ptree& node, PropertyCaps& p, bool isShutter, double timeBase,
+                   const std::string& where)
+{
+    requireKnownKeys(node, {"present", "absolute", "auto", "min", "max", "step", "default"}, where);
+    p.present = flag(node, "present", p.present);
+    p.absolute = flag(node, "absolute", p.absolute);
+    p.autoMode = flag(node, "auto", p.autoMode);
+    const double defaultValue = f64(node, "default", absoluteOf(p, isShutter, timeBase, p.defaultRaw));
+    const double maxValue = f64(node, "max", absoluteOf(p, isShutter, timeBase, p.rawMax));
+    if (!isShutter) {
+        p.absStep = f64(node, "step", p.absStep);
+        if (!(p.absStep > 0.0))
+            throw std::runtime_error("step must be positive in " + where);
+        p.absAtRawMin = f64(node, "min", p.absAtRawMin);
+    } else if (node.get_child_optional("step")) {
+        throw std::runtime_error("the shutter's step is the camera's shutterTimeBase, in " + where);
+    } else {
+        p.rawMin = rawOf(p, true, timeBase, f64(node, "min", absoluteOf(p, true, timeBase, p.rawMin)),
+                         "min of " + where);
+    }
+    p.rawMax = rawOf(p, isShutter, timeBase, maxValue, "max of " + where);
+    if (p.rawMax < p.rawMin)
+        throw std::runtime_error("max below min in " + where);
+    // A default the new range no longer holds is pulled into it.
+    const double clamped = std::min(std::max(defaultValue, absoluteOf(p, isShutter, timeBase, p.rawMin)),
+                                    absoluteOf(p, isShutter, timeBase, p.rawMax));
+    if (node.get_child_optional("default") && clamped != defaultValue)
+        throw std::runtime_error("default outside min..max in " + where);
+    p.defaultRaw = static_cast<uint32_t>(std::llround(
+        isShutter ? clamped / (timeBase * 1000.0) : p.rawMin + (clamped - p.absAtRawMin) / p.absStep));
+}
+
+// A step or unit the camera divides by: 0 is refused.
+uint32_t positive(const pt::ptree& node, const std::string& key, uint32_t fallback, const std::string& where)
+{
+    const uint32_t value = u32(node, key, fallback);
+    if (value == 0)
+        throw std::runtime_error(key + " must be at least 1 in " + where);
+    return value;
+}
+
 CameraConfig parseCamera(const pt::ptree& node, const std::string& where)
 {
     requireKnownKeys(
@@ -91,7 +162,9 @@ CameraConfig parseCamera(const pt::ptree& node, const std::string& where)
                "sensorHeight",    "maxFrameRate", "maxBusSpeed",     "firmwareVersion", "extendedVersion",
                "mono16",          "trigger",      "softwareTrigger", "triggerModes",    "strobePins",
                "frameInfoItems",  "userMemoryE1", "userMemoryE2",    "smartFeatures",   "temperatureCelsius",
-               "shutterTimeBase", "registers"},
+               "shutterTimeBase", "registers",    "unitWidth",       "unitHeight",      "unitLeft",
+               "unitTop",         "packetUnit",   "maxRoiFrameRate", "brightness",      "autoExposure",
+               "shutter",         "gain",         "frameRate"},
         where);
     const std::string model = node.get<std::string>("model", "");
     const std::string like = node.get<std::string>("like", model);
@@ -125,6 +198,26 @@ CameraConfig parseCamera(const pt::ptree& node, const std::string& where)
     c.temperatureCelsius = f64(node, "temperatureCelsius", c.temperatureCelsius);
     c.shutterTimeBase = f64(node, "shutterTimeBase", c.shutterTimeBase);
     c.frameRate.defaultRaw = static_cast<uint32_t>(c.maxFrameRate * 16.0);
+    c.unitWidth = positive(node, "unitWidth", c.unitWidth, where);
+    c.unitHeight = positive(node, "unitHeight", c.unitHeight, where);
+    c.unitLeft = positive(node, "unitLeft", c.unitLeft, where);
+    c.unitTop = positive(node, "unitTop", c.unitTop, where);
+    c.packetUnit = positive(node, "packetUnit", c.packetUnit, where);
+    c.maxRoiFrameRate = f64(node, "maxRoiFrameRate", c.maxRoiFrameRate);
+    if (!(c.maxRoiFrameRate > 0.0))
+        throw std::runtime_error("maxRoiFrameRate must be positive in " + where);
+    if (!(c.shutterTimeBase > 0.0))
+        throw std::runtime_error("shutterTimeBase must be positive in " + where);
+    const std::pair<const char*, PropertyCaps*> properties[] = {
+        {"brightness", &c.brightness}, {"autoExposure", &c.autoExposure},
+        {"shutter", &c.shutter},       {"gain", &c.gain},
+        {"frameRate", &c.frameRate},
+    };
+    for (const auto& [key, caps] : properties) {
+        if (const auto property = node.get_child_optional(key))
+            parseProperty(*property, *caps, caps == &c.shutter, c.shutterTimeBase,
+                          std::string(key) + " of " + where);
+    }
     if (const auto registers = node.get_child_optional("registers")) {
         for (const auto& r : *registers) {
             const uint64_t address = parseUnsigned(r.first, "register address");

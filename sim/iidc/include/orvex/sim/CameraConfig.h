@@ -45,16 +45,19 @@ struct CameraConfig {
     // Sensor and transfer.
     uint32_t sensorWidth = 640;
     uint32_t sensorHeight = 480;
-    uint32_t unitWidth = 8; // Format_7 size steps
+    uint32_t unitWidth = 8; // Format_7 size steps (at least 1)
     uint32_t unitHeight = 2;
-    uint32_t unitLeft = 2; // Format_7 position steps
+    uint32_t unitLeft = 2; // Format_7 position steps (at least 1)
     uint32_t unitTop = 2;
     double maxFrameRate = 30.0;     // full sensor height
     double maxRoiFrameRate = 240.0; // readout speed-up of small heights stops here
     uint32_t maxBusSpeed = 800;     // Mb/s: 400 or 800
-    uint32_t packetUnit = 4;        // bytes per packet step (Format_7 unit and minimum)
-    bool mono16 = true;             // Format_7 offers 16-bit mono besides 8-bit mono
-    bool fixedFormats = true;       // offers the 8-bit mono fixed formats that fit the sensor
+    // Bytes per packet step (Format_7 unit and minimum). The world file
+    // refuses 0; set here, 0 makes a malformed camera that reports a 0 unit
+    // and takes any packet size.
+    uint32_t packetUnit = 4;
+    bool mono16 = true;       // Format_7 offers 16-bit mono besides 8-bit mono
+    bool fixedFormats = true; // offers the 8-bit mono fixed formats that fit the sensor
 
     // Exposure controls.
     PropertyCaps brightness;
