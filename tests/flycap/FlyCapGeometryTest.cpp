@@ -272,6 +272,24 @@ TEST_F(FlyCapGeometryTest, ShrinkingTheRegionLowersThePacketLimitAndASmallerPack
     EXPECT_LT(camera.getFrameRateMax(), 32.0) << "256 packets per frame";
 }
 
+TEST_F(FlyCapGeometryTest, ASizeChangeReRangesTheShutterAndRefusesACachedShutterItNoLongerHolds)
+{
+    FlyCapCamera& camera = initialised(0x20E);
+    camera.setShutter(30000);
+    ASSERT_EQ(33320ul, camera.getShutterMax()) << "one 30 fps frame period";
+    camera.setRoi(0, 0, 64, 16);
+    camera.setNbBytesPerPacket(1024);
+    camera.setFrameRate(200);
+    EXPECT_EQ(33320ul, camera.getShutterMax()) << "a new frame rate alone leaves the shutter range";
+
+    // The camera now holds exposures to 5 ms; the size set again reads that.
+    EXPECT_EQ("shutter value greater than max shutter allowed (30000 > 5000)",
+              errorOf([&] { camera.setSize(64, 8); }));
+    EXPECT_EQ((Region{0, 0, 64, 8}), cachedRegion(camera)) << "the size stays set";
+    EXPECT_EQ(5000ul, camera.getShutterMax());
+    EXPECT_EQ(30000ul, camera.getShutter());
+}
+
 TEST_F(FlyCapGeometryTest, BytesPerFrameCountTwoBytesPerPixelIn16BitMonoPlusTheAllowance)
 {
     FlyCapCamera& camera = initialised(0x20A);
@@ -335,6 +353,15 @@ TEST_F(FlyCapGeometryTest, GeometryNeedsInitExceptThePacketLimits)
     EXPECT_EQ(initFirst, errorOf([&] { camera.isColorCodeSupported(2); }));
     EXPECT_EQ(initFirst, errorOf([&] { camera.setColorCode(0); }));
     EXPECT_EQ(initFirst, errorOf([&] { camera.getColorCode(); }));
+    int x = 0, y = 0;
+    EXPECT_EQ(initFirst, errorOf([&] { camera.getSize(x, y); }));
+    EXPECT_EQ(initFirst, errorOf([&] { camera.getUnitSize(x, y); }));
+    EXPECT_EQ(initFirst, errorOf([&] { camera.getMaxSize(x, y); }));
+    EXPECT_EQ(initFirst, errorOf([&] { camera.getPos(x, y); }));
+    EXPECT_EQ(initFirst, errorOf([&] { camera.getUnitPos(x, y); }));
+    EXPECT_EQ(initFirst, errorOf([&] { camera.getNbBytesPerPacket(); }));
+    unsigned long nbBytes = 0, second = 0;
+    EXPECT_EQ(initFirst, errorOf([&] { camera.getNbBytesPerFrame(nbBytes, second); }));
     EXPECT_EQ("", errorOf([&] { camera.getMaxNbBytesPerPacket(); }));
     EXPECT_EQ("inter packet delay not supported by the camera",
               errorOf([&] { camera.getInterPacketDelay(); }));
