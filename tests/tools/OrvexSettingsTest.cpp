@@ -123,7 +123,8 @@ TEST(OrvexSettings, AValueNotOfItsOptionsFormIsABadCommandLine)
         "info 0 --roi 0,0,64,",       "info 0 --packet 1e3",      "info 0 --packet 99999999999",
         "info 0 --auto-exposure yes", "info 0 --trigger 2",       "info 0 --trigger 0,up",
         "info 0 --strobe 1",          "info 0 --strobe 1,on,100", "info 0 --strobe -1,on",
-        "info 0 --gain 1dB",          "list --shutter 5",
+        "info 0 --gain 1dB",          "info 0 --strobe 1,on,",    "info 0 --trigger 0,rising,extra",
+        "list --shutter 5",
     };
     for (const char* arguments : cases) {
         const ToolRun run = runTool(arguments);
