@@ -1,5 +1,6 @@
 #include <atomic>
 
+#include "Clock.h"
 #include "Switches.h"
 
 namespace orvex::win32 {
@@ -7,6 +8,9 @@ namespace {
 
 std::atomic<DWORD> g_tickCountOffset{0};
 std::atomic<testing::Wow64> g_wow64{testing::Wow64::native};
+std::atomic<LONGLONG> g_systemTimeOffset{0};
+// 0: running; otherwise the real system time at which it was frozen.
+std::atomic<uint64_t> g_systemTimeFrozenAt{0};
 
 } // namespace
 
@@ -19,6 +23,14 @@ DWORD tickCountOffset()
 testing::Wow64 wow64Mode()
 {
     return g_wow64.load(std::memory_order_relaxed);
+}
+
+uint64_t switchedSystemTime(uint64_t realHundredNanoseconds)
+{
+    const uint64_t frozenAt = g_systemTimeFrozenAt.load(std::memory_order_relaxed);
+    const uint64_t base = frozenAt != 0 ? frozenAt : realHundredNanoseconds;
+    // Two's complement addition: a negative offset moves the time back.
+    return base + static_cast<uint64_t>(g_systemTimeOffset.load(std::memory_order_relaxed));
 }
 
 } // namespace detail
@@ -37,11 +49,21 @@ void setTickCountOffset(DWORD offset)
 {
     g_tickCountOffset.store(offset);
 }
+void setSystemTimeOffset(LONGLONG offset)
+{
+    g_systemTimeOffset.store(offset);
+}
+void freezeSystemTime(bool frozen)
+{
+    g_systemTimeFrozenAt.store(frozen ? detail::systemTimeAsHundredNanoseconds() : 0);
+}
 
 void resetSwitches()
 {
     setWow64(Wow64::native);
     setTickCountOffset(0);
+    setSystemTimeOffset(0);
+    freezeSystemTime(false);
 }
 
 } // namespace testing

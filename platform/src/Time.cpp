@@ -58,7 +58,7 @@ void WINAPI GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime)
 {
     if (lpSystemTimeAsFileTime == nullptr)
         return;
-    *lpSystemTimeAsFileTime = toFileTime(systemTimeAsHundredNanoseconds());
+    *lpSystemTimeAsFileTime = toFileTime(switchedSystemTime(systemTimeAsHundredNanoseconds()));
 }
 
 void WINAPI Sleep(DWORD dwMilliseconds)

@@ -63,6 +63,33 @@ TEST_F(TickCountWrap, DifferencesStayRightAcrossTheWrap)
 }
 #endif
 
+#ifndef _WIN32 // the test switches exist only in the POSIX Win32 layer
+TEST_F(TickCountWrap, FrozenSystemTimeMovesOnlyByItsOffset)
+{
+    using orvex::win32::testing::freezeSystemTime;
+    using orvex::win32::testing::setSystemTimeOffset;
+    FILETIME time;
+    freezeSystemTime(true);
+    GetSystemTimeAsFileTime(&time);
+    const uint64_t frozen = asUint64(time);
+    Sleep(20);
+    GetSystemTimeAsFileTime(&time);
+    EXPECT_EQ(frozen, asUint64(time)) << "frozen time stands still";
+
+    setSystemTimeOffset(100000000LL); // 10 s
+    GetSystemTimeAsFileTime(&time);
+    EXPECT_EQ(frozen + 100000000ULL, asUint64(time));
+    setSystemTimeOffset(-5);
+    GetSystemTimeAsFileTime(&time);
+    EXPECT_EQ(frozen - 5, asUint64(time)) << "a negative offset moves the time back";
+
+    orvex::win32::testing::resetSwitches();
+    GetSystemTimeAsFileTime(&time);
+    EXPECT_GE(asUint64(time), frozen + 200000ULL) << "running again, at the real time";
+    EXPECT_LT(asUint64(time), frozen + 100000000ULL);
+}
+#endif
+
 TEST(SystemTime, IsUtcIn100NanosecondsSince1601)
 {
     FILETIME now;

@@ -21,6 +21,15 @@ ORVEX_WIN32_API Wow64 wow64();
 // can put the 32-bit tick count just before its wrap. Process-wide; any thread.
 ORVEX_WIN32_API void setTickCountOffset(DWORD offset);
 
+// Shifts GetSystemTimeAsFileTime by `offset` (100 ns units, either sign), so
+// that a test can make seconds pass without waiting for them.
+// Process-wide; any thread.
+ORVEX_WIN32_API void setSystemTimeOffset(LONGLONG offset);
+// While frozen, GetSystemTimeAsFileTime stands still at the instant of the
+// freeze (plus the offset, which still applies), so that a test can put two
+// readings an exact interval apart. Process-wide; any thread.
+ORVEX_WIN32_API void freezeSystemTime(bool frozen);
+
 // Restores every switch to its default.
 ORVEX_WIN32_API void resetSwitches();
 
