@@ -1,5 +1,6 @@
 // SDK functions: single registers (offsets from the camera register base),
-// broadcast writes and register blocks.
+// broadcast writes and register blocks. Each names the absolute address it
+// reaches to the fault table, so that a test can fail or stall one register.
 #include "Call.h"
 #include "Status.h"
 
@@ -20,7 +21,8 @@ FlyCaptureError flycaptureGetCameraRegister(FlyCaptureContext context, std::uint
 {
     std::shared_ptr<Context> c;
     std::shared_ptr<Camera> camera;
-    if (const FlyCaptureError error = enterCamera("flycaptureGetCameraRegister", context, c, camera))
+    if (const FlyCaptureError error = enterCamera("flycaptureGetCameraRegister", context, c, camera,
+                                                    registerAddress(ulRegister)))
         return error;
     if (!pulValue)
         return FLYCAPTURE_INVALID_ARGUMENT;
@@ -36,7 +38,8 @@ FlyCaptureError flycaptureSetCameraRegister(FlyCaptureContext context, std::uint
 {
     std::shared_ptr<Context> c;
     std::shared_ptr<Camera> camera;
-    if (const FlyCaptureError error = enterCamera("flycaptureSetCameraRegister", context, c, camera))
+    if (const FlyCaptureError error = enterCamera("flycaptureSetCameraRegister", context, c, camera,
+                                                    registerAddress(ulRegister)))
         return error;
     return toError(camera->writeRegister(registerAddress(ulRegister), ulValue));
 }
@@ -46,7 +49,8 @@ FlyCaptureError flycaptureSetCameraRegisterBroadcast(FlyCaptureContext context, 
 {
     std::shared_ptr<Context> c;
     std::shared_ptr<Camera> camera;
-    if (const FlyCaptureError error = enterCamera("flycaptureSetCameraRegisterBroadcast", context, c, camera))
+    if (const FlyCaptureError error = enterCamera("flycaptureSetCameraRegisterBroadcast", context, c, camera,
+                                                    registerAddress(ulRegister)))
         return error;
     const std::shared_ptr<Bus> bus = camera->bus();
     if (!bus)
@@ -67,7 +71,7 @@ FlyCaptureError flycaptureReadRegisterBlock(FlyCaptureContext context, unsigned 
 {
     std::shared_ptr<Context> c;
     std::shared_ptr<Camera> camera;
-    if (const FlyCaptureError error = enterCamera("flycaptureReadRegisterBlock", context, c, camera))
+    if (const FlyCaptureError error = enterCamera("flycaptureReadRegisterBlock", context, c, camera, ulAddrLow))
         return error;
     if (!pulBuffer && ulLength != 0)
         return FLYCAPTURE_INVALID_ARGUMENT;
@@ -82,7 +86,7 @@ FlyCaptureError flycaptureWriteRegisterBlock(FlyCaptureContext context, unsigned
 {
     std::shared_ptr<Context> c;
     std::shared_ptr<Camera> camera;
-    if (const FlyCaptureError error = enterCamera("flycaptureWriteRegisterBlock", context, c, camera))
+    if (const FlyCaptureError error = enterCamera("flycaptureWriteRegisterBlock", context, c, camera, ulAddrLow))
         return error;
     if (!pulBuffer && ulLength != 0)
         return FLYCAPTURE_INVALID_ARGUMENT;

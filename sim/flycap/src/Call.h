@@ -17,22 +17,24 @@ inline FlyCaptureError injectedFault(const char* function)
 }
 
 // Looks the context up and consumes an injected failure of `function` on it
-// (or on any camera).
+// (or on any camera); register calls name the register they reach.
 inline FlyCaptureError enterContext(const char* function, FlyCaptureContext handle,
-                                    std::shared_ptr<Context>& context)
+                                    std::shared_ptr<Context>& context,
+                                    std::optional<uint32_t> address = std::nullopt)
 {
     context = Registry::instance().find(handle);
     if (!context)
         return FLYCAPTURE_INVALID_CONTEXT;
-    const auto code = World::instance().faults().consume(function, context->serialNumber());
+    const auto code = World::instance().faults().consume(function, context->serialNumber(), address);
     return code ? static_cast<FlyCaptureError>(*code) : FLYCAPTURE_OK;
 }
 
 // enterContext, then the context's camera (bound and still connected).
 inline FlyCaptureError enterCamera(const char* function, FlyCaptureContext handle,
-                                   std::shared_ptr<Context>& context, std::shared_ptr<Camera>& camera)
+                                   std::shared_ptr<Context>& context, std::shared_ptr<Camera>& camera,
+                                   std::optional<uint32_t> address = std::nullopt)
 {
-    const FlyCaptureError error = enterContext(function, handle, context);
+    const FlyCaptureError error = enterContext(function, handle, context, address);
     return error != FLYCAPTURE_OK ? error : context->boundCamera(camera);
 }
 

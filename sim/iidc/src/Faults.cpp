@@ -1,40 +1,74 @@
+#include <orvex/sim/CycleClock.h>
 #include <orvex/sim/Faults.h>
-
-#include <algorithm>
 
 namespace orvex::sim {
 
-void FaultTable::failNext(const std::string& function, unsigned count, int errorCode, uint32_t serialNumber)
+namespace {
+
+bool matches(const FaultTable::Fault& fault, const std::string& function, uint32_t serialNumber,
+             std::optional<uint32_t> address)
 {
-    if (count == 0)
-        return;
-    std::lock_guard<std::mutex> lock(m_);
-    entries_.push_back({function, serialNumber, count, errorCode});
+    const bool functionMatches = fault.function == FaultTable::kAnyFunction || fault.function == function;
+    const bool cameraMatches = fault.serialNumber == FaultTable::kAnyCamera || fault.serialNumber == serialNumber;
+    const bool addressMatches = !fault.address || (address && *fault.address == *address);
+    return functionMatches && cameraMatches && addressMatches;
 }
 
-std::optional<int> FaultTable::consume(const std::string& function, uint32_t serialNumber)
+} // namespace
+
+void FaultTable::add(const Fault& fault)
 {
+    if (fault.count == 0)
+        return;
     std::lock_guard<std::mutex> lock(m_);
-    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-        const bool functionMatches = it->function == kAnyFunction || it->function == function;
-        const bool cameraMatches = it->serialNumber == kAnyCamera || it->serialNumber == serialNumber;
-        if (!functionMatches || !cameraMatches)
-            continue;
-        const int code = it->errorCode;
-        if (--it->remaining == 0)
-            entries_.erase(it);
-        return code;
+    entries_.push_back(fault);
+}
+
+void FaultTable::failNext(const std::string& function, unsigned count, int errorCode, uint32_t serialNumber)
+{
+    Fault fault;
+    fault.function = function;
+    fault.serialNumber = serialNumber;
+    fault.count = count;
+    fault.errorCode = errorCode;
+    add(fault);
+}
+
+std::optional<int> FaultTable::consume(const std::string& function, uint32_t serialNumber,
+                                       std::optional<uint32_t> address)
+{
+    int errorCode = 0;
+    int64_t delayNs = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+            if (!matches(*it, function, serialNumber, address))
+                continue;
+            if (it->skip > 0) {
+                --it->skip;
+                continue;
+            }
+            errorCode = it->errorCode;
+            delayNs = it->delayNs;
+            if (--it->count == 0)
+                entries_.erase(it);
+            break;
+        }
     }
-    return std::nullopt;
+    // Stalled outside the lock: other calls go on meanwhile.
+    waitNs(delayNs);
+    if (errorCode == 0)
+        return std::nullopt;
+    return errorCode;
 }
 
 unsigned FaultTable::pending(const std::string& function) const
 {
     std::lock_guard<std::mutex> lock(m_);
     unsigned total = 0;
-    for (const Entry& e : entries_) {
-        if (e.function == function)
-            total += e.remaining;
+    for (const Fault& f : entries_) {
+        if (f.function == function)
+            total += f.count;
     }
     return total;
 }

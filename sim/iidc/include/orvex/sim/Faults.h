@@ -1,6 +1,8 @@
-// Injected failures: "the next N calls of function F fail with code E", on
-// one camera or on all. The simulated SDK and driver ask the table at the
-// start of every call. Thread-safe: one mutex, never held while calling out.
+// Injected faults: "the next N calls of function F fail with code E", on one
+// camera or on all, optionally only at one register address, after letting
+// the first K matching calls through, or with the call stalled first. The
+// simulated SDK and driver ask the table at the start of every call.
+// Thread-safe: one mutex, never held while calling out or stalling.
 #pragma once
 
 #include <cstdint>
@@ -18,29 +20,46 @@ public:
     // Matches every function name.
     static constexpr const char* kAnyFunction = "*";
 
+    struct Fault {
+        std::string function = kAnyFunction;
+        uint32_t serialNumber = kAnyCamera;
+        // Only calls at this absolute register address (the camera's
+        // register space, e.g. 0xF0000200 for CYCLE_TIME; a block call's
+        // first quadlet); calls that pass no address never match.
+        std::optional<uint32_t> address;
+        // Matching calls let through untouched before the fault acts.
+        unsigned skip = 0;
+        // Matching calls the fault then acts on.
+        unsigned count = 1;
+        // The code those calls fail with; 0: they go on (after the delay).
+        int errorCode = 0;
+        // How long each of those calls stalls before it acts or fails.
+        int64_t delayNs = 0;
+    };
+
+    // Adds a fault. Faults act in the order they were added: a call is
+    // counted by every matching fault that is still skipping and acted on by
+    // the first matching one that is not.
+    void add(const Fault& fault);
+
     // The next `count` calls of `function` (on the camera with serial number
-    // `serialNumber`, or any with kAnyCamera) fail with `errorCode`. Entries
-    // are consumed in the order they were added.
+    // `serialNumber`, or any with kAnyCamera) fail with `errorCode`.
     void failNext(const std::string& function, unsigned count, int errorCode,
                   uint32_t serialNumber = kAnyCamera);
 
-    // Asked by a call: the error code it must fail with, if any; consumes one
-    // failure. `serialNumber` is the camera the call concerns, or 0.
-    std::optional<int> consume(const std::string& function, uint32_t serialNumber);
+    // Asked by a call: stalls it if a fault says so, then returns the error
+    // code it must fail with, if any. `serialNumber` is the camera the call
+    // concerns, or 0; `address` the register it reaches, if any.
+    std::optional<int> consume(const std::string& function, uint32_t serialNumber,
+                               std::optional<uint32_t> address = std::nullopt);
 
-    // Failures still waiting for `function` (all cameras).
+    // Calls still to be acted on for `function` (all cameras).
     unsigned pending(const std::string& function) const;
     void clear();
 
 private:
-    struct Entry {
-        std::string function;
-        uint32_t serialNumber;
-        unsigned remaining;
-        int errorCode;
-    };
     mutable std::mutex m_;
-    std::vector<Entry> entries_;
+    std::vector<Fault> entries_;
 };
 
 } // namespace orvex::sim
