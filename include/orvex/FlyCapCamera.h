@@ -212,6 +212,19 @@ protected:
     // synchronisation controller. Any thread.
     void* getFlyCaptureContext() const;
 
+    // The SDK's register calls of the synchronisation controller, which sees
+    // no SDK declaration, on a context from getFlyCaptureContext(). Each is
+    // the bare SDK call (no retry, log or lock), so that consecutive reads
+    // stay back to back, and returns the SDK's error code (0: success). Any
+    // thread.
+    static int getCameraRegister(void* context, uint32_t offset, uint32_t& value) noexcept;
+    static int writeRegisterBlock(void* context, uint16_t addressHigh, uint32_t addressLow,
+                                  const uint32_t* values, uint32_t count) noexcept;
+    // The SDK's text for one of its error codes.
+    static std::string sdkErrorText(int error);
+
+    friend class MultiSync;
+
 private:
     // Everything the camera keeps, behind the wall (FlyCapCameraPrivate.h).
     struct State;
