@@ -26,5 +26,6 @@
 #include <orvex/FlyCapVideoServer.h>
 
 #include <orvex/DriftEstimation.h>
+#include <orvex/MultiSync.h>
 
 #include <orvex/iidc/Registers.h>
