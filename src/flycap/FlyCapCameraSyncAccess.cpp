@@ -8,7 +8,8 @@
 int FlyCapCamera::getCameraRegister(void* context, uint32_t offset, uint32_t& value) noexcept
 {
     std::uint32_t read = 0;
-    const FlyCaptureError error = flycaptureGetCameraRegister(static_cast<FlyCaptureContext>(context), offset, &read);
+    const FlyCaptureError error =
+        flycaptureGetCameraRegister(static_cast<FlyCaptureContext>(context), offset, &read);
     if (error == FLYCAPTURE_OK) {
         value = read;
     }

@@ -155,7 +155,8 @@ void MultiSync::checkCamerasAreFlyCapture() const
     IEEE1394VideoServer& server = videoServer();
     for (const std::string& text : _pState->_camsGUIDs) {
         const CamGUID guid = guidOf(text);
-        if (server.testCameraConnected(guid) && dynamic_cast<FlyCapCamera*>(&server.getCamera(guid)) == nullptr) {
+        if (server.testCameraConnected(guid) &&
+            dynamic_cast<FlyCapCamera*>(&server.getCamera(guid)) == nullptr) {
             ORVEX_THROW(kMultiSyncUnit, "camera 0x" + text + kErrNotFlyCaptureSuffix);
         }
     }

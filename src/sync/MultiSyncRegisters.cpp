@@ -222,7 +222,8 @@ void MultiSync::updateSlaveCamsSyncRegisters()
         // The reference instant: the slave clock's last whole second.
         const uint32_t second = slaveTicks / nb_ticks_in_1_second;
         const double ticksIntoSlaveSecond = static_cast<double>(slaveTicks - second * nb_ticks_in_1_second);
-        const std::pair<unsigned long, unsigned long> fit = computeDriftAndOffset(history, ticksIntoSlaveSecond);
+        const std::pair<unsigned long, unsigned long> fit =
+            computeDriftAndOffset(history, ticksIntoSlaveSecond);
         const uint32_t quadlet0 = ticksToCycleTime(static_cast<uint32_t>(fit.second));
         const uint32_t quadlet1 = iidc::makeSyncQuadlet1(static_cast<uint32_t>(fit.first), second);
         s._bRegAccessFailed = false;

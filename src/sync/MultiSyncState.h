@@ -34,7 +34,7 @@ struct MultiSync::State {
     SyncState _state = ss_stopped;
     bool _bMasterCamsSyncRegUpdated = false;
     bool _bLastSyncRegUpdateFailed = false;
-    bool _bRegAccessFailed = false; // a read or write of the current update failed
+    bool _bRegAccessFailed = false;         // a read or write of the current update failed
     boost::posix_time::ptime _lastTickTime; // not-a-date-time until the first tick
     uint32_t _nMaxTickGapMs = 10000;        // longest pause between ticks that keeps the histories
 
@@ -74,7 +74,8 @@ namespace orvex::sync {
 
 // Opens a tracer for the scope with `text` when "Orvex" traces, an empty
 // message otherwise.
-#define SYNC_TRACE(text) const Tracer syncTracer(::isTracing() ? std::string(text) : std::string(), \
-                                                  g_OrvexLogger, ::orvex::kLevelTrace)
+#define SYNC_TRACE(text)                                                                                     \
+    const Tracer syncTracer(::isTracing() ? std::string(text) : std::string(), g_OrvexLogger,                \
+                            ::orvex::kLevelTrace)
 
 } // namespace orvex::sync

@@ -9,7 +9,8 @@ constexpr const char* kWndClass = "MultiSyncWndClass";
 
 // --- Refusals (OrvexError) -------------------------------------------------------------
 
-constexpr const char* kErrSetCamerasStarted = "MultiSync::setCameras cannot be invoked if MultiSync is started";
+constexpr const char* kErrSetCamerasStarted =
+    "MultiSync::setCameras cannot be invoked if MultiSync is started";
 constexpr const char* kErrInvalidMaster = "invalid master camera GUID";
 constexpr const char* kErrCamerasEmpty = "cameras collection is empty";
 constexpr const char* kErrInvalidGuidInCameras = "invalid GUID in cameras collection";
@@ -39,7 +40,8 @@ constexpr const char* kCallReadMasterCycleTime =
     "flycaptureGetCameraRegister(masterCntxt, FC_REG_CSR_CYCLE_TIME, &regVal)";
 constexpr const char* kCallReadSlaveCycleTime =
     "flycaptureGetCameraRegister(slaveCamCntxt, FC_REG_CSR_CYCLE_TIME, &regVal)";
-constexpr const char* kCallWriteSync = "flycaptureWriteRegisterBlock(camCntxt, 0xFFFF, FC_REG_SYNC, pgrSyncRegValue, 2)";
+constexpr const char* kCallWriteSync =
+    "flycaptureWriteRegisterBlock(camCntxt, 0xFFFF, FC_REG_SYNC, pgrSyncRegValue, 2)";
 // A tick that ended with an error (logged, then reported with its text).
 constexpr const char* kLogTickError = "MultiSync: a timer tick ended with an error: ";
 

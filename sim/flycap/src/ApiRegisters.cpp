@@ -21,8 +21,8 @@ FlyCaptureError flycaptureGetCameraRegister(FlyCaptureContext context, std::uint
 {
     std::shared_ptr<Context> c;
     std::shared_ptr<Camera> camera;
-    if (const FlyCaptureError error = enterCamera("flycaptureGetCameraRegister", context, c, camera,
-                                                    registerAddress(ulRegister)))
+    if (const FlyCaptureError error =
+            enterCamera("flycaptureGetCameraRegister", context, c, camera, registerAddress(ulRegister)))
         return error;
     if (!pulValue)
         return FLYCAPTURE_INVALID_ARGUMENT;
@@ -38,8 +38,8 @@ FlyCaptureError flycaptureSetCameraRegister(FlyCaptureContext context, std::uint
 {
     std::shared_ptr<Context> c;
     std::shared_ptr<Camera> camera;
-    if (const FlyCaptureError error = enterCamera("flycaptureSetCameraRegister", context, c, camera,
-                                                    registerAddress(ulRegister)))
+    if (const FlyCaptureError error =
+            enterCamera("flycaptureSetCameraRegister", context, c, camera, registerAddress(ulRegister)))
         return error;
     return toError(camera->writeRegister(registerAddress(ulRegister), ulValue));
 }
@@ -50,7 +50,7 @@ FlyCaptureError flycaptureSetCameraRegisterBroadcast(FlyCaptureContext context, 
     std::shared_ptr<Context> c;
     std::shared_ptr<Camera> camera;
     if (const FlyCaptureError error = enterCamera("flycaptureSetCameraRegisterBroadcast", context, c, camera,
-                                                    registerAddress(ulRegister)))
+                                                  registerAddress(ulRegister)))
         return error;
     const std::shared_ptr<Bus> bus = camera->bus();
     if (!bus)
@@ -71,7 +71,8 @@ FlyCaptureError flycaptureReadRegisterBlock(FlyCaptureContext context, unsigned 
 {
     std::shared_ptr<Context> c;
     std::shared_ptr<Camera> camera;
-    if (const FlyCaptureError error = enterCamera("flycaptureReadRegisterBlock", context, c, camera, ulAddrLow))
+    if (const FlyCaptureError error =
+            enterCamera("flycaptureReadRegisterBlock", context, c, camera, ulAddrLow))
         return error;
     if (!pulBuffer && ulLength != 0)
         return FLYCAPTURE_INVALID_ARGUMENT;
@@ -86,7 +87,8 @@ FlyCaptureError flycaptureWriteRegisterBlock(FlyCaptureContext context, unsigned
 {
     std::shared_ptr<Context> c;
     std::shared_ptr<Camera> camera;
-    if (const FlyCaptureError error = enterCamera("flycaptureWriteRegisterBlock", context, c, camera, ulAddrLow))
+    if (const FlyCaptureError error =
+            enterCamera("flycaptureWriteRegisterBlock", context, c, camera, ulAddrLow))
         return error;
     if (!pulBuffer && ulLength != 0)
         return FLYCAPTURE_INVALID_ARGUMENT;

@@ -9,7 +9,8 @@ bool matches(const FaultTable::Fault& fault, const std::string& function, uint32
              std::optional<uint32_t> address)
 {
     const bool functionMatches = fault.function == FaultTable::kAnyFunction || fault.function == function;
-    const bool cameraMatches = fault.serialNumber == FaultTable::kAnyCamera || fault.serialNumber == serialNumber;
+    const bool cameraMatches =
+        fault.serialNumber == FaultTable::kAnyCamera || fault.serialNumber == serialNumber;
     const bool addressMatches = !fault.address || (address && *fault.address == *address);
     return functionMatches && cameraMatches && addressMatches;
 }
