@@ -663,6 +663,59 @@ TEST_F(FlyCaptureSdk, InjectedFaultsHitTheNextCallsOfOneCameraOrAll)
     EXPECT_EQ(faults.pending("flycaptureGetCameraRegister"), 0u);
 }
 
+TEST_F(FlyCaptureSdk, InjectedFaultsCanTargetOneRegisterSkipCallsAndStall)
+{
+    FlyCaptureContext a = bound(0);
+    FaultTable& faults = World::instance().faults();
+    // Only CYCLE_TIME reads, after two of them have gone through.
+    FaultTable::Fault cycleTime;
+    cycleTime.function = "flycaptureGetCameraRegister";
+    cycleTime.address = orvex::iidc::kCycleTime;
+    cycleTime.skip = 2;
+    cycleTime.errorCode = FLYCAPTURE_TIMEOUT;
+    faults.add(cycleTime);
+    uint32_t value = 0;
+    EXPECT_EQ(flycaptureGetCameraRegister(a, 0, &value), FLYCAPTURE_OK) << "another register";
+    EXPECT_EQ(flycaptureGetCameraRegister(a, orvex::iidc::kCycleTimeRegisterOffset, &value), FLYCAPTURE_OK)
+        << "skipped";
+    EXPECT_EQ(flycaptureGetCameraRegister(a, orvex::iidc::kCycleTimeRegisterOffset, &value), FLYCAPTURE_OK)
+        << "skipped";
+    EXPECT_EQ(flycaptureGetCameraRegister(a, orvex::iidc::kCycleTimeRegisterOffset, &value),
+              FLYCAPTURE_TIMEOUT);
+    EXPECT_EQ(flycaptureGetCameraRegister(a, orvex::iidc::kCycleTimeRegisterOffset, &value), FLYCAPTURE_OK);
+
+    // Block calls are targeted by their first quadlet's address.
+    FaultTable::Fault syncBlock;
+    syncBlock.function = "flycaptureWriteRegisterBlock";
+    syncBlock.address = orvex::iidc::kSync;
+    syncBlock.errorCode = FLYCAPTURE_FAILED;
+    faults.add(syncBlock);
+    const uint32_t zeros[2] = {0, 0};
+    EXPECT_EQ(flycaptureWriteRegisterBlock(a, 0xFFFF, orvex::iidc::kSync + 8, zeros, 2), FLYCAPTURE_OK);
+    EXPECT_EQ(flycaptureWriteRegisterBlock(a, 0xFFFF, orvex::iidc::kSync, zeros, 2), FLYCAPTURE_FAILED);
+
+    // A stall without failure: the read samples the clock that much later.
+    FaultTable::Fault stall;
+    stall.function = "flycaptureGetCameraRegister";
+    stall.address = orvex::iidc::kCycleTime;
+    stall.skip = 1;
+    stall.delayNs = 20000000;
+    faults.add(stall);
+    uint32_t before = 0, after = 0;
+    ASSERT_EQ(flycaptureGetCameraRegister(a, orvex::iidc::kCycleTimeRegisterOffset, &before), FLYCAPTURE_OK);
+    ASSERT_EQ(flycaptureGetCameraRegister(a, orvex::iidc::kCycleTimeRegisterOffset, &after), FLYCAPTURE_OK);
+    const uint32_t elapsed = (orvex::iidc::cycleTimeToTicks(after) + orvex::iidc::kTicksPerWrap -
+                              orvex::iidc::cycleTimeToTicks(before)) %
+                             orvex::iidc::kTicksPerWrap;
+    EXPECT_GE(elapsed, 20u * orvex::iidc::kTicksPerSecond / 1000u) << "20 ms of ticks at least";
+    EXPECT_EQ(0u, faults.pending("flycaptureGetCameraRegister"));
+
+    // An entry whose code is 0 still answers: the driver's image faults rely on it.
+    faults.failNext("DropImage", 1, 0, kSerialA);
+    EXPECT_EQ(std::optional<int>(0), faults.consume("DropImage", kSerialA));
+    EXPECT_EQ(std::nullopt, faults.consume("DropImage", kSerialA));
+}
+
 TEST(FlyCaptureSdkTexts, EveryCodeHasItsOwnText)
 {
     std::set<std::string> texts;

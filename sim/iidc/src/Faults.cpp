@@ -38,7 +38,7 @@ void FaultTable::failNext(const std::string& function, unsigned count, int error
 std::optional<int> FaultTable::consume(const std::string& function, uint32_t serialNumber,
                                        std::optional<uint32_t> address)
 {
-    int errorCode = 0;
+    std::optional<int> errorCode;
     int64_t delayNs = 0;
     {
         std::lock_guard<std::mutex> lock(m_);
@@ -58,8 +58,6 @@ std::optional<int> FaultTable::consume(const std::string& function, uint32_t ser
     }
     // Stalled outside the lock: other calls go on meanwhile.
     waitNs(delayNs);
-    if (errorCode == 0)
-        return std::nullopt;
     return errorCode;
 }
 

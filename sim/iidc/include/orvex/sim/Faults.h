@@ -31,8 +31,9 @@ public:
         unsigned skip = 0;
         // Matching calls the fault then acts on.
         unsigned count = 1;
-        // The code those calls fail with; 0: they go on (after the delay).
-        int errorCode = 0;
+        // What consume() answers for those calls (any value, 0 included:
+        // the driver's image faults use 0); none: they go on after the delay.
+        std::optional<int> errorCode;
         // How long each of those calls stalls before it acts or fails.
         int64_t delayNs = 0;
     };
@@ -48,7 +49,7 @@ public:
                   uint32_t serialNumber = kAnyCamera);
 
     // Asked by a call: stalls it if a fault says so, then returns the error
-    // code it must fail with, if any. `serialNumber` is the camera the call
+    // code it must fail with, if any (see Fault::errorCode). `serialNumber` is the camera the call
     // concerns, or 0; `address` the register it reaches, if any.
     std::optional<int> consume(const std::string& function, uint32_t serialNumber,
                                std::optional<uint32_t> address = std::nullopt);
