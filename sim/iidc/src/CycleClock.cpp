@@ -12,6 +12,8 @@ namespace {
 constexpr double kTicksPerNs = iidc::kTickFrequencyHz * 1e-9;
 // Below this a wait spins: sleeping costs tens of microseconds on Linux.
 constexpr int64_t kSpinLimitNs = 2'000'000;
+// Anchors kept for instants slightly in the past.
+constexpr std::size_t kKeptAnchors = 8;
 } // namespace
 
 int64_t hostNowNs()
@@ -31,22 +33,47 @@ void waitNs(int64_t ns)
         std::this_thread::yield();
 }
 
-CycleClock::CycleClock() : anchor_{hostNowNs(), 0.0, kTicksPerNs, 0.0} {}
+CycleClock::CycleClock()
+{
+    restartLocked(hostNowNs(), 0.0, 0.0);
+}
 
 double CycleClock::ticksAt(const Anchor& a, int64_t hostNs)
 {
     return a.ticks + static_cast<double>(hostNs - a.hostNs) * a.ticksPerNs;
 }
 
-CycleClock::Anchor CycleClock::anchor() const
+void CycleClock::restartLocked(int64_t hostNs, double ticks, double ppm)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return anchor_;
+    anchors_.clear();
+    anchors_.push_back(Anchor{hostNs, ticks, kTicksPerNs * (1.0 + ppm * 1e-6), ppm});
+}
+
+const CycleClock::Anchor& CycleClock::anchorAtLocked(int64_t hostNs) const
+{
+    if (wanderStepPpm_ > 0.0) {
+        std::normal_distribution<double> move(0.0, wanderStepPpm_);
+        while (hostNs >= anchors_.back().hostNs + kWanderStepNs) {
+            const Anchor& last = anchors_.back();
+            const int64_t at = last.hostNs + kWanderStepNs;
+            wanderPpm_ += move(wanderRng_);
+            const double ppm = basePpm_ + wanderPpm_;
+            anchors_.push_back(Anchor{at, ticksAt(last, at), kTicksPerNs * (1.0 + ppm * 1e-6), ppm});
+            if (anchors_.size() > kKeptAnchors)
+                anchors_.pop_front();
+        }
+    }
+    for (auto it = anchors_.rbegin(); it != anchors_.rend(); ++it) {
+        if (it->hostNs <= hostNs)
+            return *it;
+    }
+    return anchors_.front(); // before the oldest kept: extrapolated back
 }
 
 int64_t CycleClock::ticksAt(int64_t hostNs) const
 {
-    return static_cast<int64_t>(std::floor(ticksAt(anchor(), hostNs)));
+    std::lock_guard<std::mutex> lock(m_);
+    return static_cast<int64_t>(std::floor(ticksAt(anchorAtLocked(hostNs), hostNs)));
 }
 
 uint32_t CycleClock::cycleTimeAt(int64_t hostNs) const
@@ -60,23 +87,60 @@ uint32_t CycleClock::cycleTimeAt(int64_t hostNs) const
 void CycleClock::setTicksNow(int64_t ticks)
 {
     std::lock_guard<std::mutex> lock(m_);
-    anchor_.hostNs = hostNowNs();
-    anchor_.ticks = static_cast<double>(ticks);
+    const int64_t now = hostNowNs();
+    restartLocked(now, static_cast<double>(ticks), anchorAtLocked(now).ppm);
 }
 
 void CycleClock::setDriftPpm(double ppm)
 {
     std::lock_guard<std::mutex> lock(m_);
     const int64_t now = hostNowNs();
-    anchor_.ticks = ticksAt(anchor_, now);
-    anchor_.hostNs = now;
-    anchor_.ppm = ppm;
-    anchor_.ticksPerNs = kTicksPerNs * (1.0 + ppm * 1e-6);
+    const double ticks = ticksAt(anchorAtLocked(now), now);
+    basePpm_ = ppm;
+    restartLocked(now, ticks, basePpm_ + wanderPpm_);
 }
 
 double CycleClock::driftPpm() const
 {
-    return anchor().ppm;
+    std::lock_guard<std::mutex> lock(m_);
+    return anchorAtLocked(hostNowNs()).ppm;
+}
+
+void CycleClock::setWander(double ppmPerSqrtMinute, uint32_t seed)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    const int64_t now = hostNowNs();
+    const Anchor current = anchorAtLocked(now);
+    restartLocked(now, ticksAt(current, now), current.ppm);
+    // A minute holds 60 independent moves: their spread adds up as sqrt(60).
+    constexpr double kStepsPerMinute = 60.0e9 / static_cast<double>(kWanderStepNs);
+    wanderStepPpm_ = ppmPerSqrtMinute > 0.0 ? ppmPerSqrtMinute / std::sqrt(kStepsPerMinute) : 0.0;
+    wanderRng_.seed(seed);
+}
+
+void CycleClock::step(int64_t ticks)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    const int64_t now = hostNowNs();
+    const Anchor current = anchorAtLocked(now);
+    restartLocked(now, ticksAt(current, now) + static_cast<double>(ticks), current.ppm);
+}
+
+void CycleClock::setStepOnReset(int64_t ticks)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    stepOnReset_ = ticks;
+}
+
+void CycleClock::busReset()
+{
+    int64_t ticks = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        ticks = stepOnReset_;
+    }
+    if (ticks != 0)
+        step(ticks);
 }
 
 TransactionDelays::TransactionDelays(uint32_t seed) : rng_(seed) {}

@@ -364,6 +364,13 @@ void World::unsubscribe(int id)
 
 void World::publish(const std::vector<BusEvent>& events)
 {
+    // A reset may hand the cycle master role to another node: its clock jumps.
+    for (const BusEvent& event : events) {
+        if (event.kind == BusEvent::Kind::busReset) {
+            if (const std::shared_ptr<Bus> reset = bus(event.bus))
+                reset->clock().busReset();
+        }
+    }
     // Held while delivering, so that events from two threads are not
     // interleaved; listeners must only queue the events.
     std::lock_guard<std::mutex> lock(listenersMutex_);

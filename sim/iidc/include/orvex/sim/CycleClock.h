@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <random>
 
@@ -18,8 +19,11 @@ void waitNs(int64_t ns);
 
 // One bus's 24.576 MHz cycle timer: its own offset and rate (drift in parts
 // per million against the host clock). Unwrapped tick counts are 64-bit; the
-// register value wraps every 128 s. Thread-safe: every member locks the
-// clock's own mutex (never held while calling out).
+// register value wraps every 128 s. Real bus clocks also wander (the rate
+// takes a slow random walk: oscillators follow temperature) and jump at a
+// bus reset when another node becomes cycle master; both can be switched on.
+// Thread-safe: every member locks the clock's own mutex (never held while
+// calling out).
 class CycleClock {
 public:
     CycleClock();
@@ -33,22 +37,51 @@ public:
 
     // Sets the clock so that it reads `ticks` (unwrapped) now.
     void setTicksNow(int64_t ticks);
-    // Changes the rate from now on, keeping the clock continuous.
+    // Changes the rate from now on, keeping the clock continuous; the
+    // wander, if any, goes on around the new rate.
     void setDriftPpm(double ppm);
+    // The rate now: the set drift plus the wander so far.
     double driftPpm() const;
 
+    // Lets the rate wander from now on: every second of host time it moves
+    // by a normal step, so that after t minutes it has moved by
+    // `ppmPerSqrtMinute` * sqrt(t) (one standard deviation). The walk is
+    // drawn from `seed`: the same seed gives the same walk. 0 stops it.
+    void setWander(double ppmPerSqrtMinute, uint32_t seed);
+    // Jumps the clock by `ticks` (either sign) now.
+    void step(int64_t ticks);
+    // The jump a bus reset makes (0, the default: none), and the reset.
+    void setStepOnReset(int64_t ticks);
+    void busReset();
+
+    // The host time between two moves of a wandering rate.
+    static constexpr int64_t kWanderStepNs = 1'000'000'000;
+
 private:
+    // From `hostNs` on, the clock reads `ticks` plus the elapsed host time
+    // at `ticksPerNs`.
     struct Anchor {
         int64_t hostNs;
         double ticks;
         double ticksPerNs;
         double ppm;
     };
-    Anchor anchor() const;
     static double ticksAt(const Anchor& a, int64_t hostNs);
+    // Under the lock: the anchor that holds at `hostNs`, after adding the
+    // wander's anchors up to it.
+    const Anchor& anchorAtLocked(int64_t hostNs) const;
+    // Under the lock: one anchor at `hostNs` with the given rate.
+    void restartLocked(int64_t hostNs, double ticks, double ppm);
 
     mutable std::mutex m_;
-    Anchor anchor_;
+    // Oldest first; a few recent ones, so that instants slightly in the past
+    // (an exposure start, another thread's read) are still exact.
+    mutable std::deque<Anchor> anchors_;
+    double basePpm_ = 0.0;
+    double wanderStepPpm_ = 0.0; // standard deviation of one move
+    mutable double wanderPpm_ = 0.0;
+    mutable std::mt19937 wanderRng_;
+    int64_t stepOnReset_ = 0;
 };
 
 // Timing of one asynchronous register transaction on a bus: the request
