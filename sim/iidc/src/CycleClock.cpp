@@ -12,6 +12,8 @@ namespace {
 constexpr double kTicksPerNs = iidc::kTickFrequencyHz * 1e-9;
 // Below this a wait spins: sleeping costs tens of microseconds on Linux.
 constexpr int64_t kSpinLimitNs = 2'000'000;
+// Below this a wait does not even yield.
+constexpr int64_t kBusyWaitLimitNs = 100'000;
 // Anchors kept for instants slightly in the past.
 constexpr std::size_t kKeptAnchors = 8;
 } // namespace
@@ -29,8 +31,14 @@ void waitNs(int64_t ns)
     const int64_t end = hostNowNs() + ns;
     if (ns > kSpinLimitNs)
         std::this_thread::sleep_for(std::chrono::nanoseconds(ns - kSpinLimitNs / 2));
-    while (hostNowNs() < end)
-        std::this_thread::yield();
+    // A register transaction's few microseconds are spun through without
+    // yielding: on a loaded host every yield can cost a whole time slice,
+    // which would turn each simulated transaction into milliseconds.
+    const bool brief = ns <= kBusyWaitLimitNs;
+    while (hostNowNs() < end) {
+        if (!brief)
+            std::this_thread::yield();
+    }
 }
 
 CycleClock::CycleClock()
