@@ -12,12 +12,15 @@ namespace {
 po::options_description visibleOptions()
 {
     po::options_description options("Options");
-    options.add_options()                                                //
-        ("help,h", "print this help and exit")                           //
-        ("backend,b", po::value<std::string>()->default_value("flycap"), //
-         "camera stack: flycap (FlyCapture SDK) or bcam (BCAM driver)")  //
-        ("log-level", po::value<std::string>()->default_value("OFF"),    //
-         "show the library's log lines from this level on (TRACE, DEBUG, INFO, WARN, ERROR)");
+    options.add_options()                                                                     //
+        ("help,h", "print this help and exit")                                                //
+        ("backend,b", po::value<std::string>()->default_value("flycap"),                      //
+         "camera stack: flycap (FlyCapture SDK) or bcam (BCAM driver)")                       //
+        ("log-level", po::value<std::string>()->default_value("OFF"),                         //
+         "show the library's log lines from this level on (TRACE, DEBUG, INFO, WARN, ERROR)") //
+        ("master", po::value<std::string>(), "sync: the master camera (default: port 0)")     //
+        ("seconds", po::value<double>()->default_value(10.0), "sync: how long to run")        //
+        ("plot", po::value<std::string>(), "sync: draw disagreement and drift into this SVG file");
     po::options_description settings("Camera settings (info applies them after init, in this order: roi, "
                                      "packet, trigger, frame rate, shutter, gain, brightness, auto exposure, "
                                      "strobe)");
@@ -40,6 +43,8 @@ std::string usageText()
             "                 packet limits, trigger, shutter and gain ranges, temperature.\n"
             "                 CAMERA is a port index (0, 1, ...) or a GUID (0x...); the\n"
             "                 camera settings below are applied first\n"
+            "  sync           keep the cameras on other buses synchronised to a master and\n"
+            "                 print each register update (state, drift, offset, disagreement)\n"
             "\n"
          << visibleOptions();
     return text.str();
@@ -92,6 +97,17 @@ Invocation parseCommandLine(int argc, const char* const argv[])
             throw UsageError("info needs a camera: a port index or a GUID");
         }
         invocation.camera = values["camera"].as<std::string>();
+    } else if (command == "sync") {
+        invocation.command = Command::sync;
+        if (values.count("camera")) {
+            throw UsageError("sync takes its master with --master");
+        }
+        invocation.seconds = values["seconds"].as<double>();
+        if (!(invocation.seconds > 0.0 && invocation.seconds <= 86400.0)) {
+            throw UsageError("--seconds must be above 0 and at most a day");
+        }
+        invocation.master = values.count("master") ? values["master"].as<std::string>() : std::string();
+        invocation.plotFile = values.count("plot") ? values["plot"].as<std::string>() : std::string();
     } else {
         throw UsageError("unknown command '" + command + "'");
     }

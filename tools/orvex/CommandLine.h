@@ -8,7 +8,7 @@
 
 namespace orvex::cli {
 
-enum class Command { list, info, help };
+enum class Command { list, info, sync, help };
 
 struct Invocation {
     Command command = Command::help;
@@ -16,6 +16,10 @@ struct Invocation {
     std::string camera;           // info: a port index or a GUID
     std::string logLevel = "OFF"; // log4cplus level of the library's loggers
     CameraSettings settings;      // info: applied after init, before the report
+    // sync: the master (empty: port 0), how long, and where to draw the run.
+    std::string master;
+    double seconds = 10.0;
+    std::string plotFile;
 };
 
 // A command line the tool cannot act on; the message says why.

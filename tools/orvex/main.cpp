@@ -6,6 +6,7 @@
 #include "Reports.h"
 #include "Session.h"
 #include "Settings.h"
+#include "Sync.h"
 
 #include <orvex/orvex.h>
 #if defined(ORVEX_CLI_OVER_SIMULATOR)
@@ -102,6 +103,11 @@ int run(const Invocation& invocation)
     if (const std::string problem = simulatedWorldProblem(); !problem.empty()) {
         std::cerr << "orvex: " << problem << "\n";
         return kExitFailure;
+    }
+    if (invocation.command == Command::sync) {
+        Session session(false);
+        return runSync(session, SyncOptions{invocation.master, invocation.seconds, invocation.plotFile},
+                       std::cout, std::cerr);
     }
     return invocation.command == Command::list ? listCameras()
                                                : showCamera(invocation.camera, invocation.settings);
