@@ -136,3 +136,50 @@ TEST(OrvexTool, AWorldFileThatCannotBeLoadedIsRefused)
     std::remove(malformed.c_str());
     std::remove(repeated.c_str());
 }
+
+TEST(OrvexTool, SyncRefusesWhatItCannotRun)
+{
+    const struct {
+        const char* arguments;
+        int status;
+        const char* message;
+    } cases[] = {
+        {"sync 0", 2, "sync takes its master with --master"},
+        {"sync --seconds 0", 2, "--seconds must be above 0"},
+        {"sync --master 7 --seconds 1", 1, "no camera 7"},
+    };
+    for (const auto& c : cases) {
+        const ToolRun run = runTool(c.arguments);
+        EXPECT_EQ(c.status, run.status) << c.arguments;
+        EXPECT_TRUE(contains(run.err, c.message)) << c.arguments << ": " << run.err;
+    }
+}
+
+// About 6 s of the controller's timers on the default world: the Flea2 on bus
+// 1 is the slave.
+TEST(OrvexTool, SyncReportsEachUpdateUntilTheSlaveAgreesAndDrawsTheRun)
+{
+    char plotPath[] = "/tmp/orvex_sync_plot_XXXXXX";
+    close(mkstemp(plotPath));
+    const ToolRun run = runTool(std::string("sync --seconds 6.5 --plot ") + plotPath);
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_TRUE(contains(run.out, "master 0x00000000006E79A5 on bus 0; 1 camera(s) on other buses, 1 on the "
+                                  "master's bus"))
+        << run.out;
+    EXPECT_TRUE(contains(run.out, "not corrected yet")) << "the first updates only measure";
+    EXPECT_TRUE(contains(run.out, "synchronised after")) << run.out;
+
+    // The last update's line: corrected, and the slave stamps like the master.
+    const std::string last = run.out.substr(run.out.rfind("synchronized  0x"));
+    EXPECT_TRUE(contains(last, "drift -")) << "bus 1 runs 30 ppm fast: " << last;
+    const auto at = last.find("disagreement ");
+    ASSERT_NE(std::string::npos, at) << last;
+    const long disagreement = std::strtol(last.c_str() + at + 13, nullptr, 10);
+    EXPECT_LE(std::labs(disagreement), 50) << last;
+
+    const std::string plot = readFile(plotPath);
+    unlink(plotPath);
+    EXPECT_EQ(0u, plot.find("<?xml")) << plot.substr(0, 80);
+    EXPECT_TRUE(contains(plot, "<polyline")) << "the drift and disagreement series";
+    EXPECT_TRUE(contains(plot, "0x00000000008A18BF")) << "the slave in the legend";
+}
