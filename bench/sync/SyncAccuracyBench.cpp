@@ -132,7 +132,7 @@ int main(int argc, char** argv)
     const uint32_t seed = argc > 2 ? static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 10)) : 1u;
     const double wander = argc > 3 ? std::atof(argv[3]) : 1.0;
     if (!(seconds >= 10.0)) {
-        std::fprintf(stderr, "usage: sync_accuracy_bench [seconds after synchronisation, >= 10] [seed]\n");
+        std::fprintf(stderr, "usage: sync_accuracy_bench [seconds after synchronisation, >= 10] [seed] [wander]\n");
         return 2;
     }
 
