@@ -70,12 +70,8 @@ template <class Call> void MultiSync::notify(Call&& call)
     call(*s._pEvtCB);
 }
 
-namespace orvex::sync {
-
 // Opens a tracer for the scope with `text` when "Orvex" traces, an empty
 // message otherwise.
 #define SYNC_TRACE(text)                                                                                     \
     const Tracer syncTracer(::isTracing() ? std::string(text) : std::string(), g_OrvexLogger,                \
                             ::orvex::kLevelTrace)
-
-} // namespace orvex::sync
