@@ -9,7 +9,9 @@
 #include <orvex/MultiSync.h>
 #include <orvex/iidc/Registers.h>
 #include <orvex/iidc/SyncRegisters.h>
+#ifndef _WIN32
 #include <orvex/win32_testing.h>
+#endif
 
 #include <list>
 #include <memory>
@@ -98,11 +100,16 @@ protected:
     void TearDown() override
     {
         sync.reset();
+#ifndef _WIN32 // the test switches exist only in the POSIX Win32 layer
         win32::testing::resetSwitches();
+#endif
         SimulatedBuses::TearDown();
     }
 
-    static CamGUID guid(uint32_t serialNumber) { return CamGUID(serialNumber, 0); }
+    static CamGUID guid(uint32_t serialNumber)
+    {
+        return CamGUID(serialNumber, 0);
+    }
 
     void controlAll()
     {
