@@ -132,7 +132,8 @@ int main(int argc, char** argv)
     const uint32_t seed = argc > 2 ? static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 10)) : 1u;
     const double wander = argc > 3 ? std::atof(argv[3]) : 1.0;
     if (!(seconds >= 10.0)) {
-        std::fprintf(stderr, "usage: sync_accuracy_bench [seconds after synchronisation, >= 10] [seed] [wander]\n");
+        std::fprintf(stderr,
+                     "usage: sync_accuracy_bench [seconds after synchronisation, >= 10] [seed] [wander]\n");
         return 2;
     }
 
@@ -168,9 +169,9 @@ int main(int argc, char** argv)
             return 1;
         }
         std::printf(
-            "world: 3 buses at -80/+30/+150 ppm (wander 1 ppm/sqrt(min), seed %u), reads 8 us +- 5 us, "
+            "world: 3 buses at -80/+30/+150 ppm (wander %.1f ppm/sqrt(min), seed %u), reads 8 us +- 5 us, "
             "1 ms stalls at 0.1 %%\n",
-            seed);
+            wander, seed);
         std::printf("ss_synchronized after %.2f s (%d successful updates)\n", toSync, events->successes);
 
         const int triggers = static_cast<int>(seconds * 10.0);
