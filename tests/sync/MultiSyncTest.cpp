@@ -8,6 +8,8 @@
 
 #include <orvex/sim/Faults.h>
 
+#include <stdexcept>
+
 using namespace orvex::test;
 namespace iidc = orvex::iidc;
 using orvex::sim::FaultTable;
@@ -26,6 +28,18 @@ constexpr const char* kSlaveReadFailure = "failure: flycaptureGetCameraRegister(
                                           "FC_REG_CSR_CYCLE_TIME, &regVal): ";
 constexpr const char* kWriteFailure = "flycaptureWriteRegisterBlock(camCntxt, 0xFFFF, FC_REG_SYNC, "
                                       "pgrSyncRegValue, 2): ";
+
+// A CYCLE_TIME read (of any camera, or of one) failing after `skip` others.
+FaultTable::Fault cycleTimeReadFault(unsigned skip, FlyCaptureError error, uint32_t serialNumber = 0)
+{
+    FaultTable::Fault fault;
+    fault.function = "flycaptureGetCameraRegister";
+    fault.serialNumber = serialNumber;
+    fault.address = iidc::kCycleTime;
+    fault.skip = skip;
+    fault.errorCode = error;
+    return fault;
+}
 
 // Ten seconds, and one millisecond, in FILETIME units.
 constexpr LONGLONG kTenSeconds = 100000000LL;
@@ -157,10 +171,12 @@ TEST_F(MultiSyncRun, ASyncWriteFailingTwiceIsReportedAndTheMasterUpdateIsRetried
     EXPECT_TRUE(sync->lastSyncRegUpdateFailed());
     EXPECT_EQ(1u, errors.messages().size()) << "the second failure is reported, not logged";
 
-    sync->fastTick(); // the master update again, not a measurement
+    // The next tick runs the master update again and measures nobody.
+    world().faults().add(cycleTimeReadFault(0, FLYCAPTURE_FAILED));
+    sync->fastTick();
     EXPECT_EQ("success", log->events.back());
     EXPECT_FALSE(sync->lastSyncRegUpdateFailed());
-    EXPECT_EQ(std::make_pair(0u, 0u), syncBlock(kSlave1)) << "no slave measured yet";
+    EXPECT_EQ(1u, world().faults().pending("flycaptureGetCameraRegister")) << "no CYCLE_TIME read";
 }
 
 TEST_F(MultiSyncRun, ASlaveWriteFailureLeavesTheStateAsItWas)
@@ -202,6 +218,86 @@ TEST_F(MultiSyncRun, CamerasThatLeftAreReportedWithTheirTexts)
     ASSERT_TRUE(pumpUntil([&] { return !videoServer().testCameraConnected(guid(kMaster)); }));
     sync->start();
     EXPECT_EQ("failure: master camera was not detected", log->events.back());
+}
+
+TEST_F(MultiSyncRun, OneMeasurementIsFortyOneReadsMasterFirst)
+{
+    sync->setCameras(guid(kMaster), {guid(kSlave1)});
+    sync->start();
+    const std::string masterRead = "failure: flycaptureGetCameraRegister(masterCntxt, FC_REG_CSR_CYCLE_TIME, "
+                                   "&regVal): " +
+                                   sdkText(FLYCAPTURE_BUS_ERROR);
+    world().faults().add(cycleTimeReadFault(20, FLYCAPTURE_BUS_ERROR, kMaster)); // m20
+    sync->fastTick();
+    EXPECT_EQ(masterRead, log->events.back());
+    world().faults().add(cycleTimeReadFault(19, FLYCAPTURE_BUS_ERROR, kSlave1)); // s19
+    sync->fastTick();
+    EXPECT_EQ(kSlaveReadFailure + sdkText(FLYCAPTURE_BUS_ERROR), log->events.back());
+
+    // Neither a 22nd master read nor a 21st slave read.
+    world().faults().add(cycleTimeReadFault(21, FLYCAPTURE_BUS_ERROR, kMaster));
+    world().faults().add(cycleTimeReadFault(20, FLYCAPTURE_BUS_ERROR, kSlave1));
+    sync->fastTick();
+    EXPECT_EQ("success", log->events.back());
+    EXPECT_EQ(2u, world().faults().pending("flycaptureGetCameraRegister"));
+}
+
+TEST_F(MultiSyncRun, SetCamerasStartsTheHistoriesAfresh)
+{
+    controlAll();
+    sync->start();
+    tickUntilSynchronized();
+    sync->stop();
+    controlAll();
+    sync->start();
+    sync->fastTick();
+    EXPECT_FALSE(sync->isSynchronized()) << "50 measurements again";
+}
+
+TEST_F(MultiSyncRun, ACameraOfTheSetMissingAtTheMasterUpdateIsReportedAndRetried)
+{
+    struct Listener : CaptureDeviceChangedCB {
+        void onDeviceArrival(const std::string&, bool) override {}
+        void onDeviceRemoval(const std::string&, bool) override {}
+    };
+    videoServer().setCaptureDeviceChangedCB(new Listener, true);
+    controlAll();
+    world().unplugCamera(kMasterBusMate);
+    ASSERT_TRUE(pumpUntil([&] { return !videoServer().testCameraConnected(guid(kMasterBusMate)); }));
+    world().faults().add(cycleTimeReadFault(0, FLYCAPTURE_FAILED));
+
+    sync->start();
+    const std::string missing =
+        "failure: camera with GUID 0x" + guid(kMasterBusMate).to_string() + " is not detected";
+    EXPECT_EQ(std::vector<std::string>{missing}, log->events);
+    EXPECT_FALSE(sync->lastSyncRegUpdateFailed());
+    sync->fastTick();
+    EXPECT_EQ((std::vector<std::string>{missing, missing}), log->events) << "the master update again";
+    EXPECT_EQ(1u, world().faults().pending("flycaptureGetCameraRegister")) << "no slave measured";
+}
+
+TEST_F(MultiSyncRun, AnErrorInsideATickIsReportedNotThrown)
+{
+    // The host's own callback throws from inside a tick.
+    struct Throwing : RecordingEvtCB {
+        using RecordingEvtCB::RecordingEvtCB;
+        bool armed = false;
+        void onUpdateSyncRegistersSuccess() override
+        {
+            RecordingEvtCB::onUpdateSyncRegistersSuccess();
+            if (armed)
+                throw std::runtime_error("host callback failed");
+        }
+    };
+    auto* throwing = new Throwing(log);
+    sync->setEvtCB(throwing);
+    controlAll();
+    sync->start();
+    throwing->armed = true;
+    sync->fastTick();
+    EXPECT_EQ("failure: host callback failed", log->events.back());
+    EXPECT_TRUE(sync->lastSyncRegUpdateFailed());
+    EXPECT_TRUE(sync->isStarted()) << "the controller goes on";
 }
 
 // --- staleness ----------------------------------------------------------------------
