@@ -371,6 +371,42 @@ TEST_F(MultiSyncRun, StopLeavesNoTimerMessageBehind)
     EXPECT_EQ("not started", errorOf([&] { sync->stop(); }));
 }
 
+TEST_F(MultiSyncRun, StopAlsoKillsTheSlowTimer)
+{
+    controlAll();
+    sync->start();
+    tickUntilSynchronized();
+    ASSERT_TRUE(sync->isSynchronized());
+    sync->stop();
+    Sleep(1100); // longer than the slow period
+    MSG msg;
+    EXPECT_FALSE(PeekMessageA(&msg, sync->window(), WM_TIMER, WM_TIMER, PM_NOREMOVE));
+}
+
+TEST_F(MultiSyncRun, ACallbackReplacedFromItselfIsDeletedOnlyOnceItReturned)
+{
+    // Written without `this`: the order must be right even if it is not.
+    static std::vector<std::string> order;
+    order.clear();
+    struct Replacing : MultiSyncEvtCB {
+        TickedMultiSync* sync = nullptr;
+        ~Replacing() override { order.push_back("deleted"); }
+        void onUpdateSyncRegistersSuccess() override
+        {
+            TickedMultiSync* controller = sync;
+            controller->setEvtCB(nullptr);
+            order.push_back("returning");
+        }
+    };
+    controlAll();
+    sync->start();
+    auto* replacing = new Replacing;
+    replacing->sync = sync.get();
+    sync->setEvtCB(replacing);
+    sync->fastTick();
+    EXPECT_EQ((std::vector<std::string>{"returning", "deleted"}), order);
+}
+
 TEST_F(MultiSyncRun, AStaleTickAfterStopDoesNothing)
 {
     controlAll();
