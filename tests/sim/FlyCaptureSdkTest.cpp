@@ -16,6 +16,10 @@
 #include <string>
 #include <thread>
 
+// Probes of the simulated SDK, linked here directly.
+extern "C" uint64_t orvexSimFlyCapDroppedImages(uint32_t serialNumber);
+extern "C" unsigned orvexSimFlyCapLockedBuffers(uint32_t serialNumber);
+
 namespace orvex::sim::test {
 namespace {
 
@@ -403,8 +407,11 @@ TEST_F(FlyCaptureSdk, LockLatestLendsTheNewestImageAndNeverOverwritesHeldBuffers
         softwareTrigger(c);
     ASSERT_EQ(flycaptureLockLatest(c, &image), FLYCAPTURE_OK);
     EXPECT_EQ(image.uiSeqNum, 2u);
+    EXPECT_EQ(orvexSimFlyCapDroppedImages(kSerialA), 2u);
+    EXPECT_EQ(orvexSimFlyCapLockedBuffers(kSerialA), 1u);
     EXPECT_EQ(flycaptureLockLatest(c, &image), FLYCAPTURE_TIMEOUT);
     ASSERT_EQ(flycaptureUnlockAll(c), FLYCAPTURE_OK);
+    EXPECT_EQ(orvexSimFlyCapLockedBuffers(kSerialA), 0u);
 
     // Hold all three buffers.
     std::vector<FlyCaptureImage> held(3);
@@ -417,6 +424,7 @@ TEST_F(FlyCaptureSdk, LockLatestLendsTheNewestImageAndNeverOverwritesHeldBuffers
     EXPECT_EQ(indexes.size(), 3u);
     softwareTrigger(c); // nowhere to go: dropped
     EXPECT_EQ(flycaptureLockLatest(c, &image), FLYCAPTURE_TIMEOUT);
+    EXPECT_EQ(orvexSimFlyCapDroppedImages(kSerialA), 3u);
     for (const auto& h : held)
         EXPECT_EQ(pattern::readFrameNumber(h.pData), h.uiSeqNum) << "a lent buffer is never written";
 
@@ -431,6 +439,42 @@ TEST_F(FlyCaptureSdk, LockLatestLendsTheNewestImageAndNeverOverwritesHeldBuffers
     EXPECT_EQ(flycaptureUnlockAll(c), FLYCAPTURE_OK);
     EXPECT_EQ(flycaptureStop(c), FLYCAPTURE_OK);
     EXPECT_EQ(flycaptureLockLatest(c, &image), FLYCAPTURE_NOT_STARTED);
+}
+
+// What a host reads from a lent buffer after the transfer was stopped and
+// started again: its own image, until it unlocks the buffer.
+TEST_F(FlyCaptureSdk, ARestartNeitherWritesNorFreesABufferStillLent)
+{
+    World::instance().setPacing(Pacing::unpaced);
+    FlyCaptureContext c = bound(0, 3);
+    ASSERT_EQ(startSmall(c), FLYCAPTURE_OK);
+    FlyCaptureImage held{};
+    ASSERT_EQ(flycaptureLockLatest(c, &held), FLYCAPTURE_OK);
+    const std::vector<uint8_t> before(held.pData, held.pData + 64 * 48);
+    ASSERT_EQ(flycaptureStop(c), FLYCAPTURE_OK);
+
+    ASSERT_EQ(startSmall(c), FLYCAPTURE_OK) << "the same size";
+    for (int i = 0; i < 6; ++i) {
+        FlyCaptureImage image{};
+        ASSERT_EQ(flycaptureLockLatest(c, &image), FLYCAPTURE_OK);
+        EXPECT_NE(image.uiBufferIndex, held.uiBufferIndex);
+        ASSERT_EQ(flycaptureUnlock(c, image.uiBufferIndex), FLYCAPTURE_OK);
+    }
+    EXPECT_EQ(std::vector<uint8_t>(held.pData, held.pData + 64 * 48), before);
+    ASSERT_EQ(flycaptureStop(c), FLYCAPTURE_OK);
+
+    // Another shape with as many bytes: the held memory stays readable and
+    // untouched, the new images carry the new shape's gradient.
+    ASSERT_EQ(startSmall(c, 48, 64), FLYCAPTURE_OK);
+    FlyCaptureImage image{};
+    ASSERT_EQ(flycaptureLockLatest(c, &image), FLYCAPTURE_OK);
+    EXPECT_EQ(std::vector<uint8_t>(held.pData, held.pData + 64 * 48), before);
+    const FrameGeometry shape{0, 0, 48, 64, 1, 0};
+    for (uint32_t row : {2u, 10u, 63u})
+        EXPECT_EQ(image.pData[row * 48 + 47], pattern::gradientByte(shape, row, 47)) << "row " << row;
+    EXPECT_EQ(flycaptureUnlock(c, held.uiBufferIndex), FLYCAPTURE_OK) << "still lent until now";
+    EXPECT_EQ(flycaptureUnlockAll(c), FLYCAPTURE_OK);
+    EXPECT_EQ(flycaptureStop(c), FLYCAPTURE_OK);
 }
 
 TEST_F(FlyCaptureSdk, FreeRunningCameraDeliversIncreasingImages)

@@ -58,27 +58,37 @@ uint32_t Context::serialNumber() const
 
 void Context::prepareRingLocked(const FrameGeometry& geometry)
 {
-    const bool sameSize = ring_.size() == bufferCount_ && geometry_.imageBytes() == geometry.imageBytes();
-    if (!sameSize) {
-        // A host that still holds an old buffer may read it until the
-        // context goes away.
-        for (Buffer& b : ring_) {
-            if (b.state == BufferState::locked)
-                retired_.push_back(std::move(b.data));
-        }
-        ring_.clear();
+    const bool samePixels = ring_.size() == bufferCount_ && geometry_.width == geometry.width &&
+                            geometry_.height == geometry.height &&
+                            geometry_.bytesPerPixel == geometry.bytesPerPixel;
+    if (ring_.size() != bufferCount_)
         ring_.resize(bufferCount_);
-        for (Buffer& b : ring_)
-            b.data.reset(new uint8_t[geometry.imageBytes()]);
-    }
-    // The gradient goes in once per start; images then only stamp it.
     for (Buffer& b : ring_) {
-        pattern::fill(b.data.get(), geometry);
+        if (b.state == BufferState::locked) {
+            // Lent to the host until it unlocks: never written meanwhile. With
+            // other pixels, the host keeps reading the old memory and the
+            // index, still locked, gets a buffer of the new size.
+            if (!samePixels) {
+                retired_.push_back(std::move(b.data));
+                allocateLocked(b, geometry);
+            }
+            continue;
+        }
+        if (!samePixels)
+            allocateLocked(b, geometry);
         b.state = BufferState::free;
         b.sequence = 0;
-        b.stamp = pattern::StampState{};
     }
     geometry_ = geometry;
+}
+
+void Context::allocateLocked(Buffer& buffer, const FrameGeometry& geometry)
+{
+    // The gradient goes in once, when the buffer is made; images then only
+    // stamp it.
+    buffer.data.reset(new uint8_t[geometry.imageBytes()]);
+    pattern::fill(buffer.data.get(), geometry);
+    buffer.stamp = pattern::StampState{};
 }
 
 FlyCaptureError Context::start(const FrameGeometry& geometry, FlyCapturePixelFormat format)
@@ -160,6 +170,8 @@ void Context::storeLocked(const Frame& frame)
         ++dropped_; // every buffer is lent to the host
         return;
     }
+    if (target->state == BufferState::ready)
+        ++dropped_; // overwritten before anybody locked it
     pattern::stamp(target->data.get(), geometry_, frame, target->stamp);
     target->frame = frame;
     target->sequence = nextSequence_++;
@@ -226,9 +238,11 @@ FlyCaptureError Context::lockLatest(FlyCaptureImage& image)
         }
         if (newest >= 0) {
             // Older images nobody locked are dropped.
-            for (Buffer& b : ring_) {
-                if (b.state == BufferState::ready)
-                    b.state = BufferState::free;
+            for (size_t i = 0; i < ring_.size(); ++i) {
+                if (ring_[i].state == BufferState::ready && i != size_t(newest)) {
+                    ring_[i].state = BufferState::free;
+                    ++dropped_;
+                }
             }
             ring_[size_t(newest)].state = BufferState::locked;
             fillImageLocked(static_cast<unsigned>(newest), image);
@@ -265,6 +279,21 @@ FlyCaptureError Context::unlockAll()
             b.state = BufferState::free;
     }
     return FLYCAPTURE_OK;
+}
+
+uint64_t Context::droppedImages() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return dropped_;
+}
+
+unsigned Context::lockedBuffers() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    unsigned locked = 0;
+    for (const Buffer& b : ring_)
+        locked += b.state == BufferState::locked ? 1u : 0u;
+    return locked;
 }
 
 void Context::destroy()

@@ -46,6 +46,11 @@ public:
     FlyCaptureError lockLatest(FlyCaptureImage& image);
     FlyCaptureError unlock(unsigned int bufferIndex);
     FlyCaptureError unlockAll();
+    // Probes: images the context dropped (overwritten or superseded before
+    // anybody locked them, or arriving while every buffer was lent), and the
+    // buffers lent to the host now.
+    uint64_t droppedImages() const;
+    unsigned lockedBuffers() const;
     // flycaptureDestroyContext: stops the transfer and wakes every waiter;
     // the buffers go with the last reference.
     void destroy();
@@ -66,6 +71,7 @@ private:
 
     bool removedLocked() const;
     void prepareRingLocked(const FrameGeometry& geometry);
+    void allocateLocked(Buffer& buffer, const FrameGeometry& geometry);
     void storeLocked(const Frame& frame);
     void fillImageLocked(unsigned index, FlyCaptureImage& image) const;
 

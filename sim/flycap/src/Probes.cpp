@@ -29,4 +29,14 @@ ORVEX_SIM_PROBE unsigned orvexSimFlyCapBufferCount(uint32_t serialNumber)
     return Registry::instance().bufferCount(serialNumber);
 }
 
+ORVEX_SIM_PROBE uint64_t orvexSimFlyCapDroppedImages(uint32_t serialNumber)
+{
+    return Registry::instance().droppedImages(serialNumber);
+}
+
+ORVEX_SIM_PROBE unsigned orvexSimFlyCapLockedBuffers(uint32_t serialNumber)
+{
+    return Registry::instance().lockedBuffers(serialNumber);
+}
+
 } // extern "C"

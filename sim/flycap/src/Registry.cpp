@@ -79,6 +79,39 @@ unsigned Registry::bufferCount(uint32_t serialNumber) const
     return it == bufferCounts_.end() ? 0 : it->second;
 }
 
+std::vector<std::shared_ptr<Context>> Registry::contextsOf(uint32_t serialNumber) const
+{
+    std::vector<std::shared_ptr<Context>> all;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        for (const auto& entry : contexts_)
+            all.push_back(entry.second);
+    }
+    // Asked without the registry's lock: a context never calls back into it.
+    std::vector<std::shared_ptr<Context>> bound;
+    for (auto& context : all) {
+        if (context->serialNumber() == serialNumber)
+            bound.push_back(std::move(context));
+    }
+    return bound;
+}
+
+uint64_t Registry::droppedImages(uint32_t serialNumber) const
+{
+    uint64_t dropped = 0;
+    for (const auto& context : contextsOf(serialNumber))
+        dropped += context->droppedImages();
+    return dropped;
+}
+
+unsigned Registry::lockedBuffers(uint32_t serialNumber) const
+{
+    unsigned locked = 0;
+    for (const auto& context : contextsOf(serialNumber))
+        locked += context->lockedBuffers();
+    return locked;
+}
+
 // --- bus callbacks --------------------------------------------------------------------------
 
 CallbackDispatcher& CallbackDispatcher::instance()

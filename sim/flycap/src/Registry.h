@@ -39,9 +39,13 @@ public:
     unsigned liveContexts() const;
     void recordInitialization(uint32_t serialNumber, unsigned bufferCount);
     unsigned bufferCount(uint32_t serialNumber) const;
+    // Summed over the live contexts bound to the camera.
+    uint64_t droppedImages(uint32_t serialNumber) const;
+    unsigned lockedBuffers(uint32_t serialNumber) const;
 
 private:
     Registry();
+    std::vector<std::shared_ptr<Context>> contextsOf(uint32_t serialNumber) const;
     mutable std::mutex m_;
     std::map<FlyCaptureContext, std::shared_ptr<Context>> contexts_;
     std::map<uint32_t, unsigned> bufferCounts_; // by serial number, the last initialisation

@@ -293,6 +293,12 @@ uint32_t Camera::frameCounter() const
     return frameCounter_;
 }
 
+void Camera::setFrameCounter(uint32_t next)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    frameCounter_ = next;
+}
+
 uint64_t Camera::droppedTriggers() const
 {
     std::lock_guard<std::mutex> lock(m_);

@@ -22,4 +22,14 @@ constexpr const char* kBusCallbacksProbe = "orvexSimFlyCapBusCallbacks";
 using BufferCountProbe = unsigned (*)(uint32_t serialNumber);
 constexpr const char* kBufferCountProbe = "orvexSimFlyCapBufferCount";
 
+// Images the SDK dropped for the camera (never handed out), over its live
+// contexts: what a host may have missed without losing it itself.
+using DroppedImagesProbe = uint64_t (*)(uint32_t serialNumber);
+constexpr const char* kDroppedImagesProbe = "orvexSimFlyCapDroppedImages";
+
+// Buffers lent to the host (locked and not yet unlocked) over the camera's
+// live contexts.
+using LockedBuffersProbe = unsigned (*)(uint32_t serialNumber);
+constexpr const char* kLockedBuffersProbe = "orvexSimFlyCapLockedBuffers";
+
 } // namespace orvex::sim::flycap

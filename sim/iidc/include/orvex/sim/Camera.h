@@ -154,6 +154,8 @@ public:
     // `hostNs`, as every other node of the bus does.
     void receiveBroadcast(uint32_t address, uint32_t value, int64_t hostNs);
     uint32_t frameCounter() const;
+    // The counter the next image carries (tests of a counter wrap).
+    void setFrameCounter(uint32_t next);
     uint64_t droppedTriggers() const;
     double exposureSeconds() const;
     double framePeriodSeconds() const;
