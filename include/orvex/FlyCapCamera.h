@@ -153,9 +153,36 @@ public:
     double getBrightnessMax() const override;
 
     // --- acquisition -------------------------------------------------------------
+    // Starts the transfer and the acquisition thread, which adds every image
+    // to the images buffer and notifies the host. Refuses before init, when
+    // started already, and when the acquiring cameras of this bus would need
+    // more than the bus's packet budget. Host thread.
     void startAcquisition() override;
+    // Ends the thread (within the grab time-out), the transfer, and empties
+    // the images buffer. Host thread.
     void stopAcquisition() override;
     bool isAcquisitionStarted() const override;
+
+    // --- smart features: the embedded frame-information items ---------------------
+    bool areSmartFeaturesSupported() override;
+    bool isSmartFeatureEnabled(SmartFeatureEnum feature) override;
+    bool enableSmartFeature(SmartFeatureEnum feature, bool enable) override;
+
+    // --- frame information (host thread; after init) ------------------------------
+    // The switches work only while stopped and return whether the camera now
+    // embeds the item (false when it did not take the change).
+    bool isTimeStampFeatureSupported() const;
+    bool isTimeStampFeatureEnabled() const;
+    bool enableTimeStampFeature(bool enable);
+    bool isFrameCounterFeatureSupported() const;
+    bool isFrameCounterFeatureEnabled() const;
+    bool enableFrameCounterFeature(bool enable);
+    bool isGPIOStatusFeatureSupported() const;
+    bool isGPIOStatusEnabled() const;
+    bool enableGPIOStatusFeature(bool enable);
+    bool isDCAMInfoFeatureSupported() const;
+    bool isDCAMInfoFeatureEnabled();
+    bool enableDCAMInfoFeature(bool enable);
 
     // --- frames and registers ------------------------------------------------------
     void getNbBytesPerFrame(unsigned long& nbBytes, unsigned long& second) const override;
@@ -204,6 +231,12 @@ protected:
     void updateMapShutterRawToReal();
     void updateMapGainRawToReal();
     void updateFrameInfoFeatures();
+    // Refuses a start that would take the acquiring cameras of this bus over
+    // the server's packet budget.
+    void checkMaxPacketSzOnBusNotExceeded();
+    // Decodes the enabled frame-information items at the start of the
+    // sample's pixels into it. Acquisition thread.
+    void readFrameInfo(boost::shared_ptr<ImageSample> sample);
     // Leaves the trigger off and set to the rising edge; refuses cameras
     // whose trigger is absent, unreadable or cannot be switched.
     void forceTriggerPolarityOnRisingEdge();
@@ -228,6 +261,14 @@ protected:
 private:
     // Everything the camera keeps, behind the wall (FlyCapCameraPrivate.h).
     struct State;
+    // The acquisition thread (FlyCapCameraAcquisition.cpp).
+    class Acquisition;
+
+    // One frame-information switch: sets or clears `bits`, then re-reads the
+    // register.
+    void switchFrameInfoItem(uint32_t bits, bool enable);
+    // Stops the transfer of a start that failed after it began.
+    void abandonStartedTransfer() noexcept;
 
     // Steps of init().
     void resetAndSelectFormat7();

@@ -245,38 +245,3 @@ void FlyCapCamera::refuseNotAvailableYet(const char* operation) const
 {
     ORVEX_THROW(kCameraUnit, std::string("FlyCapCamera::") + operation + kErrNotAvailableYet);
 }
-
-// --- acquisition -----------------------------------------------------------------
-
-void FlyCapCamera::startAcquisition()
-{
-    FLYCAP_TRACE("FlyCapCamera::startAcquisition(); (portId =", _pState->_nPortIdx, ")");
-    checkInitialized();
-    if (isAcquiring()) {
-        ORVEX_THROW(kCameraUnit, kErrAlreadyAcquiring);
-    }
-    refuseNotAvailableYet("startAcquisition");
-}
-
-void FlyCapCamera::stopAcquisition()
-{
-    FLYCAP_TRACE("stopAcquisition(); (_nPortIdx = ", _pState->_nPortIdx, ")");
-    if (!isAcquiring()) {
-        ORVEX_THROW(kCameraUnit, kErrNotAcquiring);
-    }
-    InterlockedExchange(&_pState->_bAcquiring, 0);
-    if (_pState->_hAcquiThread) {
-        WaitForSingleObject(_pState->_hAcquiThread.get(), INFINITE);
-        _pState->_hAcquiThread.close();
-    }
-    imagesBuffer().reset();
-    if (imagesBuffer().isImageCaptured()) {
-        imagesBuffer().releaseImage();
-    }
-}
-
-bool FlyCapCamera::isAcquisitionStarted() const
-{
-    FLYCAP_TRACE("FlyCapCamera::isAcquisitionStarted(); (portId=", _pState->_nPortIdx, ")");
-    return isAcquiring();
-}

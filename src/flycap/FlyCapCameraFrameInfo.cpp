@@ -1,15 +1,56 @@
 // FlyCapCamera: which frame-information items the camera embeds in its
-// images.
+// images, the smart features they stand for, and decoding them from an
+// image.
 #include "flycap/FlyCapCameraPrivate.h"
 
+#include "flycap/FlyCapCall.h"
 #include "flycap/FlyCapTexts.h"
 #include "flycap/FlyCapTrace.h"
 
+#include <orvex/ImageSample.h>
+#include <orvex/OrvexError.h>
 #include <orvex/iidc/FrameInfo.h>
 #include <orvex/iidc/Registers.h>
 
+#include <log4cplus/loggingmacros.h>
+
+#include <cstddef>
+
+using namespace orvex::flycap;
+using orvex::ScopedLock;
 namespace iidc = orvex::iidc;
 namespace frameinfo = orvex::iidc::frameinfo;
+
+namespace {
+
+// Milliseconds per cycle offset tick (0.125 ms / 3072) and per cycle.
+constexpr double kMsPerCycleOffset = 4.0690104166666664e-05;
+constexpr double kMsPerCycle = 0.125;
+constexpr double kMsPerSecond = 1000.0;
+
+// The hardware date of a time stamp, summed in this order so that every
+// image gives the same rounding.
+double hardwareDate(unsigned int seconds, unsigned int cycleCount, unsigned int cycleOffset)
+{
+    return (static_cast<double>(cycleOffset) * kMsPerCycleOffset +
+            static_cast<double>(seconds) * kMsPerSecond) +
+           static_cast<double>(cycleCount) * kMsPerCycle;
+}
+
+// Bytes of pixel data a sample holds (its image's columns by rows).
+std::size_t pixelBytes(const IImage& image)
+{
+    const ISize& size = image.size();
+    if (size.width <= 0 || size.height <= 0) {
+        return 0;
+    }
+    return static_cast<std::size_t>(size.width) * static_cast<std::size_t>(size.height) *
+           static_cast<std::size_t>(image.bytesPerPixel());
+}
+
+} // namespace
+
+// --- the register ------------------------------------------------------------------
 
 void FlyCapCamera::updateFrameInfoFeatures()
 {
@@ -23,4 +64,227 @@ void FlyCapCamera::updateFrameInfoFeatures()
     _pState->_bDCAMInfoEnabled = present && (value & frameinfo::kDcamInfo) == frameinfo::kDcamInfo;
     _pState->_bFrameCounterEnabled = present && (value & frameinfo::kFrameCounter) != 0;
     _pState->_bGPIOStatusEnabled = present && (value & frameinfo::kGpioStatus) != 0;
+}
+
+void FlyCapCamera::switchFrameInfoItem(uint32_t bits, bool enable)
+{
+    checkInitialized();
+    checkNotAcquiring();
+    unsigned long value = 0;
+    readRegister(iidc::kFrameInfo, value);
+    value = enable ? (value | bits) : (value & ~static_cast<unsigned long>(bits));
+    writeRegister(iidc::kFrameInfo, value);
+    updateFrameInfoFeatures();
+}
+
+// --- queries and switches ------------------------------------------------------------
+
+bool FlyCapCamera::isTimeStampFeatureSupported() const
+{
+    FLYCAP_TRACE("FlyCapCamera::isTimeStampFeatureSupported(); (portId=", _pState->_nPortIdx, ")");
+    checkInitialized();
+    return _pState->_bTimeStampSupported;
+}
+
+bool FlyCapCamera::isTimeStampFeatureEnabled() const
+{
+    FLYCAP_TRACE("FlyCapCamera::isTimeStampFeatureEnabled(); (portId=", _pState->_nPortIdx, ")");
+    checkInitialized();
+    return _pState->_bTimeStampEnabled;
+}
+
+bool FlyCapCamera::enableTimeStampFeature(bool enable)
+{
+    FLYCAP_TRACE("FlyCapCamera::enableTimeStampFeature(bEnable=", boolText(enable),
+                 "); (portId=", _pState->_nPortIdx, ")");
+    switchFrameInfoItem(frameinfo::kTimestamp, enable);
+    return _pState->_bTimeStampEnabled;
+}
+
+bool FlyCapCamera::isFrameCounterFeatureSupported() const
+{
+    FLYCAP_TRACE("FlyCapCamera::isFrameCounterFeatureSupported(); (portId=", _pState->_nPortIdx, ")");
+    checkInitialized();
+    return _pState->_bFrameCounterSupported;
+}
+
+bool FlyCapCamera::isFrameCounterFeatureEnabled() const
+{
+    FLYCAP_TRACE("FlyCapCamera::isFrameCounterFeatureEnabled(); (portId=", _pState->_nPortIdx, ")");
+    checkInitialized();
+    return _pState->_bFrameCounterEnabled;
+}
+
+bool FlyCapCamera::enableFrameCounterFeature(bool enable)
+{
+    FLYCAP_TRACE("FlyCapCamera::enableFrameCounterFeature(bEnable=", boolText(enable),
+                 "); (portId=", _pState->_nPortIdx, ")");
+    switchFrameInfoItem(frameinfo::kFrameCounter, enable);
+    return _pState->_bFrameCounterEnabled;
+}
+
+bool FlyCapCamera::isGPIOStatusFeatureSupported() const
+{
+    FLYCAP_TRACE("FlyCapCamera::isGPIOStatusFeatureSupported(); (portId=", _pState->_nPortIdx, ")");
+    checkInitialized();
+    return _pState->_bGPIOStatusSupported;
+}
+
+bool FlyCapCamera::isGPIOStatusEnabled() const
+{
+    FLYCAP_TRACE("FlyCapCamera::isGPIOStatusEnabled(); (portId=", _pState->_nPortIdx, ")");
+    checkInitialized();
+    return _pState->_bGPIOStatusEnabled;
+}
+
+bool FlyCapCamera::enableGPIOStatusFeature(bool enable)
+{
+    FLYCAP_TRACE("FlyCapCamera::enableGPIOStatusFeature(bEnable=", boolText(enable),
+                 "); (portId=", _pState->_nPortIdx, ")");
+    switchFrameInfoItem(frameinfo::kGpioStatus, enable);
+    return _pState->_bGPIOStatusEnabled;
+}
+
+bool FlyCapCamera::isDCAMInfoFeatureSupported() const
+{
+    FLYCAP_TRACE("FlyCapCamera::isDCAMInfoFeatureSupported(); (portId=", _pState->_nPortIdx, ")");
+    checkInitialized();
+    return _pState->_bDCAMInfoSupported;
+}
+
+bool FlyCapCamera::isDCAMInfoFeatureEnabled()
+{
+    FLYCAP_TRACE("FlyCapCamera::isDCAMInfoFeatureEnabled(); (portId=", _pState->_nPortIdx, ")");
+    checkInitialized();
+    return _pState->_bDCAMInfoEnabled;
+}
+
+bool FlyCapCamera::enableDCAMInfoFeature(bool enable)
+{
+    FLYCAP_TRACE("FlyCapCamera::enableDCAMInfoFeature(bEnable=", boolText(enable),
+                 "); (portId=", _pState->_nPortIdx, ")");
+    switchFrameInfoItem(frameinfo::kDcamInfo, enable);
+    return _pState->_bDCAMInfoEnabled;
+}
+
+// --- smart features ----------------------------------------------------------------------
+
+bool FlyCapCamera::areSmartFeaturesSupported()
+{
+    FLYCAP_TRACE("FlyCapCamera::areSmartFeaturesSupported(); (portId=", _pState->_nPortIdx, ")");
+    // The GPIO status alone does not make a camera smart.
+    return _pState->_bTimeStampSupported || _pState->_bFrameCounterSupported || _pState->_bDCAMInfoSupported;
+}
+
+bool FlyCapCamera::isSmartFeatureEnabled(SmartFeatureEnum feature)
+{
+    FLYCAP_TRACE("FlyCapCamera::isSmartFeatureEnabled(sf=", static_cast<int>(feature),
+                 "); (portId=", _pState->_nPortIdx, ")");
+    switch (feature) {
+    case sf_extendedDataStream:
+        return areSmartFeaturesSupported();
+    case sf_frameCounter:
+        return isFrameCounterFeatureEnabled();
+    case sf_cycleTimeStamp:
+        return isTimeStampFeatureEnabled();
+    case sf_dcam:
+        return isDCAMInfoFeatureEnabled();
+    case sf_shutterTimeBase:
+        return true;
+    case sf_gpioStatus:
+        return isGPIOStatusEnabled();
+    default:
+        return false;
+    }
+}
+
+bool FlyCapCamera::enableSmartFeature(SmartFeatureEnum feature, bool enable)
+{
+    FLYCAP_TRACE("FlyCapCamera::enableSmartFeature(sf=", static_cast<int>(feature),
+                 ", bEnable=", boolText(enable), "); (portId=", _pState->_nPortIdx, ")");
+    switch (feature) {
+    case sf_extendedDataStream:
+        return !enable || areSmartFeaturesSupported();
+    case sf_frameCounter:
+        return enableFrameCounterFeature(enable);
+    case sf_cycleTimeStamp:
+        return enableTimeStampFeature(enable);
+    case sf_dcam:
+        return enableDCAMInfoFeature(enable);
+    case sf_shutterTimeBase:
+        return true;
+    case sf_gpioStatus:
+        return enableGPIOStatusFeature(enable);
+    default:
+        return false;
+    }
+}
+
+// --- decoding ------------------------------------------------------------------------------
+
+void FlyCapCamera::readFrameInfo(boost::shared_ptr<ImageSample> sample)
+{
+    FLYCAP_TRACE("FlyCapCamera::readFrameInfo(...); (portId=", _pState->_nPortIdx, ")");
+    const IImage* image = sample->getImage();
+    if (image == nullptr || image->data() == nullptr) {
+        return;
+    }
+    const auto* p = static_cast<const uint8_t*>(image->data());
+    const std::size_t bytes = pixelBytes(*image);
+    // The enabled flags say where each item is, as the camera lays them out.
+    uint32_t items = 0;
+    items |= _pState->_bTimeStampEnabled ? frameinfo::kTimestamp : 0u;
+    items |= _pState->_bDCAMInfoEnabled ? frameinfo::kDcamInfo : 0u;
+    items |= _pState->_bFrameCounterEnabled ? frameinfo::kFrameCounter : 0u;
+    items |= _pState->_bGPIOStatusEnabled ? frameinfo::kGpioStatus : 0u;
+    const frameinfo::Layout layout = frameinfo::layoutOf(items);
+    // An image too small for an item carries no value for it.
+
+    if (frameinfo::fits(layout.timestamp, bytes)) {
+        unsigned int seconds = 0, cycleCount = 0, cycleOffset = 0;
+        checkSingle(FLYCAP_SITE(kCameraUnit),
+                    flycaptureParseImageTimestamp(_pState->_fcContext.get(), p + layout.timestamp, &seconds,
+                                                  &cycleCount, &cycleOffset));
+        sample->setHWDate(hardwareDate(seconds, cycleCount, cycleOffset));
+    }
+
+    if (frameinfo::fits(layout.gain, bytes) && frameinfo::fits(layout.shutter, bytes)) {
+        const auto rawGain = static_cast<int32_t>(frameinfo::rawValue(p + layout.gain));
+        {
+            ScopedLock lock(_pState->_csMapGain);
+            const auto found = _pState->_mapGainRawToReal.find(rawGain);
+            if (found != _pState->_mapGainRawToReal.end()) {
+                sample->setGain(found->second);
+            }
+        }
+        const auto rawShutter = static_cast<int32_t>(frameinfo::rawValue(p + layout.shutter));
+        ScopedLock lock(_pState->_csMapShutter);
+        const auto found = _pState->_mapShutterRawToReal.find(rawShutter);
+        if (found != _pState->_mapShutterRawToReal.end()) {
+            sample->setShutter(found->second);
+        } else {
+            int32_t registerShutter = 0;
+            int32_t dummy = 0;
+            bool bAuto = false;
+            callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallGetRawShutter, [&] {
+                return flycaptureGetCameraProperty(_pState->_fcContext.get(), FLYCAPTURE_SHUTTER,
+                                                   &registerShutter, &dummy, &bAuto);
+            });
+            LOG4CPLUS_ERROR(g_OrvexLogger, kLogInvalidRawShutterPort
+                                               << _pState->_nPortIdx << kLogInvalidRawShutter << rawShutter
+                                               << kLogInvalidRawShutterRegister << registerShutter
+                                               << kLogInvalidRawShutterEnd);
+        }
+    }
+
+    if (frameinfo::fits(layout.frameCounter, bytes)) {
+        sample->setIdx(frameinfo::readQuadlet(p + layout.frameCounter));
+    }
+
+    if (frameinfo::fits(layout.gpioStatus, bytes)) {
+        const uint8_t gpio = p[layout.gpioStatus];
+        sample->setTriggerStatus((gpio & frameinfo::kGpioTriggerInput) != 0);
+        sample->setStrobeOutStatus(0, (gpio & frameinfo::kGpioStrobe0) != 0);
+        sample->setStrobeOutStatus(1, (gpio & frameinfo::kGpioStrobe1) != 0);
+    }
 }

@@ -97,6 +97,13 @@ constexpr const char* kErrNotAvailableYet = " is not available yet";
 constexpr const char* kErrUserMemoryRange = ": offset + data size exceeds memory range (";
 constexpr const char* kErrUserMemoryNoBuffer = ": no data buffer given for ";
 
+// Refusals of startAcquisition: the text, then "<sum> > <maximum>)".
+constexpr const char* kErrPacketSumOnBus =
+    "sum of packet sizes of acquiring cameras on bus exceeds max allowed (";
+// Errors that end the acquisition thread.
+constexpr const char* kErrInvalidPixelFormat = "invalid pixel format";
+constexpr const char* kErrWow64NoBuffer = "flyCapAcquiFunctionWow64: no more available buffer!!!";
+
 // --- Prefixes of failed setter calls: the text, the value, then "): " --------
 
 constexpr const char* kSetterShutter = "error calling FlyCapCamera::setShutter(";
@@ -114,6 +121,29 @@ constexpr const char* kErrRemoveCamera = "FlyCapVideoServer::removeCamera: ";
 constexpr const char* kLogDestroyContextFailed = "flycaptureDestroyContext(_fcContext): ";
 constexpr const char* kLogEnumerationFailed = "Error calling flycaptureBusEnumerateCamerasEx(bufferSize=";
 constexpr const char* kLogEnumerationFound = "); (nb cams finally found: ";
+
+// The acquisition thread's: each followed by the SDK's text.
+constexpr const char* kLogUnlockAllFailed = "flycaptureUnlockAll() returned an error: ";
+constexpr const char* kLogStopFailed = "flycaptureStop() returned an error: ";
+constexpr const char* kLogLockLatestFailed = "flycaptureLockLatest(...) returned an error: ";
+// "port # " port "invalid raw shutter: " raw " (rawShutter in register: " raw ")\r\n"
+constexpr const char* kLogInvalidRawShutterPort = "port # ";
+constexpr const char* kLogInvalidRawShutter = "invalid raw shutter: ";
+constexpr const char* kLogInvalidRawShutterRegister = " (rawShutter in register: ";
+constexpr const char* kLogInvalidRawShutterEnd = ")\r\n";
+// The line of "Orvex.stream" for every image, in its order.
+constexpr const char* kStreamNewImage = "acquiFunction; new image grabbed; portId = ";
+constexpr const char* kStreamImgId = ";\timgId = ";
+constexpr const char* kStreamFrameCounter = ";\tframeCounter = ";
+constexpr const char* kStreamSwDate = ";\tsw date = ";
+constexpr const char* kStreamHwDate = ";\thw date = ";
+constexpr const char* kStreamShutter = ";\t shutter = ";
+constexpr const char* kStreamGain = ";\t gain = ";
+constexpr const char* kStreamTrigger = ";\t extTrigger: ";
+constexpr const char* kStreamStrobe0 = ";\t strobe0: ";
+constexpr const char* kStreamStrobe1 = ";\t strobe1: ";
+constexpr const char* kStreamOn = "ON";
+constexpr const char* kStreamOff = "OFF";
 
 // --- Call texts of retried calls -------------------------------------------------
 

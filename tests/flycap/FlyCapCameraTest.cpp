@@ -410,17 +410,6 @@ TEST_F(FlyCapCameraTest, TheImagesBufferKeepsObsoleteParametersForTheSdkBuffers)
     EXPECT_TRUE(camera.imagesBuffer().areObsoleteParamsKept());
 }
 
-TEST_F(FlyCapCameraTest, AcquisitionNeedsInitIsNotOfferedYetAndCannotBeStoppedWhenIdle)
-{
-    IEEE1394Camera& camera = listOne(kGras20, 0x83, false);
-    EXPECT_EQ("\"init\" method must be called before", errorOf([&] { camera.startAcquisition(); }));
-    camera.init();
-    EXPECT_EQ("FlyCapCamera::startAcquisition is not available yet",
-              errorOf([&] { camera.startAcquisition(); }));
-    EXPECT_FALSE(camera.isAcquisitionStarted());
-    EXPECT_EQ("camera not acquiring", errorOf([&] { camera.stopAcquisition(); }));
-}
-
 TEST_F(FlyCapCameraTest, InitAgainBringsThePixelFormatBackToEightBitMono)
 {
     IEEE1394Camera& camera = listOne(kGras20, 0x84, false);

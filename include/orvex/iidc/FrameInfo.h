@@ -5,15 +5,17 @@
 // Items, in the order they follow each other from byte 0, each present only
 // when its bit is set, with no gap between them:
 //
-//   timestamp      bit 0   4 bytes  cycle-time quadlet of the image
-//   gain           bit 1   4 bytes  the gain register quadlet
-//   shutter        bit 2   4 bytes  the shutter register quadlet
-//   frame counter  bit 6   4 bytes  unsigned 32-bit image count
-//   GPIO status    bit 8   4 bytes  first byte: bit 7 pin 0 (trigger input),
-//                                   bit 6 pin 1 (strobe output 0),
-//                                   bit 5 pin 2 (strobe output 1), bit 4 pin 3
+//   timestamp      bit 0      4 bytes  cycle-time quadlet of the image
+//   DCAM info      bits 1, 2  8 bytes  the gain register quadlet, then the
+//                                      shutter register quadlet
+//   frame counter  bit 6      4 bytes  unsigned 32-bit image count
+//   GPIO status    bit 8      4 bytes  first byte: bit 7 pin 0 (trigger
+//                                      input), bit 6 pin 1 (strobe output 0),
+//                                      bit 5 pin 2 (strobe output 1), bit 4 pin 3
 //
-// Gain and shutter together are the "DCAM info" (mask 0x6). Every item is
+// The DCAM info is one item: it is written only when both of its bits are
+// set; with one of them alone it takes no room. Cameras and the library read
+// the layout from this one function (layoutOf), so they agree. Every item is
 // stored most significant byte first; the raw gain or shutter is the low 12
 // bits of its quadlet: ((byte 2 & 0x0F) << 8) | byte 3.
 //
@@ -69,13 +71,10 @@ constexpr Layout layoutOf(uint32_t frameInfoRegister)
         layout.timestamp = at;
         at += kItemSize;
     }
-    if (frameInfoRegister & kGain) {
+    if ((frameInfoRegister & kDcamInfo) == kDcamInfo) {
         layout.gain = at;
-        at += kItemSize;
-    }
-    if (frameInfoRegister & kShutter) {
-        layout.shutter = at;
-        at += kItemSize;
+        layout.shutter = at + kItemSize;
+        at += 2 * kItemSize;
     }
     if (frameInfoRegister & kFrameCounter) {
         layout.frameCounter = at;
@@ -87,6 +86,12 @@ constexpr Layout layoutOf(uint32_t frameInfoRegister)
     }
     layout.size = at;
     return layout;
+}
+
+// Whether an item found at `offset` lies wholly inside an image of `bytes`.
+constexpr bool fits(std::size_t offset, std::size_t bytes)
+{
+    return offset != Layout::kAbsent && offset <= bytes && bytes - offset >= kItemSize;
 }
 
 // Big-endian quadlet access inside image bytes.

@@ -1,0 +1,391 @@
+// FlyCapCamera: the acquisition thread, which turns every image the SDK
+// lends into a sample in the images buffer and tells the host, and the bus
+// packet budget checked before a start.
+//
+// Two variants. The normal one hands the SDK's own buffers to the samples
+// (no copy) and gives a buffer back when its image leaves the images buffer:
+// the sample's parameter is the SDK buffer index. The WOW64 one copies every
+// image into a slot of `_acquiBuffers` (the parameter is the slot index),
+// because there the SDK keeps only a few buffers of its own.
+//
+// Threads: the thread shares with the host's thread only the images buffer
+// (locked by itself), the raw-to-real maps (under their critical sections)
+// and `_bAcquiring` (interlocked). Nothing thrown inside it leaves it.
+#include "flycap/FlyCapCameraPrivate.h"
+
+#include "base/HiddenWindow.h"
+#include "flycap/DeviceRemoval.h"
+#include "flycap/FlyCapCall.h"
+#include "flycap/FlyCapDefs.h"
+#include "flycap/FlyCapTexts.h"
+#include "flycap/FlyCapTrace.h"
+
+#include <orvex/IEEE1394VideoServer.h>
+#include <orvex/ImageSample.h>
+#include <orvex/ImagesBuffer.h>
+#include <orvex/OrvexError.h>
+
+#include <log4cplus/loggingmacros.h>
+
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <optional>
+#include <set>
+#include <sstream>
+
+using namespace orvex::flycap;
+
+namespace {
+
+// Longest wait for an image: a stop request is seen within it.
+constexpr unsigned long kGrabTimeoutMs = 1000;
+
+// Exit codes of the thread.
+constexpr DWORD kEndedOnRequest = 0;
+constexpr DWORD kEndedOnFailure = 1;
+
+// The hundreds of a parameter would count buffers to release; the buffer
+// index is what is left.
+constexpr uintptr_t kBufferIdModulus = 100;
+
+void* paramOf(uint32_t index)
+{
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(index));
+}
+
+uintptr_t indexOf(void* param)
+{
+    return reinterpret_cast<uintptr_t>(param);
+}
+
+} // namespace
+
+class FlyCapCamera::Acquisition {
+public:
+    static DWORD WINAPI normalEntry(LPVOID camera)
+    {
+        return Acquisition(*static_cast<FlyCapCamera*>(camera), false).run();
+    }
+    static DWORD WINAPI wow64Entry(LPVOID camera)
+    {
+        return Acquisition(*static_cast<FlyCapCamera*>(camera), true).run();
+    }
+
+private:
+    enum class Pass { next, failed };
+
+    Acquisition(FlyCapCamera& camera, bool wow64) : _camera(camera), _state(*camera._pState), _bWow64(wow64)
+    {
+    }
+
+    FlyCaptureContext context() const { return _state._fcContext.get(); }
+    bool acquiring() const { return InterlockedCompareExchange(&_state._bAcquiring, 0, 0) != 0; }
+
+    DWORD run() noexcept
+    {
+        SetEvent(_state._hAcquiThreadStarted.get());
+        try {
+            while (acquiring()) {
+                if (pass() == Pass::failed) {
+                    return kEndedOnFailure;
+                }
+            }
+        } catch (const OrvexError&) {
+            // Already logged where it was raised; the host learns nothing
+            // but that images stop.
+            releaseAndStop();
+            return kEndedOnFailure;
+        } catch (const std::exception& error) {
+            LOG4CPLUS_ERROR(g_OrvexLogger, "FlyCapCamera acquisition thread: " << error.what());
+            releaseAndStop();
+            return kEndedOnFailure;
+        }
+        releaseAndStop();
+        return kEndedOnRequest;
+    }
+
+    Pass pass()
+    {
+        if (_bWow64) {
+            checkSingle(FLYCAP_SITE(kCameraUnit), flycaptureUnlockAll(context()));
+        } else {
+            giveBackObsoleteBuffer();
+        }
+        FlyCaptureImage image{};
+        const FlyCaptureError locked = flycaptureLockLatest(context(), &image);
+        if (locked == FLYCAPTURE_TIMEOUT) {
+            return Pass::next;
+        }
+        if (locked != FLYCAPTURE_OK) {
+            LOG4CPLUS_ERROR(g_OrvexLogger, kLogLockLatestFailed << sdkErrorText(locked));
+            releaseAndStop();
+            DeviceRemoval::post(_state._nSerialNumber);
+            return Pass::failed;
+        }
+        void* param = nullptr;
+        unsigned char* pixels = _bWow64 ? copyIntoSlot(image, param) : lend(image, param);
+        const boost::shared_ptr<ImageSample> sample = makeSample(image, pixels, param);
+        _camera.readFrameInfo(sample);
+        logImage(*sample);
+        _camera.imagesBuffer().addImage(sample);
+        _camera.notifyNewImage();
+        return Pass::next;
+    }
+
+    // --- normal variant --------------------------------------------------------------
+
+    // One obsolete image per pass gives its SDK buffer back.
+    void giveBackObsoleteBuffer()
+    {
+        ImagesBuffer& buffer = _camera.imagesBuffer();
+        if (!buffer.isObsoleteParamAvailable()) {
+            return;
+        }
+        const uintptr_t q = indexOf(buffer.getObsoleteParam());
+        if (!_bSecondSeen) {
+            checkSingle(FLYCAP_SITE(kCameraUnit), flycaptureUnlockAll(context()));
+            return;
+        }
+        // The parameter names the buffer whatever order the SDK fills its
+        // buffers in, so non-consecutive indexes are given back the same way.
+        const auto n = static_cast<unsigned int>(q % kBufferIdModulus);
+        LOG4CPLUS_TRACE(g_OrvexLogger,
+                        "camera #" << _state._nPortIdx << "; flycaptureUnlock(nBufferId=" << n);
+        checkSingle(FLYCAP_SITE(kCameraUnit), flycaptureUnlock(context(), n));
+    }
+
+    unsigned char* lend(const FlyCaptureImage& image, void*& param)
+    {
+        if (!_firstBufferIdx) {
+            _firstBufferIdx = image.uiBufferIndex;
+        } else {
+            _bSecondSeen = true;
+        }
+        param = paramOf(image.uiBufferIndex);
+        return image.pData;
+    }
+
+    // --- WOW64 variant ---------------------------------------------------------------
+
+    unsigned char* copyIntoSlot(const FlyCaptureImage& image, void*& param)
+    {
+        const size_t bytes = imageBytes(image);
+        const uint32_t slot = chooseSlot(bytes);
+        boost::shared_array<unsigned char>& buffer = _state._acquiBuffers[slot];
+        if (bytes > 0) {
+            std::memcpy(buffer.get(), image.pData, bytes);
+        }
+        param = paramOf(slot);
+        return buffer.get();
+    }
+
+    uint32_t chooseSlot(size_t bytes)
+    {
+        ImagesBuffer& buffer = _camera.imagesBuffer();
+        if (buffer.isObsoleteParamAvailable()) {
+            const uintptr_t slot = indexOf(buffer.getObsoleteParam());
+            if (slot < _state._nNbImgBuffers && _state._acquiBuffers[slot]) {
+                return static_cast<uint32_t>(slot);
+            }
+        }
+        for (uint32_t slot = 0; slot < _state._nNbImgBuffers; ++slot) {
+            if (!_state._acquiBuffers[slot]) {
+                _state._acquiBuffers[slot] = boost::shared_array<unsigned char>(new unsigned char[bytes]);
+                return slot;
+            }
+        }
+        ORVEX_THROW(kCameraUnit, kErrWow64NoBuffer);
+    }
+
+    static size_t imageBytes(const FlyCaptureImage& image)
+    {
+        if (image.iRows <= 0 || image.iRowInc <= 0 || image.pData == nullptr) {
+            return 0;
+        }
+        return static_cast<size_t>(image.iRows) * static_cast<size_t>(image.iRowInc);
+    }
+
+    // --- both ----------------------------------------------------------------------------
+
+    boost::shared_ptr<ImageSample> makeSample(const FlyCaptureImage& image, unsigned char* pixels,
+                                              void* param)
+    {
+        boost::shared_ptr<ImageSample> sample(new ImageSample());
+        sample->setSWDate(_camera.getChrono());
+        ++_state._nImgCounter;
+        sample->setParam(param);
+        sample->deleteImgBufferOnDestruction(false);
+        sample->setIdx(_state._nImgCounter);
+        sample->resetShutter();
+        sample->resetGain();
+        sample->resetTriggerStatus();
+        sample->resetStrobeOutStatus(0);
+        sample->resetStrobeOutStatus(1);
+        sample->setValidity(imgv_notChecked);
+        sample->setImage(new IImage(pixels, ISize(image.iCols, image.iRows), pixelType()));
+        return sample;
+    }
+
+    IDataType pixelType() const
+    {
+        switch (_state._fcPixFormat) {
+        case FLYCAPTURE_MONO8:
+            return idt_uint8;
+        case FLYCAPTURE_MONO16:
+            return idt_uint16;
+        }
+        ORVEX_THROW(kCameraUnit, kErrInvalidPixelFormat);
+    }
+
+    void logImage(const ImageSample& sample) const
+    {
+        if (!g_OrvexStreamLogger.isEnabledFor(log4cplus::INFO_LOG_LEVEL)) {
+            return;
+        }
+        std::ostringstream line;
+        line << std::fixed << kStreamNewImage << _state._nPortIdx << kStreamImgId << sample.getIdx()
+             << kStreamFrameCounter << sample.getIdx() << kStreamSwDate << sample.getSWDate();
+        double hwDate = 0.0;
+        if (sample.getHWDate(hwDate) && hwDate >= 0.0) {
+            line << kStreamHwDate << hwDate;
+        }
+        unsigned long shutter = 0;
+        if (sample.getShutter(shutter)) {
+            line << kStreamShutter << shutter;
+        }
+        long gain = 0;
+        if (sample.getGain(gain)) {
+            line << kStreamGain << gain;
+        }
+        bool on = false;
+        if (sample.getTriggerStatus(on)) {
+            line << kStreamTrigger << (on ? kStreamOn : kStreamOff);
+        }
+        if (sample.getStrobeOutStatus(0, on)) {
+            line << kStreamStrobe0 << (on ? kStreamOn : kStreamOff);
+        }
+        if (sample.getStrobeOutStatus(1, on)) {
+            line << kStreamStrobe1 << (on ? kStreamOn : kStreamOff);
+        }
+        LOG4CPLUS_INFO(g_OrvexStreamLogger, line.str());
+    }
+
+    // Every buffer the SDK lent comes back at once, then the transfer stops.
+    void releaseAndStop() noexcept
+    {
+        const FlyCaptureError unlocked = flycaptureUnlockAll(context());
+        if (unlocked != FLYCAPTURE_OK) {
+            LOG4CPLUS_ERROR(g_OrvexLogger, kLogUnlockAllFailed << sdkErrorText(unlocked));
+        }
+        const FlyCaptureError stopped = flycaptureStop(context());
+        if (stopped != FLYCAPTURE_OK) {
+            LOG4CPLUS_ERROR(g_OrvexLogger, kLogStopFailed << sdkErrorText(stopped));
+        }
+    }
+
+    FlyCapCamera& _camera;
+    State& _state;
+    const bool _bWow64;
+    // Normal variant: the buffer indexes of the first two images.
+    std::optional<unsigned int> _firstBufferIdx;
+    bool _bSecondSeen = false;
+};
+
+// --- starting and stopping -------------------------------------------------------------
+
+void FlyCapCamera::startAcquisition()
+{
+    FLYCAP_TRACE("FlyCapCamera::startAcquisition(); (portId =", _pState->_nPortIdx, ")");
+    checkInitialized();
+    if (isAcquiring()) {
+        ORVEX_THROW(kCameraUnit, kErrAlreadyAcquiring);
+    }
+    checkSingle(FLYCAP_SITE(kCameraUnit),
+                flycaptureSetGrabTimeoutEx(_pState->_fcContext.get(), kGrabTimeoutMs));
+    updatePacketInfo();
+    checkPacketSzValidity(static_cast<int>(_pState->_nPacketSz));
+    checkMaxPacketSzOnBusNotExceeded();
+    checkSingle(FLYCAP_SITE(kCameraUnit),
+                flycaptureStartCustomImagePacket(_pState->_fcContext.get(), 0, _pState->_xImgOffset,
+                                                 _pState->_yImgOffset, _pState->_xImgSz, _pState->_yImgSz,
+                                                 _pState->_nPacketSz, _pState->_fcPixFormat));
+    try {
+        if (!_pState->_bAutoExposureEnabled) {
+            updateShutter();
+            updateGain();
+        }
+        InterlockedExchange(&_pState->_bAcquiring, 1);
+        ResetEvent(_pState->_hAcquiThreadStarted.get());
+        _pState->_acquiBuffers = boost::shared_array<boost::shared_array<unsigned char>>(
+            new boost::shared_array<unsigned char>[_pState->_nNbImgBuffers]);
+        _pState->_hAcquiThread = OwnedHandle(
+            CreateThread(nullptr, 0, _pState->_bWow64 ? &Acquisition::wow64Entry : &Acquisition::normalEntry,
+                         this, 0, nullptr));
+        if (!_pState->_hAcquiThread) {
+            ORVEX_THROW(kCameraUnit, orvex::systemErrorText(GetLastError()));
+        }
+    } catch (...) {
+        InterlockedExchange(&_pState->_bAcquiring, 0);
+        abandonStartedTransfer();
+        throw;
+    }
+    WaitForSingleObject(_pState->_hAcquiThreadStarted.get(), INFINITE);
+}
+
+void FlyCapCamera::abandonStartedTransfer() noexcept
+{
+    const FlyCaptureError stopped = flycaptureStop(_pState->_fcContext.get());
+    if (stopped != FLYCAPTURE_OK) {
+        LOG4CPLUS_ERROR(g_OrvexLogger, kLogStopFailed << sdkErrorText(stopped));
+    }
+}
+
+void FlyCapCamera::stopAcquisition()
+{
+    FLYCAP_TRACE("stopAcquisition(); (_nPortIdx = ", _pState->_nPortIdx, ")");
+    if (!isAcquiring()) {
+        ORVEX_THROW(kCameraUnit, kErrNotAcquiring);
+    }
+    InterlockedExchange(&_pState->_bAcquiring, 0);
+    if (_pState->_hAcquiThread) {
+        WaitForSingleObject(_pState->_hAcquiThread.get(), INFINITE);
+        _pState->_hAcquiThread.close();
+    }
+    imagesBuffer().reset();
+    if (imagesBuffer().isImageCaptured()) {
+        imagesBuffer().releaseImage();
+    }
+}
+
+bool FlyCapCamera::isAcquisitionStarted() const
+{
+    FLYCAP_TRACE("FlyCapCamera::isAcquisitionStarted(); (portId=", _pState->_nPortIdx, ")");
+    return isAcquiring();
+}
+
+void FlyCapCamera::checkMaxPacketSzOnBusNotExceeded()
+{
+    FLYCAP_TRACE("FlyCapCamera::checkMaxPacketSzOnBusNotExceeded(); (portId=", _pState->_nPortIdx, ")");
+    IEEE1394VideoServer& server = videoServer();
+    const CamGUID own = getUniqueId();
+    const std::string bus = getOwningBusId();
+    unsigned long sum = _pState->_nPacketSz;
+    std::set<CamGUID> guids;
+    server.getCamsList(guids);
+    for (const CamGUID& guid : guids) {
+        if (guid == own) {
+            continue;
+        }
+        IEEE1394Camera& other = server.getCamera(guid);
+        if (other.getOwningBusId() == bus && other.isInitialized() && other.isAcquisitionStarted()) {
+            sum += static_cast<unsigned long>(other.getNbBytesPerPacket());
+        }
+    }
+    const unsigned int maximum = server.getMaxPacketSz();
+    if (maximum < sum) {
+        std::ostringstream text;
+        text << kErrPacketSumOnBus << sum << " > " << maximum << ")";
+        ORVEX_THROW(kCameraUnit, text.str());
+    }
+}

@@ -1,0 +1,484 @@
+// A FlyCapture camera acquiring over the simulated SDK: start and stop
+// refusals, the bus packet budget, what each sample carries across counter
+// and clock wraps, both thread variants against the simulator's pattern, the
+// host notification, and the thread's end on a failed lock or an unplug with
+// every SDK buffer given back.
+#include "SimulatedBuses.h"
+
+#include "support/LogCapture.h"
+
+#include <orvex/ImageSample.h>
+#include <orvex/iidc/FrameInfo.h>
+#include <orvex/iidc/Registers.h>
+#include <orvex/sim/FramePattern.h>
+#include <orvex/win32_testing.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace orvex::test;
+namespace iidc = orvex::iidc;
+namespace frameinfo = orvex::iidc::frameinfo;
+namespace pattern = orvex::sim::pattern;
+namespace sim = orvex::sim;
+
+namespace {
+
+constexpr uint32_t kWidth = 160;
+constexpr uint32_t kHeight = 120;
+
+// A small camera, so that every image is cheap.
+sim::CameraConfig smallCamera(uint32_t serialNumber)
+{
+    sim::CameraConfig config = *sim::modelConfig(kGras20, serialNumber);
+    config.sensorWidth = kWidth;
+    config.sensorHeight = kHeight;
+    return config;
+}
+
+// What one image carried, copied while the buffer was locked.
+struct Seen {
+    unsigned long idx = 0;
+    bool hasHwDate = false;
+    double hwDate = 0.0;
+    uint32_t frameNumber = 0; // the simulator's own stamp, read from the pixels
+    std::vector<uint8_t> pixels;
+};
+
+class CountingCB : public ImageCB {
+public:
+    void onNewImage() override { ++calls; }
+    int calls = 0;
+};
+
+class RemovalCB : public CaptureDeviceChangedCB {
+public:
+    void onDeviceArrival(const std::string&, bool) override {}
+    void onDeviceRemoval(const std::string& name, bool) override { removed.push_back(name); }
+    std::vector<std::string> removed;
+};
+
+class FlyCapAcquisitionTest : public SimulatedBuses {
+protected:
+    void TearDown() override
+    {
+        SimulatedBuses::TearDown();
+        world().setPacing(sim::Pacing::frameRate);
+        orvex::win32::testing::setWow64(orvex::win32::testing::Wow64::native);
+    }
+
+    static FlyCapCamera& flyCap(IEEE1394Camera& camera) { return dynamic_cast<FlyCapCamera&>(camera); }
+
+    // Copies every image now in the buffer, oldest first.
+    static std::vector<Seen> drain(IEEE1394Camera& camera)
+    {
+        std::vector<Seen> seen;
+        camera.lockImagesBuffer();
+        for (unsigned long pos = camera.getImagesBufferSize(); pos-- > 0;) {
+            const boost::shared_ptr<ImageSample> sample = camera.getImagesBufferContent(pos);
+            Seen s;
+            s.idx = sample->getIdx();
+            s.hasHwDate = sample->getHWDate(s.hwDate);
+            const auto* data = static_cast<const uint8_t*>(sample->getImage()->data());
+            s.frameNumber = pattern::readFrameNumber(data);
+            s.pixels.assign(data, data + size_t{kWidth} * kHeight);
+            seen.push_back(std::move(s));
+        }
+        camera.unlockImagesBuffer();
+        return seen;
+    }
+
+    // Images until `enough` says so (or a broken test gives up), each once,
+    // in order of index modulo 2^32.
+    static std::vector<Seen> collect(IEEE1394Camera& camera,
+                                     const std::function<bool(const std::vector<Seen>&)>& enough)
+    {
+        std::vector<Seen> all;
+        pumpUntil([&] {
+            for (Seen& s : drain(camera)) {
+                if (all.empty() || isAhead(s.idx, all.back().idx))
+                    all.push_back(std::move(s));
+            }
+            return enough(all);
+        });
+        return all;
+    }
+
+    static bool isAhead(unsigned long idx, unsigned long than)
+    {
+        const uint32_t ahead = static_cast<uint32_t>(idx) - static_cast<uint32_t>(than);
+        return ahead != 0 && ahead < 0x80000000u;
+    }
+
+    static unsigned lockedSdkBuffers(uint32_t serialNumber)
+    {
+        const auto probe = sdkProbe<sim::flycap::LockedBuffersProbe>(sim::flycap::kLockedBuffersProbe);
+        return probe != nullptr ? probe(serialNumber) : 0;
+    }
+};
+
+// The image the simulator makes for a frame counter, with no frame information.
+std::vector<uint8_t> expectedPixels(uint32_t frameCounter)
+{
+    sim::FrameGeometry g;
+    g.width = kWidth;
+    g.height = kHeight;
+    std::vector<uint8_t> image(g.imageBytes());
+    pattern::fill(image.data(), g);
+    sim::Frame frame;
+    frame.geometry = g;
+    frame.frameCounter = frameCounter;
+    pattern::StampState state;
+    pattern::stamp(image.data(), g, frame, state);
+    return image;
+}
+
+} // namespace
+
+// --- states and refusals ------------------------------------------------------------
+
+TEST_F(FlyCapAcquisitionTest, StartNeedsInitAndIsRefusedTwiceStopNeedsAStartAndEmptiesTheBuffer)
+{
+    world().setPacing(sim::Pacing::unpaced);
+    IEEE1394Camera& camera = listOne(smallCamera(0x300), false);
+    EXPECT_EQ("\"init\" method must be called before", errorOf([&] { camera.startAcquisition(); }));
+    EXPECT_EQ("camera not acquiring", errorOf([&] { camera.stopAcquisition(); }));
+    camera.init();
+    camera.startAcquisition();
+    EXPECT_TRUE(camera.isAcquisitionStarted());
+    EXPECT_EQ("camera acquisition already started", errorOf([&] { camera.startAcquisition(); }));
+    EXPECT_EQ("cannot be invoked while camera is acquiring",
+              errorOf([&] { flyCap(camera).enableFrameCounterFeature(true); }));
+    ASSERT_FALSE(collect(camera, [](const std::vector<Seen>& s) { return s.size() >= 3; }).empty());
+    camera.stopAcquisition();
+    EXPECT_FALSE(camera.isAcquisitionStarted());
+    camera.lockImagesBuffer();
+    EXPECT_EQ(0ul, camera.getImagesBufferSize());
+    camera.unlockImagesBuffer();
+    EXPECT_EQ(0u, lockedSdkBuffers(0x300)) << "every buffer given back at the stop";
+    EXPECT_EQ("camera not acquiring", errorOf([&] { camera.stopAcquisition(); }));
+
+    // And again: a restart delivers images as the first start did.
+    camera.startAcquisition();
+    EXPECT_GE(collect(camera, [](const std::vector<Seen>& s) { return s.size() >= 3; }).size(), 3u);
+    camera.stopAcquisition();
+}
+
+TEST_F(FlyCapAcquisitionTest, TheBusPacketBudgetRefusesTheCameraThatWouldExceedItAndStartsNothing)
+{
+    sim::BusConfig roomy;
+    roomy.isoBandwidth = 100000; // so that only the library's own budget applies
+    const int bus = world().addBus(roomy);
+    world().addCamera(bus, kGras20, 0x310);
+    world().addCamera(bus, kGras20, 0x311);
+    world().addCamera(bus0, kGras20, 0x312); // another bus: never counted
+    IEEE1394VideoServer& server = createFlyCapVideoServer(false);
+    server.reset(true);
+    IEEE1394Camera& other = server.getCamera(CamGUID(0x312, 0));
+    IEEE1394Camera& first = server.getCamera(CamGUID(0x310, 0));
+    IEEE1394Camera& second = server.getCamera(CamGUID(0x311, 0));
+    const int packet = first.getNbBytesPerPacket();
+    ASSERT_GT(2 * packet, 9830) << "the test needs two packets over the budget";
+    ASSERT_LE(packet, 9830);
+
+    other.startAcquisition();
+    first.startAcquisition();
+    EXPECT_EQ("sum of packet sizes of acquiring cameras on bus exceeds max allowed (" +
+                  std::to_string(2 * packet) + " > 9830)",
+              errorOf([&] { second.startAcquisition(); }));
+    EXPECT_FALSE(second.isAcquisitionStarted());
+    EXPECT_FALSE(world().camera(0x311)->isStreaming());
+
+    first.stopAcquisition();
+    second.startAcquisition();
+    EXPECT_TRUE(second.isAcquisitionStarted());
+}
+
+// --- what a sample carries ----------------------------------------------------------
+
+TEST_F(FlyCapAcquisitionTest, IndexesFollowTheFrameCounterAndHardwareDatesTheTimeStampAcrossBothWraps)
+{
+    // Paced, so that the host sees every image.
+    FlyCapCamera& camera = flyCap(listOne(smallCamera(0x320), true));
+    ASSERT_TRUE(camera.enableFrameCounterFeature(true));
+    ASSERT_TRUE(camera.enableTimeStampFeature(true));
+    world().camera(0x320)->setFrameCounter(0xFFFFFFFCu);
+    // A quarter of a second before the cycle clock's 128-second wrap.
+    world().bus(bus0)->clock().setTicksNow(int64_t{iidc::kTicksPerWrap} - iidc::kTicksPerSecond / 4);
+
+    camera.startAcquisition();
+    const std::vector<Seen> seen = collect(camera, [](const std::vector<Seen>& s) {
+        bool counterWrapped = false, clockWrapped = false;
+        for (size_t i = 1; i < s.size(); ++i) {
+            counterWrapped |= s[i].idx < s[i - 1].idx;
+            clockWrapped |= s[i].hwDate < s[i - 1].hwDate;
+        }
+        return counterWrapped && clockWrapped;
+    });
+    camera.stopAcquisition();
+
+    bool counterWrapped = false, clockWrapped = false;
+    for (size_t i = 0; i < seen.size(); ++i) {
+        SCOPED_TRACE("image " + std::to_string(i));
+        EXPECT_EQ(seen[i].frameNumber, seen[i].idx) << "the index is the camera's frame counter";
+        ASSERT_TRUE(seen[i].hasHwDate);
+        EXPECT_GE(seen[i].hwDate, 0.0);
+        EXPECT_LT(seen[i].hwDate, 128000.0);
+        if (i == 0)
+            continue;
+        if (seen[i].idx < seen[i - 1].idx) {
+            counterWrapped = true;
+            EXPECT_GE(seen[i - 1].idx, 0xFFFFFFFCul);
+            EXPECT_LT(seen[i].idx, 0x100ul);
+        }
+        if (seen[i].hwDate < seen[i - 1].hwDate) {
+            clockWrapped = true; // not corrected: the date starts again from 0
+            EXPECT_GT(seen[i - 1].hwDate, 120000.0);
+            EXPECT_LT(seen[i].hwDate, 8000.0);
+        }
+    }
+    EXPECT_TRUE(counterWrapped);
+    EXPECT_TRUE(clockWrapped);
+}
+
+TEST_F(FlyCapAcquisitionTest, WithoutFrameInformationTheIndexIsTheImageCountAndNoHardwareDateIsKnown)
+{
+    world().setPacing(sim::Pacing::unpaced);
+    IEEE1394Camera& camera = listOne(smallCamera(0x321), true);
+    camera.startAcquisition();
+    const std::vector<Seen> seen = collect(camera, [](const std::vector<Seen>& s) { return s.size() >= 3; });
+    camera.stopAcquisition();
+    for (size_t i = 1; i < seen.size(); ++i)
+        EXPECT_GT(seen[i].idx, seen[i - 1].idx);
+    for (const Seen& s : seen) {
+        EXPECT_FALSE(s.hasHwDate);
+        EXPECT_LE(s.idx, s.frameNumber + 1) << "counted from 1 by the library, from 0 by the camera";
+    }
+}
+
+// Every combination of the four items: each value is found where the
+// camera put it, whatever comes before it.
+TEST_F(FlyCapAcquisitionTest, EachCombinationOfItemsIsDecodedFromItsOwnOffsets)
+{
+    world().setPacing(sim::Pacing::unpaced);
+    FlyCapCamera& camera = flyCap(listOne(smallCamera(0x322), true));
+    for (unsigned combination = 0; combination < 16; ++combination) {
+        const bool timestamp = combination & 1, dcam = combination & 2, counter = combination & 4,
+                   gpio = combination & 8;
+        SCOPED_TRACE("timestamp " + std::to_string(timestamp) + ", DCAM " + std::to_string(dcam) +
+                     ", counter " + std::to_string(counter) + ", GPIO " + std::to_string(gpio));
+        ASSERT_EQ(timestamp, camera.enableTimeStampFeature(timestamp));
+        ASSERT_EQ(dcam, camera.enableDCAMInfoFeature(dcam));
+        ASSERT_EQ(counter, camera.enableFrameCounterFeature(counter));
+        ASSERT_EQ(gpio, camera.enableGPIOStatusFeature(gpio));
+        // 100 s into the clock, so that a date read from the wrong bytes shows.
+        world().bus(bus0)->clock().setTicksNow(int64_t{100} * iidc::kTicksPerSecond);
+        // A counter far from the image count, so that an index from the wrong source shows.
+        world().camera(0x322)->setFrameCounter(0x80000000u);
+
+        camera.startAcquisition();
+        boost::shared_ptr<ImageSample> sample;
+        pumpUntil([&] {
+            camera.lockImagesBuffer();
+            if (camera.getImagesBufferSize() > 0)
+                sample = camera.getImagesBufferContent(0);
+            camera.unlockImagesBuffer();
+            return sample != nullptr;
+        });
+        ASSERT_TRUE(sample);
+        const auto* data = static_cast<const uint8_t*>(sample->getImage()->data());
+        const uint32_t frameNumber = pattern::readFrameNumber(data);
+        double hwDate = -1.0;
+        unsigned long shutter = 0;
+        long gain = 0;
+        bool on = false;
+
+        EXPECT_EQ(timestamp, sample->getHWDate(hwDate));
+        if (timestamp) {
+            EXPECT_GE(hwDate, 100000.0);
+            EXPECT_LT(hwDate, 105000.0);
+        }
+        EXPECT_EQ(dcam, sample->getShutter(shutter));
+        EXPECT_EQ(dcam, sample->getGain(gain));
+        if (dcam) {
+            EXPECT_EQ(camera.getShutter(), shutter);
+            EXPECT_EQ(camera.getGain(gainsel_main), gain);
+        }
+        if (counter)
+            EXPECT_EQ(frameNumber, sample->getIdx());
+        else
+            EXPECT_LT(sample->getIdx(), 0x80000000ul);
+        EXPECT_EQ(gpio, sample->getTriggerStatus(on));
+        EXPECT_EQ(gpio, sample->getStrobeOutStatus(0, on));
+        EXPECT_EQ(gpio, sample->getStrobeOutStatus(1, on));
+        sample.reset();
+        camera.stopAcquisition();
+    }
+}
+
+// --- the two variants ---------------------------------------------------------------
+
+TEST_F(FlyCapAcquisitionTest, BothVariantsDeliverTheSimulatorsPixels)
+{
+    using orvex::win32::testing::Wow64;
+    world().setPacing(sim::Pacing::unpaced);
+    uint32_t serialNumber = 0x330;
+    for (const Wow64 environment : {Wow64::native, Wow64::wow64}) {
+        SCOPED_TRACE(environment == Wow64::wow64 ? "copied into own slots" : "the SDK's buffers");
+        orvex::win32::testing::setWow64(environment);
+        IEEE1394Camera& camera = listOne(smallCamera(serialNumber++), true);
+        camera.startAcquisition();
+        // Long enough for the WOW64 slots to be reused several times.
+        const std::vector<Seen> seen =
+            collect(camera, [](const std::vector<Seen>& s) { return s.size() >= 40; });
+        camera.stopAcquisition();
+        ASSERT_GE(seen.size(), 40u);
+        for (const Seen& s : seen)
+            ASSERT_EQ(expectedPixels(s.frameNumber), s.pixels) << "image " << s.idx;
+    }
+}
+
+// --- notification -----------------------------------------------------------------------
+
+TEST_F(FlyCapAcquisitionTest, TenImagesBeforeTheHostDispatchesGiveOneCallback)
+{
+    world().setPacing(sim::Pacing::unpaced);
+    IEEE1394Camera& camera = listOne(smallCamera(0x340), true);
+    auto* cb = new CountingCB;
+    camera.setImageCB(cb, true);
+    // Triggered, so that the camera makes exactly the images asked for.
+    unsigned long mode = 0;
+    camera.readRegister(iidc::kTriggerMode, mode);
+    camera.writeRegister(iidc::kTriggerMode, mode | iidc::kTriggerOn);
+    LogCapture stream("Orvex.stream", log4cplus::INFO_LOG_LEVEL);
+    camera.startAcquisition();
+    for (size_t image = 1; image <= 10; ++image) {
+        camera.writeRegister(iidc::kSoftwareTrigger, iidc::kSoftwareTriggerFire);
+        // Waits without dispatching until the thread took the image.
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (stream.lines().size() < image && std::chrono::steady_clock::now() < giveUp)
+            Sleep(1);
+    }
+    ASSERT_EQ(10u, stream.lines().size());
+    EXPECT_EQ(0, cb->calls);
+    pumpUntil([&] { return cb->calls > 0; });
+    pumpPending();
+    EXPECT_EQ(1, cb->calls);
+    camera.stopAcquisition();
+}
+
+TEST_F(FlyCapAcquisitionTest, TheHostsEventIsSetWhenNoWindowIsRegistered)
+{
+    world().setPacing(sim::Pacing::unpaced);
+    IEEE1394Camera& camera = listOne(smallCamera(0x341), true);
+    const HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    camera.setNewImageEvent(event);
+    auto* cb = new CountingCB;
+    camera.setImageCB(cb, true);
+    camera.startAcquisition();
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 10000));
+    camera.stopAcquisition();
+    pumpPending();
+    EXPECT_EQ(0, cb->calls) << "the event takes the place of the callback";
+    camera.setNewImageEvent(nullptr);
+    CloseHandle(event);
+}
+
+TEST_F(FlyCapAcquisitionTest, EveryImageWritesOneStreamLine)
+{
+    world().setPacing(sim::Pacing::unpaced);
+    FlyCapCamera& camera = flyCap(listOne(smallCamera(0x342), true));
+    ASSERT_TRUE(camera.enableDCAMInfoFeature(true));
+    ASSERT_TRUE(camera.enableGPIOStatusFeature(true));
+    LogCapture stream("Orvex.stream", log4cplus::INFO_LOG_LEVEL);
+    camera.startAcquisition();
+    ASSERT_TRUE(pumpUntil([&] { return !stream.lines().empty(); }));
+    camera.stopAcquisition();
+    const std::string line = stream.lines().front().message;
+    const std::string start =
+        "acquiFunction; new image grabbed; portId = 0;\timgId = 1;\tframeCounter = 1;\tsw date = ";
+    EXPECT_EQ(start, line.substr(0, start.size()));
+    EXPECT_EQ(std::string::npos, line.find("hw date")) << "no time stamp embedded";
+    EXPECT_NE(std::string::npos,
+              line.find(";\t shutter = " + std::to_string(camera.getShutter()) + ";\t gain = "));
+    EXPECT_NE(std::string::npos, line.find(";\t extTrigger: "));
+    EXPECT_NE(std::string::npos, line.find(";\t strobe1: OFF"));
+}
+
+// --- the thread's end -------------------------------------------------------------------
+
+TEST_F(FlyCapAcquisitionTest, AFailedLockEndsTheThreadGivesEveryBufferBackAndRemovesTheCamera)
+{
+    world().setPacing(sim::Pacing::unpaced);
+    world().addCamera(bus0, smallCamera(0x350));
+    IEEE1394VideoServer& server = createFlyCapVideoServer(true);
+    auto* removal = new RemovalCB;
+    server.setCaptureDeviceChangedCB(removal, true);
+    server.reset(true);
+    IEEE1394Camera& camera = server.getCamera(0);
+    const unsigned contexts = liveSdkContexts();
+    LogCapture errors("Orvex", log4cplus::ERROR_LOG_LEVEL);
+    camera.startAcquisition();
+    ASSERT_TRUE(pumpUntil([&] { return lockedSdkBuffers(0x350) > 0; }));
+    failNext("flycaptureLockLatest", 1, FLYCAPTURE_BUS_ERROR, 0x350);
+
+    ASSERT_TRUE(pumpUntil([&] { return server.getNbCameras() == 0; })) << "the camera is removed";
+    ASSERT_EQ(1u, removal->removed.size());
+    bool logged = false;
+    for (const std::string& message : errors.messages())
+        logged |= message.rfind("flycaptureLockLatest(...) returned an error: ", 0) == 0;
+    EXPECT_TRUE(logged);
+    EXPECT_EQ(contexts - 1, liveSdkContexts()) << "the camera's context went with it";
+}
+
+TEST_F(FlyCapAcquisitionTest, AnUnplugDuringAGrabEndsTheThreadAndGivesEveryLentBufferBackOnce)
+{
+    world().setPacing(sim::Pacing::unpaced);
+    world().addCamera(bus0, smallCamera(0x351));
+    IEEE1394VideoServer& server = createFlyCapVideoServer(true);
+    auto* removal = new RemovalCB;
+    server.setCaptureDeviceChangedCB(removal, true);
+    server.reset(true);
+    IEEE1394Camera& camera = server.getCamera(0);
+    const unsigned contexts = liveSdkContexts();
+    LogCapture errors("Orvex", log4cplus::ERROR_LOG_LEVEL);
+    camera.startAcquisition();
+    // The host holds an image while the camera leaves.
+    std::vector<Seen> seen = collect(camera, [](const std::vector<Seen>& s) { return s.size() >= 5; });
+    camera.lockImagesBuffer();
+    const unsigned long held = camera.getImagesBufferContent(0)->getIdx();
+    camera.captureImage(held);
+    camera.unlockImagesBuffer();
+    ASSERT_GT(lockedSdkBuffers(0x351), 0u);
+
+    world().unplugCamera(0x351);
+    // Without dispatching: the thread gives the buffers back by itself.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (lockedSdkBuffers(0x351) > 0 && std::chrono::steady_clock::now() < giveUp)
+        Sleep(1);
+    EXPECT_EQ(0u, lockedSdkBuffers(0x351));
+    camera.releaseImage();
+
+    ASSERT_TRUE(pumpUntil([&] { return server.getNbCameras() == 0 && !removal->removed.empty(); }));
+    for (const std::string& message : errors.messages()) {
+        EXPECT_EQ(std::string::npos, message.find("flycaptureUnlock(")) << "no buffer given back twice";
+        EXPECT_EQ(std::string::npos, message.find("flycaptureUnlockAll() returned an error"));
+    }
+    EXPECT_EQ(contexts - 1, liveSdkContexts());
+}
+
+TEST_F(FlyCapAcquisitionTest, DestroyingTheServerWhileAcquiringStopsEveryCamera)
+{
+    world().setPacing(sim::Pacing::unpaced);
+    world().addCamera(bus0, smallCamera(0x352));
+    IEEE1394VideoServer& server = createFlyCapVideoServer(false);
+    server.reset(true);
+    server.getCamera(0).startAcquisition();
+    pumpUntil([&] { return lockedSdkBuffers(0x352) > 0; });
+    destroyVideoServer();
+    EXPECT_FALSE(world().camera(0x352)->isStreaming());
+    EXPECT_EQ(0u, lockedSdkBuffers(0x352));
+}
