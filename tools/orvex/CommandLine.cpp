@@ -3,6 +3,7 @@
 #include <boost/program_options.hpp>
 
 #include <sstream>
+#include <vector>
 
 namespace po = boost::program_options;
 
@@ -18,15 +19,69 @@ po::options_description visibleOptions()
          "camera stack: flycap (FlyCapture SDK) or bcam (BCAM driver)")                       //
         ("log-level", po::value<std::string>()->default_value("OFF"),                         //
          "show the library's log lines from this level on (TRACE, DEBUG, INFO, WARN, ERROR)") //
-        ("master", po::value<std::string>(), "sync: the master camera (default: port 0)")     //
-        ("seconds", po::value<double>()->default_value(10.0), "sync: how long to run")        //
-        ("plot", po::value<std::string>(), "sync: draw disagreement and drift into this SVG file");
-    po::options_description settings("Camera settings (info applies them after init, in this order: roi, "
-                                     "packet, trigger, frame rate, shutter, gain, brightness, auto exposure, "
-                                     "strobe)");
+        ("seconds", po::value<double>(), "grab: stop after S seconds; sync: run S seconds (default 10)");
+    po::options_description settings(
+        "Camera settings (info and grab apply them after init, in this order: roi, "
+        "packet, trigger, frame rate, shutter, gain, brightness, auto exposure, "
+        "strobe)");
     addSettingsOptions(settings);
     options.add(settings);
+    po::options_description grabbing("Options of grab");
+    grabbing.add_options()                                                                     //
+        ("count", po::value<unsigned long>(), "stop after N images per camera")                //
+        ("out", po::value<std::string>(), "write images as PNG files into this folder")        //
+        ("every", po::value<unsigned long>()->default_value(1), "write every K-th image only") //
+        ("variant", po::value<std::string>()->default_value("normal"),
+         "acquisition thread: normal (the SDK's buffers) or wow64 (copies; simulator only)");
+    options.add(grabbing);
+    po::options_description syncing("Options of sync");
+    syncing.add_options()                                                           //
+        ("master", po::value<std::string>(), "the master camera (default: port 0)") //
+        ("plot", po::value<std::string>(), "draw disagreement and drift into this SVG file");
+    options.add(syncing);
     return options;
+}
+
+std::vector<std::string> splitAtCommas(const std::string& text)
+{
+    std::vector<std::string> parts;
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, ',');) {
+        if (part.empty()) {
+            throw UsageError("empty camera name in '" + text + "'");
+        }
+        parts.push_back(part);
+    }
+    return parts;
+}
+
+void readGrabOptions(const po::variables_map& values, Invocation& invocation)
+{
+    GrabRequest& grab = invocation.grab;
+    grab.cameras = splitAtCommas(values["camera"].as<std::string>());
+    if (values.count("count")) {
+        grab.count = values["count"].as<unsigned long>();
+    }
+    if (values.count("seconds")) {
+        grab.seconds = values["seconds"].as<double>();
+        if (!(*grab.seconds > 0.0)) {
+            throw UsageError("--seconds must be positive");
+        }
+    }
+    if (grab.count && grab.seconds) {
+        throw UsageError("--count and --seconds exclude each other");
+    }
+    if (values.count("out")) {
+        grab.outDir = values["out"].as<std::string>();
+    }
+    grab.every = values["every"].as<unsigned long>();
+    if (grab.every == 0) {
+        throw UsageError("--every must be at least 1");
+    }
+    invocation.variant = values["variant"].as<std::string>();
+    if (invocation.variant != "normal" && invocation.variant != "wow64") {
+        throw UsageError("--variant is normal or wow64");
+    }
 }
 
 } // namespace
@@ -43,6 +98,8 @@ std::string usageText()
             "                 packet limits, trigger, shutter and gain ranges, temperature.\n"
             "                 CAMERA is a port index (0, 1, ...) or a GUID (0x...); the\n"
             "                 camera settings below are applied first\n"
+            "  grab CAMERAS   acquire until --count images or --seconds (or Ctrl-C) and\n"
+            "                 summarise; CAMERAS is CAMERA, CAMERA,CAMERA... or all\n"
             "  sync           keep the cameras on other buses synchronised to a master and\n"
             "                 print each register update (state, drift, offset, disagreement)\n"
             "\n"
@@ -102,12 +159,19 @@ Invocation parseCommandLine(int argc, const char* const argv[])
         if (values.count("camera")) {
             throw UsageError("sync takes its master with --master");
         }
-        invocation.seconds = values["seconds"].as<double>();
+        invocation.seconds = values.count("seconds") ? values["seconds"].as<double>() : 10.0;
         if (!(invocation.seconds > 0.0 && invocation.seconds <= 86400.0)) {
             throw UsageError("--seconds must be above 0 and at most a day");
         }
         invocation.master = values.count("master") ? values["master"].as<std::string>() : std::string();
         invocation.plotFile = values.count("plot") ? values["plot"].as<std::string>() : std::string();
+    } else if (command == "grab") {
+        invocation.command = Command::grab;
+        if (!values.count("camera")) {
+            throw UsageError("grab needs cameras: port indexes or GUIDs separated by commas, or all");
+        }
+        readGrabOptions(values, invocation);
+        invocation.grab.settings = invocation.settings;
     } else {
         throw UsageError("unknown command '" + command + "'");
     }

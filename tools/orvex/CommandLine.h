@@ -1,6 +1,7 @@
 // What the user asked the orvex tool to do, read from the command line.
 #pragma once
 
+#include "Grab.h"
 #include "Settings.h"
 
 #include <stdexcept>
@@ -8,14 +9,16 @@
 
 namespace orvex::cli {
 
-enum class Command { list, info, sync, help };
+enum class Command { list, info, grab, sync, help };
 
 struct Invocation {
     Command command = Command::help;
     std::string backend = "flycap";
-    std::string camera;           // info: a port index or a GUID
-    std::string logLevel = "OFF"; // log4cplus level of the library's loggers
-    CameraSettings settings;      // info: applied after init, before the report
+    std::string camera;             // info: a port index or a GUID
+    std::string logLevel = "OFF";   // log4cplus level of the library's loggers
+    CameraSettings settings;        // info and grab: applied after init
+    GrabRequest grab;               // grab: the cameras and when to stop
+    std::string variant = "normal"; // grab: normal, or wow64 (copying) where it can be chosen
     // sync: the master (empty: port 0), how long, and where to draw the run.
     std::string master;
     double seconds = 10.0;

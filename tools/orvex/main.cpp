@@ -11,6 +11,9 @@
 #include <orvex/orvex.h>
 #if defined(ORVEX_CLI_OVER_SIMULATOR)
 #include <orvex/sim/World.h>
+#if !defined(_WIN32)
+#include <orvex/win32_testing.h>
+#endif
 #endif
 
 #include <log4cplus/consoleappender.h>
@@ -19,6 +22,7 @@
 #include <log4cplus/loglevel.h>
 
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <string>
 
@@ -75,6 +79,38 @@ int showCamera(const std::string& name, const CameraSettings& settings)
     return 0;
 }
 
+// The acquisition thread's variant follows the process; over the simulated
+// platform the tool may choose it.
+bool chooseVariant(const std::string& variant)
+{
+#if defined(ORVEX_CLI_OVER_SIMULATOR) && !defined(_WIN32)
+    using orvex::win32::testing::Wow64;
+    orvex::win32::testing::setWow64(variant == "wow64" ? Wow64::wow64 : Wow64::native);
+    return true;
+#else
+    return variant == "normal";
+#endif
+}
+
+int grabImages(const Invocation& invocation)
+{
+    if (!chooseVariant(invocation.variant)) {
+        std::cerr << "orvex: the variant follows the process here; --variant " << invocation.variant
+                  << " cannot be chosen\n";
+        return kExitUsage;
+    }
+    if (!invocation.grab.outDir.empty()) {
+        std::error_code error;
+        std::filesystem::create_directories(invocation.grab.outDir, error);
+        if (error) {
+            std::cerr << "orvex: cannot create " << invocation.grab.outDir << ": " << error.message() << "\n";
+            return kExitFailure;
+        }
+    }
+    Session session(false);
+    return grab(session, invocation.grab, std::cout, std::cerr);
+}
+
 // The simulated world the user named with ORVEX_SIM_WORLD, when it could not
 // be loaded: an empty world would pass for an empty bus.
 std::string simulatedWorldProblem()
@@ -104,13 +140,19 @@ int run(const Invocation& invocation)
         std::cerr << "orvex: " << problem << "\n";
         return kExitFailure;
     }
-    if (invocation.command == Command::sync) {
+    switch (invocation.command) {
+    case Command::list:
+        return listCameras();
+    case Command::grab:
+        return grabImages(invocation);
+    case Command::sync: {
         Session session(false);
         return runSync(session, SyncOptions{invocation.master, invocation.seconds, invocation.plotFile},
                        std::cout, std::cerr);
     }
-    return invocation.command == Command::list ? listCameras()
-                                               : showCamera(invocation.camera, invocation.settings);
+    default:
+        return showCamera(invocation.camera, invocation.settings);
+    }
 }
 
 } // namespace

@@ -1,0 +1,378 @@
+#include "Grab.h"
+
+#include "PngWriter.h"
+
+#include <orvex/ImageSample.h>
+#include <orvex/OrvexError.h>
+#if defined(ORVEX_CLI_OVER_SIMULATOR)
+#include <orvex/sim/FlyCapProbes.h>
+#endif
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <iomanip>
+#include <memory>
+#include <set>
+#include <sstream>
+
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace orvex::cli {
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void onInterrupt(int)
+{
+    g_interrupted = 1;
+}
+
+// Ctrl-C ends the grab, not the tool, for as long as the grab runs.
+class InterruptGuard {
+public:
+    InterruptGuard() : _previous(std::signal(SIGINT, &onInterrupt)) { g_interrupted = 0; }
+    ~InterruptGuard() { std::signal(SIGINT, _previous); }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+private:
+    void (*_previous)(int);
+};
+
+bool isTerminal(std::FILE* stream)
+{
+#if defined(_WIN32)
+    return _isatty(_fileno(stream)) != 0;
+#else
+    return isatty(fileno(stream)) != 0;
+#endif
+}
+
+// A cycle-time date repeats every 128 s.
+constexpr double kHwDateWrapMs = 128000.0;
+
+// Images the SDK dropped for a camera, when the SDK says (the simulated one does).
+std::optional<uint64_t> sdkDroppedImages(const CamGUID& guid)
+{
+#if defined(ORVEX_CLI_OVER_SIMULATOR)
+    const HMODULE sdk = GetModuleHandleA("PGRFlyCapture.dll");
+    const FARPROC address = sdk != nullptr ? GetProcAddress(sdk, sim::flycap::kDroppedImagesProbe) : nullptr;
+    if (address != nullptr) {
+        const auto probe =
+            reinterpret_cast<sim::flycap::DroppedImagesProbe>(reinterpret_cast<void (*)()>(address));
+        return probe(guid.low());
+    }
+#else
+    (void)guid;
+#endif
+    return std::nullopt;
+}
+
+class Event {
+public:
+    Event() : _handle(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+    ~Event()
+    {
+        if (_handle != nullptr)
+            CloseHandle(_handle);
+    }
+    Event(const Event&) = delete;
+    Event& operator=(const Event&) = delete;
+    HANDLE get() const { return _handle; }
+
+private:
+    HANDLE _handle;
+};
+
+// One image to write, copied out of the buffer while it was locked.
+struct Frame {
+    unsigned long idx = 0;
+    double swDate = 0.0;
+    std::optional<double> hwDate;
+    uint32_t width = 0, height = 0, bytesPerPixel = 1;
+    std::vector<uint8_t> pixels;
+};
+
+class CameraGrab {
+public:
+    CameraGrab(IEEE1394Camera& camera, std::string name)
+        : _camera(&camera), _guid(camera.getUniqueId()), _name(std::move(name)), _port(camera.getPortIdx())
+    {
+    }
+
+    void start(const GrabRequest& request)
+    {
+        _request = &request;
+        _camera->init();
+        applySettings(*_camera, request.settings);
+        // The hardware date, and an index that shows every lost image.
+        _camera->enableSmartFeature(sf_cycleTimeStamp, true);
+        _camera->enableSmartFeature(sf_frameCounter, true);
+        _camera->setNewImageEvent(_event.get());
+        _camera->startAcquisition();
+        _started = std::chrono::steady_clock::now();
+    }
+
+    void stop() noexcept
+    {
+        if (_camera == nullptr)
+            return;
+        try {
+            if (_camera->isAcquisitionStarted())
+                _camera->stopAcquisition();
+            _camera->setNewImageEvent(nullptr);
+        } catch (const std::exception&) {
+            // The summary says what was received; a stop failing changes nothing there.
+        }
+        _stopped = std::chrono::steady_clock::now();
+    }
+
+    // The server deletes a camera that left: forget it then.
+    void checkStillThere(IEEE1394VideoServer& server)
+    {
+        if (_camera == nullptr)
+            return;
+        std::set<CamGUID> guids;
+        server.getCamsList(guids);
+        if (guids.count(_guid) == 0) {
+            _camera = nullptr;
+            _removed = true;
+            _stopped = std::chrono::steady_clock::now();
+        }
+    }
+
+    // Takes every image not seen yet, oldest first; writes the chosen ones.
+    void collect(std::ostream& err)
+    {
+        if (_camera == nullptr || done())
+            return;
+        std::vector<Frame> toWrite;
+        _camera->lockImagesBuffer();
+        try {
+            for (unsigned long pos = _camera->getImagesBufferSize(); pos-- > 0 && !done();) {
+                const boost::shared_ptr<ImageSample> sample = _camera->getImagesBufferContent(pos);
+                if (take(*sample))
+                    toWrite.push_back(copyOf(*sample));
+            }
+        } catch (...) {
+            _camera->unlockImagesBuffer();
+            throw;
+        }
+        _camera->unlockImagesBuffer();
+        for (const Frame& frame : toWrite)
+            write(frame, err);
+    }
+
+    bool done() const { return _camera == nullptr || (_request->count && _received >= *_request->count); }
+    uint64_t received() const { return _received; }
+    uint64_t gaps() const { return _gaps; }
+
+    void summarise(std::ostream& out) const
+    {
+        const double seconds = std::chrono::duration<double>(_stopped - _started).count();
+        const std::optional<uint64_t> sdkDropped = sdkDroppedImages(_guid);
+        out << "camera " << _name << " (GUID " << _guid.to_string() << ")" << (_removed ? ", removed" : "")
+            << ":\n"
+            << "  images received:                " << _received << "\n";
+        if (sdkDropped) {
+            out << "  dropped by the SDK:             " << *sdkDropped << "\n"
+                << "  dropped by the images buffer:   " << (_gaps > *sdkDropped ? _gaps - *sdkDropped : 0)
+                << "\n";
+        } else {
+            out << "  missing indexes (SDK or buffer): " << _gaps << "\n";
+        }
+        out << std::fixed << std::setprecision(2) << "  frames per second:              "
+            << (seconds > 0 ? static_cast<double>(_received) / seconds : 0.0) << "\n";
+        if (_hwMinusSw) {
+            out << std::setprecision(3)
+                << "  hardware - software date spread: " << (_hwMinusSw->second - _hwMinusSw->first)
+                << " ms\n";
+        }
+        out.unsetf(std::ios::floatfield);
+    }
+
+private:
+    bool take(const ImageSample& sample)
+    {
+        const auto idx = static_cast<uint32_t>(sample.getIdx());
+        if (_received > 0) {
+            const uint32_t ahead = idx - _lastIdx; // modulo 2^32: the counter wraps
+            if (ahead == 0 || ahead >= 0x80000000u)
+                return false;
+            _gaps += ahead - 1;
+        }
+        _lastIdx = idx;
+        ++_received;
+        noteDates(sample);
+        return !_request->outDir.empty() && (_received - 1) % _request->every == 0;
+    }
+
+    void noteDates(const ImageSample& sample)
+    {
+        double hw = 0.0;
+        if (!sample.getHWDate(hw))
+            return;
+        // Unwrapped, so that the spread measures jitter, not the 128 s wrap.
+        if (_lastHw && hw + _hwWraps * kHwDateWrapMs < *_lastHw - kHwDateWrapMs / 2)
+            ++_hwWraps;
+        const double unwrapped = hw + _hwWraps * kHwDateWrapMs;
+        _lastHw = unwrapped;
+        const double difference = unwrapped - sample.getSWDate();
+        if (!_hwMinusSw)
+            _hwMinusSw = std::make_pair(difference, difference);
+        _hwMinusSw->first = std::min(_hwMinusSw->first, difference);
+        _hwMinusSw->second = std::max(_hwMinusSw->second, difference);
+    }
+
+    static Frame copyOf(const ImageSample& sample)
+    {
+        Frame frame;
+        frame.idx = sample.getIdx();
+        frame.swDate = sample.getSWDate();
+        double hw = 0.0;
+        if (sample.getHWDate(hw))
+            frame.hwDate = hw;
+        const IImage* image = sample.getImage();
+        frame.width = static_cast<uint32_t>(image->size().width);
+        frame.height = static_cast<uint32_t>(image->size().height);
+        frame.bytesPerPixel = static_cast<uint32_t>(image->bytesPerPixel());
+        const auto* data = static_cast<const uint8_t*>(image->data());
+        frame.pixels.assign(data, data + size_t{frame.width} * frame.height * frame.bytesPerPixel);
+        return frame;
+    }
+
+    void write(const Frame& frame, std::ostream& err)
+    {
+        std::ostringstream path;
+        path << _request->outDir << "/cam" << _port << "-" << std::setw(10) << std::setfill('0') << frame.idx
+             << ".png";
+        PngText text = {{"Camera", _guid.to_string()},
+                        {"Index", std::to_string(frame.idx)},
+                        {"Software date (ms)", std::to_string(frame.swDate)}};
+        if (frame.hwDate)
+            text.emplace_back("Hardware date (ms)", std::to_string(*frame.hwDate));
+        try {
+            writeGreyPng(path.str(), {frame.pixels.data(), frame.width, frame.height, frame.bytesPerPixel},
+                         text);
+        } catch (const std::runtime_error& error) {
+            err << "orvex: " << error.what() << "\n";
+        }
+    }
+
+    IEEE1394Camera* _camera;
+    CamGUID _guid;
+    std::string _name;
+    unsigned short _port;
+    const GrabRequest* _request = nullptr;
+    Event _event;
+    uint64_t _received = 0;
+    uint64_t _gaps = 0;
+    uint32_t _lastIdx = 0;
+    std::optional<double> _lastHw;
+    int _hwWraps = 0;
+    std::optional<std::pair<double, double>> _hwMinusSw;
+    bool _removed = false;
+    std::chrono::steady_clock::time_point _started, _stopped;
+};
+
+std::vector<std::string> cameraNames(Session& session, const GrabRequest& request)
+{
+    if (request.cameras.size() == 1 && request.cameras.front() == "all") {
+        std::vector<std::string> names;
+        for (int port = 0; port < session.server().getNbCameras(); ++port)
+            names.push_back(std::to_string(port));
+        return names;
+    }
+    return request.cameras;
+}
+
+void showProgress(const std::vector<std::unique_ptr<CameraGrab>>& grabs, double seconds, std::ostream& out)
+{
+    uint64_t received = 0, missing = 0;
+    for (const auto& g : grabs) {
+        received += g->received();
+        missing += g->gaps();
+    }
+    out << "\rimages " << received << "  rate " << std::fixed << std::setprecision(1)
+        << (seconds > 0 ? static_cast<double>(received) / seconds : 0.0) << "/s  dropped " << missing << "   "
+        << std::flush;
+    out.unsetf(std::ios::floatfield);
+}
+
+} // namespace
+
+int grab(Session& session, const GrabRequest& request, std::ostream& out, std::ostream& err)
+{
+    std::vector<std::unique_ptr<CameraGrab>> grabs;
+    for (const std::string& name : cameraNames(session, request)) {
+        IEEE1394Camera* camera = session.findCamera(name);
+        if (camera == nullptr) {
+            err << "orvex: no camera " << name << " (try 'orvex list')\n";
+            return 1;
+        }
+        grabs.push_back(std::make_unique<CameraGrab>(*camera, name));
+    }
+    if (grabs.empty()) {
+        err << "orvex: no camera to grab from\n";
+        return 1;
+    }
+
+    const InterruptGuard interrupt;
+    const bool terminal = isTerminal(stdout);
+    const std::clock_t cpuStart = std::clock();
+    const auto start = std::chrono::steady_clock::now();
+    int status = 0;
+    try {
+        for (auto& g : grabs)
+            g->start(request);
+        auto lastProgress = start;
+        while (!g_interrupted) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+            session.pumpMessages();
+            bool allDone = true;
+            for (auto& g : grabs) {
+                g->checkStillThere(session.server());
+                g->collect(err);
+                allDone = allDone && g->done();
+            }
+            const auto now = std::chrono::steady_clock::now();
+            const double elapsed = std::chrono::duration<double>(now - start).count();
+            if (allDone || (request.seconds && elapsed >= *request.seconds))
+                break;
+            if (terminal && now - lastProgress > std::chrono::milliseconds(500)) {
+                showProgress(grabs, elapsed, out);
+                lastProgress = now;
+            }
+        }
+    } catch (const Error& error) {
+        err << "orvex: " << error.what() << "\n";
+        status = 1;
+    } catch (const SettingError& error) {
+        err << "orvex: " << error.what() << "\n";
+        status = 1;
+    }
+    for (auto& g : grabs)
+        g->stop();
+    const double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+    if (terminal)
+        out << "\n";
+    uint64_t received = 0;
+    for (const auto& g : grabs) {
+        g->summarise(out);
+        received += g->received();
+    }
+    out << std::fixed << std::setprecision(3)
+        << "CPU per image (whole process): " << (received > 0 ? cpuMs / static_cast<double>(received) : 0.0)
+        << " ms\n";
+    return status;
+}
+
+} // namespace orvex::cli

@@ -1,0 +1,93 @@
+#include "PngWriter.h"
+
+#include <png.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+
+namespace orvex::cli {
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+void ignorePngWarning(png_structp, png_const_charp) {}
+
+class PngWriteStruct {
+public:
+    PngWriteStruct()
+        : _png(png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, &ignorePngWarning))
+    {
+        if (_png == nullptr)
+            throw std::runtime_error("PNG: out of memory");
+        _info = png_create_info_struct(_png);
+        if (_info == nullptr) {
+            png_destroy_write_struct(&_png, nullptr);
+            throw std::runtime_error("PNG: out of memory");
+        }
+    }
+    ~PngWriteStruct() { png_destroy_write_struct(&_png, &_info); }
+    PngWriteStruct(const PngWriteStruct&) = delete;
+    PngWriteStruct& operator=(const PngWriteStruct&) = delete;
+
+    png_structp png() const { return _png; }
+    png_infop info() const { return _info; }
+
+private:
+    png_structp _png = nullptr;
+    png_infop _info = nullptr;
+};
+
+// Everything libpng does, in a function with plain locals only: libpng
+// reports a failure (a full disk) by jumping back to the setjmp here.
+bool writePng(std::FILE* file, png_structp png, png_infop info, const GreyImage& image, png_text* chunks,
+              int chunkCount)
+{
+    if (setjmp(png_jmpbuf(png)) != 0)
+        return false;
+    png_init_io(png, file);
+    png_set_IHDR(png, info, image.width, image.height, image.bytesPerPixel == 2 ? 16 : 8, PNG_COLOR_TYPE_GRAY,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    // Fast rather than small: a grab writes many frames.
+    png_set_compression_level(png, 1);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+    if (chunkCount > 0)
+        png_set_text(png, info, chunks, chunkCount);
+    png_write_info(png, info);
+    // PNG samples are big-endian; the camera's 16-bit pixels are not.
+    if (image.bytesPerPixel == 2)
+        png_set_swap(png);
+    const size_t rowBytes = size_t{image.width} * image.bytesPerPixel;
+    for (uint32_t row = 0; row < image.height; ++row)
+        png_write_row(png, image.pixels + row * rowBytes);
+    png_write_end(png, info);
+    return true;
+}
+
+} // namespace
+
+void writeGreyPng(const std::string& path, const GreyImage& image, const PngText& text)
+{
+    if (image.pixels == nullptr || image.width == 0 || image.height == 0 ||
+        (image.bytesPerPixel != 1 && image.bytesPerPixel != 2))
+        throw std::runtime_error("PNG: nothing to write to " + path);
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
+    if (!file)
+        throw std::runtime_error("cannot write " + path);
+    std::vector<png_text> chunks(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        chunks[i].compression = PNG_TEXT_COMPRESSION_NONE;
+        chunks[i].key = const_cast<png_charp>(text[i].first.c_str());
+        chunks[i].text = const_cast<png_charp>(text[i].second.c_str());
+    }
+    PngWriteStruct writer;
+    if (!writePng(file.get(), writer.png(), writer.info(), image, chunks.data(),
+                  static_cast<int>(chunks.size())))
+        throw std::runtime_error("cannot write " + path);
+}
+
+} // namespace orvex::cli

@@ -1,0 +1,26 @@
+// Grey images as PNG files, through libpng: 8-bit or 16-bit grey, with
+// text chunks (key, value) that any viewer shows as the image's properties.
+// Plain functions: any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace orvex::cli {
+
+struct GreyImage {
+    const uint8_t* pixels = nullptr; // rows of width * bytesPerPixel bytes
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t bytesPerPixel = 1; // 1, or 2 with little-endian samples as the camera delivers them
+};
+
+using PngText = std::vector<std::pair<std::string, std::string>>;
+
+// Writes `image` to `path`. Throws std::runtime_error with the reason when
+// the file cannot be written.
+void writeGreyPng(const std::string& path, const GreyImage& image, const PngText& text);
+
+} // namespace orvex::cli
