@@ -327,12 +327,14 @@ int grab(Session& session, const GrabRequest& request, std::ostream& out, std::o
 
     const InterruptGuard interrupt;
     const bool terminal = isTerminal(stdout);
-    const std::clock_t cpuStart = std::clock();
-    const auto start = std::chrono::steady_clock::now();
+    std::clock_t cpuStart = std::clock();
     int status = 0;
     try {
         for (auto& g : grabs)
             g->start(request);
+        // Counted from the first image on: init and start are not the grab.
+        cpuStart = std::clock();
+        const auto start = std::chrono::steady_clock::now();
         auto lastProgress = start;
         while (!g_interrupted) {
             MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
