@@ -1,0 +1,286 @@
+// The acquisition pipeline over the simulated FlyCapture SDK.
+//
+// 1. Cost: the simulated SDK unpaced, 8-bit mono at 640x480 and 2448x2048,
+//    normal and WOW64 thread. The whole pipeline (SDK, acquisition thread,
+//    sample, images buffer, event notification, host capture and release)
+//    against the simulated SDK alone (LockLatest/Unlock loop) measured in the
+//    same run: images per second and process CPU microseconds per image.
+// 2. Notification latency: a host-fired software trigger makes the image
+//    available in the SDK at once; the time until the host's onNewImage (the
+//    camera's own window, dispatched by the host thread) or until a waiting
+//    event wakes, at 30 and 1000 triggers per second: median and 99th
+//    percentile.
+//
+//   acquisition_bench [seconds per cost case, default 2] [latency samples at 1000 Hz, default 2000]
+#include "PGRFlyCapture.h"
+
+#include <orvex/FlyCapCamera.h>
+#include <orvex/FlyCapVideoServer.h>
+#include <orvex/ImageSample.h>
+#include <orvex/iidc/Registers.h>
+#include <orvex/sim/World.h>
+#include <orvex/win32.h>
+#include <orvex/win32_testing.h>
+
+#include <log4cplus/initializer.h>
+#include <log4cplus/logger.h>
+#include <log4cplus/nullappender.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace orvex;
+namespace iidc = orvex::iidc;
+
+double cpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+double wallSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+struct Figures {
+    double imagesPerSecond = 0.0;
+    double cpuUsPerImage = 0.0;
+};
+
+sim::CameraConfig cameraOf(uint32_t width, uint32_t height)
+{
+    sim::CameraConfig config = *sim::modelConfig("Grasshopper GRAS-50S5M", 1);
+    config.sensorWidth = width;
+    config.sensorHeight = height;
+    return config;
+}
+
+void freshWorld(uint32_t width, uint32_t height, sim::Pacing pacing)
+{
+    sim::World& world = sim::World::instance();
+    world.clear();
+    world.addBus();
+    world.addCamera(0, cameraOf(width, height));
+    world.setPacing(pacing);
+}
+
+// The simulated SDK alone.
+Figures sdkAlone(uint32_t width, uint32_t height, double seconds)
+{
+    freshWorld(width, height, sim::Pacing::unpaced);
+    FlyCaptureContext context = nullptr;
+    flycaptureCreateContext(&context);
+    flycaptureInitializePlus(context, 0, 9, nullptr);
+    FlyCapturePacketInfo info{};
+    flycaptureGetCustomImagePacketInfo(context, 0, width, height, FLYCAPTURE_MONO8, &info);
+    flycaptureStartCustomImagePacket(context, 0, 0, 0, width, height, info.uiMaxSizeBytes, FLYCAPTURE_MONO8);
+    FlyCaptureImage image{};
+    unsigned long images = 0;
+    unsigned checksum = 0;
+    const double wall0 = wallSeconds(), cpu0 = cpuSeconds();
+    double wall = 0.0;
+    do {
+        for (int i = 0; i < 1000; ++i) {
+            if (flycaptureLockLatest(context, &image) != FLYCAPTURE_OK)
+                std::abort();
+            checksum += image.pData[0];
+            flycaptureUnlock(context, image.uiBufferIndex);
+        }
+        images += 1000;
+        wall = wallSeconds() - wall0;
+    } while (wall < seconds);
+    const double cpu = cpuSeconds() - cpu0;
+    flycaptureStop(context);
+    flycaptureDestroyContext(context);
+    if (checksum == 1)
+        std::printf(" ");
+    return {static_cast<double>(images) / wall, cpu * 1e6 / static_cast<double>(images)};
+}
+
+// The whole pipeline, the host capturing and releasing the newest image at
+// every event.
+Figures pipeline(uint32_t width, uint32_t height, bool wow64, double seconds)
+{
+    using win32::testing::Wow64;
+    win32::testing::setWow64(wow64 ? Wow64::wow64 : Wow64::native);
+    freshWorld(width, height, sim::Pacing::unpaced);
+    IEEE1394VideoServer& server = createFlyCapVideoServer(false);
+    server.reset(true);
+    IEEE1394Camera& camera = server.getCamera(0);
+    const HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    camera.setNewImageEvent(event);
+    unsigned long captured = 0;
+    unsigned checksum = 0;
+
+    camera.startAcquisition();
+    const double wall0 = wallSeconds(), cpu0 = cpuSeconds();
+    unsigned long firstIdx = 0, lastIdx = 0;
+    double wall = 0.0;
+    do {
+        if (WaitForSingleObject(event, 1000) != WAIT_OBJECT_0)
+            continue;
+        camera.lockImagesBuffer();
+        if (camera.getImagesBufferSize() > 0) {
+            const unsigned long idx = camera.getImagesBufferContent(0)->getIdx();
+            const boost::shared_ptr<ImageSample> image = camera.captureImage(idx);
+            checksum += static_cast<const unsigned char*>(image->getImage()->data())[100];
+            camera.releaseImage();
+            if (firstIdx == 0)
+                firstIdx = idx;
+            lastIdx = idx;
+            ++captured;
+        }
+        camera.unlockImagesBuffer();
+        wall = wallSeconds() - wall0;
+    } while (wall < seconds);
+    const double cpu = cpuSeconds() - cpu0;
+    camera.stopAcquisition();
+    camera.setNewImageEvent(nullptr);
+    CloseHandle(event);
+    destroyVideoServer();
+    win32::testing::setWow64(Wow64::native);
+    if (checksum == 1)
+        std::printf(" ");
+    // Every image the thread added, captured by the host or not.
+    const double images = static_cast<double>(lastIdx - firstIdx + 1);
+    return {images / wall, cpu * 1e6 / images};
+}
+
+// One copy of an image, as the WOW64 thread makes, between two buffers that
+// stay in use (the slots are reused).
+double memcpyUs(uint32_t width, uint32_t height, double seconds)
+{
+    const size_t bytes = size_t{width} * height;
+    std::vector<unsigned char> from(bytes, 1), to(bytes);
+    unsigned long copies = 0;
+    const double cpu0 = cpuSeconds(), wall0 = wallSeconds();
+    do {
+        std::memcpy(to.data(), from.data(), bytes);
+        from[copies % bytes] = to[(copies * 7) % bytes];
+        ++copies;
+    } while (wallSeconds() - wall0 < seconds / 4);
+    return (cpuSeconds() - cpu0) * 1e6 / static_cast<double>(copies);
+}
+
+// --- notification latency ----------------------------------------------------------
+
+struct LatencyCB : public ImageCB {
+    void onNewImage() override { notifiedAt = wallSeconds(); }
+    double notifiedAt = 0.0;
+};
+
+double percentile(std::vector<double> values, double p)
+{
+    std::sort(values.begin(), values.end());
+    const auto at = static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
+    return values[at];
+}
+
+void waitUntil(double at)
+{
+    while (wallSeconds() < at) {
+        const double left = at - wallSeconds();
+        if (left > 0.002)
+            Sleep(1);
+    }
+}
+
+void latency(double rate, size_t samples)
+{
+    freshWorld(640, 480, sim::Pacing::unpaced);
+    IEEE1394VideoServer& server = createFlyCapVideoServer(false);
+    server.reset(true);
+    IEEE1394Camera& camera = server.getCamera(0);
+    unsigned long mode = 0;
+    camera.readRegister(iidc::kTriggerMode, mode);
+    camera.writeRegister(iidc::kTriggerMode, mode | iidc::kTriggerOn);
+    auto* cb = new LatencyCB;
+    camera.setImageCB(cb, true);
+    const HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+
+    std::vector<double> viaCallback, viaEvent;
+    for (int how = 0; how < 2; ++how) {
+        camera.setNewImageEvent(how == 1 ? event : nullptr);
+        camera.startAcquisition();
+        std::vector<double>& out = how == 0 ? viaCallback : viaEvent;
+        double next = wallSeconds();
+        for (size_t i = 0; i < samples; ++i) {
+            next += 1.0 / rate;
+            waitUntil(next);
+            cb->notifiedAt = 0.0;
+            const double fired = wallSeconds();
+            camera.writeRegister(iidc::kSoftwareTrigger, iidc::kSoftwareTriggerFire);
+            if (how == 0) {
+                MSG msg;
+                while (cb->notifiedAt == 0.0 && GetMessageA(&msg, nullptr, 0, 0) > 0)
+                    DispatchMessageA(&msg);
+                out.push_back(cb->notifiedAt - fired);
+            } else {
+                WaitForSingleObject(event, 1000);
+                out.push_back(wallSeconds() - fired);
+            }
+            // Keep the buffer from holding SDK buffers for long.
+            camera.lockImagesBuffer();
+            camera.unlockImagesBuffer();
+        }
+        camera.stopAcquisition();
+    }
+    camera.setNewImageEvent(nullptr);
+    CloseHandle(event);
+    destroyVideoServer();
+    std::printf(
+        "  %6.0f Hz  onNewImage: median %7.1f us  p99 %8.1f us   event: median %7.1f us  p99 %8.1f us  "
+        "(%zu samples)\n",
+        rate, percentile(viaCallback, 0.5) * 1e6, percentile(viaCallback, 0.99) * 1e6,
+        percentile(viaEvent, 0.5) * 1e6, percentile(viaEvent, 0.99) * 1e6, samples);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    log4cplus::Initializer logging;
+    log4cplus::Logger::getRoot().addAppender(log4cplus::SharedAppenderPtr(new log4cplus::NullAppender));
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 2.0;
+    const size_t samples = argc > 2 ? static_cast<size_t>(std::atol(argv[2])) : 2000;
+
+    std::printf("1. pipeline cost, unpaced, 8-bit mono (process CPU per image; ratio to the SDK alone)\n");
+    struct Size {
+        uint32_t width, height;
+    };
+    double vgaNormalCpu = 0.0;
+    for (const Size size : {Size{640, 480}, Size{2448, 2048}}) {
+        const Figures alone = sdkAlone(size.width, size.height, seconds);
+        const Figures normal = pipeline(size.width, size.height, false, seconds);
+        const Figures wow64 = pipeline(size.width, size.height, true, seconds);
+        if (size.width == 640)
+            vgaNormalCpu = normal.cpuUsPerImage;
+        std::printf("  %4ux%-4u SDK alone %9.0f images/s %7.2f us | normal %9.0f images/s %7.2f us (x%.2f) | "
+                    "wow64 %9.0f images/s %7.2f us (x%.2f; +%.2f us over normal)\n",
+                    size.width, size.height, alone.imagesPerSecond, alone.cpuUsPerImage,
+                    normal.imagesPerSecond, normal.cpuUsPerImage, normal.cpuUsPerImage / alone.cpuUsPerImage,
+                    wow64.imagesPerSecond, wow64.cpuUsPerImage, wow64.cpuUsPerImage / alone.cpuUsPerImage,
+                    wow64.cpuUsPerImage - normal.cpuUsPerImage);
+        std::printf("  %4ux%-4u one memcpy of the image: %.2f us\n", size.width, size.height,
+                    memcpyUs(size.width, size.height, seconds));
+        if (size.width != 640)
+            std::printf("  normal pipeline CPU per image, 5 MP / VGA: x%.2f\n",
+                        normal.cpuUsPerImage / vgaNormalCpu);
+    }
+
+    std::printf("3. notification latency, software trigger to host (640x480)\n");
+    latency(30.0, std::max<size_t>(samples / 20, 50));
+    latency(1000.0, samples);
+    return 0;
+}
