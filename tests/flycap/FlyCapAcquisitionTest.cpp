@@ -319,6 +319,39 @@ TEST_F(FlyCapAcquisitionTest, EachCombinationOfItemsIsDecodedFromItsOwnOffsets)
     }
 }
 
+// Shutter and gain changed behind the library's back: the start reads them
+// again, so the samples carry their real values.
+TEST_F(FlyCapAcquisitionTest, TheStartRereadsShutterAndGainForTheSamples)
+{
+    world().setPacing(sim::Pacing::unpaced);
+    FlyCapCamera& camera = flyCap(listOne(smallCamera(0x323), true));
+    ASSERT_TRUE(camera.enableDCAMInfoFeature(true));
+    for (const uint32_t address : {iidc::kShutter, iidc::kGain}) {
+        unsigned long value = 0;
+        camera.readRegister(address, value);
+        camera.writeRegister(address, (value & ~static_cast<unsigned long>(iidc::kControlValueMask)) |
+                                          ((value & iidc::kControlValueMask) + 7));
+    }
+    camera.startAcquisition();
+    boost::shared_ptr<ImageSample> sample;
+    pumpUntil([&] {
+        camera.lockImagesBuffer();
+        if (camera.getImagesBufferSize() > 0)
+            sample = camera.getImagesBufferContent(0);
+        camera.unlockImagesBuffer();
+        return sample != nullptr;
+    });
+    ASSERT_TRUE(sample);
+    unsigned long shutter = 0;
+    long gain = 0;
+    EXPECT_TRUE(sample->getShutter(shutter));
+    EXPECT_TRUE(sample->getGain(gain));
+    EXPECT_EQ(camera.getShutter(), shutter);
+    EXPECT_EQ(camera.getGain(gainsel_main), gain);
+    sample.reset();
+    camera.stopAcquisition();
+}
+
 // --- the two variants ---------------------------------------------------------------
 
 TEST_F(FlyCapAcquisitionTest, BothVariantsDeliverTheSimulatorsPixels)
@@ -334,6 +367,15 @@ TEST_F(FlyCapAcquisitionTest, BothVariantsDeliverTheSimulatorsPixels)
         // Long enough for the WOW64 slots to be reused several times.
         const std::vector<Seen> seen =
             collect(camera, [](const std::vector<Seen>& s) { return s.size() >= 40; });
+        // The normal variant's images hold the SDK's buffers; the copies do not.
+        camera.lockImagesBuffer();
+        const unsigned long held = camera.getImagesBufferSize();
+        const unsigned lent = lockedSdkBuffers(serialNumber - 1);
+        camera.unlockImagesBuffer();
+        if (environment == Wow64::wow64)
+            EXPECT_LE(lent, 1u);
+        else
+            EXPECT_GE(lent, held);
         camera.stopAcquisition();
         ASSERT_GE(seen.size(), 40u);
         for (const Seen& s : seen)
