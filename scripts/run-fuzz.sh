@@ -15,7 +15,7 @@ jobs=${ORVEX_FUZZ_JOBS:-2}
 CC=clang CXX=clang++ cmake -S "$repo" -B "$build" -G Ninja \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DORVEX_BUILD_FUZZERS=ON -DORVEX_BUILD_TESTS=OFF -DORVEX_BUILD_BENCHMARKS=OFF
-cmake --build "$build" --target orvex_fuzz_chunk_parser -j "$jobs"
+cmake --build "$build" --target orvex_fuzz_chunk_parser orvex_fuzz_frame_info -j "$jobs"
 
 # The seeds stay untouched: libFuzzer adds what it finds to the working copy.
 corpus="$build/fuzz-corpus/chunks"
@@ -31,3 +31,11 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 # libFuzzer exits non-zero on a crash, a sanitizer report or a leak.
 "$build"/bin/orvex_fuzz_chunk_parser -max_total_time="$seconds" -max_len=4096 \
     -artifact_prefix="$artifacts" -print_final_stats=1 "$corpus"
+
+# The frame-information decoding, from its own seeds, for the same time.
+frameInfoCorpus="$build/fuzz-corpus/frame-info"
+rm -rf "$frameInfoCorpus"
+mkdir -p "$frameInfoCorpus"
+cp "$repo"/fuzz/corpus/frame-info/* "$frameInfoCorpus"/
+"$build"/bin/orvex_fuzz_frame_info -max_total_time="$seconds" -max_len=64 \
+    -artifact_prefix="$artifacts" -print_final_stats=1 "$frameInfoCorpus"

@@ -267,6 +267,9 @@ private:
     // One frame-information switch: sets or clears `bits`, then re-reads the
     // register.
     void switchFrameInfoItem(uint32_t bits, bool enable);
+    // The gain and shutter of an image from their raw values, through the
+    // raw-to-real maps; an unknown raw shutter is logged with the camera's.
+    void readDcamInfo(ImageSample& sample, int32_t rawGain, int32_t rawShutter);
     // Stops the transfer of a start that failed after it began.
     void abandonStartedTransfer() noexcept;
 

@@ -27,6 +27,7 @@
 
 #include <log4cplus/loggingmacros.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <exception>
@@ -185,7 +186,7 @@ private:
         ImagesBuffer& buffer = _camera.imagesBuffer();
         if (buffer.isObsoleteParamAvailable()) {
             const uintptr_t slot = indexOf(buffer.getObsoleteParam());
-            if (slot < _state._nNbImgBuffers && _state._acquiBuffers[slot]) {
+            if (slot < _state._nNbImgBuffers && _state._acquiBuffers[static_cast<std::ptrdiff_t>(slot)]) {
                 return static_cast<uint32_t>(slot);
             }
         }

@@ -222,7 +222,10 @@ bool FlyCapCamera::enableSmartFeature(SmartFeatureEnum feature, bool enable)
 
 // --- decoding ------------------------------------------------------------------------------
 
-void FlyCapCamera::readFrameInfo(boost::shared_ptr<ImageSample> sample)
+// The sample comes by value: the protected signature the camera's subclasses
+// see keeps its own reference for the time of the call.
+void FlyCapCamera::readFrameInfo(
+    boost::shared_ptr<ImageSample> sample) // NOLINT(performance-unnecessary-value-param)
 {
     FLYCAP_TRACE("FlyCapCamera::readFrameInfo(...); (portId=", _pState->_nPortIdx, ")");
     const IImage* image = sample->getImage();
@@ -230,61 +233,59 @@ void FlyCapCamera::readFrameInfo(boost::shared_ptr<ImageSample> sample)
         return;
     }
     const auto* p = static_cast<const uint8_t*>(image->data());
-    const std::size_t bytes = pixelBytes(*image);
     // The enabled flags say where each item is, as the camera lays them out.
-    uint32_t items = 0;
-    items |= _pState->_bTimeStampEnabled ? frameinfo::kTimestamp : 0u;
-    items |= _pState->_bDCAMInfoEnabled ? frameinfo::kDcamInfo : 0u;
-    items |= _pState->_bFrameCounterEnabled ? frameinfo::kFrameCounter : 0u;
-    items |= _pState->_bGPIOStatusEnabled ? frameinfo::kGpioStatus : 0u;
-    const frameinfo::Layout layout = frameinfo::layoutOf(items);
+    uint32_t enabled = 0;
+    enabled |= _pState->_bTimeStampEnabled ? frameinfo::kTimestamp : 0u;
+    enabled |= _pState->_bDCAMInfoEnabled ? frameinfo::kDcamInfo : 0u;
+    enabled |= _pState->_bFrameCounterEnabled ? frameinfo::kFrameCounter : 0u;
+    enabled |= _pState->_bGPIOStatusEnabled ? frameinfo::kGpioStatus : 0u;
     // An image too small for an item carries no value for it.
+    const frameinfo::Items items = frameinfo::decode(p, pixelBytes(*image), enabled);
 
-    if (frameinfo::fits(layout.timestamp, bytes)) {
+    if (items.hasTimestamp) {
         unsigned int seconds = 0, cycleCount = 0, cycleOffset = 0;
         checkSingle(FLYCAP_SITE(kCameraUnit),
-                    flycaptureParseImageTimestamp(_pState->_fcContext.get(), p + layout.timestamp, &seconds,
+                    flycaptureParseImageTimestamp(_pState->_fcContext.get(),
+                                                  p + frameinfo::layoutOf(enabled).timestamp, &seconds,
                                                   &cycleCount, &cycleOffset));
         sample->setHWDate(hardwareDate(seconds, cycleCount, cycleOffset));
     }
+    if (items.hasDcamInfo) {
+        readDcamInfo(*sample, static_cast<int32_t>(items.rawGain), static_cast<int32_t>(items.rawShutter));
+    }
+    if (items.hasFrameCounter) {
+        sample->setIdx(items.frameCounter);
+    }
+    if (items.hasGpioStatus) {
+        sample->setTriggerStatus((items.gpioStatus & frameinfo::kGpioTriggerInput) != 0);
+        sample->setStrobeOutStatus(0, (items.gpioStatus & frameinfo::kGpioStrobe0) != 0);
+        sample->setStrobeOutStatus(1, (items.gpioStatus & frameinfo::kGpioStrobe1) != 0);
+    }
+}
 
-    if (frameinfo::fits(layout.gain, bytes) && frameinfo::fits(layout.shutter, bytes)) {
-        const auto rawGain = static_cast<int32_t>(frameinfo::rawValue(p + layout.gain));
-        {
-            ScopedLock lock(_pState->_csMapGain);
-            const auto found = _pState->_mapGainRawToReal.find(rawGain);
-            if (found != _pState->_mapGainRawToReal.end()) {
-                sample->setGain(found->second);
-            }
-        }
-        const auto rawShutter = static_cast<int32_t>(frameinfo::rawValue(p + layout.shutter));
-        ScopedLock lock(_pState->_csMapShutter);
-        const auto found = _pState->_mapShutterRawToReal.find(rawShutter);
-        if (found != _pState->_mapShutterRawToReal.end()) {
-            sample->setShutter(found->second);
-        } else {
-            int32_t registerShutter = 0;
-            int32_t dummy = 0;
-            bool bAuto = false;
-            callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallGetRawShutter, [&] {
-                return flycaptureGetCameraProperty(_pState->_fcContext.get(), FLYCAPTURE_SHUTTER,
-                                                   &registerShutter, &dummy, &bAuto);
-            });
-            LOG4CPLUS_ERROR(g_OrvexLogger, kLogInvalidRawShutterPort
-                                               << _pState->_nPortIdx << kLogInvalidRawShutter << rawShutter
-                                               << kLogInvalidRawShutterRegister << registerShutter
-                                               << kLogInvalidRawShutterEnd);
+void FlyCapCamera::readDcamInfo(ImageSample& sample, int32_t rawGain, int32_t rawShutter)
+{
+    {
+        ScopedLock lock(_pState->_csMapGain);
+        const auto found = _pState->_mapGainRawToReal.find(rawGain);
+        if (found != _pState->_mapGainRawToReal.end()) {
+            sample.setGain(found->second);
         }
     }
-
-    if (frameinfo::fits(layout.frameCounter, bytes)) {
-        sample->setIdx(frameinfo::readQuadlet(p + layout.frameCounter));
+    ScopedLock lock(_pState->_csMapShutter);
+    const auto found = _pState->_mapShutterRawToReal.find(rawShutter);
+    if (found != _pState->_mapShutterRawToReal.end()) {
+        sample.setShutter(found->second);
+        return;
     }
-
-    if (frameinfo::fits(layout.gpioStatus, bytes)) {
-        const uint8_t gpio = p[layout.gpioStatus];
-        sample->setTriggerStatus((gpio & frameinfo::kGpioTriggerInput) != 0);
-        sample->setStrobeOutStatus(0, (gpio & frameinfo::kGpioStrobe0) != 0);
-        sample->setStrobeOutStatus(1, (gpio & frameinfo::kGpioStrobe1) != 0);
-    }
+    int32_t registerShutter = 0;
+    int32_t dummy = 0;
+    bool bAuto = false;
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallGetRawShutter, [&] {
+        return flycaptureGetCameraProperty(_pState->_fcContext.get(), FLYCAPTURE_SHUTTER, &registerShutter,
+                                           &dummy, &bAuto);
+    });
+    LOG4CPLUS_ERROR(g_OrvexLogger, kLogInvalidRawShutterPort << _pState->_nPortIdx << kLogInvalidRawShutter
+                                                             << rawShutter << kLogInvalidRawShutterRegister
+                                                             << registerShutter << kLogInvalidRawShutterEnd);
 }

@@ -352,6 +352,39 @@ TEST_F(FlyCapAcquisitionTest, TheStartRereadsShutterAndGainForTheSamples)
     camera.stopAcquisition();
 }
 
+TEST_F(FlyCapAcquisitionTest, AnUnknownRawShutterIsLoggedWithTheCamerasAndLeftUnset)
+{
+    world().setPacing(sim::Pacing::unpaced);
+    FlyCapCamera& camera = flyCap(listOne(smallCamera(0x324), true));
+    ASSERT_TRUE(camera.enableDCAMInfoFeature(true));
+    camera.startAcquisition();
+    // Changed behind the library's back while it acquires: no map knows it.
+    unsigned long value = 0;
+    camera.readRegister(iidc::kShutter, value);
+    const unsigned long raw = (value & iidc::kControlValueMask) + 3;
+    LogCapture errors("Orvex", log4cplus::ERROR_LOG_LEVEL);
+    camera.writeRegister(iidc::kShutter,
+                         (value & ~static_cast<unsigned long>(iidc::kControlValueMask)) | raw);
+    const std::string expected = "port # 0invalid raw shutter: " + std::to_string(raw) +
+                                 " (rawShutter in register: " + std::to_string(raw) + ")\r\n";
+    ASSERT_TRUE(pumpUntil([&] {
+        for (const std::string& message : errors.messages())
+            if (message == expected)
+                return true;
+        return false;
+    }));
+    boost::shared_ptr<ImageSample> sample;
+    camera.lockImagesBuffer();
+    sample = camera.getImagesBufferContent(0);
+    camera.unlockImagesBuffer();
+    unsigned long shutter = 0;
+    EXPECT_FALSE(sample->getShutter(shutter));
+    long gain = 0;
+    EXPECT_TRUE(sample->getGain(gain)) << "the gain is still known";
+    sample.reset();
+    camera.stopAcquisition();
+}
+
 // --- the two variants ---------------------------------------------------------------
 
 TEST_F(FlyCapAcquisitionTest, BothVariantsDeliverTheSimulatorsPixels)

@@ -112,6 +112,46 @@ inline uint32_t rawValue(const uint8_t* item)
     return (uint32_t(item[2] & 0x0F) << 8) | uint32_t(item[3]);
 }
 
+// What the items of one image say. An item is read only when it is switched
+// on and lies wholly inside the image; otherwise its value is unknown.
+struct Items {
+    bool hasTimestamp = false;
+    uint32_t cycleTime = 0;
+    bool hasDcamInfo = false;
+    uint32_t rawGain = 0;
+    uint32_t rawShutter = 0;
+    bool hasFrameCounter = false;
+    uint32_t frameCounter = 0;
+    bool hasGpioStatus = false;
+    uint8_t gpioStatus = 0; // the item's first byte
+};
+
+// Reads the items switched on in `frameInfoRegister` from the first `bytes`
+// bytes of `image` (which may be null when `bytes` is 0).
+inline Items decode(const uint8_t* image, std::size_t bytes, uint32_t frameInfoRegister)
+{
+    const Layout layout = layoutOf(frameInfoRegister);
+    Items items;
+    if (fits(layout.timestamp, bytes)) {
+        items.hasTimestamp = true;
+        items.cycleTime = readQuadlet(image + layout.timestamp);
+    }
+    if (fits(layout.gain, bytes) && fits(layout.shutter, bytes)) {
+        items.hasDcamInfo = true;
+        items.rawGain = rawValue(image + layout.gain);
+        items.rawShutter = rawValue(image + layout.shutter);
+    }
+    if (fits(layout.frameCounter, bytes)) {
+        items.hasFrameCounter = true;
+        items.frameCounter = readQuadlet(image + layout.frameCounter);
+    }
+    if (fits(layout.gpioStatus, bytes)) {
+        items.hasGpioStatus = true;
+        items.gpioStatus = image[layout.gpioStatus];
+    }
+    return items;
+}
+
 } // namespace frameinfo
 } // namespace iidc
 } // namespace orvex
