@@ -125,7 +125,8 @@ TEST_F(GrabTool, HundredFramesDecodeBackToTheSimulatorsPattern)
 {
     std::string out;
     ASSERT_EQ(0, runTool("grab 0 --count 100 --out '" + (dir / "frames").string() + "'", world, out)) << out;
-    EXPECT_NE(std::string::npos, out.find("images received:                100")) << out;
+    EXPECT_NE(std::string::npos, out.find("camera 0 (GUID 0000000000001092): 100 images received")) << out;
+    EXPECT_NE(std::string::npos, out.find("dropped by the SDK:")) << out;
     EXPECT_NE(std::string::npos, out.find("frames per second:")) << out;
     EXPECT_NE(std::string::npos, out.find("CPU per image")) << out;
 

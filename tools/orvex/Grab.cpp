@@ -1,6 +1,8 @@
 #include "Grab.h"
 
+#if defined(ORVEX_CLI_PNG)
 #include "PngWriter.h"
+#endif
 
 #include <orvex/ImageSample.h>
 #include <orvex/OrvexError.h>
@@ -175,28 +177,30 @@ public:
     uint64_t received() const { return _received; }
     uint64_t gaps() const { return _gaps; }
 
-    void summarise(std::ostream& out) const
+    // What was received goes to `out`; what was measured (drops, rate,
+    // dates), which differs from run to run, to `measured`.
+    void summarise(std::ostream& out, std::ostream& measured) const
     {
         const double seconds = std::chrono::duration<double>(_stopped - _started).count();
         const std::optional<uint64_t> sdkDropped = sdkDroppedImages(_guid);
-        out << "camera " << _name << " (GUID " << _guid.to_string() << ")" << (_removed ? ", removed" : "")
-            << ":\n"
-            << "  images received:                " << _received << "\n";
+        out << "camera " << _name << " (GUID " << _guid.to_string() << "): " << _received
+            << " images received" << (_removed ? ", then removed" : "") << "\n";
+        measured << "camera " << _name << ":\n";
         if (sdkDropped) {
-            out << "  dropped by the SDK:             " << *sdkDropped << "\n"
-                << "  dropped by the images buffer:   " << (_gaps > *sdkDropped ? _gaps - *sdkDropped : 0)
-                << "\n";
+            measured << "  dropped by the SDK:              " << *sdkDropped << "\n"
+                     << "  dropped by the images buffer:    "
+                     << (_gaps > *sdkDropped ? _gaps - *sdkDropped : 0) << "\n";
         } else {
-            out << "  missing indexes (SDK or buffer): " << _gaps << "\n";
+            measured << "  missing indexes (SDK or buffer): " << _gaps << "\n";
         }
-        out << std::fixed << std::setprecision(2) << "  frames per second:              "
-            << (seconds > 0 ? static_cast<double>(_received) / seconds : 0.0) << "\n";
+        measured << std::fixed << std::setprecision(2) << "  frames per second:               "
+                 << (seconds > 0 ? static_cast<double>(_received) / seconds : 0.0) << "\n";
         if (_hwMinusSw) {
-            out << std::setprecision(3)
-                << "  hardware - software date spread: " << (_hwMinusSw->second - _hwMinusSw->first)
-                << " ms\n";
+            measured << std::setprecision(3)
+                     << "  hardware - software date spread: " << (_hwMinusSw->second - _hwMinusSw->first)
+                     << " ms\n";
         }
-        out.unsetf(std::ios::floatfield);
+        measured.unsetf(std::ios::floatfield);
     }
 
 private:
@@ -251,6 +255,7 @@ private:
 
     void write(const Frame& frame, std::ostream& err)
     {
+#if defined(ORVEX_CLI_PNG)
         std::ostringstream path;
         path << _request->outDir << "/cam" << _port << "-" << std::setw(10) << std::setfill('0') << frame.idx
              << ".png";
@@ -265,6 +270,11 @@ private:
         } catch (const std::runtime_error& error) {
             err << "orvex: " << error.what() << "\n";
         }
+#else
+        // Refused before the grab starts: never reached.
+        (void)frame;
+        (void)err;
+#endif
     }
 
     IEEE1394Camera* _camera;
@@ -326,7 +336,7 @@ int grab(Session& session, const GrabRequest& request, std::ostream& out, std::o
     }
 
     const InterruptGuard interrupt;
-    const bool terminal = isTerminal(stdout);
+    const bool terminal = isTerminal(stderr);
     std::clock_t cpuStart = std::clock();
     int status = 0;
     try {
@@ -350,7 +360,7 @@ int grab(Session& session, const GrabRequest& request, std::ostream& out, std::o
             if (allDone || (request.seconds && elapsed >= *request.seconds))
                 break;
             if (terminal && now - lastProgress > std::chrono::milliseconds(500)) {
-                showProgress(grabs, elapsed, out);
+                showProgress(grabs, elapsed, err);
                 lastProgress = now;
             }
         }
@@ -365,13 +375,13 @@ int grab(Session& session, const GrabRequest& request, std::ostream& out, std::o
         g->stop();
     const double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
     if (terminal)
-        out << "\n";
+        err << "\n";
     uint64_t received = 0;
     for (const auto& g : grabs) {
-        g->summarise(out);
+        g->summarise(out, err);
         received += g->received();
     }
-    out << std::fixed << std::setprecision(3)
+    err << std::fixed << std::setprecision(3)
         << "CPU per image (whole process): " << (received > 0 ? cpuMs / static_cast<double>(received) : 0.0)
         << " ms\n";
     return status;

@@ -22,8 +22,9 @@ struct GrabRequest {
     CameraSettings settings; // applied after init, before the start
 };
 
-// Returns the tool's exit status; reports on `out` (progress and summary)
-// and `err` (problems).
+// Returns the tool's exit status. `out` gets what was received (the same
+// from run to run for a given count); `err` the progress on a terminal, the
+// measured figures (drops, rate, CPU, date spread) and problems.
 int grab(Session& session, const GrabRequest& request, std::ostream& out, std::ostream& err);
 
 } // namespace orvex::cli

@@ -100,6 +100,10 @@ int grabImages(const Invocation& invocation)
         return kExitUsage;
     }
     if (!invocation.grab.outDir.empty()) {
+#if !defined(ORVEX_CLI_PNG)
+        std::cerr << "orvex: this build cannot write PNG files (built without libpng)\n";
+        return kExitFailure;
+#endif
         std::error_code error;
         std::filesystem::create_directories(invocation.grab.outDir, error);
         if (error) {
