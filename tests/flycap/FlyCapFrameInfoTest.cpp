@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace orvex::test;
 namespace iidc = orvex::iidc;
 namespace frameinfo = orvex::iidc::frameinfo;
@@ -79,11 +81,16 @@ TEST_F(FlyCapFrameInfoTest, QueriesAndSwitchesNeedInit)
 {
     auto& camera = dynamic_cast<FlyCapCamera&>(listOne(kGras20, 0x400, false));
     const std::string initFirst = "\"init\" method must be called before";
-    EXPECT_EQ(initFirst, errorOf([&] { camera.isTimeStampFeatureSupported(); }));
-    EXPECT_EQ(initFirst, errorOf([&] { camera.isFrameCounterFeatureEnabled(); }));
-    EXPECT_EQ(initFirst, errorOf([&] { camera.isGPIOStatusEnabled(); }));
-    EXPECT_EQ(initFirst, errorOf([&] { camera.isDCAMInfoFeatureEnabled(); }));
-    EXPECT_EQ(initFirst, errorOf([&] { camera.enableDCAMInfoFeature(true); }));
+    const std::function<void()> calls[] = {
+        [&] { camera.isTimeStampFeatureSupported(); },  [&] { camera.isTimeStampFeatureEnabled(); },
+        [&] { camera.enableTimeStampFeature(true); },   [&] { camera.isFrameCounterFeatureSupported(); },
+        [&] { camera.isFrameCounterFeatureEnabled(); }, [&] { camera.enableFrameCounterFeature(true); },
+        [&] { camera.isGPIOStatusFeatureSupported(); }, [&] { camera.isGPIOStatusEnabled(); },
+        [&] { camera.enableGPIOStatusFeature(true); },  [&] { camera.isDCAMInfoFeatureSupported(); },
+        [&] { camera.isDCAMInfoFeatureEnabled(); },     [&] { camera.enableDCAMInfoFeature(true); },
+    };
+    for (size_t i = 0; i < sizeof calls / sizeof calls[0]; ++i)
+        EXPECT_EQ(initFirst, errorOf(calls[i])) << "operation " << i;
 }
 
 TEST_F(FlyCapFrameInfoTest, EachSwitchSetsAndClearsOnlyItsOwnBits)
