@@ -25,6 +25,9 @@
 #include <orvex/FlyCapCamera.h>
 #include <orvex/FlyCapVideoServer.h>
 
+#include <orvex/BCAMCamera.h>
+#include <orvex/BCAMVideoServer.h>
+
 #include <orvex/DriftEstimation.h>
 #include <orvex/MultiSync.h>
 
