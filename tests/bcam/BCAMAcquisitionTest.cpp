@@ -1,0 +1,246 @@
+// BCAM acquisition over the simulated driver: indexes and dates of the
+// images, the chunks' hardware dates and CRC verdicts, one callback per
+// burst, the refusals and failures of start and stop, and an unplug in the
+// middle of acquisition.
+#include "bcam/BCAMFixture.h"
+
+#include <orvex/ImageSample.h>
+#include <orvex/iidc/SmartFeatures.h>
+
+#include <boost/shared_ptr.hpp>
+
+#include <thread>
+
+namespace orvex::bcam::test {
+namespace {
+
+using orvex::test::errorOf;
+
+constexpr int kWidth = 64;
+constexpr int kHeight = 48;
+
+class CountingCallback : public ImageCB {
+public:
+    void onNewImage() override { ++calls; }
+    int calls = 0;
+};
+
+class BCAMAcquisitionTest : public BCAMServerTest {
+protected:
+    // The A312f, initialised, on a small region (fast), its buffer large
+    // enough to keep every image of a test.
+    IEEE1394Camera& camera(bool captureDeviceNotification = false)
+    {
+        IEEE1394VideoServer& server = createBCAMVideoServer(captureDeviceNotification);
+        server.reset(true);
+        IEEE1394Camera& cam = server.getCamera(1);
+        cam.setSize(kWidth, kHeight);
+        cam.setImagesBufferMaxSize(10000);
+        return cam;
+    }
+
+    // The images in the buffer, oldest first.
+    static std::vector<boost::shared_ptr<ImageSample>> images(IEEE1394Camera& cam)
+    {
+        cam.lockImagesBuffer();
+        std::vector<boost::shared_ptr<ImageSample>> all;
+        for (unsigned long pos = cam.getImagesBufferSize(); pos > 0; --pos)
+            all.push_back(cam.getImagesBufferContent(pos - 1));
+        cam.unlockImagesBuffer();
+        return all;
+    }
+
+    static size_t countOf(IEEE1394Camera& cam)
+    {
+        cam.lockImagesBuffer();
+        const size_t n = cam.getImagesBufferSize();
+        cam.unlockImagesBuffer();
+        return n;
+    }
+
+    static bool waitForImages(IEEE1394Camera& cam, size_t count)
+    {
+        return pumpUntil([&] { return countOf(cam) >= count; });
+    }
+};
+
+TEST_F(BCAMAcquisitionTest, imagesAreIndexedFromOneInEachAcquisitionWithSoftwareDatesInOrder)
+{
+    IEEE1394Camera& cam = camera();
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        cam.startAcquisition();
+        EXPECT_TRUE(cam.isAcquisitionStarted());
+        ASSERT_TRUE(waitForImages(cam, 12));
+        cam.stopAcquisition();
+        EXPECT_FALSE(cam.isAcquisitionStarted());
+
+        const auto all = images(cam);
+        ASSERT_GE(all.size(), 12U);
+        double previousDate = -1.0;
+        for (size_t i = 0; i < all.size(); ++i) {
+            EXPECT_EQ(i + 1, all[i]->getIdx());
+            EXPECT_LE(previousDate, all[i]->getSWDate());
+            previousDate = all[i]->getSWDate();
+            double hwDate = 0.0;
+            EXPECT_FALSE(all[i]->getHWDate(hwDate)); // no cycle-time chunk
+            EXPECT_EQ(imgv_notChecked, all[i]->getValidity());
+            ASSERT_NE(nullptr, all[i]->getImage());
+            EXPECT_EQ(kWidth, all[i]->getImage()->size().width);
+            EXPECT_EQ(kHeight, all[i]->getImage()->size().height);
+            EXPECT_EQ(idt_uint8, all[i]->getImage()->dataType());
+        }
+    }
+}
+
+TEST_F(BCAMAcquisitionTest, chunksGiveTheHardwareDateAndTheCrcVerdict)
+{
+    IEEE1394Camera& cam = camera();
+    // The camera appends chunks only with the extended data stream.
+    ASSERT_TRUE(cam.enableSmartFeature(sf_extendedDataStream, true));
+    ASSERT_TRUE(cam.enableSmartFeature(sf_cycleTimeStamp, true));
+    ASSERT_TRUE(cam.enableSmartFeature(sf_crcChecksum, true));
+    cam.startAcquisition();
+    ASSERT_TRUE(waitForImages(cam, 5));
+    cam.stopAcquisition();
+    double previous = -1.0;
+    for (const auto& image : images(cam)) {
+        double hwDate = -1.0;
+        EXPECT_TRUE(image->getHWDate(hwDate));
+        EXPECT_LT(previous, hwDate);
+        previous = hwDate;
+        EXPECT_EQ(imgv_valid, image->getValidity());
+    }
+}
+
+TEST_F(BCAMAcquisitionTest, sixteenBitImagesHaveTwoBytesPerPixel)
+{
+    IEEE1394Camera& cam = camera();
+    cam.setPixelFormat(pf_yMono16);
+    cam.startAcquisition();
+    ASSERT_TRUE(waitForImages(cam, 2));
+    cam.stopAcquisition();
+    EXPECT_EQ(idt_uint16, images(cam).front()->getImage()->dataType());
+}
+
+TEST_F(BCAMAcquisitionTest, aBurstOfImagesGivesOneCallback)
+{
+    IEEE1394Camera& cam = camera();
+    auto* callback = new CountingCallback;
+    cam.setImageCB(callback, true);
+    cam.startAcquisition();
+    // Not dispatching while images arrive; the unplug ends the burst.
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (countOf(cam) < 5 && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    world().unplugCamera(kA312fSerial);
+    ASSERT_GE(countOf(cam), 5U);
+    pumpFor(std::chrono::milliseconds(50));
+    EXPECT_EQ(1, callback->calls);
+    EXPECT_NE("", errorOf([&] { cam.stopAcquisition(); }));
+}
+
+TEST_F(BCAMAcquisitionTest, startAndStopRefuseTheWrongState)
+{
+    IEEE1394Camera& cam = camera();
+    EXPECT_EQ("camera not acquiring", errorOf([&] { cam.stopAcquisition(); }));
+    cam.startAcquisition();
+    EXPECT_EQ("camera already acquiring", errorOf([&] { cam.startAcquisition(); }));
+    cam.stopAcquisition();
+}
+
+TEST_F(BCAMAcquisitionTest, eachStartStepFailureHasItsMessageAndStopRecovers)
+{
+    IEEE1394Camera& cam = camera();
+    const int busy = static_cast<int>(orvex::bcam::error::kBusy);
+
+    world().faults().failNext("AllocateResources", 1, busy, kA312fSerial);
+    std::string message = errorOf([&] { cam.startAcquisition(); });
+    EXPECT_EQ(0U, message.find("Error in BCAMCamera::startAcquisition, while allocating resources:")) << message;
+    EXPECT_FALSE(cam.isAcquisitionStarted());
+
+    const std::pair<const char*, const char*> steps[] = {
+        {"ContinuousShot", "Error in BCAMCamera::startAcquisition, while switching to continuous shot:"},
+        {"GrabImageAsync", "Error in BCAMCamera::startAcquisition, while requesting async image grab:"},
+    };
+    for (const auto& [request, text] : steps) {
+        SCOPED_TRACE(request);
+        world().faults().failNext(request, 1, busy, kA312fSerial);
+        message = errorOf([&] { cam.startAcquisition(); });
+        EXPECT_EQ(0U, message.find(text)) << message;
+        EXPECT_LT(std::string(text).size(), message.size()); // the description follows
+        EXPECT_TRUE(cam.isAcquisitionStarted());
+        EXPECT_EQ("", errorOf([&] { cam.stopAcquisition(); }));
+    }
+
+    // And the camera acquires again.
+    cam.startAcquisition();
+    EXPECT_TRUE(waitForImages(cam, 3));
+    cam.stopAcquisition();
+}
+
+TEST_F(BCAMAcquisitionTest, aStopStepFailureIsThrownAfterEveryStepRan)
+{
+    IEEE1394Camera& cam = camera();
+    cam.startAcquisition();
+    ASSERT_TRUE(waitForImages(cam, 2));
+    world().faults().failNext("Cancel", 1, static_cast<int>(orvex::bcam::error::kBusy), kA312fSerial);
+    const std::string message = errorOf([&] { cam.stopAcquisition(); });
+    EXPECT_EQ(0U, message.find("error in BCAMCamera::stopAcquisition: \"")) << message;
+    EXPECT_FALSE(cam.isAcquisitionStarted());
+    // The resources were freed despite the failure: a new start allocates them.
+    cam.startAcquisition();
+    EXPECT_TRUE(waitForImages(cam, countOf(cam) + 2));
+    cam.stopAcquisition();
+}
+
+class RemovalCallback : public CaptureDeviceChangedCB {
+public:
+    void onDeviceArrival(const std::string&, bool) override {}
+    void onDeviceRemoval(const std::string& name, bool) override { removals.push_back(name); }
+    std::vector<std::string> removals;
+};
+
+TEST_F(BCAMAcquisitionTest, anUnplugDuringAcquisitionIsReportedAndSurvived)
+{
+    IEEE1394VideoServer& server = createBCAMVideoServer(true);
+    auto* removal = new RemovalCallback;
+    server.setCaptureDeviceChangedCB(removal, true);
+    // Capture was switched on before the cameras existed.
+    server.reset(true);
+    IEEE1394Camera& cam = server.getCamera(1);
+    cam.setSize(kWidth, kHeight);
+    cam.setImagesBufferMaxSize(10000);
+    cam.startAcquisition();
+    ASSERT_TRUE(waitForImages(cam, 3));
+
+    world().unplugCamera(kA312fSerial);
+    ASSERT_TRUE(pumpUntil([&] { return !removal->removals.empty(); }));
+    EXPECT_EQ(pathOf(kA312fSerial).empty() ? removal->removals[0] : pathOf(kA312fSerial), removal->removals[0]);
+    EXPECT_TRUE(cam.isAcquisitionStarted());
+
+    // Stopping an unplugged camera reports the driver's refusal but ends
+    // the acquisition; the images received stay readable.
+    const std::string message = errorOf([&] { cam.stopAcquisition(); });
+    EXPECT_EQ(0U, message.find("error in BCAMCamera::stopAcquisition: \"")) << message;
+    EXPECT_FALSE(cam.isAcquisitionStarted());
+    EXPECT_GE(countOf(cam), 3U);
+    destroyVideoServer();
+}
+
+TEST_F(BCAMAcquisitionTest, destroyingTheServerStopsAnUnpluggedCameraStillAcquiring)
+{
+    IEEE1394Camera& cam = camera();
+    IEEE1394Camera& other = videoServer().getCamera(0);
+    other.setSize(kWidth, kHeight);
+    cam.startAcquisition();
+    other.startAcquisition();
+    ASSERT_TRUE(waitForImages(cam, 2));
+    world().unplugCamera(kA312fSerial);
+    pumpFor(std::chrono::milliseconds(50));
+    destroyVideoServer(); // both cameras stop; nothing leaks, nothing is thrown
+    EXPECT_FALSE(isVideoServerAllocated());
+}
+
+} // namespace
+} // namespace orvex::bcam::test
