@@ -1,6 +1,6 @@
 #!/bin/sh
-# Builds the chunk parser fuzzer with clang (ASan + UBSan + libFuzzer) in its
-# own build folder and runs it for a bounded time from a copy of the seed
+# Builds the fuzzers with clang (ASan + UBSan + libFuzzer) in their own
+# build folder and runs each for a bounded time from a copy of its seed
 # corpus. Fails on any crash, sanitizer report or build error.
 #
 #   scripts/run-fuzz.sh [seconds]        default 60
@@ -15,7 +15,8 @@ jobs=${ORVEX_FUZZ_JOBS:-2}
 CC=clang CXX=clang++ cmake -S "$repo" -B "$build" -G Ninja \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DORVEX_BUILD_FUZZERS=ON -DORVEX_BUILD_TESTS=OFF -DORVEX_BUILD_BENCHMARKS=OFF
-cmake --build "$build" --target orvex_fuzz_chunk_parser orvex_fuzz_frame_info -j "$jobs"
+cmake --build "$build" --target orvex_fuzz_chunk_parser orvex_fuzz_frame_info orvex_fuzz_device_name \
+    orvex_fuzz_firmware_version -j "$jobs"
 
 # The seeds stay untouched: libFuzzer adds what it finds to the working copy.
 corpus="$build/fuzz-corpus/chunks"
@@ -39,3 +40,14 @@ mkdir -p "$frameInfoCorpus"
 cp "$repo"/fuzz/corpus/frame-info/* "$frameInfoCorpus"/
 "$build"/bin/orvex_fuzz_frame_info -max_total_time="$seconds" -max_len=64 \
     -artifact_prefix="$artifacts" -print_final_stats=1 "$frameInfoCorpus"
+
+# The BCAM device names and firmware version texts, each from its own seeds
+# for the same time.
+for target in device-name firmware-version; do
+    targetCorpus="$build/fuzz-corpus/$target"
+    rm -rf "$targetCorpus"
+    mkdir -p "$targetCorpus"
+    cp "$repo"/fuzz/corpus/$target/* "$targetCorpus"/
+    "$build"/bin/orvex_fuzz_$(echo "$target" | tr - _) -max_total_time="$seconds" -max_len=256 \
+        -artifact_prefix="$artifacts" -print_final_stats=1 "$targetCorpus"
+done

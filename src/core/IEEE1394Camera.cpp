@@ -1,6 +1,7 @@
 #include <orvex/IEEE1394Camera.h>
 
 #include "base/HiddenWindow.h"
+#include "core/FirmwareVersion.h"
 #include "core/SmartFeaturesManager.h"
 
 #include <orvex/IEEE1394VideoServer.h>
@@ -517,18 +518,12 @@ unsigned long IEEE1394Camera::getFirmwareVersion() const
     if (!const_cast<IEEE1394Camera*>(this)->getExtendedVersionInfo(text)) {
         ORVEX_THROW(kUnit, "Cannot retrieve ExtendedVersionInfo!");
     }
-    const std::size_t versionStart = text.find(" v");
-    if (versionStart == std::string::npos) {
-        ORVEX_THROW(kUnit, kInvalidFirmwareVersion);
-    }
-    const std::size_t firstDot = text.find('.', versionStart + 2);
-    const std::size_t secondDot = firstDot == std::string::npos ? firstDot : text.find('.', firstDot + 1);
-    const std::size_t thirdDot = secondDot == std::string::npos ? secondDot : text.find('.', secondDot + 1);
-    if (thirdDot == std::string::npos) {
+    std::string field;
+    if (!orvex::firmwareVersionField(text, field)) {
         ORVEX_THROW(kUnit, kInvalidFirmwareVersion);
     }
     // 32 bits, as on the target, so that an oversized number fails the same way.
-    return boost::lexical_cast<uint32_t>(text.substr(secondDot + 1, thirdDot - secondDot - 1));
+    return boost::lexical_cast<uint32_t>(field);
 }
 
 // --- stopwatch ---------------------------------------------------------------
