@@ -79,7 +79,7 @@ TEST(OrvexTool, RefusesWhatItCannotDoWithAMessageAndAStatus)
     const Case cases[] = {
         {"info 7", 1, "no camera 7"},
         {"info 0x0123", 1, "no camera 0x0123"},
-        {"list --backend bcam", 1, "BCAM back end is not available yet"},
+        {"info 0 --backend all", 2, "--backend all lists cameras only"},
         {"list --backend v4l2", 2, "unknown back end 'v4l2'"},
         {"", 2, "no command given"},
         {"frobnicate", 2, "unknown command 'frobnicate'"},
@@ -95,6 +95,28 @@ TEST(OrvexTool, RefusesWhatItCannotDoWithAMessageAndAStatus)
         EXPECT_TRUE(contains(run.err, c.message)) << c.arguments << ": " << run.err;
         EXPECT_TRUE(contains(run.err, "orvex: ")) << c.arguments;
     }
+}
+
+TEST(OrvexTool, BothStacksListTheirOwnCamerasAndAllListsBoth)
+{
+    const ToolRun bcam = runTool("list --backend bcam");
+    ASSERT_EQ(0, bcam.status) << bcam.err;
+    EXPECT_TRUE(contains(bcam.out, "2 cameras on the BCAM driver")) << bcam.out;
+    EXPECT_TRUE(contains(bcam.out, "A102f ID=100 FW=30 v1.0.30.0")) << bcam.out;
+    EXPECT_FALSE(contains(bcam.out, "Grasshopper")) << bcam.out;
+
+    const ToolRun all = runTool("list -b all");
+    ASSERT_EQ(0, all.status) << all.err;
+    const std::size_t flycap = all.out.find("3 cameras on the FlyCapture buses");
+    const std::size_t basler = all.out.find("2 cameras on the BCAM driver");
+    ASSERT_NE(std::string::npos, flycap) << all.out;
+    ASSERT_NE(std::string::npos, basler) << all.out;
+    EXPECT_LT(flycap, basler);
+
+    const ToolRun info = runTool("info " + guidOf(bcam.out, "A312f") + " --backend bcam");
+    ASSERT_EQ(0, info.status) << info.err;
+    EXPECT_TRUE(contains(info.out, "782 x 582")) << info.out;
+    EXPECT_TRUE(contains(info.out, " raw (")) << info.out; // the BCAM stack's units
 }
 
 TEST(OrvexTool, HelpDescribesTheCommands)

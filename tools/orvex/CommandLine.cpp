@@ -16,7 +16,7 @@ po::options_description visibleOptions()
     options.add_options()                                                                     //
         ("help,h", "print this help and exit")                                                //
         ("backend,b", po::value<std::string>()->default_value("flycap"),                      //
-         "camera stack: flycap (FlyCapture SDK) or bcam (BCAM driver)")                       //
+         "camera stack: flycap (FlyCapture SDK), bcam (BCAM driver), or all (list only)")     //
         ("log-level", po::value<std::string>()->default_value("OFF"),                         //
          "show the library's log lines from this level on (TRACE, DEBUG, INFO, WARN, ERROR)") //
         ("seconds", po::value<double>(), "grab: stop after S seconds; sync: run S seconds (default 10)");

@@ -1,5 +1,6 @@
 #include "Reports.h"
 
+#include <orvex/BCAMCamera.h>
 #include <orvex/OrvexError.h>
 
 #include <algorithm>
@@ -131,17 +132,18 @@ void printStrobes(IEEE1394Camera& camera, std::ostream& out, std::ostream& error
 
 } // namespace
 
-void printCameraList(IEEE1394VideoServer& server, std::ostream& out, std::ostream& errors)
+void printCameraList(const std::vector<IEEE1394Camera*>& cameras, const std::string& where, std::ostream& out,
+                     std::ostream& errors)
 {
-    const int count = server.getNbCameras();
-    out << count << (count == 1 ? " camera" : " cameras") << " on the FlyCapture buses\n";
+    const std::size_t count = cameras.size();
+    out << count << (count == 1 ? " camera" : " cameras") << " on " << where << "\n";
     if (count == 0) {
         return;
     }
     std::vector<std::vector<std::string>> rows;
     rows.push_back({"port", "GUID", "model", "vendor", "bus", "firmware", "user memory"});
-    for (int position = 0; position < count; ++position) {
-        IEEE1394Camera& camera = server.getCamera(position);
+    for (IEEE1394Camera* listed : cameras) {
+        IEEE1394Camera& camera = *listed;
         const std::string port = std::to_string(camera.getPortIdx());
         const std::string name = "camera " + port;
         rows.push_back({
@@ -226,18 +228,32 @@ void printCameraInfo(IEEE1394Camera& camera, std::ostream& out, std::ostream& er
     trigger.line("state", [&] { return std::string(camera.isTriggerTurnedOn() ? "on" : "off"); });
 
     Section exposure("exposure", out, errors);
-    exposure.line("shutter", [&] {
-        return std::to_string(camera.getShutter()) + " us (" + std::to_string(camera.getShutterMin()) +
-               " to " + std::to_string(camera.getShutterMax()) + " us)";
-    });
-    exposure.line("gain", [&] {
-        if (camera.isGainValueIgnored(gainsel_main)) {
-            return std::string("automatic");
-        }
-        return fixed(static_cast<double>(camera.getGain(gainsel_main)) / 10.0, 1) + " dB (" +
-               fixed(static_cast<double>(camera.getGainMin(gainsel_main)) / 10.0, 1) + " to " +
-               fixed(static_cast<double>(camera.getGainMax(gainsel_main)) / 10.0, 1) + " dB)";
-    });
+    // The BCAM stack gives shutter and gain in the camera's raw units.
+    if (dynamic_cast<BCAMCamera*>(&camera) != nullptr) {
+        exposure.line("shutter", [&] {
+            return std::to_string(camera.getShutter()) + " raw (" + std::to_string(camera.getShutterMin()) +
+                   " to " + std::to_string(camera.getShutterMax()) + "), offset " +
+                   fixed(camera.getShutterOffset() * 1e6, 1) + " us";
+        });
+        exposure.line("gain", [&] {
+            return std::to_string(camera.getGain(gainsel_main)) + " raw (" +
+                   std::to_string(camera.getGainMin(gainsel_main)) + " to " +
+                   std::to_string(camera.getGainMax(gainsel_main)) + ")";
+        });
+    } else {
+        exposure.line("shutter", [&] {
+            return std::to_string(camera.getShutter()) + " us (" + std::to_string(camera.getShutterMin()) +
+                   " to " + std::to_string(camera.getShutterMax()) + " us)";
+        });
+        exposure.line("gain", [&] {
+            if (camera.isGainValueIgnored(gainsel_main)) {
+                return std::string("automatic");
+            }
+            return fixed(static_cast<double>(camera.getGain(gainsel_main)) / 10.0, 1) + " dB (" +
+                   fixed(static_cast<double>(camera.getGainMin(gainsel_main)) / 10.0, 1) + " to " +
+                   fixed(static_cast<double>(camera.getGainMax(gainsel_main)) / 10.0, 1) + " dB)";
+        });
+    }
     if (camera.isBrightnessFeatureSupported()) {
         exposure.line("brightness", [&] {
             return fixed(camera.getBrightness(), 2) + " (" + fixed(camera.getBrightnessMin(), 2) + " to " +

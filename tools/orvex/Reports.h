@@ -5,13 +5,17 @@
 #include <orvex/IEEE1394VideoServer.h>
 
 #include <ostream>
+#include <string>
+#include <vector>
 
 namespace orvex::cli {
 
-// One line per camera of the server's list: port, GUID, model, vendor, bus,
-// firmware version text, user memory size. A value the camera cannot give
-// is printed as "?" (the reason goes to `errors`).
-void printCameraList(IEEE1394VideoServer& server, std::ostream& out, std::ostream& errors);
+// One line per camera: port, GUID, model, vendor, bus, firmware version
+// text, user memory size, under a count that names `where` ("the FlyCapture
+// buses"). A value the camera cannot give is printed as "?" (the reason goes
+// to `errors`).
+void printCameraList(const std::vector<IEEE1394Camera*>& cameras, const std::string& where, std::ostream& out,
+                     std::ostream& errors);
 
 // What init() has read from an initialised camera.
 void printCameraInfo(IEEE1394Camera& camera, std::ostream& out, std::ostream& errors);

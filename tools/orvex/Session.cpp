@@ -1,5 +1,6 @@
 #include "Session.h"
 
+#include <orvex/BCAMVideoServer.h>
 #include <orvex/FlyCapVideoServer.h>
 
 #include <iostream>
@@ -28,13 +29,30 @@ bool isDecimal(const std::string& text)
 
 } // namespace
 
-Session::Session(bool initCameras)
+Session::Session(Backend backend, bool initCameras) : _backend(backend)
 {
-    _pServer = &createFlyCapVideoServer(true);
+    _pServer = backend == Backend::bcam ? &createBCAMVideoServer(true) : &createFlyCapVideoServer(true);
     try {
         _pServer->setCaptureDeviceChangedCB(new RemovalNotice, true);
-        _pServer->reset(initCameras);
+        // The FlyCapture server leaves out the cameras that fail their init;
+        // the BCAM server stops at the first: it opens all, the tool
+        // initialises each.
+        const bool initInReset = initCameras && backend == Backend::flycap;
+        _pServer->reset(initInReset);
         pumpMessages();
+        for (int position = 0; position < _pServer->getNbCameras(); ++position) {
+            IEEE1394Camera& camera = _pServer->getCamera(position);
+            if (initCameras && !initInReset) {
+                try {
+                    camera.init();
+                } catch (const Error& error) {
+                    std::cerr << "orvex: camera " << camera.getPortIdx()
+                              << " cannot be initialised: " << error.what() << "\n";
+                    continue;
+                }
+            }
+            _cameras.push_back(&camera);
+        }
     } catch (...) {
         destroyVideoServer();
         throw;
@@ -49,6 +67,11 @@ Session::~Session()
     } catch (const std::exception& error) {
         std::cerr << "orvex: " << error.what() << "\n";
     }
+}
+
+const char* Session::where() const
+{
+    return _backend == Backend::bcam ? "the BCAM driver" : "the FlyCapture buses";
 }
 
 void Session::pumpMessages()
@@ -77,10 +100,9 @@ IEEE1394Camera* Session::findByPort(unsigned long port)
 {
     // A camera keeps the port it was enumerated at, even when a camera before
     // it was left out: look at the ports, not the list positions.
-    for (int position = 0; position < _pServer->getNbCameras(); ++position) {
-        IEEE1394Camera& camera = _pServer->getCamera(position);
-        if (camera.getPortIdx() == port) {
-            return &camera;
+    for (IEEE1394Camera* camera : _cameras) {
+        if (camera->getPortIdx() == port) {
+            return camera;
         }
     }
     return nullptr;

@@ -1,4 +1,5 @@
-// The video server of one run of the tool. The tool's main thread creates
+// The video server of one run of the tool (of one stack at a time: a process
+// has one server). The tool's main thread creates
 // the server and owns its hidden windows, so it pumps their messages: camera
 // removals (a camera whose calls failed for good) are handled there.
 #pragma once
@@ -9,15 +10,20 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace orvex::cli {
 
+// The camera stacks the tool drives.
+enum class Backend { flycap, bcam };
+
 class Session {
 public:
-    // Creates the FlyCapture server with device-change capture on and lists
-    // the cameras; with `initCameras` each camera is initialised, and those
-    // that fail are left out. Throws OrvexError.
-    explicit Session(bool initCameras);
+    // Creates the server of `backend` with device-change capture on and
+    // lists the cameras; with `initCameras` each camera is initialised, and
+    // those that fail are left out (the reason goes to stderr). Throws
+    // OrvexError.
+    Session(Backend backend, bool initCameras);
     // Destroys the server and every camera. Never throws.
     ~Session();
 
@@ -25,6 +31,10 @@ public:
     Session& operator=(const Session&) = delete;
 
     IEEE1394VideoServer& server() { return *_pServer; }
+    // The cameras listed, in port order: those that initialised when asked.
+    const std::vector<IEEE1394Camera*>& cameras() const { return _cameras; }
+    // Where the cameras are, for the list's heading ("the FlyCapture buses").
+    const char* where() const;
 
     // Dispatches every message waiting for the main thread's windows.
     void pumpMessages();
@@ -37,7 +47,9 @@ private:
     IEEE1394Camera* findByPort(unsigned long port);
     IEEE1394Camera* findByGuid(const CamGUID& guid);
 
+    Backend _backend;
     IEEE1394VideoServer* _pServer = nullptr;
+    std::vector<IEEE1394Camera*> _cameras;
 };
 
 } // namespace orvex::cli

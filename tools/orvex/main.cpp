@@ -9,6 +9,9 @@
 #include "Sync.h"
 
 #include <orvex/orvex.h>
+#if defined(ORVEX_CLI_OVER_SIMULATED_BCAM)
+#include <orvex/sim/BcamDriver.h>
+#endif
 #if defined(ORVEX_CLI_OVER_SIMULATOR)
 #include <orvex/sim/World.h>
 #if !defined(_WIN32)
@@ -48,16 +51,16 @@ bool configureLogging(const std::string& levelName)
     return true;
 }
 
-int listCameras()
+int listCameras(Backend backend)
 {
-    Session session(true);
-    printCameraList(session.server(), std::cout, std::cerr);
+    Session session(backend, true);
+    printCameraList(session.cameras(), session.where(), std::cout, std::cerr);
     return 0;
 }
 
-int showCamera(const std::string& name, const CameraSettings& settings)
+int showCamera(Backend backend, const std::string& name, const CameraSettings& settings)
 {
-    Session session(false);
+    Session session(backend, false);
     IEEE1394Camera* camera = session.findCamera(name);
     if (camera == nullptr) {
         std::cerr << "orvex: no camera " << name << " (try 'orvex list')\n";
@@ -92,7 +95,7 @@ bool chooseVariant(const std::string& variant)
 #endif
 }
 
-int grabImages(const Invocation& invocation)
+int grabImages(Backend backend, const Invocation& invocation)
 {
     if (!chooseVariant(invocation.variant)) {
         std::cerr << "orvex: the variant follows the process here; --variant " << invocation.variant
@@ -111,7 +114,7 @@ int grabImages(const Invocation& invocation)
             return kExitFailure;
         }
     }
-    Session session(false);
+    Session session(backend, false);
     return grab(session, invocation.grab, std::cout, std::cerr);
 }
 
@@ -126,36 +129,61 @@ std::string simulatedWorldProblem()
 #endif
 }
 
+// Over the simulator, the machine the tool runs on has the BCAM driver
+// installed, as a real one with Basler cameras would.
+void installSimulatedBcamDriver()
+{
+#if defined(ORVEX_CLI_OVER_SIMULATED_BCAM)
+    orvex::sim::bcam::installDriverFiles();
+    orvex::sim::bcam::installDriver();
+#endif
+}
+
 int run(const Invocation& invocation)
 {
     if (invocation.command == Command::help) {
         std::cout << usageText();
         return 0;
     }
-    if (invocation.backend == "bcam") {
-        std::cerr << "orvex: the BCAM back end is not available yet\n";
-        return kExitFailure;
+    const bool all = invocation.backend == "all";
+    if (invocation.backend != "flycap" && invocation.backend != "bcam" && !all) {
+        std::cerr << "orvex: unknown back end '" << invocation.backend
+                  << "' (expected flycap, bcam or all)\n";
+        return kExitUsage;
     }
-    if (invocation.backend != "flycap") {
-        std::cerr << "orvex: unknown back end '" << invocation.backend << "' (expected flycap or bcam)\n";
+    if (all && invocation.command != Command::list) {
+        std::cerr << "orvex: --backend all lists cameras only; name one stack for a camera\n";
+        return kExitUsage;
+    }
+    if (invocation.backend == "bcam" && invocation.command == Command::sync) {
+        std::cerr << "orvex: sync needs the FlyCapture stack\n";
         return kExitUsage;
     }
     if (const std::string problem = simulatedWorldProblem(); !problem.empty()) {
         std::cerr << "orvex: " << problem << "\n";
         return kExitFailure;
     }
+    if (invocation.backend != "flycap") {
+        installSimulatedBcamDriver();
+    }
+    const Backend backend = invocation.backend == "bcam" ? Backend::bcam : Backend::flycap;
     switch (invocation.command) {
     case Command::list:
-        return listCameras();
+        if (all) {
+            // One server at a time: each stack's session ends before the next begins.
+            listCameras(Backend::flycap);
+            return listCameras(Backend::bcam);
+        }
+        return listCameras(backend);
     case Command::grab:
-        return grabImages(invocation);
+        return grabImages(backend, invocation);
     case Command::sync: {
-        Session session(false);
+        Session session(Backend::flycap, false);
         return runSync(session, SyncOptions{invocation.master, invocation.seconds, invocation.plotFile},
                        std::cout, std::cerr);
     }
     default:
-        return showCamera(invocation.camera, invocation.settings);
+        return showCamera(backend, invocation.camera, invocation.settings);
     }
 }
 
