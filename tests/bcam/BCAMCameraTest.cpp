@@ -229,8 +229,6 @@ TEST_F(BCAMServerTest, triggerModesAndPolarity)
     EXPECT_TRUE(camera.isTriggerModeSupported(camtm_triggerWidth));
     camera.setTriggerMode(camtm_triggerWidth);
     EXPECT_EQ(camtm_triggerWidth, camera.getTriggerMode());
-    camera.setTriggerMode(static_cast<CameraTriggerMode>(3)); // ignored
-    EXPECT_EQ(camtm_triggerWidth, camera.getTriggerMode());
     camera.setPolarity(!camera.getPolarity());
     const bool polarity = camera.getPolarity();
     camera.setPolarity(!polarity);
