@@ -33,7 +33,7 @@ BCAMCamera::~BCAMCamera()
     destroyWindow();
     try {
         if (isAcquiring()) {
-            stopAcquisition();
+            BCAMCamera::stopAcquisition();
         }
         _pState->device().Close();
     } catch (const std::exception& error) {
