@@ -35,8 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     const uint32_t low = hexPair(digits, 0) | hexPair(digits, 10) << 8U | hexPair(digits, 12) << 16U |
                          hexPair(digits, 14) << 24U;
-    const uint32_t high = hexPair(digits, 2) | hexPair(digits, 4) << 8U | hexPair(digits, 6) << 16U |
-                          hexPair(digits, 8) << 24U;
+    const uint32_t high =
+        hexPair(digits, 2) | hexPair(digits, 4) << 8U | hexPair(digits, 6) << 16U | hexPair(digits, 8) << 24U;
     if (words.low != low || words.high != high) {
         __builtin_trap();
     }

@@ -9,8 +9,10 @@ bool firmwareVersionField(const std::string& versionText, std::string& field)
         return false;
     }
     const std::size_t firstDot = versionText.find('.', versionStart + 2);
-    const std::size_t secondDot = firstDot == std::string::npos ? firstDot : versionText.find('.', firstDot + 1);
-    const std::size_t thirdDot = secondDot == std::string::npos ? secondDot : versionText.find('.', secondDot + 1);
+    const std::size_t secondDot =
+        firstDot == std::string::npos ? firstDot : versionText.find('.', firstDot + 1);
+    const std::size_t thirdDot =
+        secondDot == std::string::npos ? secondDot : versionText.find('.', secondDot + 1);
     if (thirdDot == std::string::npos) {
         return false;
     }
