@@ -66,7 +66,8 @@ public:
     // thread runs) and the thread itself.
     void queueGrab(unsigned long nbBytes)
     {
-        auto buffer = std::make_unique<unsigned char[]>(nbBytes);
+        // Not zeroed: the driver writes every byte of a completed grab.
+        std::unique_ptr<unsigned char[]> buffer(new unsigned char[nbBytes]);
         const uint32_t id = _state._nNextBufferId;
         _state.device().GrabImageAsync(buffer.get(), static_cast<DWORD>(nbBytes), id, 0);
         _state._mapBuffers.emplace(id, std::move(buffer));

@@ -267,6 +267,52 @@ TEST_F(BCAMServerTest, a102fEmulatesTheShutterTimeBaseItsCameraRefuses)
     EXPECT_EQ("shutter time base must equal to 20", errorOf([&] { camera.setShutterTimeBase(1e-05F); }));
 }
 
+// The protected video configuration, reached through a camera of the test's own.
+class VideoCfgCamera : public BCAMCamera {
+public:
+    using BCAMCamera::BCAMCamera;
+    using BCAMCamera::getFrameRateIdx;
+    using BCAMCamera::getVideoFormat;
+    using BCAMCamera::getVideoMode;
+    using BCAMCamera::isVideoCfgSupported;
+    using BCAMCamera::setFrameRate;
+    using BCAMCamera::setVideoCfg;
+    using BCAMCamera::setVideoFormat;
+    using BCAMCamera::setVideoMode;
+};
+
+TEST_F(BCAMServerTest, fixedFormatsTakeTheFirstSupportedModeAndRateAndRefuseTheOthers)
+{
+    auto* device = new Bcam::CBcamExtension;
+    device->Open(pathOf(kA312fSerial));
+    VideoCfgCamera camera(device);
+
+    // The A312f's only fixed format: 640 x 480 mono, format 0 mode 5.
+    camera.setVideoFormat(0);
+    EXPECT_EQ(0U, camera.getVideoFormat());
+    EXPECT_EQ(5U, camera.getVideoMode());
+    const uint32_t rate = camera.getFrameRateIdx();
+    for (uint32_t lower = 0; lower < rate; ++lower) {
+        EXPECT_FALSE(camera.isVideoCfgSupported(0, 5, lower)) << lower;
+    }
+    int width = 0, height = 0;
+    camera.getSize(width, height);
+    EXPECT_EQ(640, width);
+    EXPECT_EQ(480, height);
+    unsigned long bytes = 0, second = 1;
+    camera.getNbBytesPerFrame(bytes, second);
+    EXPECT_EQ(640UL * 480UL * 8UL, bytes); // the DCAM table's mono rows, width x height x 8
+    EXPECT_EQ(0UL, second);
+
+    camera.setVideoMode(0); // not offered: nothing changes
+    EXPECT_EQ(5U, camera.getVideoMode());
+    EXPECT_EQ("video format not supported", errorOf([&] { camera.setVideoFormat(3); }));
+    EXPECT_EQ("video frame rate not supported", errorOf([&] { camera.setFrameRate(6U); }));
+    EXPECT_EQ("video cfg not supported", errorOf([&] { camera.setVideoCfg(0, 0, rate); }));
+    camera.setVideoCfg(7, 0, orvex::bcam::kAnyIndex);
+    EXPECT_EQ(7U, camera.getVideoFormat());
+}
+
 // --- region of interest -------------------------------------------------------------------
 
 // Each case starts from a region where the naive orders (size first, or

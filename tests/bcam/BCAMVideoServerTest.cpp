@@ -120,6 +120,17 @@ TEST_F(BCAMServerTest, captureIsSwitchedOnlyWhileThereIsNoCamera)
     EXPECT_EQ(1U, callback->arrivals.size());
 }
 
+TEST_F(BCAMServerTest, aServerAfterACapturingOneStillHearsRemovals)
+{
+    createBCAMVideoServer(true);
+    destroyVideoServer(); // gives its window's registration back
+    IEEE1394VideoServer& server = createBCAMVideoServer(true);
+    auto* callback = new RecordingCallback;
+    server.setCaptureDeviceChangedCB(callback, true);
+    world().unplugCamera(kA102fSerial);
+    ASSERT_TRUE(pumpUntil([&] { return callback->removals.size() == 1; }));
+}
+
 TEST_F(BCAMServerTest, theChronoNeverGoesBack)
 {
     IEEE1394VideoServer& server = createBCAMVideoServer(false);
