@@ -79,9 +79,9 @@ std::unique_ptr<BCAMCamera> openCamera(const std::string& name)
     } catch (const Bcam::BcamException& error) {
         ORVEX_THROW(kServerUnit, std::string(kErrReset) + error.what());
     }
-    auto camera = std::make_unique<BCAMCamera>(device.get());
-    static_cast<void>(device.release()); // the camera owns it now
-    return camera;
+    // The camera owns the device from its first step: a constructor that
+    // fails (its window) has deleted it already.
+    return std::make_unique<BCAMCamera>(device.release());
 }
 
 } // namespace
