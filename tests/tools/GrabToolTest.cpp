@@ -13,6 +13,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -170,4 +171,36 @@ TEST_F(GrabTool, EveryKthFrameOnlyAndAnUnknownCameraIsRefused)
     EXPECT_NE(std::string::npos, out.find("no camera 7")) << out;
     EXPECT_EQ(2, runTool("grab 0 --count 5 --seconds 1", world, out));
     EXPECT_EQ(2, runTool("grab 0 --every 0", world, out));
+}
+
+TEST_F(GrabTool, TheBcamStackGrabsTheSimulatorsPatternIndexedFromOne)
+{
+    std::ofstream(world) << R"({ "buses": [ { "number": 2, "speed": 400, "cameras": [
+        { "model": "A312f", "serial": 4343, "sensorWidth": )"
+                         << kWidth << R"(, "sensorHeight": )" << kHeight << R"( } ] } ] })";
+    std::string out;
+    ASSERT_EQ(
+        0, runTool("grab --backend bcam 0 --count 100 --out '" + (dir / "frames").string() + "'", world, out))
+        << out;
+    EXPECT_NE(std::string::npos, out.find("100 images received")) << out;
+
+    std::set<std::string> indexes;
+    std::size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(dir / "frames")) {
+        SCOPED_TRACE(entry.path().filename().string());
+        ++files;
+        Decoded png;
+        ASSERT_TRUE(readGreyPng(entry.path(), png));
+        ASSERT_EQ(kWidth, png.width);
+        ASSERT_EQ(kHeight, png.height);
+        ASSERT_EQ(8, png.bitDepth);
+        indexes.insert(png.text["Index"]);
+        // The BCAM cameras append their chunks after the pixels: the image
+        // is the pattern alone.
+        ASSERT_EQ(expectedImage(pattern::readFrameNumber(png.pixels.data())), png.pixels);
+    }
+    EXPECT_EQ(100U, files);
+    EXPECT_EQ(100U, indexes.size());
+    EXPECT_EQ(1U, indexes.count("1"));
+    EXPECT_EQ(1U, indexes.count("100"));
 }

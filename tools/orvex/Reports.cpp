@@ -50,6 +50,17 @@ void printTable(const std::vector<std::vector<std::string>>& rows, std::ostream&
     }
 }
 
+// The camera interface's default refuses the question itself ("auto-exposure
+// feature not supported"): a camera without the feature answers by refusing.
+bool hasAutoExposure(IEEE1394Camera& camera)
+{
+    try {
+        return camera.isAutoExposureFeatureSupported();
+    } catch (const OrvexError&) {
+        return false;
+    }
+}
+
 std::string guidText(IEEE1394Camera& camera)
 {
     return "0x" + camera.getUniqueId().to_string();
@@ -270,7 +281,7 @@ void printCameraInfo(IEEE1394Camera& camera, std::ostream& out, std::ostream& er
         });
     }
 
-    if (camera.isAutoExposureFeatureSupported()) {
+    if (hasAutoExposure(camera)) {
         exposure.line("auto exposure",
                       [&] { return std::string(camera.isAutoExposureFeatureEnabled() ? "on" : "off"); });
     }
