@@ -39,6 +39,10 @@ po::options_description visibleOptions()
         ("master", po::value<std::string>(), "the master camera (default: port 0)") //
         ("plot", po::value<std::string>(), "draw disagreement and drift into this SVG file");
     options.add(syncing);
+    po::options_description viewing("Options of view");
+    viewing.add_options()("listen", po::value<std::string>()->default_value("127.0.0.1:8080"),
+                          "serve the page on ADDR:PORT (port 0: any free port)");
+    options.add(viewing);
     return options;
 }
 
@@ -102,6 +106,7 @@ std::string usageText()
             "                 summarise; CAMERAS is CAMERA, CAMERA,CAMERA... or all\n"
             "  sync           keep the cameras on other buses synchronised to a master and\n"
             "                 print each register update (state, drift, offset, disagreement)\n"
+            "  view           serve a live view of every camera to a browser (--listen)\n"
             "\n"
          << visibleOptions();
     return text.str();
@@ -172,6 +177,12 @@ Invocation parseCommandLine(int argc, const char* const argv[])
         }
         readGrabOptions(values, invocation);
         invocation.grab.settings = invocation.settings;
+    } else if (command == "view") {
+        invocation.command = Command::view;
+        if (values.count("camera") || !invocation.settings.empty()) {
+            throw UsageError("view takes no camera and no settings: the page sets them");
+        }
+        invocation.view.listen = values["listen"].as<std::string>();
     } else {
         throw UsageError("unknown command '" + command + "'");
     }

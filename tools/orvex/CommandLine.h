@@ -3,13 +3,14 @@
 
 #include "Grab.h"
 #include "Settings.h"
+#include "View.h"
 
 #include <stdexcept>
 #include <string>
 
 namespace orvex::cli {
 
-enum class Command { list, info, grab, sync, help };
+enum class Command { list, info, grab, sync, view, help };
 
 struct Invocation {
     Command command = Command::help;
@@ -23,6 +24,7 @@ struct Invocation {
     std::string master;
     double seconds = 10.0;
     std::string plotFile;
+    ViewOptions view; // view: where to listen
 };
 
 // A command line the tool cannot act on; the message says why.

@@ -118,6 +118,19 @@ int grabImages(Backend backend, const Invocation& invocation)
     return grab(session, invocation.grab, std::cout, std::cerr);
 }
 
+int viewCameras(Backend backend, const Invocation& invocation)
+{
+#if defined(ORVEX_CLI_VIEW)
+    Session session(backend, true);
+    return runView(session, invocation.view, std::cout, std::cerr);
+#else
+    (void)backend;
+    (void)invocation;
+    std::cerr << "orvex: this build cannot serve the viewer (built without cpp-httplib and libpng)\n";
+    return kExitFailure;
+#endif
+}
+
 // The simulated world the user named with ORVEX_SIM_WORLD, when it could not
 // be loaded: an empty world would pass for an empty bus.
 std::string simulatedWorldProblem()
@@ -182,6 +195,8 @@ int run(const Invocation& invocation)
         return runSync(session, SyncOptions{invocation.master, invocation.seconds, invocation.plotFile},
                        std::cout, std::cerr);
     }
+    case Command::view:
+        return viewCameras(backend, invocation);
     default:
         return showCamera(backend, invocation.camera, invocation.settings);
     }

@@ -1,0 +1,27 @@
+// orvex view: serves a page that shows every camera's live image and state
+// and lets the user set, start, stop and trigger it. Runs on the tool's main
+// thread, which owns the server's windows and makes every camera call; the
+// HTTP server's threads hand their work to it.
+#pragma once
+
+#include "Session.h"
+
+#include <ostream>
+#include <string>
+
+namespace orvex::cli {
+
+struct ViewOptions {
+    std::string listen = "127.0.0.1:8080"; // ADDR:PORT; port 0 takes any free port
+};
+
+// Splits ADDR:PORT. False when the text is not of that form or the port is
+// not 0 to 65535.
+bool parseListenAddress(const std::string& text, std::string& address, int& port);
+
+// Serves until Ctrl-C (or SIGTERM), then stops every acquisition it started.
+// Prints the address it serves on `out` once listening. Returns the exit
+// status: 0, or 1 when it cannot listen.
+int runView(Session& session, const ViewOptions& options, std::ostream& out, std::ostream& err);
+
+} // namespace orvex::cli

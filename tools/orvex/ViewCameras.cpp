@@ -1,0 +1,295 @@
+#include "ViewCameras.h"
+
+#include "CommandLine.h"
+#include "Settings.h"
+#include "ViewJson.h"
+
+#include <orvex/ImageSample.h>
+#include <orvex/OrvexError.h>
+
+#include <boost/program_options.hpp>
+
+#include <algorithm>
+#include <functional>
+#include <set>
+#include <sstream>
+
+namespace po = boost::program_options;
+
+namespace orvex::cli {
+namespace {
+
+// Enough entries that a poll every few milliseconds sees every image at the
+// simulated cameras' rates; fewer would count the viewer's own misses as drops.
+constexpr unsigned long kImagesBufferSize = 16;
+
+// A value longer than this is no setting of any camera.
+constexpr std::size_t kLongestValue = 64;
+
+// Reads one camera value for the state; null when the camera cannot give it.
+template <class Read> std::string valueOrNull(Read read)
+{
+    try {
+        return read();
+    } catch (const std::exception&) {
+        return "null";
+    }
+}
+
+bool isPrintable(const std::string& text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+}
+
+} // namespace
+
+const std::vector<std::string>& viewSettingNames()
+{
+    static const std::vector<std::string> names = {
+        "shutter", "gain", "frame-rate", "roi", "packet", "trigger", "strobe", "brightness", "auto-exposure"};
+    return names;
+}
+
+CameraView::CameraView(IEEE1394Camera& camera, std::string name)
+    : _camera(&camera), _guid(camera.getUniqueId()), _name(std::move(name)), _port(camera.getPortIdx())
+{
+    _model = valueOrNull([&] { return camera.getModelName(); });
+}
+
+void CameraView::checkStillThere(IEEE1394VideoServer& server)
+{
+    if (_camera == nullptr)
+        return;
+    std::set<CamGUID> guids;
+    server.getCamsList(guids);
+    if (guids.count(_guid) == 0)
+        _camera = nullptr;
+}
+
+void CameraView::poll()
+{
+    const auto now = std::chrono::steady_clock::now();
+    const double elapsed = std::chrono::duration<double>(now - _rateSince).count();
+    if (elapsed >= 1.0) {
+        _fps = static_cast<double>(_rateCount) / elapsed;
+        _rateCount = 0;
+        _rateSince = now;
+    }
+    if (_camera == nullptr || !_camera->isAcquisitionStarted())
+        return;
+    _camera->lockImagesBuffer();
+    try {
+        // Oldest first, so that the gaps between indexes count the drops.
+        for (unsigned long pos = _camera->getImagesBufferSize(); pos-- > 0;) {
+            const boost::shared_ptr<ImageSample> sample = _camera->getImagesBufferContent(pos);
+            const auto idx = static_cast<uint32_t>(sample->getIdx());
+            if (_received > 0) {
+                const uint32_t ahead = idx - _lastIdx; // modulo 2^32: the counter wraps
+                if (ahead == 0 || ahead >= 0x80000000u)
+                    continue;
+                _drops += ahead - 1;
+            }
+            _lastIdx = idx;
+            ++_received;
+            ++_rateCount;
+            _swDate = sample->getSWDate();
+            double hw = 0.0;
+            _hwDate = sample->getHWDate(hw) ? std::optional<double>(hw) : std::nullopt;
+        }
+    } catch (...) {
+        _camera->unlockImagesBuffer();
+        throw;
+    }
+    _camera->unlockImagesBuffer();
+}
+
+std::optional<ViewFrame> CameraView::newestFrame(bool full)
+{
+    if (_camera == nullptr || !_camera->isAcquisitionStarted())
+        return std::nullopt;
+    std::optional<ViewFrame> frame;
+    // Copied while the buffer is locked: a dropped image's pixel buffer may
+    // go back to the SDK for reuse even while a reference to the sample lives.
+    _camera->lockImagesBuffer();
+    try {
+        if (_camera->getImagesBufferSize() > 0) {
+            const boost::shared_ptr<ImageSample> sample = _camera->getImagesBufferContent(0);
+            const IImage* image = sample->getImage();
+            if (image != nullptr) {
+                frame = copyForView(static_cast<const uint8_t*>(image->data()),
+                                    static_cast<uint32_t>(image->size().width),
+                                    static_cast<uint32_t>(image->size().height),
+                                    static_cast<uint32_t>(image->bytesPerPixel()), full);
+            }
+        }
+    } catch (...) {
+        _camera->unlockImagesBuffer();
+        throw;
+    }
+    _camera->unlockImagesBuffer();
+    return frame;
+}
+
+std::string CameraView::stateJson()
+{
+    std::ostringstream out;
+    out << "{\"port\":" << _port << ",\"name\":" << jsonString(_name)
+        << ",\"guid\":" << jsonString("0x" + _guid.to_string()) << ",\"model\":" << jsonString(_model)
+        << ",\"present\":" << (_camera != nullptr ? "true" : "false");
+    if (_camera == nullptr)
+        return out.str() + "}";
+    IEEE1394Camera& camera = *_camera;
+    out << ",\"acquiring\":" << (camera.isAcquisitionStarted() ? "true" : "false")
+        << ",\"received\":" << _received << ",\"drops\":" << _drops << ",\"fps\":" << jsonNumber(_fps)
+        << ",\"index\":" << (_received > 0 ? std::to_string(_lastIdx) : "null")
+        << ",\"swDate\":" << (_swDate ? jsonNumber(*_swDate) : "null")
+        << ",\"hwDate\":" << (_hwDate ? jsonNumber(*_hwDate) : "null");
+    out << ",\"shutterMs\":" << valueOrNull([&] { return jsonNumber(camera.getShutter() / 1000.0); })
+        << ",\"shutterRangeMs\":" << valueOrNull([&] {
+               return "[" + jsonNumber(camera.getShutterMin() / 1000.0) + "," +
+                      jsonNumber(camera.getShutterMax() / 1000.0) + "]";
+           });
+    out << ",\"gainDb\":" << valueOrNull([&] { return jsonNumber(camera.getGain(gainsel_main) / 10.0); })
+        << ",\"gainRangeDb\":" << valueOrNull([&] {
+               return "[" + jsonNumber(camera.getGainMin(gainsel_main) / 10.0) + "," +
+                      jsonNumber(camera.getGainMax(gainsel_main) / 10.0) + "]";
+           });
+    out << ",\"frameRate\":" << valueOrNull([&] {
+        return camera.isFrameRateFeatureAvailable() ? jsonNumber(camera.getFrameRate()) : std::string("null");
+    });
+    out << ",\"roi\":" << valueOrNull([&] {
+        int x = 0, y = 0, width = 0, height = 0;
+        camera.getPos(x, y);
+        camera.getSize(width, height);
+        return "[" + std::to_string(x) + "," + std::to_string(y) + "," + std::to_string(width) + "," +
+               std::to_string(height) + "]";
+    });
+    out << ",\"packet\":" << valueOrNull([&] { return std::to_string(camera.getNbBytesPerPacket()); });
+    out << ",\"trigger\":" << valueOrNull([&] {
+        return camera.isTriggerTurnedOn() ? jsonString(to_string(camera.getTriggerMode()))
+                                          : std::string("\"off\"");
+    });
+    out << ",\"softwareTrigger\":"
+        << valueOrNull([&] { return std::string(camera.isSoftwareTriggerSupported() ? "true" : "false"); });
+    out << "}";
+    return out.str();
+}
+
+template <class Action> ActionResult CameraView::act(Action action)
+{
+    if (_camera == nullptr)
+        return {ActionResult::Outcome::noCamera, "camera " + _name + " was removed"};
+    try {
+        action(*_camera);
+    } catch (const std::exception& error) {
+        return {ActionResult::Outcome::refused, error.what()};
+    }
+    return {};
+}
+
+ActionResult CameraView::applySetting(const std::string& name, const std::string& value)
+{
+    const auto& names = viewSettingNames();
+    if (std::find(names.begin(), names.end(), name) == names.end())
+        return {ActionResult::Outcome::badRequest, "unknown setting '" + name + "'"};
+    if (value.empty() || value.size() > kLongestValue || !isPrintable(value))
+        return {ActionResult::Outcome::badRequest, "--" + name + ": expected a value of at most " +
+                                                       std::to_string(kLongestValue) +
+                                                       " printable characters"};
+    // The command line's own reading of the option, so that a value means
+    // here what it means to `orvex info` and `orvex grab`.
+    CameraSettings settings;
+    try {
+        po::options_description options;
+        addSettingsOptions(options);
+        const std::vector<std::string> args = {"--" + name, value};
+        po::variables_map values;
+        po::store(po::command_line_parser(args).options(options).run(), values);
+        settings = readSettings(values);
+    } catch (const UsageError& error) {
+        return {ActionResult::Outcome::badRequest, error.what()};
+    } catch (const po::error& error) {
+        return {ActionResult::Outcome::badRequest, error.what()};
+    }
+    return act([&](IEEE1394Camera& camera) { applySettings(camera, settings); });
+}
+
+ActionResult CameraView::start()
+{
+    return act([&](IEEE1394Camera& camera) {
+        if (camera.isAcquisitionStarted())
+            return;
+        // The hardware date, and an index that shows every lost image.
+        camera.enableSmartFeature(sf_cycleTimeStamp, true);
+        camera.enableSmartFeature(sf_frameCounter, true);
+        camera.setImagesBufferMaxSize(kImagesBufferSize);
+        camera.startAcquisition();
+        _received = 0;
+        _drops = 0;
+        _swDate.reset();
+        _hwDate.reset();
+    });
+}
+
+ActionResult CameraView::stop() noexcept
+{
+    return act([](IEEE1394Camera& camera) {
+        if (camera.isAcquisitionStarted())
+            camera.stopAcquisition();
+    });
+}
+
+ActionResult CameraView::softwareTrigger()
+{
+    return act([](IEEE1394Camera& camera) { camera.softwareTrigger(); });
+}
+
+ViewCameras::ViewCameras(Session& session) : _session(session)
+{
+    IEEE1394VideoServer& server = session.server();
+    for (int position = 0; position < server.getNbCameras(); ++position) {
+        IEEE1394Camera& camera = server.getCamera(position);
+        _views.push_back(std::make_unique<CameraView>(camera, std::to_string(camera.getPortIdx())));
+    }
+}
+
+ViewCameras::~ViewCameras()
+{
+    for (auto& view : _views)
+        view->stop();
+}
+
+void ViewCameras::poll()
+{
+    for (auto& view : _views) {
+        view->checkStillThere(_session.server());
+        view->poll();
+    }
+}
+
+CameraView* ViewCameras::find(unsigned long port)
+{
+    for (auto& view : _views) {
+        if (view->port() == port)
+            return view.get();
+    }
+    return nullptr;
+}
+
+std::string ViewCameras::stateJson()
+{
+    std::string out = "[";
+    for (std::size_t i = 0; i < _views.size(); ++i)
+        out += (i > 0 ? "," : "") + _views[i]->stateJson();
+    return out + "]";
+}
+
+uint64_t ViewCameras::received() const
+{
+    uint64_t total = 0;
+    for (const auto& view : _views)
+        total += view->received();
+    return total;
+}
+
+} // namespace orvex::cli

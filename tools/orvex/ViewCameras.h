@@ -1,0 +1,88 @@
+// The cameras as the viewer shows them: what each reports (index, dates,
+// frames per second, drops, settings), its newest image, and the user's
+// actions on it (settings, start, stop, software trigger). Main thread only:
+// the HTTP threads reach it through the HostQueue.
+#pragma once
+
+#include "Session.h"
+#include "ViewImage.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvex::cli {
+
+// What an action on a camera came to: done, refused by the viewer (a bad
+// request: an unknown setting, a value that is not of its form), or refused
+// by the library (its message).
+struct ActionResult {
+    enum class Outcome { done, badRequest, refused, noCamera };
+    Outcome outcome = Outcome::done;
+    std::string message;
+};
+
+class CameraView {
+public:
+    CameraView(IEEE1394Camera& camera, std::string name);
+
+    // Reads what arrived since the last look: index, dates, rate, drops.
+    // The images buffer is locked only while its entries are read.
+    void poll();
+    // The server deletes a camera that left: forget it then.
+    void checkStillThere(IEEE1394VideoServer& server);
+
+    std::optional<ViewFrame> newestFrame(bool full);
+    std::string stateJson();
+
+    ActionResult applySetting(const std::string& name, const std::string& value);
+    ActionResult start();
+    ActionResult stop() noexcept;
+    ActionResult softwareTrigger();
+
+    unsigned short port() const { return _port; }
+    uint64_t received() const { return _received; }
+
+private:
+    template <class Action> ActionResult act(Action action);
+
+    IEEE1394Camera* _camera;
+    CamGUID _guid;
+    std::string _name;
+    std::string _model;
+    unsigned short _port;
+    uint64_t _received = 0;
+    uint64_t _drops = 0;
+    uint32_t _lastIdx = 0;
+    std::optional<double> _swDate, _hwDate;
+    // Frames per second over the last second or so.
+    std::chrono::steady_clock::time_point _rateSince = std::chrono::steady_clock::now();
+    uint64_t _rateCount = 0;
+    double _fps = 0.0;
+};
+
+// The setting names the viewer accepts, as the command line spells them.
+const std::vector<std::string>& viewSettingNames();
+
+class ViewCameras {
+public:
+    explicit ViewCameras(Session& session);
+    // Stops every acquisition the viewer started.
+    ~ViewCameras();
+    ViewCameras(const ViewCameras&) = delete;
+    ViewCameras& operator=(const ViewCameras&) = delete;
+
+    void poll();
+    CameraView* find(unsigned long port);
+    std::string stateJson();
+    uint64_t received() const;
+
+private:
+    Session& _session;
+    std::vector<std::unique_ptr<CameraView>> _views;
+};
+
+} // namespace orvex::cli

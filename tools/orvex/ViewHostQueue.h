@@ -1,0 +1,54 @@
+// Work that the HTTP threads hand to the tool's main thread. The library does
+// not guard configuration calls against concurrent use, and the main thread
+// owns the cameras' windows, so every camera call of the viewer runs there.
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace orvex::cli {
+
+class HostQueue {
+public:
+    // Any thread: runs `job` on the main thread and waits for its result at
+    // most `timeout`. Empty when the queue is closed or the main thread did
+    // not get to it in time (the job then runs later or never, and owns
+    // everything it captured).
+    template <class Job>
+    auto call(Job job, std::chrono::milliseconds timeout) -> std::optional<decltype(job())>
+    {
+        using Result = decltype(job());
+        auto task = std::make_shared<std::packaged_task<Result()>>(std::move(job));
+        std::future<Result> result = task->get_future();
+        if (!post([task] { (*task)(); }))
+            return std::nullopt;
+        if (result.wait_for(timeout) != std::future_status::ready)
+            return std::nullopt;
+        try {
+            return result.get();
+        } catch (const std::future_error&) {
+            return std::nullopt; // dropped at close
+        }
+    }
+
+    // Main thread: runs what is waiting, in the order it came.
+    void runPending();
+
+    // Main thread: refuses further jobs and drops those still waiting, whose
+    // callers then get nothing.
+    void close();
+
+private:
+    bool post(std::function<void()> job);
+
+    std::mutex _mutex;
+    std::deque<std::function<void()>> _jobs;
+    bool _closed = false;
+};
+
+} // namespace orvex::cli
