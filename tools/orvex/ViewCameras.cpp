@@ -19,10 +19,6 @@ namespace po = boost::program_options;
 namespace orvex::cli {
 namespace {
 
-// Enough entries that a poll every few milliseconds sees every image at the
-// simulated cameras' rates; fewer would count the viewer's own misses as drops.
-constexpr unsigned long kImagesBufferSize = 16;
-
 // A value longer than this is no setting of any camera.
 constexpr std::size_t kLongestValue = 64;
 
@@ -103,7 +99,7 @@ void CameraView::poll()
     _camera->unlockImagesBuffer();
 }
 
-std::optional<ViewFrame> CameraView::newestFrame(bool full)
+std::optional<ViewFrame> CameraView::newestFrame(bool full, std::optional<uint32_t> known)
 {
     if (_camera == nullptr || !_camera->isAcquisitionStarted())
         return std::nullopt;
@@ -115,11 +111,16 @@ std::optional<ViewFrame> CameraView::newestFrame(bool full)
         if (_camera->getImagesBufferSize() > 0) {
             const boost::shared_ptr<ImageSample> sample = _camera->getImagesBufferContent(0);
             const IImage* image = sample->getImage();
-            if (image != nullptr) {
+            const auto idx = static_cast<uint32_t>(sample->getIdx());
+            if (known == idx) {
+                frame = ViewFrame{};
+                frame->index = idx;
+            } else if (image != nullptr) {
                 frame = copyForView(static_cast<const uint8_t*>(image->data()),
                                     static_cast<uint32_t>(image->size().width),
                                     static_cast<uint32_t>(image->size().height),
                                     static_cast<uint32_t>(image->bytesPerPixel()), full);
+                frame->index = idx;
             }
         }
     } catch (...) {
@@ -222,7 +223,6 @@ ActionResult CameraView::start()
         // The hardware date, and an index that shows every lost image.
         camera.enableSmartFeature(sf_cycleTimeStamp, true);
         camera.enableSmartFeature(sf_frameCounter, true);
-        camera.setImagesBufferMaxSize(kImagesBufferSize);
         camera.startAcquisition();
         _received = 0;
         _drops = 0;

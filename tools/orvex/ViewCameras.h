@@ -35,7 +35,9 @@ public:
     // The server deletes a camera that left: forget it then.
     void checkStillThere(IEEE1394VideoServer& server);
 
-    std::optional<ViewFrame> newestFrame(bool full);
+    // The newest image, copied; only its index when that is `known` (the
+    // browser has it already).
+    std::optional<ViewFrame> newestFrame(bool full, std::optional<uint32_t> known);
     std::string stateJson();
 
     ActionResult applySetting(const std::string& name, const std::string& value);

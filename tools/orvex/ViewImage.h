@@ -13,6 +13,7 @@ struct ViewFrame {
     uint32_t width = 0;
     uint32_t height = 0;
     uint32_t bytesPerPixel = 1; // 1, or 2 with little-endian samples
+    uint32_t index = 0;         // the image's index
     std::vector<uint8_t> pixels;
 };
 

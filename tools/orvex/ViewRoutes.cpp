@@ -8,6 +8,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -173,20 +174,50 @@ void addStateRoute(httplib::Server& server, HostQueue& queue, ViewCameras& camer
     });
 }
 
+// The last image encoded per camera and resolution: a browser faster than
+// the camera gets it again without a copy or an encoding.
+class EncodedFrames {
+public:
+    std::optional<uint32_t> index(unsigned long port, bool full)
+    {
+        const std::lock_guard<std::mutex> lock(_mutex);
+        const auto found = _frames.find({port, full});
+        return found != _frames.end() ? std::optional<uint32_t>(found->second.first) : std::nullopt;
+    }
+    std::shared_ptr<const std::string> png(unsigned long port, bool full, uint32_t index)
+    {
+        const std::lock_guard<std::mutex> lock(_mutex);
+        const auto found = _frames.find({port, full});
+        return found != _frames.end() && found->second.first == index ? found->second.second : nullptr;
+    }
+    void keep(unsigned long port, bool full, uint32_t index, std::shared_ptr<const std::string> png)
+    {
+        const std::lock_guard<std::mutex> lock(_mutex);
+        _frames[{port, full}] = {index, std::move(png)};
+    }
+
+private:
+    std::mutex _mutex;
+    std::map<std::pair<unsigned long, bool>, std::pair<uint32_t, std::shared_ptr<const std::string>>> _frames;
+};
+
 void addFrameRoute(httplib::Server& server, HostQueue& queue, ViewCameras& cameras)
 {
+    auto encoded = std::make_shared<EncodedFrames>();
     server.Get(std::string(kPortPattern) + "/frame.png",
-               [&queue, &cameras](const httplib::Request& req, httplib::Response& res) {
+               [&queue, &cameras, encoded](const httplib::Request& req, httplib::Response& res) {
                    const std::string full = req.get_param_value("full");
                    if (!full.empty() && full != "0" && full != "1") {
                        answerError(res, 400, "full is 0 or 1");
                        return;
                    }
                    const unsigned long port = portOf(req);
+                   const bool wantFull = full == "1";
+                   const std::optional<uint32_t> known = encoded->index(port, wantFull);
                    const auto frame = queue.call(
-                       [&cameras, port, wantFull = full == "1"]() -> std::optional<ViewFrame> {
+                       [&cameras, port, wantFull, known]() -> std::optional<ViewFrame> {
                            CameraView* view = cameras.find(port);
-                           return view != nullptr ? view->newestFrame(wantFull) : std::nullopt;
+                           return view != nullptr ? view->newestFrame(wantFull, known) : std::nullopt;
                        },
                        kHostWait);
                    if (!frame) {
@@ -197,8 +228,18 @@ void addFrameRoute(httplib::Server& server, HostQueue& queue, ViewCameras& camer
                        answerError(res, 404, "no image from camera " + std::to_string(port) + " yet");
                        return;
                    }
-                   // Encoded here, off the main thread.
-                   res.set_content(encodePng(**frame), "image/png");
+                   const ViewFrame& newest = **frame;
+                   std::shared_ptr<const std::string> png = encoded->png(port, wantFull, newest.index);
+                   if (png == nullptr && newest.pixels.empty()) {
+                       answerBusy(res); // another request replaced the kept image meanwhile
+                       return;
+                   }
+                   if (!newest.pixels.empty()) {
+                       // Encoded here, off the main thread.
+                       png = std::make_shared<const std::string>(encodePng(newest));
+                       encoded->keep(port, wantFull, newest.index, png);
+                   }
+                   res.set_content(*png, "image/png");
                    res.set_header("Cache-Control", "no-store");
                });
 }

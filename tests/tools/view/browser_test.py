@@ -160,8 +160,11 @@ class ViewerInChromiumTest(unittest.TestCase):
         page.evaluate("document.querySelector('#camera-2 .start').click()")
         # A frame drawn: several images loaded, with pixels that are not all one grey.
         page.wait_for("Number(document.querySelector('#camera-2 .frame').dataset.frames || 0) >= 3")
-        spread = page.evaluate("""(() => {
+        spread = page.evaluate("""new Promise((resolve) => {
             const img = document.querySelector('#camera-2 .frame');
+            // Read at the next load: between loads the image is the next request, still empty.
+            img.addEventListener('load', () => resolve(pixelSpread(img)), { once: true });
+        }); function pixelSpread(img) {
             const c = document.createElement('canvas');
             c.width = img.naturalWidth; c.height = img.naturalHeight;
             const g = c.getContext('2d'); g.drawImage(img, 0, 0);
@@ -169,7 +172,7 @@ class ViewerInChromiumTest(unittest.TestCase):
             let lo = 255, hi = 0;
             for (let i = 0; i < d.length; i += 4) { lo = Math.min(lo, d[i]); hi = Math.max(hi, d[i]); }
             return [c.width, hi - lo];
-        })()""")
+        }""")
         self.assertGreater(spread[0], 0)
         self.assertGreater(spread[1], 0)
         page.wait_for("document.querySelector('#camera-2 .index').textContent !== '–'")
@@ -188,7 +191,7 @@ class ViewerInChromiumTest(unittest.TestCase):
         if SCREENSHOT:
             page.evaluate("document.querySelector('#camera-0 .start').click()")
             page.wait_for("Number(document.querySelector('#camera-0 .frame').dataset.frames || 0) >= 3")
-            time.sleep(1.5)  # a rate and a few readings on screen
+            time.sleep(2.5)  # a rate and a few readings on screen
             shot = page.call("Page.captureScreenshot", format="png")
             with open(SCREENSHOT, "wb") as out:
                 out.write(base64.b64decode(shot["data"]))
