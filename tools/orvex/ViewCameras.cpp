@@ -37,6 +37,80 @@ bool isPrintable(const std::string& text)
     return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
 }
 
+// What a setting made of several setter calls (region and packet, trigger
+// mode, polarity and switch, frame rate and its control) changes, read
+// before it is applied, so that a refusal halfway puts the camera back.
+class SettingRollback {
+public:
+    SettingRollback(IEEE1394Camera& camera, const std::string& name) : _camera(camera)
+    {
+        try {
+            if (name == "roi") {
+                camera.getPos(_region.x, _region.y);
+                camera.getSize(_region.width, _region.height);
+                _region.packet = camera.getNbBytesPerPacket();
+                _has = Kind::region;
+            } else if (name == "trigger") {
+                _trigger = Trigger{camera.isTriggerTurnedOn(), camera.getTriggerMode(), camera.getPolarity()};
+                _has = Kind::trigger;
+            } else if (name == "frame-rate" && camera.isFrameRateFeatureAvailable()) {
+                _frameRate = FrameRate{camera.getFrameRate(), camera.isFrameRateFeatureEnabled()};
+                _has = Kind::frameRate;
+            }
+        } catch (const std::exception&) {
+            // Unreadable: nothing to put back; a single call cannot be half applied.
+        }
+    }
+
+    // Best effort: the camera's refusal is what the user is told.
+    void restore() noexcept
+    {
+        try {
+            switch (_has) {
+            case Kind::region:
+                _camera.setRoi(_region.x, _region.y, _region.width, _region.height);
+                _camera.setNbBytesPerPacket(_region.packet);
+                break;
+            case Kind::trigger:
+                _camera.turnOnTrigger(false);
+                _camera.setTriggerMode(_trigger.mode);
+                _camera.setPolarity(_trigger.risingEdge);
+                _camera.turnOnTrigger(_trigger.on);
+                break;
+            case Kind::frameRate:
+                _camera.setFrameRate(_frameRate.rate);
+                _camera.enableFrameRateFeature(_frameRate.enabled);
+                break;
+            case Kind::nothing:
+                break;
+            }
+        } catch (const std::exception&) {
+        }
+    }
+
+private:
+    struct Region {
+        int x = 0, y = 0, width = 0, height = 0, packet = 0;
+    };
+    struct Trigger {
+        bool on = false;
+        CameraTriggerMode mode = camtm_exposureTimed;
+        bool risingEdge = true;
+    };
+    struct FrameRate {
+        double rate = 0.0;
+        bool enabled = false;
+    };
+
+    enum class Kind { nothing, region, trigger, frameRate };
+
+    IEEE1394Camera& _camera;
+    Kind _has = Kind::nothing;
+    Region _region;
+    Trigger _trigger;
+    FrameRate _frameRate;
+};
+
 } // namespace
 
 const std::vector<std::string>& viewSettingNames()
@@ -212,7 +286,15 @@ ActionResult CameraView::applySetting(const std::string& name, const std::string
     } catch (const po::error& error) {
         return {ActionResult::Outcome::badRequest, error.what()};
     }
-    return act([&](IEEE1394Camera& camera) { applySettings(camera, settings); });
+    return act([&](IEEE1394Camera& camera) {
+        SettingRollback rollback(camera, name);
+        try {
+            applySettings(camera, settings);
+        } catch (const SettingError&) {
+            rollback.restore();
+            throw;
+        }
+    });
 }
 
 ActionResult CameraView::start()
