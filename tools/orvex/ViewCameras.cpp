@@ -219,15 +219,17 @@ std::string CameraView::stateJson()
         << ",\"index\":" << (_received > 0 ? std::to_string(_lastIdx) : "null")
         << ",\"swDate\":" << (_swDate ? jsonNumber(*_swDate) : "null")
         << ",\"hwDate\":" << (_hwDate ? jsonNumber(*_hwDate) : "null");
-    out << ",\"shutterMs\":" << valueOrNull([&] { return jsonNumber(camera.getShutter() / 1000.0); })
+    out << ",\"shutterMs\":"
+        << valueOrNull([&] { return jsonNumber(static_cast<double>(camera.getShutter()) / 1000.0); })
         << ",\"shutterRangeMs\":" << valueOrNull([&] {
-               return "[" + jsonNumber(camera.getShutterMin() / 1000.0) + "," +
-                      jsonNumber(camera.getShutterMax() / 1000.0) + "]";
+               return "[" + jsonNumber(static_cast<double>(camera.getShutterMin()) / 1000.0) + "," +
+                      jsonNumber(static_cast<double>(camera.getShutterMax()) / 1000.0) + "]";
            });
-    out << ",\"gainDb\":" << valueOrNull([&] { return jsonNumber(camera.getGain(gainsel_main) / 10.0); })
+    out << ",\"gainDb\":"
+        << valueOrNull([&] { return jsonNumber(static_cast<double>(camera.getGain(gainsel_main)) / 10.0); })
         << ",\"gainRangeDb\":" << valueOrNull([&] {
-               return "[" + jsonNumber(camera.getGainMin(gainsel_main) / 10.0) + "," +
-                      jsonNumber(camera.getGainMax(gainsel_main) / 10.0) + "]";
+               return "[" + jsonNumber(static_cast<double>(camera.getGainMin(gainsel_main)) / 10.0) + "," +
+                      jsonNumber(static_cast<double>(camera.getGainMax(gainsel_main)) / 10.0) + "]";
            });
     out << ",\"frameRate\":" << valueOrNull([&] {
         return camera.isFrameRateFeatureAvailable() ? jsonNumber(camera.getFrameRate()) : std::string("null");

@@ -159,7 +159,7 @@ void addPageRoutes(httplib::Server& server)
 }
 
 void addStateRoute(httplib::Server& server, HostQueue& queue, ViewCameras& cameras,
-                   std::function<std::string()> syncJson)
+                   const std::function<std::string()>& syncJson)
 {
     server.Get("/api/state", [&queue, &cameras, syncJson](const httplib::Request&, httplib::Response& res) {
         const auto json = queue.call(
@@ -270,7 +270,7 @@ void addActionRoutes(httplib::Server& server, HostQueue& queue, ViewCameras& cam
 } // namespace
 
 std::unique_ptr<httplib::Server> makeViewServer(HostQueue& queue, ViewCameras& cameras,
-                                                std::function<std::string()> syncJson,
+                                                const std::function<std::string()>& syncJson,
                                                 const ViewLimits& limits)
 {
     auto server = std::make_unique<httplib::Server>();
@@ -280,15 +280,14 @@ std::unique_ptr<httplib::Server> makeViewServer(HostQueue& queue, ViewCameras& c
     server->set_write_timeout(limits.timeoutSeconds, 0);
     server->set_keep_alive_timeout(limits.timeoutSeconds);
     server->set_keep_alive_max_count(100);
-    server->set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-        answerError(res, 500, "internal error");
-    });
+    server->set_exception_handler([](const httplib::Request&, httplib::Response& res,
+                                     const std::exception_ptr&) { answerError(res, 500, "internal error"); });
     server->set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (res.body.empty())
             answerError(res, res.status, "request refused (status " + std::to_string(res.status) + ")");
     });
     addPageRoutes(*server);
-    addStateRoute(*server, queue, cameras, std::move(syncJson));
+    addStateRoute(*server, queue, cameras, syncJson);
     addFrameRoute(*server, queue, cameras);
     addActionRoutes(*server, queue, cameras);
     return server;

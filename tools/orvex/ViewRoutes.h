@@ -30,7 +30,7 @@ struct ViewLimits {
 // reached only through `queue`). `syncJson` gives the sync plot's data, or
 // "null" when no controller runs; it too runs on the main thread.
 std::unique_ptr<httplib::Server> makeViewServer(HostQueue& queue, ViewCameras& cameras,
-                                                std::function<std::string()> syncJson,
+                                                const std::function<std::string()>& syncJson,
                                                 const ViewLimits& limits);
 
 } // namespace orvex::cli
