@@ -16,7 +16,7 @@ CC=clang CXX=clang++ cmake -S "$repo" -B "$build" -G Ninja \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DORVEX_BUILD_FUZZERS=ON -DORVEX_BUILD_TESTS=OFF -DORVEX_BUILD_BENCHMARKS=OFF
 cmake --build "$build" --target orvex_fuzz_chunk_parser orvex_fuzz_frame_info orvex_fuzz_device_name \
-    orvex_fuzz_firmware_version -j "$jobs"
+    orvex_fuzz_firmware_version orvex_fuzz_world_file -j "$jobs"
 
 # The seeds stay untouched: libFuzzer adds what it finds to the working copy.
 corpus="$build/fuzz-corpus/chunks"
@@ -51,3 +51,11 @@ for target in device-name firmware-version; do
     "$build"/bin/orvex_fuzz_$(echo "$target" | tr - _) -max_total_time="$seconds" -max_len=256 \
         -artifact_prefix="$artifacts" -print_final_stats=1 "$targetCorpus"
 done
+
+# The world-file reader, from the documented examples, for the same time.
+worldCorpus="$build/fuzz-corpus/world-file"
+rm -rf "$worldCorpus"
+mkdir -p "$worldCorpus"
+cp "$repo"/fuzz/corpus/world-file/* "$worldCorpus"/
+"$build"/bin/orvex_fuzz_world_file -max_total_time="$seconds" -max_len=4096 \
+    -artifact_prefix="$artifacts" -print_final_stats=1 "$worldCorpus"

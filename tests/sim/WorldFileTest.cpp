@@ -91,6 +91,35 @@ TEST(WorldDescription, RefusesWhatItCannotBuild)
         EXPECT_THROW(parseWorld(text), std::runtime_error) << text;
 }
 
+// Values a hand-edited file can hold that would otherwise reach the world as
+// non-finite clocks, wrapped sizes or overflowing conversions.
+TEST(WorldDescription, RefusesValuesOutsideWhatTheWorldCanHold)
+{
+    const char* bad[] = {
+        R"({ "buses": [ { "clockSeconds": "inf" } ] })",
+        R"({ "buses": [ { "driftPpm": "nan" } ] })",
+        R"({ "buses": [ { "readLatencyUs": "1e300" } ] })",
+        R"({ "buses": [ { "readJitterUs": -1 } ] })",
+        R"({ "buses": [ { "spikeUs": 2000000 } ] })",
+        R"({ "buses": [ { "spikeProbability": 1.5 } ] })",
+        R"({ "buses": [ { "number": 4294967295 } ] })",
+        R"({ "buses": [ { "number": 2147483647 }, { } ] })",
+        R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": 1, "maxFrameRate": "1e300" } ] } ] })",
+        R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": 1, "sensorWidth": 65536 } ] } ] })",
+        R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": 1,
+             "userMemoryE1": "0xFFFFFFF0", "userMemoryE2": "0x20" } ] } ] })",
+    };
+    for (const char* text : bad)
+        EXPECT_THROW(parseWorld(text), std::runtime_error) << text;
+    // The bounds themselves are still accepted.
+    const WorldDescription edge = parseWorld(R"({ "buses": [ { "number": 2147483647, "readLatencyUs": 1000000,
+        "cameras": [ { "model": "A102f", "serial": 1, "maxFrameRate": 255.9375, "sensorWidth": 65535,
+                       "userMemoryE1": 24, "userMemoryE2": 0 } ] } ] })");
+    ASSERT_EQ(edge.buses.size(), 1u);
+    EXPECT_EQ(edge.buses[0].bus.number, 2147483647);
+    EXPECT_EQ(edge.buses[0].cameras[0].sensorWidth, 65535u);
+}
+
 TEST(WorldDescription, PropertyRangesAreGivenInAbsoluteUnitsOnWholeRawSteps)
 {
     const WorldDescription world = parseWorld(R"({ "buses": [ { "cameras": [

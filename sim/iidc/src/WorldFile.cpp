@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -20,6 +21,13 @@ namespace {
 constexpr double kDefaultLatencyUs = 8.0;
 constexpr double kDefaultJitterUs = 2.0;
 constexpr double kRawValueMax = 4095.0; // feature values are 12-bit
+// The frame-rate register holds the rate in sixteenths of a frame per second.
+constexpr double kMaxFrameRate = kRawValueMax / 16.0;
+// A bus transaction slower than a second is no bus; the bound also keeps the
+// nanosecond counts far inside int64_t.
+constexpr double kMaxTransactionUs = 1e6;
+constexpr uint32_t kMaxUserMemoryExponent = 24; // 16 MiB
+constexpr uint32_t kMaxSensorSide = 0xFFFF;
 
 void requireKnownKeys(const pt::ptree& node, const std::set<std::string>& known, const std::string& where)
 {
@@ -47,7 +55,8 @@ double parseDouble(const std::string& text, const std::string& what)
     try {
         size_t used = 0;
         const double value = std::stod(text, &used);
-        if (used != text.size())
+        // stod takes "inf" and "nan", which no setting of the world means.
+        if (used != text.size() || !std::isfinite(value))
             throw std::invalid_argument(text);
         return value;
     } catch (const std::exception&) {
@@ -85,6 +94,16 @@ bool flag(const pt::ptree& node, const std::string& key, bool fallback)
 {
     const auto child = node.get_child_optional(key);
     return child ? parseBool(child->data(), key) : fallback;
+}
+
+// A transaction time in microseconds, as nanoseconds.
+int64_t nanoseconds(const pt::ptree& node, const std::string& key, double fallbackUs,
+                    const std::string& where)
+{
+    const double us = f64(node, key, fallbackUs);
+    if (us < 0.0 || us > kMaxTransactionUs)
+        throw std::runtime_error(key + " must be 0 to 1000000 in " + where);
+    return static_cast<int64_t>(us * 1000.0);
 }
 
 // The property's absolute value at a raw value, and the raw value (exact,
@@ -197,6 +216,8 @@ CameraConfig parseCamera(const pt::ptree& node, const std::string& where)
     c.smartFeatures = flag(node, "smartFeatures", c.smartFeatures);
     c.temperatureCelsius = f64(node, "temperatureCelsius", c.temperatureCelsius);
     c.shutterTimeBase = f64(node, "shutterTimeBase", c.shutterTimeBase);
+    if (!(c.maxFrameRate > 0.0 && c.maxFrameRate <= kMaxFrameRate))
+        throw std::runtime_error("maxFrameRate must be above 0 and at most 255.9375 in " + where);
     c.frameRate.defaultRaw = static_cast<uint32_t>(c.maxFrameRate * 16.0);
     c.unitWidth = positive(node, "unitWidth", c.unitWidth, where);
     c.unitHeight = positive(node, "unitHeight", c.unitHeight, where);
@@ -229,7 +250,12 @@ CameraConfig parseCamera(const pt::ptree& node, const std::string& where)
     }
     if (c.sensorWidth == 0 || c.sensorHeight == 0 || c.maxFrameRate <= 0.0)
         throw std::runtime_error("sensor size and frame rate must be positive in " + where);
-    if (c.userMemoryE1 + c.userMemoryE2 > 24)
+    // The size inquiry registers hold width and height in 16 bits each.
+    if (c.sensorWidth > kMaxSensorSide || c.sensorHeight > kMaxSensorSide)
+        throw std::runtime_error("sensor size above 65535 in " + where);
+    // Each exponent on its own first: their sum could wrap.
+    if (c.userMemoryE1 > kMaxUserMemoryExponent || c.userMemoryE2 > kMaxUserMemoryExponent ||
+        c.userMemoryE1 + c.userMemoryE2 > kMaxUserMemoryExponent)
         throw std::runtime_error("user memory larger than 16 MiB in " + where);
     return c;
 }
@@ -241,8 +267,12 @@ BusConfig parseBus(const pt::ptree& node, const std::string& where)
                       "spikeProbability", "spikeUs", "isoBandwidth", "cameras"},
                      where);
     BusConfig b;
-    if (node.get_child_optional("number"))
-        b.number = static_cast<int>(u32(node, "number", 0));
+    if (node.get_child_optional("number")) {
+        const uint32_t number = u32(node, "number", 0);
+        if (number > uint32_t(std::numeric_limits<int>::max()))
+            throw std::runtime_error("bus number too large in " + where);
+        b.number = static_cast<int>(number);
+    }
     b.speed = u32(node, "speed", b.speed);
     if (b.speed != 400 && b.speed != 800)
         throw std::runtime_error("speed must be 400 or 800 in " + where);
@@ -250,10 +280,12 @@ BusConfig parseBus(const pt::ptree& node, const std::string& where)
     if (b.clockSeconds < 0.0)
         throw std::runtime_error("clockSeconds must not be negative in " + where);
     b.driftPpm = f64(node, "driftPpm", b.driftPpm);
-    b.timing.latencyNs = static_cast<int64_t>(f64(node, "readLatencyUs", kDefaultLatencyUs) * 1000.0);
-    b.timing.jitterNs = static_cast<int64_t>(f64(node, "readJitterUs", kDefaultJitterUs) * 1000.0);
+    b.timing.latencyNs = nanoseconds(node, "readLatencyUs", kDefaultLatencyUs, where);
+    b.timing.jitterNs = nanoseconds(node, "readJitterUs", kDefaultJitterUs, where);
     b.timing.spikeProbability = f64(node, "spikeProbability", 0.0);
-    b.timing.spikeNs = static_cast<int64_t>(f64(node, "spikeUs", 0.0) * 1000.0);
+    if (b.timing.spikeProbability < 0.0 || b.timing.spikeProbability > 1.0)
+        throw std::runtime_error("spikeProbability must be 0 to 1 in " + where);
+    b.timing.spikeNs = nanoseconds(node, "spikeUs", 0.0, where);
     b.isoBandwidth = u32(node, "isoBandwidth", 0);
     return b;
 }
@@ -292,8 +324,11 @@ WorldDescription parseWorld(const std::string& jsonText)
         WorldDescription::BusDescription bus;
         bus.bus = parseBus(busNode.second, where);
         // A bus without a number takes the next free one, as World::addBus does.
-        if (bus.bus.number < 0)
+        if (bus.bus.number < 0) {
+            if (!busNumbers.empty() && *busNumbers.rbegin() == std::numeric_limits<int>::max())
+                throw std::runtime_error("no free bus number after the highest in " + where);
             bus.bus.number = busNumbers.empty() ? 0 : *busNumbers.rbegin() + 1;
+        }
         if (!busNumbers.insert(bus.bus.number).second)
             throw std::runtime_error("bus number " + std::to_string(bus.bus.number) + " repeated in " +
                                      where);
