@@ -17,6 +17,7 @@
 
 #include "CameraLayout.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -137,7 +138,11 @@ std::optional<Frame> Camera::pullFrame()
     std::lock_guard<std::mutex> lock(m_);
     if (pacing_ != Pacing::unpaced || !producingLocked() || triggerOnLocked())
         return std::nullopt;
-    return makeFrameLocked(hostNowNs(), false, false);
+    // A lost image still moves the frame counter: the receiver sees the gap.
+    Frame frame = makeFrameLocked(hostNowNs(), false, false);
+    while (streamFaults_.takeLoss())
+        frame = makeFrameLocked(hostNowNs(), false, false);
+    return frame;
 }
 
 void Camera::streamThread()
@@ -167,6 +172,10 @@ void Camera::streamThread()
         } else {
             if (nextStartNs_ == 0)
                 nextStartNs_ = now;
+            if (const int64_t stall = streamFaults_.takeStall()) {
+                nextStartNs_ = std::max(nextStartNs_, now) + stall;
+                continue;
+            }
             if (now < nextStartNs_ + delay) {
                 streamCv_.wait_until(lock, timePointOf(nextStartNs_ + delay));
                 continue;
@@ -177,6 +186,8 @@ void Camera::streamThread()
                 nextStartNs_ = now; // fell behind (stopped host, slow machine): no burst of late images
             frame = makeFrameLocked(start, false, false);
         }
+        if (streamFaults_.takeLoss())
+            continue;
         std::shared_ptr<FrameSink> sink = sink_;
         lock.unlock();
         if (sink)
@@ -207,6 +218,8 @@ void Camera::deliverTriggersUnpaced()
         const Trigger trigger = triggers_.front();
         triggers_.pop_front();
         const Frame frame = makeFrameLocked(trigger.hostNs, true, trigger.external, trigger.exposureNs);
+        if (streamFaults_.takeLoss())
+            continue;
         std::shared_ptr<FrameSink> sink = sink_;
         lock.unlock();
         if (sink)
@@ -240,6 +253,7 @@ Frame Camera::makeFrameLocked(int64_t exposureStartNs, bool triggered, bool exte
         f.smartChunks = smartEnabled_ & ((1u << sf::kChunkCount) - 1);
         f.crcChunk = smartFeatureEnabledLocked(sf::kFeatureCrcChecksum);
     }
+    f.frameInfoDamage = streamFaults_.takeDamage();
     return f;
 }
 
@@ -297,6 +311,31 @@ void Camera::setFrameCounter(uint32_t next)
 {
     std::lock_guard<std::mutex> lock(m_);
     frameCounter_ = next;
+}
+
+void Camera::loseNextImages(unsigned count)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    streamFaults_.loseNext(count);
+}
+
+void Camera::stallStream(int64_t ns)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    streamFaults_.stallFor(ns);
+    streamCv_.notify_all(); // the stream thread re-plans its next image
+}
+
+void Camera::damageNextFrameInfo(FrameInfoDamage damage, unsigned count)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    streamFaults_.damageNext(damage, count);
+}
+
+uint64_t Camera::lostImages() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return streamFaults_.lostImages();
 }
 
 uint64_t Camera::droppedTriggers() const

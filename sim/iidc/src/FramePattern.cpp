@@ -92,6 +92,27 @@ bool markerPosition(const FrameGeometry& g, uint32_t frameCounter, uint32_t& x, 
     return true;
 }
 
+// The enabled items in their places, or as damaged as a stream fault asks.
+void stampFrameInfo(uint8_t* image, uint64_t imageBytes, const Frame& frame)
+{
+    const frameinfo::Layout layout = frameinfo::layoutOf(frame.frameInfoRegister);
+    const bool corrupt = frame.frameInfoDamage == FrameInfoDamage::corrupt;
+    const auto item = [&](uint32_t value) { return corrupt ? 0xFFFFFFFFu : value; };
+    const std::pair<std::size_t, uint32_t> items[] = {
+        {layout.timestamp, item(frame.cycleTime)},
+        {layout.gain, item(frame.gainRegister)},
+        {layout.shutter, item(frame.shutterRegister)},
+        {layout.frameCounter, item(frame.frameCounter)},
+        {layout.gpioStatus, item(uint32_t(frame.gpioLevels) << 24)},
+    };
+    for (const auto& [offset, value] : items) {
+        // Cut short: the information ends after its first quadlet.
+        if (frame.frameInfoDamage == FrameInfoDamage::cutShort && offset >= 4)
+            continue;
+        putQuadlet(image, imageBytes, offset, value);
+    }
+}
+
 void stamp(uint8_t* image, const FrameGeometry& g, const Frame& frame, StampState& state)
 {
     const uint64_t imageBytes = g.imageBytes();
@@ -100,12 +121,7 @@ void stamp(uint8_t* image, const FrameGeometry& g, const Frame& frame, StampStat
         restoreMarker(image, g, state.markerX, state.markerY);
     state.markerDrawn = false;
 
-    const frameinfo::Layout layout = frameinfo::layoutOf(frame.frameInfoRegister);
-    putQuadlet(image, imageBytes, layout.timestamp, frame.cycleTime);
-    putQuadlet(image, imageBytes, layout.gain, frame.gainRegister);
-    putQuadlet(image, imageBytes, layout.shutter, frame.shutterRegister);
-    putQuadlet(image, imageBytes, layout.frameCounter, frame.frameCounter);
-    putQuadlet(image, imageBytes, layout.gpioStatus, uint32_t(frame.gpioLevels) << 24);
+    stampFrameInfo(image, imageBytes, frame);
     putQuadlet(image, imageBytes, kFrameNumberOffset, frame.frameCounter);
 
     uint32_t x, y;

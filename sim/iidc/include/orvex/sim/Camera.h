@@ -21,6 +21,7 @@
 #include <orvex/sim/Bus.h>
 #include <orvex/sim/CameraConfig.h>
 #include <orvex/sim/Frame.h>
+#include <orvex/sim/StreamFaults.h>
 
 #include <array>
 #include <condition_variable>
@@ -157,6 +158,12 @@ public:
     // The counter the next image carries (tests of a counter wrap).
     void setFrameCounter(uint32_t next);
     uint64_t droppedTriggers() const;
+    // Image-level faults (see StreamFaults).
+    void loseNextImages(unsigned count);
+    void stallStream(int64_t ns);
+    void damageNextFrameInfo(FrameInfoDamage damage, unsigned count = 1);
+    // Images made but lost by loseNextImages.
+    uint64_t lostImages() const;
     double exposureSeconds() const;
     double framePeriodSeconds() const;
     // The time stamp an image exposed at `hostNs` would carry.
@@ -324,6 +331,7 @@ private:
     int64_t nextStartNs_ = 0;
     int64_t busyUntilNs_ = 0;
     uint64_t droppedTriggers_ = 0;
+    StreamFaults streamFaults_;
 
     // Trigger input level (physical: survives INITIALIZE; until driven, the
     // input idles at the level the polarity calls inactive) and an open

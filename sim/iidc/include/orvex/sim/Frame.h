@@ -30,6 +30,13 @@ struct FrameGeometry {
     bool operator!=(const FrameGeometry& o) const { return !(*this == o); }
 };
 
+// How an image's embedded frame information is damaged (stream faults).
+enum class FrameInfoDamage {
+    none,
+    cutShort, // only the first item arrives; the later ones keep what the buffer held
+    corrupt,  // every item reads all ones
+};
+
 struct Frame {
     FrameGeometry geometry;
     uint32_t frameCounter = 0;      // images produced since power-up or INITIALIZE, before this one
@@ -45,6 +52,7 @@ struct Frame {
     int64_t exposureStartNs = 0;    // host instant of exposure start
     int64_t exposureNs = 0;         // exposure time (mode 1 trigger: the pulse width)
     int64_t deliveredNs = 0;        // host instant the image left the camera
+    FrameInfoDamage frameInfoDamage = FrameInfoDamage::none;
 };
 
 // Receives the images of a streaming camera.
