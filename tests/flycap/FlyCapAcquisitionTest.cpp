@@ -19,6 +19,7 @@
 
 #include <cstring>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -569,4 +570,65 @@ TEST_F(FlyCapAcquisitionTest, DestroyingTheServerWhileAcquiringStopsEveryCamera)
     destroyVideoServer();
     EXPECT_FALSE(world().camera(0x352)->isStreaming());
     EXPECT_EQ(0u, lockedSdkBuffers(0x352));
+}
+
+// --- image-level faults of the camera -----------------------------------------------
+
+// Lost images, a stalled stream and a corrupt frame information: the thread
+// goes on, the indexes show the gap of exactly the images the camera lost and
+// the SDK dropped, and the corrupt values are left unknown.
+TEST_F(FlyCapAcquisitionTest, LostStalledAndCorruptImagesLeaveTheAcquisitionRunning)
+{
+    FlyCapCamera& camera = flyCap(listOne(smallCamera(0x330), true));
+    ASSERT_TRUE(camera.enableFrameCounterFeature(true));
+    ASSERT_TRUE(camera.enableDCAMInfoFeature(true));
+    const std::shared_ptr<sim::Camera> simCamera = world().camera(0x330);
+    const auto dropped = sdkProbe<sim::flycap::DroppedImagesProbe>(sim::flycap::kDroppedImagesProbe);
+    ASSERT_NE(dropped, nullptr);
+
+    struct Got {
+        unsigned long idx = 0;
+        bool shutterKnown = false;
+    };
+    std::map<uint32_t, Got> got; // by the frame number the simulator stamps in the pixels
+    const auto take = [&] {
+        camera.lockImagesBuffer();
+        for (unsigned long pos = 0; pos < camera.getImagesBufferSize(); ++pos) {
+            const boost::shared_ptr<ImageSample> sample = camera.getImagesBufferContent(pos);
+            unsigned long shutter = 0;
+            const auto* data = static_cast<const uint8_t*>(sample->getImage()->data());
+            got[pattern::readFrameNumber(data)] = {sample->getIdx(), sample->getShutter(shutter)};
+        }
+        camera.unlockImagesBuffer();
+    };
+    const auto past = [&](uint32_t frameNumber) {
+        return pumpUntil([&] {
+            take();
+            return !got.empty() && got.rbegin()->first >= frameNumber;
+        });
+    };
+
+    camera.startAcquisition();
+    ASSERT_TRUE(past(0));
+    simCamera->loseNextImages(3);
+    ASSERT_TRUE(past(got.rbegin()->first + 6));
+    simCamera->stallStream(100'000'000);
+    ASSERT_TRUE(past(got.rbegin()->first + 3));
+    simCamera->damageNextFrameInfo(sim::FrameInfoDamage::corrupt);
+    ASSERT_TRUE(past(got.rbegin()->first + 3));
+    camera.stopAcquisition();
+
+    const uint32_t span = got.rbegin()->first - got.begin()->first + 1;
+    EXPECT_EQ(span - got.size(), simCamera->lostImages() + dropped(0x330))
+        << "nothing missing that the camera did not lose or the SDK did not drop";
+    EXPECT_EQ(simCamera->lostImages(), 3u);
+    unsigned unknownShutters = 0;
+    for (const auto& [frameNumber, sample] : got) {
+        if (!sample.shutterKnown) {
+            ++unknownShutters;
+            continue; // its frame counter is as corrupt as its shutter
+        }
+        EXPECT_EQ(sample.idx, frameNumber) << "the index is the camera's counter, gaps included";
+    }
+    EXPECT_EQ(unknownShutters, 1u);
 }
