@@ -80,19 +80,6 @@ sim::BusConfig busWith(int number, double driftPpm, double clockSeconds)
     return config;
 }
 
-int64_t disagreement(uint32_t masterStamp, uint32_t slaveStamp)
-{
-    const int64_t wrap = iidc::kTicksPerWrap;
-    int64_t d = static_cast<int64_t>(iidc::cycleTimeToTicks(slaveStamp)) -
-                static_cast<int64_t>(iidc::cycleTimeToTicks(masterStamp));
-    d %= wrap;
-    if (d >= wrap / 2)
-        d -= wrap;
-    if (d < -wrap / 2)
-        d += wrap;
-    return d;
-}
-
 void pumpFor(std::chrono::milliseconds duration)
 {
     const auto end = Clock::now() + duration;
@@ -197,7 +184,8 @@ int main(int argc, char** argv)
             const int64_t instant = sim::hostNowNs();
             const uint32_t masterStamp = master->stampCycleTimeAt(instant);
             for (uint32_t slave : kSlaves) {
-                const int64_t d = disagreement(masterStamp, world.camera(slave)->stampCycleTimeAt(instant));
+                const int64_t d =
+                    iidc::signedTicksBetween(masterStamp, world.camera(slave)->stampCycleTimeAt(instant));
                 all.push_back(d);
                 if (i < stallsAt)
                     steady.push_back(d);

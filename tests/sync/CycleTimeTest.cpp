@@ -3,6 +3,8 @@
 
 #include "support/ErrorOf.h"
 
+#include <orvex/iidc/Registers.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -72,4 +74,16 @@ TEST(CycleTime, OutOfRangeFieldsAreConvertedAsReadAndTicksBeyondTheWrapAreRefuse
               refusalOf([] { ticksToCycleTime(nb_ticks_in_2_minutes); }));
     EXPECT_EQ(fromMultiSync("ticks is greater than nb_ticks_in_2_minutes"),
               refusalOf([] { ticksToCycleTime(0xFFFFFFFFu); }));
+}
+
+TEST(CycleTime, DisagreementOfTwoStampsIsTakenAcrossTheWrapToTheNearest)
+{
+    using orvex::iidc::signedTicksBetween;
+    using orvex::iidc::ticksToCycleTime;
+    constexpr uint32_t last = orvex::iidc::kTicksPerWrap - 1;
+    EXPECT_EQ(signedTicksBetween(ticksToCycleTime(100), ticksToCycleTime(125)), 25);
+    EXPECT_EQ(signedTicksBetween(ticksToCycleTime(125), ticksToCycleTime(100)), -25);
+    EXPECT_EQ(signedTicksBetween(ticksToCycleTime(last), ticksToCycleTime(4)), 5) << "a slave past the wrap";
+    EXPECT_EQ(signedTicksBetween(ticksToCycleTime(4), ticksToCycleTime(last)), -5)
+        << "a master past the wrap";
 }

@@ -44,20 +44,6 @@ sim::BusConfig busWith(double driftPpm, double clockSeconds)
     return config;
 }
 
-// slave - master in ticks, taken across the 128 s wrap to the nearest.
-int64_t disagreement(uint32_t masterStamp, uint32_t slaveStamp)
-{
-    const int64_t wrap = iidc::kTicksPerWrap;
-    int64_t d = static_cast<int64_t>(iidc::cycleTimeToTicks(slaveStamp)) -
-                static_cast<int64_t>(iidc::cycleTimeToTicks(masterStamp));
-    d %= wrap;
-    if (d >= wrap / 2)
-        d -= wrap;
-    if (d < -wrap / 2)
-        d += wrap;
-    return d;
-}
-
 class SyncEndToEnd : public SimulatedBuses {
 protected:
     void SetUp() override
@@ -97,7 +83,8 @@ TEST_F(SyncEndToEnd, SlavesOnTwoOtherBusesStampATriggerLikeTheMaster)
         const uint32_t masterStamp = master->stampCycleTimeAt(instant);
         for (std::size_t i = 0; i < 2; ++i) {
             const uint32_t slaveStamp = world().camera(i == 0 ? kSlave1 : kSlave2)->stampCycleTimeAt(instant);
-            worst[i] = std::max<int64_t>(worst[i], std::llabs(disagreement(masterStamp, slaveStamp)));
+            worst[i] =
+                std::max<int64_t>(worst[i], std::llabs(iidc::signedTicksBetween(masterStamp, slaveStamp)));
         }
         ++triggers;
         pumpUntil([] { return false; }, std::chrono::milliseconds(100));

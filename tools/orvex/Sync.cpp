@@ -33,20 +33,6 @@ struct Slave {
     PlotSeries disagreement;
 };
 
-// slave - master in ticks, taken across the 128 s wrap to the nearest.
-int64_t signedTicksBetween(uint32_t masterCycleTime, uint32_t slaveCycleTime)
-{
-    const int64_t wrap = iidc::kTicksPerWrap;
-    int64_t d = static_cast<int64_t>(iidc::cycleTimeToTicks(slaveCycleTime)) -
-                static_cast<int64_t>(iidc::cycleTimeToTicks(masterCycleTime));
-    d %= wrap;
-    if (d >= wrap / 2)
-        d -= wrap;
-    if (d < -wrap / 2)
-        d += wrap;
-    return d;
-}
-
 // The slaves' stamps minus the master's for one trigger instant, when the
 // cameras are simulated: the time stamps their images would carry for an
 // external trigger at that instant.
@@ -59,8 +45,8 @@ bool measureDisagreement(const CamGUID& master, const CamGUID& slave, int64_t& t
     if (!masterCamera || !slaveCamera)
         return false;
     const int64_t instant = orvex::sim::hostNowNs();
-    ticks =
-        signedTicksBetween(masterCamera->stampCycleTimeAt(instant), slaveCamera->stampCycleTimeAt(instant));
+    ticks = iidc::signedTicksBetween(masterCamera->stampCycleTimeAt(instant),
+                                     slaveCamera->stampCycleTimeAt(instant));
     return true;
 #else
     (void)master;

@@ -102,6 +102,20 @@ constexpr uint32_t ticksToCycleTime(uint32_t ticks)
     const uint32_t t = ticks % kTicksPerWrap;
     return makeCycleTime(t / kTicksPerSecond, (t / kTicksPerCycle) % kCyclesPerSecond, t % kTicksPerCycle);
 }
+// `to` - `from` in ticks, taken across the 128 s wrap to the nearest: the
+// disagreement of two stamps of one instant.
+constexpr int64_t signedTicksBetween(uint32_t fromCycleTime, uint32_t toCycleTime)
+{
+    constexpr int64_t wrap = kTicksPerWrap;
+    int64_t d = (static_cast<int64_t>(cycleTimeToTicks(toCycleTime)) -
+                 static_cast<int64_t>(cycleTimeToTicks(fromCycleTime))) %
+                wrap;
+    if (d >= wrap / 2)
+        d -= wrap;
+    if (d < -wrap / 2)
+        d += wrap;
+    return d;
+}
 
 // Configuration ROM: bus information block (the node's 64-bit unique id).
 constexpr uint32_t kConfigRomBase = 0xF0000400;
