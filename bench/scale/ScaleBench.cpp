@@ -28,6 +28,7 @@
 #include <log4cplus/logger.h>
 #include <log4cplus/nullappender.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -55,6 +56,8 @@ struct Options {
 struct Tally {
     IndexTally indexes;
     uint64_t callbacks = 0;
+    double lastLook = 0.0;
+    double longestWait = 0.0; // between two looks: beyond 3 frame periods the buffer drops images
 };
 
 // Takes the new images of one camera: every index once, in order; the
@@ -66,6 +69,10 @@ public:
     void onNewImage() override
     {
         ++_tally.callbacks;
+        const double now = wallSeconds();
+        if (_tally.lastLook > 0.0)
+            _tally.longestWait = std::max(_tally.longestWait, now - _tally.lastLook);
+        _tally.lastLook = now;
         drain();
     }
 
@@ -180,6 +187,7 @@ int run(const Options& options)
 
     const double expected = options.frameRate * options.seconds;
     uint64_t received = 0, lost = 0, sdkDropped = 0, callbacks = 0;
+    double longestWait = 0.0;
     std::printf("%zu cameras, %.0f fps, %.0f s (%s)\n", cameras.size(), options.frameRate, options.seconds,
                 options.world.c_str());
     std::printf("  serial   bus  packet  received  expected  lost  (SDK  buffer)  onNewImage\n");
@@ -195,6 +203,7 @@ int run(const Options& options)
         lost += gaps;
         sdkDropped += c.sdkDropped;
         callbacks += c.tally.callbacks;
+        longestWait = std::max(longestWait, c.tally.longestWait);
     }
     std::printf("  total: %llu images received of %.0f expected (%.1f images/s), %llu lost (SDK %llu, images "
                 "buffer %llu), %llu onNewImage calls\n",
@@ -203,6 +212,7 @@ int run(const Options& options)
                 static_cast<unsigned long long>(sdkDropped),
                 static_cast<unsigned long long>(lost > sdkDropped ? lost - sdkDropped : 0),
                 static_cast<unsigned long long>(callbacks));
+    std::printf("  longest time between two onNewImage of one camera: %.1f ms\n", longestWait * 1e3);
     std::printf("  process CPU: %.2f s over %.1f s (%.1f %% of one core), %.1f us per image\n", cpu, wall,
                 100.0 * cpu / wall, received > 0 ? cpu * 1e6 / static_cast<double>(received) : 0.0);
     std::printf("  resident memory: %.1f MiB before the start, %.1f MiB acquiring, peak %.1f MiB\n",
