@@ -32,7 +32,6 @@ public:
 
     uint64_t count() const { return _count; }
     uint64_t skipped() const { return _skipped; }
-    bool empty() const { return _count == 0; }
     uint32_t last() const { return _last; }
 
 private:
