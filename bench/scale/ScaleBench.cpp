@@ -12,7 +12,10 @@
 // (total, per image) and its resident memory. Exits with status 2 when an
 // image was lost, 1 on an error.
 //
-//   orvex_scale_bench [--world FILE] [--seconds S] [--frame-rate FPS]
+// The images buffer reaches 3 frames back unless --images-buffer says more:
+// a host thread held up longer than that loses images in the buffer.
+//
+//   orvex_scale_bench [--world FILE] [--seconds S] [--frame-rate FPS] [--images-buffer N]
 #include "FrameIndexes.h"
 #include "ProcessFigures.h"
 #include "SdkProbes.h"
@@ -50,6 +53,7 @@ struct Options {
     std::string world = ORVEX_SCALE_WORLD;
     double seconds = 60.0;
     double frameRate = 30.0;
+    unsigned long imagesBuffer = 0; // 0: the camera's own bound
 };
 
 // What the host saw of one camera.
@@ -120,6 +124,8 @@ bool parse(int argc, char** argv, Options& options)
             options.seconds = std::atof(argv[++i]);
         else if (arg == "--frame-rate")
             options.frameRate = std::atof(argv[++i]);
+        else if (arg == "--images-buffer")
+            options.imagesBuffer = std::strtoul(argv[++i], nullptr, 10);
         else
             return false;
     }
@@ -149,6 +155,8 @@ void setUp(Camera& c, const Options& options)
     camera.enableFrameRateFeature(true);
     camera.setFrameRate(options.frameRate);
     c.packet = camera.getNbBytesPerPacket();
+    if (options.imagesBuffer > 0)
+        camera.setImagesBufferMaxSize(options.imagesBuffer);
     c.host = new TakeNewImages(camera, c.tally);
     camera.setImageCB(c.host, true);
 }
@@ -188,7 +196,8 @@ int run(const Options& options)
     const double expected = options.frameRate * options.seconds;
     uint64_t received = 0, lost = 0, sdkDropped = 0, callbacks = 0;
     double longestWait = 0.0;
-    std::printf("%zu cameras, %.0f fps, %.0f s (%s)\n", cameras.size(), options.frameRate, options.seconds,
+    std::printf("%zu cameras, %.0f fps, %.0f s, images buffers of %d (%s)\n", cameras.size(),
+                options.frameRate, options.seconds, cameras.front().camera->getImagesBufferMaxSize(),
                 options.world.c_str());
     std::printf("  serial   bus  packet  received  expected  lost  (SDK  buffer)  onNewImage\n");
     for (const Camera& c : cameras) {
@@ -230,7 +239,9 @@ int main(int argc, char** argv)
     log4cplus::Logger::getRoot().addAppender(log4cplus::SharedAppenderPtr(new log4cplus::NullAppender));
     Options options;
     if (!parse(argc, argv, options)) {
-        std::fprintf(stderr, "usage: orvex_scale_bench [--world FILE] [--seconds S] [--frame-rate FPS]\n");
+        std::fprintf(
+            stderr,
+            "usage: orvex_scale_bench [--world FILE] [--seconds S] [--frame-rate FPS] [--images-buffer N]\n");
         return 1;
     }
     try {
