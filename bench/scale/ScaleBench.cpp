@@ -135,9 +135,12 @@ bool parse(int argc, char** argv, Options& options)
 void dispatchFor(double seconds)
 {
     const double until = wallSeconds() + seconds;
-    for (double now = wallSeconds(); now < until; now = wallSeconds()) {
-        const auto waitMs = static_cast<DWORD>((until - now) * 1000.0) + 1;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, waitMs < 100 ? waitMs : 100, QS_ALLINPUT);
+    for (;;) {
+        const double left = until - wallSeconds();
+        if (left <= 0.0)
+            return;
+        const auto waitMs = static_cast<DWORD>(std::min(left, 0.1) * 1000.0) + 1;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, waitMs, QS_ALLINPUT);
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
             DispatchMessageA(&msg);

@@ -67,7 +67,7 @@ constexpr double kFrameRate = 60.0;
 // bit less.
 constexpr int kSharedBusPacket = 4096;
 constexpr int kWarmUpRounds = 6;
-constexpr uint64_t kRssAllowance = 1024 * 1024;
+constexpr uint64_t kRssAllowance = uint64_t{1024} * 1024;
 constexpr double kGiveUpSeconds = 5.0;
 
 // The sanitizers keep memory of their own (AddressSanitizer's quarantine of
