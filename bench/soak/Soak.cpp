@@ -21,7 +21,8 @@
 //   unplug; no SDK context and no bus callback left once the server is gone;
 // - resident memory at the end within 1 MiB of that after the warm-up
 //   rounds, both measured in the same state (every camera at full size);
-// - no ERROR line on "Orvex" outside the unplugs.
+// - no ERROR line on "Orvex" outside the unplugs;
+// - every run of half a second or more brings at least half its frames.
 //
 //   orvex_soak [--seconds S]   (default 600)
 #include "FrameIndexes.h"
@@ -69,6 +70,7 @@ constexpr int kSharedBusPacket = 4096;
 constexpr int kWarmUpRounds = 6;
 constexpr uint64_t kRssAllowance = uint64_t{1024} * 1024;
 constexpr double kGiveUpSeconds = 5.0;
+constexpr double kShortestJudgedRun = 0.5; // seconds
 
 // The sanitizers keep memory of their own (AddressSanitizer's quarantine of
 // freed blocks, ThreadSanitizer's history), so resident memory grows under
@@ -231,6 +233,7 @@ private:
     size_t _nextRegion = 0;
     uint64_t _rssAfterWarmUp = 0, _rssAtEnd = 0;
     int _rssRound = 0;
+    uint64_t _rssHighest = 0; // sampled at the end of every round
 };
 
 void Soak::buildWorld()
@@ -333,8 +336,12 @@ void Soak::endRun(SoakCamera& c, bool byUnplug)
     if (out.skippedBySdk > sdkDropped)
         _violations.add(who + ": " + std::to_string(out.skippedBySdk) + " frame-counter gaps, only " +
                         std::to_string(sdkDropped) + " dropped by the SDK");
-    if (out.announced == 0 && lasted > 0.5)
-        _violations.add(who + ": no image in " + std::to_string(lasted) + " s of acquisition");
+    // A thread that ends, or an SDK that runs out of buffers, shows as a run
+    // far below the frame rate; a loaded machine does not halve it.
+    const double expected = kFrameRate * lasted;
+    if (lasted > kShortestJudgedRun && static_cast<double>(out.announced) < expected / 2)
+        _violations.add(who + ": " + std::to_string(out.announced) + " images in " + std::to_string(lasted) +
+                        " s at " + std::to_string(kFrameRate) + " fps");
     _totals.images.announced += out.announced;
     _totals.images.seen += out.seen;
     _totals.images.droppedUnseen += out.droppedUnseen;
@@ -484,12 +491,14 @@ int Soak::run()
         }
         dispatchFor(0.4);
         ++round;
+        _rssHighest = std::max(_rssHighest, residentBytes());
         if (round == kWarmUpRounds) {
             _rssAfterWarmUp = measureResident();
             _rssRound = round;
         }
     }
     _rssAtEnd = measureResident();
+    _rssHighest = std::max(_rssHighest, _rssAtEnd);
     const double cpu = processCpuSeconds() - cpu0;
     const double wall = wallSeconds() - wall0;
     if (round <= kWarmUpRounds)
@@ -522,10 +531,9 @@ void Soak::report(double cpu, double wall, int rounds) const
                 n(t.lentChecks), sdkLiveContexts(), sdkBusCallbacks());
     const double grewKiB = (static_cast<double>(_rssAtEnd) - static_cast<double>(_rssAfterWarmUp)) / 1024.0;
     std::printf("  resident memory after %d warm-up rounds %.2f MiB, at the end %.2f MiB: %+.0f KiB (target "
-                "within 1024 KiB%s); peak %.1f MiB\n",
+                "within 1024 KiB%s); highest at a round's end %.2f MiB\n",
                 _rssRound, mebibytes(_rssAfterWarmUp), mebibytes(_rssAtEnd), grewKiB,
-                kResidentMemoryMeaningful ? "" : ", not checked under a sanitizer",
-                mebibytes(peakResidentBytes()));
+                kResidentMemoryMeaningful ? "" : ", not checked under a sanitizer", mebibytes(_rssHighest));
     const LogWatch::Errors errors = _watch.errors();
     std::printf("  ERROR lines on \"Orvex\": %llu during unplugs, %llu otherwise\n", n(errors.expected),
                 n(errors.unexpected));
