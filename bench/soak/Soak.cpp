@@ -179,6 +179,13 @@ public:
     std::vector<uint32_t> arrived, removed;
 };
 
+std::string fixed(double value, int decimals)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
 void dispatchPending()
 {
     MSG msg;
@@ -340,8 +347,8 @@ void Soak::endRun(SoakCamera& c, bool byUnplug)
     // far below the frame rate; a loaded machine does not halve it.
     const double expected = kFrameRate * lasted;
     if (lasted > kShortestJudgedRun && static_cast<double>(out.announced) < expected / 2)
-        _violations.add(who + ": " + std::to_string(out.announced) + " images in " + std::to_string(lasted) +
-                        " s at " + std::to_string(kFrameRate) + " fps");
+        _violations.add(who + ": " + std::to_string(out.announced) + " images in " + fixed(lasted, 1) +
+                        " s at " + fixed(kFrameRate, 0) + " fps");
     _totals.images.announced += out.announced;
     _totals.images.seen += out.seen;
     _totals.images.droppedUnseen += out.droppedUnseen;
@@ -457,7 +464,7 @@ void Soak::finish()
     const LogWatch::Errors errors = _watch.errors();
     if (errors.unexpected > 0)
         _violations.add(std::to_string(errors.unexpected) + " ERROR lines outside the unplugs");
-    if (kResidentMemoryMeaningful && _rssAtEnd > _rssAfterWarmUp + kRssAllowance)
+    if (kResidentMemoryMeaningful && _rssRound > 0 && _rssAtEnd > _rssAfterWarmUp + kRssAllowance)
         _violations.add("resident memory grew by " + std::to_string((_rssAtEnd - _rssAfterWarmUp) / 1024) +
                         " KiB");
 }
