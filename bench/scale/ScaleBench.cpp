@@ -132,18 +132,30 @@ bool parse(int argc, char** argv, Options& options)
     return options.seconds > 0.0 && options.frameRate > 0.0;
 }
 
-void dispatchFor(double seconds)
+// Where the host thread's time went: waiting for a message (with 16
+// cameras posting, a long wait means the thread was not woken or not run),
+// or dispatching (the onNewImage calls themselves).
+struct HostLoop {
+    double longestWait = 0.0;
+    double longestDispatch = 0.0;
+};
+
+void dispatchFor(double seconds, HostLoop& loop)
 {
     const double until = wallSeconds() + seconds;
     for (;;) {
-        const double left = until - wallSeconds();
+        const double before = wallSeconds();
+        const double left = until - before;
         if (left <= 0.0)
             return;
         const auto waitMs = static_cast<DWORD>(std::min(left, 0.1) * 1000.0) + 1;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, waitMs, QS_ALLINPUT);
+        const double woken = wallSeconds();
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
             DispatchMessageA(&msg);
+        loop.longestWait = std::max(loop.longestWait, woken - before);
+        loop.longestDispatch = std::max(loop.longestDispatch, wallSeconds() - woken);
     }
 }
 
@@ -186,7 +198,8 @@ int run(const Options& options)
     }
     const double cpu0 = processCpuSeconds();
     const double wall0 = wallSeconds();
-    dispatchFor(options.seconds);
+    HostLoop loop;
+    dispatchFor(options.seconds, loop);
     const double cpu = processCpuSeconds() - cpu0;
     const double wall = wallSeconds() - wall0;
     const uint64_t rssAcquiring = residentBytes();
@@ -224,7 +237,10 @@ int run(const Options& options)
                 static_cast<unsigned long long>(sdkDropped),
                 static_cast<unsigned long long>(lost > sdkDropped ? lost - sdkDropped : 0),
                 static_cast<unsigned long long>(callbacks));
-    std::printf("  longest time between two onNewImage of one camera: %.1f ms\n", longestWait * 1e3);
+    std::printf(
+        "  longest time between two onNewImage of one camera: %.1f ms (host thread: longest wait for a "
+        "message %.1f ms, longest dispatch %.1f ms)\n",
+        longestWait * 1e3, loop.longestWait * 1e3, loop.longestDispatch * 1e3);
     std::printf("  process CPU: %.2f s over %.1f s (%.1f %% of one core), %.1f us per image\n", cpu, wall,
                 100.0 * cpu / wall, received > 0 ? cpu * 1e6 / static_cast<double>(received) : 0.0);
     std::printf("  resident memory: %.1f MiB before the start, %.1f MiB acquiring, peak %.1f MiB\n",
