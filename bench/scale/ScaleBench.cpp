@@ -203,11 +203,14 @@ int run(const Options& options)
     const double cpu = processCpuSeconds() - cpu0;
     const double wall = wallSeconds() - wall0;
     const uint64_t rssAcquiring = residentBytes();
+    // The books close for every camera at once: stopping one camera takes a
+    // while (its thread is joined), and the others' buffers would age meanwhile.
     for (Camera& c : cameras) {
         c.host->drain();
-        c.camera->stopAcquisition();
         c.sdkDropped = sdkDroppedImages(c.serial) - c.sdkDroppedBefore;
     }
+    for (Camera& c : cameras)
+        c.camera->stopAcquisition();
 
     const double expected = options.frameRate * options.seconds;
     uint64_t received = 0, lost = 0, sdkDropped = 0, callbacks = 0;

@@ -362,6 +362,12 @@ void Soak::endRun(SoakCamera& c, bool byUnplug)
 
 void Soak::stopAll()
 {
+    // Every buffer read first: a stop takes a while (its thread is joined)
+    // and the other cameras' buffers would age meanwhile.
+    for (SoakCamera& c : _cameras) {
+        if (c.camera != nullptr && c.camera->isAcquisitionStarted())
+            TakeNewImages::take(c);
+    }
     for (SoakCamera& c : _cameras) {
         if (c.camera != nullptr && c.camera->isAcquisitionStarted())
             endRun(c, false);
