@@ -246,8 +246,8 @@ int run(const Options& options)
         longestWait * 1e3, loop.longestWait * 1e3, loop.longestDispatch * 1e3);
     std::printf("  process CPU: %.2f s over %.1f s (%.1f %% of one core), %.1f us per image\n", cpu, wall,
                 100.0 * cpu / wall, received > 0 ? cpu * 1e6 / static_cast<double>(received) : 0.0);
-    std::printf("  resident memory: %.1f MiB before the start, %.1f MiB acquiring, peak %.1f MiB\n",
-                mebibytes(rssBefore), mebibytes(rssAcquiring), mebibytes(peakResidentBytes()));
+    std::printf("  resident memory: %.1f MiB before the start, %.1f MiB acquiring\n", mebibytes(rssBefore),
+                mebibytes(rssAcquiring));
     std::printf("  target, no image lost: %s\n", lost == 0 ? "met" : "NOT met");
     destroyVideoServer();
     return lost == 0 ? 0 : 2;

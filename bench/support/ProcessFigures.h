@@ -2,8 +2,6 @@
 // resident memory. Linux only, like the programs that print them.
 #pragma once
 
-#include <sys/resource.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -35,13 +33,6 @@ inline uint64_t residentBytes()
     const int read = std::fscanf(statm, "%llu %llu", &size, &resident);
     std::fclose(statm);
     return read == 2 ? resident * static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) : 0;
-}
-
-inline uint64_t peakResidentBytes()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<uint64_t>(usage.ru_maxrss) * 1024u;
 }
 
 inline double mebibytes(uint64_t bytes)
