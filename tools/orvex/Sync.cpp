@@ -33,29 +33,6 @@ struct Slave {
     PlotSeries disagreement;
 };
 
-// The slaves' stamps minus the master's for one trigger instant, when the
-// cameras are simulated: the time stamps their images would carry for an
-// external trigger at that instant.
-bool measureDisagreement(const CamGUID& master, const CamGUID& slave, int64_t& ticks)
-{
-#if defined(ORVEX_CLI_OVER_SIMULATOR)
-    const auto& world = orvex::sim::World::instance();
-    const auto masterCamera = world.camera(master.low());
-    const auto slaveCamera = world.camera(slave.low());
-    if (!masterCamera || !slaveCamera)
-        return false;
-    const int64_t instant = orvex::sim::hostNowNs();
-    ticks = iidc::signedTicksBetween(masterCamera->stampCycleTimeAt(instant),
-                                     slaveCamera->stampCycleTimeAt(instant));
-    return true;
-#else
-    (void)master;
-    (void)slave;
-    (void)ticks;
-    return false;
-#endif
-}
-
 // Prints one line per update and keeps the series of the plot. Runs on the
 // main thread, inside the controller's ticks.
 class UpdateReporter : public MultiSyncEvtCB {
@@ -89,22 +66,21 @@ private:
     // The slave's sync block as written so far: the controller's estimate.
     void reportSlave(Slave& slave, double t)
     {
-        unsigned long quadlet0 = 0, quadlet1 = 0;
+        SlaveCorrection correction;
         _out << "  0x" << slave.guid.to_string() << ": ";
         try {
-            slave.camera->readRegister(iidc::kSync, quadlet0);
-            slave.camera->readRegister(iidc::kSync + 4, quadlet1);
+            correction = readSlaveCorrection(*slave.camera);
         } catch (const std::exception& error) {
             _out << "? (" << error.what() << ")";
             return;
         }
-        const bool corrected = quadlet0 != 0 || quadlet1 != 0;
+        const bool corrected = correction.corrected;
         if (!corrected) {
             _out << "not corrected yet";
         } else {
-            const int32_t drift = iidc::syncDrift(static_cast<uint32_t>(quadlet1));
+            const int32_t drift = correction.driftTicksPerSecond;
             _out << "drift " << std::showpos << drift << std::noshowpos << " ticks/s, offset "
-                 << iidc::cycleTimeToTicks(static_cast<uint32_t>(quadlet0)) << " ticks";
+                 << correction.offsetTicks << " ticks";
             slave.drift.points.emplace_back(t, drift);
         }
         int64_t disagreement = 0;
@@ -156,6 +132,56 @@ bool writePlot(const std::string& file, std::vector<Slave>& slaves, double secon
 
 } // namespace
 
+SyncCameras syncCamerasFor(IEEE1394VideoServer& server, IEEE1394Camera& master)
+{
+    const CamGUID masterGuid = master.getUniqueId();
+    const std::string masterBus = master.getOwningBusId();
+    std::set<CamGUID> connected;
+    server.getCamsList(connected);
+    SyncCameras chosen;
+    for (const CamGUID& guid : connected) {
+        if (guid == masterGuid)
+            continue;
+        chosen.others.push_back(guid);
+        IEEE1394Camera& camera = server.getCamera(guid);
+        if (camera.getOwningBusId() != masterBus)
+            chosen.slaves.push_back(&camera);
+    }
+    return chosen;
+}
+
+SlaveCorrection readSlaveCorrection(IEEE1394Camera& slave)
+{
+    unsigned long quadlet0 = 0, quadlet1 = 0;
+    slave.readRegister(iidc::kSync, quadlet0);
+    slave.readRegister(iidc::kSync + 4, quadlet1);
+    SlaveCorrection correction;
+    correction.corrected = quadlet0 != 0 || quadlet1 != 0;
+    correction.driftTicksPerSecond = iidc::syncDrift(static_cast<uint32_t>(quadlet1));
+    correction.offsetTicks = iidc::cycleTimeToTicks(static_cast<uint32_t>(quadlet0));
+    return correction;
+}
+
+bool measureDisagreement(const CamGUID& master, const CamGUID& slave, int64_t& ticks)
+{
+#if defined(ORVEX_CLI_OVER_SIMULATOR)
+    const auto& world = orvex::sim::World::instance();
+    const auto masterCamera = world.camera(master.low());
+    const auto slaveCamera = world.camera(slave.low());
+    if (!masterCamera || !slaveCamera)
+        return false;
+    const int64_t instant = orvex::sim::hostNowNs();
+    ticks = iidc::signedTicksBetween(masterCamera->stampCycleTimeAt(instant),
+                                     slaveCamera->stampCycleTimeAt(instant));
+    return true;
+#else
+    (void)master;
+    (void)slave;
+    (void)ticks;
+    return false;
+#endif
+}
+
 int runSync(Session& session, const SyncOptions& options, std::ostream& out, std::ostream& err)
 {
     IEEE1394VideoServer& server = session.server();
@@ -168,18 +194,11 @@ int runSync(Session& session, const SyncOptions& options, std::ostream& out, std
     }
     const CamGUID masterGuid = master->getUniqueId();
     const std::string masterBus = master->getOwningBusId();
-    std::set<CamGUID> connected;
-    server.getCamsList(connected);
-    std::list<CamGUID> others;
+    const SyncCameras chosen = syncCamerasFor(server, *master);
+    const std::list<CamGUID>& others = chosen.others;
     std::vector<Slave> slaves;
-    for (const CamGUID& guid : connected) {
-        if (guid == masterGuid)
-            continue;
-        others.push_back(guid);
-        IEEE1394Camera& camera = server.getCamera(guid);
-        if (camera.getOwningBusId() != masterBus)
-            slaves.push_back(Slave{guid, &camera, {}, {}});
-    }
+    for (IEEE1394Camera* camera : chosen.slaves)
+        slaves.push_back(Slave{camera->getUniqueId(), camera, {}, {}});
     if (others.empty()) {
         err << "orvex: the master is the only camera: nothing to synchronise\n";
         return 1;

@@ -6,10 +6,35 @@
 
 #include "Session.h"
 
+#include <cstdint>
+#include <list>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace orvex::cli {
+
+// The cameras a controller with the given master runs: every other camera,
+// and among them the slaves, those on another bus than the master's.
+struct SyncCameras {
+    std::list<CamGUID> others;
+    std::vector<IEEE1394Camera*> slaves;
+};
+SyncCameras syncCamerasFor(IEEE1394VideoServer& server, IEEE1394Camera& master);
+
+// A slave's sync block as the controller wrote it: its estimate. Throws
+// when the registers cannot be read.
+struct SlaveCorrection {
+    bool corrected = false; // both quadlets still zero: not written yet
+    int32_t driftTicksPerSecond = 0;
+    uint32_t offsetTicks = 0;
+};
+SlaveCorrection readSlaveCorrection(IEEE1394Camera& slave);
+
+// The slave's stamp minus the master's for one trigger instant, in ticks,
+// when the cameras are simulated (the time stamps their images would carry
+// for an external trigger at that instant). False elsewhere.
+bool measureDisagreement(const CamGUID& master, const CamGUID& slave, int64_t& ticks);
 
 struct SyncOptions {
     std::string master; // a port index or a GUID; empty: the camera at port 0
