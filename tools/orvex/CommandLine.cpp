@@ -13,12 +13,12 @@ namespace {
 po::options_description visibleOptions()
 {
     po::options_description options("Options");
-    options.add_options()                                                                     //
-        ("help,h", "print this help and exit")                                                //
-        ("backend,b", po::value<std::string>()->default_value("flycap"),                      //
-         "camera stack: flycap (FlyCapture SDK), bcam (BCAM driver), or all (list only)")     //
-        ("log-level", po::value<std::string>()->default_value("OFF"),                         //
-         "show the library's log lines from this level on (TRACE, DEBUG, INFO, WARN, ERROR)") //
+    options.add_options()                                                                          //
+        ("help,h", "print this help and exit")                                                     //
+        ("backend,b", po::value<std::string>()->default_value("flycap"),                           //
+         "camera stack: flycap (FlyCapture SDK), bcam (BCAM driver), or all (list and view only)") //
+        ("log-level", po::value<std::string>()->default_value("OFF"),                              //
+         "show the library's log lines from this level on (TRACE, DEBUG, INFO, WARN, ERROR)")      //
         ("seconds", po::value<double>(), "grab: stop after S seconds; sync: run S seconds (default 10)");
     po::options_description settings(
         "Camera settings (info and grab apply them after init, in this order: roi, "
@@ -40,8 +40,10 @@ po::options_description visibleOptions()
         ("plot", po::value<std::string>(), "draw disagreement and drift into this SVG file");
     options.add(syncing);
     po::options_description viewing("Options of view");
-    viewing.add_options()("listen", po::value<std::string>()->default_value("127.0.0.1:8080"),
-                          "serve the page on ADDR:PORT (port 0: any free port)");
+    viewing.add_options()                                                     //
+        ("listen", po::value<std::string>()->default_value("127.0.0.1:8080"), //
+         "serve the page on ADDR:PORT (port 0: any free port)")               //
+        ("sync", po::value<std::string>(), "run the synchronisation controller with this master");
     options.add(viewing);
     return options;
 }
@@ -183,6 +185,13 @@ Invocation parseCommandLine(int argc, const char* const argv[])
             throw UsageError("view takes no camera and no settings: the page sets them");
         }
         invocation.view.listen = values["listen"].as<std::string>();
+        invocation.view.backend = invocation.backend;
+        if (values.count("sync")) {
+            invocation.view.syncMaster = values["sync"].as<std::string>();
+            if (invocation.view.syncMaster.empty()) {
+                throw UsageError("--sync needs a master camera: a port index or a GUID");
+            }
+        }
     } else {
         throw UsageError("unknown command '" + command + "'");
     }

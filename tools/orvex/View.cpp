@@ -1,12 +1,15 @@
 #include "View.h"
 
+#include "ViewBcamStack.h"
 #include "ViewCameras.h"
 #include "ViewHostQueue.h"
 #include "ViewRoutes.h"
+#include "ViewSync.h"
 
 #include <httplib.h>
 
 #include <csignal>
+#include <memory>
 #include <thread>
 
 namespace orvex::cli {
@@ -90,10 +93,25 @@ int runView(Session& session, const ViewOptions& options, std::ostream& out, std
         err << "orvex: --listen '" << options.listen << "': expected ADDR:PORT with PORT from 0 to 65535\n";
         return 1;
     }
+    const bool bcamSession = options.backend == "bcam";
+    std::vector<ViewStack> stacks = {
+        {&session.server(), session.cameras(), bcamSession ? "bcam" : "flycap", ""}};
+    std::unique_ptr<ViewBcamStack> bcamBeside;
+    if (options.backend == "all") {
+        bcamBeside = std::make_unique<ViewBcamStack>();
+        stacks.push_back({&bcamBeside->server(), bcamBeside->cameras(), "bcam", "bcam-"});
+    }
     HostQueue queue;
-    ViewCameras cameras(session);
-    const auto server = makeViewServer(
-        queue, cameras, [] { return std::string("null"); }, ViewLimits{});
+    ViewCameras cameras(stacks);
+    ViewSync sync(bcamSession ? nullptr : &session);
+    if (!options.syncMaster.empty()) {
+        const ActionResult started = sync.start(options.syncMaster);
+        if (started.outcome != ActionResult::Outcome::done) {
+            err << "orvex: --sync " << options.syncMaster << ": " << started.message << "\n";
+            return 1;
+        }
+    }
+    const auto server = makeViewServer(queue, cameras, sync, ViewLimits{});
     const int bound =
         port == 0 ? server->bind_to_any_port(address) : (server->bind_to_port(address, port) ? port : -1);
     if (bound < 0) {
@@ -119,6 +137,9 @@ int runView(Session& session, const ViewOptions& options, std::ostream& out, std
         // Requests still waiting for the main thread get "busy" from here on.
         queue.close();
     }
+    // The controller goes before the cameras it reads.
+    if (sync.stop().outcome == ActionResult::Outcome::done)
+        out << "orvex view: synchronisation stopped" << std::endl;
     out << "orvex view: stopped" << std::endl;
     return 0;
 }

@@ -13,15 +13,21 @@ namespace orvex::cli {
 
 struct ViewOptions {
     std::string listen = "127.0.0.1:8080"; // ADDR:PORT; port 0 takes any free port
+    // flycap or bcam: the session's stack alone; all: the session's
+    // (FlyCapture) and the BCAM stack beside it.
+    std::string backend = "flycap";
+    // Empty, or the synchronisation controller's master, started at once.
+    std::string syncMaster;
 };
 
 // Splits ADDR:PORT. False when the text is not of that form or the port is
 // not 0 to 65535.
 bool parseListenAddress(const std::string& text, std::string& address, int& port);
 
-// Serves until Ctrl-C (or SIGTERM), then stops every acquisition it started.
-// Prints the address it serves on `out` once listening. Returns the exit
-// status: 0, or 1 when it cannot listen.
+// Serves until Ctrl-C (or SIGTERM), then stops the synchronisation controller
+// and every acquisition it started. Prints the address it serves on `out`
+// once listening. Returns the exit status: 0, or 1 when it cannot listen,
+// the BCAM stack beside cannot be opened or the controller cannot start.
 int runView(Session& session, const ViewOptions& options, std::ostream& out, std::ostream& err);
 
 } // namespace orvex::cli

@@ -120,18 +120,19 @@ const std::vector<std::string>& viewSettingNames()
     return names;
 }
 
-CameraView::CameraView(IEEE1394Camera& camera, std::string name)
-    : _camera(&camera), _guid(camera.getUniqueId()), _name(std::move(name)), _port(camera.getPortIdx())
+CameraView::CameraView(IEEE1394Camera& camera, IEEE1394VideoServer& server, std::string id, std::string stack)
+    : _camera(&camera), _server(server), _guid(camera.getUniqueId()), _name(std::move(id)),
+      _stack(std::move(stack)), _port(camera.getPortIdx())
 {
     _model = valueOrNull([&] { return camera.getModelName(); });
 }
 
-void CameraView::checkStillThere(IEEE1394VideoServer& server)
+void CameraView::checkStillThere()
 {
     if (_camera == nullptr)
         return;
     std::set<CamGUID> guids;
-    server.getCamsList(guids);
+    _server.getCamsList(guids);
     if (guids.count(_guid) == 0)
         _camera = nullptr;
 }
@@ -208,7 +209,7 @@ std::optional<ViewFrame> CameraView::newestFrame(bool full, std::optional<uint32
 std::string CameraView::stateJson()
 {
     std::ostringstream out;
-    out << "{\"port\":" << _port << ",\"name\":" << jsonString(_name)
+    out << "{\"id\":" << jsonString(_name) << ",\"stack\":" << jsonString(_stack) << ",\"port\":" << _port
         << ",\"guid\":" << jsonString("0x" + _guid.to_string()) << ",\"model\":" << jsonString(_model)
         << ",\"present\":" << (_camera != nullptr ? "true" : "false");
     if (_camera == nullptr)
@@ -328,12 +329,13 @@ ActionResult CameraView::softwareTrigger()
     return act([](IEEE1394Camera& camera) { camera.softwareTrigger(); });
 }
 
-ViewCameras::ViewCameras(Session& session) : _session(session)
+ViewCameras::ViewCameras(const std::vector<ViewStack>& stacks)
 {
-    IEEE1394VideoServer& server = session.server();
-    for (int position = 0; position < server.getNbCameras(); ++position) {
-        IEEE1394Camera& camera = server.getCamera(position);
-        _views.push_back(std::make_unique<CameraView>(camera, std::to_string(camera.getPortIdx())));
+    for (const ViewStack& stack : stacks) {
+        for (IEEE1394Camera* camera : stack.cameras) {
+            _views.push_back(std::make_unique<CameraView>(
+                *camera, *stack.server, stack.idPrefix + std::to_string(camera->getPortIdx()), stack.name));
+        }
     }
 }
 
@@ -346,15 +348,15 @@ ViewCameras::~ViewCameras()
 void ViewCameras::poll()
 {
     for (auto& view : _views) {
-        view->checkStillThere(_session.server());
+        view->checkStillThere();
         view->poll();
     }
 }
 
-CameraView* ViewCameras::find(unsigned long port)
+CameraView* ViewCameras::find(const std::string& id)
 {
     for (auto& view : _views) {
-        if (view->port() == port)
+        if (view->id() == id)
             return view.get();
     }
     return nullptr;

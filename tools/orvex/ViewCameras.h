@@ -27,13 +27,15 @@ struct ActionResult {
 
 class CameraView {
 public:
-    CameraView(IEEE1394Camera& camera, std::string name);
+    // `id` names the camera in the page's paths; `stack` is its back end's
+    // name ("flycap" or "bcam").
+    CameraView(IEEE1394Camera& camera, IEEE1394VideoServer& server, std::string id, std::string stack);
 
     // Reads what arrived since the last look: index, dates, rate, drops.
     // The images buffer is locked only while its entries are read.
     void poll();
     // The server deletes a camera that left: forget it then.
-    void checkStillThere(IEEE1394VideoServer& server);
+    void checkStillThere();
 
     // The newest image, copied; only its index when that is `known` (the
     // browser has it already).
@@ -45,15 +47,17 @@ public:
     ActionResult stop() noexcept;
     ActionResult softwareTrigger();
 
-    unsigned short port() const { return _port; }
+    const std::string& id() const { return _name; }
     uint64_t received() const { return _received; }
 
 private:
     template <class Action> ActionResult act(Action action);
 
     IEEE1394Camera* _camera;
+    IEEE1394VideoServer& _server;
     CamGUID _guid;
     std::string _name;
+    std::string _stack;
     std::string _model;
     unsigned short _port;
     uint64_t _received = 0;
@@ -69,21 +73,30 @@ private:
 // The setting names the viewer accepts, as the command line spells them.
 const std::vector<std::string>& viewSettingNames();
 
+// One camera stack the viewer shows.
+struct ViewStack {
+    IEEE1394VideoServer* server;
+    std::vector<IEEE1394Camera*> cameras; // those that initialised
+    std::string name;                     // "flycap" or "bcam"
+    // Put before the port index in the camera's id: empty for the process-wide
+    // server's cameras, so that one stack's ids are its ports.
+    std::string idPrefix;
+};
+
 class ViewCameras {
 public:
-    explicit ViewCameras(Session& session);
+    explicit ViewCameras(const std::vector<ViewStack>& stacks);
     // Stops every acquisition the viewer started.
     ~ViewCameras();
     ViewCameras(const ViewCameras&) = delete;
     ViewCameras& operator=(const ViewCameras&) = delete;
 
     void poll();
-    CameraView* find(unsigned long port);
+    CameraView* find(const std::string& id);
     std::string stateJson();
     uint64_t received() const;
 
 private:
-    Session& _session;
     std::vector<std::unique_ptr<CameraView>> _views;
 };
 

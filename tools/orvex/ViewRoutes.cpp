@@ -3,6 +3,7 @@
 #include "ViewAssets.h"
 #include "ViewCameras.h"
 #include "ViewJson.h"
+#include "ViewSync.h"
 
 #include <httplib.h>
 
@@ -19,8 +20,9 @@ namespace {
 // How long a request waits for the main thread before it is answered 503.
 constexpr std::chrono::milliseconds kHostWait(3000);
 
-// A port index as the path gives it: at most five decimal digits.
-constexpr const char* kPortPattern = R"(/api/cameras/(\d{1,5}))";
+// A camera's id as the path gives it: a port index of at most five decimal
+// digits, after "bcam-" for the BCAM cameras beside the FlyCapture ones.
+constexpr const char* kCameraPattern = R"(/api/cameras/((?:bcam-)?\d{1,5}))";
 
 // httplib's own pool queues every accepted connection. This one keeps at
 // most `waiting` of them; beyond that the accepting thread serves the
@@ -117,25 +119,13 @@ int statusOf(ActionResult::Outcome outcome)
     }
 }
 
-unsigned long portOf(const httplib::Request& req)
+std::string cameraIdOf(const httplib::Request& req)
 {
-    return std::stoul(req.matches[1].str()); // at most five digits: fits
+    return req.matches[1].str();
 }
 
-// Runs `action` on the camera the path names, on the main thread.
-template <class Action>
-void actOnCamera(HostQueue& queue, ViewCameras& cameras, const httplib::Request& req, httplib::Response& res,
-                 Action action)
+void answerResult(httplib::Response& res, const std::optional<ActionResult>& result)
 {
-    const unsigned long port = portOf(req);
-    const auto result = queue.call(
-        [&cameras, port, action]() -> ActionResult {
-            CameraView* view = cameras.find(port);
-            if (view == nullptr)
-                return {ActionResult::Outcome::noCamera, "no camera at port " + std::to_string(port)};
-            return action(*view);
-        },
-        kHostWait);
     if (!result) {
         answerBusy(res);
         return;
@@ -144,6 +134,22 @@ void actOnCamera(HostQueue& queue, ViewCameras& cameras, const httplib::Request&
         answerJson(res, 200, "{\"ok\":true}");
     else
         answerError(res, statusOf(result->outcome), result->message);
+}
+
+// Runs `action` on the camera the path names, on the main thread.
+template <class Action>
+void actOnCamera(HostQueue& queue, ViewCameras& cameras, const httplib::Request& req, httplib::Response& res,
+                 Action action)
+{
+    const std::string id = cameraIdOf(req);
+    answerResult(res, queue.call(
+                          [&cameras, id, action]() -> ActionResult {
+                              CameraView* view = cameras.find(id);
+                              if (view == nullptr)
+                                  return {ActionResult::Outcome::noCamera, "no camera " + id};
+                              return action(*view);
+                          },
+                          kHostWait));
 }
 
 void addPageRoutes(httplib::Server& server)
@@ -158,13 +164,14 @@ void addPageRoutes(httplib::Server& server)
     });
 }
 
-void addStateRoute(httplib::Server& server, HostQueue& queue, ViewCameras& cameras,
-                   const std::function<std::string()>& syncJson)
+void addStateRoute(httplib::Server& server, HostQueue& queue, ViewCameras& cameras, ViewSync& sync)
 {
-    server.Get("/api/state", [&queue, &cameras, syncJson](const httplib::Request&, httplib::Response& res) {
+    server.Get("/api/state", [&queue, &cameras, &sync](const httplib::Request&, httplib::Response& res) {
         const auto json = queue.call(
-            [&cameras, syncJson] {
-                return "{\"cameras\":" + cameras.stateJson() + ",\"sync\":" + syncJson() + "}";
+            [&cameras, &sync] {
+                return "{\"cameras\":" + cameras.stateJson() +
+                       ",\"syncAvailable\":" + (sync.available() ? "true" : "false") +
+                       ",\"sync\":" + sync.stateJson() + "}";
             },
             kHostWait);
         if (json)
@@ -178,45 +185,45 @@ void addStateRoute(httplib::Server& server, HostQueue& queue, ViewCameras& camer
 // the camera gets it again without a copy or an encoding.
 class EncodedFrames {
 public:
-    std::optional<uint32_t> index(unsigned long port, bool full)
+    std::optional<uint32_t> index(const std::string& id, bool full)
     {
         const std::lock_guard<std::mutex> lock(_mutex);
-        const auto found = _frames.find({port, full});
+        const auto found = _frames.find({id, full});
         return found != _frames.end() ? std::optional<uint32_t>(found->second.first) : std::nullopt;
     }
-    std::shared_ptr<const std::string> png(unsigned long port, bool full, uint32_t index)
+    std::shared_ptr<const std::string> png(const std::string& id, bool full, uint32_t index)
     {
         const std::lock_guard<std::mutex> lock(_mutex);
-        const auto found = _frames.find({port, full});
+        const auto found = _frames.find({id, full});
         return found != _frames.end() && found->second.first == index ? found->second.second : nullptr;
     }
-    void keep(unsigned long port, bool full, uint32_t index, std::shared_ptr<const std::string> png)
+    void keep(const std::string& id, bool full, uint32_t index, std::shared_ptr<const std::string> png)
     {
         const std::lock_guard<std::mutex> lock(_mutex);
-        _frames[{port, full}] = {index, std::move(png)};
+        _frames[{id, full}] = {index, std::move(png)};
     }
 
 private:
     std::mutex _mutex;
-    std::map<std::pair<unsigned long, bool>, std::pair<uint32_t, std::shared_ptr<const std::string>>> _frames;
+    std::map<std::pair<std::string, bool>, std::pair<uint32_t, std::shared_ptr<const std::string>>> _frames;
 };
 
 void addFrameRoute(httplib::Server& server, HostQueue& queue, ViewCameras& cameras)
 {
     auto encoded = std::make_shared<EncodedFrames>();
-    server.Get(std::string(kPortPattern) + "/frame.png",
+    server.Get(std::string(kCameraPattern) + "/frame.png",
                [&queue, &cameras, encoded](const httplib::Request& req, httplib::Response& res) {
                    const std::string full = req.get_param_value("full");
                    if (!full.empty() && full != "0" && full != "1") {
                        answerError(res, 400, "full is 0 or 1");
                        return;
                    }
-                   const unsigned long port = portOf(req);
+                   const std::string id = cameraIdOf(req);
                    const bool wantFull = full == "1";
-                   const std::optional<uint32_t> known = encoded->index(port, wantFull);
+                   const std::optional<uint32_t> known = encoded->index(id, wantFull);
                    const auto frame = queue.call(
-                       [&cameras, port, wantFull, known]() -> std::optional<ViewFrame> {
-                           CameraView* view = cameras.find(port);
+                       [&cameras, id, wantFull, known]() -> std::optional<ViewFrame> {
+                           CameraView* view = cameras.find(id);
                            return view != nullptr ? view->newestFrame(wantFull, known) : std::nullopt;
                        },
                        kHostWait);
@@ -225,11 +232,11 @@ void addFrameRoute(httplib::Server& server, HostQueue& queue, ViewCameras& camer
                        return;
                    }
                    if (!*frame) {
-                       answerError(res, 404, "no image from camera " + std::to_string(port) + " yet");
+                       answerError(res, 404, "no image from camera " + id + " yet");
                        return;
                    }
                    const ViewFrame& newest = **frame;
-                   std::shared_ptr<const std::string> png = encoded->png(port, wantFull, newest.index);
+                   std::shared_ptr<const std::string> png = encoded->png(id, wantFull, newest.index);
                    if (png == nullptr && newest.pixels.empty()) {
                        answerBusy(res); // another request replaced the kept image meanwhile
                        return;
@@ -237,7 +244,7 @@ void addFrameRoute(httplib::Server& server, HostQueue& queue, ViewCameras& camer
                    if (!newest.pixels.empty()) {
                        // Encoded here, off the main thread.
                        png = std::make_shared<const std::string>(encodePng(newest));
-                       encoded->keep(port, wantFull, newest.index, png);
+                       encoded->keep(id, wantFull, newest.index, png);
                    }
                    res.set_content(*png, "image/png");
                    res.set_header("Cache-Control", "no-store");
@@ -246,7 +253,7 @@ void addFrameRoute(httplib::Server& server, HostQueue& queue, ViewCameras& camer
 
 void addActionRoutes(httplib::Server& server, HostQueue& queue, ViewCameras& cameras)
 {
-    const std::string base = kPortPattern;
+    const std::string base = kCameraPattern;
     server.Post(base + "/settings", [&queue, &cameras](const httplib::Request& req, httplib::Response& res) {
         if (req.get_param_value_count("name") != 1 || req.get_param_value_count("value") != 1) {
             answerError(res, 400, "a setting needs exactly one name and one value");
@@ -267,10 +274,25 @@ void addActionRoutes(httplib::Server& server, HostQueue& queue, ViewCameras& cam
     });
 }
 
+void addSyncRoutes(httplib::Server& server, HostQueue& queue, ViewSync& sync)
+{
+    server.Post("/api/sync/start", [&queue, &sync](const httplib::Request& req, httplib::Response& res) {
+        if (req.get_param_value_count("master") != 1) {
+            answerError(res, 400, "synchronisation needs exactly one master");
+            return;
+        }
+        answerResult(
+            res, queue.call([&sync, master = req.get_param_value("master")] { return sync.start(master); },
+                            kHostWait));
+    });
+    server.Post("/api/sync/stop", [&queue, &sync](const httplib::Request&, httplib::Response& res) {
+        answerResult(res, queue.call([&sync] { return sync.stop(); }, kHostWait));
+    });
+}
+
 } // namespace
 
-std::unique_ptr<httplib::Server> makeViewServer(HostQueue& queue, ViewCameras& cameras,
-                                                const std::function<std::string()>& syncJson,
+std::unique_ptr<httplib::Server> makeViewServer(HostQueue& queue, ViewCameras& cameras, ViewSync& sync,
                                                 const ViewLimits& limits)
 {
     auto server = std::make_unique<httplib::Server>();
@@ -287,9 +309,10 @@ std::unique_ptr<httplib::Server> makeViewServer(HostQueue& queue, ViewCameras& c
             answerError(res, res.status, "request refused (status " + std::to_string(res.status) + ")");
     });
     addPageRoutes(*server);
-    addStateRoute(*server, queue, cameras, syncJson);
+    addStateRoute(*server, queue, cameras, sync);
     addFrameRoute(*server, queue, cameras);
     addActionRoutes(*server, queue, cameras);
+    addSyncRoutes(*server, queue, sync);
     return server;
 }
 

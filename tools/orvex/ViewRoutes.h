@@ -6,7 +6,6 @@
 
 #include "ViewHostQueue.h"
 
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -17,6 +16,7 @@ class Server;
 namespace orvex::cli {
 
 class ViewCameras;
+class ViewSync;
 
 // Limits on what a client may ask of the server.
 struct ViewLimits {
@@ -26,11 +26,9 @@ struct ViewLimits {
     int timeoutSeconds = 5;       // to read a request, to write an answer, to keep a connection idle
 };
 
-// Builds the server with its routes over `cameras` (main-thread state,
-// reached only through `queue`). `syncJson` gives the sync plot's data, or
-// "null" when no controller runs; it too runs on the main thread.
-std::unique_ptr<httplib::Server> makeViewServer(HostQueue& queue, ViewCameras& cameras,
-                                                const std::function<std::string()>& syncJson,
+// Builds the server with its routes over `cameras` and `sync` (main-thread
+// state, reached only through `queue`).
+std::unique_ptr<httplib::Server> makeViewServer(HostQueue& queue, ViewCameras& cameras, ViewSync& sync,
                                                 const ViewLimits& limits);
 
 } // namespace orvex::cli

@@ -164,11 +164,13 @@ int run(const Invocation& invocation)
                   << "' (expected flycap, bcam or all)\n";
         return kExitUsage;
     }
-    if (all && invocation.command != Command::list) {
-        std::cerr << "orvex: --backend all lists cameras only; name one stack for a camera\n";
+    if (all && invocation.command != Command::list && invocation.command != Command::view) {
+        std::cerr << "orvex: --backend all lists cameras only, or views them; name one stack for a camera\n";
         return kExitUsage;
     }
-    if (invocation.backend == "bcam" && invocation.command == Command::sync) {
+    const bool syncAsked = invocation.command == Command::sync ||
+                           (invocation.command == Command::view && !invocation.view.syncMaster.empty());
+    if (invocation.backend == "bcam" && syncAsked) {
         std::cerr << "orvex: sync needs the FlyCapture stack\n";
         return kExitUsage;
     }

@@ -3,7 +3,7 @@
 // user's settings and actions. Everything comes from the tool itself.
 "use strict";
 
-const cards = new Map(); // port -> the camera's elements
+const cards = new Map(); // camera id -> the camera's elements
 
 function text(value, digits) {
   if (value === null || value === undefined) return "–";
@@ -17,7 +17,7 @@ function showMessage(card, message, refused) {
 
 async function post(card, path, body) {
   try {
-    const response = await fetch(`/api/cameras/${card.port}/${path}`, {
+    const response = await fetch(`/api/cameras/${card.id}/${path}`, {
       method: "POST",
       headers: { "Content-Type": "application/x-www-form-urlencoded" },
       body: body ? new URLSearchParams(body) : "",
@@ -40,14 +40,14 @@ function nextFrame(card) {
     return;
   }
   card.loading = true;
-  card.img.src = `/api/cameras/${card.port}/frame.png?t=${Date.now()}`;
+  card.img.src = `/api/cameras/${card.id}/frame.png?t=${Date.now()}`;
 }
 
 function makeCard(camera) {
   const node = document.getElementById("camera-template").content.firstElementChild.cloneNode(true);
-  node.id = `camera-${camera.port}`;
+  node.id = `camera-${camera.id}`;
   const card = {
-    port: camera.port,
+    id: camera.id,
     node,
     img: node.querySelector(".frame"),
     noImage: node.querySelector(".no-image"),
@@ -56,8 +56,10 @@ function makeCard(camera) {
     loading: false,
     framesDrawn: 0,
   };
-  node.querySelector(".title").textContent = `Camera ${camera.port}: ${camera.model} (GUID ${camera.guid})`;
-  node.querySelector(".full").href = `/api/cameras/${camera.port}/frame.png?full=1`;
+  const stack = camera.stack === "bcam" ? "BCAM" : "FlyCapture";
+  node.querySelector(".title").textContent =
+    `Camera ${camera.port} (${stack}): ${camera.model} (GUID ${camera.guid})`;
+  node.querySelector(".full").href = `/api/cameras/${camera.id}/frame.png?full=1`;
   card.img.addEventListener("load", () => {
     card.framesDrawn += 1;
     card.img.dataset.frames = String(card.framesDrawn);
@@ -73,7 +75,7 @@ function makeCard(camera) {
   }
   node.querySelector(".settings").addEventListener("submit", (event) => event.preventDefault());
   document.getElementById("cameras").appendChild(node);
-  cards.set(camera.port, card);
+  cards.set(camera.id, card);
   return card;
 }
 
@@ -104,22 +106,34 @@ function fillCard(card, camera) {
   card.node.querySelector(".trigger").disabled = camera.softwareTrigger !== true;
 }
 
-function drawSync(sync) {
-  const section = document.getElementById("sync");
-  section.hidden = !sync;
-  if (!sync) return;
-  const canvas = document.getElementById("sync-plot");
+// One panel of the sync plot: each slave's series over the run's seconds.
+function drawPanel(canvas, series, x1) {
   const context = canvas.getContext("2d");
   context.clearRect(0, 0, canvas.width, canvas.height);
-  const series = sync.series || [];
   const points = series.flatMap((s) => s.points);
-  if (points.length === 0) return;
-  const xs = points.map((p) => p[0]);
+  canvas.dataset.points = String(points.length);
+  context.fillStyle = "#555";
+  context.font = "12px sans-serif";
+  context.fillText(canvas.dataset.title, 60, 14);
+  if (points.length === 0) {
+    context.fillText("no data yet (a slave is plotted once corrected)", 60, canvas.height / 2);
+    return;
+  }
   const ys = points.map((p) => p[1]);
-  const [x0, x1] = [Math.min(...xs), Math.max(...xs) || 1];
-  const [y0, y1] = [Math.min(...ys), Math.max(...ys)];
-  const sx = (x) => 40 + ((x - x0) / (x1 - x0 || 1)) * (canvas.width - 50);
-  const sy = (y) => canvas.height - 20 - ((y - y0) / (y1 - y0 || 1)) * (canvas.height - 40);
+  let [y0, y1] = [Math.min(...ys), Math.max(...ys)];
+  if (y0 === y1) [y0, y1] = [y0 - 1, y1 + 1];
+  const [left, right, top, bottom] = [60, 10, 22, 20];
+  const sx = (x) => left + (x / (x1 || 1)) * (canvas.width - left - right);
+  const sy = (y) => top + (1 - (y - y0) / (y1 - y0)) * (canvas.height - top - bottom);
+  context.strokeStyle = "#ccc";
+  context.strokeRect(left, top, canvas.width - left - right, canvas.height - top - bottom);
+  context.fillStyle = "#555";
+  context.textAlign = "right";
+  context.fillText(String(Math.round(y1)), left - 4, top + 10);
+  context.fillText(String(Math.round(y0)), left - 4, canvas.height - bottom);
+  context.textAlign = "center";
+  context.fillText(`${x1.toFixed(0)} s`, canvas.width - right - 10, canvas.height - 5);
+  context.textAlign = "left";
   const colours = ["#2563eb", "#dc2626", "#059669", "#d97706"];
   series.forEach((s, i) => {
     context.strokeStyle = colours[i % colours.length];
@@ -127,9 +141,63 @@ function drawSync(sync) {
     s.points.forEach((p, j) => (j === 0 ? context.moveTo(sx(p[0]), sy(p[1])) : context.lineTo(sx(p[0]), sy(p[1]))));
     context.stroke();
     context.fillStyle = context.strokeStyle;
-    context.fillText(s.name, 45, 15 + 12 * i);
+    context.fillText(s.name, canvas.width - 150, top + 14 + 14 * i);
   });
 }
+
+function signed(value) {
+  return value === null || value === undefined ? "–" : (value > 0 ? "+" : "") + String(value);
+}
+
+function drawSync(sync) {
+  const state = document.getElementById("sync-state");
+  document.getElementById("sync-stop").disabled = !sync || sync.state === "stopped";
+  document.getElementById("sync-start").disabled = Boolean(sync) && sync.state !== "stopped";
+  document.getElementById("sync-plots").hidden = !sync;
+  if (!sync) {
+    state.textContent = "not running";
+    state.dataset.state = "none";
+    return;
+  }
+  state.dataset.state = sync.state;
+  const after = sync.synchronisedAfter === null ? "" : ` (synchronised after ${sync.synchronisedAfter.toFixed(1)} s)`;
+  state.textContent = `${sync.state}, master ${sync.master} (camera ${sync.masterPort}), ` +
+    `${sync.seconds.toFixed(0)} s${after}`;
+  const failures = document.getElementById("sync-failures");
+  failures.textContent = sync.failures > 0 ? `${sync.failures} failed update(s); last: ${sync.lastFailure}` : "";
+  document.getElementById("sync-slaves").textContent = sync.slaves.length === 0
+    ? `no camera on another bus (${sync.masterBusCameras} on the master's bus)`
+    : sync.slaves.map((s) => `camera ${s.port} (${s.guid}): ` + (s.corrected
+      ? `drift ${signed(s.drift)} ticks/s, offset ${s.offset} ticks, disagreement ${signed(s.disagreement)} ticks`
+      : `not corrected yet, disagreement ${signed(s.disagreement)} ticks`)).join("\n");
+  const named = (key) => sync.slaves.map((s) => ({ name: `camera ${s.port}`, points: s[key] }));
+  drawPanel(document.getElementById("sync-disagreement"), named("disagreements"), sync.seconds);
+  drawPanel(document.getElementById("sync-drift"), named("drifts"), sync.seconds);
+}
+
+async function postSync(path, body) {
+  const message = document.getElementById("sync-message");
+  try {
+    const response = await fetch(`/api/sync/${path}`, {
+      method: "POST",
+      headers: { "Content-Type": "application/x-www-form-urlencoded" },
+      body: body ? new URLSearchParams(body) : "",
+    });
+    const answer = await response.json();
+    message.textContent = response.ok ? `${path}: done` : answer.error;
+    message.className = "message " + (response.ok ? "done" : "refused");
+  } catch (error) {
+    message.textContent = `the viewer did not answer: ${error}`;
+    message.className = "message refused";
+  }
+  refreshState();
+}
+
+document.getElementById("sync-form").addEventListener("submit", (event) => {
+  event.preventDefault();
+  postSync("start", { master: document.getElementById("sync-master").value });
+});
+document.getElementById("sync-stop").addEventListener("click", () => postSync("stop"));
 
 let refreshing = false;
 async function refreshState() {
@@ -139,8 +207,9 @@ async function refreshState() {
     const response = await fetch("/api/state");
     const state = await response.json();
     for (const camera of state.cameras) {
-      fillCard(cards.get(camera.port) || makeCard(camera), camera);
+      fillCard(cards.get(camera.id) || makeCard(camera), camera);
     }
+    document.getElementById("sync").hidden = !state.syncAvailable;
     drawSync(state.sync);
     document.getElementById("status").textContent = `${state.cameras.length} camera(s)`;
   } catch (error) {
