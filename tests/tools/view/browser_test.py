@@ -1,6 +1,8 @@
 """Drives the viewer's page in headless Chromium through the DevTools
-protocol: a frame is drawn, a shutter change typed into the page reaches
-the camera, and a value the library refuses shows the library's message.
+protocol, over both camera stacks with the synchronisation controller
+running: a frame is drawn (a FlyCapture and a BCAM camera), a shutter change
+typed into the page reaches the camera, a value the library refuses shows
+the library's message, and the sync plot goes synchronised with data drawn.
 With --screenshot FILE it also keeps a picture of the page."""
 
 import base64
@@ -115,12 +117,12 @@ class Page:
                  "scripts/setup.sh installs it")
 class ViewerInChromiumTest(unittest.TestCase):
     def setUp(self):
-        self.viewer = Viewer(TOOL)
+        self.viewer = Viewer(TOOL, "--backend", "all", "--sync", "0")
         self.profile = tempfile.mkdtemp(prefix="orvex-view-chromium-")
         self.browser = subprocess.Popen(
             [CHROMIUM, "--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
              "--disable-extensions", "--remote-debugging-port=0", "--remote-allow-origins=*",
-             "--user-data-dir=" + self.profile, "--window-size=1400,1300", "about:blank"],
+             "--user-data-dir=" + self.profile, "--window-size=1400,1800", "about:blank"],
             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         url = None
         deadline = time.monotonic() + 30
@@ -142,6 +144,7 @@ class ViewerInChromiumTest(unittest.TestCase):
         self.ws.close()
         self.browser.kill()
         self.browser.wait()
+        self.browser.stderr.close()
         shutil.rmtree(self.profile, ignore_errors=True)
         status, _, err = self.viewer.stop()
         for finding in SANITIZER_FINDINGS:
@@ -188,10 +191,35 @@ class ViewerInChromiumTest(unittest.TestCase):
         self.assertIn("shutter greater than max shutter allowed", message)
         self.assertAlmostEqual(self.viewer.camera(2)["shutterMs"], 7.0, places=1)
 
+        # The BCAM driver's camera beside the FlyCapture ones.
+        page.wait_for("document.querySelector('#camera-bcam-0 .title').textContent.includes('BCAM')")
+        page.evaluate("document.querySelector('#camera-bcam-0 .start').click()")
+        page.wait_for("Number(document.querySelector('#camera-bcam-0 .frame').dataset.frames || 0) >= 3")
+        self.assertIsNotNone(page.evaluate("document.querySelector('#camera-bcam-1 .start')"))
+
+        # The controller started with the viewer: the page says synchronised
+        # and both panels have points drawn.
+        page.wait_for("document.getElementById('sync-state').dataset.state === 'synchronised'", seconds=20)
+        page.wait_for("Number(document.getElementById('sync-disagreement').dataset.points) > 0"
+                      " && Number(document.getElementById('sync-drift').dataset.points) > 0")
+        self.assertIn("drift", page.evaluate("document.getElementById('sync-slaves').textContent"))
+        self.assertFalse(page.evaluate("document.getElementById('sync').hidden"))
+        page.evaluate("document.getElementById('sync-stop').click()")
+        page.wait_for("document.getElementById('sync-state').dataset.state === 'stopped'")
+        page.evaluate("document.getElementById('sync-master').value = 'nonsense!';"
+                      " document.getElementById('sync-start').click()")
+        message = page.wait_for("(() => { const m = document.getElementById('sync-message');"
+                                " return m.classList.contains('refused') && m.textContent; })()")
+        self.assertIn("expected a port index or a GUID", message)
+        page.evaluate("document.getElementById('sync-master').value = '0';"
+                      " document.getElementById('sync-start').click()")
+        page.wait_for("document.getElementById('sync-state').dataset.state === 'synchronising'")
+
         if SCREENSHOT:
             page.evaluate("document.querySelector('#camera-0 .start').click()")
             page.wait_for("Number(document.querySelector('#camera-0 .frame').dataset.frames || 0) >= 3")
-            time.sleep(2.5)  # a rate and a few readings on screen
+            page.wait_for("document.getElementById('sync-state').dataset.state === 'synchronised'", seconds=20)
+            time.sleep(4)  # a rate, a few readings and the plot after synchronisation on screen
             shot = page.call("Page.captureScreenshot", format="png")
             with open(SCREENSHOT, "wb") as out:
                 out.write(base64.b64decode(shot["data"]))

@@ -5,6 +5,7 @@ refuse clearly, never half apply a setting, and stop cleanly on Ctrl-C."""
 import re
 import socket
 import struct
+import subprocess
 import sys
 import threading
 import unittest
@@ -80,7 +81,10 @@ class ViewerHttpTest(unittest.TestCase):
         self.assertEqual([c["port"] for c in cameras], [0, 1, 2])
         self.assertFalse(any(c["acquiring"] for c in cameras))
         self.assertEqual(cameras[2]["guid"], "0x00000000008A18BF")
-        self.assertIsNone(self.viewer.state()["sync"])
+        self.assertEqual([c["id"] for c in cameras], ["0", "1", "2"])
+        state = self.viewer.state()
+        self.assertIsNone(state["sync"])
+        self.assertTrue(state["syncAvailable"])
 
     def test_live_image_index_dates_and_stop(self):
         v = self.viewer
@@ -205,6 +209,148 @@ class ViewerHttpTest(unittest.TestCase):
         status, out, err = v.stop()
         self.assertEqual(status, 0, err)
         self.assertIn("stopped", out)
+
+
+class ViewerBothStacksTest(unittest.TestCase):
+    """--backend all: the FlyCapture cameras by their ports, the BCAM driver's
+    beside them as bcam-PORT, each acting on its own camera."""
+
+    def setUp(self):
+        self.viewer = Viewer(TOOL, "--backend", "all")
+
+    def tearDown(self):
+        status, _, err = self.viewer.stop()
+        for finding in SANITIZER_FINDINGS:
+            self.assertNotIn(finding, err)
+        self.assertEqual(status, 0, err)
+
+    def bcam(self, port):
+        return next(c for c in self.viewer.state()["cameras"] if c["id"] == "bcam-%d" % port)
+
+    def test_every_camera_of_both_stacks_is_shown(self):
+        cameras = self.viewer.state()["cameras"]
+        self.assertEqual([(c["id"], c["stack"]) for c in cameras],
+                         [("0", "flycap"), ("1", "flycap"), ("2", "flycap"), ("bcam-0", "bcam"),
+                          ("bcam-1", "bcam")])
+        self.assertEqual([c["model"] for c in cameras[3:]], ["A102f", "A312f"])
+
+    def test_bcam_camera_acquires_and_is_set_beside_a_flycap_one(self):
+        v = self.viewer
+        self.assertEqual(v.request("GET", "/api/cameras/bcam-0/frame.png")[0], 404)  # not acquiring
+        for camera in ("bcam-0", "2"):
+            status, answer = v.json("POST", "/api/cameras/%s/start" % camera)
+            self.assertEqual(status, 200, answer)
+        v.wait_for(lambda: self.bcam(0)["received"] >= 3 and v.camera(2)["received"] >= 3)
+        self.assertFalse(self.bcam(1)["acquiring"])
+        self.assertFalse(v.camera(0)["acquiring"])
+        status, preview = v.request("GET", "/api/cameras/bcam-0/frame.png")
+        self.assertEqual(status, 200)
+        width, height = png_size(preview)
+        self.assertLessEqual(width, 640)
+        self.assertGreater(width * height, 0)
+        status, full = v.request("GET", "/api/cameras/bcam-0/frame.png?full=1")
+        self.assertEqual(list(png_size(full)), self.bcam(0)["roi"][2:])
+        # The BCAM camera's own refusal comes back; its setting stays.
+        before = self.bcam(0)
+        status, answer = v.json("POST", "/api/cameras/bcam-0/settings", {"name": "shutter", "value": "99999"})
+        self.assertEqual(status, 422, answer)
+        self.assertTrue(answer["error"])
+        self.assertEqual(self.bcam(0)["shutterMs"], before["shutterMs"])
+        for path in ("/api/cameras/bcam-7/start", "/api/cameras/bcam-x/start", "/api/cameras/flycap-0/start",
+                     "/api/cameras/BCAM-0/start", "/api/cameras/bcam--1/start", "/api/cameras/bcam-/start",
+                     "/api/cameras/bcam-123456/start"):
+            self.assertEqual(v.request("POST", path)[0], 404, path)
+        status, out, err = v.stop()
+        self.assertEqual(status, 0, err)
+        self.assertIn("stopped", out)
+
+
+class ViewerSyncTest(unittest.TestCase):
+    """--sync MASTER: the controller runs in the viewer; the state's sync part
+    goes synchronised and carries each slave's disagreement and drift."""
+
+    def test_sync_plot_goes_synchronised_and_restarts_with_another_master(self):
+        v = Viewer(TOOL, "--sync", "0")
+        try:
+            sync = v.state()["sync"]
+            self.assertEqual(sync["master"], "0x00000000006E79A5")
+            self.assertIn(sync["state"], ("synchronising", "synchronised"))
+            self.assertEqual([s["guid"] for s in sync["slaves"]], ["0x00000000008A18BF"])
+            self.assertEqual(sync["masterBusCameras"], 1)
+            sync = v.wait_for(lambda: (lambda s: s if s["state"] == "synchronised" else None)(v.state()["sync"]),
+                              seconds=15)
+            self.assertGreater(sync["synchronisedAfter"], 3)
+            slave = sync["slaves"][0]
+            self.assertTrue(slave["corrected"])
+            self.assertIsInstance(slave["drift"], int)
+            # The simulated buses run at different rates: the correction holds
+            # the stamps together, the plot shows it.
+            self.assertNotEqual(slave["drift"], 0)
+            self.assertLess(abs(slave["disagreement"]), 100)
+            self.assertGreater(len(slave["disagreements"]), 0)
+            self.assertGreater(len(slave["drifts"]), 0)
+            self.assertEqual(sync["failures"], 0)
+            times = [p[0] for p in slave["disagreements"]]
+            self.assertEqual(times, sorted(times))
+
+            self.assertEqual(v.json("POST", "/api/sync/start", {"master": "2"})[0], 422)  # already running
+            self.assertEqual(v.json("POST", "/api/sync/stop")[0], 200)
+            stopped = v.state()["sync"]
+            self.assertEqual(stopped["state"], "stopped")
+            # The last run's plot stays on the page after a stop.
+            self.assertGreaterEqual(len(stopped["slaves"][0]["disagreements"]), len(slave["disagreements"]))
+            status, answer = v.json("POST", "/api/sync/stop")
+            self.assertEqual(status, 422)
+            self.assertIn("not running", answer["error"])
+            hostile = [
+                ({"master": ""}, 400), ({"master": "zz"}, 400), ({"master": "0; rm"}, 400),
+                ({"master": "1" * 100}, 400), ({"master": "0\n1"}, 400), ({}, 400),
+                ({"master": "9"}, 404), ({"master": "0x123"}, 404), ({"master": "99999"}, 404),
+            ]
+            for fields, expected in hostile:
+                status, answer = v.json("POST", "/api/sync/start", fields)
+                self.assertEqual(status, expected, fields)
+                self.assertTrue(answer["error"], fields)
+            self.assertEqual(v.json("POST", "/api/sync/start?master=0", {"master": "2"})[0], 400)
+            self.assertEqual(v.state()["sync"]["state"], "stopped")
+            # Another master, a fresh plot: the Grasshoppers are its slaves now.
+            status, answer = v.json("POST", "/api/sync/start", {"master": "0x8A18BF"})
+            self.assertEqual(status, 200, answer)
+            sync = v.state()["sync"]
+            self.assertEqual(sync["masterPort"], 2)
+            self.assertEqual(len(sync["slaves"]), 2)
+            self.assertTrue(all(len(s["disagreements"]) == 0 for s in sync["slaves"]))
+        finally:
+            status, out, err = v.stop()
+        for finding in SANITIZER_FINDINGS:
+            self.assertNotIn(finding, err)
+        self.assertEqual(status, 0, err)
+        self.assertIn("synchronisation stopped", out)
+
+    def test_sync_is_refused_without_the_flycapture_stack(self):
+        v = Viewer(TOOL, "--backend", "bcam")
+        try:
+            state = v.state()
+            self.assertFalse(state["syncAvailable"])
+            self.assertIsNone(state["sync"])
+            status, answer = v.json("POST", "/api/sync/start", {"master": "0"})
+            self.assertEqual(status, 422)
+            self.assertIn("needs the FlyCapture stack", answer["error"])
+        finally:
+            status, _, err = v.stop()
+        self.assertEqual(status, 0, err)
+
+    def test_bad_sync_master_on_the_command_line(self):
+        for args, status, message in (
+                (["--sync", "9"], 1, "no camera 9"),
+                (["--sync", "zz"], 1, "expected a port index or a GUID"),
+                (["--sync", ""], 2, "--sync needs a master"),
+                (["--backend", "bcam", "--sync", "0"], 2, "sync needs the FlyCapture stack")):
+            run = subprocess.run([TOOL, "view", "--listen", "127.0.0.1:0", *args], capture_output=True, text=True,
+                                 timeout=30)
+            self.assertEqual(run.returncode, status, (args, run.stderr))
+            self.assertIn(message, run.stderr, args)
+            self.assertNotIn("serving", run.stdout, args)
 
 
 if __name__ == "__main__":
