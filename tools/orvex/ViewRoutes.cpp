@@ -248,6 +248,8 @@ void addFrameRoute(httplib::Server& server, HostQueue& queue, ViewCameras& camer
                    }
                    res.set_content(*png, "image/png");
                    res.set_header("Cache-Control", "no-store");
+                   // Which image this is: a client can tell a new one from the kept one.
+                   res.set_header("X-Orvex-Index", std::to_string(newest.index));
                });
 }
 

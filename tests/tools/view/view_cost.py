@@ -1,64 +1,101 @@
 """What the viewer costs, measured in one run of `orvex view` on the
-simulated world: the process's CPU per acquired image while nobody watches,
-then while a client takes images as fast as it can draw them (one request
-after the other, as the page does), alternating so that both phases see the
-same machine. Prints the figures; asserts nothing.
+simulated world, alternating phases so that both see the same machine:
+while nobody watches, then while a client takes images as fast as it can
+(one request after the other, as the page does). Prints, per phase, the CPU
+of the acquisition's threads (those that appear when the camera starts) per
+acquired image, the whole process's CPU per image, and the viewer's own CPU
+per displayed new image and per answer (a client faster than the camera
+gets the kept image again). Asserts nothing.
 
-    python3 view_cost.py build/bin/orvex [CAMERA] [SECONDS_PER_PHASE]"""
+    python3 view_cost.py build/bin/orvex [CAMERA] [SECONDS_PER_PHASE] [VIEW OPTIONS...]
+
+CAMERA is the camera's id on the page (a port, or bcam-PORT with
+--backend all); VIEW OPTIONS go to `orvex view` (e.g. --sync 0 to count the
+synchronisation controller in both phases)."""
 
 import os
 import sys
 import time
+import urllib.request
 
 from viewtool import Viewer
 
 
-def cpu_seconds(pid):
-    with open("/proc/%d/stat" % pid) as stat:
-        fields = stat.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+def thread_ids(pid):
+    return set(os.listdir("/proc/%d/task" % pid))
 
 
-def phase(viewer, camera, seconds, watch):
-    received = viewer.camera(camera)["received"]
-    cpu = cpu_seconds(viewer.process.pid)
-    frames = 0
+def cpu_ns(pid, tids=None):
+    """CPU time of the given threads (all when None), in nanoseconds."""
+    total = 0
+    for tid in tids if tids is not None else thread_ids(pid):
+        try:
+            with open("/proc/%d/task/%s/schedstat" % (pid, tid)) as stat:
+                total += int(stat.read().split()[0])
+        except OSError:
+            pass  # a thread that ended
+    return total
+
+
+def reading(viewer, camera):
+    return next(c for c in viewer.state()["cameras"] if c["id"] == camera)
+
+
+def phase(viewer, camera, seconds, watch, acquisition):
+    pid = viewer.process.pid
+    received = reading(viewer, camera)["received"]
+    whole, acq = cpu_ns(pid), cpu_ns(pid, acquisition)
+    answers, indexes = 0, set()
     end = time.monotonic() + seconds
     while time.monotonic() < end:
         if watch:
-            status, _ = viewer.request("GET", "/api/cameras/%d/frame.png" % camera)
-            frames += status == 200
+            url = "%s/api/cameras/%s/frame.png" % (viewer.base, camera)
+            try:
+                with urllib.request.urlopen(url, timeout=10) as response:
+                    response.read()
+                    answers += 1
+                    indexes.add(response.headers["X-Orvex-Index"])
+            except OSError:
+                pass
         else:
             time.sleep(0.05)
-    return cpu_seconds(viewer.process.pid) - cpu, viewer.camera(camera)["received"] - received, frames
+    return {"whole": cpu_ns(pid) - whole, "acquisition": cpu_ns(pid, acquisition) - acq,
+            "images": reading(viewer, camera)["received"] - received, "answers": answers,
+            "new": len(indexes)}
 
 
 def main():
     tool = sys.argv[1]
-    camera = int(sys.argv[2]) if len(sys.argv) > 2 else 2
+    camera = sys.argv[2] if len(sys.argv) > 2 else "2"
     seconds = float(sys.argv[3]) if len(sys.argv) > 3 else 5.0
-    viewer = Viewer(tool)
+    viewer = Viewer(tool, *sys.argv[4:])
     try:
-        viewer.request("POST", "/api/cameras/%d/start" % camera)
-        viewer.wait_for(lambda: viewer.camera(camera)["received"] > 0)
-        totals = {False: [0.0, 0, 0], True: [0.0, 0, 0]}
+        viewer.state()  # served: the HTTP threads exist from here on
+        before = thread_ids(viewer.process.pid)
+        viewer.request("POST", "/api/cameras/%s/start" % camera)
+        viewer.wait_for(lambda: reading(viewer, camera)["received"] > 0)
+        acquisition = thread_ids(viewer.process.pid) - before
+        totals = {False: {}, True: {}}
         for watch in (False, True, False, True):
-            cpu, images, frames = phase(viewer, camera, seconds, watch)
-            totals[watch][0] += cpu
-            totals[watch][1] += images
-            totals[watch][2] += frames
-        idle_cpu, idle_images, _ = totals[False]
-        watched_cpu, watched_images, frames = totals[True]
-        per_image_idle = idle_cpu / max(idle_images, 1)
-        per_image_watched = watched_cpu / max(watched_images, 1)
-        print("camera %d, %.0f s per phase, two phases each" % (camera, seconds))
-        print("images acquired: %d unwatched, %d watched; frames displayed: %d (%.1f/s)"
-              % (idle_images, watched_images, frames, frames / (2 * seconds)))
-        print("CPU per image, nobody watching:   %.3f ms" % (1000 * per_image_idle))
-        print("CPU per image, viewer attached:   %.3f ms (%.2fx)"
-              % (1000 * per_image_watched, per_image_watched / max(per_image_idle, 1e-9)))
-        extra = watched_cpu - per_image_idle * watched_images
-        print("CPU per displayed frame (beyond acquisition): %.3f ms" % (1000 * extra / max(frames, 1)))
+            for key, value in phase(viewer, camera, seconds, watch, acquisition).items():
+                totals[watch][key] = totals[watch].get(key, 0) + value
+        idle, watched = totals[False], totals[True]
+        per = lambda ns, n: ns / 1e6 / max(n, 1)  # ms per item
+        print("camera %s, %.0f s per phase, two phases each%s; %d acquisition thread(s)"
+              % (camera, seconds, (" (view " + " ".join(sys.argv[4:]) + ")") if sys.argv[4:] else "",
+                 len(acquisition)))
+        print("images acquired: %d unwatched, %d watched; answers: %d (%.1f/s), new images displayed: %d"
+              % (idle["images"], watched["images"], watched["answers"], watched["answers"] / (2 * seconds),
+                 watched["new"]))
+        print("acquisition CPU per image, nobody watching:  %.3f ms"
+              % per(idle["acquisition"], idle["images"]))
+        print("acquisition CPU per image, viewer attached:  %.3f ms"
+              % per(watched["acquisition"], watched["images"]))
+        print("process CPU per image, nobody watching:      %.3f ms" % per(idle["whole"], idle["images"]))
+        print("process CPU per image, viewer attached:      %.3f ms" % per(watched["whole"], watched["images"]))
+        viewer_ns = watched["whole"] - idle["whole"] / max(idle["images"], 1) * watched["images"]
+        print("viewer CPU per new image displayed:          %.3f ms" % per(viewer_ns, watched["new"]))
+        print("viewer CPU per answer (kept image included): %.3f ms" % per(viewer_ns, watched["answers"]))
     finally:
         viewer.stop()
 
