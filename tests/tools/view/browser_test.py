@@ -122,7 +122,7 @@ class ViewerInChromiumTest(unittest.TestCase):
         self.browser = subprocess.Popen(
             [CHROMIUM, "--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
              "--disable-extensions", "--remote-debugging-port=0", "--remote-allow-origins=*",
-             "--user-data-dir=" + self.profile, "--window-size=1400,1800", "about:blank"],
+             "--user-data-dir=" + self.profile, "--window-size=1960,1200", "about:blank"],
             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         url = None
         deadline = time.monotonic() + 30
@@ -220,7 +220,9 @@ class ViewerInChromiumTest(unittest.TestCase):
             page.wait_for("Number(document.querySelector('#camera-0 .frame').dataset.frames || 0) >= 3")
             page.wait_for("document.getElementById('sync-state').dataset.state === 'synchronised'", seconds=20)
             time.sleep(4)  # a rate, a few readings and the plot after synchronisation on screen
-            shot = page.call("Page.captureScreenshot", format="png")
+            size = page.call("Page.getLayoutMetrics")["cssContentSize"]
+            shot = page.call("Page.captureScreenshot", format="png", captureBeyondViewport=True,
+                             clip={"x": 0, "y": 0, "width": size["width"], "height": size["height"], "scale": 1})
             with open(SCREENSHOT, "wb") as out:
                 out.write(base64.b64decode(shot["data"]))
 
