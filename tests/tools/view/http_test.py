@@ -304,7 +304,7 @@ class ViewerSyncTest(unittest.TestCase):
             self.assertIn("not running", answer["error"])
             hostile = [
                 ({"master": ""}, 400), ({"master": "zz"}, 400), ({"master": "0; rm"}, 400),
-                ({"master": "1" * 100}, 400), ({"master": "0\n1"}, 400), ({}, 400),
+                ({"master": "1" * 100}, 400), ({"master": "0x000000000008A18BF"}, 400), ({"master": "0\n1"}, 400), ({}, 400),
                 ({"master": "9"}, 404), ({"master": "0x123"}, 404), ({"master": "99999"}, 404),
             ]
             for fields, expected in hostile:
@@ -314,7 +314,7 @@ class ViewerSyncTest(unittest.TestCase):
             self.assertEqual(v.json("POST", "/api/sync/start?master=0", {"master": "2"})[0], 400)
             self.assertEqual(v.state()["sync"]["state"], "stopped")
             # Another master, a fresh plot: the Grasshoppers are its slaves now.
-            status, answer = v.json("POST", "/api/sync/start", {"master": "0x8A18BF"})
+            status, answer = v.json("POST", "/api/sync/start", {"master": "0x00000000008A18BF"})
             self.assertEqual(status, 200, answer)
             sync = v.state()["sync"]
             self.assertEqual(sync["masterPort"], 2)
