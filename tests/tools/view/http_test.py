@@ -239,7 +239,7 @@ class ViewerBothStacksTest(unittest.TestCase):
         self.assertEqual(v.request("GET", "/api/cameras/bcam-0/frame.png")[0], 404)  # not acquiring
         for camera in ("bcam-0", "2"):
             status, answer = v.json("POST", "/api/cameras/%s/start" % camera)
-            self.assertEqual(status, 200, answer)
+            self.assertEqual((status, answer), (200, {"ok": True}))
         v.wait_for(lambda: self.bcam(0)["received"] >= 3 and v.camera(2)["received"] >= 3)
         self.assertFalse(self.bcam(1)["acquiring"])
         self.assertFalse(v.camera(0)["acquiring"])
