@@ -43,7 +43,7 @@ def reading(viewer, camera):
 
 def phase(viewer, camera, seconds, watch, acquisition):
     pid = viewer.process.pid
-    received = reading(viewer, camera)["received"]
+    start = reading(viewer, camera)
     whole, acq = cpu_ns(pid), cpu_ns(pid, acquisition)
     answers, indexes = 0, set()
     end = time.monotonic() + seconds
@@ -59,9 +59,10 @@ def phase(viewer, camera, seconds, watch, acquisition):
                 pass
         else:
             time.sleep(0.05)
+    end = reading(viewer, camera)
     return {"whole": cpu_ns(pid) - whole, "acquisition": cpu_ns(pid, acquisition) - acq,
-            "images": reading(viewer, camera)["received"] - received, "answers": answers,
-            "new": len(indexes)}
+            "images": end["received"] - start["received"], "drops": end["drops"] - start["drops"],
+            "answers": answers, "new": len(indexes)}
 
 
 def main():
@@ -84,9 +85,10 @@ def main():
         print("camera %s, %.0f s per phase, two phases each%s; %d acquisition thread(s)"
               % (camera, seconds, (" (view " + " ".join(sys.argv[4:]) + ")") if sys.argv[4:] else "",
                  len(acquisition)))
-        print("images acquired: %d unwatched, %d watched; answers: %d (%.1f/s), new images displayed: %d"
-              % (idle["images"], watched["images"], watched["answers"], watched["answers"] / (2 * seconds),
-                 watched["new"]))
+        print("images acquired: %d unwatched, %d watched (missed: %d, %d); answers: %d (%.1f/s), "
+              "new images displayed: %d"
+              % (idle["images"], watched["images"], idle["drops"], watched["drops"], watched["answers"],
+                 watched["answers"] / (2 * seconds), watched["new"]))
         print("acquisition CPU per image, nobody watching:  %.3f ms"
               % per(idle["acquisition"], idle["images"]))
         print("acquisition CPU per image, viewer attached:  %.3f ms"
