@@ -27,8 +27,11 @@
 // stderr, unless -q: one '#' line with the rate, what was added, captured
 // and dropped, and the CPU other processes used meanwhile.
 //
-//   peer_modes_bench [-w W] [-H H] [-f frames] [-W warmup] [-r fps] [-u] [-q]
+// -b N runs the relay floor (RelayFloor.h) instead, N threads at -r fps.
+//
+//   peer_modes_bench [-w W] [-H H] [-f frames] [-W warmup] [-r fps] [-u] [-b N] [-q]
 #include "PGRFlyCapture.h"
+#include "RelayFloor.h"
 
 #include <orvex/FlyCapCamera.h>
 #include <orvex/FlyCapVideoServer.h>
@@ -47,7 +50,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <dirent.h>
 #include <getopt.h>
+#include <map>
+#include <string>
 
 namespace {
 
@@ -63,6 +69,7 @@ struct Options {
     double rate = 1000.0; // what the sensor could read out; the bus may allow less
     bool unpaced = false;
     bool quiet = false;
+    unsigned relayThreads = 0; // not 0: the relay floor with that many threads instead of the pipeline
 };
 
 double nowSeconds()
@@ -95,10 +102,63 @@ double machineBusySeconds()
            static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+// Per thread of this process (by thread id, so in creation order): CPU
+// nanoseconds and voluntary context switches, to show which thread an
+// image's cost goes to.
+struct ThreadUse {
+    double cpuNs = 0.0;
+    double switches = 0.0;
+};
+
+std::map<long, ThreadUse> threadUse()
+{
+    std::map<long, ThreadUse> use;
+    DIR* tasks = opendir("/proc/self/task");
+    if (tasks == nullptr)
+        return use;
+    while (const dirent* entry = readdir(tasks)) {
+        const long tid = std::strtol(entry->d_name, nullptr, 10);
+        if (tid <= 0)
+            continue;
+        const std::string dir = std::string("/proc/self/task/") + entry->d_name;
+        ThreadUse& u = use[tid];
+        if (FILE* f = std::fopen((dir + "/schedstat").c_str(), "r")) {
+            if (std::fscanf(f, "%lf", &u.cpuNs) != 1)
+                u.cpuNs = 0.0;
+            std::fclose(f);
+        }
+        if (FILE* f = std::fopen((dir + "/status").c_str(), "r")) {
+            char line[256];
+            while (std::fgets(line, sizeof line, f) != nullptr)
+                std::sscanf(line, "voluntary_ctxt_switches: %lf", &u.switches);
+            std::fclose(f);
+        }
+    }
+    closedir(tasks);
+    return use;
+}
+
+// "tid:us/image:switches/image" for every thread that ran in the window.
+std::string threadShares(const std::map<long, ThreadUse>& before, const std::map<long, ThreadUse>& after,
+                         double images)
+{
+    std::string text;
+    for (const auto& [tid, end] : after) {
+        const auto start = before.find(tid);
+        const ThreadUse zero;
+        const ThreadUse& begin = start != before.end() ? start->second : zero;
+        char item[96];
+        std::snprintf(item, sizeof item, " %ld:%.2f:%.2f", tid, (end.cpuNs - begin.cpuNs) * 1e-3 / images,
+                      (end.switches - begin.switches) / images);
+        text += item;
+    }
+    return text;
+}
+
 bool parse(int argc, char** argv, Options& o)
 {
     int c = 0;
-    while ((c = getopt(argc, argv, "w:H:f:W:r:uqh")) != -1) {
+    while ((c = getopt(argc, argv, "w:H:f:W:r:ub:qh")) != -1) {
         switch (c) {
         case 'w':
             o.width = static_cast<uint32_t>(std::strtoul(optarg, nullptr, 10));
@@ -120,6 +180,11 @@ bool parse(int argc, char** argv, Options& o)
             break;
         case 'q':
             o.quiet = true;
+            break;
+        case 'b':
+            o.relayThreads = static_cast<unsigned>(std::strtoul(optarg, nullptr, 10));
+            if (o.relayThreads < 2)
+                return false;
             break;
         default:
             return false;
@@ -194,6 +259,24 @@ void captureWaiting(IEEE1394Camera& camera, HostTally& tally)
     camera.unlockImagesBuffer();
 }
 
+void printLine(const Options& o, unsigned long images, double elapsed, double user, double sys)
+{
+    const auto frames = static_cast<double>(images);
+    std::printf("%u %u %lu %.6f %.1f %.6f %.6f %.2f\n", o.width, o.height, images, elapsed, frames / elapsed,
+                user, sys, (user + sys) * 1e6 / frames);
+    std::fflush(stdout);
+}
+
+// The floor at the rate the camera would run at: -r is taken as that rate.
+int runRelayFloor(const Options& o)
+{
+    const bench::RelayFigures f = bench::runRelay(o.relayThreads, o.rate, o.warmup, o.frames);
+    printLine(o, f.images, f.elapsedSeconds, f.cpuUserSeconds, f.cpuSystemSeconds);
+    if (!o.quiet)
+        std::fprintf(stderr, "# relay floor threads=%u rate=%.2f\n", o.relayThreads, o.rate);
+    return 0;
+}
+
 int run(const Options& o)
 {
     buildWorld(o);
@@ -216,6 +299,7 @@ int run(const Options& o)
         timedOut = WaitForSingleObject(event, 2000) != WAIT_OBJECT_0;
         captureWaiting(camera, warm);
     }
+    const std::map<long, ThreadUse> threads0 = threadUse();
     getrusage(RUSAGE_SELF, &ru0);
     busy0 = machineBusySeconds();
     sdkDropped0 = sdkDroppedImages();
@@ -226,6 +310,7 @@ int run(const Options& o)
     }
     const double t1 = nowSeconds();
     getrusage(RUSAGE_SELF, &ru1);
+    const std::map<long, ThreadUse> threads1 = threadUse();
     const double busy1 = machineBusySeconds();
     const uint64_t sdkDropped = sdkDroppedImages() - sdkDropped0;
     camera.stopAcquisition();
@@ -241,9 +326,7 @@ int run(const Options& o)
     const double user = seconds(ru1.ru_utime) - seconds(ru0.ru_utime);
     const double sys = seconds(ru1.ru_stime) - seconds(ru0.ru_stime);
     const auto frames = static_cast<double>(timed.captured);
-    std::printf("%u %u %lu %.6f %.1f %.6f %.6f %.2f\n", o.width, o.height, timed.captured, elapsed,
-                frames / elapsed, user, sys, (user + sys) * 1e6 / frames);
-    std::fflush(stdout);
+    printLine(o, timed.captured, elapsed, user, sys);
     if (!o.quiet) {
         // Images the thread added in the window: the index range the host
         // captured from (the frame counter is off, so indexes are consecutive).
@@ -252,12 +335,13 @@ int run(const Options& o)
         std::fprintf(stderr,
                      "# orvex pacing=%s camera_fps=%.2f (sensor %.0f, bus S800 packets of %d bytes) "
                      "added=%lu captured=%lu dropped_by_buffer=%lu dropped_by_sdk=%llu "
-                     "cpu_us_per_added=%.2f ctx_vol=%ld ctx_invol=%ld foreign_cpus=%.2f checksum=%u\n",
+                     "cpu_us_per_added=%.2f ctx_vol=%ld ctx_invol=%ld foreign_cpus=%.2f checksum=%u "
+                     "threads(tid:us/image:voluntary switches/image)%s\n",
                      o.unpaced ? "unpaced" : "frameRate", 1.0 / periodSeconds, o.rate, packetBytes, added,
                      timed.captured, added - timed.captured, static_cast<unsigned long long>(sdkDropped),
                      (user + sys) * 1e6 / static_cast<double>(added), ru1.ru_nvcsw - ru0.ru_nvcsw,
                      ru1.ru_nivcsw - ru0.ru_nivcsw, foreign < 0.0 ? 0.0 : foreign,
-                     timed.checksum + warm.checksum);
+                     timed.checksum + warm.checksum, threadShares(threads0, threads1, frames).c_str());
     }
     return 0;
 }
@@ -270,7 +354,7 @@ int main(int argc, char** argv)
     if (!parse(argc, argv, options)) {
         std::fprintf(stderr,
                      "usage: %s [-w width] [-H height] [-f timed images] [-W warm-up images] "
-                     "[-r sensor fps] [-u unpaced] [-q]\n",
+                     "[-r sensor fps] [-u unpaced] [-b relay threads] [-q]\n",
                      argv[0]);
         return 2;
     }
@@ -280,5 +364,5 @@ int main(int argc, char** argv)
     log4cplus::Logger root = log4cplus::Logger::getRoot();
     root.addAppender(log4cplus::SharedAppenderPtr(new log4cplus::NullAppender));
     root.setLogLevel(log4cplus::WARN_LOG_LEVEL);
-    return run(options);
+    return options.relayThreads != 0 ? runRelayFloor(options) : run(options);
 }

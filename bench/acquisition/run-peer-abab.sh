@@ -14,7 +14,11 @@
 #                      (S800: one packet of at most 8192 bytes per 125 us
 #                      cycle, so 8000 / ceil(bytes / 8192) images per second;
 #                      1000 fps is out of reach at every size below)
-#   paced-same   peer at our paced rate, to compare at one rate
+#   paced-same   peer at our paced rate, to compare at one rate; beside
+#                them the relay floor at that rate (peer_modes_bench -b:
+#                a timer thread handing a counter on to the main thread,
+#                with 2 threads as the peer has and 3 as ours has: camera,
+#                acquisition thread, host), what wake-ups alone cost here
 #
 #   PEER=/tmp/aravis-fake/bench OURS=build/bin/peer_modes_bench \
 #       bench/acquisition/run-peer-abab.sh
@@ -54,7 +58,7 @@ wait_quiet() {
 		waited=$((waited + 1))
 	done
 }
-median() { sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
+median() { sort -g | awk '{v[NR]=$1} END {if (NR == 0) {print "-"; exit} print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
 # The fastest rate of one camera on an S800 bus at a size, 8-bit mono.
 bus_rate() { awk -v b="$1" 'BEGIN {p = int((b + 8191) / 8192); printf "%.4f", 8000 / p}'; }
 
@@ -67,7 +71,8 @@ run_one() {
 
 echo "# $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), kernel $(uname -r)"
 echo "# $RUNS rounds per cell, peer then ours (ABAB), medians; CPU = process CPU per image, us; load at start: $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '%-11s %-10s %9s %9s %10s %10s %7s %8s %8s\n' mode size peer_fps ours_fps peer_us ours_us ratio fgn_peer fgn_ours
+printf '%-11s %-10s %9s %9s %10s %10s %7s %8s %8s %9s %9s\n' mode size peer_fps ours_fps peer_us ours_us ratio \
+	fgn_peer fgn_ours floor2_us floor3_us
 for mode in unpaced paced paced-same; do
 	case " $ONLY " in *" $mode "*) ;; *) continue ;; esac
 	for size in $SIZES; do
@@ -88,23 +93,30 @@ for mode in unpaced paced paced-same; do
 			ours_args="-f $frames" ;;
 		esac
 		wait_quiet
-		a=$(mktemp); b=$(mktemp)
+		a=$(mktemp); b=$(mktemp); f2=$(mktemp); f3=$(mktemp)
 		i=0
 		while [ "$i" -lt "$RUNS" ]; do
 			# shellcheck disable=SC2086
 			run_one "$a" "$PEER" -w "$w" -H "$h" $peer_args $oversize
 			# shellcheck disable=SC2086
 			run_one "$b" "$OURS" -w "$w" -H "$h" $ours_args
+			if [ "$mode" = paced-same ]; then
+				# shellcheck disable=SC2086
+				run_one "$f2" "$OURS" -w "$w" -H "$h" -b 2 -r "$rate" $ours_args
+				# shellcheck disable=SC2086
+				run_one "$f3" "$OURS" -w "$w" -H "$h" -b 3 -r "$rate" $ours_args
+			fi
 			i=$((i + 1))
 		done
-		{ echo "## mode=$mode size=$size peer: $peer_args $oversize; ours: $ours_args"; cat "$a" "$b"; } >> "$RAW"
+		{ echo "## mode=$mode size=$size peer: $peer_args $oversize; ours: $ours_args"; cat "$a" "$b" "$f2" "$f3"; } >> "$RAW"
+		floor2=$(awk '{print $8}' "$f2" | median); floor3=$(awk '{print $8}' "$f3" | median)
 		pf=$(awk '{print $5}' "$a" | median); of=$(awk '{print $5}' "$b" | median)
 		pc=$(awk '{print $8}' "$a" | median); oc=$(awk '{print $8}' "$b" | median)
 		fa=$(sed -n 's/.*foreign_cpus=\([0-9.]*\).*/\1/p' "$a" | median)
 		fb=$(sed -n 's/.*foreign_cpus=\([0-9.]*\).*/\1/p' "$b" | median)
-		printf '%-11s %-10s %9s %9s %10s %10s %7s %8s %8s\n' "$mode" "$size" "$pf" "$of" "$pc" "$oc" \
-			"$(awk -v o="$oc" -v p="$pc" 'BEGIN {printf "%.2f", o / p}')" "$fa" "$fb"
-		rm -f "$a" "$a.err" "$b" "$b.err"
+		printf '%-11s %-10s %9s %9s %10s %10s %7s %8s %8s %9s %9s\n' "$mode" "$size" "$pf" "$of" "$pc" "$oc" \
+			"$(awk -v o="$oc" -v p="$pc" 'BEGIN {printf "%.2f", o / p}')" "$fa" "$fb" "${floor2:--}" "${floor3:--}"
+		rm -f "$a" "$a.err" "$b" "$b.err" "$f2" "$f2.err" "$f3" "$f3.err"
 	done
 done
 echo "# raw: $RAW"
