@@ -29,6 +29,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -191,7 +192,7 @@ struct LatencyCB : public ImageCB {
 double percentile(std::vector<double> values, double p)
 {
     std::sort(values.begin(), values.end());
-    const auto at = static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
+    const auto at = static_cast<size_t>(std::lround(p * static_cast<double>(values.size() - 1)));
     return values[at];
 }
 
