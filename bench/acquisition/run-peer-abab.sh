@@ -4,7 +4,9 @@
 # libaravis-dev, which the project does not depend on), interleaved ABAB in
 # one sitting: for every cell, RUNS rounds of peer then ours, medians of
 # each, and the ratio ours/peer of the CPU per image (process CPU, every
-# thread, over the timed window, per image the host received).
+# thread, over the timed window, per image the host received). ours_add is
+# our CPU per image the acquisition thread added to the images buffer
+# (unpaced, the thread outruns the host and the buffer drops the surplus).
 #
 # Modes, no pixel fill in either:
 #   unpaced      peer: -F none -u   (frame period forced to 1 us)
@@ -71,8 +73,8 @@ run_one() {
 
 echo "# $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), kernel $(uname -r)"
 echo "# $RUNS rounds per cell, peer then ours (ABAB), medians; CPU = process CPU per image, us; load at start: $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '%-11s %-10s %9s %9s %10s %10s %7s %8s %8s %9s %9s\n' mode size peer_fps ours_fps peer_us ours_us ratio \
-	fgn_peer fgn_ours floor2_us floor3_us
+printf '%-11s %-10s %9s %9s %10s %10s %7s %9s %8s %8s %9s %9s\n' mode size peer_fps ours_fps peer_us ours_us ratio \
+	ours_add fgn_peer fgn_ours floor2_us floor3_us
 for mode in unpaced paced paced-same; do
 	case " $ONLY " in *" $mode "*) ;; *) continue ;; esac
 	for size in $SIZES; do
@@ -112,10 +114,11 @@ for mode in unpaced paced paced-same; do
 		floor2=$(awk '{print $8}' "$f2" | median); floor3=$(awk '{print $8}' "$f3" | median)
 		pf=$(awk '{print $5}' "$a" | median); of=$(awk '{print $5}' "$b" | median)
 		pc=$(awk '{print $8}' "$a" | median); oc=$(awk '{print $8}' "$b" | median)
+		add=$(sed -n 's/.*cpu_us_per_added=\([0-9.]*\).*/\1/p' "$b" | median)
 		fa=$(sed -n 's/.*foreign_cpus=\([0-9.]*\).*/\1/p' "$a" | median)
 		fb=$(sed -n 's/.*foreign_cpus=\([0-9.]*\).*/\1/p' "$b" | median)
-		printf '%-11s %-10s %9s %9s %10s %10s %7s %8s %8s %9s %9s\n' "$mode" "$size" "$pf" "$of" "$pc" "$oc" \
-			"$(awk -v o="$oc" -v p="$pc" 'BEGIN {printf "%.2f", o / p}')" "$fa" "$fb" "${floor2:--}" "${floor3:--}"
+		printf '%-11s %-10s %9s %9s %10s %10s %7s %9s %8s %8s %9s %9s\n' "$mode" "$size" "$pf" "$of" "$pc" "$oc" \
+			"$(awk -v o="$oc" -v p="$pc" 'BEGIN {printf "%.2f", o / p}')" "$add" "$fa" "$fb" "${floor2:--}" "${floor3:--}"
 		rm -f "$a" "$a.err" "$b" "$b.err" "$f2" "$f2.err" "$f3" "$f3.err"
 	done
 done
