@@ -32,11 +32,11 @@
 //   peer_modes_bench [-w W] [-H H] [-f frames] [-W warmup] [-r fps] [-u] [-b N] [-q]
 #include "PGRFlyCapture.h"
 #include "RelayFloor.h"
+#include "SdkProbes.h"
 
 #include <orvex/FlyCapCamera.h>
 #include <orvex/FlyCapVideoServer.h>
 #include <orvex/ImageSample.h>
-#include <orvex/sim/FlyCapProbes.h>
 #include <orvex/sim/World.h>
 #include <orvex/win32.h>
 
@@ -221,17 +221,6 @@ void configureFastest(IEEE1394Camera& camera, const Options& o)
         camera.enableFrameRateFeature(false);
 }
 
-uint64_t sdkDroppedImages()
-{
-    const HMODULE sdk = GetModuleHandleA("PGRFlyCapture.dll");
-    const FARPROC address = sdk != nullptr ? GetProcAddress(sdk, sim::flycap::kDroppedImagesProbe) : nullptr;
-    if (address == nullptr)
-        return 0;
-    const auto probe =
-        reinterpret_cast<sim::flycap::DroppedImagesProbe>(reinterpret_cast<void (*)()>(address));
-    return probe(kSerialNumber);
-}
-
 // What the host saw: images captured, and the range of indexes they came
 // from (the gaps are images dropped before the host got to them).
 struct HostTally {
@@ -302,7 +291,7 @@ int run(const Options& o)
     const std::map<long, ThreadUse> threads0 = threadUse();
     getrusage(RUSAGE_SELF, &ru0);
     busy0 = machineBusySeconds();
-    sdkDropped0 = sdkDroppedImages();
+    sdkDropped0 = benchhost::sdkDroppedImages(kSerialNumber);
     t0 = nowSeconds();
     while (timed.captured < o.frames && !timedOut) {
         timedOut = WaitForSingleObject(event, 2000) != WAIT_OBJECT_0;
@@ -312,7 +301,7 @@ int run(const Options& o)
     getrusage(RUSAGE_SELF, &ru1);
     const std::map<long, ThreadUse> threads1 = threadUse();
     const double busy1 = machineBusySeconds();
-    const uint64_t sdkDropped = sdkDroppedImages() - sdkDropped0;
+    const uint64_t sdkDropped = benchhost::sdkDroppedImages(kSerialNumber) - sdkDropped0;
     camera.stopAcquisition();
     camera.setNewImageEvent(nullptr);
     CloseHandle(event);
