@@ -103,7 +103,7 @@ class Page:
             raise RuntimeError("%s: %s" % (expression, result["exceptionDetails"]))
         return result["result"].get("value")
 
-    def wait_for(self, expression, seconds=20):
+    def wait_for(self, expression, seconds=40):
         deadline = time.monotonic() + seconds
         while time.monotonic() < deadline:
             value = self.evaluate(expression)
@@ -199,7 +199,7 @@ class ViewerInChromiumTest(unittest.TestCase):
 
         # The controller started with the viewer: the page says synchronised
         # and both panels have points drawn.
-        page.wait_for("document.getElementById('sync-state').dataset.state === 'synchronised'", seconds=20)
+        page.wait_for("document.getElementById('sync-state').dataset.state === 'synchronised'", seconds=40)
         page.wait_for("Number(document.getElementById('sync-disagreement').dataset.points) > 0"
                       " && Number(document.getElementById('sync-drift').dataset.points) > 0")
         self.assertIn("drift", page.evaluate("document.getElementById('sync-slaves').textContent"))
@@ -218,7 +218,7 @@ class ViewerInChromiumTest(unittest.TestCase):
         if SCREENSHOT:
             page.evaluate("document.querySelector('#camera-0 .start').click()")
             page.wait_for("Number(document.querySelector('#camera-0 .frame').dataset.frames || 0) >= 3")
-            page.wait_for("document.getElementById('sync-state').dataset.state === 'synchronised'", seconds=20)
+            page.wait_for("document.getElementById('sync-state').dataset.state === 'synchronised'", seconds=40)
             time.sleep(4)  # a rate, a few readings and the plot after synchronisation on screen
             size = page.call("Page.getLayoutMetrics")["cssContentSize"]
             shot = page.call("Page.captureScreenshot", format="png", captureBeyondViewport=True,

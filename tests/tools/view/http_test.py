@@ -278,7 +278,7 @@ class ViewerSyncTest(unittest.TestCase):
             self.assertEqual([s["guid"] for s in sync["slaves"]], ["0x00000000008A18BF"])
             self.assertEqual(sync["masterBusCameras"], 1)
             sync = v.wait_for(lambda: (lambda s: s if s["state"] == "synchronised" else None)(v.state()["sync"]),
-                              seconds=15)
+                              seconds=40)
             self.assertGreater(sync["synchronisedAfter"], 3)
             slave = sync["slaves"][0]
             self.assertTrue(slave["corrected"])

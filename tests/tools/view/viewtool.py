@@ -56,7 +56,7 @@ class Viewer:
     def camera(self, port):
         return next(c for c in self.state()["cameras"] if c["port"] == port)
 
-    def wait_for(self, what, seconds=10):
+    def wait_for(self, what, seconds=30):
         deadline = time.monotonic() + seconds
         while time.monotonic() < deadline:
             value = what()
