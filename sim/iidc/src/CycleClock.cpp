@@ -2,6 +2,7 @@
 
 #include <orvex/iidc/Registers.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -16,6 +17,25 @@ constexpr int64_t kSpinLimitNs = 2'000'000;
 constexpr int64_t kBusyWaitLimitNs = 100'000;
 // Anchors kept for instants slightly in the past.
 constexpr std::size_t kKeptAnchors = 8;
+// However far a drift or the wander goes, the clock neither stands still
+// nor runs backwards: instants keep their order and every tick comes.
+constexpr double kSlowestRate = 1e-3;
+
+double ticksPerNsAt(double ppm)
+{
+    return kTicksPerNs * std::max(1.0 + ppm * 1e-6, kSlowestRate);
+}
+
+// A jump to the nearest whole cycle, a half cycle up.
+int64_t roundToCycles(int64_t ticks)
+{
+    constexpr int64_t cycle = iidc::kTicksPerCycle;
+    int64_t shifted = ticks + cycle / 2;
+    int64_t cycles = shifted / cycle;
+    if (shifted % cycle < 0)
+        --cycles; // floor division for negative jumps
+    return cycles * cycle;
+}
 } // namespace
 
 int64_t hostNowNs()
@@ -54,23 +74,27 @@ double CycleClock::ticksAt(const Anchor& a, int64_t hostNs)
 void CycleClock::restartLocked(int64_t hostNs, double ticks, double ppm)
 {
     anchors_.clear();
-    anchors_.push_back(Anchor{hostNs, ticks, kTicksPerNs * (1.0 + ppm * 1e-6), ppm});
+    anchors_.push_back(Anchor{hostNs, ticks, ticksPerNsAt(ppm), ppm});
 }
 
-const CycleClock::Anchor& CycleClock::anchorAtLocked(int64_t hostNs) const
+void CycleClock::extendWanderLocked(int64_t hostNs) const
 {
-    if (wanderStepPpm_ > 0.0) {
-        std::normal_distribution<double> move(0.0, wanderStepPpm_);
-        while (hostNs >= anchors_.back().hostNs + kWanderStepNs) {
-            const Anchor& last = anchors_.back();
-            const int64_t at = last.hostNs + kWanderStepNs;
-            wanderPpm_ += move(wanderRng_);
-            const double ppm = basePpm_ + wanderPpm_;
-            anchors_.push_back(Anchor{at, ticksAt(last, at), kTicksPerNs * (1.0 + ppm * 1e-6), ppm});
-            if (anchors_.size() > kKeptAnchors)
-                anchors_.pop_front();
-        }
+    if (wanderStepPpm_ <= 0.0)
+        return;
+    std::normal_distribution<double> move(0.0, wanderStepPpm_);
+    while (hostNs >= anchors_.back().hostNs + kWanderStepNs) {
+        const Anchor& last = anchors_.back();
+        const int64_t at = last.hostNs + kWanderStepNs;
+        wanderPpm_ += move(wanderRng_);
+        const double ppm = basePpm_ + wanderPpm_;
+        anchors_.push_back(Anchor{at, ticksAt(last, at), ticksPerNsAt(ppm), ppm});
+        if (anchors_.size() > kKeptAnchors)
+            anchors_.pop_front();
     }
+}
+
+const CycleClock::Anchor& CycleClock::keptAnchorAtLocked(int64_t hostNs) const
+{
     for (auto it = anchors_.rbegin(); it != anchors_.rend(); ++it) {
         if (it->hostNs <= hostNs)
             return *it;
@@ -78,10 +102,65 @@ const CycleClock::Anchor& CycleClock::anchorAtLocked(int64_t hostNs) const
     return anchors_.front(); // before the oldest kept: extrapolated back
 }
 
+const CycleClock::Anchor& CycleClock::anchorAtLocked(int64_t hostNs) const
+{
+    extendWanderLocked(hostNs);
+    return keptAnchorAtLocked(hostNs);
+}
+
+int64_t CycleClock::keptTicksAtLocked(int64_t hostNs) const
+{
+    return static_cast<int64_t>(std::floor(ticksAt(keptAnchorAtLocked(hostNs), hostNs)));
+}
+
+int64_t CycleClock::hostNsAtLocked(int64_t ticks) const
+{
+    // The anchor in force when the clock reaches `ticks`: readings grow
+    // from anchor to anchor.
+    const double target = static_cast<double>(ticks);
+    const Anchor* anchor = &anchors_.front();
+    for (auto it = anchors_.rbegin(); it != anchors_.rend(); ++it) {
+        if (it->ticks <= target) {
+            anchor = &*it;
+            break;
+        }
+    }
+    int64_t hostNs =
+        anchor->hostNs + static_cast<int64_t>(std::ceil((target - anchor->ticks) / anchor->ticksPerNs));
+    // The division rounds: settle on the first nanosecond that reads `ticks`.
+    while (keptTicksAtLocked(hostNs) < ticks)
+        ++hostNs;
+    while (keptTicksAtLocked(hostNs - 1) >= ticks)
+        --hostNs;
+    return hostNs;
+}
+
 int64_t CycleClock::ticksAt(int64_t hostNs) const
 {
     std::lock_guard<std::mutex> lock(m_);
-    return static_cast<int64_t>(std::floor(ticksAt(anchorAtLocked(hostNs), hostNs)));
+    extendWanderLocked(hostNs);
+    return keptTicksAtLocked(hostNs);
+}
+
+int64_t CycleClock::hostNsAt(int64_t ticks) const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    extendWanderLocked(hostNowNs());
+    return hostNsAtLocked(ticks);
+}
+
+int64_t CycleClock::ownTicksAt(int64_t hostNs) const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    extendWanderLocked(hostNs);
+    return keptTicksAtLocked(hostNs) - jumpedCycleTicks_;
+}
+
+int64_t CycleClock::hostNsAtOwn(int64_t ownTicks) const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    extendWanderLocked(hostNowNs());
+    return hostNsAtLocked(ownTicks + jumpedCycleTicks_);
 }
 
 uint32_t CycleClock::cycleTimeAt(int64_t hostNs) const
@@ -96,7 +175,9 @@ void CycleClock::setTicksNow(int64_t ticks)
 {
     std::lock_guard<std::mutex> lock(m_);
     const int64_t now = hostNowNs();
-    restartLocked(now, static_cast<double>(ticks), anchorAtLocked(now).ppm);
+    const Anchor current = anchorAtLocked(now);
+    jumpedCycleTicks_ += roundToCycles(ticks - static_cast<int64_t>(std::floor(ticksAt(current, now))));
+    restartLocked(now, static_cast<double>(ticks), current.ppm);
 }
 
 void CycleClock::setDriftPpm(double ppm)
@@ -131,6 +212,7 @@ void CycleClock::step(int64_t ticks)
     std::lock_guard<std::mutex> lock(m_);
     const int64_t now = hostNowNs();
     const Anchor current = anchorAtLocked(now);
+    jumpedCycleTicks_ += roundToCycles(ticks);
     restartLocked(now, ticksAt(current, now) + static_cast<double>(ticks), current.ppm);
 }
 

@@ -34,6 +34,20 @@ public:
     uint32_t cycleTimeAt(int64_t hostNs) const;
     int64_t ticksNow() const { return ticksAt(hostNowNs()); }
     uint32_t cycleTimeNow() const { return cycleTimeAt(hostNowNs()); }
+    // The inverse of ticksAt: the first host instant at which the clock reads
+    // `ticks`. Exact up to now; a later instant is foretold at the rate the
+    // clock has now (the wander may still move it a little).
+    int64_t hostNsAt(int64_t ticks) const;
+
+    // What a node on the bus counts with its own cycles: the clock less its
+    // jumps (step, bus reset, setTicksNow), each taken to the nearest whole
+    // cycle. It runs on through a jump, within half a cycle, and keeps the
+    // bus clock's cycle boundaries: own ticks and bus ticks differ by whole
+    // cycles. Read at once, so that a jump cannot fall between the two.
+    int64_t ownTicksAt(int64_t hostNs) const;
+    // The first host instant at which the own count reads `ownTicks`; as
+    // hostNsAt for instants after now.
+    int64_t hostNsAtOwn(int64_t ownTicks) const;
 
     // Sets the clock so that it reads `ticks` (unwrapped) now.
     void setTicksNow(int64_t ticks);
@@ -70,6 +84,16 @@ private:
     // Under the lock: the anchor that holds at `hostNs`, after adding the
     // wander's anchors up to it.
     const Anchor& anchorAtLocked(int64_t hostNs) const;
+    // Under the lock: the wander's anchors up to `hostNs`.
+    void extendWanderLocked(int64_t hostNs) const;
+    // Under the lock, adding no anchor: the latest one at or before
+    // `hostNs` (else the oldest, extrapolated back), and the reading there.
+    const Anchor& keptAnchorAtLocked(int64_t hostNs) const;
+    int64_t keptTicksAtLocked(int64_t hostNs) const;
+    // Under the lock: the inverse of keptTicksAtLocked.
+    int64_t hostNsAtLocked(int64_t ticks) const;
+    // Under the lock: the clock jumps by `ticks` now.
+    void jumpLocked(int64_t ticks);
     // Under the lock: one anchor at `hostNs` with the given rate.
     void restartLocked(int64_t hostNs, double ticks, double ppm);
 
@@ -82,6 +106,8 @@ private:
     mutable double wanderPpm_ = 0.0;
     mutable std::mt19937 wanderRng_;
     int64_t stepOnReset_ = 0;
+    // The jumps so far, each to the nearest whole cycle (see ownTicksAt).
+    int64_t jumpedCycleTicks_ = 0;
 };
 
 // Timing of one asynchronous register transaction on a bus: the request
