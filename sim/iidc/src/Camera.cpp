@@ -473,7 +473,7 @@ void Camera::resetRegistersLocked()
     sync_ = Sync{};
     frameCounter_ = 0;
     triggers_.clear();
-    nextStartNs_ = 0;
+    freeRun_ = FreeRunPlan{};
     busyUntilNs_ = 0;
     accessControl_[0] = accessControl_[1] = sf::kAllOnes;
     for (uint32_t& q : inquiryId_)

@@ -240,7 +240,7 @@ void Camera::writeTriggerModeLocked(uint32_t value)
     if ((current ^ next) & kTriggerOn) {
         // Free run and triggered acquisition start afresh.
         triggers_.clear();
-        nextStartNs_ = 0;
+        freeRun_ = FreeRunPlan{};
         busyUntilNs_ = 0;
         streamCv_.notify_all();
     }

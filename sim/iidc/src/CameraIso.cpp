@@ -69,7 +69,7 @@ void Camera::writeIsoChannelSpeedLocked(uint32_t value)
 
 void Camera::writeIsoEnableLocked(uint32_t value, After& after)
 {
-    nextStartNs_ = 0;
+    freeRun_ = FreeRunPlan{};
     streamCv_.notify_all();
     if (!(value & kIsoEnableBit)) {
         regs_[kIsoEnable] = 0;
@@ -98,7 +98,7 @@ void Camera::writeShotLocked(uint32_t value, After& after)
         return;
     }
     regs_[kOneShot] = (value & kOneShotBit) ? kOneShotBit : kMultiShotBit | count;
-    nextStartNs_ = 0;
+    freeRun_ = FreeRunPlan{};
     streamCv_.notify_all();
     after.startIso = true;
 }

@@ -2,6 +2,13 @@
 // production, the facts stamped into each image, and the clock correction
 // that the sync block sets up.
 //
+// Free run follows the bus cycle clock, as a real camera's does: each image
+// starts on a cycle boundary, its grid advances by the frame period in bus
+// ticks, and a camera that cannot send an image (its receiver holds the
+// thread, the host is loaded) skips whole periods without moving its phase.
+// So cameras on one bus keep a fixed distance between their time stamps,
+// whatever the bus clock's rate against the host.
+//
 // Stop protocol of the stream thread: stopStream (or detach, or the
 // destructor) sets stopThread_ and clears streaming_ under the camera's
 // lock, wakes the thread through streamCv_, releases the lock and joins the
@@ -36,6 +43,20 @@ int64_t positiveModulo(int64_t value, int64_t modulus)
 {
     const int64_t r = value % modulus;
     return r < 0 ? r + modulus : r;
+}
+
+constexpr int64_t kCycleTicks = kTicksPerCycle;
+
+// The last cycle boundary at or before `ticks`.
+int64_t cycleBoundaryUpTo(int64_t ticks)
+{
+    return ticks - positiveModulo(ticks, kCycleTicks);
+}
+
+// The first cycle boundary at or after `ticks`.
+int64_t cycleBoundaryFrom(int64_t ticks)
+{
+    return -cycleBoundaryUpTo(-ticks);
 }
 
 } // namespace
@@ -82,7 +103,7 @@ Status Camera::startStreamLocked(std::unique_lock<std::mutex>& lock, std::shared
     sink_ = std::move(sink);
     stopThread_ = false;
     triggers_.clear();
-    nextStartNs_ = 0;
+    freeRun_ = FreeRunPlan{};
     busyUntilNs_ = 0;
     regs_[kIsoEnable] = kIsoEnableBit;
     if (pacing == Pacing::frameRate)
@@ -170,21 +191,12 @@ void Camera::streamThread()
             triggers_.pop_front();
             frame = makeFrameLocked(trigger.hostNs, true, trigger.external, trigger.exposureNs);
         } else {
-            if (nextStartNs_ == 0)
-                nextStartNs_ = now;
-            if (const int64_t stall = streamFaults_.takeStall()) {
-                nextStartNs_ = std::max(nextStartNs_, now) + stall;
+            const FreeRunStep step = freeRunStepLocked(now, delay);
+            if (!step.imageDue) {
+                streamCv_.wait_until(lock, timePointOf(step.hostNs));
                 continue;
             }
-            if (now < nextStartNs_ + delay) {
-                streamCv_.wait_until(lock, timePointOf(nextStartNs_ + delay));
-                continue;
-            }
-            const int64_t start = nextStartNs_;
-            nextStartNs_ += static_cast<int64_t>(periodLocked() * 1e9);
-            if (nextStartNs_ + delay < now)
-                nextStartNs_ = now; // fell behind (stopped host, slow machine): no burst of late images
-            frame = makeFrameLocked(start, false, false);
+            frame = makeFrameLocked(step.hostNs, false, false);
         }
         if (streamFaults_.takeLoss())
             continue;
@@ -194,6 +206,49 @@ void Camera::streamThread()
             sink->onFrame(frame);
         lock.lock();
     }
+}
+
+Camera::FreeRunStep Camera::freeRunStepLocked(int64_t now, int64_t delay)
+{
+    // A bus reset steps the bus cycle timer, not the camera: it keeps counting its own cycles.
+    const CycleClock& clock = bus_->clock();
+    if (!freeRun_.planned)
+        freeRun_ = FreeRunPlan{true, cycleBoundaryFrom(clock.ownTicksAt(now))};
+    if (const int64_t stall = streamFaults_.takeStall())
+        serveStallLocked(clock, now, stall);
+    const int64_t start = cycleBoundaryFrom(freeRun_.gridTicks);
+    // Images that started by then have been read out and sent.
+    const int64_t sentTicks = clock.ownTicksAt(now - delay);
+    if (start > sentTicks)
+        return FreeRunStep{false, clock.hostNsAtOwn(start) + delay};
+    // Behind: the images meanwhile were not taken; the newest one sent is,
+    // on the same grid (no burst of late images, no new phase).
+    const int64_t period = periodTicksLocked();
+    const int64_t lastBoundary = cycleBoundaryUpTo(sentTicks);
+    const int64_t grid = freeRun_.gridTicks + (lastBoundary - freeRun_.gridTicks) / period * period;
+    freeRun_.gridTicks = grid + period;
+    return FreeRunStep{true, clock.hostNsAtOwn(cycleBoundaryFrom(grid))};
+}
+
+void Camera::serveStallLocked(const CycleClock& clock, int64_t now, int64_t stallNs)
+{
+    // Nothing starts until the stall has passed from the planned image (or
+    // from now, if later); the stream resumes at the next point of its grid.
+    const int64_t planned = clock.hostNsAtOwn(cycleBoundaryFrom(freeRun_.gridTicks));
+    const int64_t resume = cycleBoundaryFrom(clock.ownTicksAt(std::max(planned, now) + stallNs));
+    // The first grid point g + k * period whose cycle boundary is at or
+    // after `resume`: g + k * period > resume - one cycle.
+    const int64_t shortOfResume = resume - kCycleTicks - freeRun_.gridTicks;
+    if (shortOfResume >= 0) {
+        const int64_t period = periodTicksLocked();
+        freeRun_.gridTicks += (shortOfResume / period + 1) * period;
+    }
+}
+
+int64_t Camera::periodTicksLocked() const
+{
+    // At most one image per cycle: each starts on a cycle boundary of its own.
+    return std::max<int64_t>(std::llround(periodLocked() * kTickFrequencyHz), kCycleTicks);
 }
 
 bool Camera::acceptTriggerLocked(int64_t hostNs, bool external, int64_t exposureNs)

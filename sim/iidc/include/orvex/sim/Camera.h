@@ -187,6 +187,20 @@ private:
         int32_t drift = 0;
         int64_t referenceTicks = 0;
     };
+    // Free run on the bus clock: the next image's point on the camera's grid
+    // of the frame period, in the own ticks of the bus clock (CycleClock::
+    // ownTicksAt); its exposure starts at the first cycle boundary from
+    // there. Reset (= {}) to start afresh at the next cycle boundary.
+    struct FreeRunPlan {
+        bool planned = false;
+        int64_t gridTicks = 0;
+    };
+    // The free run's next move: an image starting at `hostNs` now, or a
+    // look again at `hostNs`.
+    struct FreeRunStep {
+        bool imageDue = false;
+        int64_t hostNs = 0;
+    };
     // What a register write leaves to do once the lock is released.
     struct After {
         bool deliverTriggers = false;
@@ -285,6 +299,9 @@ private:
     Status startStreamLocked(std::unique_lock<std::mutex>& lock, std::shared_ptr<FrameSink> sink,
                              Pacing pacing);
     void streamThread();
+    FreeRunStep freeRunStepLocked(int64_t now, int64_t delay);
+    void serveStallLocked(const CycleClock& clock, int64_t now, int64_t stallNs);
+    int64_t periodTicksLocked() const;
     Frame makeFrameLocked(int64_t exposureStartNs, bool triggered, bool externalTrigger,
                           int64_t exposureNs = -1);
     bool acceptTriggerLocked(int64_t hostNs, bool external, int64_t exposureNs = -1);
@@ -328,7 +345,7 @@ private:
     std::thread thread_;
     bool stopThread_ = false;
     std::deque<Trigger> triggers_;
-    int64_t nextStartNs_ = 0;
+    FreeRunPlan freeRun_;
     int64_t busyUntilNs_ = 0;
     uint64_t droppedTriggers_ = 0;
     StreamFaults streamFaults_;
