@@ -49,7 +49,7 @@ std::shared_ptr<Camera> addFastCamera(World& world, int bus, uint32_t serial, do
     CameraConfig config = *modelConfig("Grasshopper GRAS-20S4M", serial);
     config.maxRoiFrameRate = fps;
     config.frameRate.present = false;
-    const std::shared_ptr<Camera> camera = world.addCamera(bus, config);
+    std::shared_ptr<Camera> camera = world.addCamera(bus, config);
     FrameGeometry g;
     g.width = 64;
     g.height = 32;
@@ -148,6 +148,7 @@ TEST_F(BusPacedStream, ImagesStartOnCycleBoundariesAlongTheGridOfThePeriodInBusT
         SCOPED_TRACE("image " + std::to_string(i));
         ASSERT_EQ(cycleOffset(frames[i].cycleTime), 0u) << "starts on a cycle boundary";
         EXPECT_EQ(frames[i].cycleTime, frames[i].busCycleTime) << "no sync correction: the bus clock";
+        EXPECT_FALSE(frames[i].triggered);
         const int64_t periods = (distances[i] + period / 2) / period;
         EXPECT_GT(periods, previousPeriods) << "one image per grid point";
         previousPeriods = periods;
