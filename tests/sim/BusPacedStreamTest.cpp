@@ -133,9 +133,12 @@ TEST_F(BusPacedStream, ImagesStartOnCycleBoundariesAlongTheGridOfThePeriodInBusT
     const int64_t period = periodTicks(*camera);
     ASSERT_EQ(period, 35109);
     auto sink = std::make_shared<FrameCollector>();
+    const int64_t startedNs = hostNowNs();
     ASSERT_EQ(camera->startStream(sink, Pacing::frameRate), Status::ok);
     ASSERT_TRUE(sink->waitFor(150));
     camera->stopStream();
+    EXPECT_GE(sink->frames().front().exposureStartNs, startedNs)
+        << "the grid starts with the stream: no image exposed before it";
 
     // Every image starts at the first cycle boundary from its point of one
     // grid of the period: measured from the first image, the grid's origin
