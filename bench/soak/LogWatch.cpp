@@ -1,5 +1,8 @@
 #include "LogWatch.h"
 
+#include "flycap/FlyCapTexts.h"
+#include "images/ImagesTexts.h"
+
 #include <log4cplus/spi/loggingevent.h>
 
 #include <cstdlib>
@@ -8,12 +11,12 @@ namespace orvex::soak {
 
 namespace {
 
-// The fields of the library's lines that the ledgers need (docs/images.md,
-// and the acquisition thread's line on "Orvex.stream").
-constexpr const char* kStreamPort = "portId = ";
-constexpr const char* kStreamIndex = "imgId = ";
-constexpr const char* kLostIndex = "(id:";
-constexpr const char* kLockFailure = "flycaptureLockLatest(...) returned an error";
+// The fields of the library's lines that the ledgers need, read from the
+// texts the library writes them with.
+constexpr const char* kStreamPort = orvex::flycap::kStreamNewImage;
+constexpr const char* kStreamIndex = orvex::flycap::kStreamImgId;
+constexpr const char* kLostIndex = orvex::images::kLostLineId;
+constexpr const char* kLockFailure = orvex::flycap::kLogLockLatestFailed;
 constexpr size_t kErrorTextKept = 60;
 
 // The unsigned number right after `field`, if the message has the field.
