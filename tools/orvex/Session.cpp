@@ -9,17 +9,21 @@
 namespace orvex::cli {
 namespace {
 
-// Tells the user when a camera leaves during the run.
-class RemovalNotice : public CaptureDeviceChangedCB {
+// Tells the user when a camera comes or goes during the run.
+class DeviceNotice : public CaptureDeviceChangedCB {
 public:
+    explicit DeviceNotice(const char* what) : _what(what) {}
     void onDeviceArrival(const std::string& deviceName, bool) override
     {
-        std::cerr << "orvex: camera " << deviceName << " arrived\n";
+        std::cerr << "orvex: " << _what << " " << deviceName << " arrived\n";
     }
     void onDeviceRemoval(const std::string& deviceName, bool) override
     {
-        std::cerr << "orvex: camera " << deviceName << " was removed\n";
+        std::cerr << "orvex: " << _what << " " << deviceName << " was removed\n";
     }
+
+private:
+    const char* _what;
 };
 
 bool isDecimal(const std::string& text)
@@ -29,11 +33,28 @@ bool isDecimal(const std::string& text)
 
 } // namespace
 
+CaptureDeviceChangedCB* newDeviceNotice(const char* what)
+{
+    return new DeviceNotice(what);
+}
+
+bool initOrReport(IEEE1394Camera& camera, const char* what)
+{
+    try {
+        camera.init();
+        return true;
+    } catch (const Error& error) {
+        std::cerr << "orvex: " << what << " " << camera.getPortIdx()
+                  << " cannot be initialised: " << error.what() << "\n";
+        return false;
+    }
+}
+
 Session::Session(Backend backend, bool initCameras) : _backend(backend)
 {
     _pServer = backend == Backend::bcam ? &createBCAMVideoServer(true) : &createFlyCapVideoServer(true);
     try {
-        _pServer->setCaptureDeviceChangedCB(new RemovalNotice, true);
+        _pServer->setCaptureDeviceChangedCB(newDeviceNotice("camera"), true);
         // The FlyCapture server leaves out the cameras that fail their init;
         // the BCAM server stops at the first: it opens all, the tool
         // initialises each.
@@ -42,15 +63,8 @@ Session::Session(Backend backend, bool initCameras) : _backend(backend)
         pumpMessages();
         for (int position = 0; position < _pServer->getNbCameras(); ++position) {
             IEEE1394Camera& camera = _pServer->getCamera(position);
-            if (initCameras && !initInReset) {
-                try {
-                    camera.init();
-                } catch (const Error& error) {
-                    std::cerr << "orvex: camera " << camera.getPortIdx()
-                              << " cannot be initialised: " << error.what() << "\n";
-                    continue;
-                }
-            }
+            if (initCameras && !initInReset && !initOrReport(camera, "camera"))
+                continue;
             _cameras.push_back(&camera);
         }
     } catch (...) {

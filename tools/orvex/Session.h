@@ -14,6 +14,13 @@
 
 namespace orvex::cli {
 
+// A device-change callback that tells the user on stderr when a `what`
+// ("camera", "BCAM camera") comes or goes; the server deletes it.
+CaptureDeviceChangedCB* newDeviceNotice(const char* what);
+
+// Initialises `camera`; on a refusal tells the user why and returns false.
+bool initOrReport(IEEE1394Camera& camera, const char* what);
+
 // The camera stacks the tool drives.
 enum class Backend { flycap, bcam };
 
