@@ -6,8 +6,12 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <limits>
+#include <optional>
 #include <stdexcept>
+#include <string>
 #include <unistd.h>
+#include <utility>
 
 namespace orvex::sim::test {
 namespace {
@@ -106,6 +110,8 @@ TEST(WorldDescription, RefusesValuesOutsideWhatTheWorldCanHold)
         R"({ "buses": [ { "number": 2147483647 }, { } ] })",
         R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": 1, "maxFrameRate": "1e300" } ] } ] })",
         R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": 1, "sensorWidth": 65536 } ] } ] })",
+        // strtoull negates what follows a minus: this would read as 1.
+        R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": "-18446744073709551615" } ] } ] })",
         R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": 1,
              "userMemoryE1": "0xFFFFFFF0", "userMemoryE2": "0x20" } ] } ] })",
     };
@@ -171,6 +177,103 @@ TEST(WorldDescription, AZeroStepOrPacketUnitIsRefusedNamingTheKey)
     EXPECT_THROW(parseWorld(R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": 1,
                                  "maxRoiFrameRate": 0 } ] } ] })"),
                  std::runtime_error);
+}
+
+// One camera on one bus, then the given faults list.
+std::string worldWithFaults(const std::string& faults)
+{
+    return R"({ "buses": [ { "cameras": [ { "model": "Flea2 FL2G-50S5M", "serial": 9050303 } ] } ],
+                "faults": )" +
+           faults + " }";
+}
+
+TEST(WorldDescription, FaultsCarryEveryFieldOfTheTableInTheFilesOrder)
+{
+    const WorldDescription world = parseWorld(worldWithFaults(R"([
+        { "function": "flycaptureWriteRegisterBlock", "serial": 9050303, "address": "0xF0F01200",
+          "skip": 3, "count": "0x10", "errorCode": 1, "stallUs": 2.5 },
+        { "function": "any", "serial": "any", "errorCode": "0xE0000001" },
+        { "function": "StallGrab", "errorCode": 0 },
+        { "function": "flycaptureGetCameraRegister", "stallUs": 1500000 } ])"));
+    ASSERT_EQ(world.faults.size(), 4u);
+    const FaultTable::Fault& write = world.faults[0];
+    EXPECT_EQ(write.function, "flycaptureWriteRegisterBlock");
+    EXPECT_EQ(write.serialNumber, 9050303u);
+    EXPECT_EQ(write.address, std::optional<uint32_t>(0xF0F01200u));
+    EXPECT_EQ(write.skip, 3u);
+    EXPECT_EQ(write.count, 16u);
+    EXPECT_EQ(write.errorCode, std::optional<int>(1));
+    EXPECT_EQ(write.delayNs, 2500);
+
+    const FaultTable::Fault& any = world.faults[1];
+    EXPECT_EQ(any.function, FaultTable::kAnyFunction);
+    EXPECT_EQ(any.serialNumber, FaultTable::kAnyCamera);
+    EXPECT_FALSE(any.address);
+    EXPECT_EQ(any.skip, 0u);
+    EXPECT_EQ(any.count, 1u);
+    // The driver's statuses come back bit for bit.
+    ASSERT_TRUE(any.errorCode);
+    EXPECT_EQ(static_cast<uint32_t>(*any.errorCode), 0xE0000001u);
+    EXPECT_EQ(any.delayNs, 0);
+
+    EXPECT_EQ(world.faults[2].errorCode, std::optional<int>(0)) << "a code of 0 is a code";
+    EXPECT_FALSE(world.faults[3].errorCode);
+    EXPECT_EQ(world.faults[3].delayNs, 1500000000);
+    EXPECT_TRUE(parseWorld(worldWithFaults("[]")).faults.empty());
+}
+
+// Each field refused on its own, with the reason in the message; then every
+// bound accepted.
+TEST(WorldDescription, RefusesEachBadFaultFieldAndAcceptsItsLimits)
+{
+    const std::pair<const char*, const char*> bad[] = {
+        {R"([ { "errorCode": 1 } ])", "missing \"function\""},
+        {R"([ { "function": "*", "errorCode": 1 } ])", "no function name"},
+        {R"([ { "function": "", "errorCode": 1 } ])", "no function name"},
+        {R"([ { "function": "flycapture Start", "errorCode": 1 } ])", "no function name"},
+        {R"([ { "function": "f", "serial": 1234, "errorCode": 1 } ])", "no camera of the world"},
+        {R"([ { "function": "f", "serial": 0, "errorCode": 1 } ])", "no camera of the world"},
+        {R"([ { "function": "f", "serial": "-1", "errorCode": 1 } ])", "not an unsigned number"},
+        {R"([ { "function": "f", "address": "0x100000000", "errorCode": 1 } ])", "32 bits"},
+        {R"([ { "function": "f", "address": "-0xF0F01200", "errorCode": 1 } ])", "not an unsigned number"},
+        {R"([ { "function": "f", "skip": 4294967296, "errorCode": 1 } ])", "32 bits"},
+        {R"([ { "function": "f", "count": 0, "errorCode": 1 } ])", "count must be at least 1"},
+        {R"([ { "function": "f", "count": 1.5, "errorCode": 1 } ])", "not an unsigned number"},
+        {R"([ { "function": "f", "errorCode": "0x100000000" } ])", "32 bits"},
+        {R"([ { "function": "f", "errorCode": "-18446744073709551615" } ])", "not an unsigned number"},
+        {R"([ { "function": "f", "stallUs": "inf" } ])", "not a number"},
+        {R"([ { "function": "f", "stallUs": "nan" } ])", "not a number"},
+        {R"([ { "function": "f", "stallUs": -1 } ])", "stallUs must be 0 to 3600000000"},
+        {R"([ { "function": "f", "stallUs": 3600000000.5 } ])", "stallUs must be 0 to 3600000000"},
+        {R"([ { "function": "f", "stallUs": "1e300" } ])", "stallUs must be 0 to 3600000000"},
+        {R"([ { "function": "f" } ])", "errorCode, stallUs or both"},
+        {R"([ { "function": "f", "stallUs": 0 } ])", "errorCode, stallUs or both"},
+        {R"([ { "function": "f", "errorCode": 1, "stall": 5 } ])", "unknown key \"stall\""},
+        {R"({ "one": { "function": "f", "errorCode": 1 } })", "faults must be a list"},
+        {R"("flycaptureStart")", "faults must be a list"},
+    };
+    for (const auto& [faults, reason] : bad) {
+        try {
+            parseWorld(worldWithFaults(faults));
+            ADD_FAILURE() << "accepted: " << faults;
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find(reason), std::string::npos) << faults << ": " << e.what();
+        }
+    }
+    const WorldDescription edge = parseWorld(worldWithFaults(R"([
+        { "function": "f", "address": "0xFFFFFFFF", "skip": 4294967295, "count": 4294967295,
+          "errorCode": "0xFFFFFFFF", "stallUs": 3600000000 },
+        { "function": "f", "address": 0, "errorCode": "0x7FFFFFFF" },
+        { "function": "f", "errorCode": "0x80000000" } ])"));
+    ASSERT_EQ(edge.faults.size(), 3u);
+    EXPECT_EQ(edge.faults[0].address, std::optional<uint32_t>(0xFFFFFFFFu));
+    EXPECT_EQ(edge.faults[0].skip, 0xFFFFFFFFu);
+    EXPECT_EQ(edge.faults[0].count, 0xFFFFFFFFu);
+    EXPECT_EQ(edge.faults[0].errorCode, std::optional<int>(-1));
+    EXPECT_EQ(edge.faults[0].delayNs, int64_t(3600) * 1000000000);
+    EXPECT_EQ(edge.faults[1].address, std::optional<uint32_t>(0u));
+    EXPECT_EQ(edge.faults[1].errorCode, std::optional<int>(0x7FFFFFFF));
+    EXPECT_EQ(edge.faults[2].errorCode, std::optional<int>(std::numeric_limits<int>::min()));
 }
 
 class WorldFile : public FreshWorld {};
@@ -263,6 +366,60 @@ TEST_F(WorldFile, ARepeatedBusNumberRefusesTheWholeFile)
         EXPECT_TRUE(world().buses().empty());
         EXPECT_TRUE(world().connectedCameras().empty());
     }
+    std::remove(path.c_str());
+}
+
+// The file's faults reach the world's table, which every simulated SDK call
+// and driver request asks first: they act as ones the test API adds.
+TEST_F(WorldFile, FaultsFromTheFileActOnTheCallsTheyName)
+{
+    const std::string path = "/tmp/orvex-world-faults-" + std::to_string(::getpid()) + ".json";
+    {
+        std::ofstream out(path);
+        out << R"({ "buses": [ { "cameras": [ { "model": "Flea2 FL2G-50S5M", "serial": 9050303 },
+                                                 { "model": "A102f", "serial": 20110404 } ] } ],
+                   "faults": [
+                     { "function": "flycaptureWriteRegisterBlock", "serial": 9050303,
+                       "address": "0xF0F01200", "skip": 2, "count": 2, "errorCode": 1 },
+                     { "function": "GetProperty", "serial": 20110404, "errorCode": "0xE0000001" },
+                     { "function": "any", "address": "0xF0000200", "stallUs": 30000 } ] })";
+    }
+    world().faults().failNext("flycaptureStart", 1, 5); // gone with the world the file replaces
+    world().loadFile(path);
+    FaultTable& faults = world().faults();
+    EXPECT_EQ(faults.pending("flycaptureStart"), 0u);
+    EXPECT_EQ(faults.pending("flycaptureWriteRegisterBlock"), 2u);
+
+    const char* write = "flycaptureWriteRegisterBlock";
+    EXPECT_FALSE(faults.consume(write, 9050303, 0xF0F01200u)) << "first let through";
+    EXPECT_FALSE(faults.consume(write, 9050303, 0xF0F01204u)) << "another register";
+    EXPECT_FALSE(faults.consume(write, 7, 0xF0F01200u)) << "another camera";
+    EXPECT_FALSE(faults.consume(write, 9050303, std::nullopt)) << "a call without an address";
+    EXPECT_FALSE(faults.consume(write, 9050303, 0xF0F01200u)) << "second let through";
+    EXPECT_EQ(faults.consume(write, 9050303, 0xF0F01200u), std::optional<int>(1));
+    EXPECT_EQ(faults.consume(write, 9050303, 0xF0F01200u), std::optional<int>(1));
+    EXPECT_FALSE(faults.consume(write, 9050303, 0xF0F01200u)) << "count used up";
+
+    const auto status = faults.consume("GetProperty", 20110404);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(static_cast<uint32_t>(*status), 0xE0000001u);
+
+    const int64_t before = hostNowNs();
+    EXPECT_FALSE(faults.consume("flycaptureGetCameraRegister", 9050303, 0xF0000200u))
+        << "stalls, then goes on";
+    EXPECT_GE(hostNowNs() - before, 30000000);
+
+    // A refused file leaves no fault behind, nor does the default world.
+    world().faults().failNext("flycaptureStart", 1, 5);
+    {
+        std::ofstream out(path);
+        out << R"({ "faults": [ { "function": "flycaptureStart", "errorCode": 1, "serial": 5 } ] })";
+    }
+    EXPECT_THROW(world().loadFile(path), std::runtime_error);
+    EXPECT_EQ(faults.pending("flycaptureStart"), 0u);
+    world().faults().failNext("flycaptureStart", 1, 5);
+    world().loadDefault();
+    EXPECT_EQ(faults.pending("flycaptureStart"), 0u);
     std::remove(path.c_str());
 }
 

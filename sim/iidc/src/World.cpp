@@ -104,6 +104,8 @@ void World::loadFile(const std::string& path)
                 addCamera(number, c);
         }
         setPacing(description.pacing);
+        for (const FaultTable::Fault& fault : description.faults)
+            faults_.add(fault);
     } catch (const std::exception& e) {
         clear(); // refused whole: never a partly built world
         throw std::runtime_error("world file \"" + path + "\": " + e.what());

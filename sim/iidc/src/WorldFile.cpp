@@ -6,7 +6,9 @@
 #include <boost/property_tree/ptree.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <iomanip>
 #include <limits>
 #include <set>
 #include <sstream>
@@ -28,6 +30,10 @@ constexpr double kMaxFrameRate = kRawValueMax / 16.0;
 constexpr double kMaxTransactionUs = 1e6;
 constexpr uint32_t kMaxUserMemoryExponent = 24; // 16 MiB
 constexpr uint32_t kMaxSensorSide = 0xFFFF;
+// An injected stall longer than an hour is a hang, which a test can have
+// without the simulator's help; the bound keeps nanoseconds inside int64_t.
+constexpr double kMaxStallUs = 3600e6;
+constexpr const char* kAnyInFile = "any";
 
 void requireKnownKeys(const pt::ptree& node, const std::set<std::string>& known, const std::string& where)
 {
@@ -40,6 +46,10 @@ void requireKnownKeys(const pt::ptree& node, const std::set<std::string>& known,
 uint64_t parseUnsigned(const std::string& text, const std::string& what)
 {
     try {
+        // stoull skips blanks and negates a leading minus, so that "-1"
+        // would wrap to the largest value: only digits may start a number.
+        if (text.empty() || !std::isdigit(static_cast<unsigned char>(text.front())))
+            throw std::invalid_argument(text);
         size_t used = 0;
         const unsigned long long value = std::stoull(text, &used, 0);
         if (used != text.size())
@@ -96,13 +106,16 @@ bool flag(const pt::ptree& node, const std::string& key, bool fallback)
     return child ? parseBool(child->data(), key) : fallback;
 }
 
-// A transaction time in microseconds, as nanoseconds.
+// A time in microseconds, 0 to `maxUs`, as nanoseconds.
 int64_t nanoseconds(const pt::ptree& node, const std::string& key, double fallbackUs,
-                    const std::string& where)
+                    const std::string& where, double maxUs = kMaxTransactionUs)
 {
     const double us = f64(node, key, fallbackUs);
-    if (us < 0.0 || us > kMaxTransactionUs)
-        throw std::runtime_error(key + " must be 0 to 1000000 in " + where);
+    if (us < 0.0 || us > maxUs) {
+        std::ostringstream message;
+        message << key << " must be 0 to " << std::fixed << std::setprecision(0) << maxUs << " in " << where;
+        throw std::runtime_error(message.str());
+    }
     return static_cast<int64_t>(us * 1000.0);
 }
 
@@ -290,6 +303,64 @@ BusConfig parseBus(const pt::ptree& node, const std::string& where)
     return b;
 }
 
+// The SDK function or driver request a fault acts on: a name as the calls
+// give it (letters, digits, underscores), or "any".
+std::string faultFunction(const pt::ptree& node, const std::string& where)
+{
+    const auto child = node.get_child_optional("function");
+    if (!child)
+        throw std::runtime_error("missing \"function\" in " + where);
+    const std::string name = child->data();
+    if (name == kAnyInFile)
+        return FaultTable::kAnyFunction;
+    const bool identifier = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+    });
+    if (!identifier)
+        throw std::runtime_error("function \"" + name + "\" is no function name (or \"any\") in " + where);
+    return name;
+}
+
+// A code of either stack: FlyCapture's errors and the driver's 32-bit
+// statuses (0xE0000001, 0xC0000001) alike, kept as the int the table holds,
+// bit for bit.
+int faultCode(const pt::ptree& node)
+{
+    const uint32_t code = u32(node, "errorCode", 0);
+    if (code <= uint32_t(std::numeric_limits<int32_t>::max()))
+        return static_cast<int>(code);
+    return -static_cast<int>(0xFFFFFFFFu - code) - 1;
+}
+
+FaultTable::Fault parseFault(const pt::ptree& node, const std::set<uint32_t>& serials,
+                             const std::string& where)
+{
+    requireKnownKeys(node, {"function", "serial", "address", "skip", "count", "errorCode", "stallUs"}, where);
+    FaultTable::Fault fault;
+    fault.function = faultFunction(node, where);
+    if (const auto serial = node.get_child_optional("serial"); serial && serial->data() != kAnyInFile) {
+        fault.serialNumber = u32(node, "serial", 0);
+        // A serial no camera of the file has would never match: a typo.
+        if (!serials.count(fault.serialNumber))
+            throw std::runtime_error("serial " + serial->data() +
+                                     " is no camera of the world (or \"any\") in " + where);
+    }
+    if (node.get_child_optional("address"))
+        fault.address = u32(node, "address", 0);
+    fault.skip = u32(node, "skip", 0);
+    fault.count = u32(node, "count", 1);
+    if (fault.count == 0)
+        throw std::runtime_error("count must be at least 1 in " + where);
+    if (node.get_child_optional("errorCode"))
+        fault.errorCode = faultCode(node);
+    fault.delayNs = nanoseconds(node, "stallUs", 0.0, where, kMaxStallUs);
+    // Neither failing nor stalling, the fault would only hide the calls from
+    // the faults after it; the driver's image faults also need a code.
+    if (!fault.errorCode && fault.delayNs == 0)
+        throw std::runtime_error("a fault needs errorCode, stallUs or both in " + where);
+    return fault;
+}
+
 } // namespace
 
 WorldDescription parseWorld(const std::string& jsonText)
@@ -303,7 +374,7 @@ WorldDescription parseWorld(const std::string& jsonText)
         message << "line " << e.line() << ": " << e.message();
         throw std::runtime_error(message.str());
     }
-    requireKnownKeys(root, {"pacing", "buses"}, "the world");
+    requireKnownKeys(root, {"pacing", "buses", "faults"}, "the world");
     WorldDescription world;
     const std::string pacing = root.get<std::string>("pacing", "frameRate");
     if (pacing == "frameRate")
@@ -342,6 +413,17 @@ WorldDescription parseWorld(const std::string& jsonText)
         }
         world.buses.push_back(std::move(bus));
     }
+    // After the buses: a fault names one of their cameras.
+    const pt::ptree& faults = root.get_child("faults", none);
+    int faultIndex = 0;
+    for (const auto& faultNode : faults) {
+        if (!faultNode.first.empty())
+            throw std::runtime_error("faults must be a list");
+        world.faults.push_back(
+            parseFault(faultNode.second, serials, "fault #" + std::to_string(faultIndex++)));
+    }
+    if (faults.empty() && !faults.data().empty())
+        throw std::runtime_error("faults must be a list");
     return world;
 }
 

@@ -150,6 +150,8 @@ struct WorldDescription {
         std::vector<CameraConfig> cameras;
     };
     std::vector<BusDescription> buses;
+    // For the world's fault table, in the file's order.
+    std::vector<FaultTable::Fault> faults;
 };
 WorldDescription parseWorld(const std::string& jsonText);
 WorldDescription defaultWorld();
