@@ -17,10 +17,13 @@ SANITIZER_FINDINGS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtim
 
 
 class Viewer:
-    def __init__(self, tool, *extra):
+    def __init__(self, tool, *extra, world=None):
+        """`world`: a world file for the simulator; the built-in world without."""
         self.tool = tool
         env = dict(os.environ)
         env.pop("ORVEX_SIM_WORLD", None)
+        if world is not None:
+            env["ORVEX_SIM_WORLD"] = world
         self.process = subprocess.Popen([tool, "view", "--listen", "127.0.0.1:0", *extra],
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                                         env=env)
