@@ -310,7 +310,7 @@ std::string faultFunction(const pt::ptree& node, const std::string& where)
     const auto child = node.get_child_optional("function");
     if (!child)
         throw std::runtime_error("missing \"function\" in " + where);
-    const std::string name = child->data();
+    std::string name = child->data();
     if (name == kAnyInFile)
         return FaultTable::kAnyFunction;
     const bool identifier = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
