@@ -90,6 +90,7 @@ TEST(WorldDescription, RefusesWhatItCannotBuild)
         R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": "12x" } ] } ] })",
         R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": 5, "registers": { "0x1FFFFFFFF": 1 } } ] } ] })",
         R"({ "buses": [ )",
+        R"({ "fault": [ ] })",
     };
     for (const char* text : bad)
         EXPECT_THROW(parseWorld(text), std::runtime_error) << text;
@@ -124,6 +125,10 @@ TEST(WorldDescription, RefusesValuesOutsideWhatTheWorldCanHold)
     ASSERT_EQ(edge.buses.size(), 1u);
     EXPECT_EQ(edge.buses[0].bus.number, 2147483647);
     EXPECT_EQ(edge.buses[0].cameras[0].sensorWidth, 65535u);
+    // A bus without a number takes the one after the highest, up to the last.
+    const WorldDescription last = parseWorld(R"({ "buses": [ { "number": 2147483646 }, { } ] })");
+    ASSERT_EQ(last.buses.size(), 2u);
+    EXPECT_EQ(last.buses[1].bus.number, 2147483647);
 }
 
 TEST(WorldDescription, PropertyRangesAreGivenInAbsoluteUnitsOnWholeRawSteps)
