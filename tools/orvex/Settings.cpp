@@ -2,12 +2,15 @@
 
 #include "CommandLine.h"
 
+#include <orvex/BCAMCamera.h>
+
 #include <boost/program_options.hpp>
 
 #include <cmath>
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <iomanip>
 #include <sstream>
 
 namespace po = boost::program_options;
@@ -26,8 +29,14 @@ constexpr const char* kPacket = "packet";
 constexpr const char* kTrigger = "trigger";
 constexpr const char* kStrobe = "strobe";
 
-// The longest shutter a camera register can be asked for, in microseconds.
-constexpr double kLongestShutterUs = 4294967295.0;
+// What the shutter and gain setters take, in the library's units: the
+// shutter is an unsigned 32-bit register value, the gain a signed 32-bit one.
+constexpr double kLongestShutter = 4294967295.0;
+constexpr double kLowestGain = -2147483648.0;
+constexpr double kHighestGain = 2147483647.0;
+
+constexpr const char* kShutterForm = "milliseconds, or raw units on a BCAM camera";
+constexpr const char* kGainForm = "decibels, or raw units on a BCAM camera";
 
 [[noreturn]] void badValue(const char* option, const std::string& text, const std::string& expected)
 {
@@ -217,11 +226,29 @@ std::string optionText(const char* option, const std::string& value)
     return std::string("--") + option + " " + value;
 }
 
+// Enough digits for any raw register value and any millisecond shutter.
 std::string numberText(double value)
 {
     std::ostringstream text;
-    text << value;
+    text << std::setprecision(12) << value;
     return text.str();
+}
+
+// The option's value in the library's units. What the unit cannot take (a
+// fraction of a raw value, more than the setter's 32 bits hold) is refused
+// here rather than reaching the camera rounded or wrapped.
+double libraryValue(double value, const OptionUnit& unit, double lowest, double highest)
+{
+    const double scaled = value * unit.libraryPerUnit;
+    if (unit.wholeOnly && scaled != std::floor(scaled)) {
+        throw std::invalid_argument(std::string("expected a whole number of ") + unit.name + " units");
+    }
+    const double rounded = std::round(scaled);
+    if (rounded < lowest || rounded > highest) {
+        throw std::out_of_range("expected " + numberText(lowest / unit.libraryPerUnit) + " to " +
+                                numberText(highest / unit.libraryPerUnit) + " " + unit.name);
+    }
+    return rounded;
 }
 
 void applyTrigger(IEEE1394Camera& camera, const TriggerSetting& trigger)
@@ -252,16 +279,26 @@ void applyStrobe(IEEE1394Camera& camera, const StrobeSetting& strobe)
 
 bool CameraSettings::empty() const
 {
-    return !region && !packetBytes && !trigger && !frameRate && !shutterMs && !gainDb && !brightness &&
+    return !region && !packetBytes && !trigger && !frameRate && !shutter && !gain && !brightness &&
            !autoExposure && strobes.empty();
+}
+
+ExposureUnits exposureUnitsOf(const IEEE1394Camera& camera)
+{
+    if (dynamic_cast<const BCAMCamera*>(&camera) != nullptr) {
+        return {{"raw", 1.0, true}, {"raw", 1.0, true}};
+    }
+    return {{"ms", 1000.0, false}, {"dB", 10.0, false}};
 }
 
 void addSettingsOptions(po::options_description& options)
 {
-    options.add_options()                                                                                 //
-        (kShutter, po::value<std::string>()->value_name("MS"), "shutter in milliseconds")                 //
-        (kGain, po::value<std::string>()->value_name("DB"), "gain in decibels (turns auto exposure off)") //
-        (kBrightness, po::value<std::string>()->value_name("PCT"), "brightness in percent")               //
+    options.add_options() //
+        (kShutter, po::value<std::string>()->value_name("MS"),
+         "shutter in milliseconds (raw register units on a BCAM camera)") //
+        (kGain, po::value<std::string>()->value_name("DB"),
+         "gain in decibels (raw register units on a BCAM camera); turns auto exposure off") //
+        (kBrightness, po::value<std::string>()->value_name("PCT"), "brightness in percent") //
         (kFrameRate, po::value<std::string>()->value_name("FPS"),
          "frame rate in frames per second (switches the frame-rate control on)")                       //
         (kAutoExposure, po::value<std::string>()->value_name("on|off"), "automatic exposure and gain") //
@@ -290,14 +327,14 @@ CameraSettings readSettings(const po::variables_map& values)
         settings.trigger = readTrigger(*text);
     }
     settings.frameRate = readNumber(values, kFrameRate, "frames per second");
-    settings.shutterMs = readNumber(values, kShutter, "milliseconds");
-    if (settings.shutterMs &&
-        !(*settings.shutterMs >= 0.0 && *settings.shutterMs * 1000.0 <= kLongestShutterUs)) {
-        badValue(kShutter, *textOf(values, kShutter), "milliseconds, from 0 to 4294967");
+    // Bounds common to both units; each camera's own come with its unit.
+    settings.shutter = readNumber(values, kShutter, kShutterForm);
+    if (settings.shutter && !(*settings.shutter >= 0.0 && *settings.shutter <= kLongestShutter)) {
+        badValue(kShutter, *textOf(values, kShutter), kShutterForm);
     }
-    settings.gainDb = readNumber(values, kGain, "decibels");
-    if (settings.gainDb && std::fabs(*settings.gainDb) > 1e8) {
-        badValue(kGain, *textOf(values, kGain), "decibels");
+    settings.gain = readNumber(values, kGain, kGainForm);
+    if (settings.gain && std::fabs(*settings.gain) > kHighestGain) {
+        badValue(kGain, *textOf(values, kGain), kGainForm);
     }
     settings.brightness = readNumber(values, kBrightness, "percent");
     if (const std::string* text = textOf(values, kAutoExposure)) {
@@ -344,15 +381,18 @@ void applySettings(IEEE1394Camera& camera, const CameraSettings& settings)
             camera.enableFrameRateFeature(true);
         });
     }
-    if (settings.shutterMs) {
-        const auto microseconds = static_cast<unsigned long>(std::llround(*settings.shutterMs * 1000.0));
-        applyOne(optionText(kShutter, numberText(*settings.shutterMs)),
-                 [&] { camera.setShutter(microseconds); });
+    const ExposureUnits units = exposureUnitsOf(camera);
+    if (settings.shutter) {
+        applyOne(optionText(kShutter, numberText(*settings.shutter)), [&] {
+            const double value = libraryValue(*settings.shutter, units.shutter, 0.0, kLongestShutter);
+            camera.setShutter(static_cast<unsigned long>(value));
+        });
     }
-    if (settings.gainDb) {
-        const long tenths = std::lround(*settings.gainDb * 10.0);
-        applyOne(optionText(kGain, numberText(*settings.gainDb)),
-                 [&] { camera.setGain(tenths, gainsel_main); });
+    if (settings.gain) {
+        applyOne(optionText(kGain, numberText(*settings.gain)), [&] {
+            const double value = libraryValue(*settings.gain, units.gain, kLowestGain, kHighestGain);
+            camera.setGain(static_cast<long>(value), gainsel_main);
+        });
     }
     if (settings.brightness) {
         applyOne(optionText(kBrightness, numberText(*settings.brightness)),

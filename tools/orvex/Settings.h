@@ -38,14 +38,33 @@ struct CameraSettings {
     std::optional<int> packetBytes;
     std::optional<TriggerSetting> trigger;
     std::optional<double> frameRate;
-    std::optional<double> shutterMs;
-    std::optional<double> gainDb;
+    // In the camera's option units (ExposureUnits below).
+    std::optional<double> shutter;
+    std::optional<double> gain;
     std::optional<double> brightness;
     std::optional<bool> autoExposure;
     std::vector<StrobeSetting> strobes; // in the order given
 
     bool empty() const;
 };
+
+// The units --shutter and --gain take on one camera. The FlyCapture stack
+// works in microseconds and tenths of a decibel, which the options give in
+// milliseconds and decibels; the BCAM stack works in the camera's raw
+// register values, which have no unit to convert to and are given as they
+// are.
+struct OptionUnit {
+    const char* name;      // as the user reads it: "ms", "dB" or "raw"
+    double libraryPerUnit; // library units in one of these
+    bool wholeOnly;        // raw values have no fractions
+};
+
+struct ExposureUnits {
+    OptionUnit shutter;
+    OptionUnit gain;
+};
+
+ExposureUnits exposureUnitsOf(const IEEE1394Camera& camera);
 
 // A setting the camera refused: names the option and carries the library's
 // message.
