@@ -32,6 +32,11 @@ template <class Read> std::string valueOrNull(Read read)
     }
 }
 
+std::string inUnit(double libraryValue, const OptionUnit& unit)
+{
+    return jsonNumber(libraryValue / unit.libraryPerUnit);
+}
+
 bool isPrintable(const std::string& text)
 {
     return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
@@ -122,7 +127,7 @@ const std::vector<std::string>& viewSettingNames()
 
 CameraView::CameraView(IEEE1394Camera& camera, IEEE1394VideoServer& server, std::string id, std::string stack)
     : _camera(&camera), _server(server), _guid(camera.getUniqueId()), _name(std::move(id)),
-      _stack(std::move(stack)), _port(camera.getPortIdx())
+      _stack(std::move(stack)), _port(camera.getPortIdx()), _units(exposureUnitsOf(camera))
 {
     _model = valueOrNull([&] { return camera.getModelName(); });
 }
@@ -220,18 +225,24 @@ std::string CameraView::stateJson()
         << ",\"index\":" << (_received > 0 ? std::to_string(_lastIdx) : "null")
         << ",\"swDate\":" << (_swDate ? jsonNumber(*_swDate) : "null")
         << ",\"hwDate\":" << (_hwDate ? jsonNumber(*_hwDate) : "null");
-    out << ",\"shutterMs\":"
-        << valueOrNull([&] { return jsonNumber(static_cast<double>(camera.getShutter()) / 1000.0); })
-        << ",\"shutterRangeMs\":" << valueOrNull([&] {
-               return "[" + jsonNumber(static_cast<double>(camera.getShutterMin()) / 1000.0) + "," +
-                      jsonNumber(static_cast<double>(camera.getShutterMax()) / 1000.0) + "]";
-           });
-    out << ",\"gainDb\":"
-        << valueOrNull([&] { return jsonNumber(static_cast<double>(camera.getGain(gainsel_main)) / 10.0); })
-        << ",\"gainRangeDb\":" << valueOrNull([&] {
-               return "[" + jsonNumber(static_cast<double>(camera.getGainMin(gainsel_main)) / 10.0) + "," +
-                      jsonNumber(static_cast<double>(camera.getGainMax(gainsel_main)) / 10.0) + "]";
-           });
+    // In the units the settings take on this camera, so that the page sends
+    // back what it shows.
+    const OptionUnit& shutter = _units.shutter;
+    out << ",\"shutter\":"
+        << valueOrNull([&] { return inUnit(static_cast<double>(camera.getShutter()), shutter); })
+        << ",\"shutterRange\":" << valueOrNull([&] {
+               return "[" + inUnit(static_cast<double>(camera.getShutterMin()), shutter) + "," +
+                      inUnit(static_cast<double>(camera.getShutterMax()), shutter) + "]";
+           })
+        << ",\"shutterUnit\":" << jsonString(shutter.name);
+    const OptionUnit& gain = _units.gain;
+    out << ",\"gain\":"
+        << valueOrNull([&] { return inUnit(static_cast<double>(camera.getGain(gainsel_main)), gain); })
+        << ",\"gainRange\":" << valueOrNull([&] {
+               return "[" + inUnit(static_cast<double>(camera.getGainMin(gainsel_main)), gain) + "," +
+                      inUnit(static_cast<double>(camera.getGainMax(gainsel_main)), gain) + "]";
+           })
+        << ",\"gainUnit\":" << jsonString(gain.name);
     out << ",\"frameRate\":" << valueOrNull([&] {
         return camera.isFrameRateFeatureAvailable() ? jsonNumber(camera.getFrameRate()) : std::string("null");
     });
@@ -305,10 +316,22 @@ ActionResult CameraView::start()
     return act([&](IEEE1394Camera& camera) {
         if (camera.isAcquisitionStarted())
             return;
-        // The hardware date, and an index that shows every lost image.
+        // The hardware date, and an index that shows every lost image. A
+        // BCAM camera gives both in chunks after the image, which it sends
+        // only with the extended data stream on; a camera without smart
+        // features declines all three and keeps its own.
+        camera.enableSmartFeature(sf_extendedDataStream, true);
         camera.enableSmartFeature(sf_cycleTimeStamp, true);
         camera.enableSmartFeature(sf_frameCounter, true);
-        camera.startAcquisition();
+        try {
+            camera.startAcquisition();
+        } catch (const std::exception&) {
+            // A start that failed halfway may have left the camera marked as
+            // acquiring, with its buffers queued: a stop returns them.
+            if (camera.isAcquisitionStarted())
+                camera.stopAcquisition();
+            throw;
+        }
         _received = 0;
         _drops = 0;
         _swDate.reset();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "Session.h"
+#include "Settings.h"
 #include "ViewImage.h"
 
 #include <chrono>
@@ -60,6 +61,7 @@ private:
     std::string _stack;
     std::string _model;
     unsigned short _port;
+    ExposureUnits _units;
     uint64_t _received = 0;
     uint64_t _drops = 0;
     uint32_t _lastIdx = 0;

@@ -178,10 +178,10 @@ class ViewerInChromiumTest(unittest.TestCase):
         }""")
         self.assertGreater(spread[0], 0)
         self.assertGreater(spread[1], 0)
-        page.wait_for("document.querySelector('#camera-2 .index').textContent !== '–'")
+        page.wait_for("document.querySelector('#camera-2 .index').textContent !== '—'")
 
         self.set_input("shutter", "7")
-        self.viewer.wait_for(lambda: abs((self.viewer.camera(2)["shutterMs"] or 0) - 7.0) < 0.05)
+        self.viewer.wait_for(lambda: abs((self.viewer.camera(2)["shutter"] or 0) - 7.0) < 0.05)
         page.wait_for("document.querySelector('#camera-2 .message').textContent.includes('shutter set to 7')")
 
         self.set_input("shutter", "5000")
@@ -189,12 +189,18 @@ class ViewerInChromiumTest(unittest.TestCase):
             "(() => { const m = document.querySelector('#camera-2 .message');"
             " return m.classList.contains('refused') && m.textContent; })()")
         self.assertIn("shutter greater than max shutter allowed", message)
-        self.assertAlmostEqual(self.viewer.camera(2)["shutterMs"], 7.0, places=1)
+        self.assertAlmostEqual(self.viewer.camera(2)["shutter"], 7.0, places=1)
 
         # The BCAM driver's camera beside the FlyCapture ones.
         page.wait_for("document.querySelector('#camera-bcam-0 .title').textContent.includes('BCAM')")
         page.evaluate("document.querySelector('#camera-bcam-0 .start').click()")
         page.wait_for("Number(document.querySelector('#camera-bcam-0 .frame').dataset.frames || 0) >= 3")
+        # Each camera's controls in its stack's own units.
+        self.assertEqual(page.evaluate("document.querySelector('#camera-bcam-0 .shutter-unit').textContent"), "raw")
+        self.assertEqual(page.evaluate("document.querySelector('#camera-bcam-0 .gain-unit').textContent"), "raw")
+        self.assertEqual(page.evaluate("document.querySelector('#camera-2 .shutter-unit').textContent"), "ms")
+        page.wait_for("document.querySelector('#camera-bcam-0 input[name=\"shutter\"]').value === '500'")
+        page.wait_for("document.querySelector('#camera-bcam-0 .hwDate').textContent.endsWith(' ms')")
         self.assertIsNotNone(page.evaluate("document.querySelector('#camera-bcam-1 .start')"))
 
         # The controller started with the viewer: the page says synchronised

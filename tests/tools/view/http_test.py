@@ -112,12 +112,12 @@ class ViewerHttpTest(unittest.TestCase):
         v = self.viewer
         status, _ = v.json("POST", "/api/cameras/2/settings", {"name": "shutter", "value": "5"})
         self.assertEqual(status, 200)
-        self.assertAlmostEqual(v.camera(2)["shutterMs"], 5.0, places=1)
+        self.assertAlmostEqual(v.camera(2)["shutter"], 5.0, places=1)
         # The library refuses: its message comes back, nothing changes.
         status, answer = v.json("POST", "/api/cameras/2/settings", {"name": "shutter", "value": "5000"})
         self.assertEqual(status, 422)
         self.assertIn("shutter greater than max shutter allowed", answer["error"])
-        self.assertAlmostEqual(v.camera(2)["shutterMs"], 5.0, places=1)
+        self.assertAlmostEqual(v.camera(2)["shutter"], 5.0, places=1)
         before = v.camera(2)
         bad = [
             ({"name": "shutter", "value": "abc"}, "--shutter"),
@@ -141,7 +141,7 @@ class ViewerHttpTest(unittest.TestCase):
                                 {"name": "shutter", "value": "3"})
         self.assertEqual(status, 400)
         after = v.camera(2)
-        for key in ("shutterMs", "gainDb", "roi", "packet", "trigger", "frameRate"):
+        for key in ("shutter", "gain", "roi", "packet", "trigger", "frameRate"):
             self.assertEqual(after[key], before[key], key)
         self.assertEqual(v.json("POST", "/api/cameras/9/settings", {"name": "shutter", "value": "5"})[0], 404)
         self.assertEqual(v.request("POST", "/api/cameras/123456/start")[0], 404)
@@ -250,12 +250,17 @@ class ViewerBothStacksTest(unittest.TestCase):
         self.assertGreater(width * height, 0)
         status, full = v.request("GET", "/api/cameras/bcam-0/frame.png?full=1")
         self.assertEqual(list(png_size(full)), self.bcam(0)["roi"][2:])
-        # The BCAM camera's own refusal comes back; its setting stays.
-        before = self.bcam(0)
-        status, answer = v.json("POST", "/api/cameras/bcam-0/settings", {"name": "shutter", "value": "99999"})
-        self.assertEqual(status, 422, answer)
-        self.assertTrue(answer["error"])
-        self.assertEqual(self.bcam(0)["shutterMs"], before["shutterMs"])
+        # The library gives a BCAM camera's hardware date from the chunks
+        # after its image.
+        dated = v.wait_for(lambda: (lambda c: c if c["hwDate"] is not None else None)(self.bcam(0)))
+        self.assertGreater(dated["hwDate"], 0)
+        # A second camera on the BCAM bus may be refused its start: the
+        # library's message comes back and the camera is not left acquiring.
+        status, answer = v.json("POST", "/api/cameras/bcam-1/start")
+        if status != 200:
+            self.assertEqual(status, 422)
+            self.assertIn("startAcquisition", answer["error"])
+            self.assertFalse(self.bcam(1)["acquiring"])
         for path in ("/api/cameras/bcam-7/start", "/api/cameras/bcam-x/start", "/api/cameras/flycap-0/start",
                      "/api/cameras/BCAM-0/start", "/api/cameras/bcam--1/start", "/api/cameras/bcam-/start",
                      "/api/cameras/bcam-123456/start"):
@@ -263,6 +268,42 @@ class ViewerBothStacksTest(unittest.TestCase):
         status, out, err = v.stop()
         self.assertEqual(status, 0, err)
         self.assertIn("stopped", out)
+
+    def test_each_stack_is_shown_and_set_in_its_own_units(self):
+        v = self.viewer
+        flycap, bcam = v.camera(2), self.bcam(0)
+        self.assertEqual((flycap["shutterUnit"], flycap["gainUnit"]), ("ms", "dB"))
+        self.assertEqual((bcam["shutterUnit"], bcam["gainUnit"]), ("raw", "raw"))
+        self.assertEqual(bcam["shutterRange"], [1, 4095])
+        self.assertEqual(bcam["shutter"], 500)
+        # Raw values reach the camera as they are, not as milliseconds.
+        for name, value in (("shutter", 3000), ("gain", 100)):
+            status, answer = v.json("POST", "/api/cameras/bcam-0/settings", {"name": name, "value": str(value)})
+            self.assertEqual(status, 200, answer)
+            self.assertEqual(self.bcam(0)[name], value)
+        # The camera's range, in its units, refused with the library's words.
+        refused = [
+            ("shutter", "4096", "invalid shutter value; equals to 4096 and should be lower than 4095"),
+            ("shutter", "0", "invalid shutter value; equals to 0 and should be greater than 1"),
+            ("gain", "385", "invalid gain value; equals to 385 and should be lower than 384"),
+            ("shutter", "2999.5", "expected a whole number of raw units"),
+            ("gain", "0.5", "expected a whole number of raw units"),
+        ]
+        for name, value, message in refused:
+            status, answer = v.json("POST", "/api/cameras/bcam-0/settings", {"name": name, "value": value})
+            self.assertEqual(status, 422, (name, value))
+            self.assertEqual(answer["error"], "--%s %s: %s" % (name, value, message))
+        after = self.bcam(0)
+        self.assertEqual((after["shutter"], after["gain"]), (3000, 100))
+        # The FlyCapture camera beside it keeps milliseconds and decibels,
+        # up to what its 32-bit register holds.
+        for name, value, expected in (("shutter", "2.5", 2.5), ("gain", "1.5", 1.5)):
+            self.assertEqual(v.json("POST", "/api/cameras/2/settings", {"name": name, "value": value})[0], 200)
+            self.assertAlmostEqual(v.camera(2)[name], expected, places=3)
+        status, answer = v.json("POST", "/api/cameras/2/settings", {"name": "shutter", "value": "4294968"})
+        self.assertEqual(status, 422)
+        self.assertIn("expected 0 to 4294967.295 ms", answer["error"])
+        self.assertAlmostEqual(v.camera(2)["shutter"], 2.5, places=3)
 
 
 class ViewerSyncTest(unittest.TestCase):

@@ -4,9 +4,11 @@
 "use strict";
 
 const cards = new Map(); // camera id -> the camera's elements
+// What the page shows for a reading the library does not give.
+const NONE = "—";
 
 function text(value, digits) {
-  if (value === null || value === undefined) return "–";
+  if (value === null || value === undefined) return NONE;
   return typeof value === "number" && digits !== undefined ? value.toFixed(digits) : String(value);
 }
 
@@ -82,11 +84,18 @@ function makeCard(camera) {
 function fillCard(card, camera) {
   const field = (name, value) => { card.node.querySelector("." + name).textContent = value; };
   field("index", text(camera.index));
-  field("swDate", camera.swDate === null || camera.swDate === undefined ? "–" : `${text(camera.swDate, 3)} ms`);
-  field("hwDate", camera.hwDate === null || camera.hwDate === undefined ? "–" : `${text(camera.hwDate, 3)} ms`);
+  field("swDate", camera.swDate === null || camera.swDate === undefined ? NONE : `${text(camera.swDate, 3)} ms`);
+  field("hwDate", camera.hwDate === null || camera.hwDate === undefined ? NONE : `${text(camera.hwDate, 3)} ms`);
   field("fps", text(camera.fps, 1));
   field("drops", text(camera.drops));
-  card.node.dataset.shutterMs = text(camera.shutterMs);
+  // Each stack's own units: the values go back to the camera in them.
+  for (const name of ["shutter", "gain"]) {
+    const unit = camera[`${name}Unit`];
+    if (unit === undefined) continue; // a camera that left
+    field(`${name}-unit`, unit);
+    const range = camera[`${name}Range`];
+    card.node.querySelector(`input[name="${name}"]`).title = range ? `${range[0]} to ${range[1]} ${unit}` : "";
+  }
   const wasAcquiring = card.acquiring;
   card.acquiring = camera.present && camera.acquiring;
   card.noImage.hidden = card.acquiring;
@@ -94,7 +103,7 @@ function fillCard(card, camera) {
   if (card.acquiring && !wasAcquiring && !card.loading) nextFrame(card);
   // Fill the inputs the user is not editing with what the camera says.
   const values = {
-    shutter: camera.shutterMs, gain: camera.gainDb, "frame-rate": camera.frameRate,
+    shutter: camera.shutter, gain: camera.gain, "frame-rate": camera.frameRate,
     roi: camera.roi ? camera.roi.join(",") : null, packet: camera.packet, trigger: camera.trigger,
   };
   for (const [name, value] of Object.entries(values)) {
@@ -146,7 +155,7 @@ function drawPanel(canvas, series, x1) {
 }
 
 function signed(value) {
-  return value === null || value === undefined ? "–" : (value > 0 ? "+" : "") + String(value);
+  return value === null || value === undefined ? NONE : (value > 0 ? "+" : "") + String(value);
 }
 
 function drawSync(sync) {
