@@ -115,9 +115,7 @@ public:
         _request = &request;
         _camera->init();
         applySettings(*_camera, request.settings);
-        // The hardware date, and an index that shows every lost image.
-        _camera->enableSmartFeature(sf_cycleTimeStamp, true);
-        _camera->enableSmartFeature(sf_frameCounter, true);
+        switchOnImageStamps(*_camera);
         _camera->setNewImageEvent(_event.get());
         _camera->startAcquisition();
         _started = std::chrono::steady_clock::now();

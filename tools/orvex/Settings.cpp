@@ -283,6 +283,13 @@ bool CameraSettings::empty() const
            !autoExposure && strobes.empty();
 }
 
+void switchOnImageStamps(IEEE1394Camera& camera)
+{
+    camera.enableSmartFeature(sf_extendedDataStream, true);
+    camera.enableSmartFeature(sf_cycleTimeStamp, true);
+    camera.enableSmartFeature(sf_frameCounter, true);
+}
+
 ExposureUnits exposureUnitsOf(const IEEE1394Camera& camera)
 {
     if (dynamic_cast<const BCAMCamera*>(&camera) != nullptr) {

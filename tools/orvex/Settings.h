@@ -66,6 +66,12 @@ struct ExposureUnits {
 
 ExposureUnits exposureUnitsOf(const IEEE1394Camera& camera);
 
+// Before a start: the smart features that give each image its hardware date
+// and an index that shows every lost image. A BCAM camera sends both in
+// chunks after the image, only with the extended data stream on; a camera
+// without smart features declines all three and keeps its own.
+void switchOnImageStamps(IEEE1394Camera& camera);
+
 // A setting the camera refused: names the option and carries the library's
 // message.
 class SettingError : public std::runtime_error {

@@ -316,13 +316,7 @@ ActionResult CameraView::start()
     return act([&](IEEE1394Camera& camera) {
         if (camera.isAcquisitionStarted())
             return;
-        // The hardware date, and an index that shows every lost image. A
-        // BCAM camera gives both in chunks after the image, which it sends
-        // only with the extended data stream on; a camera without smart
-        // features declines all three and keeps its own.
-        camera.enableSmartFeature(sf_extendedDataStream, true);
-        camera.enableSmartFeature(sf_cycleTimeStamp, true);
-        camera.enableSmartFeature(sf_frameCounter, true);
+        switchOnImageStamps(camera);
         try {
             camera.startAcquisition();
         } catch (const std::exception&) {
