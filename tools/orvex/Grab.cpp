@@ -295,6 +295,7 @@ std::vector<std::string> cameraNames(Session& session, const GrabRequest& reques
 {
     if (request.cameras.size() == 1 && request.cameras.front() == "all") {
         std::vector<std::string> names;
+        names.reserve(static_cast<size_t>(std::max(0, session.server().getNbCameras())));
         for (int port = 0; port < session.server().getNbCameras(); ++port)
             names.push_back(std::to_string(port));
         return names;
@@ -335,7 +336,7 @@ int grab(Session& session, const GrabRequest& request, std::ostream& out, std::o
 
     const InterruptGuard interrupt;
     const bool terminal = isTerminal(stderr);
-    std::clock_t cpuStart = std::clock();
+    std::clock_t cpuStart = 0;
     int status = 0;
     try {
         for (auto& g : grabs)
