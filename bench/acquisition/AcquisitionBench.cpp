@@ -18,6 +18,7 @@
 //
 //   acquisition_bench [seconds per cost case, default 2] [latency samples at 1000 Hz, default 2000] [log]
 #include "PGRFlyCapture.h"
+#include "ProcessFigures.h"
 
 #include <orvex/FlyCapCamera.h>
 #include <orvex/FlyCapVideoServer.h>
@@ -49,19 +50,8 @@ namespace {
 using namespace orvex;
 namespace iidc = orvex::iidc;
 
-double cpuSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-double wallSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
+using orvex::benchhost::processCpuSeconds;
+using orvex::benchhost::wallSeconds;
 
 struct Figures {
     double imagesPerSecond = 0.0;
@@ -98,7 +88,7 @@ Figures sdkAlone(uint32_t width, uint32_t height, double seconds)
     FlyCaptureImage image{};
     unsigned long images = 0;
     unsigned checksum = 0;
-    const double wall0 = wallSeconds(), cpu0 = cpuSeconds();
+    const double wall0 = wallSeconds(), cpu0 = processCpuSeconds();
     double wall = 0.0;
     do {
         for (int i = 0; i < 1000; ++i) {
@@ -110,7 +100,7 @@ Figures sdkAlone(uint32_t width, uint32_t height, double seconds)
         images += 1000;
         wall = wallSeconds() - wall0;
     } while (wall < seconds);
-    const double cpu = cpuSeconds() - cpu0;
+    const double cpu = processCpuSeconds() - cpu0;
     flycaptureStop(context);
     flycaptureDestroyContext(context);
     if (checksum == 1)
@@ -134,7 +124,7 @@ Figures pipeline(uint32_t width, uint32_t height, bool wow64, double seconds)
     unsigned checksum = 0;
 
     camera.startAcquisition();
-    const double wall0 = wallSeconds(), cpu0 = cpuSeconds();
+    const double wall0 = wallSeconds(), cpu0 = processCpuSeconds();
     unsigned long firstIdx = 0, lastIdx = 0;
     double wall = 0.0;
     do {
@@ -154,7 +144,7 @@ Figures pipeline(uint32_t width, uint32_t height, bool wow64, double seconds)
         camera.unlockImagesBuffer();
         wall = wallSeconds() - wall0;
     } while (wall < seconds);
-    const double cpu = cpuSeconds() - cpu0;
+    const double cpu = processCpuSeconds() - cpu0;
     camera.stopAcquisition();
     camera.setNewImageEvent(nullptr);
     CloseHandle(event);
@@ -176,14 +166,14 @@ double memcpyUs(uint32_t width, uint32_t height, double seconds)
     std::vector<std::vector<unsigned char>> sdk(5, std::vector<unsigned char>(bytes, 1));
     std::vector<std::vector<unsigned char>> slots(9, std::vector<unsigned char>(bytes, 2));
     unsigned long copies = 0;
-    const double cpu0 = cpuSeconds(), wall0 = wallSeconds();
+    const double cpu0 = processCpuSeconds(), wall0 = wallSeconds();
     do {
         std::vector<unsigned char>& to = slots[copies % slots.size()];
         std::memcpy(to.data(), sdk[copies % sdk.size()].data(), bytes);
         sdk[copies % sdk.size()][copies % bytes] = to[(copies * 7) % bytes];
         ++copies;
     } while (wallSeconds() - wall0 < seconds / 4);
-    return (cpuSeconds() - cpu0) * 1e6 / static_cast<double>(copies);
+    return (processCpuSeconds() - cpu0) * 1e6 / static_cast<double>(copies);
 }
 
 // --- notification latency ----------------------------------------------------------

@@ -31,6 +31,7 @@
 //
 //   peer_modes_bench [-w W] [-H H] [-f frames] [-W warmup] [-r fps] [-u] [-b N] [-q]
 #include "PGRFlyCapture.h"
+#include "ProcessFigures.h"
 #include "RelayFloor.h"
 #include "SdkProbes.h"
 
@@ -71,13 +72,6 @@ struct Options {
     bool quiet = false;
     unsigned relayThreads = 0; // not 0: the relay floor with that many threads instead of the pipeline
 };
-
-double nowSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
 
 double seconds(const timeval& t)
 {
@@ -292,12 +286,12 @@ int run(const Options& o)
     getrusage(RUSAGE_SELF, &ru0);
     busy0 = machineBusySeconds();
     sdkDropped0 = benchhost::sdkDroppedImages(kSerialNumber);
-    t0 = nowSeconds();
+    t0 = orvex::benchhost::wallSeconds();
     while (timed.captured < o.frames && !timedOut) {
         timedOut = WaitForSingleObject(event, 2000) != WAIT_OBJECT_0;
         captureWaiting(camera, timed);
     }
-    const double t1 = nowSeconds();
+    const double t1 = orvex::benchhost::wallSeconds();
     getrusage(RUSAGE_SELF, &ru1);
     const std::map<long, ThreadUse> threads1 = threadUse();
     const double busy1 = machineBusySeconds();
