@@ -14,11 +14,14 @@ namespace {
 
 constexpr int64_t kSecondNs = 1'000'000'000;
 
-// The rate (ppm against the host) over one second of host time from `at`.
-double ppmOver(const CycleClock& clock, int64_t at)
+// The rate (ppm against the host) over `seconds` of host time from `at`. The
+// clock counts whole ticks, so one second resolves only 1/24.576 ppm; a longer
+// span measures finer.
+double ppmOver(const CycleClock& clock, int64_t at, int seconds = 1)
 {
-    const double ticks = static_cast<double>(clock.ticksAt(at + kSecondNs) - clock.ticksAt(at));
-    return (ticks / orvex::iidc::kTicksPerSecond - 1.0) * 1e6;
+    const int64_t span = seconds * kSecondNs;
+    const double ticks = static_cast<double>(clock.ticksAt(at + span) - clock.ticksAt(at));
+    return (ticks / (static_cast<double>(orvex::iidc::kTicksPerSecond) * seconds) - 1.0) * 1e6;
 }
 
 } // namespace
@@ -59,7 +62,7 @@ TEST(CycleClockWander, SwitchedOffTheRateStaysWhereItWasSet)
     CycleClock clock;
     clock.setDriftPpm(-80.0);
     const int64_t start = hostNowNs();
-    EXPECT_NEAR(-80.0, ppmOver(clock, start + 300 * kSecondNs), 0.01);
+    EXPECT_NEAR(-80.0, ppmOver(clock, start + 300 * kSecondNs, 100), 0.01);
     EXPECT_NEAR(-80.0, clock.driftPpm(), 1e-9);
 }
 
