@@ -6,6 +6,7 @@
 
 #include <orvex/ImageSample.h>
 #include <orvex/iidc/SmartFeatures.h>
+#include <orvex/sim/Bus.h>
 
 #include <boost/shared_ptr.hpp>
 
@@ -193,6 +194,41 @@ TEST_F(BCAMAcquisitionTest, aStopStepFailureIsThrownAfterEveryStepRan)
     cam.startAcquisition();
     EXPECT_TRUE(waitForImages(cam, countOf(cam) + 2));
     cam.stopAcquisition();
+}
+
+TEST_F(BCAMAcquisitionTest, aBusFullOfOtherPacketsRefusesTheStartUntilThereIsRoom)
+{
+    IEEE1394VideoServer& server = serverWithCameras();
+    IEEE1394Camera& a102f = server.getCamera(0);
+    IEEE1394Camera& a312f = server.getCamera(1);
+    for (IEEE1394Camera* cam : {&a312f, &a102f}) {
+        cam->setImagesBufferMaxSize(10000);
+        cam->setSize(640, 480); // smaller images: the test waits less
+        cam->setNbBytesPerPacket(4096);
+    }
+    // Another node's stream leaves room for one of the two cameras' packets.
+    orvex::sim::Bus& bus = *world().bus(kBcamBus);
+    const uint32_t otherNode = bus.isoBandwidth() - 2 * 4096 + 4;
+    ASSERT_TRUE(bus.reserveBandwidth(otherNode));
+
+    a312f.startAcquisition();
+    const std::string message = errorOf([&] { a102f.startAcquisition(); });
+    EXPECT_EQ(0U, message.find("Error in BCAMCamera::startAcquisition, while switching to continuous shot:"))
+        << message;
+    EXPECT_NE(std::string::npos, message.find("isochronous bandwidth")) << message;
+    EXPECT_EQ("", errorOf([&] { a102f.stopAcquisition(); }));
+
+    // Smaller packets leave room for both.
+    a312f.stopAcquisition();
+    for (IEEE1394Camera* cam : {&a312f, &a102f})
+        cam->setNbBytesPerPacket(2048);
+    a312f.startAcquisition();
+    a102f.startAcquisition();
+    EXPECT_TRUE(waitForImages(a312f, 3));
+    EXPECT_TRUE(waitForImages(a102f, 3));
+    a102f.stopAcquisition();
+    a312f.stopAcquisition();
+    bus.releaseBandwidth(otherNode);
 }
 
 class RemovalCallback : public CaptureDeviceChangedCB {

@@ -90,7 +90,8 @@ TEST_F(BcamDriverFilesTest, messageLibraryDescribesTheDriverAndClientCodes)
 
     for (DWORD code : {bcam::error::kNoResources, bcam::error::kBufferTooSmall, bcam::error::kTooManyGrabs,
                        bcam::error::kValueRefused, bcam::error::kAddressError, bcam::error::kUnsupported,
-                       bcam::error::kBusy, bcam::error::kResourcesInUse, bcam::message::kNotOpen}) {
+                       bcam::error::kBusy, bcam::error::kResourcesInUse, bcam::error::kNoBandwidth,
+                       bcam::message::kNotOpen}) {
         SCOPED_TRACE(code);
         EXPECT_NE(0u, FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, library,
                                      code, 0, text, sizeof text, nullptr));

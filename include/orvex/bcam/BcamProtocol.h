@@ -113,6 +113,7 @@ constexpr DWORD kAddressError = 0xE0000005;   // no register at that address
 constexpr DWORD kUnsupported = 0xE0000006;    // mode, feature or item the camera lacks
 constexpr DWORD kBusy = 0xE0000007;           // not while the camera streams
 constexpr DWORD kResourcesInUse = 0xE0000008; // AllocateResources twice
+constexpr DWORD kNoBandwidth = 0xE0000009;    // the bus cannot carry the camera's packets too
 } // namespace error
 
 // Completion messages: a grab ended (context: the caller's buffer id), and

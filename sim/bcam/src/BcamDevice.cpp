@@ -343,8 +343,14 @@ NTSTATUS BcamDevice::continuousShot(bool on)
     }
     std::lock_guard<std::mutex> lock(m_);
     streaming_ = false;
-    return started == Status::notConnected ? win32sim::kStatusDeviceNotConnected
-                                           : driverError(error::kValueRefused);
+    switch (started) {
+    case Status::notConnected:
+        return win32sim::kStatusDeviceNotConnected;
+    case Status::bandwidthExceeded: // the other cameras' packets fill the bus's cycles
+        return driverError(error::kNoBandwidth);
+    default:
+        return driverError(error::kValueRefused);
+    }
 }
 
 void BcamDevice::queueGrab(const RequestPtr& request)

@@ -38,6 +38,8 @@ std::vector<std::pair<DWORD, std::string>> messageTable()
         {error::kUnsupported, "The camera does not support the requested mode or feature.\r\n"},
         {error::kBusy, "The request is not allowed while the camera transfers images.\r\n"},
         {error::kResourcesInUse, "Image buffers are already allocated for the camera.\r\n"},
+        {error::kNoBandwidth,
+         "The bus has too little isochronous bandwidth left for the camera's packets.\r\n"},
         {message::kVersionMismatch, "The BCAM driver has version %1; version %2 is required.\r\n"},
         {message::kNotOpen, "The BCAM device is not open.\r\n"},
     };
