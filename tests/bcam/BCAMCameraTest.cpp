@@ -185,7 +185,7 @@ TEST_F(BCAMServerTest, exposureRefusalsNameTheValueAndTheBound)
 TEST_F(BCAMServerTest, pixelFormatsAreEightAndSixteenBitMonoOnly)
 {
     IEEE1394Camera& camera = serverWithCameras().getCamera(1);
-    camera.setSize(kFittingWidth, 100); // the sensor's 782 columns are no multiple of the width unit
+    camera.setSize(kFittingWidth, 100);
     EXPECT_TRUE(camera.isPixelFormatSupported(pf_yMono16));
     camera.setPixelFormat(pf_yMono16);
     EXPECT_EQ(pf_yMono16, camera.getPixelFormat());

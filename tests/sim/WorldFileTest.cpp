@@ -111,6 +111,8 @@ TEST(WorldDescription, RefusesValuesOutsideWhatTheWorldCanHold)
         R"({ "buses": [ { "number": 2147483647 }, { } ] })",
         R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": 1, "maxFrameRate": "1e300" } ] } ] })",
         R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": 1, "sensorWidth": 65536 } ] } ] })",
+        R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": 1, "sensorWidth": 1390 } ] } ] })",
+        R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": 1, "unitHeight": 3 } ] } ] })",
         // strtoull negates what follows a minus: this would read as 1.
         R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": "-18446744073709551615" } ] } ] })",
         R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": 1,
@@ -120,7 +122,7 @@ TEST(WorldDescription, RefusesValuesOutsideWhatTheWorldCanHold)
         EXPECT_THROW(parseWorld(text), std::runtime_error) << text;
     // The bounds themselves are still accepted.
     const WorldDescription edge = parseWorld(R"({ "buses": [ { "number": 2147483647, "readLatencyUs": 1000000,
-        "cameras": [ { "model": "A102f", "serial": 1, "maxFrameRate": 255.9375, "sensorWidth": 65535,
+        "cameras": [ { "model": "A102f", "serial": 1, "maxFrameRate": 255.9375, "sensorWidth": 65535, "unitWidth": 1,
                        "userMemoryE1": 24, "userMemoryE2": 0 } ] } ] })");
     ASSERT_EQ(edge.buses.size(), 1u);
     EXPECT_EQ(edge.buses[0].bus.number, 2147483647);

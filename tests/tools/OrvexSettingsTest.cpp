@@ -152,7 +152,8 @@ TEST(OrvexSettings, AWorldFilesRangesAndStepsBoundTheSettings)
     const std::string path = "/tmp/orvex-settings-world-" + std::to_string(::getpid()) + ".json";
     std::ofstream(path) << R"({ "buses": [ { "cameras": [
         { "model": "Narrow", "like": "Grasshopper GRAS-20S4M", "serial": 5, "shutterTimeBase": 1e-5,
-          "shutter": { "min": 0.5, "max": 32.75 }, "packetUnit": 8, "unitWidth": 16 } ] } ] })";
+          "shutter": { "min": 0.5, "max": 32.75 }, "packetUnit": 8, "unitWidth": 16,
+          "sensorWidth": 1616 } ] } ] })";
 
     const ToolRun run = runTool("info 0 --frame-rate 5 --shutter 32.75 --packet 4096", path);
     ASSERT_EQ(0, run.status) << run.err;

@@ -143,6 +143,8 @@ std::optional<CameraConfig> modelConfig(const std::string& modelName, uint32_t s
     }
     if (modelName == "A312f") {
         CameraConfig c = basler(modelName, serialNumber, 782, 582, 53.0);
+        c.unitWidth = 2; // 782 columns: the largest image is whole width units
+        c.unitLeft = 2;
         c.firmwareVersion = 0x00002000;
         c.extendedVersion = "A312f ID=200 FW=32 v1.0.32.0";
         return c;

@@ -266,6 +266,10 @@ CameraConfig parseCamera(const pt::ptree& node, const std::string& where)
     // The size inquiry registers hold width and height in 16 bits each.
     if (c.sensorWidth > kMaxSensorSide || c.sensorHeight > kMaxSensorSide)
         throw std::runtime_error("sensor size above 65535 in " + where);
+    // A camera reports its full sensor as the largest Format_7 image, which
+    // must be whole size units: otherwise it would refuse its own power-up size.
+    if (c.sensorWidth % c.unitWidth != 0 || c.sensorHeight % c.unitHeight != 0)
+        throw std::runtime_error("sensor size is not a multiple of unitWidth and unitHeight in " + where);
     // Each exponent on its own first: their sum could wrap.
     if (c.userMemoryE1 > kMaxUserMemoryExponent || c.userMemoryE2 > kMaxUserMemoryExponent ||
         c.userMemoryE1 + c.userMemoryE2 > kMaxUserMemoryExponent)
