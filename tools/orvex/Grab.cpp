@@ -1,5 +1,7 @@
 #include "Grab.h"
 
+#include "Event.h"
+
 #if defined(ORVEX_CLI_PNG)
 #include "PngWriter.h"
 #endif
@@ -77,22 +79,6 @@ std::optional<uint64_t> sdkDroppedImages(const CamGUID& guid)
 #endif
     return std::nullopt;
 }
-
-class Event {
-public:
-    Event() : _handle(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
-    ~Event()
-    {
-        if (_handle != nullptr)
-            CloseHandle(_handle);
-    }
-    Event(const Event&) = delete;
-    Event& operator=(const Event&) = delete;
-    HANDLE get() const { return _handle; }
-
-private:
-    HANDLE _handle;
-};
 
 // One image to write, copied out of the buffer while it was locked.
 struct Frame {

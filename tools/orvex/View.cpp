@@ -64,8 +64,10 @@ private:
     std::thread _thread;
 };
 
-// How often the main thread looks for messages, work and new images.
-constexpr DWORD kPollMs = 5;
+// New images wake the main thread through the cameras' windows and HTTP work
+// through the queue's event; the time-out is for what cannot wake it: Ctrl-C
+// (a signal handler only sets a flag) and the frame rates, counted per second.
+constexpr DWORD kIdleWaitMs = 100;
 
 } // namespace
 
@@ -125,7 +127,8 @@ int runView(Session& session, const ViewOptions& options, std::ostream& out, std
             << (address.find(':') != std::string::npos ? "[" + address + "]" : address) << ":" << bound
             << "/ (Ctrl-C stops)" << std::endl;
         while (!g_stopRequested) {
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, kPollMs, QS_ALLINPUT);
+            const HANDLE wake = queue.wakeEvent();
+            MsgWaitForMultipleObjects(1, &wake, FALSE, kIdleWaitMs, QS_ALLINPUT);
             session.pumpMessages();
             queue.runPending();
             try {

@@ -4,10 +4,13 @@ namespace orvex::cli {
 
 bool HostQueue::post(std::function<void()> job)
 {
-    const std::lock_guard<std::mutex> lock(_mutex);
-    if (_closed)
-        return false;
-    _jobs.push_back(std::move(job));
+    {
+        const std::lock_guard<std::mutex> lock(_mutex);
+        if (_closed)
+            return false;
+        _jobs.push_back(std::move(job));
+    }
+    SetEvent(_wake.get());
     return true;
 }
 

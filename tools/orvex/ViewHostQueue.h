@@ -3,6 +3,8 @@
 // owns the cameras' windows, so every camera call of the viewer runs there.
 #pragma once
 
+#include "Event.h"
+
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -38,6 +40,8 @@ public:
 
     // Main thread: runs what is waiting, in the order it came.
     void runPending();
+    // Signalled when a job is posted, so that the main thread need not poll.
+    HANDLE wakeEvent() const { return _wake.get(); }
 
     // Main thread: refuses further jobs and drops those still waiting, whose
     // callers then get nothing.
@@ -49,6 +53,7 @@ private:
     std::mutex _mutex;
     std::deque<std::function<void()>> _jobs;
     bool _closed = false;
+    Event _wake;
 };
 
 } // namespace orvex::cli
