@@ -11,6 +11,7 @@
 #include <csignal>
 #include <memory>
 #include <thread>
+#include <vector>
 
 namespace orvex::cli {
 namespace {
@@ -64,10 +65,23 @@ private:
     std::thread _thread;
 };
 
-// New images wake the main thread through the cameras' windows and HTTP work
-// through the queue's event; the time-out is for what cannot wake it: Ctrl-C
-// (a signal handler only sets a flag) and the frame rates, counted per second.
+// New images and HTTP work wake the main thread through events; the time-out
+// is for what cannot: Ctrl-C (a signal handler only sets a flag), the frame
+// rates, counted per second, and cameras beyond what one wait takes.
 constexpr DWORD kIdleWaitMs = 100;
+
+// Waits for the queue's work, a camera's new image, a message or the time-out.
+void waitForWork(const HostQueue& queue, const ViewCameras& cameras)
+{
+    std::vector<HANDLE> handles{queue.wakeEvent()};
+    for (const HANDLE event : cameras.newImageEvents()) {
+        if (handles.size() == MAXIMUM_WAIT_OBJECTS - 1)
+            break;
+        handles.push_back(event);
+    }
+    MsgWaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, kIdleWaitMs,
+                              QS_ALLINPUT);
+}
 
 } // namespace
 
@@ -127,8 +141,7 @@ int runView(Session& session, const ViewOptions& options, std::ostream& out, std
             << (address.find(':') != std::string::npos ? "[" + address + "]" : address) << ":" << bound
             << "/ (Ctrl-C stops)" << std::endl;
         while (!g_stopRequested) {
-            const HANDLE wake = queue.wakeEvent();
-            MsgWaitForMultipleObjects(1, &wake, FALSE, kIdleWaitMs, QS_ALLINPUT);
+            waitForWork(queue, cameras);
             session.pumpMessages();
             queue.runPending();
             try {

@@ -130,6 +130,13 @@ CameraView::CameraView(IEEE1394Camera& camera, IEEE1394VideoServer& server, std:
       _stack(std::move(stack)), _port(camera.getPortIdx()), _units(exposureUnitsOf(camera))
 {
     _model = valueOrNull([&] { return camera.getModelName(); });
+    camera.setNewImageEvent(_newImage.get());
+}
+
+CameraView::~CameraView()
+{
+    if (_camera != nullptr)
+        _camera->setNewImageEvent(nullptr);
 }
 
 void CameraView::checkStillThere()
@@ -360,6 +367,16 @@ ViewCameras::~ViewCameras()
 {
     for (auto& view : _views)
         view->stop();
+}
+
+std::vector<HANDLE> ViewCameras::newImageEvents() const
+{
+    std::vector<HANDLE> events;
+    for (const auto& view : _views) {
+        if (const HANDLE event = view->newImageEvent())
+            events.push_back(event);
+    }
+    return events;
 }
 
 void ViewCameras::poll()

@@ -4,6 +4,7 @@
 // the HTTP threads reach it through the HostQueue.
 #pragma once
 
+#include "Event.h"
 #include "Session.h"
 #include "Settings.h"
 #include "ViewImage.h"
@@ -31,6 +32,10 @@ public:
     // `id` names the camera in the page's paths; `stack` is its back end's
     // name ("flycap" or "bcam").
     CameraView(IEEE1394Camera& camera, IEEE1394VideoServer& server, std::string id, std::string stack);
+    // Takes the camera's event back (the caller has stopped it).
+    ~CameraView();
+    CameraView(const CameraView&) = delete;
+    CameraView& operator=(const CameraView&) = delete;
 
     // Reads what arrived since the last look: index, dates, rate, drops.
     // The images buffer is locked only while its entries are read.
@@ -50,10 +55,18 @@ public:
 
     const std::string& id() const { return _name; }
     uint64_t received() const { return _received; }
+    // Set by the camera's acquisition thread for each new image; null once
+    // the camera has left.
+    HANDLE newImageEvent() const { return _camera != nullptr ? _newImage.get() : nullptr; }
 
 private:
     template <class Action> ActionResult act(Action action);
 
+    // The camera notifies through an event rather than its own window: one
+    // posted message per image would fill the main thread's queue whenever
+    // that thread is held up (a stalled sync update), and the server's
+    // removal messages would then be lost.
+    Event _newImage;
     IEEE1394Camera* _camera;
     IEEE1394VideoServer& _server;
     CamGUID _guid;
@@ -94,6 +107,9 @@ public:
     ViewCameras& operator=(const ViewCameras&) = delete;
 
     void poll();
+    // What the main thread waits on besides its messages: each present
+    // camera's new-image event.
+    std::vector<HANDLE> newImageEvents() const;
     CameraView* find(const std::string& id);
     std::string stateJson();
     uint64_t received() const;
