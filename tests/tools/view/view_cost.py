@@ -1,7 +1,9 @@
 """What the viewer costs, measured in one run of `orvex view` on the
 simulated world, alternating phases so that both see the same machine:
-while nobody watches, then while a client takes images as fast as it can
-(one request after the other, as the page does). Prints, per phase, the CPU
+while nobody watches, then while a client takes images at the page's pace
+(the next request on the browser's next animation frame after an image has
+loaded: at most CLIENT_FPS, default 60, a second; CLIENT_FPS=0 asks back to
+back, a client faster than any browser). Prints, per phase, the CPU
 of the acquisition's threads (those that appear when the camera starts) per
 acquired image, the whole process's CPU per image, and the viewer's own CPU
 per displayed new image and per answer (a client faster than the camera
@@ -19,6 +21,8 @@ import time
 import urllib.request
 
 from viewtool import Viewer
+
+CLIENT_FPS = float(os.environ.get("CLIENT_FPS", "60"))
 
 
 def thread_ids(pid):
@@ -47,8 +51,11 @@ def phase(viewer, camera, seconds, watch, acquisition):
     whole, acq = cpu_ns(pid), cpu_ns(pid, acquisition)
     answers, indexes = 0, set()
     end = time.monotonic() + seconds
+    frame = 1.0 / CLIENT_FPS if CLIENT_FPS > 0 else 0.0
     while time.monotonic() < end:
         if watch:
+            if frame:
+                time.sleep(frame - time.monotonic() % frame)  # the next animation frame
             url = "%s/api/cameras/%s/frame.png" % (viewer.base, camera)
             try:
                 with urllib.request.urlopen(url, timeout=10) as response:
@@ -82,9 +89,9 @@ def main():
                 totals[watch][key] = totals[watch].get(key, 0) + value
         idle, watched = totals[False], totals[True]
         per = lambda ns, n: ns / 1e6 / max(n, 1)  # ms per item
-        print("camera %s, %.0f s per phase, two phases each%s; %d acquisition thread(s)"
+        print("camera %s, %.0f s per phase, two phases each%s; %d acquisition thread(s); client at %s"
               % (camera, seconds, (" (view " + " ".join(sys.argv[4:]) + ")") if sys.argv[4:] else "",
-                 len(acquisition)))
+                 len(acquisition), "%g requests/s at most" % CLIENT_FPS if CLIENT_FPS > 0 else "full speed"))
         print("images acquired: %d unwatched, %d watched (missed: %d, %d); answers: %d (%.1f/s), "
               "new images displayed: %d"
               % (idle["images"], watched["images"], idle["drops"], watched["drops"], watched["answers"],
