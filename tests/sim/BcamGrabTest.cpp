@@ -189,6 +189,21 @@ TEST_F(BcamGrabTest, grabsAreRefusedWithoutResourcesOrBeyondThem)
     device_->reset(); // ends the pending grab while its buffer lives
 }
 
+TEST_F(BcamGrabTest, aContinuousShotTheBusHasNoRoomForIsRefusedAndCanBeAskedAgain)
+{
+    allocate(1);
+    Bus& bus = *world().bus(2);
+    const uint32_t others = bus.isoBandwidth() - bus.bandwidthInUse();
+    ASSERT_TRUE(bus.reserveBandwidth(others)); // another node's streams take every byte
+    EXPECT_EQ(bcam::error::kNoBandwidth, send(req::kContinuousShot, {0, 1}));
+    EXPECT_FALSE(world().camera(kSerial)->isStreaming());
+
+    bus.releaseBandwidth(others);
+    EXPECT_EQ(0u, send(req::kContinuousShot, {0, 1}));
+    EXPECT_TRUE(world().camera(kSerial)->isStreaming()) << "the refusal left nothing behind";
+    ASSERT_EQ(0u, send(req::kContinuousShot, {0, 0}));
+}
+
 TEST_F(BcamGrabTest, cancelAndFreeResourcesEndEveryPendingGrabWithAnError)
 {
     allocate(4);

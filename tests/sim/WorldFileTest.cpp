@@ -42,6 +42,13 @@ TEST(WorldDescription, DefaultWorldHasTheKnownModelsOnThreeDriftingBuses)
             }
         }
     }
+    // And every known model's full sensor, its power-up image, is whole size
+    // steps: otherwise the camera refuses every Format_7 write at power-up.
+    for (const std::string& model : knownModels()) {
+        const CameraConfig config = *modelConfig(model, 1);
+        EXPECT_EQ(0u, config.sensorWidth % config.unitWidth) << model;
+        EXPECT_EQ(0u, config.sensorHeight % config.unitHeight) << model;
+    }
 }
 
 TEST(WorldDescription, ParsesBusesCamerasAndForcedRegisters)
