@@ -27,15 +27,6 @@ void parseExact(const std::vector<uint8_t>& bytes, bool crcEnabled, ChunkParseSt
     parseImageChunks(copy.get(), bytes.size(), crcEnabled, state);
 }
 
-TEST(Crc16Xmodem, MatchesTheStandardCheckValue)
-{
-    const uint8_t check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
-    EXPECT_EQ(0x31C3, orvex::iidc::crc16Xmodem(check, sizeof check));
-    EXPECT_EQ(0, orvex::iidc::crc16Xmodem(check, 0));
-    // Running over two halves gives the same as over the whole.
-    EXPECT_EQ(0x31C3, orvex::iidc::crc16Xmodem(check + 4, 5, orvex::iidc::crc16Xmodem(check, 4)));
-}
-
 TEST(ChunkParser, ReadsEveryChunkOfAFullTrailer)
 {
     // Cycle time: 5 s, 4000 cycles, offset 123.
