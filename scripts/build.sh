@@ -5,5 +5,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORVEX_BUILD_DIR:-$here/build}
 "$here/scripts/setup.sh"
-cmake -S "$here" -B "$build" -G Ninja "$@" >/dev/null
+# shellcheck source=scripts/ccache-env.sh
+source "$here/scripts/ccache-env.sh"
+cmake -S "$here" -B "$build" -G Ninja "${ccache_args[@]}" "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)"

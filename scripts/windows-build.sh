@@ -129,7 +129,9 @@ trap windows_unmount EXIT
 build_wine_prefix
 
 step "building Orvex into $build"
-nice -n 10 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+# shellcheck source=scripts/ccache-env.sh
+source "$here/scripts/ccache-env.sh"
+nice -n 10 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" "${ccache_args[@]}" \
   -DCMAKE_FIND_ROOT_PATH="$ORVEX_WIN_PREFIX" \
   -DCMAKE_CROSSCOMPILING_EMULATOR="$here/scripts/windows-run.sh" \
   -DORVEX_BUILD_BENCHMARKS=OFF "$@" >/dev/null
