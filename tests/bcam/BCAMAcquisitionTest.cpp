@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <sstream>
 #include <thread>
 
 namespace orvex::bcam::test {
@@ -97,6 +98,26 @@ TEST_F(BCAMAcquisitionTest, imagesAreIndexedFromOneInEachAcquisitionWithSoftware
     }
 }
 
+TEST_F(BCAMAcquisitionTest, eachImageIsLoggedWithItsDatesAndValidity)
+{
+    IEEE1394Camera& cam = camera();
+    WNDCLASSEXA info{};
+    info.cbSize = sizeof info;
+    EXPECT_TRUE(GetClassInfoExA(nullptr, "BCAMCameraWndClass", &info));
+    orvex::test::LogCapture stream("Orvex.stream", log4cplus::DEBUG_LOG_LEVEL);
+    orvex::test::LogCapture trace("Orvex", log4cplus::TRACE_LOG_LEVEL);
+    cam.startAcquisition();
+    ASSERT_TRUE(waitForImages(cam, 1));
+    cam.stopAcquisition();
+    std::ostringstream swDate;
+    swDate << std::fixed << images(cam).front()->getSWDate();
+    EXPECT_EQ("acquiFunction; new image grabbed; portId = 1;\timgId = 1;\tsw date = " + swDate.str() +
+                  ";\thw date = -1.000000;\tvalidity: ?",
+              stream.messages().front());
+    const auto lines = trace.messages();
+    EXPECT_EQ(countOf(cam), size_t(std::count(lines.begin(), lines.end(), "BCAM image received")));
+}
+
 TEST_F(BCAMAcquisitionTest, chunksGiveTheHardwareDateAndTheCrcVerdict)
 {
     IEEE1394Camera& cam = camera();
@@ -132,6 +153,7 @@ TEST_F(BCAMAcquisitionTest, aBurstOfImagesGivesOneCallback)
     IEEE1394Camera& cam = camera();
     auto* callback = new CountingCallback;
     cam.setImageCB(callback, true);
+    orvex::test::LogCapture trace("Orvex", log4cplus::TRACE_LOG_LEVEL);
     cam.startAcquisition();
     // Not dispatching while images arrive; the unplug ends the burst.
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -141,6 +163,8 @@ TEST_F(BCAMAcquisitionTest, aBurstOfImagesGivesOneCallback)
     ASSERT_GE(countOf(cam), 5U);
     pumpFor(std::chrono::milliseconds(50));
     EXPECT_EQ(1, callback->calls);
+    const auto lines = trace.messages(); // the queued notifications after the first
+    EXPECT_LT(0, std::count(lines.begin(), lines.end(), "BCAM CWM_NEW_IMAGE_AVAILABLE removed"));
     EXPECT_EQ("error in BCAMCamera::stopAcquisition: \"The device is not connected.\r\n",
               errorOf([&] { cam.stopAcquisition(); }));
 }

@@ -123,17 +123,6 @@ TEST(BCAMDeviceName, identifierWordsTakeTheirBytesFromFixedPairs)
     EXPECT_EQ(0xFFFFFFFFU + (0xFFFFFFFFU << 24U), negative.low);
 }
 
-TEST(BCAMDeviceName, a102fOffsetsByFirmware)
-{
-    using orvex::bcamcam::a102fShutterOffset;
-    EXPECT_EQ(3.6e-05, a102fShutterOffset(0));
-    EXPECT_EQ(3.6e-05, a102fShutterOffset(26));
-    EXPECT_FALSE(a102fShutterOffset(27));
-    EXPECT_FALSE(a102fShutterOffset(29));
-    EXPECT_EQ(2.04e-05, a102fShutterOffset(30));
-    EXPECT_EQ(0.0, a102fShutterOffset(31));
-}
-
 // --- refusals -------------------------------------------------------------------------
 
 TEST_F(BCAMServerTest, operationsThatNeedInitRefuseBefore)

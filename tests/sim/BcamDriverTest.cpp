@@ -5,8 +5,6 @@
 #include "BcamTestClient.h"
 #include "SimTestSupport.h"
 
-#include "PGRFlyCapture.h"
-
 #include <orvex/iidc/Registers.h>
 #include <orvex/iidc/SmartFeatures.h>
 #include <orvex/sim/BcamDriver.h>
@@ -214,18 +212,6 @@ TEST_F(BcamDriverTest, malformedRequestsAndInjectedFaultsFail)
     world().faults().failNext("SetVideoMode", 1, static_cast<int>(0xE0000042), kA102Serial);
     EXPECT_EQ(0xE0000042u, send(req::kSetVideoMode, {kFormat7, 0, kAnyRate}));
     EXPECT_EQ(0u, send(req::kSetVideoMode, {kFormat7, 0, kAnyRate}));
-}
-
-TEST_F(BcamDriverTest, theFlyCaptureSdkLeavesTheDriversCamerasAlone)
-{
-    unsigned int count = 0;
-    ASSERT_EQ(FLYCAPTURE_OK, flycaptureBusCameraCount(&count));
-    EXPECT_EQ(1u, count);
-    FlyCaptureInfoEx infos[3] = {};
-    unsigned int size = 3;
-    ASSERT_EQ(FLYCAPTURE_OK, flycaptureBusEnumerateCamerasEx(infos, &size));
-    ASSERT_EQ(1u, size);
-    EXPECT_EQ(7240101u, infos[0].uiSerialNumber);
 }
 
 } // namespace

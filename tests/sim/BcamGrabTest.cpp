@@ -130,23 +130,6 @@ TEST_F(BcamGrabTest, anUnpacedCameraFillsTheGrabsQueuedBeforeItStreams)
     ASSERT_EQ(0u, send(req::kContinuousShot, {0, 0}));
 }
 
-TEST_F(BcamGrabTest, imagesWithoutAQueuedGrabAreDroppedAndCounted)
-{
-    allocate(2);
-    ASSERT_EQ(0u, send(req::kContinuousShot, {0, 1}));
-    for (int i = 0; i < 1000 && bcam::droppedImages(kSerial) < 2; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_GE(bcam::droppedImages(kSerial), 2u);
-
-    // A queued grab still gets the next image.
-    Grab grab;
-    ASSERT_TRUE(queue(grab));
-    DWORD error = 1, bytes = 0;
-    EXPECT_EQ(&grab.overlapped, next(error, bytes));
-    EXPECT_EQ(0u, error);
-    ASSERT_EQ(0u, send(req::kContinuousShot, {0, 0}));
-}
-
 TEST_F(BcamGrabTest, injectedFaultsDropImagesAndStallGrabs)
 {
     allocate(4);
