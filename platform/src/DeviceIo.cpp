@@ -7,6 +7,7 @@
 #include <orvex/win32/sync.h>
 
 #include "DeviceObjects.h"
+#include "Drivers.h"
 #include "IoRequest.h"
 
 namespace orvex::win32::detail {
@@ -191,6 +192,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
                           LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                           DWORD dwFlagsAndAttributes, HANDLE hTemplateFile)
 {
+    orvex::win32::detail::startInstalledDrivers();
     if (lpFileName == nullptr || (dwShareMode & ~kShareModes) != 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;

@@ -2,6 +2,8 @@
 // WM_DEVICECHANGE broadcasts with their DEV_BROADCAST_* records.
 #include "DeviceNotifications.h"
 
+#include "Drivers.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstring>
@@ -185,6 +187,7 @@ extern "C" {
 
 HDEVNOTIFY WINAPI RegisterDeviceNotificationA(HANDLE hRecipient, LPVOID NotificationFilter, DWORD Flags)
 {
+    orvex::win32::detail::startInstalledDrivers();
     if ((Flags & DEVICE_NOTIFY_SERVICE_HANDLE) != 0) {
         SetLastError(ERROR_NOT_SUPPORTED);
         return nullptr;

@@ -4,12 +4,14 @@
 #include <strings.h>
 
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include <orvex/win32/errors.h>
 #include <orvex/win32/modules.h>
 #include <orvex/win32/threads.h>
 
+#include "Drivers.h"
 #include "MessageTables.h"
 #include "Switches.h"
 
@@ -89,7 +91,34 @@ bool isThisLayer(HMODULE module)
     return self == reinterpret_cast<void*>(module);
 }
 
+// The simulated drivers a build or an installation may hold, and the entry
+// point each exports (a kernel driver's DriverEntry).
+constexpr const char* kDriverModules[] = {"liborvex_sim_bcam.so"};
+constexpr const char* kDriverEntry = "OrvexDriverEntry";
+
+thread_local bool startingDrivers = false;
+
 } // namespace
+
+void startInstalledDrivers()
+{
+    if (startingDrivers)
+        return; // a driver's entry reaching the subset
+    static std::once_flag started;
+    std::call_once(started, [] {
+        startingDrivers = true;
+        for (const char* name : kDriverModules) {
+            // Never closed: a driver stays loaded for the life of the system.
+            void* module = openLibrary(name, RTLD_NOW | RTLD_LOCAL);
+            if (module == nullptr)
+                continue;
+            if (auto entry = reinterpret_cast<void (*)()>(dlsym(module, kDriverEntry)))
+                entry();
+        }
+        startingDrivers = false;
+    });
+}
+
 } // namespace orvex::win32::detail
 
 using namespace orvex::win32::detail;

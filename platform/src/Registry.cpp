@@ -10,6 +10,7 @@
 #include <orvex/win32_driver.h>
 
 #include "DataStore.h"
+#include "Drivers.h"
 #include "WindowsPaths.h"
 
 namespace orvex::win32::detail {
@@ -164,6 +165,7 @@ extern "C" {
 
 LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult)
 {
+    orvex::win32::detail::startInstalledDrivers();
     (void)samDesired; // every key may be read; there is one registry view
     if (phkResult == nullptr || ulOptions != 0)
         return ERROR_INVALID_PARAMETER;

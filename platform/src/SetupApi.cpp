@@ -11,6 +11,7 @@
 #include <orvex/win32/setupapi.h>
 
 #include "DeviceObjects.h"
+#include "Drivers.h"
 
 namespace orvex::win32::detail {
 namespace {
@@ -60,6 +61,7 @@ extern "C" {
 
 HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND hwndParent, DWORD Flags)
 {
+    orvex::win32::detail::startInstalledDrivers();
     (void)hwndParent; // no user interface here
     if (Flags != kSupportedFlags || Enumerator != nullptr) {
         SetLastError(ERROR_NOT_SUPPORTED);

@@ -32,12 +32,15 @@ BCAMCamera::~BCAMCamera()
 {
     destroyWindow();
     try {
+        // An unplugged camera fails its last requests; the rest still goes.
         if (isAcquiring()) {
-            BCAMCamera::stopAcquisition();
+            const std::string failure = _pState->stopSteps();
+            if (!failure.empty()) {
+                LOG4CPLUS_ERROR(g_OrvexLogger, kLogDestructor << failure);
+            }
         }
         _pState->device().Close();
     } catch (const std::exception& error) {
-        // An unplugged camera fails its last requests; the rest still goes.
         LOG4CPLUS_ERROR(g_OrvexLogger, kLogDestructor << error.what());
     }
     // The state's owners free any buffer left and delete the device, whose

@@ -277,6 +277,9 @@ void BCAMCamera::startAcquisition()
     }
     _pState->_nAcquiring.exchange(1);
     _pState->_nImgCounter = 0;
+    // A thread that ended before the last stop left that stop's message in
+    // the port: the new thread must not read it and end at once.
+    device.DiscardCompletions();
 
     HANDLE thread = CreateThread(nullptr, 0, &BCAMAcquisition::threadProc, this, CREATE_SUSPENDED,
                                  &_pState->_nAcquiThreadId);
@@ -313,8 +316,15 @@ void BCAMCamera::stopAcquisition()
     if (!isAcquiring()) {
         ORVEX_THROW(kCameraUnit, kErrNotAcquiring);
     }
-    Bcam::CBcamExtension& device = _pState->device();
-    // Every step is tried; the first failure is thrown at the end.
+    const std::string failure = _pState->stopSteps();
+    if (!failure.empty()) {
+        ORVEX_THROW(kCameraUnit, std::string(kErrStop) + "\"" + failure);
+    }
+}
+
+std::string BCAMCamera::State::stopSteps()
+{
+    Bcam::CBcamExtension& bcam = device();
     std::string failure;
     const auto attempt = [&failure](auto&& step) {
         try {
@@ -325,18 +335,16 @@ void BCAMCamera::stopAcquisition()
             }
         }
     };
-    attempt([&] { device.ContinuousShot.Assign(false); });
-    attempt([&] { device.Notify(orvex::bcam::kStopMessage, 0); });
-    _pState->_nAcquiring.exchange(0);
-    if (_pState->_hAcquiThread) {
-        WaitForSingleObject(_pState->_hAcquiThread.get(), INFINITE);
-        _pState->_hAcquiThread.close();
+    attempt([&] { bcam.ContinuousShot.Assign(false); });
+    attempt([&] { bcam.Notify(orvex::bcam::kStopMessage, 0); });
+    _nAcquiring.exchange(0);
+    if (_hAcquiThread) {
+        WaitForSingleObject(_hAcquiThread.get(), INFINITE);
+        _hAcquiThread.close();
     }
-    attempt([&] { device.Cancel(); });
-    attempt([&] { device.FreeResources(); });
-    _pState->_mapBuffers.clear();
-    _pState->_queueBufferIds.clear();
-    if (!failure.empty()) {
-        ORVEX_THROW(kCameraUnit, std::string(kErrStop) + "\"" + failure);
-    }
+    attempt([&] { bcam.Cancel(); });
+    attempt([&] { bcam.FreeResources(); });
+    _mapBuffers.clear();
+    _queueBufferIds.clear();
+    return failure;
 }

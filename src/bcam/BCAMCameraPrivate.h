@@ -41,6 +41,11 @@ struct BCAMCamera::State {
     unsigned short _nPortIdx = 0;
 
     Bcam::CBcamExtension& device() const { return *_pDevice; }
+
+    // Ends an acquisition: every step is tried, the thread is waited for and
+    // the buffers freed. Returns the description of the first device
+    // exception, "" when every step succeeded.
+    std::string stopSteps();
 };
 
 namespace orvex::bcamcam {

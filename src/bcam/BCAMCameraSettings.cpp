@@ -43,20 +43,30 @@ void checkRange(const char* refusal, long long value, long long min, long long m
 
 // --- video configuration -----------------------------------------------------------
 
+namespace {
+
+// IsVideoModeSupported on behalf of `operation`.
+bool isSupported(Bcam::CBcamExtension& device, const char* operation, uint32_t format, uint32_t mode,
+                 uint32_t rate)
+{
+    return callDevice(operation, [&] { return device.IsVideoModeSupported(format, mode, rate); });
+}
+
+} // namespace
+
 bool BCAMCamera::isVideoFormatSupported(uint32_t format) const
 {
-    return isVideoCfgSupported(format, kAny, kAny);
+    return isSupported(_pState->device(), "isVideoFormatSupported", format, kAny, kAny);
 }
 
 bool BCAMCamera::isVideoModeSupported(uint32_t format, uint32_t mode) const
 {
-    return isVideoCfgSupported(format, mode, kAny);
+    return isSupported(_pState->device(), "isVideoModeSupported", format, mode, kAny);
 }
 
 bool BCAMCamera::isVideoCfgSupported(uint32_t format, uint32_t mode, uint32_t rate) const
 {
-    return callDevice("isVideoCfgSupported",
-                      [&] { return _pState->device().IsVideoModeSupported(format, mode, rate); });
+    return isSupported(_pState->device(), "isVideoCfgSupported", format, mode, rate);
 }
 
 namespace {
@@ -74,9 +84,10 @@ VideoMode currentVideoMode(Bcam::CBcamExtension& device, const char* operation)
     return current;
 }
 
-void applyVideoMode(Bcam::CBcamExtension& device, uint32_t format, uint32_t mode, uint32_t rate)
+void applyVideoMode(Bcam::CBcamExtension& device, const char* operation, uint32_t format, uint32_t mode,
+                    uint32_t rate)
 {
-    callDevice("setVideoCfg", [&] { device.SetVideoMode(format, mode, rate); });
+    callDevice(operation, [&] { device.SetVideoMode(format, mode, rate); });
 }
 
 // The current Format_7 mode's controls; "camera must be in format7" in
@@ -117,14 +128,14 @@ void BCAMCamera::setVideoFormat(uint32_t format)
         if (format == kFormat7) {
             // Format_7 modes have no frame rate of their own.
             if (isVideoModeSupported(format, mode)) {
-                applyVideoMode(_pState->device(), format, mode, kAny);
+                applyVideoMode(_pState->device(), "setVideoFormat", format, mode, kAny);
                 return;
             }
             continue;
         }
         for (uint32_t rate = 0; rate <= kLastVideoIndex; ++rate) {
             if (isVideoCfgSupported(format, mode, rate)) {
-                applyVideoMode(_pState->device(), format, mode, rate);
+                applyVideoMode(_pState->device(), "setVideoFormat", format, mode, rate);
                 return;
             }
         }
@@ -136,7 +147,7 @@ void BCAMCamera::setVideoMode(uint32_t mode)
     const uint32_t format = getVideoFormat();
     for (uint32_t rate = 0; rate <= kLastVideoIndex; ++rate) {
         if (isVideoCfgSupported(format, mode, rate)) {
-            applyVideoMode(_pState->device(), format, mode, rate);
+            applyVideoMode(_pState->device(), "setVideoMode", format, mode, rate);
             return;
         }
     }
@@ -148,7 +159,7 @@ void BCAMCamera::setFrameRate(uint32_t rate)
     if (!isVideoCfgSupported(current.format, current.mode, rate)) {
         ORVEX_THROW(kCameraUnit, kErrFrameRate);
     }
-    applyVideoMode(_pState->device(), current.format, current.mode, rate);
+    applyVideoMode(_pState->device(), "setFrameRate", current.format, current.mode, rate);
 }
 
 void BCAMCamera::setVideoCfg(uint32_t format, uint32_t mode, uint32_t rate)
@@ -156,7 +167,7 @@ void BCAMCamera::setVideoCfg(uint32_t format, uint32_t mode, uint32_t rate)
     if (!isVideoCfgSupported(format, mode, rate)) {
         ORVEX_THROW(kCameraUnit, kErrVideoCfg);
     }
-    applyVideoMode(_pState->device(), format, mode, rate);
+    applyVideoMode(_pState->device(), "setVideoCfg", format, mode, rate);
 }
 
 // --- pixel format and colour coding -------------------------------------------------------

@@ -3,6 +3,7 @@
 // burst, the refusals and failures of start and stop, and an unplug in the
 // middle of acquisition.
 #include "bcam/BCAMFixture.h"
+#include "support/LogCapture.h"
 
 #include <orvex/ImageSample.h>
 #include <orvex/iidc/SmartFeatures.h>
@@ -10,6 +11,9 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include <algorithm>
+#include <functional>
+#include <sstream>
 #include <thread>
 
 namespace orvex::bcam::test {
@@ -94,6 +98,26 @@ TEST_F(BCAMAcquisitionTest, imagesAreIndexedFromOneInEachAcquisitionWithSoftware
     }
 }
 
+TEST_F(BCAMAcquisitionTest, eachImageIsLoggedWithItsDatesAndValidity)
+{
+    IEEE1394Camera& cam = camera();
+    WNDCLASSEXA info{};
+    info.cbSize = sizeof info;
+    EXPECT_TRUE(GetClassInfoExA(nullptr, "BCAMCameraWndClass", &info));
+    orvex::test::LogCapture stream("Orvex.stream", log4cplus::DEBUG_LOG_LEVEL);
+    orvex::test::LogCapture trace("Orvex", log4cplus::TRACE_LOG_LEVEL);
+    cam.startAcquisition();
+    ASSERT_TRUE(waitForImages(cam, 1));
+    cam.stopAcquisition();
+    std::ostringstream swDate;
+    swDate << std::fixed << images(cam).front()->getSWDate();
+    EXPECT_EQ("acquiFunction; new image grabbed; portId = 1;\timgId = 1;\tsw date = " + swDate.str() +
+                  ";\thw date = -1.000000;\tvalidity: ?",
+              stream.messages().front());
+    const auto lines = trace.messages();
+    EXPECT_EQ(countOf(cam), size_t(std::count(lines.begin(), lines.end(), "BCAM image received")));
+}
+
 TEST_F(BCAMAcquisitionTest, chunksGiveTheHardwareDateAndTheCrcVerdict)
 {
     IEEE1394Camera& cam = camera();
@@ -129,6 +153,7 @@ TEST_F(BCAMAcquisitionTest, aBurstOfImagesGivesOneCallback)
     IEEE1394Camera& cam = camera();
     auto* callback = new CountingCallback;
     cam.setImageCB(callback, true);
+    orvex::test::LogCapture trace("Orvex", log4cplus::TRACE_LOG_LEVEL);
     cam.startAcquisition();
     // Not dispatching while images arrive; the unplug ends the burst.
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -138,7 +163,10 @@ TEST_F(BCAMAcquisitionTest, aBurstOfImagesGivesOneCallback)
     ASSERT_GE(countOf(cam), 5U);
     pumpFor(std::chrono::milliseconds(50));
     EXPECT_EQ(1, callback->calls);
-    EXPECT_NE("", errorOf([&] { cam.stopAcquisition(); }));
+    const auto lines = trace.messages(); // the queued notifications after the first
+    EXPECT_LT(0, std::count(lines.begin(), lines.end(), "BCAM CWM_NEW_IMAGE_AVAILABLE removed"));
+    EXPECT_EQ("error in BCAMCamera::stopAcquisition: \"The device is not connected.\r\n",
+              errorOf([&] { cam.stopAcquisition(); }));
 }
 
 TEST_F(BCAMAcquisitionTest, startAndStopRefuseTheWrongState)
@@ -155,10 +183,10 @@ TEST_F(BCAMAcquisitionTest, eachStartStepFailureHasItsMessageAndStopRecovers)
     IEEE1394Camera& cam = camera();
     const int busy = static_cast<int>(orvex::bcam::error::kBusy);
 
+    const std::string description = "The request is not allowed while the camera transfers images.\r\n";
     world().faults().failNext("AllocateResources", 1, busy, kA312fSerial);
     std::string message = errorOf([&] { cam.startAcquisition(); });
-    EXPECT_EQ(0U, message.find("Error in BCAMCamera::startAcquisition, while allocating resources:"))
-        << message;
+    EXPECT_EQ("Error in BCAMCamera::startAcquisition, while allocating resources:" + description, message);
     EXPECT_FALSE(cam.isAcquisitionStarted());
 
     const std::pair<const char*, const char*> steps[] = {
@@ -169,8 +197,7 @@ TEST_F(BCAMAcquisitionTest, eachStartStepFailureHasItsMessageAndStopRecovers)
         SCOPED_TRACE(request);
         world().faults().failNext(request, 1, busy, kA312fSerial);
         message = errorOf([&] { cam.startAcquisition(); });
-        EXPECT_EQ(0U, message.find(text)) << message;
-        EXPECT_LT(std::string(text).size(), message.size()); // the description follows
+        EXPECT_EQ(text + description, message);
         EXPECT_TRUE(cam.isAcquisitionStarted());
         EXPECT_EQ("", errorOf([&] { cam.stopAcquisition(); }));
     }
@@ -187,8 +214,9 @@ TEST_F(BCAMAcquisitionTest, aStopStepFailureIsThrownAfterEveryStepRan)
     cam.startAcquisition();
     ASSERT_TRUE(waitForImages(cam, 2));
     world().faults().failNext("Cancel", 1, static_cast<int>(orvex::bcam::error::kBusy), kA312fSerial);
-    const std::string message = errorOf([&] { cam.stopAcquisition(); });
-    EXPECT_EQ(0U, message.find("error in BCAMCamera::stopAcquisition: \"")) << message;
+    EXPECT_EQ("error in BCAMCamera::stopAcquisition: \"The request is not allowed while the camera "
+              "transfers images.\r\n",
+              errorOf([&] { cam.stopAcquisition(); }));
     EXPECT_FALSE(cam.isAcquisitionStarted());
     // The resources were freed despite the failure: a new start allocates them.
     cam.startAcquisition();
@@ -196,7 +224,7 @@ TEST_F(BCAMAcquisitionTest, aStopStepFailureIsThrownAfterEveryStepRan)
     cam.stopAcquisition();
 }
 
-TEST_F(BCAMAcquisitionTest, aBusFullOfOtherPacketsRefusesTheStartUntilThereIsRoom)
+TEST_F(BCAMAcquisitionTest, aBusFullOfOtherPacketsRefusesTheResourcesUntilThereIsRoom)
 {
     IEEE1394VideoServer& server = serverWithCameras();
     IEEE1394Camera& a102f = server.getCamera(0);
@@ -213,22 +241,76 @@ TEST_F(BCAMAcquisitionTest, aBusFullOfOtherPacketsRefusesTheStartUntilThereIsRoo
 
     a312f.startAcquisition();
     const std::string message = errorOf([&] { a102f.startAcquisition(); });
-    EXPECT_EQ(0U, message.find("Error in BCAMCamera::startAcquisition, while switching to continuous shot:"))
-        << message;
-    EXPECT_NE(std::string::npos, message.find("isochronous bandwidth")) << message;
-    EXPECT_EQ("", errorOf([&] { a102f.stopAcquisition(); }));
+    EXPECT_EQ("Error in BCAMCamera::startAcquisition, while allocating resources:"
+              "The bus has too little isochronous bandwidth left for the camera's packets.\r\n",
+              message);
+    EXPECT_FALSE(a102f.isAcquisitionStarted());
+    EXPECT_EQ(otherNode + 4096, bus.bandwidthInUse()); // the refusal holds nothing
 
-    // Smaller packets leave room for both.
+    // Smaller packets leave room for both, each on a channel of its own.
     a312f.stopAcquisition();
+    EXPECT_EQ(otherNode, bus.bandwidthInUse());
     for (IEEE1394Camera* cam : {&a312f, &a102f})
         cam->setNbBytesPerPacket(2048);
     a312f.startAcquisition();
     a102f.startAcquisition();
+    EXPECT_EQ(otherNode + 2 * 2048, bus.bandwidthInUse());
+    const uint32_t channels[] = {cameraRegister(kA312fSerial, 0xF0F0060C) >> 28,
+                                 cameraRegister(kA102fSerial, 0xF0F0060C) >> 28};
+    EXPECT_NE(channels[0], channels[1]);
+    EXPECT_TRUE(bus.isChannelAllocated(channels[0]) && bus.isChannelAllocated(channels[1]));
     EXPECT_TRUE(waitForImages(a312f, 3));
     EXPECT_TRUE(waitForImages(a102f, 3));
     a102f.stopAcquisition();
     a312f.stopAcquisition();
+    EXPECT_FALSE(bus.isChannelAllocated(channels[0]) || bus.isChannelAllocated(channels[1]));
     bus.releaseBandwidth(otherNode);
+}
+
+TEST_F(BCAMAcquisitionTest, busResetsLoseTheImageOnTheWireAndTheStreamGoesOn)
+{
+    IEEE1394Camera& cam = camera();
+    cam.startAcquisition();
+    ASSERT_TRUE(waitForImages(cam, 2));
+    orvex::sim::Bus& bus = *world().bus(kBcamBus);
+    const uint32_t held = bus.bandwidthInUse();
+    const std::function<void()> resets[] = {
+        [&] { world().resetBus(kBcamBus); },
+        [&] { world().addCamera(kBcamBus, "A102f", 0x102F77); }, // a plug resets the bus too
+    };
+    for (const auto& reset : resets) {
+        const uint64_t dropped = orvex::sim::bcam::droppedImages(kA312fSerial);
+        reset();
+        EXPECT_TRUE(waitForImages(cam, countOf(cam) + 3));
+        EXPECT_LT(dropped, orvex::sim::bcam::droppedImages(kA312fSerial));
+        EXPECT_EQ(held, bus.bandwidthInUse());
+        EXPECT_TRUE(cam.isAcquisitionStarted());
+    }
+    EXPECT_EQ("", errorOf([&] { cam.stopAcquisition(); }));
+}
+
+TEST_F(BCAMAcquisitionTest, aRestartAfterTheThreadEndedEarlyDeliversImages)
+{
+    IEEE1394Camera& cam = camera();
+    // Four pixels and their chunks: not one or two bytes a pixel.
+    cam.setSize(4, 1);
+    ASSERT_TRUE(cam.enableSmartFeature(sf_extendedDataStream, true));
+    ASSERT_TRUE(cam.enableSmartFeature(sf_cycleTimeStamp, true));
+    orvex::test::LogCapture log("Orvex", log4cplus::ERROR_LOG_LEVEL);
+    cam.startAcquisition();
+    ASSERT_TRUE(pumpUntil([&] {
+        const auto lines = log.messages();
+        return std::find(lines.begin(), lines.end(), "unknown pixel format") != lines.end();
+    }));
+    EXPECT_EQ("", errorOf([&] { cam.stopAcquisition(); }));
+    EXPECT_EQ(0U, countOf(cam));
+
+    cam.setSize(kWidth, kHeight);
+    ASSERT_TRUE(cam.enableSmartFeature(sf_extendedDataStream, false));
+    cam.startAcquisition();
+    EXPECT_TRUE(waitForImages(cam, 3));
+    cam.stopAcquisition();
+    EXPECT_EQ(1U, images(cam).front()->getIdx());
 }
 
 class RemovalCallback : public CaptureDeviceChangedCB {
@@ -259,8 +341,8 @@ TEST_F(BCAMAcquisitionTest, anUnplugDuringAcquisitionIsReportedAndSurvived)
 
     // Stopping an unplugged camera reports the driver's refusal but ends
     // the acquisition; the images received stay readable.
-    const std::string message = errorOf([&] { cam.stopAcquisition(); });
-    EXPECT_EQ(0U, message.find("error in BCAMCamera::stopAcquisition: \"")) << message;
+    EXPECT_EQ("error in BCAMCamera::stopAcquisition: \"The device is not connected.\r\n",
+              errorOf([&] { cam.stopAcquisition(); }));
     EXPECT_FALSE(cam.isAcquisitionStarted());
     EXPECT_GE(countOf(cam), 3U);
     destroyVideoServer();
@@ -276,8 +358,13 @@ TEST_F(BCAMAcquisitionTest, destroyingTheServerStopsAnUnpluggedCameraStillAcquir
     ASSERT_TRUE(waitForImages(cam, 2));
     world().unplugCamera(kA312fSerial);
     pumpFor(std::chrono::milliseconds(50));
+    orvex::test::LogCapture log("Orvex", log4cplus::ERROR_LOG_LEVEL);
     destroyVideoServer(); // both cameras stop; nothing leaks, nothing is thrown
     EXPECT_FALSE(isVideoServerAllocated());
+    // The driver's description follows the prefix, once.
+    const std::string prefix = "Erreur dans le destructeur de BCAMCamera: ";
+    const std::string description = "The device is not connected.\r\n";
+    EXPECT_EQ(std::vector<std::string>{prefix + description}, log.messages());
 }
 
 } // namespace

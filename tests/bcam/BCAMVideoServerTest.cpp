@@ -111,10 +111,14 @@ TEST_F(BCAMServerTest, captureIsSwitchedOnlyWhileThereIsNoCamera)
     server.reset(false);
     server.captureDeviceNotification(true);
     EXPECT_TRUE(server.isCapturingDeviceNotification());
+    WNDCLASSEXA info{};
+    info.cbSize = sizeof info;
+    EXPECT_TRUE(GetClassInfoExA(nullptr, "BCAMVideoServerWndClass", &info));
     world().plugCamera(kA312fSerial, kBcamBus);
     ASSERT_TRUE(pumpUntil([&] { return callback->arrivals.size() == 1; }));
     server.captureDeviceNotification(false);
     EXPECT_FALSE(server.isCapturingDeviceNotification());
+    EXPECT_FALSE(GetClassInfoExA(nullptr, "BCAMVideoServerWndClass", &info));
     world().plugCamera(kA102fSerial, kBcamBus);
     pumpFor(std::chrono::milliseconds(100));
     EXPECT_EQ(1U, callback->arrivals.size());

@@ -86,7 +86,7 @@ TEST_F(BcamGrabTest, grabsCompleteInOrderWithTheirChunksAndNotifyEndsTheWait)
     uint32_t previousCounter = 0;
     for (DWORD i = 0; i < 4; ++i) {
         const Completion c = next();
-        EXPECT_EQ(kGrabCompletedMessage, c.message);
+        EXPECT_EQ(0x15u, c.message);
         EXPECT_EQ(0u, c.error);
         EXPECT_EQ(100 + i, c.context);
         EXPECT_EQ(bytes, c.bytes);
@@ -143,7 +143,7 @@ TEST_F(BcamGrabTest, aGrabTheDriverRefusesAtOnceIsThrownAndNeverCompletes)
 
     device_->Cancel();
     const Completion cancelled = next();
-    EXPECT_EQ(kGrabCompletedMessage, cancelled.message);
+    EXPECT_EQ(0x15u, cancelled.message);
     EXPECT_EQ(1u, cancelled.context);
     EXPECT_EQ(DWORD(ERROR_OPERATION_ABORTED), cancelled.error);
     EXPECT_EQ(DWORD(WAIT_TIMEOUT), next(50).error) << "the refused grabs left nothing in the port";
@@ -202,7 +202,7 @@ TEST_F(BcamGrabTest, anUnplugEndsPendingGrabsIsBroadcastAndWritesNoBufferAfter)
     world().unplugCamera(kA312fSerial);
     for (DWORD i = 0; i < 3; ++i) {
         const Completion c = next();
-        EXPECT_EQ(kGrabCompletedMessage, c.message);
+        EXPECT_EQ(0x15u, c.message);
         EXPECT_EQ(i, c.context);
         EXPECT_EQ(DWORD(ERROR_DEVICE_NOT_CONNECTED), c.error);
         buffers[c.context].reset();

@@ -130,23 +130,6 @@ TEST_F(BcamGrabTest, anUnpacedCameraFillsTheGrabsQueuedBeforeItStreams)
     ASSERT_EQ(0u, send(req::kContinuousShot, {0, 0}));
 }
 
-TEST_F(BcamGrabTest, imagesWithoutAQueuedGrabAreDroppedAndCounted)
-{
-    allocate(2);
-    ASSERT_EQ(0u, send(req::kContinuousShot, {0, 1}));
-    for (int i = 0; i < 1000 && bcam::droppedImages(kSerial) < 2; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_GE(bcam::droppedImages(kSerial), 2u);
-
-    // A queued grab still gets the next image.
-    Grab grab;
-    ASSERT_TRUE(queue(grab));
-    DWORD error = 1, bytes = 0;
-    EXPECT_EQ(&grab.overlapped, next(error, bytes));
-    EXPECT_EQ(0u, error);
-    ASSERT_EQ(0u, send(req::kContinuousShot, {0, 0}));
-}
-
 TEST_F(BcamGrabTest, injectedFaultsDropImagesAndStallGrabs)
 {
     allocate(4);
@@ -189,19 +172,68 @@ TEST_F(BcamGrabTest, grabsAreRefusedWithoutResourcesOrBeyondThem)
     device_->reset(); // ends the pending grab while its buffer lives
 }
 
-TEST_F(BcamGrabTest, aContinuousShotTheBusHasNoRoomForIsRefusedAndCanBeAskedAgain)
+TEST_F(BcamGrabTest, resourcesHoldAChannelAndTheBandwidthUntilFreedAndARefusalHoldsNothing)
 {
-    allocate(1);
     Bus& bus = *world().bus(2);
-    const uint32_t others = bus.isoBandwidth() - bus.bandwidthInUse();
-    ASSERT_TRUE(bus.reserveBandwidth(others)); // another node's streams take every byte
-    EXPECT_EQ(bcam::error::kNoBandwidth, send(req::kContinuousShot, {0, 1}));
-    EXPECT_FALSE(world().camera(kSerial)->isStreaming());
-
+    std::vector<uint32_t> frame;
+    ASSERT_EQ(0u, send(req::kBytePerFrame, {0}, &frame));
+    const uint32_t packet = frame[bcam::kPacketBytes];
+    const uint32_t others = bus.isoBandwidth() - packet + 1; // another node leaves too little
+    ASSERT_TRUE(bus.reserveBandwidth(others));
+    std::vector<uint32_t> out;
+    EXPECT_EQ(bcam::error::kNoBandwidth, send(req::kAllocateResources, {1, kFrameBytes, 0}, &out));
+    EXPECT_FALSE(bus.isChannelAllocated(0));
     bus.releaseBandwidth(others);
-    EXPECT_EQ(0u, send(req::kContinuousShot, {0, 1}));
-    EXPECT_TRUE(world().camera(kSerial)->isStreaming()) << "the refusal left nothing behind";
+
+    allocate(1);
+    EXPECT_EQ(packet, bus.bandwidthInUse());
+    EXPECT_TRUE(bus.isChannelAllocated(0));
+    uint32_t channelSpeed = 0;
+    ASSERT_EQ(Status::ok, world().camera(kSerial)->readRegister(kIsoChannelSpeed, channelSpeed));
+    EXPECT_EQ(0u, channelSpeed >> kIsoChannelShift);
+    // Streaming uses what the resources hold; it claims nothing more.
+    ASSERT_EQ(0u, send(req::kContinuousShot, {0, 1}));
+    EXPECT_EQ(packet, bus.bandwidthInUse());
     ASSERT_EQ(0u, send(req::kContinuousShot, {0, 0}));
+    EXPECT_EQ(packet, bus.bandwidthInUse());
+    ASSERT_EQ(0u, send(req::kFreeResources, {}));
+    EXPECT_EQ(0u, bus.bandwidthInUse());
+    EXPECT_FALSE(bus.isChannelAllocated(0));
+}
+
+TEST_F(BcamGrabTest, aLegacyCameraIsGivenOneOfTheSixteenChannelsItCanBeTold)
+{
+    Bus& bus = *world().bus(2);
+    for (uint32_t channel = 0; channel < 15; ++channel)
+        ASSERT_TRUE(bus.allocateChannel());
+    allocate(1);
+    EXPECT_TRUE(bus.isChannelAllocated(15));
+    ASSERT_EQ(0u, send(req::kFreeResources, {}));
+    ASSERT_TRUE(bus.allocateChannel()); // 15
+    std::vector<uint32_t> out;
+    EXPECT_EQ(bcam::error::kNoChannel, send(req::kAllocateResources, {1, kFrameBytes, 0}, &out));
+    EXPECT_EQ(16u, *bus.allocateChannel()) << "channels above 15 stay for other nodes";
+}
+
+TEST_F(BcamGrabTest, cancelEndsOnlyTheCallingHandlesGrabs)
+{
+    allocate(4);
+    Grab mine, theirs; // outlive the handles their grabs are pending on
+    Handle other(openBcamDevice(bcam::devicePath(kSerial)));
+    ASSERT_NE(INVALID_HANDLE_VALUE, other.get());
+    Handle otherPort(CreateIoCompletionPort(other.get(), nullptr, 2, 0));
+    ASSERT_TRUE(queue(mine));
+    DWORD bytes = 0;
+    ASSERT_FALSE(DeviceIoControl(other.get(), req::kGrabImage.code, nullptr, 0, theirs.buffer.data(),
+                                 kFrameBytes, &bytes, &theirs.overlapped));
+    ASSERT_EQ(DWORD(ERROR_IO_PENDING), GetLastError());
+    ASSERT_EQ(0u, send(req::kCancel, {}));
+    DWORD error = 0;
+    EXPECT_EQ(&mine.overlapped, next(error, bytes));
+    EXPECT_EQ(DWORD(ERROR_OPERATION_ABORTED), error);
+    EXPECT_FALSE(HasOverlappedIoCompleted(&theirs.overlapped));
+    other.reset(); // ends the other handle's grab while its buffer lives
+    EXPECT_TRUE(HasOverlappedIoCompleted(&theirs.overlapped));
 }
 
 TEST_F(BcamGrabTest, cancelAndFreeResourcesEndEveryPendingGrabWithAnError)
@@ -224,38 +256,6 @@ TEST_F(BcamGrabTest, cancelAndFreeResourcesEndEveryPendingGrabWithAnError)
     EXPECT_EQ(&grabs[0].overlapped, next(error, bytes));
     EXPECT_EQ(DWORD(ERROR_OPERATION_ABORTED), error);
     EXPECT_FALSE(queue(grabs[1]));
-}
-
-TEST_F(BcamGrabTest, anUnplugEndsPendingGrabsAndNoBufferIsWrittenAfter)
-{
-    allocate(4);
-    // Heap buffers, freed as soon as their grab has ended: ASan sees any
-    // later write by the driver.
-    std::vector<std::unique_ptr<Grab>> grabs;
-    for (int i = 0; i < 4; ++i) {
-        grabs.push_back(std::make_unique<Grab>());
-        ASSERT_TRUE(queue(*grabs.back()));
-    }
-    ASSERT_EQ(0u, send(req::kContinuousShot, {0, 1}));
-    world().unplugCamera(kSerial);
-
-    for (int ended = 0; ended < 4; ++ended) {
-        DWORD error = 0, bytes = 0;
-        OVERLAPPED* overlapped = next(error, bytes);
-        ASSERT_NE(nullptr, overlapped);
-        EXPECT_TRUE(error == 0 || error == ERROR_DEVICE_NOT_CONNECTED) << error;
-        for (auto& grab : grabs) {
-            if (grab && &grab->overlapped == overlapped)
-                grab.reset();
-        }
-    }
-    EXPECT_TRUE(bcamDeviceNames().empty());
-    Grab late;
-    EXPECT_FALSE(queue(late));
-    EXPECT_EQ(DWORD(ERROR_DEVICE_NOT_CONNECTED), GetLastError());
-    // Plugged again, the camera streams for nobody: no old buffer is touched.
-    world().plugCamera(kSerial, 2);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 TEST_F(BcamGrabTest, closingTheHandleEndsItsGrabsAndStopsTheCamera)

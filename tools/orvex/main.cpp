@@ -9,9 +9,6 @@
 #include "Sync.h"
 
 #include <orvex/orvex.h>
-#if defined(ORVEX_CLI_OVER_SIMULATED_BCAM)
-#include <orvex/sim/BcamDriver.h>
-#endif
 #if defined(ORVEX_CLI_OVER_SIMULATOR)
 #include <orvex/sim/World.h>
 #if !defined(_WIN32)
@@ -142,16 +139,6 @@ std::string simulatedWorldProblem()
 #endif
 }
 
-// Over the simulator, the machine the tool runs on has the BCAM driver
-// installed, as a real one with Basler cameras would.
-void installSimulatedBcamDriver()
-{
-#if defined(ORVEX_CLI_OVER_SIMULATED_BCAM)
-    orvex::sim::bcam::installDriverFiles();
-    orvex::sim::bcam::installDriver();
-#endif
-}
-
 int run(const Invocation& invocation)
 {
     if (invocation.command == Command::help) {
@@ -177,9 +164,6 @@ int run(const Invocation& invocation)
     if (const std::string problem = simulatedWorldProblem(); !problem.empty()) {
         std::cerr << "orvex: " << problem << "\n";
         return kExitFailure;
-    }
-    if (invocation.backend != "flycap") {
-        installSimulatedBcamDriver();
     }
     const Backend backend = invocation.backend == "bcam" ? Backend::bcam : Backend::flycap;
     switch (invocation.command) {

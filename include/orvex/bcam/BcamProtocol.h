@@ -114,6 +114,7 @@ constexpr DWORD kUnsupported = 0xE0000006;    // mode, feature or item the camer
 constexpr DWORD kBusy = 0xE0000007;           // not while the camera streams
 constexpr DWORD kResourcesInUse = 0xE0000008; // AllocateResources twice
 constexpr DWORD kNoBandwidth = 0xE0000009;    // the bus cannot carry the camera's packets too
+constexpr DWORD kNoChannel = 0xE000000A;      // every isochronous channel of the bus is taken
 } // namespace error
 
 // Completion messages: a grab ended (context: the caller's buffer id), and

@@ -2,6 +2,7 @@
 #include "BcamDevice.h"
 
 #include "Quadlets.h"
+#include "RequestLog.h"
 
 #include <orvex/iidc/Registers.h>
 #include <orvex/sim/FramePattern.h>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace orvex::sim::bcam {
 
@@ -68,6 +70,7 @@ void BcamDevice::unplugged()
 
 void BcamDevice::deviceControl(const std::shared_ptr<win32sim::IoRequest>& request)
 {
+    noteRequest(serial_, request->controlCode(), request->inputLength(), request->outputLength());
     const RequestEntry* entry = findRequest(request->controlCode());
     if (!entry) {
         request->complete(win32sim::kStatusInvalidDeviceRequest, 0);
@@ -88,6 +91,12 @@ void BcamDevice::deviceControl(const std::shared_ptr<win32sim::IoRequest>& reque
     }
     if (grab) {
         queueGrab(request);
+        return;
+    }
+    if (entry->code == request::kCancel.code) {
+        // Only the calling handle's grabs: another handle's stream goes on.
+        endGrabs(win32sim::kStatusCancelled, request->file());
+        request->complete(win32sim::kStatusSuccess, 0);
         return;
     }
     NTSTATUS status = win32sim::kStatusSuccess;
@@ -256,9 +265,6 @@ NTSTATUS BcamDevice::dispatchControl(const RequestEntry& entry, const void* in, 
         return allocateResources(in, out, written);
     case request::kFreeResources.code:
         return freeResources();
-    case request::kCancel.code:
-        endGrabs(win32sim::kStatusCancelled);
-        return win32sim::kStatusSuccess;
     case request::kReadQuadlet.code:
         if (quadletAt(in, 1) != orvex::iidc::kAddressHigh)
             return driverError(error::kAddressError);
@@ -295,7 +301,20 @@ NTSTATUS BcamDevice::allocateResources(const void* in, void* out, DWORD& written
         std::lock_guard<std::mutex> lock(m_);
         if (resources_.count)
             return driverError(error::kResourcesInUse);
-        resources_ = {count, bytes};
+    }
+    Resources claimed;
+    claimed.count = count;
+    claimed.bufferBytes = bytes;
+    status = claimIsoResources(size.packetBytes, claimed);
+    if (failed(status))
+        return status;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        if (resources_.count) {
+            releaseIsoResources(claimed);
+            return driverError(error::kResourcesInUse);
+        }
+        resources_ = claimed;
     }
     putQuadlet(out, kResourceCount, count);
     putQuadlet(out, kResourceSize, bytes);
@@ -304,12 +323,71 @@ NTSTATUS BcamDevice::allocateResources(const void* in, void* out, DWORD& written
     return win32sim::kStatusSuccess;
 }
 
+NTSTATUS BcamDevice::claimIsoResources(uint32_t packetBytes, Resources& claimed)
+{
+    const std::shared_ptr<Camera>& camera = control_.camera();
+    std::shared_ptr<Bus> bus = camera->bus();
+    uint32_t channelSpeed = 0;
+    if (!bus || failed(control_.read(orvex::iidc::kIsoChannelSpeed, channelSpeed)))
+        return win32sim::kStatusDeviceNotConnected;
+    // A camera in legacy mode can be told channels 0 to 15 only.
+    const bool b = (channelSpeed & orvex::iidc::kIsoOperationMode1394b) != 0;
+    const std::optional<uint32_t> channel =
+        bus->allocateChannel(b ? Bus::kIsoChannels : orvex::iidc::kIsoChannelMask + 1);
+    if (!channel)
+        return driverError(error::kNoChannel);
+    if (!bus->reserveBandwidth(packetBytes)) {
+        bus->releaseChannel(*channel);
+        return driverError(error::kNoBandwidth);
+    }
+    claimed.bus = bus;
+    claimed.channel = *channel;
+    claimed.bandwidth = packetBytes;
+    const uint32_t told =
+        b ? (channelSpeed & ~(orvex::iidc::kIso1394bChannelMask << orvex::iidc::kIso1394bChannelShift)) |
+                (*channel << orvex::iidc::kIso1394bChannelShift)
+          : (channelSpeed & ~(orvex::iidc::kIsoChannelMask << orvex::iidc::kIsoChannelShift)) |
+                (*channel << orvex::iidc::kIsoChannelShift);
+    const NTSTATUS status = control_.write(orvex::iidc::kIsoChannelSpeed, told);
+    if (failed(status))
+        releaseIsoResources(claimed);
+    return status;
+}
+
+void BcamDevice::releaseIsoResources(const Resources& held)
+{
+    if (!held.bus)
+        return;
+    held.bus->releaseBandwidth(held.bandwidth);
+    held.bus->releaseChannel(held.channel);
+}
+
+NTSTATUS BcamDevice::fitBandwidth(uint32_t packetBytes)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    if (!resources_.bus || packetBytes == resources_.bandwidth)
+        return win32sim::kStatusSuccess;
+    // The packet size changed since the allocation: trade the old claim for one that fits.
+    resources_.bus->releaseBandwidth(resources_.bandwidth);
+    if (resources_.bus->reserveBandwidth(packetBytes)) {
+        resources_.bandwidth = packetBytes;
+        return win32sim::kStatusSuccess;
+    }
+    resources_.bus->reserveBandwidth(resources_.bandwidth);
+    return driverError(error::kNoBandwidth);
+}
+
 NTSTATUS BcamDevice::freeResources()
 {
     NTSTATUS status = continuousShot(false);
     endGrabs(win32sim::kStatusCancelled);
-    std::lock_guard<std::mutex> lock(m_);
-    resources_ = {};
+    Resources held;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        held = std::move(resources_);
+        resources_ = {};
+    }
+    releaseIsoResources(held);
     return status;
 }
 
@@ -334,9 +412,25 @@ NTSTATUS BcamDevice::continuousShot(bool on)
             return driverError(error::kNoResources);
         if (streaming_)
             return win32sim::kStatusSuccess;
-        streaming_ = true;
     }
-    const Status started = camera->startStream(shared_from_this(), World::instance().pacing());
+    uint32_t format = 0, mode = 0, rate = 0;
+    FrameSize size;
+    NTSTATUS status = control_.videoMode(format, mode, rate);
+    if (!failed(status))
+        status = control_.frameSize(mode, size);
+    if (!failed(status))
+        status = fitBandwidth(size.packetBytes);
+    if (failed(status))
+        return status;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        if (streaming_)
+            return win32sim::kStatusSuccess;
+        streaming_ = true;
+        resetLosesImage_ = false;
+    }
+    // The bandwidth is the device's, claimed with the resources.
+    const Status started = camera->startStream(shared_from_this(), World::instance().pacing(), true);
     if (started == Status::ok || started == Status::alreadyStreaming) {
         pullForQueuedGrabs();
         return win32sim::kStatusSuccess;
@@ -346,11 +440,20 @@ NTSTATUS BcamDevice::continuousShot(bool on)
     switch (started) {
     case Status::notConnected:
         return win32sim::kStatusDeviceNotConnected;
-    case Status::bandwidthExceeded: // the other cameras' packets fill the bus's cycles
-        return driverError(error::kNoBandwidth);
     default:
         return driverError(error::kValueRefused);
     }
+}
+
+void BcamDevice::busReset(int bus)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    if (!resources_.bus || resources_.bus->number() != bus)
+        return;
+    // The driver claims its channel and bandwidth again in the new bus
+    // generation, as the resource manager lets a previous owner do; the
+    // image that was on the wire is lost.
+    resetLosesImage_ = streaming_;
 }
 
 void BcamDevice::queueGrab(const RequestPtr& request)
@@ -466,6 +569,14 @@ BcamDevice::RequestPtr BcamDevice::nextGrab()
 
 void BcamDevice::onFrame(const Frame& frame)
 {
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        if (resetLosesImage_) {
+            resetLosesImage_ = false;
+            ++dropped_;
+            return;
+        }
+    }
     if (World::instance().faults().consume(kDropImageFault, serial_)) {
         std::lock_guard<std::mutex> lock(m_);
         ++dropped_;

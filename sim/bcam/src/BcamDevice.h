@@ -39,6 +39,9 @@ public:
     uint64_t droppedImages() const;
     // The camera left the bus: pending grabs fail, and so does every later request.
     void unplugged();
+    // The camera's bus was reset: the image on the wire is lost and the
+    // isochronous resources are claimed again (see docs/simulator.md).
+    void busReset(int bus);
 
     // win32sim::Device.
     NTSTATUS open(uint64_t file, DWORD access) override;
@@ -55,6 +58,9 @@ private:
     struct Resources {
         uint32_t count = 0;
         uint32_t bufferBytes = 0;
+        std::shared_ptr<Bus> bus; // where the channel and bandwidth are held
+        uint32_t channel = 0;
+        uint32_t bandwidth = 0; // bytes per cycle: the mode's packet
     };
 
     NTSTATUS dispatch(const RequestEntry& entry, const void* in, void* out, DWORD& written);
@@ -63,6 +69,12 @@ private:
     NTSTATUS dispatchControl(const RequestEntry& entry, const void* in, void* out, DWORD& written);
     NTSTATUS allocateResources(const void* in, void* out, DWORD& written);
     NTSTATUS freeResources();
+    // Claims a channel and the packet's bandwidth on the camera's bus, and
+    // tells the camera its channel.
+    NTSTATUS claimIsoResources(uint32_t packetBytes, Resources& claimed);
+    static void releaseIsoResources(const Resources& held);
+    // Makes the held bandwidth fit the packet size the camera has now.
+    NTSTATUS fitBandwidth(uint32_t packetBytes);
     NTSTATUS continuousShot(bool on);
     void queueGrab(const RequestPtr& request);
     void pullForQueuedGrabs();
@@ -82,6 +94,7 @@ private:
     Resources resources_;
     bool gone_ = false;
     bool streaming_ = false;
+    bool resetLosesImage_ = false; // a bus reset cut the image on the wire
     uint64_t dropped_ = 0;
     unsigned openHandles_ = 0;
 };

@@ -15,6 +15,8 @@ namespace sf = orvex::iidc::sf;
 constexpr uint32_t kMaxFormat = 7;
 constexpr uint32_t kMaxMode = 7;
 constexpr uint32_t kMaxFeature = 31;
+// The bits of rate indexes 0 to 7 in an inquiry quadlet.
+constexpr uint32_t kEveryRate = 0xFF000000;
 
 NTSTATUS statusOf(Status status)
 {
@@ -70,10 +72,11 @@ NTSTATUS CameraControl::rateInquiry(uint32_t format, uint32_t mode, uint32_t& bi
         return win32sim::kStatusInvalidParameter;
     if (format != kFormat7)
         return read(videoRateInquiry(format, mode), bits);
-    // Format_7 modes have no frame rates: the mode is there or not.
+    // Format_7 modes have no frame rates: a 1394 driver answers every rate
+    // index of a mode that is there, and none of one that is not.
     uint32_t modes = 0;
     const NTSTATUS status = read(videoModeInquiry(format), modes);
-    bits = (modes & formatBit(mode)) ? kPresence : 0;
+    bits = (modes & formatBit(mode)) ? kEveryRate : 0;
     return status;
 }
 

@@ -68,6 +68,7 @@ void Driver::onWorldEvent(const BusEvent& event)
         withdrawAll();
         break;
     case BusEvent::Kind::busReset:
+        resetBus(event.bus);
         break;
     }
 }
@@ -100,6 +101,18 @@ void Driver::withdraw(uint32_t serialNumber)
     // Pending grabs fail before the removal is broadcast.
     published.device->unplugged();
     win32sim::removeInterface(published.path);
+}
+
+void Driver::resetBus(int bus)
+{
+    std::vector<std::shared_ptr<BcamDevice>> devices;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        for (const auto& entry : devices_)
+            devices.push_back(entry.second.device);
+    }
+    for (const auto& device : devices)
+        device->busReset(bus);
 }
 
 void Driver::withdrawAll()

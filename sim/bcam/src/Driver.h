@@ -38,6 +38,7 @@ private:
     void publish(const std::shared_ptr<Camera>& camera);
     void withdraw(uint32_t serialNumber);
     void withdrawAll();
+    void resetBus(int bus);
 
     mutable std::mutex m_;
     std::map<uint32_t, Published> devices_; // by serial number

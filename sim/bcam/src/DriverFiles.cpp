@@ -40,6 +40,7 @@ std::vector<std::pair<DWORD, std::string>> messageTable()
         {error::kResourcesInUse, "Image buffers are already allocated for the camera.\r\n"},
         {error::kNoBandwidth,
          "The bus has too little isochronous bandwidth left for the camera's packets.\r\n"},
+        {error::kNoChannel, "Every isochronous channel of the bus is taken.\r\n"},
         {message::kVersionMismatch, "The BCAM driver has version %1; version %2 is required.\r\n"},
         {message::kNotOpen, "The BCAM device is not open.\r\n"},
     };

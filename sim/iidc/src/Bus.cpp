@@ -2,6 +2,7 @@
 
 #include <orvex/iidc/Registers.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace orvex::sim {
@@ -34,6 +35,28 @@ void Bus::releaseBandwidth(uint32_t bytesPerPacket)
 {
     std::lock_guard<std::mutex> lock(m_);
     inUse_ = bytesPerPacket > inUse_ ? 0 : inUse_ - bytesPerPacket;
+}
+
+std::optional<uint32_t> Bus::allocateChannel(uint32_t limit)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    for (uint32_t channel = 0; channel < std::min(limit, kIsoChannels); ++channel) {
+        if (channels_.insert(channel).second)
+            return channel;
+    }
+    return std::nullopt;
+}
+
+void Bus::releaseChannel(uint32_t channel)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    channels_.erase(channel);
+}
+
+bool Bus::isChannelAllocated(uint32_t channel) const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return channels_.count(channel) != 0;
 }
 
 uint32_t Bus::bandwidthInUse() const

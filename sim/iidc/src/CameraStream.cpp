@@ -66,17 +66,17 @@ bool Camera::producingLocked() const
     return streaming_ && bus_ && transmittingLocked() && (reg(kCameraPower) & kCameraPowerOn);
 }
 
-Status Camera::startStream(std::shared_ptr<FrameSink> sink, Pacing pacing)
+Status Camera::startStream(std::shared_ptr<FrameSink> sink, Pacing pacing, bool bandwidthHeld)
 {
     std::unique_lock<std::mutex> lock(m_);
     if (streaming_ && isoOwned_)
         stopStreamLocked(lock, false); // a receiver takes over what the registers started
     isoOwned_ = false;
-    return startStreamLocked(lock, std::move(sink), pacing);
+    return startStreamLocked(lock, std::move(sink), pacing, bandwidthHeld);
 }
 
 Status Camera::startStreamLocked(std::unique_lock<std::mutex>& lock, std::shared_ptr<FrameSink> sink,
-                                 Pacing pacing)
+                                 Pacing pacing, bool bandwidthHeld)
 {
     if (!bus_)
         return Status::notConnected;
@@ -87,7 +87,7 @@ Status Camera::startStreamLocked(std::unique_lock<std::mutex>& lock, std::shared
     const FrameGeometry g = currentGeometryLocked();
     if (g.width == 0 || g.height == 0 || g.bytesPerPacket == 0)
         return Status::invalidMode;
-    if (!bus_->reserveBandwidth(g.bytesPerPacket))
+    if (!bandwidthHeld && !bus_->reserveBandwidth(g.bytesPerPacket))
         return Status::bandwidthExceeded;
     if (thread_.joinable()) {
         // A thread left behind by a stop from the stream thread itself.
@@ -96,7 +96,7 @@ Status Camera::startStreamLocked(std::unique_lock<std::mutex>& lock, std::shared
         old.join();
         lock.lock();
     }
-    reservedBandwidth_ = g.bytesPerPacket;
+    reservedBandwidth_ = bandwidthHeld ? 0 : g.bytesPerPacket;
     streaming_ = true;
     pacing_ = pacing;
     streamGeometry_ = g;

@@ -59,7 +59,7 @@ CBcam::CBcam()
 CBcam::~CBcam()
 {
     Close();
-    DrainCompletionPort();
+    DiscardCompletions();
     if (_port != nullptr)
         CloseHandle(_port);
 }
@@ -190,12 +190,12 @@ bool CBcam::IsVideoModeSupported(DWORD format, DWORD mode, DWORD rate)
         Request(req::kFormatInquiry, nullptr, &inquiry, kContext);
         return hasBit(inquiry, format);
     }
-    if (rate == kAny || format == orvex::iidc::kFormat7) {
-        // Format_7 modes have no frame rates: the mode's presence decides.
+    if (rate == kAny) {
         const uint32_t in = format;
         Request(req::kModeInquiry, &in, &inquiry, kContext);
         return hasBit(inquiry, mode);
     }
+    // Format_7 modes too: the driver answers for their rates by the mode's presence.
     const uint32_t in[2] = {format, mode};
     Request(req::kRateInquiry, in, &inquiry, kContext);
     return hasBit(inquiry, rate);
@@ -296,8 +296,7 @@ HANDLE CBcam::CompletionPort()
     return _port;
 }
 
-// Completions nobody will wait for any more: their records are freed here.
-void CBcam::DrainCompletionPort()
+void CBcam::DiscardCompletions()
 {
     if (_port == nullptr)
         return;

@@ -87,6 +87,10 @@ public:
     // stop message to the thread that consumes completions).
     void Notify(DWORD message, DWORD context);
 
+    // Frees every completion waiting in the port, unread: a consumer that
+    // starts afresh must not read what an earlier one left (its stop message).
+    void DiscardCompletions();
+
     CInfo Info;
     CScalarProperty Shutter;
     CScalarProperty Gain;
@@ -102,7 +106,6 @@ protected:
 
 private:
     HANDLE CompletionPort();
-    void DrainCompletionPort();
 
     orvex::CriticalSection _portLock; // the port is made on first use, from any thread
     HANDLE _device = INVALID_HANDLE_VALUE;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -17,6 +18,35 @@ void check(bool ok, const char* what)
         ++failures;
     }
 }
+
+#if !defined(_WIN32)
+struct Expected {
+    const char* model;
+    unsigned long low;
+    unsigned long high;
+};
+
+// The built-in world's cameras of one stack, in port order, found with no
+// call a Windows host would not make.
+void checkCameras(IEEE1394VideoServer& server, const std::vector<Expected>& expected, const char* stack)
+{
+    const std::string what = std::string(stack) + " lists the default cameras";
+    try {
+        server.reset(false);
+        check(server.getNbCameras() == static_cast<int>(expected.size()), what.c_str());
+        for (size_t port = 0; port < expected.size(); ++port) {
+            IEEE1394Camera& camera = server.getCamera(static_cast<int>(port));
+            check(camera.getModelName() == expected[port].model, (what + ": model").c_str());
+            check(camera.getUniqueId() == CamGUID(expected[port].low, expected[port].high),
+                  (what + ": identifier").c_str());
+        }
+    } catch (const OrvexError& e) {
+        std::fprintf(stderr, "%s: %s\n", stack, e.what());
+        check(false, what.c_str());
+    }
+    destroyVideoServer();
+}
+#endif
 
 } // namespace
 
@@ -46,6 +76,18 @@ int main()
     }
 
     check(CamGUID(1, 2) < CamGUID(0, 3), "CamGUID ordering");
+
+#if !defined(_WIN32)
+    // The installed package brings the simulated stacks with their default
+    // world; a Windows machine has the cameras it has.
+    checkCameras(createFlyCapVideoServer(false),
+                 {{"Grasshopper GRAS-20S4M", 7240101, 0},
+                  {"Grasshopper GRAS-50S5M", 8120202, 0},
+                  {"Flea2 FL2G-50S5M", 9050303, 0}},
+                 "FlyCapture");
+    checkCameras(createBCAMVideoServer(false),
+                 {{"A102f", 20110404, 0x00305300}, {"A312f", 20120505, 0x00305300}}, "BCAM");
+#endif
 
     std::printf("%s: %d failure(s)\n", version, failures);
     return failures == 0 ? 0 : 1;

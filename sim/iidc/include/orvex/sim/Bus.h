@@ -10,6 +10,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <set>
 
 namespace orvex::sim {
 
@@ -51,6 +53,12 @@ public:
     // replaces the old. The receiver is called on the camera's stream
     // thread, with no lock of the bus or the camera held. Thread-safe.
     static constexpr uint32_t kIsoChannels = 64;
+    // Channel allocation, as the bus's isochronous resource manager keeps
+    // it: the lowest free channel below `limit` (a camera that can only be
+    // told channels 0 to 15 asks below 16), none when all are taken.
+    std::optional<uint32_t> allocateChannel(uint32_t limit = kIsoChannels);
+    void releaseChannel(uint32_t channel);
+    bool isChannelAllocated(uint32_t channel) const;
     void listen(uint32_t channel, std::shared_ptr<FrameSink> receiver);
     void stopListening(uint32_t channel);
     // Hands an image sent on `channel` to its receiver; nobody listening:
@@ -65,6 +73,7 @@ private:
     TransactionDelays delays_;
     mutable std::mutex m_;
     uint32_t inUse_ = 0;
+    std::set<uint32_t> channels_; // allocated
     std::map<uint32_t, std::shared_ptr<FrameSink>> receivers_;
 };
 

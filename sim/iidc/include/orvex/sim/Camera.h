@@ -131,7 +131,10 @@ public:
     // Starts the isochronous stream with the current video format's geometry
     // and delivers its images to `sink`; takes over a stream the registers
     // started (its channel hears no more).
-    Status startStream(std::shared_ptr<FrameSink> sink, Pacing pacing);
+    // `bandwidthHeld`: the receiver claimed the stream's bandwidth itself
+    // (a driver that allocated isochronous resources), so the camera
+    // neither reserves nor releases any.
+    Status startStream(std::shared_ptr<FrameSink> sink, Pacing pacing, bool bandwidthHeld = false);
     void stopStream();
     bool isStreaming() const;
     FrameGeometry streamGeometry() const;
@@ -297,7 +300,7 @@ private:
 
     // Streaming (CameraStream.cpp).
     Status startStreamLocked(std::unique_lock<std::mutex>& lock, std::shared_ptr<FrameSink> sink,
-                             Pacing pacing);
+                             Pacing pacing, bool bandwidthHeld = false);
     void streamThread();
     FreeRunStep freeRunStepLocked(int64_t now, int64_t delay);
     void serveStallLocked(const CycleClock& clock, int64_t now, int64_t stallNs);
