@@ -290,7 +290,9 @@ private:
     // The acquiring flag, read atomically (the acquisition thread changes it).
     bool isAcquiring() const;
     void checkInitialized() const;
-    // init first, then the capability: `refusal` when the camera lacks it.
+    // init first, then a cached capability flag: `refusal` when it is off.
+    // A capability asked of the camera (a virtual query) must be asked only
+    // after checkInitialized(), so an uninitialised camera is never read.
     void checkInitializedAnd(bool capability, const char* refusal) const;
     void checkNotAcquiring() const;
     void checkTriggerReadable() const;

@@ -346,7 +346,10 @@ bool FlyCapCamera::isGainSelectorAvailable(GainSelector selector) const
 bool FlyCapCamera::isGainValueIgnored(GainSelector selector) const
 {
     FLYCAP_TRACE("FlyCapCamera::isGainValueIgnored(...); (portId=", _pState->_nPortIdx, ")");
-    checkInitializedAnd(isGainSelectorAvailable(selector), kErrInvalidGainSelector);
+    checkInitialized();
+    if (!isGainSelectorAvailable(selector)) {
+        ORVEX_THROW(kCameraUnit, kErrInvalidGainSelector);
+    }
     return !_pState->_gain.has_value();
 }
 
@@ -572,7 +575,10 @@ bool FlyCapCamera::isAutoExposureFeatureSupported() const
 bool FlyCapCamera::isAutoExposureFeatureEnabled() const
 {
     FLYCAP_TRACE("FlyCapCamera::isAutoExposureFeatureEnabled(); (portId=", _pState->_nPortIdx, ")");
-    checkInitializedAnd(isAutoExposureFeatureSupported(), kErrAutoExposureUnsupported);
+    checkInitialized();
+    if (!isAutoExposureFeatureSupported()) {
+        ORVEX_THROW(kCameraUnit, kErrAutoExposureUnsupported);
+    }
     return _pState->_bAutoExposureEnabled;
 }
 

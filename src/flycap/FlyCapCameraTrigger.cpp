@@ -193,7 +193,10 @@ bool FlyCapCamera::isSoftwareTriggerSupported()
 void FlyCapCamera::softwareTrigger()
 {
     FLYCAP_TRACE("FlyCapCamera::softwareTrigger(; (portId=", _pState->_nPortIdx, ")");
-    checkInitializedAnd(isSoftwareTriggerSupported(), kErrSoftwareTriggerUnsupported);
+    checkInitialized();
+    if (!isSoftwareTriggerSupported()) {
+        ORVEX_THROW(kCameraUnit, kErrSoftwareTriggerUnsupported);
+    }
     checkSingle(FLYCAP_SITE(kCameraUnit),
                 flycaptureSetCameraRegister(_pState->_fcContext.get(), iidc::kSoftwareTriggerOffset,
                                             iidc::kSoftwareTriggerFire));
@@ -202,7 +205,10 @@ void FlyCapCamera::softwareTrigger()
 void FlyCapCamera::softwareTriggerBroadcast()
 {
     FLYCAP_TRACE("FlyCapCamera::softwareTriggerBroadcast(; (portId=", _pState->_nPortIdx, ")");
-    checkInitializedAnd(isSoftwareTriggerSupported(), kErrSoftwareTriggerBroadcastUnsupported);
+    checkInitialized();
+    if (!isSoftwareTriggerSupported()) {
+        ORVEX_THROW(kCameraUnit, kErrSoftwareTriggerBroadcastUnsupported);
+    }
     checkSingle(FLYCAP_SITE(kCameraUnit),
                 flycaptureSetCameraRegisterBroadcast(_pState->_fcContext.get(), iidc::kSoftwareTriggerOffset,
                                                      iidc::kSoftwareTriggerFire));

@@ -122,6 +122,32 @@ protected:
         return ahead != 0 && ahead < 0x80000000u;
     }
 
+    // The first sample the thread delivers (null if none comes).
+    static boost::shared_ptr<ImageSample> firstSample(IEEE1394Camera& camera)
+    {
+        boost::shared_ptr<ImageSample> sample;
+        pumpUntil([&] {
+            camera.lockImagesBuffer();
+            if (camera.getImagesBufferSize() > 0)
+                sample = camera.getImagesBufferContent(camera.getImagesBufferSize() - 1);
+            camera.unlockImagesBuffer();
+            return sample != nullptr;
+        });
+        return sample;
+    }
+
+    // Waits, dispatching nothing, until `done` holds.
+    static bool waitFor(const std::function<bool()>& done)
+    {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > giveUp)
+                return false;
+            Sleep(1);
+        }
+        return true;
+    }
+
     static unsigned lockedSdkBuffers(uint32_t serialNumber)
     {
         const auto probe = sdkProbe<sim::flycap::LockedBuffersProbe>(sim::flycap::kLockedBuffersProbe);
@@ -270,6 +296,75 @@ TEST_F(FlyCapAcquisitionTest, WithoutFrameInformationTheIndexIsTheImageCountAndN
     }
 }
 
+// The date is the time stamp's seconds, cycles and offset ticks in
+// milliseconds, to the tick; no wrap is corrected.
+TEST_F(FlyCapAcquisitionTest, TheHardwareDateIsTheTimeStampInMillisecondsToTheTick)
+{
+    world().setPacing(sim::Pacing::unpaced);
+    FlyCapCamera& camera = flyCap(listOne(smallCamera(0x325), true));
+    ASSERT_TRUE(camera.enableTimeStampFeature(true));
+    const struct {
+        uint32_t timeStamp;
+        double date;
+    } cases[] = {
+        {0x02008C00, 1001.125},               // 1 s, cycle 8, offset 3072
+        {0xFFF3FBFF, 127999.99995930989},     // 127 s, cycle 7999, offset 3071: the last tick
+        {0x00000001, 4.0690104166666664e-05}, // one offset tick
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.timeStamp);
+        world().camera(0x325)->forceTimeStamp(c.timeStamp);
+        camera.startAcquisition();
+        const boost::shared_ptr<ImageSample> sample = firstSample(camera);
+        ASSERT_TRUE(sample);
+        double date = -1.0;
+        EXPECT_TRUE(sample->getHWDate(date));
+        EXPECT_DOUBLE_EQ(c.date, date);
+        camera.stopAcquisition();
+    }
+}
+
+// With auto exposure on, the start reads neither range (a failing range read
+// stays unconsumed); switched off, the start reads them again but, the gain
+// being forgotten, checks no gain against them.
+TEST_F(FlyCapAcquisitionTest, TheStartRefreshesShutterAndGainOnlyWithAutoExposureOff)
+{
+    world().setPacing(sim::Pacing::unpaced);
+    IEEE1394Camera& camera = listOne(smallCamera(0x326), true);
+    camera.enableAutoExposureFeature(true);
+    failNext("flycaptureGetCameraAbsPropertyRange", 1, FLYCAPTURE_FAILED, 0x326);
+    camera.startAcquisition();
+    camera.stopAcquisition();
+    EXPECT_EQ(1u, world().faults().pending("flycaptureGetCameraAbsPropertyRange"));
+
+    camera.enableAutoExposureFeature(false);
+    camera.startAcquisition();
+    camera.stopAcquisition();
+    EXPECT_EQ(0u, world().faults().pending("flycaptureGetCameraAbsPropertyRange"));
+    EXPECT_EQ("gain value is ignored!", errorOf([&] { camera.getGain(gainsel_main); }));
+}
+
+// Result 21 of a lock is no failure: no image, no log line, and the thread
+// takes the next image as usual.
+TEST_F(FlyCapAcquisitionTest, ALockAnsweringTwentyOneIsTriedAgain)
+{
+    world().setPacing(sim::Pacing::unpaced);
+    IEEE1394Camera& camera = listOne(smallCamera(0x327), true);
+    camera.turnOnTrigger(true);
+    LogCapture errors("Orvex", log4cplus::ERROR_LOG_LEVEL);
+    LogCapture stream("Orvex.stream", log4cplus::INFO_LOG_LEVEL);
+    world().faults().failNext("flycaptureLockLatest", 5, 21, 0x327);
+    camera.startAcquisition();
+    ASSERT_TRUE(waitFor([&] { return world().faults().pending("flycaptureLockLatest") == 0; }));
+    EXPECT_TRUE(stream.lines().empty());
+    camera.softwareTrigger();
+    EXPECT_TRUE(waitFor([&] { return stream.lines().size() == 1; }));
+    camera.stopAcquisition();
+    for (const LogLine& line : errors.lines())
+        EXPECT_NE(log4cplus::ERROR_LOG_LEVEL, line.level) << line.message;
+    EXPECT_EQ(1, videoServer().getNbCameras()) << "the camera was not reported as removed";
+}
+
 // Every combination of the four items: each value is found where the
 // camera put it, whatever comes before it.
 TEST_F(FlyCapAcquisitionTest, EachCombinationOfItemsIsDecodedFromItsOwnOffsets)
@@ -285,20 +380,13 @@ TEST_F(FlyCapAcquisitionTest, EachCombinationOfItemsIsDecodedFromItsOwnOffsets)
         ASSERT_EQ(dcam, camera.enableDCAMInfoFeature(dcam));
         ASSERT_EQ(counter, camera.enableFrameCounterFeature(counter));
         ASSERT_EQ(gpio, camera.enableGPIOStatusFeature(gpio));
-        // 100 s into the clock, so that a date read from the wrong bytes shows.
-        world().bus(bus0)->clock().setTicksNow(int64_t{100} * iidc::kTicksPerSecond);
+        // 100 s sharp, so that a date read from the wrong bytes shows.
+        world().camera(0x322)->forceTimeStamp(0xC8000000);
         // A counter far from the image count, so that an index from the wrong source shows.
         world().camera(0x322)->setFrameCounter(0x80000000u);
 
         camera.startAcquisition();
-        boost::shared_ptr<ImageSample> sample;
-        pumpUntil([&] {
-            camera.lockImagesBuffer();
-            if (camera.getImagesBufferSize() > 0)
-                sample = camera.getImagesBufferContent(0);
-            camera.unlockImagesBuffer();
-            return sample != nullptr;
-        });
+        boost::shared_ptr<ImageSample> sample = firstSample(camera);
         ASSERT_TRUE(sample);
         const auto* data = static_cast<const uint8_t*>(sample->getImage()->data());
         const uint32_t frameNumber = pattern::readFrameNumber(data);
@@ -309,8 +397,7 @@ TEST_F(FlyCapAcquisitionTest, EachCombinationOfItemsIsDecodedFromItsOwnOffsets)
 
         EXPECT_EQ(timestamp, sample->getHWDate(hwDate));
         if (timestamp) {
-            EXPECT_GE(hwDate, 100000.0);
-            EXPECT_LT(hwDate, 105000.0);
+            EXPECT_EQ(100000.0, hwDate);
         }
         EXPECT_EQ(dcam, sample->getShutter(shutter));
         EXPECT_EQ(dcam, sample->getGain(gain));
@@ -344,14 +431,7 @@ TEST_F(FlyCapAcquisitionTest, TheStartRereadsShutterAndGainForTheSamples)
                                           ((value & iidc::kControlValueMask) + 7));
     }
     camera.startAcquisition();
-    boost::shared_ptr<ImageSample> sample;
-    pumpUntil([&] {
-        camera.lockImagesBuffer();
-        if (camera.getImagesBufferSize() > 0)
-            sample = camera.getImagesBufferContent(0);
-        camera.unlockImagesBuffer();
-        return sample != nullptr;
-    });
+    boost::shared_ptr<ImageSample> sample = firstSample(camera);
     ASSERT_TRUE(sample);
     unsigned long shutter = 0;
     long gain = 0;
@@ -428,6 +508,30 @@ TEST_F(FlyCapAcquisitionTest, BothVariantsDeliverTheSimulatorsPixels)
     }
 }
 
+// The host keeps more images than the thread has slots: once every slot
+// holds one, the thread ends, gives the SDK its buffers back and stops the
+// transfer; the camera still counts as acquiring and is not removed.
+TEST_F(FlyCapAcquisitionTest, TheCopyingVariantEndsWhenEverySlotHoldsAnImageTheHostKeeps)
+{
+    orvex::win32::testing::setWow64(orvex::win32::testing::Wow64::wow64);
+    world().setPacing(sim::Pacing::unpaced);
+    IEEE1394Camera& camera = listOne(smallCamera(0x331), true);
+    camera.setImagesBufferMaxSize(100); // after construction: the slots stay 3 + 2 + 4
+    LogCapture errors("Orvex", log4cplus::ERROR_LOG_LEVEL);
+    camera.startAcquisition();
+    ASSERT_TRUE(waitFor([&] { return !world().camera(0x331)->isStreaming(); }));
+    EXPECT_TRUE(camera.isAcquisitionStarted());
+    EXPECT_EQ(0u, lockedSdkBuffers(0x331));
+    bool logged = false;
+    for (const std::string& message : errors.messages())
+        logged |= message.find("flyCapAcquiFunctionWow64: no more available buffer!!!") != std::string::npos;
+    EXPECT_TRUE(logged);
+    camera.lockImagesBuffer();
+    EXPECT_EQ(9ul, camera.getImagesBufferSize());
+    camera.unlockImagesBuffer();
+    camera.stopAcquisition();
+    EXPECT_EQ(1, videoServer().getNbCameras());
+}
 #endif
 
 // --- notification -----------------------------------------------------------------------

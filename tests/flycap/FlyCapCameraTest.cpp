@@ -337,10 +337,10 @@ TEST_F(FlyCapCameraTest, IdentityComesFromTheEnumerationAndTheVersionRegister)
 TEST_F(FlyCapCameraTest, TemperatureIsReadFromTheFeatureRegister)
 {
     sim::CameraConfig config = modelConfig(kGras20, 0x60);
-    config.temperatureCelsius = 19.85;
+    config.registerOverrides[0xF0F0082C] = 0x80000B72; // present, 2930 tenths of a kelvin
     IEEE1394Camera& camera = listOne(config, false);
     EXPECT_TRUE(camera.isTemperatureAvailable());
-    EXPECT_NEAR(19.85, camera.getTemperature(), 0.051) << "tenths of a kelvin";
+    EXPECT_DOUBLE_EQ(19.85, camera.getTemperature());
 
     sim::CameraConfig without = modelConfig(kGras20, 0x61);
     without.registerOverrides[iidc::kTemperature] = 0x00000B72; // a value, but no presence bit

@@ -419,3 +419,33 @@ TEST_F(FlyCapExposureTest, ExposureControlsNeedInit)
     EXPECT_FALSE(camera.isFrameRateFeatureAvailable());
     EXPECT_EQ("frame rate feature not supported", errorOf([&] { camera.isFrameRateFeatureEnabled(); }));
 }
+
+// --- shutter time base -----------------------------------------------------------------
+
+// One shutter unit is one microsecond, fixed: the time base asks nothing of
+// the camera, before init as after, and takes only that value.
+TEST_F(FlyCapExposureTest, TheShutterTimeBaseIsAFixedMicrosecondThatTouchesNothing)
+{
+    IEEE1394Camera& camera = listOne(roundCamera(0x141), false);
+    world().faults().failNext(sim::FaultTable::kAnyFunction, 1, FLYCAPTURE_FAILED);
+    for (int pass = 0; pass < 2; ++pass) {
+        SCOPED_TRACE(pass == 0 ? "before init" : "after init");
+        EXPECT_TRUE(camera.isShutterTimeBaseAvailable());
+        EXPECT_EQ(1e-6f, camera.getShutterTimeBase());
+        EXPECT_EQ(1e-6f, camera.getShutterTimeBaseMin());
+        EXPECT_EQ(1e-6f, camera.getShutterTimeBaseMax());
+        EXPECT_TRUE(camera.setShutterTimeBase(1e-6f));
+        EXPECT_FALSE(camera.setShutterTimeBase(2e-6f));
+        EXPECT_FALSE(camera.setShutterTimeBase(1e-5f));
+        EXPECT_FALSE(camera.setShutterTimeBase(0.0f));
+        EXPECT_TRUE(camera.isSmartFeatureEnabled(sf_shutterTimeBase));
+        EXPECT_TRUE(camera.enableSmartFeature(sf_shutterTimeBase, false));
+        EXPECT_EQ(1u, world().faults().pending(sim::FaultTable::kAnyFunction)) << "no SDK call";
+        if (pass == 0) {
+            world().faults().clear();
+            camera.init();
+            world().faults().failNext(sim::FaultTable::kAnyFunction, 1, FLYCAPTURE_FAILED);
+        }
+    }
+    world().faults().clear();
+}

@@ -165,7 +165,8 @@ TEST_F(FlyCapGeometryTest, ARegionWhoseFinalPositionDoesNotFitLeavesTheOriginAnd
 
     // A size refused in the middle leaves the region at the origin with the old size.
     camera.setRoi(32, 16, 640, 480);
-    EXPECT_NE("", errorOf([&] { camera.setRoi(32, 16, 641, 480); }));
+    EXPECT_EQ("requested width is not a multiple of unit img width (641 not a multiple of 8)",
+              errorOf([&] { camera.setRoi(32, 16, 641, 480); }));
     EXPECT_EQ((Region{0, 0, 640, 480}), cachedRegion(camera));
 }
 
@@ -178,14 +179,17 @@ TEST_F(FlyCapGeometryTest, AFailedRegisterWriteLeavesEveryCachedSettingAsItWas)
     const int packetMax = camera.getMaxNbBytesPerPacket();
 
     failNext("flycaptureSetCameraRegister", 2, FLYCAPTURE_BUS_ERROR, 0x204);
-    EXPECT_NE(std::string::npos, errorOf([&] { camera.setSize(64, 32); }).find("Bus transaction failed"));
+    EXPECT_EQ("Error in FlyCapCamera::writeRegister(0xf0f0800c, 0x400020): Bus transaction failed",
+              errorOf([&] { camera.setSize(64, 32); }));
     failNext("flycaptureSetCameraRegister", 2, FLYCAPTURE_BUS_ERROR, 0x204);
-    EXPECT_NE("", errorOf([&] { camera.setPos(0, 0); }));
+    EXPECT_EQ("Error in FlyCapCamera::writeRegister(0xf0f08008, 0x0): Bus transaction failed",
+              errorOf([&] { camera.setPos(0, 0); }));
     EXPECT_EQ((Region{32, 16, 640, 480}), cachedRegion(camera));
     EXPECT_EQ(packetMax, camera.getMaxNbBytesPerPacket()) << "the packet limits were not read again";
 
     failNext("flycaptureSetCameraRegister", 2, FLYCAPTURE_BUS_ERROR, 0x204);
-    EXPECT_NE("", errorOf([&] { camera.setNbBytesPerPacket(4096); }));
+    EXPECT_EQ("Error in FlyCapCamera::writeRegister(0xf0f08044, 0x10000000): Bus transaction failed",
+              errorOf([&] { camera.setNbBytesPerPacket(4096); }));
     EXPECT_EQ(kPacketMax, camera.getNbBytesPerPacket());
     EXPECT_EQ(static_cast<uint32_t>(kPacketMax), registerPacketSize(camera));
 
@@ -340,6 +344,29 @@ TEST_F(FlyCapGeometryTest, ACameraWithout16BitMonoRefusesColourCodeOne)
     EXPECT_EQ("requested color code is not supported by the camera",
               errorOf([&] { camera.setColorCode(1); }));
     EXPECT_EQ(pf_yMono, camera.getPixelFormat());
+}
+
+// The transfer was started with its packet size: while it runs only the
+// packet size is refused, before its value is looked at; size and position
+// reach the camera's registers at once.
+TEST_F(FlyCapGeometryTest, WhileAcquiringOnlyThePacketSizeIsRefusedBeforeItsValueIsChecked)
+{
+    FlyCapCamera& camera = initialised(0x20E);
+    camera.startAcquisition();
+    const std::string acquiring = "cannot be invoked while camera is acquiring";
+    EXPECT_EQ(acquiring, errorOf([&] { camera.setNbBytesPerPacket(kPacketMax); }));
+    EXPECT_EQ(acquiring, errorOf([&] { camera.setNbBytesPerPacket(kPacketMax + kPacketUnit); }));
+    EXPECT_EQ(acquiring, errorOf([&] { camera.setNbBytesPerPacket(kPacketUnit + 1); }));
+    EXPECT_EQ(uint32_t{kPacketMax}, registerPacketSize(camera));
+    EXPECT_EQ(kPacketMax, camera.getNbBytesPerPacket());
+
+    camera.setSize(640, 480);
+    camera.setPos(16, 8);
+    EXPECT_EQ((Region{16, 8, 640, 480}), registerRegion(camera));
+    EXPECT_EQ((Region{16, 8, 640, 480}), cachedRegion(camera));
+    camera.stopAcquisition();
+    camera.setNbBytesPerPacket(kPacketUnit);
+    EXPECT_EQ(uint32_t{kPacketUnit}, registerPacketSize(camera));
 }
 
 TEST_F(FlyCapGeometryTest, GeometryNeedsInitExceptThePacketLimits)

@@ -172,9 +172,20 @@ TEST_F(FlyCapTriggerTest, EveryTriggerOperationNeedsInitFirst)
     EXPECT_EQ(initFirst, errorOf([&] { camera.setTriggerMode(camtm_triggerWidth); }));
     EXPECT_EQ(initFirst, errorOf([&] { camera.setPolarity(false); }));
     EXPECT_EQ(initFirst, errorOf([&] { camera.isTriggerModeSupported(camtm_exposureTimed); }));
+    EXPECT_EQ(initFirst, errorOf([&] { camera.isTriggerReady(); }));
+
+    // The software triggers refuse before they ask the camera anything: a
+    // failing read of the trigger inquiry stays unconsumed.
+    sim::FaultTable::Fault inquiryRead;
+    inquiryRead.function = "flycaptureGetCameraRegister";
+    inquiryRead.address = 0xF0F00530;
+    inquiryRead.count = 2;
+    inquiryRead.errorCode = FLYCAPTURE_BUS_ERROR;
+    world().faults().add(inquiryRead);
     EXPECT_EQ(initFirst, errorOf([&] { camera.softwareTrigger(); }));
     EXPECT_EQ(initFirst, errorOf([&] { camera.softwareTriggerBroadcast(); }));
-    EXPECT_EQ(initFirst, errorOf([&] { camera.isTriggerReady(); }));
+    EXPECT_EQ(2u, world().faults().pending("flycaptureGetCameraRegister"));
+    world().faults().clear();
     EXPECT_TRUE(camera.isSoftwareTriggerSupported()) << "read from the camera, no init needed";
 }
 

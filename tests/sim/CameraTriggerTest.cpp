@@ -2,11 +2,8 @@
 // edge its polarity picks, trigger mode 1's exposure as long as the pulse,
 // the vendor and the standard software trigger registers, forced inquiries
 // deciding what the camera takes, strobe pulses in the GPIO levels, and
-// broadcast writes reaching a bus at one instant (also through the
-// simulated SDK).
+// broadcast writes reaching a bus at one instant.
 #include "sim/SimTestSupport.h"
-
-#include "PGRFlyCapture.h"
 
 #include <orvex/iidc/FrameInfo.h>
 #include <orvex/iidc/Registers.h>
@@ -304,78 +301,6 @@ TEST_F(CameraTrigger, ABroadcastWriteReachesEveryCameraOfItsBusAtOneInstant)
     EXPECT_GT(sink(kSerial)->frames()[0].exposureStartNs, before) << "after the request crossed the bus";
     EXPECT_TRUE(sink(kElsewhere)->frames().empty());
     EXPECT_THROW(world().broadcastWrite(7, kSoftwareTrigger, kSoftwareTriggerFire), std::invalid_argument);
-}
-
-// --- through the simulated SDK -------------------------------------------------------------
-
-class SdkTrigger : public CameraTrigger {
-protected:
-    void TearDown() override
-    {
-        for (FlyCaptureContext c : contexts_)
-            flycaptureDestroyContext(c);
-        CameraTrigger::TearDown();
-    }
-    // A context bound to `port`, transferring 64 x 48 images with the time
-    // stamp embedded, its trigger on.
-    FlyCaptureContext triggeredTransfer(unsigned port)
-    {
-        FlyCaptureContext c = nullptr;
-        EXPECT_EQ(flycaptureCreateContext(&c), FLYCAPTURE_OK);
-        contexts_.push_back(c);
-        EXPECT_EQ(flycaptureInitializePlus(c, port, 4, nullptr), FLYCAPTURE_OK);
-        EXPECT_EQ(flycaptureSetCameraRegister(c, kFrameInfo - kRegisterBase, frameinfo::kTimestamp),
-                  FLYCAPTURE_OK);
-        EXPECT_EQ(flycaptureSetCameraRegister(c, kTriggerMode - kRegisterBase, kPresence | kTriggerOn),
-                  FLYCAPTURE_OK);
-        EXPECT_EQ(flycaptureStartCustomImagePacket(c, 0, 0, 0, 64, 48, 3072, FLYCAPTURE_MONO8),
-                  FLYCAPTURE_OK);
-        EXPECT_EQ(flycaptureSetGrabTimeoutEx(c, 5000), FLYCAPTURE_OK);
-        return c;
-    }
-    // The time stamp of the next image, or 0 when none comes.
-    static uint32_t nextStamp(FlyCaptureContext c)
-    {
-        FlyCaptureImage image{};
-        if (flycaptureLockLatest(c, &image) != FLYCAPTURE_OK)
-            return 0;
-        const uint32_t stamp = frameinfo::readQuadlet(image.pData);
-        EXPECT_EQ(flycaptureUnlock(c, image.uiBufferIndex), FLYCAPTURE_OK);
-        return stamp;
-    }
-    std::vector<FlyCaptureContext> contexts_;
-};
-
-TEST_F(SdkTrigger, ASoftwareTriggerMakesExactlyOneImage)
-{
-    world().addCamera(0, smallCamera(kSerial));
-    FlyCaptureContext c = triggeredTransfer(0);
-    ASSERT_EQ(flycaptureSetCameraRegister(c, kSoftwareTriggerOffset, kSoftwareTriggerFire), FLYCAPTURE_OK);
-    EXPECT_NE(nextStamp(c), 0u);
-    ASSERT_EQ(flycaptureSetGrabTimeoutEx(c, 100), FLYCAPTURE_OK);
-    FlyCaptureImage image{};
-    EXPECT_EQ(flycaptureLockLatest(c, &image), FLYCAPTURE_TIMEOUT);
-    EXPECT_EQ(world().camera(kSerial)->frameCounter(), 1u);
-}
-
-TEST_F(SdkTrigger, ABroadcastTriggerFiresTheCamerasOfABusAtOneBusInstant)
-{
-    world().addCamera(0, smallCamera(kSerial));
-    world().addCamera(0, smallCamera(kNeighbour));
-    world().addCamera(1, smallCamera(kElsewhere));
-    FlyCaptureContext a = triggeredTransfer(0), b = triggeredTransfer(1), c = triggeredTransfer(2);
-    // Many times over: cameras written one after the other would be a
-    // transaction (8 us, some 200 ticks) apart.
-    for (int shot = 0; shot < 5; ++shot) {
-        ASSERT_EQ(flycaptureSetCameraRegisterBroadcast(b, kSoftwareTriggerOffset, kSoftwareTriggerFire),
-                  FLYCAPTURE_OK);
-        const uint32_t stampA = nextStamp(a);
-        ASSERT_NE(stampA, 0u);
-        EXPECT_EQ(stampA, nextStamp(b)) << "shot " << shot;
-    }
-    ASSERT_EQ(flycaptureSetGrabTimeoutEx(c, 100), FLYCAPTURE_OK);
-    FlyCaptureImage image{};
-    EXPECT_EQ(flycaptureLockLatest(c, &image), FLYCAPTURE_TIMEOUT) << "another bus";
 }
 
 } // namespace

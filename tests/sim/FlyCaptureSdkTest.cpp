@@ -324,49 +324,6 @@ TEST_F(FlyCaptureSdk, RangeCallAnswersCapabilitiesAndPropertyCallState)
     EXPECT_FALSE(onePush) << "clears when the adjustment is done";
 }
 
-TEST_F(FlyCaptureSdk, EmbeddedFrameInformationFollowsTheRegister)
-{
-    World::instance().setPacing(Pacing::unpaced);
-    FlyCaptureContext c = bound(0);
-    setReg(c, kFrameInfo, frameinfo::kAllItems);
-    ASSERT_EQ(reg(c, kFrameInfo), frameinfo::kPresent | frameinfo::kAllItems);
-    setReg(c, kGpioControl, gpioOutputBit(1));
-    const uint32_t strobe = ((4 * reg(c, kStrobeOutputInquiry)) | kCsrBase) + kStrobeControlOffset + 4;
-    setReg(c, strobe, kPresence | kStrobeOn | kStrobePolarity);
-    ASSERT_EQ(flycaptureSetCameraAbsPropertyEx(c, FLYCAPTURE_GAIN, false, true, false, 6.0f), FLYCAPTURE_OK);
-    ASSERT_EQ(startSmall(c), FLYCAPTURE_OK);
-
-    FlyCaptureImage image{};
-    ASSERT_EQ(flycaptureLockLatest(c, &image), FLYCAPTURE_OK);
-    const uint8_t* p = image.pData;
-    unsigned s = 0, cycles = 0, offset = 0;
-    ASSERT_EQ(flycaptureParseImageTimestamp(c, p, &s, &cycles, &offset), FLYCAPTURE_OK);
-    EXPECT_EQ(s, image.timeStamp.ulCycleSeconds);
-    EXPECT_EQ(cycles, image.timeStamp.ulCycleCount);
-    EXPECT_EQ(offset, image.timeStamp.ulCycleOffset);
-    int32_t rawGain = 0, rawShutter = 0;
-    ASSERT_EQ(flycaptureGetCameraProperty(c, FLYCAPTURE_GAIN, &rawGain, nullptr, nullptr), FLYCAPTURE_OK);
-    ASSERT_EQ(flycaptureGetCameraProperty(c, FLYCAPTURE_SHUTTER, &rawShutter, nullptr, nullptr),
-              FLYCAPTURE_OK);
-    EXPECT_EQ(frameinfo::rawValue(p + 4), uint32_t(rawGain));
-    EXPECT_EQ(frameinfo::rawValue(p + 8), uint32_t(rawShutter));
-    EXPECT_EQ(frameinfo::readQuadlet(p + 12), image.uiSeqNum);
-    EXPECT_EQ(p[16] & (frameinfo::kGpioTriggerInput | frameinfo::kGpioStrobe0),
-              frameinfo::kGpioTriggerInput | frameinfo::kGpioStrobe0)
-        << "a low-active trigger input idles high; strobe 0 on, high active";
-    EXPECT_EQ(pattern::readFrameNumber(p), image.uiSeqNum);
-    EXPECT_EQ(flycaptureUnlock(c, image.uiBufferIndex), FLYCAPTURE_OK);
-    EXPECT_EQ(flycaptureStop(c), FLYCAPTURE_OK);
-
-    // Timestamp and frame counter only: the counter moves up to bytes 4 to 7.
-    setReg(c, kFrameInfo, frameinfo::kTimestamp | frameinfo::kFrameCounter);
-    ASSERT_EQ(startSmall(c), FLYCAPTURE_OK);
-    ASSERT_EQ(flycaptureLockLatest(c, &image), FLYCAPTURE_OK);
-    EXPECT_EQ(frameinfo::readQuadlet(image.pData + 4), image.uiSeqNum);
-    EXPECT_EQ(flycaptureUnlockAll(c), FLYCAPTURE_OK);
-    EXPECT_EQ(flycaptureStop(c), FLYCAPTURE_OK);
-}
-
 TEST_F(FlyCaptureSdk, TimeStampsLieBetweenCycleTimeReadsAroundTheTrigger)
 {
     FlyCaptureContext c = bound(2); // the drifting bus
@@ -474,28 +431,6 @@ TEST_F(FlyCaptureSdk, ARestartNeitherWritesNorFreesABufferStillLent)
         EXPECT_EQ(image.pData[row * 48 + 47], pattern::gradientByte(shape, row, 47)) << "row " << row;
     EXPECT_EQ(flycaptureUnlock(c, held.uiBufferIndex), FLYCAPTURE_OK) << "still lent until now";
     EXPECT_EQ(flycaptureUnlockAll(c), FLYCAPTURE_OK);
-    EXPECT_EQ(flycaptureStop(c), FLYCAPTURE_OK);
-}
-
-TEST_F(FlyCaptureSdk, FreeRunningCameraDeliversIncreasingImages)
-{
-    FlyCaptureContext c = bound(0);
-    ASSERT_EQ(startSmall(c), FLYCAPTURE_OK);
-    ASSERT_EQ(flycaptureSetGrabTimeoutEx(c, 2000), FLYCAPTURE_OK);
-    uint32_t last = 0;
-    for (int i = 0; i < 4; ++i) {
-        FlyCaptureImage image{};
-        ASSERT_EQ(flycaptureLockLatest(c, &image), FLYCAPTURE_OK);
-        if (i > 0) {
-            EXPECT_GT(image.uiSeqNum, last);
-        }
-        last = image.uiSeqNum;
-        EXPECT_EQ(image.iCols, 64);
-        EXPECT_EQ(image.iRows, 48);
-        EXPECT_EQ(image.iRowInc, 64);
-        EXPECT_EQ(image.pixelFormat, FLYCAPTURE_MONO8);
-        ASSERT_EQ(flycaptureUnlock(c, image.uiBufferIndex), FLYCAPTURE_OK);
-    }
     EXPECT_EQ(flycaptureStop(c), FLYCAPTURE_OK);
 }
 

@@ -35,8 +35,8 @@ template <class Action> Refusal refusalOf(Action&& action)
     return {};
 }
 
-// The message alone; "" when the action returns normally, so that
-// EXPECT_NE("", errorOf(...)) fails on an action that does not refuse.
+// The message alone; "" when the action returns normally, so that a
+// comparison with the expected refusal fails on an action that does not refuse.
 template <class Action> std::string errorOf(Action&& action)
 {
     return refusalOf(action).message;

@@ -69,6 +69,6 @@ TEST(MultiSyncBackEnd, StartWithoutAVideoServerIsRefused)
 {
     MultiSync sync;
     sync.setCameras(CamGUID(1, 0), {CamGUID(2, 0)});
-    EXPECT_NE("", errorOf([&] { sync.start(); }));
+    EXPECT_EQ("videoServer not allocated", errorOf([&] { sync.start(); }));
     EXPECT_FALSE(sync.isStarted());
 }

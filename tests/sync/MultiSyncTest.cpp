@@ -78,6 +78,42 @@ TEST_F(MultiSyncRun, TicksFromStartToSynchronisedThenSlow)
     EXPECT_TRUE(sync->isSynchronized());
 }
 
+// Both clocks held at chosen readings before each of the 50 measuring ticks,
+// so that the offsets lie on an exact line: the slave is given the offset at
+// its last whole second and the drift in ticks per second beside that second.
+TEST_F(MultiSyncRun, ASlaveIsGivenTheOffsetAtItsLastWholeSecondAndTheDriftPerSecond)
+{
+    // A reading of `ticks` since the wrap: seconds, cycles of 3072 ticks, ticks.
+    const auto cycleTime = [](int64_t ticks) {
+        return static_cast<uint32_t>((ticks / 24576000) << 25 | (ticks % 24576000 / 3072) << 12 |
+                                     ticks % 3072);
+    };
+    const struct {
+        int64_t lastSlave, step, lastOffset, offsetPerStep;
+        uint32_t quadlet0, quadlet1;
+    } lines[] = {
+        // One tick more every 0.04 s: 25 ticks a second; the last reading at 4 s sharp.
+        {98304000, 983040, 24576001, 1, 0x02000001, 6404},
+        // One tick less every 0.5 s: -2 ticks a second; 30 s.
+        {737280000, 12288000, 3, -1, 0x00000003, 0xFFFFFE1E},
+    };
+    for (const auto& line : lines) {
+        SCOPED_TRACE(line.quadlet1);
+        sync->setCameras(guid(kMaster), {guid(kSlave1)});
+        sync->start();
+        for (int64_t back = 49; back >= 0; --back) {
+            const int64_t slave = line.lastSlave - back * line.step;
+            world().camera(kSlave1)->holdCycleTime(cycleTime(slave));
+            world().camera(kMaster)->holdCycleTime(
+                cycleTime(slave + line.lastOffset - back * line.offsetPerStep));
+            sync->fastTick();
+        }
+        EXPECT_TRUE(sync->isSynchronized());
+        EXPECT_EQ(std::make_pair(line.quadlet0, line.quadlet1), syncBlock(kSlave1));
+        sync->stop();
+    }
+}
+
 TEST_F(MultiSyncRun, SlavesAreWrittenOnlyOnceTheirHistoryHoldsFifty)
 {
     controlAll();

@@ -200,6 +200,12 @@ bool Camera::readOverride(uint32_t address, uint32_t& value) const
     return true;
 }
 
+void Camera::holdCycleTime(std::optional<uint32_t> cycleTime)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    heldCycleTime_ = cycleTime;
+}
+
 Status Camera::readLocked(uint32_t address, uint32_t& value, int64_t now) const
 {
     if (readOverride(address, value))
@@ -208,7 +214,7 @@ Status Camera::readLocked(uint32_t address, uint32_t& value, int64_t now) const
     if (inRange(address, kCsrBase, kConfigRomEnd)) {
         const int64_t ticks = bus_->clock().ticksAt(now);
         if (address == kCycleTime) {
-            value = bus_->clock().cycleTimeAt(now);
+            value = heldCycleTime_.value_or(bus_->clock().cycleTimeAt(now));
         } else if (address == kBusTime) {
             value = static_cast<uint32_t>(ticks / int64_t(kTicksPerSecond));
         } else if (address >= kConfigRomBase && (address - kConfigRomBase) / 4 < configRom_.size()) {

@@ -296,7 +296,7 @@ Frame Camera::makeFrameLocked(int64_t exposureStartNs, bool triggered, bool exte
     f.exposureNs = exposureNs >= 0 ? exposureNs : static_cast<int64_t>(exposureLocked() * 1e9);
     f.deliveredNs = hostNowNs();
     f.busCycleTime = bus_ ? bus_->clock().cycleTimeAt(exposureStartNs) : 0;
-    f.cycleTime = stampLocked(exposureStartNs);
+    f.cycleTime = forcedTimeStamp_.value_or(stampLocked(exposureStartNs));
     f.gainRegister = reg(kGain);
     f.shutterRegister = reg(kShutter);
     f.triggered = triggered;
@@ -366,6 +366,12 @@ void Camera::setFrameCounter(uint32_t next)
 {
     std::lock_guard<std::mutex> lock(m_);
     frameCounter_ = next;
+}
+
+void Camera::forceTimeStamp(std::optional<uint32_t> cycleTime)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    forcedTimeStamp_ = cycleTime;
 }
 
 void Camera::loseNextImages(unsigned count)

@@ -160,6 +160,12 @@ public:
     uint32_t frameCounter() const;
     // The counter the next image carries (tests of a counter wrap).
     void setFrameCounter(uint32_t next);
+    // The time stamp every following image carries instead of the camera's
+    // cycle time, until reset with nullopt (tests of the date decoding).
+    void forceTimeStamp(std::optional<uint32_t> cycleTime);
+    // The value CYCLE_TIME reads instead of the bus clock, until reset with
+    // nullopt (tests that need exact clock readings).
+    void holdCycleTime(std::optional<uint32_t> cycleTime);
     uint64_t droppedTriggers() const;
     // Image-level faults (see StreamFaults).
     void loseNextImages(unsigned count);
@@ -329,6 +335,8 @@ private:
     std::map<uint32_t, uint32_t> regs_; // writable registers by address
     std::vector<uint8_t> userMemory_;
     uint32_t frameCounter_ = 0;
+    std::optional<uint32_t> forcedTimeStamp_;
+    std::optional<uint32_t> heldCycleTime_;
     Sync sync_;
     std::array<int64_t, 16> onePushDoneNs_{};     // per feature: when its one-push ends; 0: none running
     std::map<uint32_t, uint32_t> format7Pending_; // Format_7 writes refused, kept for Setting_1
