@@ -130,7 +130,7 @@ TEST(WorldDescription, RefusesValuesOutsideWhatTheWorldCanHold)
     // The bounds themselves are still accepted.
     const WorldDescription edge = parseWorld(R"({ "buses": [ { "number": 2147483647, "readLatencyUs": 1000000,
         "cameras": [ { "model": "A102f", "serial": 1, "maxFrameRate": 255.9375, "sensorWidth": 65535, "unitWidth": 1,
-                       "userMemoryE1": 24, "userMemoryE2": 0 } ] } ] })");
+                       "sensorHeight": 256, "userMemoryE1": 24, "userMemoryE2": 0 } ] } ] })");
     ASSERT_EQ(edge.buses.size(), 1u);
     EXPECT_EQ(edge.buses[0].bus.number, 2147483647);
     EXPECT_EQ(edge.buses[0].cameras[0].sensorWidth, 65535u);
@@ -138,6 +138,57 @@ TEST(WorldDescription, RefusesValuesOutsideWhatTheWorldCanHold)
     const WorldDescription last = parseWorld(R"({ "buses": [ { "number": 2147483646 }, { } ] })");
     ASSERT_EQ(last.buses.size(), 2u);
     EXPECT_EQ(last.buses[1].bus.number, 2147483647);
+}
+
+// What an attacker or a script gone wrong writes: each refused with the key,
+// where it is and the range it must keep to.
+TEST(WorldDescription, RefusesHostileFilesNamingTheKeyAndTheRange)
+{
+    const auto camera = [](const std::string& keys) {
+        return R"({ "buses": [ { "cameras": [ { "model": "A102f", "serial": 1, )" + keys + " } ] } ] }";
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        {std::string(5000, '[') + std::string(5000, ']'), "line 1: nested deeper than 16 levels"},
+        {"{\n\"buses\": " + std::string(200000, '{'), "line 2: nested deeper than 16 levels"},
+        {R"({ "buses": [ { "clockSeconds": 3.8e11 } ] })",
+         "clockSeconds 380000000000 is outside 0 to 4294967295 in bus #0"},
+        {R"({ "buses": [ { "driftPpm": 1e300 } ] })", "driftPpm 1e+300 is outside -1000 to 1000 in bus #0"},
+        {R"({ "buses": [ { "isoBandwidth": 4294967295 } ] })",
+         "isoBandwidth 4294967295 is outside 0 to 39320 in bus #0"},
+        {R"({ "pacing": "unpaced", "pacing": "frameRate" })", "key \"pacing\" repeated in the world"},
+        {R"({ "buses": [ ], "sensors": [ ] })", "unknown key \"sensors\" in the world"},
+        {R"({ "buses": { "a": { } } })", "buses must be a list in the world"},
+        {R"({ "buses": [ { "cameras": 3 } ] })", "cameras must be a list in bus #0"},
+        {camera(R"("serial": 2)"), "key \"serial\" repeated in camera #0 of bus #0"},
+        {camera(R"("sensorWidth": 65535, "sensorHeight": 65535, "unitWidth": 1)"),
+         "sensor of 65535 x 65535 pixels is above 16777216 (4096 x 4096) in camera #0 of bus #0"},
+        {camera(R"("temperatureCelsius": 1e300)"),
+         "temperatureCelsius 1e+300 is outside -273.15 to 136.35 in camera #0 of bus #0"},
+        {camera(R"("shutterTimeBase": 1e300)"),
+         "shutterTimeBase 1e+300 is outside 1e-09 to 1 in camera #0 of bus #0"},
+        {camera(R"("gain": { "step": 1e-300 })"),
+         "step 1e-300 is outside 1e-09 to 1000000000 in gain of camera #0 of bus #0"},
+        {camera(R"("gain": { "min": -1e300 })"),
+         "min -1e+300 is outside -1000000000 to 1000000000 in gain of camera #0 of bus #0"},
+        {camera(R"("strobePins": 4294967295)"),
+         "strobePins 4294967295 is outside 0 to 15 in camera #0 of bus #0"},
+        {camera(R"("packetUnit": 65536)"), "packetUnit 65536 is outside 1 to 8192 in camera #0 of bus #0"},
+        {camera(R"("maxBusSpeed": 3200)"), "maxBusSpeed must be 400 or 800 in camera #0 of bus #0"},
+    };
+    for (const auto& [text, message] : cases) {
+        try {
+            parseWorld(text);
+            ADD_FAILURE() << "accepted: " << text.substr(0, 120);
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(message, e.what()) << text.substr(0, 120);
+        }
+    }
+    // The limits themselves hold: a world may sit at its edges.
+    const WorldDescription edge = parseWorld(R"({ "buses": [ { "clockSeconds": 4294967295, "driftPpm": -1000,
+        "cameras": [ { "model": "A102f", "serial": 1, "sensorWidth": 4096, "sensorHeight": 4096, "unitWidth": 1,
+                       "temperatureCelsius": 136.35 } ] } ] })");
+    EXPECT_EQ(edge.buses[0].bus.clockSeconds, 4294967295.0);
+    EXPECT_EQ(edge.buses[0].cameras[0].sensorHeight, 4096u);
 }
 
 TEST(WorldDescription, PropertyRangesAreGivenInAbsoluteUnitsOnWholeRawSteps)

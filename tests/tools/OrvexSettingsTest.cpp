@@ -106,14 +106,6 @@ TEST(OrvexSettings, AValueTheCameraRefusesEndsTheRunWithTheLibrarysMessage)
         {"--gain 30", "orvex: --gain 30: gain value greater than max gain allowed (300 > 240)\n"},
         {"--frame-rate 0.5",
          "orvex: --frame-rate 0.5: frameRate lower than min frameRate allowed (0.5 < 1)\n"},
-        {"--packet 8196",
-         "orvex: --packet 8196: requested packet size is greater than max allowed (8196 > 8192)\n"},
-        {"--roi 16,8,1624,1224",
-         "orvex: --roi 16,8,1624,1224: invalid image x offset: requested xImgOffset + imgWidth would be "
-         "greater than max allowed img width (16+1624 > 1624)\n"},
-        {"--roi 0,0,641,480",
-         "orvex: --roi 0,0,641,480: requested width is not a multiple of unit img width (641 not a "
-         "multiple of 8)\n"},
     };
     for (const Case& c : cases) {
         const ToolRun run = runTool(std::string("info 0 ") + c.arguments);
@@ -161,14 +153,15 @@ TEST(OrvexSettings, AWorldFilesRangesAndStepsBoundTheSettings)
     EXPECT_EQ("unit: 8", reportLine(run.out, "unit"));
     EXPECT_EQ("size unit: 16 x 2", reportLine(run.out, "size unit"));
 
+    // The tool checks the geometry against the camera's own steps first.
     EXPECT_EQ(
-        "orvex: --packet 4100: requested packet size is not a multiple of unit packet size allowed (4100 "
-        "not a multiple of 8)\n",
+        "orvex: --packet 4100: this camera takes 8 to 8192 bytes per packet in steps of 8 with this region\n",
         runTool("info 0 --packet 4100", path).err);
     EXPECT_EQ("orvex: --shutter 0.5: shutter lower than min shutter allowed (500 < 501)\n",
               runTool("info 0 --shutter 0.5", path).err);
-    EXPECT_EQ("orvex: --roi 0,0,648,480: requested width is not a multiple of unit img width (648 not a "
-              "multiple of 16)\n",
-              runTool("info 0 --roi 0,0,648,480", path).err);
+    EXPECT_EQ(
+        "orvex: --roi 0,0,648,480: this camera takes a size of 16 x 2 to 1616 x 1224 pixels in steps of 16 "
+        "x 2, at a position in steps of 2 x 2, inside 1616 x 1224\n",
+        runTool("info 0 --roi 0,0,648,480", path).err);
     std::remove(path.c_str());
 }

@@ -26,10 +26,8 @@ inline std::string readFile(const std::string& path)
     return text.str();
 }
 
-// Runs the tool with `arguments` (shell words) in a clean environment for
-// the simulator: no world file, so the built-in world, unless `worldFile`
-// names one.
-inline ToolRun runTool(const std::string& arguments, const std::string& worldFile = "")
+// Runs a shell command line and collects its standard output and error.
+inline ToolRun runShell(const std::string& commandLine)
 {
     char outPath[] = "/tmp/orvex_tool_out_XXXXXX";
     char errPath[] = "/tmp/orvex_tool_err_XXXXXX";
@@ -37,10 +35,7 @@ inline ToolRun runTool(const std::string& arguments, const std::string& worldFil
     const int errFd = mkstemp(errPath);
     close(outFd);
     close(errFd);
-    const std::string environment =
-        worldFile.empty() ? std::string("env -u ORVEX_SIM_WORLD") : "env ORVEX_SIM_WORLD='" + worldFile + "'";
-    const std::string command =
-        environment + " '" + ORVEX_TOOL_PATH + "' " + arguments + " >" + outPath + " 2>" + errPath;
+    const std::string command = "{ " + commandLine + "; } >" + outPath + " 2>" + errPath;
     const int status = std::system(command.c_str());
     ToolRun run;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -49,6 +44,16 @@ inline ToolRun runTool(const std::string& arguments, const std::string& worldFil
     unlink(outPath);
     unlink(errPath);
     return run;
+}
+
+// Runs the tool with `arguments` (shell words) in a clean environment for
+// the simulator: no world file, so the built-in world, unless `worldFile`
+// names one.
+inline ToolRun runTool(const std::string& arguments, const std::string& worldFile = "")
+{
+    const std::string environment =
+        worldFile.empty() ? std::string("env -u ORVEX_SIM_WORLD") : "env ORVEX_SIM_WORLD='" + worldFile + "'";
+    return runShell(environment + " '" + ORVEX_TOOL_PATH + "' " + arguments);
 }
 
 inline bool contains(const std::string& text, const std::string& part)

@@ -2,6 +2,7 @@
 
 #include <boost/program_options.hpp>
 
+#include <cmath>
 #include <sstream>
 #include <vector>
 
@@ -28,9 +29,9 @@ po::options_description visibleOptions()
     options.add(settings);
     po::options_description grabbing("Options of grab");
     grabbing.add_options()                                                                     //
-        ("count", po::value<unsigned long>(), "stop after N images per camera")                //
+        ("count", po::value<std::string>()->value_name("N"), "stop after N images per camera") //
         ("out", po::value<std::string>(), "write images as PNG files into this folder")        //
-        ("every", po::value<unsigned long>()->default_value(1), "write every K-th image only") //
+        ("every", po::value<std::string>()->value_name("K"), "write every K-th image only")    //
         ("variant", po::value<std::string>()->default_value("normal"),
          "acquisition thread: normal (the SDK's buffers) or wow64 (copies; simulator only)");
     options.add(grabbing);
@@ -61,16 +62,33 @@ std::vector<std::string> splitAtCommas(const std::string& text)
     return parts;
 }
 
+// A count as the user types it: digits only. The option parser's own
+// reading would wrap "-1" to the largest unsigned value.
+unsigned long wholeNumber(const po::variables_map& values, const char* option, unsigned long fallback)
+{
+    if (!values.count(option)) {
+        return fallback;
+    }
+    const std::string& text = values[option].as<std::string>();
+    const bool digits =
+        !text.empty() && text.size() <= 10 && text.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits || std::stoull(text) > 0xFFFFFFFFull) {
+        throw UsageError(std::string("--") + option + " '" + text +
+                         "': expected a whole number from 0 to 4294967295");
+    }
+    return static_cast<unsigned long>(std::stoull(text));
+}
+
 void readGrabOptions(const po::variables_map& values, Invocation& invocation)
 {
     GrabRequest& grab = invocation.grab;
     grab.cameras = splitAtCommas(values["camera"].as<std::string>());
     if (values.count("count")) {
-        grab.count = values["count"].as<unsigned long>();
+        grab.count = wholeNumber(values, "count", 0);
     }
     if (values.count("seconds")) {
         grab.seconds = values["seconds"].as<double>();
-        if (!(*grab.seconds > 0.0)) {
+        if (!(*grab.seconds > 0.0 && std::isfinite(*grab.seconds))) {
             throw UsageError("--seconds must be positive");
         }
     }
@@ -80,7 +98,7 @@ void readGrabOptions(const po::variables_map& values, Invocation& invocation)
     if (values.count("out")) {
         grab.outDir = values["out"].as<std::string>();
     }
-    grab.every = values["every"].as<unsigned long>();
+    grab.every = wholeNumber(values, "every", 1);
     if (grab.every == 0) {
         throw UsageError("--every must be at least 1");
     }

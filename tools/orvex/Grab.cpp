@@ -1,5 +1,6 @@
 #include "Grab.h"
 
+#include "BusBudget.h"
 #include "Event.h"
 
 #if defined(ORVEX_CLI_PNG)
@@ -33,6 +34,11 @@ namespace orvex::cli {
 namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
+
+// Cameras that cannot start together on their bus; the lines are printed.
+struct BusBudgetExceeded {
+    int status;
+};
 
 void onInterrupt(int)
 {
@@ -96,12 +102,18 @@ public:
     {
     }
 
-    void start(const GrabRequest& request)
+    // Init and settings; the packet size may still change before start().
+    IEEE1394Camera& prepare(const GrabRequest& request)
     {
         _request = &request;
         _camera->init();
         applySettings(*_camera, request.settings);
         switchOnImageStamps(*_camera);
+        return *_camera;
+    }
+
+    void start()
+    {
         _camera->setNewImageEvent(_event.get());
         _camera->startAcquisition();
         _started = std::chrono::steady_clock::now();
@@ -136,7 +148,8 @@ public:
     }
 
     // Takes every image not seen yet, oldest first; writes the chosen ones.
-    void collect(std::ostream& err)
+    // Throws std::runtime_error when a file cannot be written.
+    void collect()
     {
         if (_camera == nullptr || done())
             return;
@@ -154,7 +167,7 @@ public:
         }
         _camera->unlockImagesBuffer();
         for (const Frame& frame : toWrite)
-            write(frame, err);
+            write(frame);
     }
 
     bool done() const { return _camera == nullptr || (_request->count && _received >= *_request->count); }
@@ -237,7 +250,7 @@ private:
         return frame;
     }
 
-    void write(const Frame& frame, std::ostream& err)
+    void write(const Frame& frame)
     {
 #if defined(ORVEX_CLI_PNG)
         std::ostringstream path;
@@ -248,16 +261,10 @@ private:
                         {"Software date (ms)", std::to_string(frame.swDate)}};
         if (frame.hwDate)
             text.emplace_back("Hardware date (ms)", std::to_string(*frame.hwDate));
-        try {
-            writeGreyPng(path.str(), {frame.pixels.data(), frame.width, frame.height, frame.bytesPerPixel},
-                         text);
-        } catch (const std::runtime_error& error) {
-            err << "orvex: " << error.what() << "\n";
-        }
+        writeGreyPng(path.str(), {frame.pixels.data(), frame.width, frame.height, frame.bytesPerPixel}, text);
 #else
         // Refused before the grab starts: never reached.
         (void)frame;
-        (void)err;
 #endif
     }
 
@@ -325,8 +332,20 @@ int grab(Session& session, const GrabRequest& request, std::ostream& out, std::o
     std::clock_t cpuStart = 0;
     int status = 0;
     try {
+        std::vector<IEEE1394Camera*> cameras;
         for (auto& g : grabs)
-            g->start(request);
+            cameras.push_back(&g->prepare(request));
+        // Several cameras of one bus would otherwise ask more than it carries.
+        const BusBudgetPlan plan =
+            fitPacketsToBuses(session.server(), cameras, request.settings.packetBytes.has_value());
+        for (const std::string& note : plan.notes)
+            err << "orvex: " << note << "\n";
+        for (const std::string& problem : plan.problems)
+            err << "orvex: " << problem << "\n";
+        if (!plan.problems.empty())
+            throw BusBudgetExceeded{request.settings.packetBytes ? 2 : 1};
+        for (auto& g : grabs)
+            g->start();
         // Counted from the first image on: init and start are not the grab.
         cpuStart = std::clock();
         const auto start = std::chrono::steady_clock::now();
@@ -337,7 +356,7 @@ int grab(Session& session, const GrabRequest& request, std::ostream& out, std::o
             bool allDone = true;
             for (auto& g : grabs) {
                 g->checkStillThere(session.server());
-                g->collect(err);
+                g->collect();
                 allDone = allDone && g->done();
             }
             const auto now = std::chrono::steady_clock::now();
@@ -349,10 +368,19 @@ int grab(Session& session, const GrabRequest& request, std::ostream& out, std::o
                 lastProgress = now;
             }
         }
+    } catch (const BusBudgetExceeded& exceeded) {
+        status = exceeded.status;
     } catch (const Error& error) {
         err << "orvex: " << error.what() << "\n";
         status = 1;
+    } catch (const SettingLimitError& error) {
+        err << "orvex: " << error.what() << "\n";
+        status = 2;
     } catch (const SettingError& error) {
+        err << "orvex: " << error.what() << "\n";
+        status = 1;
+    } catch (const std::runtime_error& error) {
+        // A file that could not be written: the grab stops there.
         err << "orvex: " << error.what() << "\n";
         status = 1;
     }

@@ -2,10 +2,15 @@
 
 #include <png.h>
 
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
+#include <string>
+#include <system_error>
 
 namespace orvex::cli {
 
@@ -17,10 +22,41 @@ struct FileCloser {
 
 void ignorePngWarning(png_structp, png_const_charp) {}
 
+// The caller reports the failure with the system's reason: libpng's own
+// text ("Write Error") adds nothing.
+[[noreturn]] void failPng(png_structp png, png_const_charp)
+{
+    png_longjmp(png, 1);
+}
+
+std::string reason()
+{
+    return errno != 0 ? std::strerror(errno) : "write error";
+}
+
+// Removes the partly written file unless it became the image.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(std::string path) : _path(std::move(path)) {}
+    ~TemporaryFile()
+    {
+        if (_created)
+            std::remove(_path.c_str());
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    void created() { _created = true; }
+    void kept() { _created = false; }
+
+private:
+    std::string _path;
+    bool _created = false;
+};
+
 class PngWriteStruct {
 public:
     PngWriteStruct()
-        : _png(png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, &ignorePngWarning))
+        : _png(png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, &failPng, &ignorePngWarning))
     {
         if (_png == nullptr)
             throw std::runtime_error("PNG: out of memory");
@@ -75,9 +111,15 @@ void writeGreyPng(const std::string& path, const GreyImage& image, const PngText
     if (image.pixels == nullptr || image.width == 0 || image.height == 0 ||
         (image.bytesPerPixel != 1 && image.bytesPerPixel != 2))
         throw std::runtime_error("PNG: nothing to write to " + path);
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
+    // Written beside the file and renamed once complete: a failure leaves
+    // no partial file under the file's name.
+    const std::string partial = path + ".part";
+    TemporaryFile temporary(partial);
+    errno = 0;
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(partial.c_str(), "wb"));
     if (!file)
-        throw std::runtime_error("cannot write " + path);
+        throw std::runtime_error("cannot write " + path + ": " + reason());
+    temporary.created();
     std::vector<png_text> chunks(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         chunks[i].compression = PNG_TEXT_COMPRESSION_NONE;
@@ -85,9 +127,19 @@ void writeGreyPng(const std::string& path, const GreyImage& image, const PngText
         chunks[i].text = const_cast<png_charp>(text[i].second.c_str());
     }
     PngWriteStruct writer;
+    errno = 0;
     if (!writePng(file.get(), writer.png(), writer.info(), image, chunks.data(),
-                  static_cast<int>(chunks.size())))
-        throw std::runtime_error("cannot write " + path);
+                  static_cast<int>(chunks.size())) ||
+        std::fflush(file.get()) != 0 || std::ferror(file.get()) != 0)
+        throw std::runtime_error("cannot write " + path + ": " + reason());
+    // Closing writes what the stream still holds: a full disk may show only here.
+    if (std::fclose(file.release()) != 0)
+        throw std::runtime_error("cannot write " + path + ": " + reason());
+    std::error_code error;
+    std::filesystem::rename(partial, path, error);
+    if (error)
+        throw std::runtime_error("cannot write " + path + ": " + error.message());
+    temporary.kept();
 }
 
 } // namespace orvex::cli

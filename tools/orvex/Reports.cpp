@@ -143,30 +143,53 @@ void printStrobes(IEEE1394Camera& camera, std::ostream& out, std::ostream& error
 
 } // namespace
 
-void printCameraList(const std::vector<IEEE1394Camera*>& cameras, const std::string& where, std::ostream& out,
-                     std::ostream& errors)
+void printCameraList(const Session& session, std::ostream& out, std::ostream& errors)
 {
-    const std::size_t count = cameras.size();
-    out << count << (count == 1 ? " camera" : " cameras") << " on " << where << "\n";
+    struct Row {
+        IEEE1394Camera* camera;
+        const std::string* failure; // null: initialised
+    };
+    std::vector<Row> listed;
+    for (IEEE1394Camera* camera : session.cameras()) {
+        listed.push_back({camera, nullptr});
+    }
+    for (const Session::Unavailable& u : session.unavailable()) {
+        listed.push_back({u.camera, &u.reason});
+    }
+    std::stable_sort(listed.begin(), listed.end(), [](const Row& a, const Row& b) {
+        return a.camera->getPortIdx() < b.camera->getPortIdx();
+    });
+    const std::size_t count = listed.size();
+    out << count << (count == 1 ? " camera" : " cameras") << " on " << session.where();
+    if (!session.unavailable().empty()) {
+        out << ", " << session.unavailable().size() << " of them not initialised";
+    }
+    out << "\n";
     if (count == 0) {
         return;
     }
     std::vector<std::vector<std::string>> rows;
     rows.push_back({"port", "GUID", "model", "vendor", "bus", "firmware", "user memory"});
-    for (IEEE1394Camera* listed : cameras) {
-        IEEE1394Camera& camera = *listed;
+    for (const Row& row : listed) {
+        IEEE1394Camera& camera = *row.camera;
         const std::string port = std::to_string(camera.getPortIdx());
         const std::string name = "camera " + port;
-        rows.push_back({
+        std::vector<std::string> cells = {
             port,
             guidText(camera),
             valueOrUnknown([&] { return camera.getModelName(); }, name + " model", errors),
             valueOrUnknown([&] { return camera.getVendorName(); }, name + " vendor", errors),
             valueOrUnknown([&] { return camera.getOwningBusId(); }, name + " bus", errors),
-            valueOrUnknown([&] { return firmwareText(camera); }, name + " firmware", errors),
-            valueOrUnknown([&] { return std::to_string(camera.getAvailableUserMemorySpace()) + " bytes"; },
-                           name + " user memory", errors),
-        });
+        };
+        if (row.failure != nullptr) {
+            cells.push_back("cannot be initialised: " + *row.failure);
+        } else {
+            cells.push_back(valueOrUnknown([&] { return firmwareText(camera); }, name + " firmware", errors));
+            cells.push_back(valueOrUnknown(
+                [&] { return std::to_string(camera.getAvailableUserMemorySpace()) + " bytes"; },
+                name + " user memory", errors));
+        }
+        rows.push_back(std::move(cells));
     }
     printTable(rows, out);
 }

@@ -55,16 +55,21 @@ Session::Session(Backend backend, bool initCameras) : _backend(backend)
     _pServer = backend == Backend::bcam ? &createBCAMVideoServer(true) : &createFlyCapVideoServer(true);
     try {
         _pServer->setCaptureDeviceChangedCB(newDeviceNotice("camera"), true);
-        // The FlyCapture server leaves out the cameras that fail their init;
-        // the BCAM server stops at the first: it opens all, the tool
-        // initialises each.
-        const bool initInReset = initCameras && backend == Backend::flycap;
-        _pServer->reset(initInReset);
+        // The servers' own init drops (FlyCapture) or stops at (BCAM) a
+        // camera that fails it, without a word: the tool initialises each
+        // and keeps the reason.
+        _pServer->reset(false);
         pumpMessages();
         for (int position = 0; position < _pServer->getNbCameras(); ++position) {
             IEEE1394Camera& camera = _pServer->getCamera(position);
-            if (initCameras && !initInReset && !initOrReport(camera, "camera"))
-                continue;
+            if (initCameras) {
+                try {
+                    camera.init();
+                } catch (const Error& error) {
+                    _unavailable.push_back({&camera, error.what()});
+                    continue;
+                }
+            }
             _cameras.push_back(&camera);
         }
     } catch (...) {
@@ -81,6 +86,12 @@ Session::~Session()
     } catch (const std::exception& error) {
         std::cerr << "orvex: " << error.what() << "\n";
     }
+}
+
+void Session::reportUnavailable(std::ostream& err) const
+{
+    for (const Unavailable& u : _unavailable)
+        err << "orvex: camera " << u.camera->getPortIdx() << " cannot be initialised: " << u.reason << "\n";
 }
 
 const char* Session::where() const

@@ -9,6 +9,7 @@
 #include <orvex/orvex.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -28,8 +29,8 @@ class Session {
 public:
     // Creates the server of `backend` with device-change capture on and
     // lists the cameras; with `initCameras` each camera is initialised, and
-    // those that fail are left out (the reason goes to stderr). Throws
-    // OrvexError.
+    // those that fail are kept apart with their reason (unavailable()).
+    // Throws OrvexError.
     Session(Backend backend, bool initCameras);
     // Destroys the server and every camera. Never throws.
     ~Session();
@@ -40,6 +41,14 @@ public:
     IEEE1394VideoServer& server() { return *_pServer; }
     // The cameras listed, in port order: those that initialised when asked.
     const std::vector<IEEE1394Camera*>& cameras() const { return _cameras; }
+    // The cameras whose init failed, with the library's message, in port order.
+    struct Unavailable {
+        IEEE1394Camera* camera;
+        std::string reason;
+    };
+    const std::vector<Unavailable>& unavailable() const { return _unavailable; }
+    // One line per unavailable camera on `err`.
+    void reportUnavailable(std::ostream& err) const;
     // Where the cameras are, for the list's heading ("the FlyCapture buses").
     const char* where() const;
 
@@ -57,6 +66,7 @@ private:
     Backend _backend;
     IEEE1394VideoServer* _pServer = nullptr;
     std::vector<IEEE1394Camera*> _cameras;
+    std::vector<Unavailable> _unavailable;
 };
 
 } // namespace orvex::cli

@@ -6,6 +6,7 @@
 
 #include <boost/program_options.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <exception>
@@ -146,14 +147,15 @@ std::optional<double> readNumber(const po::variables_map& values, const char* op
 RegionSetting readRegion(const std::string& text)
 {
     const std::vector<std::string> fields = fieldsOf(text);
-    const char* expected = "X,Y,WIDTH,HEIGHT in pixels";
+    const char* expected = "X,Y,WIDTH,HEIGHT in pixels, none negative";
     if (fields.size() != 4) {
         badValue(kRoi, text, expected);
     }
     std::optional<int> parts[4];
     for (std::size_t i = 0; i < 4; ++i) {
         parts[i] = intOf(fields[i]);
-        if (!parts[i]) {
+        // The camera takes the fields as unsigned registers: -2 would wrap.
+        if (!parts[i] || *parts[i] < 0) {
             badValue(kRoi, text, expected);
         }
     }
@@ -216,6 +218,8 @@ void applyOne(const std::string& option, const std::function<void()>& apply)
 {
     try {
         apply();
+    } catch (const SettingError&) {
+        throw; // already names its option
     } catch (const std::exception& error) {
         throw SettingError(option + ": " + error.what());
     }
@@ -275,6 +279,91 @@ void applyStrobe(IEEE1394Camera& camera, const StrobeSetting& strobe)
     }
 }
 
+// A size or position on the camera's grid: a camera that reports no step
+// (malformed data) has none to keep to.
+bool onSteps(int value, int step)
+{
+    return step <= 0 || value % step == 0;
+}
+
+void checkRegion(IEEE1394Camera& camera, const RegionSetting& r, const std::string& option)
+{
+    int maxWidth = 0, maxHeight = 0, unitWidth = 0, unitHeight = 0, unitLeft = 0, unitTop = 0;
+    camera.getMaxSize(maxWidth, maxHeight);
+    camera.getUnitSize(unitWidth, unitHeight);
+    camera.getUnitPos(unitLeft, unitTop);
+    const bool fits = r.width > 0 && r.height > 0 && r.width >= unitWidth && r.height >= unitHeight &&
+                      onSteps(r.width, unitWidth) && onSteps(r.height, unitHeight) &&
+                      onSteps(r.left, unitLeft) && onSteps(r.top, unitTop) && r.width <= maxWidth &&
+                      r.height <= maxHeight && r.left <= maxWidth - r.width && r.top <= maxHeight - r.height;
+    if (!fits) {
+        std::ostringstream message;
+        message << option << ": this camera takes a size of " << std::max(unitWidth, 1) << " x "
+                << std::max(unitHeight, 1) << " to " << maxWidth << " x " << maxHeight
+                << " pixels in steps of " << unitWidth << " x " << unitHeight
+                << ", at a position in steps of " << unitLeft << " x " << unitTop << ", inside " << maxWidth
+                << " x " << maxHeight;
+        throw SettingLimitError(message.str());
+    }
+}
+
+void checkPacket(IEEE1394Camera& camera, int bytes, const std::string& option)
+{
+    const int lowest = camera.getMinNbBytesPerPacket();
+    const int highest = camera.getMaxNbBytesPerPacket();
+    const int unit = camera.getUnitNbBytesPerPacket();
+    if (bytes < lowest || bytes > highest || !onSteps(bytes, unit)) {
+        throw SettingLimitError(option + ": this camera takes " + std::to_string(lowest) + " to " +
+                                std::to_string(highest) + " bytes per packet in steps of " +
+                                std::to_string(unit) + " with this region");
+    }
+}
+
+// Region and packet size: the settings that size the images.
+void applyGeometry(IEEE1394Camera& camera, const CameraSettings& settings)
+{
+    // The region bounds the packet size.
+    if (const auto& r = settings.region) {
+        const std::string value = std::to_string(r->left) + "," + std::to_string(r->top) + "," +
+                                  std::to_string(r->width) + "," + std::to_string(r->height);
+        const std::string option = optionText(kRoi, value);
+        applyOne(option, [&] { checkRegion(camera, *r, option); });
+        applyOne(option, [&] { camera.setRoi(r->left, r->top, r->width, r->height); });
+    }
+    if (settings.packetBytes) {
+        const std::string option = optionText(kPacket, std::to_string(*settings.packetBytes));
+        applyOne(option, [&] { checkPacket(camera, *settings.packetBytes, option); });
+        applyOne(option, [&] { camera.setNbBytesPerPacket(*settings.packetBytes); });
+    } else if (settings.region) {
+        // A new region changes the packet limits but not the packet size, and
+        // the frame-rate range is read again only with a packet size: take
+        // the largest packet the region allows, as init does for the sensor.
+        applyOne(std::string("--") + kRoi,
+                 [&] { camera.setNbBytesPerPacket(camera.getMaxNbBytesPerPacket()); });
+    }
+}
+
+// The geometry of an acquiring camera: stopped, applied, started again
+// (also after a refusal, so that the camera goes on as it was).
+std::string applyGeometryWhileAcquiring(IEEE1394Camera& camera, const CameraSettings& settings)
+{
+    const char* what = settings.region ? "--roi" : "--packet";
+    applyOne(what, [&] { camera.stopAcquisition(); });
+    try {
+        applyGeometry(camera, settings);
+    } catch (const SettingError& error) {
+        try {
+            camera.startAcquisition();
+        } catch (const std::exception& restart) {
+            throw SettingError(std::string(error.what()) + "; acquisition stays stopped: " + restart.what());
+        }
+        throw;
+    }
+    applyOne(what, [&] { camera.startAcquisition(); });
+    return std::string(what) + ": the camera sizes its images when acquisition starts: acquisition was "
+                               "stopped, the new geometry applied, and acquisition started again";
+}
+
 } // namespace
 
 bool CameraSettings::empty() const
@@ -326,8 +415,8 @@ CameraSettings readSettings(const po::variables_map& values)
     }
     if (const std::string* text = textOf(values, kPacket)) {
         settings.packetBytes = intOf(*text);
-        if (!settings.packetBytes) {
-            badValue(kPacket, *text, "a number of bytes");
+        if (!settings.packetBytes || *settings.packetBytes <= 0) {
+            badValue(kPacket, *text, "a positive number of bytes");
         }
     }
     if (const std::string* text = textOf(values, kTrigger)) {
@@ -358,24 +447,15 @@ CameraSettings readSettings(const po::variables_map& values)
     return settings;
 }
 
-void applySettings(IEEE1394Camera& camera, const CameraSettings& settings)
+std::vector<std::string> applySettings(IEEE1394Camera& camera, const CameraSettings& settings)
 {
+    std::vector<std::string> notes;
     // The region bounds the packet size, the packet size and the trigger
     // bound the frame rate, the frame rate bounds the shutter.
-    if (const auto& r = settings.region) {
-        const std::string value = std::to_string(r->left) + "," + std::to_string(r->top) + "," +
-                                  std::to_string(r->width) + "," + std::to_string(r->height);
-        applyOne(optionText(kRoi, value), [&] { camera.setRoi(r->left, r->top, r->width, r->height); });
-    }
-    if (settings.packetBytes) {
-        applyOne(optionText(kPacket, std::to_string(*settings.packetBytes)),
-                 [&] { camera.setNbBytesPerPacket(*settings.packetBytes); });
-    } else if (settings.region) {
-        // A new region changes the packet limits but not the packet size, and
-        // the frame-rate range is read again only with a packet size: take
-        // the largest packet the region allows, as init does for the sensor.
-        applyOne(std::string("--") + kRoi,
-                 [&] { camera.setNbBytesPerPacket(camera.getMaxNbBytesPerPacket()); });
+    if ((settings.region || settings.packetBytes) && camera.isAcquisitionStarted()) {
+        notes.push_back(applyGeometryWhileAcquiring(camera, settings));
+    } else {
+        applyGeometry(camera, settings);
     }
     if (settings.trigger) {
         applyOne(std::string("--") + kTrigger, [&] { applyTrigger(camera, *settings.trigger); });
@@ -416,6 +496,7 @@ void applySettings(IEEE1394Camera& camera, const CameraSettings& settings)
         }
         applyOne(optionText(kStrobe, value), [&] { applyStrobe(camera, strobe); });
     }
+    return notes;
 }
 
 } // namespace orvex::cli

@@ -79,6 +79,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A geometry outside the camera's limits, found before the camera was asked:
+// bad input, like a value not of its option's form.
+class SettingLimitError : public SettingError {
+public:
+    using SettingError::SettingError;
+};
+
 // Adds --shutter, --gain, --brightness, --frame-rate, --auto-exposure,
 // --roi, --packet, --trigger and --strobe to `options`.
 void addSettingsOptions(boost::program_options::options_description& options);
@@ -90,8 +97,14 @@ CameraSettings readSettings(const boost::program_options::variables_map& values)
 // Applies the settings to an initialised camera, in the order that lets each
 // see the ranges the earlier ones leave: region, packet size, trigger, frame
 // rate, shutter, gain, brightness, auto exposure, strobes. A region without
-// a packet size gets the largest packet it allows. Stops at the
-// first refusal and throws SettingError; what came before stays applied.
-void applySettings(IEEE1394Camera& camera, const CameraSettings& settings);
+// a packet size gets the largest packet it allows. The region and packet
+// size are checked against the camera's limits first (SettingLimitError).
+// Stops at the first refusal and throws SettingError; what came before
+// stays applied.
+//
+// A camera takes its image size when acquisition starts: on an acquiring
+// camera a new region or packet size is applied between a stop and a start
+// (started again after a refusal too), and the returned notes say so.
+std::vector<std::string> applySettings(IEEE1394Camera& camera, const CameraSettings& settings);
 
 } // namespace orvex::cli

@@ -10,11 +10,16 @@
 #include <orvex/sim/World.h>
 #endif
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <memory>
 #include <set>
+#include <system_error>
 #include <vector>
 
 namespace orvex::cli {
@@ -119,12 +124,24 @@ bool writePlot(const std::string& file, std::vector<Slave>& slaves, double secon
         disagreement.series.push_back(slave.disagreement);
         drift.series.push_back(slave.drift);
     }
-    std::ofstream out(file);
+    // Written beside the file and renamed once complete: a failure (a full
+    // disk shows only when the stream is closed) leaves no partial plot.
+    const std::string partial = file + ".part";
+    errno = 0;
+    std::ofstream out(partial, std::ios::binary);
     if (out) {
         writeSvgPlot(out, {disagreement, drift}, seconds);
+        out.close();
     }
-    if (!out) {
-        err << "orvex: cannot write the plot to " << file << "\n";
+    std::error_code renamed;
+    if (out)
+        std::filesystem::rename(partial, file, renamed);
+    if (!out || renamed) {
+        const std::string reason = renamed      ? renamed.message()
+                                   : errno != 0 ? std::strerror(errno)
+                                                : std::string("write error");
+        std::remove(partial.c_str());
+        err << "orvex: cannot write the plot to " << file << ": " << reason << "\n";
         return false;
     }
     return true;

@@ -1,5 +1,6 @@
 #include "ViewCameras.h"
 
+#include "BusBudget.h"
 #include "CommandLine.h"
 #include "Settings.h"
 #include "ViewJson.h"
@@ -324,6 +325,9 @@ ActionResult CameraView::start()
         if (camera.isAcquisitionStarted())
             return;
         switchOnImageStamps(camera);
+        // The cameras already acquiring on its bus leave it what is left.
+        if (const BusBudgetPlan plan = fitPacketsToBuses(_server, {&camera}, false); !plan.problems.empty())
+            throw std::runtime_error(plan.problems.front());
         try {
             camera.startAcquisition();
         } catch (const std::exception&) {

@@ -1,7 +1,9 @@
 // orvex: lists the cameras of a camera stack and tells what one camera
-// reports. Exit status: 0 done, 1 the request failed (no such camera, a
-// camera or stack error, a back end not available, a simulated world file
-// that cannot be loaded), 2 bad command line.
+// reports. Exit status: 0 done, 1 a camera or system failure (no such
+// camera, a camera or stack error, a back end not available, a simulated
+// world file that cannot be loaded, a file that cannot be written), 2 bad
+// usage or bad input (the command line, a value outside the camera's
+// limits).
 #include "CommandLine.h"
 #include "Reports.h"
 #include "Session.h"
@@ -21,6 +23,7 @@
 #include <log4cplus/logger.h>
 #include <log4cplus/loglevel.h>
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <iostream>
@@ -51,8 +54,9 @@ bool configureLogging(const std::string& levelName)
 int listCameras(Backend backend)
 {
     Session session(backend, true);
-    printCameraList(session.cameras(), session.where(), std::cout, std::cerr);
-    return 0;
+    printCameraList(session, std::cout, std::cerr);
+    // Listed all the same: a camera that cannot be initialised is a camera failure.
+    return session.unavailable().empty() ? 0 : kExitFailure;
 }
 
 int showCamera(Backend backend, const std::string& name, const CameraSettings& settings)
@@ -71,6 +75,9 @@ int showCamera(Backend backend, const std::string& name, const CameraSettings& s
     }
     try {
         applySettings(*camera, settings);
+    } catch (const SettingLimitError& error) {
+        std::cerr << "orvex: " << error.what() << "\n";
+        return kExitUsage;
     } catch (const SettingError& error) {
         std::cerr << "orvex: " << error.what() << "\n";
         return kExitFailure;
@@ -119,6 +126,7 @@ int viewCameras(Backend backend, const Invocation& invocation)
 {
 #if defined(ORVEX_CLI_VIEW)
     Session session(backend, true);
+    session.reportUnavailable(std::cerr);
     return runView(session, invocation.view, std::cout, std::cerr);
 #else
     (void)backend;
@@ -170,8 +178,9 @@ int run(const Invocation& invocation)
     case Command::list:
         if (all) {
             // One server at a time: each stack's session ends before the next begins.
-            listCameras(Backend::flycap);
-            return listCameras(Backend::bcam);
+            const int flycap = listCameras(Backend::flycap);
+            const int bcam = listCameras(Backend::bcam);
+            return std::max(flycap, bcam);
         }
         return listCameras(backend);
     case Command::grab:

@@ -13,6 +13,10 @@ namespace orvex::sim {
 
 namespace {
 
+// A world of hundreds of cameras is a few hundred kilobytes; the bound keeps
+// a wrong path (/dev/zero, a log) from being read forever.
+constexpr std::streamsize kMaxWorldFileBytes = 4 << 20;
+
 std::string readFile(const std::string& path)
 {
     errno = 0;
@@ -20,9 +24,15 @@ std::string readFile(const std::string& path)
     if (!in)
         throw std::runtime_error(std::string("cannot be opened: ") +
                                  (errno != 0 ? std::strerror(errno) : "unknown reason"));
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    std::string text(static_cast<std::size_t>(kMaxWorldFileBytes) + 1, '\0');
+    in.read(text.data(), kMaxWorldFileBytes + 1);
+    if (in.bad())
+        throw std::runtime_error(std::string("cannot be read: ") +
+                                 (errno != 0 ? std::strerror(errno) : "unknown reason"));
+    if (in.gcount() > kMaxWorldFileBytes)
+        throw std::runtime_error("larger than 4 MiB");
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    return text;
 }
 
 } // namespace

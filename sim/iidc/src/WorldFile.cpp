@@ -30,17 +30,107 @@ constexpr double kMaxFrameRate = kRawValueMax / 16.0;
 constexpr double kMaxTransactionUs = 1e6;
 constexpr uint32_t kMaxUserMemoryExponent = 24; // 16 MiB
 constexpr uint32_t kMaxSensorSide = 0xFFFF;
+// A frame is allocated whole, several times over: 16 Mi pixels (4096 x 4096)
+// is a large machine-vision sensor and keeps a 16-bit frame at 32 MiB.
+constexpr uint64_t kMaxSensorPixels = 4096ull * 4096ull;
+// The size and position steps are 16-bit register fields; the packet step
+// cannot exceed the largest isochronous packet (S800).
+constexpr uint32_t kMaxUnit = 0xFFFF;
+constexpr uint32_t kMaxPacketUnit = 8192;
+// BUS_TIME counts seconds in 32 bits.
+constexpr double kMaxClockSeconds = 4294967295.0;
+// IEEE 1394 allows a cycle master 100 ppm; ten times that is a broken
+// crystal, still a clock. Far beyond, the tick arithmetic overflows.
+constexpr double kMaxDriftPpm = 1000.0;
+// The temperature register holds tenths of a kelvin in 12 bits.
+constexpr double kMinCelsius = -273.15;
+constexpr double kMaxCelsius = (4095.0 - 2731.5) / 10.0;
+// Seconds per raw shutter step: a nanosecond to a second.
+constexpr double kMinTimeBase = 1e-9;
+constexpr double kMaxTimeBase = 1.0;
+// Absolute values are 32-bit floats in the camera; far inside their range.
+constexpr double kMaxAbsolute = 1e9;
+constexpr double kMinAbsoluteStep = 1e-9;
+// Isochronous bytes per cycle: at most what S3200 carries (4 x 9830).
+constexpr uint32_t kMaxIsoBandwidth = 39320;
+// Trigger modes 0..15 and GPIO pins 0..3 are what the registers describe.
+constexpr uint32_t kMaxTriggerModes = 0xFFFF;
+constexpr uint32_t kMaxStrobePins = 0xF;
+// A world file is typed by hand or written by a script: a few kilobytes.
+// Its structure is six levels deep; the reader recurses once per level.
+constexpr std::size_t kMaxNesting = 16;
 // An injected stall longer than an hour is a hang, which a test can have
 // without the simulator's help; the bound keeps nanoseconds inside int64_t.
 constexpr double kMaxStallUs = 3600e6;
 constexpr const char* kAnyInFile = "any";
 
+// Unknown keys and keys given twice are refused: the reader keeps both
+// copies of a repeated key and would use the first silently.
 void requireKnownKeys(const pt::ptree& node, const std::set<std::string>& known, const std::string& where)
 {
+    std::set<std::string> seen;
     for (const auto& child : node) {
         if (!known.count(child.first))
             throw std::runtime_error("unknown key \"" + child.first + "\" in " + where);
+        if (!seen.insert(child.first).second)
+            throw std::runtime_error("key \"" + child.first + "\" repeated in " + where);
     }
+}
+
+// A list in the file: either absent, empty ("[]" reads as an empty node) or
+// made of unnamed entries; an object or a single value is not a list.
+const pt::ptree& listOf(const pt::ptree& node, const std::string& key, const pt::ptree& none,
+                        const std::string& where)
+{
+    const pt::ptree& list = node.get_child(key, none);
+    const bool named = std::any_of(list.begin(), list.end(), [](const auto& c) { return !c.first.empty(); });
+    if (named || (list.empty() && !list.data().empty()))
+        throw std::runtime_error(key + " must be a list in " + where);
+    return list;
+}
+
+// The deepest nesting of objects and arrays, found without recursion so
+// that no text can exhaust the stack: the reader recurses per level.
+void requireShallow(const std::string& text)
+{
+    std::size_t depth = 0;
+    std::size_t line = 1;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\n')
+            ++line;
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '{' || c == '[') {
+            if (++depth > kMaxNesting)
+                throw std::runtime_error("line " + std::to_string(line) + ": nested deeper than " +
+                                         std::to_string(kMaxNesting) + " levels");
+        } else if ((c == '}' || c == ']') && depth > 0) {
+            --depth;
+        }
+    }
+}
+
+std::string rangeText(double low, double high)
+{
+    std::ostringstream text;
+    text << std::setprecision(12) << low << " to " << high;
+    return text.str();
+}
+
+[[noreturn]] void outOfRange(const std::string& key, double value, double low, double high,
+                             const std::string& where)
+{
+    std::ostringstream message;
+    message << key << " " << std::setprecision(12) << value << " is outside " << rangeText(low, high)
+            << " in " << where;
+    throw std::runtime_error(message.str());
 }
 
 uint64_t parseUnsigned(const std::string& text, const std::string& what)
@@ -106,6 +196,26 @@ bool flag(const pt::ptree& node, const std::string& key, bool fallback)
     return child ? parseBool(child->data(), key) : fallback;
 }
 
+// A number the camera or bus can hold: `low` to `high`, else a refusal
+// naming the key and the range.
+double ranged(const pt::ptree& node, const std::string& key, double fallback, double low, double high,
+              const std::string& where)
+{
+    const double value = f64(node, key, fallback);
+    if (value < low || value > high)
+        outOfRange(key, value, low, high, where);
+    return value;
+}
+
+uint32_t rangedU32(const pt::ptree& node, const std::string& key, uint32_t fallback, uint32_t low,
+                   uint32_t high, const std::string& where)
+{
+    const uint32_t value = u32(node, key, fallback);
+    if (value < low || value > high)
+        outOfRange(key, value, low, high, where);
+    return value;
+}
+
 // A time in microseconds, 0 to `maxUs`, as nanoseconds.
 int64_t nanoseconds(const pt::ptree& node, const std::string& key, double fallbackUs,
                     const std::string& where, double maxUs = kMaxTransactionUs)
@@ -153,18 +263,20 @@ void parseProperty(const pt::ptree& node, PropertyCaps& p, bool isShutter, doubl
     p.present = flag(node, "present", p.present);
     p.absolute = flag(node, "absolute", p.absolute);
     p.autoMode = flag(node, "auto", p.autoMode);
-    const double defaultValue = f64(node, "default", absoluteOf(p, isShutter, timeBase, p.defaultRaw));
-    const double maxValue = f64(node, "max", absoluteOf(p, isShutter, timeBase, p.rawMax));
+    const double defaultValue = ranged(node, "default", absoluteOf(p, isShutter, timeBase, p.defaultRaw),
+                                       -kMaxAbsolute, kMaxAbsolute, where);
+    const double maxValue =
+        ranged(node, "max", absoluteOf(p, isShutter, timeBase, p.rawMax), -kMaxAbsolute, kMaxAbsolute, where);
     if (!isShutter) {
-        p.absStep = f64(node, "step", p.absStep);
-        if (!(p.absStep > 0.0))
-            throw std::runtime_error("step must be positive in " + where);
-        p.absAtRawMin = f64(node, "min", p.absAtRawMin);
+        p.absStep = ranged(node, "step", p.absStep, kMinAbsoluteStep, kMaxAbsolute, where);
+        p.absAtRawMin = ranged(node, "min", p.absAtRawMin, -kMaxAbsolute, kMaxAbsolute, where);
     } else if (node.get_child_optional("step")) {
         throw std::runtime_error("the shutter's step is the camera's shutterTimeBase, in " + where);
     } else {
-        p.rawMin = rawOf(p, true, timeBase, f64(node, "min", absoluteOf(p, true, timeBase, p.rawMin)),
-                         "min of " + where);
+        p.rawMin = rawOf(
+            p, true, timeBase,
+            ranged(node, "min", absoluteOf(p, true, timeBase, p.rawMin), -kMaxAbsolute, kMaxAbsolute, where),
+            "min of " + where);
     }
     p.rawMax = rawOf(p, isShutter, timeBase, maxValue, "max of " + where);
     if (p.rawMax < p.rawMin)
@@ -216,19 +328,22 @@ CameraConfig parseCamera(const pt::ptree& node, const std::string& where)
     c.sensorHeight = u32(node, "sensorHeight", c.sensorHeight);
     c.maxFrameRate = f64(node, "maxFrameRate", c.maxFrameRate);
     c.maxBusSpeed = u32(node, "maxBusSpeed", c.maxBusSpeed);
+    if (c.maxBusSpeed != 400 && c.maxBusSpeed != 800)
+        throw std::runtime_error("maxBusSpeed must be 400 or 800 in " + where);
     c.firmwareVersion = u32(node, "firmwareVersion", c.firmwareVersion);
     c.extendedVersion = node.get<std::string>("extendedVersion", c.extendedVersion);
     c.mono16 = flag(node, "mono16", c.mono16);
     c.trigger = flag(node, "trigger", c.trigger);
     c.softwareTrigger = flag(node, "softwareTrigger", c.softwareTrigger);
-    c.triggerModes = u32(node, "triggerModes", c.triggerModes);
-    c.strobePins = u32(node, "strobePins", c.strobePins);
+    c.triggerModes = rangedU32(node, "triggerModes", c.triggerModes, 0, kMaxTriggerModes, where);
+    c.strobePins = rangedU32(node, "strobePins", c.strobePins, 0, kMaxStrobePins, where);
     c.frameInfoItems = u32(node, "frameInfoItems", c.frameInfoItems);
     c.userMemoryE1 = u32(node, "userMemoryE1", c.userMemoryE1);
     c.userMemoryE2 = u32(node, "userMemoryE2", c.userMemoryE2);
     c.smartFeatures = flag(node, "smartFeatures", c.smartFeatures);
-    c.temperatureCelsius = f64(node, "temperatureCelsius", c.temperatureCelsius);
-    c.shutterTimeBase = f64(node, "shutterTimeBase", c.shutterTimeBase);
+    c.temperatureCelsius =
+        ranged(node, "temperatureCelsius", c.temperatureCelsius, kMinCelsius, kMaxCelsius, where);
+    c.shutterTimeBase = ranged(node, "shutterTimeBase", c.shutterTimeBase, kMinTimeBase, kMaxTimeBase, where);
     if (!(c.maxFrameRate > 0.0 && c.maxFrameRate <= kMaxFrameRate))
         throw std::runtime_error("maxFrameRate must be above 0 and at most 255.9375 in " + where);
     c.frameRate.defaultRaw = static_cast<uint32_t>(c.maxFrameRate * 16.0);
@@ -237,11 +352,17 @@ CameraConfig parseCamera(const pt::ptree& node, const std::string& where)
     c.unitLeft = positive(node, "unitLeft", c.unitLeft, where);
     c.unitTop = positive(node, "unitTop", c.unitTop, where);
     c.packetUnit = positive(node, "packetUnit", c.packetUnit, where);
+    for (const auto& [key, unit] :
+         {std::pair{"unitWidth", c.unitWidth}, std::pair{"unitHeight", c.unitHeight},
+          std::pair{"unitLeft", c.unitLeft}, std::pair{"unitTop", c.unitTop}}) {
+        if (unit > kMaxUnit)
+            outOfRange(key, unit, 1, kMaxUnit, where);
+    }
+    if (c.packetUnit > kMaxPacketUnit)
+        outOfRange("packetUnit", c.packetUnit, 1, kMaxPacketUnit, where);
     c.maxRoiFrameRate = f64(node, "maxRoiFrameRate", c.maxRoiFrameRate);
-    if (!(c.maxRoiFrameRate > 0.0))
-        throw std::runtime_error("maxRoiFrameRate must be positive in " + where);
-    if (!(c.shutterTimeBase > 0.0))
-        throw std::runtime_error("shutterTimeBase must be positive in " + where);
+    if (!(c.maxRoiFrameRate > 0.0 && c.maxRoiFrameRate <= kMaxFrameRate))
+        throw std::runtime_error("maxRoiFrameRate must be above 0 and at most 255.9375 in " + where);
     const std::pair<const char*, PropertyCaps*> properties[] = {
         {"brightness", &c.brightness}, {"autoExposure", &c.autoExposure},
         {"shutter", &c.shutter},       {"gain", &c.gain},
@@ -266,6 +387,10 @@ CameraConfig parseCamera(const pt::ptree& node, const std::string& where)
     // The size inquiry registers hold width and height in 16 bits each.
     if (c.sensorWidth > kMaxSensorSide || c.sensorHeight > kMaxSensorSide)
         throw std::runtime_error("sensor size above 65535 in " + where);
+    if (uint64_t{c.sensorWidth} * c.sensorHeight > kMaxSensorPixels)
+        throw std::runtime_error("sensor of " + std::to_string(c.sensorWidth) + " x " +
+                                 std::to_string(c.sensorHeight) +
+                                 " pixels is above 16777216 (4096 x 4096) in " + where);
     // A camera reports its full sensor as the largest Format_7 image, which
     // must be whole size units: otherwise it would refuse its own power-up size.
     if (c.sensorWidth % c.unitWidth != 0 || c.sensorHeight % c.unitHeight != 0)
@@ -293,17 +418,15 @@ BusConfig parseBus(const pt::ptree& node, const std::string& where)
     b.speed = u32(node, "speed", b.speed);
     if (b.speed != 400 && b.speed != 800)
         throw std::runtime_error("speed must be 400 or 800 in " + where);
-    b.clockSeconds = f64(node, "clockSeconds", b.clockSeconds);
-    if (b.clockSeconds < 0.0)
-        throw std::runtime_error("clockSeconds must not be negative in " + where);
-    b.driftPpm = f64(node, "driftPpm", b.driftPpm);
+    b.clockSeconds = ranged(node, "clockSeconds", b.clockSeconds, 0.0, kMaxClockSeconds, where);
+    b.driftPpm = ranged(node, "driftPpm", b.driftPpm, -kMaxDriftPpm, kMaxDriftPpm, where);
     b.timing.latencyNs = nanoseconds(node, "readLatencyUs", kDefaultLatencyUs, where);
     b.timing.jitterNs = nanoseconds(node, "readJitterUs", kDefaultJitterUs, where);
     b.timing.spikeProbability = f64(node, "spikeProbability", 0.0);
     if (b.timing.spikeProbability < 0.0 || b.timing.spikeProbability > 1.0)
         throw std::runtime_error("spikeProbability must be 0 to 1 in " + where);
     b.timing.spikeNs = nanoseconds(node, "spikeUs", 0.0, where);
-    b.isoBandwidth = u32(node, "isoBandwidth", 0);
+    b.isoBandwidth = rangedU32(node, "isoBandwidth", 0, 0, kMaxIsoBandwidth, where);
     return b;
 }
 
@@ -369,6 +492,7 @@ FaultTable::Fault parseFault(const pt::ptree& node, const std::set<uint32_t>& se
 
 WorldDescription parseWorld(const std::string& jsonText)
 {
+    requireShallow(jsonText);
     pt::ptree root;
     try {
         std::istringstream in(jsonText);
@@ -394,7 +518,7 @@ WorldDescription parseWorld(const std::string& jsonText)
     // get_child with a default returns a reference to that default: it must
     // outlive the loops.
     const pt::ptree none;
-    for (const auto& busNode : root.get_child("buses", none)) {
+    for (const auto& busNode : listOf(root, "buses", none, "the world")) {
         const std::string where = "bus #" + std::to_string(busIndex++);
         WorldDescription::BusDescription bus;
         bus.bus = parseBus(busNode.second, where);
@@ -408,7 +532,7 @@ WorldDescription parseWorld(const std::string& jsonText)
             throw std::runtime_error("bus number " + std::to_string(bus.bus.number) + " repeated in " +
                                      where);
         int cameraIndex = 0;
-        for (const auto& cameraNode : busNode.second.get_child("cameras", none)) {
+        for (const auto& cameraNode : listOf(busNode.second, "cameras", none, where)) {
             const std::string cameraWhere = "camera #" + std::to_string(cameraIndex++) + " of " + where;
             CameraConfig camera = parseCamera(cameraNode.second, cameraWhere);
             if (camera.serialNumber == 0 || !serials.insert(camera.serialNumber).second)
@@ -418,16 +542,10 @@ WorldDescription parseWorld(const std::string& jsonText)
         world.buses.push_back(std::move(bus));
     }
     // After the buses: a fault names one of their cameras.
-    const pt::ptree& faults = root.get_child("faults", none);
     int faultIndex = 0;
-    for (const auto& faultNode : faults) {
-        if (!faultNode.first.empty())
-            throw std::runtime_error("faults must be a list");
+    for (const auto& faultNode : listOf(root, "faults", none, "the world"))
         world.faults.push_back(
             parseFault(faultNode.second, serials, "fault #" + std::to_string(faultIndex++)));
-    }
-    if (faults.empty() && !faults.data().empty())
-        throw std::runtime_error("faults must be a list");
     return world;
 }
 
