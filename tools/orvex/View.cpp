@@ -65,6 +65,48 @@ private:
     std::thread _thread;
 };
 
+// The user's notice of cameras coming and going, and the viewer's own: a
+// removed camera is forgotten by every view the moment its server deleted it,
+// while the main thread dispatches the server's message, so that no request
+// queued behind that message can reach the freed camera.
+class RemovalNotice : public CaptureDeviceChangedCB {
+public:
+    RemovalNotice(const char* what, ViewCameras& cameras) : _notice(newDeviceNotice(what)), _cameras(cameras)
+    {
+    }
+    void onDeviceArrival(const std::string& deviceName, bool flag) override
+    {
+        _notice->onDeviceArrival(deviceName, flag);
+    }
+    void onDeviceRemoval(const std::string& deviceName, bool flag) override
+    {
+        _cameras.forgetRemoved();
+        _notice->onDeviceRemoval(deviceName, flag);
+    }
+
+private:
+    std::unique_ptr<CaptureDeviceChangedCB> _notice;
+    ViewCameras& _cameras;
+};
+
+// Installs the viewer's notice on a server for as long as the views live,
+// then gives the server back a plain notice: the server outlives them.
+class RemovalWatch {
+public:
+    RemovalWatch(IEEE1394VideoServer& server, const char* what, ViewCameras& cameras)
+        : _server(server), _what(what)
+    {
+        _server.setCaptureDeviceChangedCB(new RemovalNotice(what, cameras), true);
+    }
+    ~RemovalWatch() { _server.setCaptureDeviceChangedCB(newDeviceNotice(_what), true); }
+    RemovalWatch(const RemovalWatch&) = delete;
+    RemovalWatch& operator=(const RemovalWatch&) = delete;
+
+private:
+    IEEE1394VideoServer& _server;
+    const char* _what;
+};
+
 // New images and HTTP work wake the main thread through events; the time-out
 // is for what cannot: Ctrl-C (a signal handler only sets a flag), the frame
 // rates, counted per second, and cameras beyond what one wait takes.
@@ -119,6 +161,10 @@ int runView(Session& session, const ViewOptions& options, std::ostream& out, std
     }
     HostQueue queue;
     ViewCameras cameras(stacks);
+    std::vector<std::unique_ptr<RemovalWatch>> watches;
+    watches.push_back(std::make_unique<RemovalWatch>(session.server(), "camera", cameras));
+    if (bcamBeside)
+        watches.push_back(std::make_unique<RemovalWatch>(bcamBeside->server(), "BCAM camera", cameras));
     ViewSync sync(bcamSession ? nullptr : &session);
     if (!options.syncMaster.empty()) {
         const ActionResult started = sync.start(options.syncMaster);
