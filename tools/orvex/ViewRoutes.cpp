@@ -5,9 +5,12 @@
 #include "ViewJson.h"
 #include "ViewSync.h"
 
+#include <algorithm>
+#include <cctype>
+#include <functional>
 #include <map>
 #include <mutex>
-#include <regex>
+#include <optional>
 #include <vector>
 
 namespace orvex::cli {
@@ -16,9 +19,49 @@ namespace {
 // How long a request waits for the main thread before it is answered 503.
 constexpr std::chrono::milliseconds kHostWait(3000);
 
-// A camera's id as the path gives it: a port index of at most five decimal
-// digits, after "bcam-" for the BCAM cameras beside the FlyCapture ones.
-constexpr const char* kCameraPattern = R"(/api/cameras/((?:bcam-)?\d{1,5}))";
+// What a path must match for a route: the part it names (a camera's id),
+// or nothing when it is not that route's.
+using PathMatch = std::function<std::optional<std::string>(const std::string&)>;
+
+PathMatch exactly(std::string wanted)
+{
+    return [wanted](const std::string& path) {
+        return path == wanted ? std::optional<std::string>(path) : std::nullopt;
+    };
+}
+
+// "/" or "/NAME", NAME of at most 64 letters, digits, '_', '.' and '-': a
+// file of the page, looked up among its own and nowhere else.
+std::optional<std::string> pageName(const std::string& path)
+{
+    if (path == "/")
+        return path;
+    const bool plain =
+        path.size() >= 2 && path.size() <= 65 && path[0] == '/' &&
+        std::all_of(path.begin() + 1, path.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '.' || c == '-';
+        });
+    return plain ? std::optional<std::string>(path) : std::nullopt;
+}
+
+// "/api/cameras/ID/ACTION": ID a port index of at most five decimal digits,
+// after "bcam-" for the BCAM cameras beside the FlyCapture ones.
+PathMatch cameraRoute(std::string action)
+{
+    return [action](const std::string& path) -> std::optional<std::string> {
+        const std::string prefix = "/api/cameras/";
+        const std::string suffix = "/" + action;
+        if (path.size() <= prefix.size() + suffix.size() || path.compare(0, prefix.size(), prefix) != 0 ||
+            path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0)
+            return std::nullopt;
+        const std::string id = path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
+        const std::string digits = id.compare(0, 5, "bcam-") == 0 ? id.substr(5) : id;
+        if (digits.empty() || digits.size() > 5 ||
+            digits.find_first_not_of("0123456789") != std::string::npos)
+            return std::nullopt;
+        return id;
+    };
+}
 
 void answerJson(HttpResponse& res, int status, const std::string& json)
 {
@@ -52,20 +95,27 @@ int statusOf(ActionResult::Outcome outcome)
 }
 
 // A route's handler: the request and its path's match.
-using Route = std::function<void(const HttpRequest&, const std::smatch&, HttpResponse&)>;
+using Route = std::function<void(const HttpRequest&, const std::string& named, HttpResponse&)>;
 
 // Routes by method and whole-path pattern; what matches none is a 404.
 class Router {
 public:
-    void get(const std::string& pattern, Route route) { add("GET", pattern, std::move(route)); }
-    void post(const std::string& pattern, Route route) { add("POST", pattern, std::move(route)); }
+    void get(PathMatch match, Route route)
+    {
+        _entries.push_back({"GET", std::move(match), std::move(route)});
+    }
+    void post(PathMatch match, Route route)
+    {
+        _entries.push_back({"POST", std::move(match), std::move(route)});
+    }
 
     void handle(const HttpRequest& req, HttpResponse& res) const
     {
         for (const Entry& entry : _entries) {
-            std::smatch match;
-            if (entry.method == req.method && std::regex_match(req.path, match, entry.pattern)) {
-                entry.route(req, match, res);
+            if (entry.method != req.method)
+                continue;
+            if (const std::optional<std::string> named = entry.match(req.path)) {
+                entry.route(req, *named, res);
                 return;
             }
         }
@@ -75,20 +125,11 @@ public:
 private:
     struct Entry {
         std::string method;
-        std::regex pattern;
+        PathMatch match;
         Route route;
     };
-    void add(const char* method, const std::string& pattern, Route route)
-    {
-        _entries.push_back({method, std::regex(pattern), std::move(route)});
-    }
     std::vector<Entry> _entries;
 };
-
-std::string cameraIdOf(const std::smatch& match)
-{
-    return match[1].str();
-}
 
 void answerResult(HttpResponse& res, const std::optional<ActionResult>& result)
 {
@@ -104,10 +145,9 @@ void answerResult(HttpResponse& res, const std::optional<ActionResult>& result)
 
 // Runs `action` on the camera the path names, on the main thread.
 template <class Action>
-void actOnCamera(HostQueue& queue, ViewCameras& cameras, const std::smatch& match, HttpResponse& res,
+void actOnCamera(HostQueue& queue, ViewCameras& cameras, const std::string& id, HttpResponse& res,
                  Action action)
 {
-    const std::string id = cameraIdOf(match);
     answerResult(res, queue.call(
                           [&cameras, id, action]() -> ActionResult {
                               CameraView* view = cameras.find(id);
@@ -120,22 +160,21 @@ void actOnCamera(HostQueue& queue, ViewCameras& cameras, const std::smatch& matc
 
 void addPageRoutes(Router& router)
 {
-    router.get(R"(/|/[A-Za-z0-9_.-]{1,64})",
-               [](const HttpRequest& req, const std::smatch&, HttpResponse& res) {
-                   const ViewAsset* asset = findViewAsset(req.path == "/" ? "/index.html" : req.path);
-                   if (asset == nullptr) {
-                       answerError(res, 404, "no such page");
-                       return;
-                   }
-                   res.contentType = asset->contentType;
-                   res.body.assign(reinterpret_cast<const char*>(asset->data), asset->size);
-               });
+    router.get(pageName, [](const HttpRequest& req, const std::string&, HttpResponse& res) {
+        const ViewAsset* asset = findViewAsset(req.path == "/" ? "/index.html" : req.path);
+        if (asset == nullptr) {
+            answerError(res, 404, "no such page");
+            return;
+        }
+        res.contentType = asset->contentType;
+        res.body.assign(reinterpret_cast<const char*>(asset->data), asset->size);
+    });
 }
 
 void addStateRoute(Router& router, HostQueue& queue, ViewCameras& cameras, ViewSync& sync)
 {
-    router.get("/api/state",
-               [&queue, &cameras, &sync](const HttpRequest&, const std::smatch&, HttpResponse& res) {
+    router.get(exactly("/api/state"),
+               [&queue, &cameras, &sync](const HttpRequest&, const std::string&, HttpResponse& res) {
                    const auto json = queue.call(
                        [&cameras, &sync] {
                            return "{\"cameras\":" + cameras.stateJson() +
@@ -180,92 +219,90 @@ private:
 void addFrameRoute(Router& router, HostQueue& queue, ViewCameras& cameras)
 {
     auto encoded = std::make_shared<EncodedFrames>();
-    router.get(
-        std::string(kCameraPattern) + "/frame.png",
-        [&queue, &cameras, encoded](const HttpRequest& req, const std::smatch& match, HttpResponse& res) {
-            const std::string full = req.param("full");
-            if (!full.empty() && full != "0" && full != "1") {
-                answerError(res, 400, "full is 0 or 1");
-                return;
-            }
-            const std::string id = cameraIdOf(match);
-            const bool wantFull = full == "1";
-            const std::optional<uint32_t> known = encoded->index(id, wantFull);
-            const auto frame = queue.call(
-                [&cameras, id, wantFull, known]() -> std::optional<ViewFrame> {
-                    CameraView* view = cameras.find(id);
-                    return view != nullptr ? view->newestFrame(wantFull, known) : std::nullopt;
-                },
-                kHostWait);
-            if (!frame) {
-                answerBusy(res);
-                return;
-            }
-            if (!*frame) {
-                answerError(res, 404, "no image from camera " + id + " yet");
-                return;
-            }
-            const ViewFrame& newest = **frame;
-            std::shared_ptr<const std::string> png = encoded->png(id, wantFull, newest.index);
-            if (png == nullptr && newest.pixels.empty()) {
-                answerBusy(res); // another request replaced the kept image meanwhile
-                return;
-            }
-            if (!newest.pixels.empty()) {
-                // Encoded here, off the main thread.
-                png = std::make_shared<const std::string>(encodePng(newest));
-                encoded->keep(id, wantFull, newest.index, png);
-            }
-            res.contentType = "image/png";
-            res.body = *png;
-            res.headers.emplace_back("Cache-Control", "no-store");
-            // Which image this is: a client can tell a new one from the kept one.
-            res.headers.emplace_back("X-Orvex-Index", std::to_string(newest.index));
-        });
+    router.get(cameraRoute("frame.png"),
+               [&queue, &cameras, encoded](const HttpRequest& req, const std::string& id, HttpResponse& res) {
+                   const std::string full = req.param("full");
+                   if (!full.empty() && full != "0" && full != "1") {
+                       answerError(res, 400, "full is 0 or 1");
+                       return;
+                   }
+                   const bool wantFull = full == "1";
+                   const std::optional<uint32_t> known = encoded->index(id, wantFull);
+                   const auto frame = queue.call(
+                       [&cameras, id, wantFull, known]() -> std::optional<ViewFrame> {
+                           CameraView* view = cameras.find(id);
+                           return view != nullptr ? view->newestFrame(wantFull, known) : std::nullopt;
+                       },
+                       kHostWait);
+                   if (!frame) {
+                       answerBusy(res);
+                       return;
+                   }
+                   if (!*frame) {
+                       answerError(res, 404, "no image from camera " + id + " yet");
+                       return;
+                   }
+                   const ViewFrame& newest = **frame;
+                   std::shared_ptr<const std::string> png = encoded->png(id, wantFull, newest.index);
+                   if (png == nullptr && newest.pixels.empty()) {
+                       answerBusy(res); // another request replaced the kept image meanwhile
+                       return;
+                   }
+                   if (!newest.pixels.empty()) {
+                       // Encoded here, off the main thread.
+                       png = std::make_shared<const std::string>(encodePng(newest));
+                       encoded->keep(id, wantFull, newest.index, png);
+                   }
+                   res.contentType = "image/png";
+                   res.body = *png;
+                   res.headers.emplace_back("Cache-Control", "no-store");
+                   // Which image this is: a client can tell a new one from the kept one.
+                   res.headers.emplace_back("X-Orvex-Index", std::to_string(newest.index));
+               });
 }
 
 void addActionRoutes(Router& router, HostQueue& queue, ViewCameras& cameras)
 {
-    const std::string base = kCameraPattern;
-    router.post(base + "/settings",
-                [&queue, &cameras](const HttpRequest& req, const std::smatch& match, HttpResponse& res) {
+    router.post(cameraRoute("settings"),
+                [&queue, &cameras](const HttpRequest& req, const std::string& id, HttpResponse& res) {
                     if (req.paramCount("name") != 1 || req.paramCount("value") != 1) {
                         answerError(res, 400, "a setting needs exactly one name and one value");
                         return;
                     }
-                    actOnCamera(queue, cameras, match, res,
+                    actOnCamera(queue, cameras, id, res,
                                 [name = req.param("name"), value = req.param("value")](CameraView& view) {
                                     return view.applySetting(name, value);
                                 });
                 });
-    router.post(base + "/start",
-                [&queue, &cameras](const HttpRequest&, const std::smatch& match, HttpResponse& res) {
-                    actOnCamera(queue, cameras, match, res, [](CameraView& view) { return view.start(); });
+    router.post(cameraRoute("start"),
+                [&queue, &cameras](const HttpRequest&, const std::string& id, HttpResponse& res) {
+                    actOnCamera(queue, cameras, id, res, [](CameraView& view) { return view.start(); });
                 });
-    router.post(base + "/stop",
-                [&queue, &cameras](const HttpRequest&, const std::smatch& match, HttpResponse& res) {
-                    actOnCamera(queue, cameras, match, res, [](CameraView& view) { return view.stop(); });
+    router.post(cameraRoute("stop"),
+                [&queue, &cameras](const HttpRequest&, const std::string& id, HttpResponse& res) {
+                    actOnCamera(queue, cameras, id, res, [](CameraView& view) { return view.stop(); });
                 });
-    router.post(base + "/trigger", [&queue, &cameras](const HttpRequest&, const std::smatch& match,
-                                                      HttpResponse& res) {
-        actOnCamera(queue, cameras, match, res, [](CameraView& view) { return view.softwareTrigger(); });
+    router.post(cameraRoute("trigger"), [&queue, &cameras](const HttpRequest&, const std::string& id,
+                                                           HttpResponse& res) {
+        actOnCamera(queue, cameras, id, res, [](CameraView& view) { return view.softwareTrigger(); });
     });
 }
 
 void addSyncRoutes(Router& router, HostQueue& queue, ViewSync& sync)
 {
-    router.post(
-        "/api/sync/start", [&queue, &sync](const HttpRequest& req, const std::smatch&, HttpResponse& res) {
-            if (req.paramCount("master") != 1) {
-                answerError(res, 400, "synchronisation needs exactly one master");
-                return;
-            }
-            answerResult(res, queue.call([&sync, master = req.param("master")] { return sync.start(master); },
-                                         kHostWait));
-        });
-    router.post("/api/sync/stop", [&queue, &sync](const HttpRequest&, const std::smatch&, HttpResponse& res) {
-        answerResult(res, queue.call([&sync] { return sync.stop(); }, kHostWait));
+    router.post(exactly("/api/sync/start"), [&queue, &sync](const HttpRequest& req, const std::string&,
+                                                            HttpResponse& res) {
+        if (req.paramCount("master") != 1) {
+            answerError(res, 400, "synchronisation needs exactly one master");
+            return;
+        }
+        answerResult(
+            res, queue.call([&sync, master = req.param("master")] { return sync.start(master); }, kHostWait));
     });
+    router.post(exactly("/api/sync/stop"),
+                [&queue, &sync](const HttpRequest&, const std::string&, HttpResponse& res) {
+                    answerResult(res, queue.call([&sync] { return sync.stop(); }, kHostWait));
+                });
 }
 
 } // namespace
