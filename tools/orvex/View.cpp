@@ -3,14 +3,12 @@
 #include "ViewBcamStack.h"
 #include "ViewCameras.h"
 #include "ViewHostQueue.h"
+#include "ViewHttp.h"
 #include "ViewRoutes.h"
 #include "ViewSync.h"
 
-#include <httplib.h>
-
 #include <csignal>
 #include <memory>
-#include <thread>
 #include <vector>
 
 namespace orvex::cli {
@@ -44,26 +42,74 @@ private:
     void (*_previousTerm)(int);
 };
 
-// The HTTP server on a thread of its own; stopped and joined on the way out,
-// before the cameras it reaches go.
-class ServerThread {
+// The user's notice of cameras coming and going, and the viewer's own: a
+// removed camera is forgotten by every view the moment its server deleted it,
+// while the main thread dispatches the server's message, so that no request
+// queued behind that message can reach the freed camera.
+class RemovalNotice : public CaptureDeviceChangedCB {
 public:
-    explicit ServerThread(httplib::Server& server)
-        : _server(server), _thread([this] { _server.listen_after_bind(); })
+    RemovalNotice(const char* what, ViewCameras& cameras) : _notice(newDeviceNotice(what)), _cameras(cameras)
     {
     }
-    ~ServerThread()
+    void onDeviceArrival(const std::string& deviceName, bool flag) override
     {
-        _server.stop();
-        _thread.join();
+        _notice->onDeviceArrival(deviceName, flag);
     }
-    ServerThread(const ServerThread&) = delete;
-    ServerThread& operator=(const ServerThread&) = delete;
+    void onDeviceRemoval(const std::string& deviceName, bool flag) override
+    {
+        _cameras.forgetRemoved();
+        _notice->onDeviceRemoval(deviceName, flag);
+    }
 
 private:
-    httplib::Server& _server;
-    std::thread _thread;
+    std::unique_ptr<CaptureDeviceChangedCB> _notice;
+    ViewCameras& _cameras;
 };
+
+// Installs the viewer's notice on a server for as long as the views live,
+// then gives the server back a plain notice: the server outlives them.
+class RemovalWatch {
+public:
+    RemovalWatch(IEEE1394VideoServer& server, const char* what, ViewCameras& cameras)
+        : _server(server), _what(what)
+    {
+        _server.setCaptureDeviceChangedCB(new RemovalNotice(what, cameras), true);
+    }
+    ~RemovalWatch() { _server.setCaptureDeviceChangedCB(newDeviceNotice(_what), true); }
+    RemovalWatch(const RemovalWatch&) = delete;
+    RemovalWatch& operator=(const RemovalWatch&) = delete;
+
+private:
+    IEEE1394VideoServer& _server;
+    const char* _what;
+};
+
+// Serves from construction to destruction.
+class ServingGuard {
+public:
+    ServingGuard(HttpServer& server, HttpHandler handler) : _server(server)
+    {
+        _server.start(std::move(handler));
+    }
+    ~ServingGuard() { _server.stop(); }
+    ServingGuard(const ServingGuard&) = delete;
+    ServingGuard& operator=(const ServingGuard&) = delete;
+
+private:
+    HttpServer& _server;
+};
+
+// What a browser on this machine opens: a wildcard address is no address to
+// connect to, its loopback is.
+std::string browserUrl(const std::string& boundAddress, unsigned short port)
+{
+    std::string host = boundAddress;
+    if (isAnyAddress(host))
+        host = host.find(':') != std::string::npos ? "::1" : "127.0.0.1";
+    if (host.find(':') != std::string::npos)
+        host = "[" + host + "]";
+    return "http://" + host + ":" + std::to_string(port) + "/";
+}
 
 // New images and HTTP work wake the main thread through events; the time-out
 // is for what cannot: Ctrl-C (a signal handler only sets a flag), the frame
@@ -107,7 +153,7 @@ int runView(Session& session, const ViewOptions& options, std::ostream& out, std
     int port = 0;
     if (!parseListenAddress(options.listen, address, port)) {
         err << "orvex: --listen '" << options.listen << "': expected ADDR:PORT with PORT from 0 to 65535\n";
-        return 1;
+        return 2;
     }
     const bool bcamSession = options.backend == "bcam";
     std::vector<ViewStack> stacks = {
@@ -119,27 +165,35 @@ int runView(Session& session, const ViewOptions& options, std::ostream& out, std
     }
     HostQueue queue;
     ViewCameras cameras(stacks);
+    std::vector<std::unique_ptr<RemovalWatch>> watches;
+    watches.push_back(std::make_unique<RemovalWatch>(session.server(), "camera", cameras));
+    if (bcamBeside)
+        watches.push_back(std::make_unique<RemovalWatch>(bcamBeside->server(), "BCAM camera", cameras));
     ViewSync sync(bcamSession ? nullptr : &session);
     if (!options.syncMaster.empty()) {
         const ActionResult started = sync.start(options.syncMaster);
         if (started.outcome != ActionResult::Outcome::done) {
             err << "orvex: --sync " << options.syncMaster << ": " << started.message << "\n";
-            return 1;
+            return started.outcome == ActionResult::Outcome::badRequest ? 2 : 1;
         }
     }
-    const auto server = makeViewServer(queue, cameras, sync, ViewLimits{});
-    const int bound =
-        port == 0 ? server->bind_to_any_port(address) : (server->bind_to_port(address, port) ? port : -1);
-    if (bound < 0) {
-        err << "orvex: cannot listen on " << options.listen << "\n";
+    HttpServer server{HttpLimits{}};
+    std::pair<std::string, unsigned short> bound;
+    try {
+        bound = server.listen(address, static_cast<unsigned short>(port));
+    } catch (const ListenError& error) {
+        err << "orvex: " << error.what() << "\n";
         return 1;
     }
     const StopSignals signals;
     {
-        const ServerThread serving(*server);
-        out << "orvex view: serving http://"
-            << (address.find(':') != std::string::npos ? "[" + address + "]" : address) << ":" << bound
-            << "/ (Ctrl-C stops)" << std::endl;
+        // Stopped (within a second, whatever the clients do) before the
+        // cameras it reaches go.
+        const ServingGuard serving(
+            server, makeViewHandler(queue, cameras, sync, ViewAccess(address, bound.first, bound.second)));
+        out << "orvex view: serving " << browserUrl(bound.first, bound.second)
+            << (isAnyAddress(bound.first) ? " on every address of this machine" : "") << " (Ctrl-C stops)"
+            << std::endl;
         while (!g_stopRequested) {
             waitForWork(queue, cameras);
             session.pumpMessages();

@@ -383,6 +383,12 @@ std::vector<HANDLE> ViewCameras::newImageEvents() const
     return events;
 }
 
+void ViewCameras::forgetRemoved()
+{
+    for (auto& view : _views)
+        view->checkStillThere();
+}
+
 void ViewCameras::poll()
 {
     for (auto& view : _views) {

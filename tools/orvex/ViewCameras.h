@@ -40,7 +40,8 @@ public:
     // Reads what arrived since the last look: index, dates, rate, drops.
     // The images buffer is locked only while its entries are read.
     void poll();
-    // The server deletes a camera that left: forget it then.
+    // The server deletes a camera that left: forget it then, before anything
+    // touches it again.
     void checkStillThere();
 
     // The newest image, copied; only its index when that is `known` (the
@@ -107,6 +108,10 @@ public:
     ViewCameras& operator=(const ViewCameras&) = delete;
 
     void poll();
+    // Forgets every camera its server no longer lists. Called from the
+    // server's removal notice, which comes right after the server deleted the
+    // camera and before the main thread runs any queued request.
+    void forgetRemoved();
     // What the main thread waits on besides its messages: each present
     // camera's new-image event.
     std::vector<HANDLE> newImageEvents() const;

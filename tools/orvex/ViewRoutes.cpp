@@ -5,13 +5,12 @@
 #include "ViewJson.h"
 #include "ViewSync.h"
 
-#include <httplib.h>
-
-#include <condition_variable>
-#include <deque>
+#include <algorithm>
+#include <cctype>
+#include <functional>
 #include <map>
 #include <mutex>
-#include <thread>
+#include <optional>
 #include <vector>
 
 namespace orvex::cli {
@@ -20,87 +19,63 @@ namespace {
 // How long a request waits for the main thread before it is answered 503.
 constexpr std::chrono::milliseconds kHostWait(3000);
 
-// A camera's id as the path gives it: a port index of at most five decimal
-// digits, after "bcam-" for the BCAM cameras beside the FlyCapture ones.
-constexpr const char* kCameraPattern = R"(/api/cameras/((?:bcam-)?\d{1,5}))";
+// What a path must match for a route: the part it names (a camera's id),
+// or nothing when it is not that route's.
+using PathMatch = std::function<std::optional<std::string>(const std::string&)>;
 
-// httplib's own pool queues every accepted connection. This one keeps at
-// most `waiting` of them; beyond that the accepting thread serves the
-// connection itself, so that accepting stops until a worker is free and the
-// kernel's backlog, then the clients, wait instead of the tool's memory.
-class BoundedQueue : public httplib::TaskQueue {
-public:
-    BoundedQueue(unsigned workers, unsigned waiting) : _waiting(waiting)
-    {
-        for (unsigned i = 0; i < workers; ++i)
-            _threads.emplace_back([this] { work(); });
-    }
-    ~BoundedQueue() override = default;
-    BoundedQueue(const BoundedQueue&) = delete;
-    BoundedQueue& operator=(const BoundedQueue&) = delete;
-
-    void enqueue(std::function<void()> fn) override
-    {
-        {
-            std::unique_lock<std::mutex> lock(_mutex);
-            if (_jobs.size() < _waiting) {
-                _jobs.push_back(std::move(fn));
-                _ready.notify_one();
-                return;
-            }
-        }
-        fn();
-    }
-
-    void shutdown() override
-    {
-        {
-            const std::lock_guard<std::mutex> lock(_mutex);
-            _stopping = true;
-        }
-        _ready.notify_all();
-        for (auto& thread : _threads)
-            thread.join();
-    }
-
-private:
-    void work()
-    {
-        for (;;) {
-            std::function<void()> job;
-            {
-                std::unique_lock<std::mutex> lock(_mutex);
-                _ready.wait(lock, [this] { return _stopping || !_jobs.empty(); });
-                // Connections already accepted are still served and closed.
-                if (_jobs.empty())
-                    return;
-                job = std::move(_jobs.front());
-                _jobs.pop_front();
-            }
-            job();
-        }
-    }
-
-    const std::size_t _waiting;
-    std::mutex _mutex;
-    std::condition_variable _ready;
-    std::deque<std::function<void()>> _jobs;
-    std::vector<std::thread> _threads;
-    bool _stopping = false;
-};
-
-void answerJson(httplib::Response& res, int status, const std::string& json)
+PathMatch exactly(std::string wanted)
 {
-    res.status = status;
-    res.set_content(json, "application/json");
+    return [wanted](const std::string& path) {
+        return path == wanted ? std::optional<std::string>(path) : std::nullopt;
+    };
 }
 
-void answerError(httplib::Response& res, int status, const std::string& message)
+// "/" or "/NAME", NAME of at most 64 letters, digits, '_', '.' and '-': a
+// file of the page, looked up among its own and nowhere else.
+std::optional<std::string> pageName(const std::string& path)
+{
+    if (path == "/")
+        return path;
+    const bool plain =
+        path.size() >= 2 && path.size() <= 65 && path[0] == '/' &&
+        std::all_of(path.begin() + 1, path.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '.' || c == '-';
+        });
+    return plain ? std::optional<std::string>(path) : std::nullopt;
+}
+
+// "/api/cameras/ID/ACTION": ID a port index of at most five decimal digits,
+// after "bcam-" for the BCAM cameras beside the FlyCapture ones.
+PathMatch cameraRoute(std::string action)
+{
+    return [action](const std::string& path) -> std::optional<std::string> {
+        const std::string prefix = "/api/cameras/";
+        const std::string suffix = "/" + action;
+        if (path.size() <= prefix.size() + suffix.size() || path.compare(0, prefix.size(), prefix) != 0 ||
+            path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0)
+            return std::nullopt;
+        const std::string id = path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
+        const std::string digits = id.compare(0, 5, "bcam-") == 0 ? id.substr(5) : id;
+        if (digits.empty() || digits.size() > 5 ||
+            digits.find_first_not_of("0123456789") != std::string::npos)
+            return std::nullopt;
+        return id;
+    };
+}
+
+void answerJson(HttpResponse& res, int status, const std::string& json)
+{
+    res.status = status;
+    res.contentType = "application/json";
+    res.body = json;
+}
+
+void answerError(HttpResponse& res, int status, const std::string& message)
 {
     answerJson(res, status, "{\"error\":" + jsonString(message) + "}");
 }
 
-void answerBusy(httplib::Response& res)
+void answerBusy(HttpResponse& res)
 {
     answerError(res, 503, "the viewer is busy or stopping; try again");
 }
@@ -119,12 +94,44 @@ int statusOf(ActionResult::Outcome outcome)
     }
 }
 
-std::string cameraIdOf(const httplib::Request& req)
-{
-    return req.matches[1].str();
-}
+// A route's handler: the request and its path's match.
+using Route = std::function<void(const HttpRequest&, const std::string& named, HttpResponse&)>;
 
-void answerResult(httplib::Response& res, const std::optional<ActionResult>& result)
+// Routes by method and whole-path pattern; what matches none is a 404.
+class Router {
+public:
+    void get(PathMatch match, Route route)
+    {
+        _entries.push_back({"GET", std::move(match), std::move(route)});
+    }
+    void post(PathMatch match, Route route)
+    {
+        _entries.push_back({"POST", std::move(match), std::move(route)});
+    }
+
+    void handle(const HttpRequest& req, HttpResponse& res) const
+    {
+        for (const Entry& entry : _entries) {
+            if (entry.method != req.method)
+                continue;
+            if (const std::optional<std::string> named = entry.match(req.path)) {
+                entry.route(req, *named, res);
+                return;
+            }
+        }
+        answerError(res, 404, "no such page");
+    }
+
+private:
+    struct Entry {
+        std::string method;
+        PathMatch match;
+        Route route;
+    };
+    std::vector<Entry> _entries;
+};
+
+void answerResult(HttpResponse& res, const std::optional<ActionResult>& result)
 {
     if (!result) {
         answerBusy(res);
@@ -138,10 +145,9 @@ void answerResult(httplib::Response& res, const std::optional<ActionResult>& res
 
 // Runs `action` on the camera the path names, on the main thread.
 template <class Action>
-void actOnCamera(HostQueue& queue, ViewCameras& cameras, const httplib::Request& req, httplib::Response& res,
+void actOnCamera(HostQueue& queue, ViewCameras& cameras, const std::string& id, HttpResponse& res,
                  Action action)
 {
-    const std::string id = cameraIdOf(req);
     answerResult(res, queue.call(
                           [&cameras, id, action]() -> ActionResult {
                               CameraView* view = cameras.find(id);
@@ -152,33 +158,35 @@ void actOnCamera(HostQueue& queue, ViewCameras& cameras, const httplib::Request&
                           kHostWait));
 }
 
-void addPageRoutes(httplib::Server& server)
+void addPageRoutes(Router& router)
 {
-    server.Get(R"(/|/[A-Za-z0-9_.-]{1,64})", [](const httplib::Request& req, httplib::Response& res) {
+    router.get(pageName, [](const HttpRequest& req, const std::string&, HttpResponse& res) {
         const ViewAsset* asset = findViewAsset(req.path == "/" ? "/index.html" : req.path);
         if (asset == nullptr) {
             answerError(res, 404, "no such page");
             return;
         }
-        res.set_content(reinterpret_cast<const char*>(asset->data), asset->size, asset->contentType);
+        res.contentType = asset->contentType;
+        res.body.assign(reinterpret_cast<const char*>(asset->data), asset->size);
     });
 }
 
-void addStateRoute(httplib::Server& server, HostQueue& queue, ViewCameras& cameras, ViewSync& sync)
+void addStateRoute(Router& router, HostQueue& queue, ViewCameras& cameras, ViewSync& sync)
 {
-    server.Get("/api/state", [&queue, &cameras, &sync](const httplib::Request&, httplib::Response& res) {
-        const auto json = queue.call(
-            [&cameras, &sync] {
-                return "{\"cameras\":" + cameras.stateJson() +
-                       ",\"syncAvailable\":" + (sync.available() ? "true" : "false") +
-                       ",\"sync\":" + sync.stateJson() + "}";
-            },
-            kHostWait);
-        if (json)
-            answerJson(res, 200, *json);
-        else
-            answerBusy(res);
-    });
+    router.get(exactly("/api/state"),
+               [&queue, &cameras, &sync](const HttpRequest&, const std::string&, HttpResponse& res) {
+                   const auto json = queue.call(
+                       [&cameras, &sync] {
+                           return "{\"cameras\":" + cameras.stateJson() +
+                                  ",\"syncAvailable\":" + (sync.available() ? "true" : "false") +
+                                  ",\"sync\":" + sync.stateJson() + "}";
+                       },
+                       kHostWait);
+                   if (json)
+                       answerJson(res, 200, *json);
+                   else
+                       answerBusy(res);
+               });
 }
 
 // The last image encoded per camera and resolution: a browser faster than
@@ -208,17 +216,16 @@ private:
     std::map<std::pair<std::string, bool>, std::pair<uint32_t, std::shared_ptr<const std::string>>> _frames;
 };
 
-void addFrameRoute(httplib::Server& server, HostQueue& queue, ViewCameras& cameras)
+void addFrameRoute(Router& router, HostQueue& queue, ViewCameras& cameras)
 {
     auto encoded = std::make_shared<EncodedFrames>();
-    server.Get(std::string(kCameraPattern) + "/frame.png",
-               [&queue, &cameras, encoded](const httplib::Request& req, httplib::Response& res) {
-                   const std::string full = req.get_param_value("full");
+    router.get(cameraRoute("frame.png"),
+               [&queue, &cameras, encoded](const HttpRequest& req, const std::string& id, HttpResponse& res) {
+                   const std::string full = req.param("full");
                    if (!full.empty() && full != "0" && full != "1") {
                        answerError(res, 400, "full is 0 or 1");
                        return;
                    }
-                   const std::string id = cameraIdOf(req);
                    const bool wantFull = full == "1";
                    const std::optional<uint32_t> known = encoded->index(id, wantFull);
                    const auto frame = queue.call(
@@ -246,76 +253,79 @@ void addFrameRoute(httplib::Server& server, HostQueue& queue, ViewCameras& camer
                        png = std::make_shared<const std::string>(encodePng(newest));
                        encoded->keep(id, wantFull, newest.index, png);
                    }
-                   res.set_content(*png, "image/png");
-                   res.set_header("Cache-Control", "no-store");
+                   res.contentType = "image/png";
+                   res.body = *png;
+                   res.headers.emplace_back("Cache-Control", "no-store");
                    // Which image this is: a client can tell a new one from the kept one.
-                   res.set_header("X-Orvex-Index", std::to_string(newest.index));
+                   res.headers.emplace_back("X-Orvex-Index", std::to_string(newest.index));
                });
 }
 
-void addActionRoutes(httplib::Server& server, HostQueue& queue, ViewCameras& cameras)
+void addActionRoutes(Router& router, HostQueue& queue, ViewCameras& cameras)
 {
-    const std::string base = kCameraPattern;
-    server.Post(base + "/settings", [&queue, &cameras](const httplib::Request& req, httplib::Response& res) {
-        if (req.get_param_value_count("name") != 1 || req.get_param_value_count("value") != 1) {
-            answerError(res, 400, "a setting needs exactly one name and one value");
-            return;
-        }
-        actOnCamera(queue, cameras, req, res,
-                    [name = req.get_param_value("name"), value = req.get_param_value("value")](
-                        CameraView& view) { return view.applySetting(name, value); });
-    });
-    server.Post(base + "/start", [&queue, &cameras](const httplib::Request& req, httplib::Response& res) {
-        actOnCamera(queue, cameras, req, res, [](CameraView& view) { return view.start(); });
-    });
-    server.Post(base + "/stop", [&queue, &cameras](const httplib::Request& req, httplib::Response& res) {
-        actOnCamera(queue, cameras, req, res, [](CameraView& view) { return view.stop(); });
-    });
-    server.Post(base + "/trigger", [&queue, &cameras](const httplib::Request& req, httplib::Response& res) {
-        actOnCamera(queue, cameras, req, res, [](CameraView& view) { return view.softwareTrigger(); });
+    router.post(cameraRoute("settings"),
+                [&queue, &cameras](const HttpRequest& req, const std::string& id, HttpResponse& res) {
+                    if (req.paramCount("name") != 1 || req.paramCount("value") != 1) {
+                        answerError(res, 400, "a setting needs exactly one name and one value");
+                        return;
+                    }
+                    actOnCamera(queue, cameras, id, res,
+                                [name = req.param("name"), value = req.param("value")](CameraView& view) {
+                                    return view.applySetting(name, value);
+                                });
+                });
+    router.post(cameraRoute("start"),
+                [&queue, &cameras](const HttpRequest&, const std::string& id, HttpResponse& res) {
+                    actOnCamera(queue, cameras, id, res, [](CameraView& view) { return view.start(); });
+                });
+    router.post(cameraRoute("stop"),
+                [&queue, &cameras](const HttpRequest&, const std::string& id, HttpResponse& res) {
+                    actOnCamera(queue, cameras, id, res, [](CameraView& view) { return view.stop(); });
+                });
+    router.post(cameraRoute("trigger"), [&queue, &cameras](const HttpRequest&, const std::string& id,
+                                                           HttpResponse& res) {
+        actOnCamera(queue, cameras, id, res, [](CameraView& view) { return view.softwareTrigger(); });
     });
 }
 
-void addSyncRoutes(httplib::Server& server, HostQueue& queue, ViewSync& sync)
+void addSyncRoutes(Router& router, HostQueue& queue, ViewSync& sync)
 {
-    server.Post("/api/sync/start", [&queue, &sync](const httplib::Request& req, httplib::Response& res) {
-        if (req.get_param_value_count("master") != 1) {
+    router.post(exactly("/api/sync/start"), [&queue, &sync](const HttpRequest& req, const std::string&,
+                                                            HttpResponse& res) {
+        if (req.paramCount("master") != 1) {
             answerError(res, 400, "synchronisation needs exactly one master");
             return;
         }
         answerResult(
-            res, queue.call([&sync, master = req.get_param_value("master")] { return sync.start(master); },
-                            kHostWait));
+            res, queue.call([&sync, master = req.param("master")] { return sync.start(master); }, kHostWait));
     });
-    server.Post("/api/sync/stop", [&queue, &sync](const httplib::Request&, httplib::Response& res) {
-        answerResult(res, queue.call([&sync] { return sync.stop(); }, kHostWait));
-    });
+    router.post(exactly("/api/sync/stop"),
+                [&queue, &sync](const HttpRequest&, const std::string&, HttpResponse& res) {
+                    answerResult(res, queue.call([&sync] { return sync.stop(); }, kHostWait));
+                });
 }
 
 } // namespace
 
-std::unique_ptr<httplib::Server> makeViewServer(HostQueue& queue, ViewCameras& cameras, ViewSync& sync,
-                                                const ViewLimits& limits)
+HttpHandler makeViewHandler(HostQueue& queue, ViewCameras& cameras, ViewSync& sync, const ViewAccess& access)
 {
-    auto server = std::make_unique<httplib::Server>();
-    server->new_task_queue = [limits] { return new BoundedQueue(limits.workers, limits.waiting); };
-    server->set_payload_max_length(limits.bodyBytes);
-    server->set_read_timeout(limits.timeoutSeconds, 0);
-    server->set_write_timeout(limits.timeoutSeconds, 0);
-    server->set_keep_alive_timeout(limits.timeoutSeconds);
-    server->set_keep_alive_max_count(100);
-    server->set_exception_handler([](const httplib::Request&, httplib::Response& res,
-                                     const std::exception_ptr&) { answerError(res, 500, "internal error"); });
-    server->set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (res.body.empty())
-            answerError(res, res.status, "request refused (status " + std::to_string(res.status) + ")");
-    });
-    addPageRoutes(*server);
-    addStateRoute(*server, queue, cameras, sync);
-    addFrameRoute(*server, queue, cameras);
-    addActionRoutes(*server, queue, cameras);
-    addSyncRoutes(*server, queue, sync);
-    return server;
+    auto router = std::make_shared<Router>();
+    addPageRoutes(*router);
+    addStateRoute(*router, queue, cameras, sync);
+    addFrameRoute(*router, queue, cameras);
+    addActionRoutes(*router, queue, cameras);
+    addSyncRoutes(*router, queue, sync);
+    return [router, access](const HttpRequest& req, HttpResponse& res) {
+        if (!access.hostAllowed(req.host)) {
+            answerError(res, 403, "host '" + req.host + "' is not this viewer");
+            return;
+        }
+        if (req.method != "GET" && req.hasOrigin && !access.originAllowed(req.origin)) {
+            answerError(res, 403, "requests from '" + req.origin + "' may not change the cameras");
+            return;
+        }
+        router->handle(req, res);
+    };
 }
 
 } // namespace orvex::cli

@@ -4,31 +4,17 @@
 // cameras only through the HostQueue.
 #pragma once
 
+#include "ViewAccess.h"
 #include "ViewHostQueue.h"
-
-#include <memory>
-#include <string>
-
-namespace httplib {
-class Server;
-}
+#include "ViewHttp.h"
 
 namespace orvex::cli {
 
 class ViewCameras;
 class ViewSync;
 
-// Limits on what a client may ask of the server.
-struct ViewLimits {
-    unsigned workers = 4;         // requests served at once
-    unsigned waiting = 16;        // accepted connections waiting for a worker
-    std::size_t bodyBytes = 4096; // a request's body
-    int timeoutSeconds = 5;       // to read a request, to write an answer, to keep a connection idle
-};
-
-// Builds the server with its routes over `cameras` and `sync` (main-thread
-// state, reached only through `queue`).
-std::unique_ptr<httplib::Server> makeViewServer(HostQueue& queue, ViewCameras& cameras, ViewSync& sync,
-                                                const ViewLimits& limits);
+// The handler of every route over `cameras` and `sync` (main-thread state,
+// reached only through `queue`), after `access` has let the request in.
+HttpHandler makeViewHandler(HostQueue& queue, ViewCameras& cameras, ViewSync& sync, const ViewAccess& access);
 
 } // namespace orvex::cli

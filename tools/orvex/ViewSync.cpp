@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <sstream>
+#include <stdexcept>
 
 namespace orvex::cli {
 namespace {
@@ -40,6 +41,30 @@ std::string pointsJson(const std::deque<std::pair<double, double>>& points)
     return out + "]";
 }
 
+// The camera `name` (a decimal port index or a GUID) among those the server
+// lists now: the session's list of the start keeps cameras the server has
+// deleted since.
+IEEE1394Camera* presentCamera(IEEE1394VideoServer& server, const std::string& name)
+{
+    const bool decimal = name.find_first_not_of("0123456789") == std::string::npos && name.size() <= 5;
+    if (decimal) {
+        const unsigned long port = std::stoul(name);
+        for (int position = 0; position < server.getNbCameras(); ++position) {
+            IEEE1394Camera& camera = server.getCamera(position);
+            if (camera.getPortIdx() == port)
+                return &camera;
+        }
+        return nullptr;
+    }
+    CamGUID guid;
+    try {
+        guid.from_string(name);
+    } catch (const std::invalid_argument&) {
+        return nullptr;
+    }
+    return server.testCameraConnected(guid) ? &server.getCamera(guid) : nullptr;
+}
+
 } // namespace
 
 ViewSync::ViewSync(Session* flycap) : _flycap(flycap) {}
@@ -64,10 +89,10 @@ ActionResult ViewSync::start(const std::string& master)
             return std::isxdigit(static_cast<unsigned char>(c)) != 0 || c == 'x' || c == 'X';
         }))
         return {ActionResult::Outcome::badRequest, "master: expected a port index or a GUID (0x...)"};
-    IEEE1394Camera* camera = _flycap->findCamera(master);
-    if (camera == nullptr)
-        return {ActionResult::Outcome::noCamera, "no camera " + master + " on the FlyCapture buses"};
     try {
+        IEEE1394Camera* camera = presentCamera(_flycap->server(), master);
+        if (camera == nullptr)
+            return {ActionResult::Outcome::noCamera, "no camera " + master + " on the FlyCapture buses"};
         const SyncCameras chosen = syncCamerasFor(_flycap->server(), *camera);
         if (chosen.others.empty())
             return {ActionResult::Outcome::refused, "the master is the only camera: nothing to synchronise"};

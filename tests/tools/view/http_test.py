@@ -71,7 +71,7 @@ class ViewerHttpTest(unittest.TestCase):
         self.assertEqual(self.viewer.request("GET", "/viewer.js")[0], 200)
         for path in ("/etc/passwd", "/../../etc/passwd", "/%2e%2e/%2e%2e/etc/passwd", "/CMakeLists.txt",
                      "/web/index.html", "/index.html/../viewer.js/x"):
-            reply = raw_exchange(self.viewer.port, b"GET " + path.encode() + b" HTTP/1.1\r\nHost: x\r\n"
+            reply = raw_exchange(self.viewer.port, b"GET " + path.encode() + b" HTTP/1.1\r\nHost: 127.0.0.1\r\n"
                                  b"Connection: close\r\n\r\n")
             self.assertIn(status_of(reply), (400, 404), path)
             self.assertNotIn(b"root:", reply)
@@ -162,14 +162,14 @@ class ViewerHttpTest(unittest.TestCase):
         replies = [
             raw_exchange(port, b"GARBAGE\r\n\r\n"),
             raw_exchange(port, b"\x00\xff\x16\x03\x01" * 50 + b"\r\n\r\n"),
-            raw_exchange(port, b"GET / HTTP/1.1\r\nHost: x\r\nX-Big: " + b"a" * 20000 + b"\r\n\r\n"),
-            raw_exchange(port, b"GET /" + b"a" * 20000 + b" HTTP/1.1\r\nHost: x\r\n\r\n"),
-            raw_exchange(port, b"POST /api/cameras/0/settings HTTP/1.1\r\nHost: x\r\n"
+            raw_exchange(port, b"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Big: " + b"a" * 20000 + b"\r\n\r\n"),
+            raw_exchange(port, b"GET /" + b"a" * 20000 + b" HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"),
+            raw_exchange(port, b"POST /api/cameras/0/settings HTTP/1.1\r\nHost: 127.0.0.1\r\n"
                          b"Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 100000\r\n\r\n"
                          + b"name=shutter&value=" + b"1" * 99981),
-            raw_exchange(port, b"POST /api/cameras/0/settings HTTP/1.1\r\nHost: x\r\n"
+            raw_exchange(port, b"POST /api/cameras/0/settings HTTP/1.1\r\nHost: 127.0.0.1\r\n"
                          b"Content-Length: 99999999999999999999\r\n\r\nname=x"),
-            raw_exchange(port, b"POST /api/cameras/0/settings HTTP/1.1\r\nHost: x\r\n"
+            raw_exchange(port, b"POST /api/cameras/0/settings HTTP/1.1\r\nHost: 127.0.0.1\r\n"
                          b"Transfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFFFFFF\r\nabc\r\n"),
         ]
         for reply in replies:
@@ -390,7 +390,7 @@ class ViewerSyncTest(unittest.TestCase):
     def test_bad_sync_master_on_the_command_line(self):
         for args, status, message in (
                 (["--sync", "9"], 1, "no camera 9"),
-                (["--sync", "zz"], 1, "expected a port index or a GUID"),
+                (["--sync", "zz"], 2, "expected a port index or a GUID"),
                 (["--sync", ""], 2, "--sync needs a master"),
                 (["--backend", "bcam", "--sync", "0"], 2, "sync needs the FlyCapture stack")):
             run = subprocess.run([TOOL, "view", "--listen", "127.0.0.1:0", *args], capture_output=True, text=True,
