@@ -56,7 +56,7 @@ class Frame(_np.ndarray):
     into the same memory, so copy (``np.array(frame)``) what you keep.
 
     Attributes: ``index`` (frame index), ``sw_date`` (the server's clock, ms),
-    ``hw_date`` (hardware date in seconds, or None when unknown), ``shutter``
+    ``hw_date`` (hardware date, ms, or None when unknown), ``shutter``
     and ``gain`` (None when unknown), ``validity`` (a :class:`Validity`).
     """
 

@@ -42,9 +42,9 @@ private:
     IEEE1394Camera& _camera;
 };
 
-void setAttribute(PyObject* object, const char* name, py::object value)
+void setItem(PyObject* dict, const char* name, const py::object& value)
 {
-    if (PyObject_SetAttrString(object, name, value.ptr()) != 0) {
+    if (PyDict_SetItemString(dict, name, value.ptr()) != 0) {
         throw py::error_already_set();
     }
 }
@@ -86,6 +86,7 @@ Camera::Camera(Stack stack, const CamGUID& guid) : _stack(stack), _guid(guid), _
     _pCamera = &cam;
     _generation = session.generation();
     _removalsAtCheck = session.removalsSeen();
+    _verifiedAtRemovals = _removalsAtCheck;
 }
 
 Camera::~Camera()
@@ -135,6 +136,11 @@ IEEE1394Camera& Camera::camera()
     if (_generation != session.generation() || session.currentStack() != _stack) {
         throw BindingError("camera " + _guidText + " was let go with its video server: open it again");
     }
+    // Cameras leave the server only through a removal, which the session
+    // counts: without a new one the camera found last time is still there.
+    if (_verifiedAtRemovals == session.removalsSeen()) {
+        return *_pCamera;
+    }
     IEEE1394VideoServer& server = videoServer();
     if (!server.testCameraConnected(_guid)) {
         _started = false;
@@ -144,6 +150,7 @@ IEEE1394Camera& Camera::camera()
     if (&cam != _pCamera) {
         throw BindingError("camera " + _guidText + " was removed: list the cameras and open it again");
     }
+    _verifiedAtRemovals = session.removalsSeen();
     return cam;
 }
 
@@ -316,12 +323,18 @@ py::object Camera::wrap(const boost::shared_ptr<ImageSample>& sample)
     unsigned long shutter = 0;
     long gain = 0;
     const bool hwKnown = sample->getHWDate(hwDate);
-    setAttribute(array, "index", py::int_(sample->getIdx()));
-    setAttribute(array, "sw_date", py::float_(sample->getSWDate()));
-    setAttribute(array, "hw_date", hwKnown ? py::object(py::float_(hwDate)) : py::none());
-    setAttribute(array, "shutter", sample->getShutter(shutter) ? py::object(py::int_(shutter)) : py::none());
-    setAttribute(array, "gain", sample->getGain(gain) ? py::object(py::int_(gain)) : py::none());
-    setAttribute(array, "validity", py::cast(sample->getValidity()));
+    // The frame type is a Python subclass: its instances have a dictionary,
+    // filled directly rather than through six attribute lookups.
+    py::object dict = py::reinterpret_steal<py::object>(PyObject_GenericGetDict(array, nullptr));
+    if (!dict) {
+        throw py::error_already_set();
+    }
+    setItem(dict.ptr(), "index", py::int_(sample->getIdx()));
+    setItem(dict.ptr(), "sw_date", py::float_(sample->getSWDate()));
+    setItem(dict.ptr(), "hw_date", hwKnown ? py::object(py::float_(hwDate)) : py::none());
+    setItem(dict.ptr(), "shutter", sample->getShutter(shutter) ? py::object(py::int_(shutter)) : py::none());
+    setItem(dict.ptr(), "gain", sample->getGain(gain) ? py::object(py::int_(gain)) : py::none());
+    setItem(dict.ptr(), "validity", py::cast(sample->getValidity()));
     return frame;
 }
 

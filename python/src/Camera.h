@@ -70,6 +70,7 @@ private:
     bool _anyIndexSeen = false;
     uint32_t _lastIndex = 0;
     unsigned long _removalsAtCheck = 0;
+    unsigned long _verifiedAtRemovals = 0;
     std::atomic<bool> _iterating{false};
     std::atomic<bool> _stopRequested{false};
     std::deque<boost::shared_ptr<ImageSample>> _pending;
