@@ -42,6 +42,16 @@ private:
     IEEE1394Camera& _camera;
 };
 
+// The three validity members, made once: casting anew per frame would
+// allocate a wrapper each time.
+py::object validityObject(ImageValidity validity)
+{
+    static auto* members =
+        new py::object[3]{py::cast(imgv_valid), py::cast(imgv_invalid), py::cast(imgv_notChecked)};
+    const auto at = static_cast<unsigned>(validity);
+    return at < 3 ? members[at] : py::cast(validity);
+}
+
 void setItem(PyObject* dict, const char* name, const py::object& value)
 {
     if (PyDict_SetItemString(dict, name, value.ptr()) != 0) {
@@ -334,7 +344,7 @@ py::object Camera::wrap(const boost::shared_ptr<ImageSample>& sample)
     setItem(dict.ptr(), "hw_date", hwKnown ? py::object(py::float_(hwDate)) : py::none());
     setItem(dict.ptr(), "shutter", sample->getShutter(shutter) ? py::object(py::int_(shutter)) : py::none());
     setItem(dict.ptr(), "gain", sample->getGain(gain) ? py::object(py::int_(gain)) : py::none());
-    setItem(dict.ptr(), "validity", py::cast(sample->getValidity()));
+    setItem(dict.ptr(), "validity", validityObject(sample->getValidity()));
     return frame;
 }
 
