@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcpp-httplib-dev chromium
   clang libclang-rt-14-dev clang-format clang-tidy ccache
+  python3-dev pybind11-dev python3-numpy python3-pytest
 )
 
 missing=()

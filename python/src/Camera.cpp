@@ -1,0 +1,351 @@
+#include "Camera.h"
+
+#include <chrono>
+#include <limits>
+
+namespace orvex::python {
+namespace {
+
+// Leaked on purpose: frames may die after the module at interpreter exit.
+py::object& frameType()
+{
+    static auto* type = new py::object();
+    return *type;
+}
+
+// What a frame array's base object keeps alive: the sample (so its pixels
+// stay where they are) and the count of arrays over lent pixels.
+struct FrameKeep {
+    boost::shared_ptr<ImageSample> sample;
+    std::shared_ptr<LentFrames> lent;
+    bool pixelsLent = false;
+};
+
+void releaseKeep(void* pointer)
+{
+    auto* keep = static_cast<FrameKeep*>(pointer);
+    if (keep->pixelsLent) {
+        --keep->lent->count;
+    }
+    delete keep;
+}
+
+// Holds the camera's images buffer locked for one scope.
+class BufferLock {
+public:
+    explicit BufferLock(IEEE1394Camera& camera) : _camera(camera) { _camera.lockImagesBuffer(); }
+    ~BufferLock() { _camera.unlockImagesBuffer(); }
+    BufferLock(const BufferLock&) = delete;
+    BufferLock& operator=(const BufferLock&) = delete;
+
+private:
+    IEEE1394Camera& _camera;
+};
+
+// The three validity members, made once: casting anew per frame would
+// allocate a wrapper each time.
+py::object validityObject(ImageValidity validity)
+{
+    static auto* members =
+        new py::object[3]{py::cast(imgv_valid), py::cast(imgv_invalid), py::cast(imgv_notChecked)};
+    const auto at = static_cast<unsigned>(validity);
+    return at < 3 ? members[at] : py::cast(validity);
+}
+
+void setItem(PyObject* dict, const char* name, const py::object& value)
+{
+    if (PyDict_SetItemString(dict, name, value.ptr()) != 0) {
+        throw py::error_already_set();
+    }
+}
+
+} // namespace
+
+void setFrameType(py::object type)
+{
+    if (!PyType_Check(type.ptr()) ||
+        !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(type.ptr()),
+                          reinterpret_cast<PyTypeObject*>(py::detail::npy_api::get().PyArray_Type_))) {
+        throw py::type_error("the frame type must be a subclass of numpy.ndarray");
+    }
+    frameType() = std::move(type);
+}
+
+Camera::Camera(Stack stack, const CamGUID& guid) : _stack(stack), _guid(guid), _guidText(guid.to_string())
+{
+    Session& session = Session::instance();
+    IEEE1394VideoServer& server = session.server(stack);
+    IEEE1394Camera& cam = server.getCamera(guid);
+    session.cameraOpened(guid);
+    try {
+        if (!cam.isInitialized()) {
+            cam.init();
+        }
+        _event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        if (_event == nullptr) {
+            throw BindingError("cannot create the new-image event of camera " + _guidText);
+        }
+        cam.setNewImageEvent(_event);
+    } catch (...) {
+        if (_event != nullptr) {
+            CloseHandle(_event);
+        }
+        session.cameraClosed(guid);
+        throw;
+    }
+    _pCamera = &cam;
+    _generation = session.generation();
+    _removalsAtCheck = session.removalsSeen();
+    _verifiedAtRemovals = _removalsAtCheck;
+}
+
+Camera::~Camera()
+{
+    close();
+}
+
+void Camera::close() noexcept
+{
+    Session& session = Session::instance();
+    // Only the owner thread may call the camera; a camera dropped elsewhere
+    // stays open until the session's shutdown.
+    if (_closed || !session.isOwnerThread()) {
+        return;
+    }
+    _closed = true;
+    _pending.clear();
+    try {
+        if (_generation == session.generation() && session.currentStack() == _stack) {
+            IEEE1394VideoServer& server = videoServer();
+            if (server.testCameraConnected(_guid) && &server.getCamera(_guid) == _pCamera) {
+                if (_pCamera->isAcquisitionStarted()) {
+                    _pCamera->stopAcquisition();
+                }
+                _pCamera->setNewImageEvent(nullptr);
+            }
+        }
+    } catch (const std::exception&) {
+        // A removed camera refuses to stop, yet its acquisition has ended.
+    }
+    {
+        std::lock_guard<std::mutex> guard(_eventLock);
+        CloseHandle(_event);
+        _event = nullptr;
+    }
+    _started = false;
+    session.cameraClosed(_guid);
+}
+
+IEEE1394Camera& Camera::camera()
+{
+    Session& session = Session::instance();
+    session.checkThread();
+    if (_closed) {
+        throw BindingError("camera " + _guidText + " is closed");
+    }
+    if (_generation != session.generation() || session.currentStack() != _stack) {
+        throw BindingError("camera " + _guidText + " was let go with its video server: open it again");
+    }
+    // Cameras leave the server only through a removal, which the session
+    // counts: without a new one the camera found last time is still there.
+    if (_verifiedAtRemovals == session.removalsSeen()) {
+        return *_pCamera;
+    }
+    IEEE1394VideoServer& server = videoServer();
+    if (!server.testCameraConnected(_guid)) {
+        _started = false;
+        server.getCamera(_guid); // throws the library's own text
+    }
+    IEEE1394Camera& cam = server.getCamera(_guid);
+    if (&cam != _pCamera) {
+        throw BindingError("camera " + _guidText + " was removed: list the cameras and open it again");
+    }
+    _verifiedAtRemovals = session.removalsSeen();
+    return cam;
+}
+
+void Camera::start()
+{
+    IEEE1394Camera& cam = camera();
+    _pending.clear();
+    _anyIndexSeen = false;
+    _stopRequested = false;
+    cam.startAcquisition();
+    _started = true;
+}
+
+void Camera::stop()
+{
+    if (!Session::instance().isOwnerThread()) {
+        std::lock_guard<std::mutex> guard(_eventLock);
+        if (!_iterating || _event == nullptr) {
+            throw BindingError("stop() from another thread ends a running frames() iteration; camera " +
+                               _guidText + " has none");
+        }
+        _stopRequested = true;
+        SetEvent(_event);
+        return;
+    }
+    stopNow(camera());
+}
+
+void Camera::stopNow(IEEE1394Camera& cam)
+{
+    _started = false;
+    _stopRequested = false;
+    _pending.clear();
+    if (cam.isAcquisitionStarted()) {
+        cam.stopAcquisition();
+    }
+}
+
+bool Camera::isAcquiring()
+{
+    return camera().isAcquisitionStarted();
+}
+
+void Camera::beginIteration()
+{
+    _iterating = true;
+}
+
+void Camera::endIteration()
+{
+    _iterating = false;
+}
+
+py::object Camera::nextFrame(long timeoutMs)
+{
+    Session& session = Session::instance();
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    for (;;) {
+        IEEE1394Camera& cam = camera();
+        checkRemoval(cam);
+        if (_stopRequested) {
+            stopNow(cam);
+            return py::none();
+        }
+        if (!_pending.empty()) {
+            boost::shared_ptr<ImageSample> sample = _pending.front();
+            _pending.pop_front();
+            return wrap(sample);
+        }
+        if (!_started || !cam.isAcquisitionStarted()) {
+            throw BindingError("camera " + _guidText + " is not acquiring: call start() first");
+        }
+        long left = -1;
+        if (timeoutMs >= 0) {
+            left = static_cast<long>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+            if (left <= 0) {
+                throw FrameTimeout("no frame from camera " + _guidText + " within the timeout");
+            }
+        }
+        bool signalled = false;
+        {
+            py::gil_scoped_release released;
+            signalled = session.wait(_event, left, &_stopRequested);
+        }
+        session.raisePendingCallbackError();
+        if (signalled) {
+            fetchNewImages(camera());
+        }
+    }
+}
+
+// A removal heard since the last look: a FlyCapture camera that left is
+// gone from the server (camera() then throws the library's text); a BCAM
+// camera stays listed, and its failed stop carries the driver's reason.
+void Camera::checkRemoval(IEEE1394Camera& cam)
+{
+    Session& session = Session::instance();
+    if (session.removalsSeen() == _removalsAtCheck) {
+        return;
+    }
+    _removalsAtCheck = session.removalsSeen();
+    if (_stack != Stack::bcam || cam.testCommunication()) {
+        return;
+    }
+    _pending.clear();
+    _started = false;
+    cam.stopAcquisition();
+    throw BindingError("camera " + _guidText + " was removed");
+}
+
+// Takes every image newer than the last one taken, oldest first.
+bool Camera::fetchNewImages(IEEE1394Camera& cam)
+{
+    BufferLock lock(cam);
+    const unsigned long size = cam.getImagesBufferSize();
+    bool any = false;
+    for (unsigned long position = size; position-- > 0;) {
+        boost::shared_ptr<ImageSample> sample = cam.getImagesBufferContent(position);
+        const auto index = static_cast<uint32_t>(sample->getIdx());
+        // Indexes are 32-bit counters: newer means ahead modulo 2^32.
+        if (_anyIndexSeen && static_cast<int32_t>(index - _lastIndex) <= 0) {
+            continue;
+        }
+        _anyIndexSeen = true;
+        _lastIndex = index;
+        _pending.push_back(sample);
+        any = true;
+    }
+    return any;
+}
+
+py::object Camera::wrap(const boost::shared_ptr<ImageSample>& sample)
+{
+    const IImage* image = sample->getImage();
+    if (image == nullptr || image->data() == nullptr) {
+        throw BindingError("a frame of camera " + _guidText + " carries no pixels");
+    }
+    const ISize size = image->size();
+    const int bytesPerPixel = image->bytesPerPixel();
+    if (size.width <= 0 || size.height <= 0 || (bytesPerPixel != 1 && bytesPerPixel != 2)) {
+        throw BindingError("a frame of camera " + _guidText + " has an unknown geometry or pixel format");
+    }
+    if (!frameType()) {
+        throw BindingError("the orvex package did not set its frame type");
+    }
+    const bool lent = !sample->deleteImgBufferOnDestruction();
+    const std::shared_ptr<LentFrames> counter = Session::instance().lentFrames();
+    py::capsule base(new FrameKeep{sample, counter, lent}, releaseKeep);
+    if (lent) {
+        ++counter->count;
+    }
+    auto& api = py::detail::npy_api::get();
+    py::dtype type = bytesPerPixel == 1 ? py::dtype::of<uint8_t>() : py::dtype::of<uint16_t>();
+    Py_intptr_t dims[2] = {size.height, size.width};
+    Py_intptr_t strides[2] = {static_cast<Py_intptr_t>(size.width) * bytesPerPixel, bytesPerPixel};
+    // Flags 0: read-only, since the pixels may be the stack's own buffer.
+    PyObject* array =
+        api.PyArray_NewFromDescr_(reinterpret_cast<PyTypeObject*>(frameType().ptr()), type.release().ptr(), 2,
+                                  dims, strides, image->data(), 0, nullptr);
+    if (array == nullptr) {
+        throw py::error_already_set();
+    }
+    py::object frame = py::reinterpret_steal<py::object>(array);
+    if (api.PyArray_SetBaseObject_(array, base.release().ptr()) != 0) {
+        throw py::error_already_set();
+    }
+    double hwDate = -1.0;
+    unsigned long shutter = 0;
+    long gain = 0;
+    const bool hwKnown = sample->getHWDate(hwDate);
+    // The frame type is a Python subclass: its instances have a dictionary,
+    // filled directly rather than through six attribute lookups.
+    py::object dict = py::reinterpret_steal<py::object>(PyObject_GenericGetDict(array, nullptr));
+    if (!dict) {
+        throw py::error_already_set();
+    }
+    setItem(dict.ptr(), "index", py::int_(sample->getIdx()));
+    setItem(dict.ptr(), "sw_date", py::float_(sample->getSWDate()));
+    setItem(dict.ptr(), "hw_date", hwKnown ? py::object(py::float_(hwDate)) : py::none());
+    setItem(dict.ptr(), "shutter", sample->getShutter(shutter) ? py::object(py::int_(shutter)) : py::none());
+    setItem(dict.ptr(), "gain", sample->getGain(gain) ? py::object(py::int_(gain)) : py::none());
+    setItem(dict.ptr(), "validity", validityObject(sample->getValidity()));
+    return frame;
+}
+
+} // namespace orvex::python

@@ -1,0 +1,66 @@
+"""Wrong types and out-of-range values: a Python exception, never a crash."""
+import threading
+
+import pytest
+
+import orvex
+
+
+@pytest.mark.parametrize("name, value, error", [
+    ("shutter", -1, ValueError),
+    ("shutter", 2**32, ValueError),
+    ("shutter", 2**80, ValueError),
+    ("shutter", "10", TypeError),
+    ("shutter", 1.5, TypeError),
+    ("gain", 2**31, ValueError),
+    ("roi", (0, 0, 640), ValueError),
+    ("roi", (0, -1, 640, 480), ValueError),
+    ("roi", "0,0,640,480", TypeError),
+    ("frame_rate", float("nan"), ValueError),
+    ("images_buffer_max_size", None, TypeError),
+])
+def test_settings_refuse_wrong_values(cam, name, value, error):
+    with pytest.raises(error, match=name.split("_")[0]):
+        setattr(cam, name, value)
+
+
+def test_calls_refuse_wrong_arguments(cam):
+    with pytest.raises(ValueError, match="address"):
+        cam.read_register(-4)
+    with pytest.raises(TypeError, match="bytes"):
+        cam.write_user_memory(0, "text")
+    with pytest.raises(orvex.Error, match="do not fit"):
+        cam.read_user_memory(0, 2**32 - 1)
+    with pytest.raises(TypeError):
+        cam.trigger.mode = 1
+    with pytest.raises(ValueError, match="count"):
+        cam.frames(count=-1)
+    with pytest.raises(ValueError, match="timeout"):
+        cam.frames(timeout=0)
+    with pytest.raises(ValueError, match="unknown back end 'usb'"):
+        orvex.cameras("usb")
+    with pytest.raises(TypeError):
+        orvex.cameras(3)
+    with pytest.raises(ValueError, match="not a camera GUID"):
+        orvex.open("no-such-guid")
+    with pytest.raises(TypeError):
+        orvex.open(7240101)
+
+
+def test_another_thread_is_refused_without_deadlock(cam):
+    caught = []
+
+    def other():
+        try:
+            cam.shutter = 100
+        except orvex.Error as error:
+            caught.append(str(error))
+        try:
+            cam.stop()
+        except orvex.Error as error:
+            caught.append(str(error))
+    thread = threading.Thread(target=other)
+    thread.start()
+    thread.join(10)
+    assert not thread.is_alive()
+    assert "thread" in caught[0] and "frames() iteration" in caught[1]

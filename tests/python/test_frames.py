@@ -1,0 +1,80 @@
+"""Frames as read-only arrays over the samples' own pixels."""
+import threading
+
+import numpy as np
+import pytest
+
+import orvex
+from conftest import GRAS20, guid
+
+
+def test_frames_carry_pixels_and_metadata(cam):
+    assert cam.enable_smart_feature(orvex.SmartFeature.cycle_time_stamp)
+    cam.start()
+    frames = list(cam.frames(count=4, timeout=5))
+    assert [f.shape for f in frames] == [(480, 640)] * 4
+    assert all(isinstance(f, orvex.Frame) and f.dtype == np.uint8 for f in frames)
+    assert [f.index for f in frames] == [1, 2, 3, 4]
+    assert frames[0].sw_date < frames[1].sw_date < frames[3].sw_date
+    assert all(f.hw_date is not None for f in frames)
+    assert frames[0].hw_date < frames[3].hw_date
+    assert frames[0].validity == orvex.Validity.not_checked
+    # Slices are frames too, with the metadata of their source.
+    assert frames[2][10:20].index == 3
+
+
+def test_arrays_are_views_over_the_sample_not_copies(cam):
+    cam.start()
+    frame = next(iter(cam.frames(count=1)))
+    assert not frame.flags.owndata and not frame.flags.writeable
+    with pytest.raises(ValueError):
+        frame[0, 0] = 1
+    view = frame[100:]
+    assert np.shares_memory(view, frame)
+    assert view.base is frame
+
+
+def test_held_frames_do_not_hold_sdk_buffers_past_the_bound(cam, locked_buffers):
+    cam.start()
+    held = list(cam.frames(count=30))
+    assert [f.index for f in held] == list(range(1, 31))
+    # The buffer keeps its images' SDK buffers; holding arrays adds none.
+    assert locked_buffers(GRAS20) <= cam.images_buffer_max_size + 1
+    cam.stop()
+    assert locked_buffers(GRAS20) == 0
+    assert int(held[0].sum()) >= 0  # still readable after the stop
+
+
+def test_frame_kept_after_close_stays_readable_and_blocks_relisting(flycap):
+    with orvex.open(guid(GRAS20)) as cam:
+        cam.roi = (0, 0, 320, 240)
+        cam.start()
+        frame = next(iter(cam.frames(count=1)))
+    assert frame.shape == (240, 320) and frame.index == 1
+    copy = np.array(frame)
+    assert np.array_equal(copy, frame)
+    with pytest.raises(orvex.Error, match="frame arrays"):
+        orvex.cameras("flycap")
+    del frame
+    assert len(orvex.cameras("flycap")) == 3
+
+
+def test_frames_need_a_start_and_time_out_without_images(cam):
+    with pytest.raises(orvex.Error, match="not acquiring"):
+        next(iter(cam.frames()))
+    cam.trigger.on = True  # no trigger ever comes
+    cam.start()
+    with pytest.raises(orvex.TimeoutError, match="no frame"):
+        next(iter(cam.frames(timeout=0.3)))
+    with pytest.raises(TimeoutError):
+        next(iter(cam.frames(timeout=0.1)))
+
+
+def test_stop_from_another_thread_ends_the_iteration(cam):
+    cam.trigger.on = True  # the iteration waits on the event
+    cam.start()
+    timer = threading.Timer(0.3, cam.stop)
+    timer.start()
+    assert list(cam.frames(timeout=10)) == []
+    timer.join()
+    assert not cam.is_acquiring
