@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Runs PROGRAM [ARGS...] with the simulated world's cameras as Linux firewire
+# devices (/dev/fw0, /dev/fw1, ...): the world of the file named by
+# ORVEX_SIM_WORLD, or the built-in default one. Any program that reaches
+# IEEE 1394 cameras through /dev/fw* (libdc1394 among them) drives them
+# unchanged.
+#
+# ORVEX_SIM_FIREWIRE_LIB names the device library when it is not in the
+# build's lib folder (build/lib, or ORVEX_BUILD_DIR/lib).
+set -euo pipefail
+if [ $# -lt 1 ]; then
+  echo "usage: $0 PROGRAM [ARGS...]" >&2
+  exit 2
+fi
+here=$(cd "$(dirname "$0")/.." && pwd)
+lib=${ORVEX_SIM_FIREWIRE_LIB:-${ORVEX_BUILD_DIR:-$here/build}/lib/liborvex_sim_firewire.so}
+if [ ! -f "$lib" ]; then
+  echo "$0: $lib not found (build the orvex_sim_firewire target, or set ORVEX_SIM_FIREWIRE_LIB)" >&2
+  exit 2
+fi
+if [ -n "${ORVEX_SIM_WORLD:-}" ] && [ ! -r "$ORVEX_SIM_WORLD" ]; then
+  echo "$0: world file \"$ORVEX_SIM_WORLD\" cannot be read" >&2
+  exit 2
+fi
+# A program built with AddressSanitizer wants its runtime first; the device
+# library only replaces a few C library calls, which the sanitizer's own
+# wrappers still see.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
+export LD_PRELOAD="$lib${LD_PRELOAD:+:$LD_PRELOAD}"
+exec "$@"
