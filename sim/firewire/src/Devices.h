@@ -28,6 +28,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -101,7 +102,7 @@ private:
     uint64_t busResetClosure_ = 0;
     bool listed_ = false; // GET_INFO was called: bus resets are reported
     std::map<int, Resource> resources_;
-    int nextHandle_ = 0;
+    std::set<int> pending_; // handles of allocations under way
     std::shared_ptr<IsoBuffer> buffer_;
     std::shared_ptr<IsoContext> context_;
     bool receiving_ = false; // the context listens on the bus

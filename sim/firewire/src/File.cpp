@@ -322,18 +322,27 @@ int File::allocateIsoResource(void* argument)
     IsoResources* irm = devices_.isoResources(node_.bus);
     if (!irm)
         return -ENODEV;
-    int handle;
+    // The kernel hands out the lowest free handle (its idr): a handle whose
+    // allocation failed is taken again by the next one.
+    int handle = 0;
     {
         std::lock_guard<std::mutex> lock(m_);
-        handle = nextHandle_++;
+        while (resources_.count(handle) || pending_.count(handle))
+            ++handle;
+        pending_.insert(handle);
     }
     a.handle = static_cast<uint32_t>(handle);
-    if (!writeArgument(argument, a))
-        return -EFAULT;
-    const IsoResources::Allocation got = irm->allocate(a.channels, a.bandwidth);
-    if (got.channel >= 0 || got.bandwidth > 0) {
+    if (!writeArgument(argument, a)) {
         std::lock_guard<std::mutex> lock(m_);
-        resources_[handle] = Resource{a.closure, got.channel, got.bandwidth};
+        pending_.erase(handle);
+        return -EFAULT;
+    }
+    const IsoResources::Allocation got = irm->allocate(a.channels, a.bandwidth);
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        pending_.erase(handle);
+        if (got.channel >= 0 || got.bandwidth > 0)
+            resources_[handle] = Resource{a.closure, got.channel, got.bandwidth};
     }
     pushResourceEvent(FW_CDEV_EVENT_ISO_RESOURCE_ALLOCATED, a.closure, handle, got.channel, got.bandwidth);
     return 0;
