@@ -71,6 +71,9 @@ Devices::Devices()
 
 Devices::~Devices()
 {
+    // Process exit: calls that come later (a close from another exit
+    // handler) go straight to the C library.
+    g_active.store(false, std::memory_order_release);
     World::instance().unsubscribe(listenerId_);
     std::lock_guard<std::mutex> lock(m_);
     nodes_.clear();

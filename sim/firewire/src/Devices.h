@@ -25,6 +25,7 @@
 #include <orvex/sim/World.h>
 
 #include <cstdint>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -84,6 +85,12 @@ private:
     int queueIso(void* argument);
     int startIso(void* argument);
     int stopIso(void* argument);
+    struct ClockPair {
+        bool valid;
+        uint32_t cycleTime;
+        timespec local;
+    };
+    ClockPair readClocks(clockid_t clock) const;
     int getCycleTimer(void* argument);
     int getCycleTimer2(void* argument);
     int initiateBusReset(void* argument);

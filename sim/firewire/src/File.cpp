@@ -444,16 +444,40 @@ int File::stopIso(void* argument)
     return 0;
 }
 
-int File::getCycleTimer(void* argument)
+// The cycle timer and a system clock read at one instant, as the kernel
+// reads both with interrupts off: the bus clock is a function of host
+// (monotonic) time, so the pair is taken from one monotonic reading that
+// the system clock readings around it pin down.
+File::ClockPair File::readClocks(clockid_t clock) const
 {
+    ClockPair pair{};
     const auto bus = World::instance().bus(node_.bus);
     if (!bus)
+        return pair;
+    timespec before{}, monotonic{}, after{};
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        clock_gettime(clock, &before);
+        clock_gettime(CLOCK_MONOTONIC, &monotonic);
+        clock_gettime(clock, &after);
+        const int64_t spread =
+            (after.tv_sec - before.tv_sec) * 1000000000ll + (after.tv_nsec - before.tv_nsec);
+        if (spread < 10000)
+            break; // not interrupted in between
+    }
+    pair.valid = true;
+    pair.cycleTime = bus->clock().cycleTimeAt(monotonic.tv_sec * 1000000000ll + monotonic.tv_nsec);
+    pair.local = before;
+    return pair;
+}
+
+int File::getCycleTimer(void* argument)
+{
+    const ClockPair pair = readClocks(CLOCK_REALTIME);
+    if (!pair.valid)
         return -ENODEV;
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
     fw_cdev_get_cycle_timer a{};
-    a.cycle_timer = bus->clock().cycleTimeNow();
-    a.local_time = uint64_t(now.tv_sec) * 1000000u + uint64_t(now.tv_nsec) / 1000u;
+    a.cycle_timer = pair.cycleTime;
+    a.local_time = uint64_t(pair.local.tv_sec) * 1000000u + uint64_t(pair.local.tv_nsec) / 1000u;
     return writeArgument(argument, a) ? 0 : -EFAULT;
 }
 
@@ -464,14 +488,12 @@ int File::getCycleTimer2(void* argument)
         return -EFAULT;
     if (a.clk_id != CLOCK_REALTIME && a.clk_id != CLOCK_MONOTONIC && a.clk_id != CLOCK_MONOTONIC_RAW)
         return -EINVAL;
-    const auto bus = World::instance().bus(node_.bus);
-    if (!bus)
+    const ClockPair pair = readClocks(a.clk_id);
+    if (!pair.valid)
         return -ENODEV;
-    timespec now{};
-    clock_gettime(a.clk_id, &now);
-    a.cycle_timer = bus->clock().cycleTimeNow();
-    a.tv_sec = now.tv_sec;
-    a.tv_nsec = static_cast<int32_t>(now.tv_nsec);
+    a.cycle_timer = pair.cycleTime;
+    a.tv_sec = pair.local.tv_sec;
+    a.tv_nsec = static_cast<int32_t>(pair.local.tv_nsec);
     return writeArgument(argument, a) ? 0 : -EFAULT;
 }
 
