@@ -22,9 +22,13 @@ if [ -n "${ORVEX_SIM_WORLD:-}" ] && [ ! -r "$ORVEX_SIM_WORLD" ]; then
   echo "$0: world file \"$ORVEX_SIM_WORLD\" cannot be read" >&2
   exit 2
 fi
-# A program built with AddressSanitizer wants its runtime first; the device
-# library only replaces a few C library calls, which the sanitizer's own
-# wrappers still see.
-export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
-export LD_PRELOAD="$lib${LD_PRELOAD:+:$LD_PRELOAD}"
+# A program built with a sanitizer wants its runtime loaded first: it goes
+# ahead of the device library, whose few C library calls the sanitizer's
+# own wrappers then still see.
+preload=$lib
+if program=$(command -v "$1"); then
+  runtime=$(ldd "$program" 2>/dev/null | sed -n 's/.*=> \(\/[^ ]*lib[at]san\.so[^ ]*\).*/\1/p' | head -n 1)
+  [ -n "$runtime" ] && preload="$runtime:$lib"
+fi
+export LD_PRELOAD="$preload${LD_PRELOAD:+:$LD_PRELOAD}"
 exec "$@"

@@ -446,27 +446,33 @@ int File::stopIso(void* argument)
 
 // The cycle timer and a system clock read at one instant, as the kernel
 // reads both with interrupts off: the bus clock is a function of host
-// (monotonic) time, so the pair is taken from one monotonic reading that
-// the system clock readings around it pin down.
+// (monotonic) time, so the pair comes from one monotonic reading and the
+// system clock readings just before and after it.
 File::ClockPair File::readClocks(clockid_t clock) const
 {
     ClockPair pair{};
     const auto bus = World::instance().bus(node_.bus);
     if (!bus)
         return pair;
-    timespec before{}, monotonic{}, after{};
-    for (int attempt = 0; attempt < 8; ++attempt) {
+    // The pair with the closest system clock readings around the
+    // monotonic one; local time is their middle.
+    int64_t best = INT64_MAX;
+    for (int attempt = 0; attempt < 8 && best > 10000; ++attempt) {
+        timespec before{}, monotonic{}, after{};
         clock_gettime(clock, &before);
         clock_gettime(CLOCK_MONOTONIC, &monotonic);
         clock_gettime(clock, &after);
-        const int64_t spread =
-            (after.tv_sec - before.tv_sec) * 1000000000ll + (after.tv_nsec - before.tv_nsec);
-        if (spread < 10000)
-            break; // not interrupted in between
+        const int64_t first = before.tv_sec * 1000000000ll + before.tv_nsec;
+        const int64_t spread = after.tv_sec * 1000000000ll + after.tv_nsec - first;
+        if (spread >= best)
+            continue;
+        best = spread;
+        const int64_t middle = first + spread / 2;
+        pair.local =
+            timespec{static_cast<time_t>(middle / 1000000000), static_cast<long>(middle % 1000000000)};
+        pair.cycleTime = bus->clock().cycleTimeAt(monotonic.tv_sec * 1000000000ll + monotonic.tv_nsec);
     }
     pair.valid = true;
-    pair.cycleTime = bus->clock().cycleTimeAt(monotonic.tv_sec * 1000000000ll + monotonic.tv_nsec);
-    pair.local = before;
     return pair;
 }
 
