@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -118,6 +119,55 @@ fw_cdev_event_response response(const std::vector<uint8_t>& e)
     fw_cdev_event_response r{};
     std::memcpy(&r, e.data(), std::min(e.size(), sizeof r));
     return r;
+}
+
+std::vector<std::string> nodeNames()
+{
+    std::vector<std::string> names;
+    if (DIR* dir = opendir("/dev")) {
+        while (dirent* e = readdir(dir))
+            if (std::strncmp(e->d_name, "fw", 2) == 0)
+                names.push_back(e->d_name);
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void worldCommand(const char* line)
+{
+    const int fd = open("/dev/fw-sim-control", O_WRONLY);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(write(fd, line, std::strlen(line)), static_cast<ssize_t>(std::strlen(line)));
+    close(fd);
+}
+
+TEST(FirewireCdev, DevListsOneNodePerConnectedCameraNumberedFromZero)
+{
+    // The default world's five cameras.
+    EXPECT_EQ(nodeNames(), (std::vector<std::string>{"fw0", "fw1", "fw2", "fw3", "fw4"}));
+    Node node(kGras20Serial);
+    ASSERT_GE(node.fd(), 0);
+    ASSERT_NO_FATAL_FAILURE(worldCommand("unplug 7240101\n"));
+    EXPECT_EQ(nodeNames().size(), 4u);
+    // The file of the camera that left: ioctls fail with ENODEV, reads too
+    // once nothing is queued (a poll wakes).
+    uint32_t data = 0;
+    errno = 0;
+    EXPECT_EQ(node.request(TCODE_READ_QUADLET_REQUEST, kRegisters, &data, 4, node.generation()), -1);
+    EXPECT_EQ(errno, ENODEV);
+    pollfd p{node.fd(), POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 1000), 1);
+    uint8_t buffer[64];
+    errno = 0;
+    EXPECT_EQ(read(node.fd(), buffer, sizeof buffer), -1);
+    EXPECT_EQ(errno, ENODEV);
+    // Back on its bus, the camera takes the lowest free node number again.
+    ASSERT_NO_FATAL_FAILURE(worldCommand("plug 7240101 0\n"));
+    EXPECT_EQ(nodeNames(), (std::vector<std::string>{"fw0", "fw1", "fw2", "fw3", "fw4"}));
+    Node again(kGras20Serial);
+    EXPECT_GE(again.fd(), 0);
+    EXPECT_GT(again.generation(), node.generation());
 }
 
 TEST(FirewireCdev, GetInfoGivesTheRomInHostOrderAndTheBusResetState)

@@ -240,7 +240,6 @@ int Devices::open(int minor, int flags)
                                   ((flags & O_CLOEXEC) ? EFD_CLOEXEC : 0));
     if (fd < 0)
         return -1;
-    busLocked(it->bus);
     files_[fd] = std::make_shared<File>(*this, fd, *it);
     return fd;
 }
