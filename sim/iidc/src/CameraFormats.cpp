@@ -36,12 +36,14 @@ uint32_t roundUp(uint64_t value, uint32_t unit)
     return static_cast<uint32_t>((value + unit - 1) / unit * unit);
 }
 
-// Bytes per packet of a fixed mode: one frame spread over the cycles of
-// one frame period.
+// Bytes per packet of a fixed (mono 8) mode, as IIDC's format tables give
+// them: a frame takes 480 packets at 15 frames per second (1024 x 768: 512,
+// one and a half lines each), half as many at twice the rate.
 uint32_t fixedPacketBytes(uint32_t width, uint32_t height, double fps)
 {
-    const double cyclesPerFrame = 1.0 / (fps * kCycleSeconds);
-    return roundUp(static_cast<uint64_t>(std::ceil(width * double(height) / cyclesPerFrame)), 4);
+    const double packetsAt15 = (width == 1024 && height == 768) ? 512.0 : 480.0;
+    const double packetsPerFrame = packetsAt15 * 15.0 / fps;
+    return roundUp(static_cast<uint64_t>(std::ceil(width * double(height) / packetsPerFrame)), 4);
 }
 
 uint32_t currentIndex(uint32_t value)
