@@ -2,10 +2,17 @@
 // message queue; a handle table for kernel objects; per-thread contexts.
 //
 // Lock discipline: functions and members marked "kernel lock held" require
-// the caller to hold kernelLock(). No user code (window procedures, thread
-// routines, timer procedures) ever runs with the kernel lock held.
+// the caller to hold kernelLock() through a KernelLock. No user code (window
+// procedures, thread routines, timer procedures) ever runs with the kernel
+// lock held.
+//
+// Wake-ups: a waiting thread sleeps on a word of its own, not on the kernel
+// lock. Whoever signals it bumps that word under the kernel lock and issues
+// the wake-up once the lock is released, so the woken thread does not run
+// only to block on the lock its waker still holds.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -23,9 +30,47 @@
 namespace orvex::win32::detail {
 
 using Clock = std::chrono::steady_clock;
-using KernelLock = std::unique_lock<std::mutex>;
 
 std::mutex& kernelLock();
+
+// Holds the kernel lock. Wake-ups asked for while it is held go out when it
+// is released (unlock or destruction). Unlock through this type, not through
+// a std::unique_lock reference, or the wake-ups wait for the next release.
+class KernelLock : public std::unique_lock<std::mutex> {
+public:
+    explicit KernelLock(std::mutex& mutex);
+    ~KernelLock();
+    KernelLock(const KernelLock&) = delete;
+    KernelLock& operator=(const KernelLock&) = delete;
+
+    void lock();
+    void unlock();
+};
+
+struct WakeWord;
+
+// What a thread sleeps on while it waits. Outlives its thread while a
+// wake-up for it is still on its way.
+class WakeSignal {
+public:
+    WakeSignal();
+    ~WakeSignal();
+    WakeSignal(const WakeSignal&) = delete;
+    WakeSignal& operator=(const WakeSignal&) = delete;
+
+    // Kernel lock held. The thread re-checks whatever it waits for; a thread
+    // not waiting right now finds the signal at its next wait.
+    void notify_all();
+    // The owning thread only, with `lock` held: sleeps until notified (or
+    // spuriously, or at `deadline`) with the lock released.
+    void wait(KernelLock& lock);
+    void wait_until(KernelLock& lock, Clock::time_point deadline);
+
+private:
+    void sleep(KernelLock& lock, const Clock::time_point* deadline);
+
+    WakeWord* const word_;
+};
 
 struct ThreadContext;
 struct MessageQueue;
@@ -110,8 +155,8 @@ struct ThreadContext {
     const DWORD id;
     const std::shared_ptr<ThreadObject> object;
     // Wakes this thread out of a wait: objects it waits for were signalled,
-    // or its queue received input. Used with kernelLock().
-    std::condition_variable wake;
+    // or its queue received input.
+    WakeSignal wake;
     std::unique_ptr<MessageQueue> queue; // created on first use
     bool ended = false;
 };
