@@ -342,6 +342,16 @@ TEST_F(FlyCapAcquisitionTest, TheStartRefreshesShutterAndGainOnlyWithAutoExposur
     camera.stopAcquisition();
     EXPECT_EQ(0u, world().faults().pending("flycaptureGetCameraAbsPropertyRange"));
     EXPECT_EQ("gain value is ignored!", errorOf([&] { camera.getGain(gainsel_main); }));
+
+    // A refresh failing twice fails the start after the transfer began: the
+    // transfer is stopped again.
+    failNext("flycaptureGetCameraAbsPropertyRange", 2, FLYCAPTURE_FAILED, 0x326);
+    EXPECT_EQ("cam guid #0x" + CamGUID(0x326, 0).to_string() +
+                  "; flycaptureGetCameraAbsPropertyRange(_fcContext, FLYCAPTURE_SHUTTER, &bPresent, "
+                  "&fMinShutter, &fMaxShutter, 0, 0): Function failed",
+              errorOf([&] { camera.startAcquisition(); }));
+    EXPECT_FALSE(camera.isAcquisitionStarted());
+    EXPECT_FALSE(world().camera(0x326)->isStreaming());
 }
 
 // Result 21 of a lock is no failure: no image, no log line, and the thread
