@@ -420,6 +420,9 @@ TEST_F(FlyCapAcquisitionTest, EachCombinationOfItemsIsDecodedFromItsOwnOffsets)
         else
             EXPECT_LT(sample->getIdx(), 0x80000000ul);
         EXPECT_EQ(gpio, sample->getTriggerStatus(on));
+        if (gpio) {
+            EXPECT_FALSE(on) << "the high-active input idles low";
+        }
         EXPECT_EQ(gpio, sample->getStrobeOutStatus(0, on));
         EXPECT_EQ(gpio, sample->getStrobeOutStatus(1, on));
         sample.reset();
