@@ -563,10 +563,8 @@ TEST_F(FlyCapAcquisitionTest, TenImagesBeforeTheHostDispatchesGiveOneCallback)
     camera.startAcquisition();
     for (size_t image = 1; image <= 10; ++image) {
         camera.writeRegister(iidc::kSoftwareTrigger, iidc::kSoftwareTriggerFire);
-        // Waits without dispatching until the thread took the image.
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (stream.lines().size() < image && std::chrono::steady_clock::now() < giveUp)
-            Sleep(1);
+        // Without dispatching, until the thread took the image.
+        waitFor([&] { return stream.lines().size() >= image; });
     }
     ASSERT_EQ(10u, stream.lines().size());
     EXPECT_EQ(0, cb->calls);
@@ -665,10 +663,7 @@ TEST_F(FlyCapAcquisitionTest, AnUnplugDuringAGrabEndsTheThreadAndGivesEveryLentB
 
     world().unplugCamera(0x351);
     // Without dispatching: the thread gives the buffers back by itself.
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (lockedSdkBuffers(0x351) > 0 && std::chrono::steady_clock::now() < giveUp)
-        Sleep(1);
-    EXPECT_EQ(0u, lockedSdkBuffers(0x351));
+    EXPECT_TRUE(waitFor([&] { return lockedSdkBuffers(0x351) == 0; }));
     camera.releaseImage();
 
     ASSERT_TRUE(pumpUntil([&] { return server.getNbCameras() == 0 && !removal->removed.empty(); }));
