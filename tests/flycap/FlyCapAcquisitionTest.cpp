@@ -342,6 +342,16 @@ TEST_F(FlyCapAcquisitionTest, TheStartRefreshesShutterAndGainOnlyWithAutoExposur
     camera.stopAcquisition();
     EXPECT_EQ(0u, world().faults().pending("flycaptureGetCameraAbsPropertyRange"));
     EXPECT_EQ("gain value is ignored!", errorOf([&] { camera.getGain(gainsel_main); }));
+
+    // A refresh failing twice fails the start after the transfer began: the
+    // transfer is stopped again.
+    failNext("flycaptureGetCameraAbsPropertyRange", 2, FLYCAPTURE_FAILED, 0x326);
+    EXPECT_EQ("cam guid #0x" + CamGUID(0x326, 0).to_string() +
+                  "; flycaptureGetCameraAbsPropertyRange(_fcContext, FLYCAPTURE_SHUTTER, &bPresent, "
+                  "&fMinShutter, &fMaxShutter, 0, 0): Function failed",
+              errorOf([&] { camera.startAcquisition(); }));
+    EXPECT_FALSE(camera.isAcquisitionStarted());
+    EXPECT_FALSE(world().camera(0x326)->isStreaming());
 }
 
 // Result 21 of a lock is no failure: no image, no log line, and the thread
@@ -410,6 +420,9 @@ TEST_F(FlyCapAcquisitionTest, EachCombinationOfItemsIsDecodedFromItsOwnOffsets)
         else
             EXPECT_LT(sample->getIdx(), 0x80000000ul);
         EXPECT_EQ(gpio, sample->getTriggerStatus(on));
+        if (gpio) {
+            EXPECT_FALSE(on) << "the high-active input idles low";
+        }
         EXPECT_EQ(gpio, sample->getStrobeOutStatus(0, on));
         EXPECT_EQ(gpio, sample->getStrobeOutStatus(1, on));
         sample.reset();
@@ -550,10 +563,8 @@ TEST_F(FlyCapAcquisitionTest, TenImagesBeforeTheHostDispatchesGiveOneCallback)
     camera.startAcquisition();
     for (size_t image = 1; image <= 10; ++image) {
         camera.writeRegister(iidc::kSoftwareTrigger, iidc::kSoftwareTriggerFire);
-        // Waits without dispatching until the thread took the image.
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (stream.lines().size() < image && std::chrono::steady_clock::now() < giveUp)
-            Sleep(1);
+        // Without dispatching, until the thread took the image.
+        waitFor([&] { return stream.lines().size() >= image; });
     }
     ASSERT_EQ(10u, stream.lines().size());
     EXPECT_EQ(0, cb->calls);
@@ -652,10 +663,7 @@ TEST_F(FlyCapAcquisitionTest, AnUnplugDuringAGrabEndsTheThreadAndGivesEveryLentB
 
     world().unplugCamera(0x351);
     // Without dispatching: the thread gives the buffers back by itself.
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (lockedSdkBuffers(0x351) > 0 && std::chrono::steady_clock::now() < giveUp)
-        Sleep(1);
-    EXPECT_EQ(0u, lockedSdkBuffers(0x351));
+    EXPECT_TRUE(waitFor([&] { return lockedSdkBuffers(0x351) == 0; }));
     camera.releaseImage();
 
     ASSERT_TRUE(pumpUntil([&] { return server.getNbCameras() == 0 && !removal->removed.empty(); }));
