@@ -26,8 +26,9 @@ bool parseListenAddress(const std::string& text, std::string& address, int& port
 
 // Serves until Ctrl-C (or SIGTERM), then stops the synchronisation controller
 // and every acquisition it started. Prints the address it serves on `out`
-// once listening. Returns the exit status: 0, or 1 when it cannot listen,
-// the BCAM stack beside cannot be opened or the controller cannot start.
+// once listening. Returns the exit status: 0; 1 when it cannot listen (a
+// port in use says "address in use") or the controller cannot start; 2 for
+// a malformed --listen or --sync master.
 int runView(Session& session, const ViewOptions& options, std::ostream& out, std::ostream& err);
 
 } // namespace orvex::cli

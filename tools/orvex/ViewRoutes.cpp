@@ -16,8 +16,10 @@
 namespace orvex::cli {
 namespace {
 
-// How long a request waits for the main thread before it is answered 503.
-constexpr std::chrono::milliseconds kHostWait(3000);
+// How long a request waits for the main thread before it is answered 503:
+// long enough for a camera's start on a loaded machine. A waiting request
+// holds a handler, not the event loop; Ctrl-C releases it at once.
+constexpr std::chrono::milliseconds kHostWait(8000);
 
 // What a path must match for a route: the part it names (a camera's id),
 // or nothing when it is not that route's.

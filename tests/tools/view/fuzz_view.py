@@ -9,7 +9,8 @@ them back. Fails on:
   UBSan finds what plain runs do not);
 - any answer 200 to a path that is none of the viewer's routes, or a served
   file that is not one of the page's own (path traversal);
-- a Ctrl-C that does not close the port within a second, or an unclean exit.
+- a Ctrl-C that does not close the port and end the tool within a second,
+  or an unclean exit.
 
     fuzz_view.py build-asan/bin/orvex [--seconds 75] [--seed N]
 """
@@ -285,7 +286,7 @@ def main():
             args.tool, seconds, rng, args.clients)
         rounds += 1
         removed += present.count(False)
-        slowest = max(slowest, closed_after)
+        slowest = max(slowest, stopped_after)
         for fuzzer in fuzzers:
             sent += fuzzer.sent
             for code, count in fuzzer.statuses.items():
@@ -299,8 +300,9 @@ def main():
                             (rounds, status, err[-6000:]))
         elif status != 0:
             failures.append("round %d: exit status %s after Ctrl-C\n%s" % (rounds, status, err[-6000:]))
-        if closed_after > 1.0:
-            failures.append("round %d: the port closed %.2f s after Ctrl-C" % (rounds, closed_after))
+        if closed_after > 1.0 or stopped_after > 1.0:
+            failures.append("round %d: the port closed %.2f s and the process ended %.2f s after Ctrl-C" %
+                            (rounds, closed_after, stopped_after))
         print("round %d: %d cameras removed, port closed %.3f s and process ended %.3f s after Ctrl-C"
               % (rounds, present.count(False), closed_after, stopped_after), flush=True)
     print("view fuzz: %d rounds, %d connections, %d cameras removed and brought back, answers %s, "
