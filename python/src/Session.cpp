@@ -184,12 +184,14 @@ bool Session::wait(HANDLE handle, long timeoutMs, const std::atomic<bool>* inter
         }
         const DWORD woke =
             MsgWaitForMultipleObjects(count, count ? &handle : nullptr, FALSE, slice, QS_ALLINPUT);
-        if (count && woke == WAIT_OBJECT_0) {
-            return true;
-        }
+        // Messages are dispatched on every wake, so that images arriving
+        // faster than they are read do not hold a removal back.
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             DispatchMessageA(&msg);
+        }
+        if (count && woke == WAIT_OBJECT_0) {
+            return true;
         }
         if ((interrupt != nullptr && interrupt->load()) || woke == WAIT_TIMEOUT || woke == WAIT_FAILED) {
             return false;

@@ -5,7 +5,7 @@ import numpy as np
 import pytest
 
 import orvex
-from conftest import GRAS20, guid
+from conftest import GRAS20, GRAS50, guid
 
 
 def test_frames_carry_pixels_and_metadata(cam):
@@ -78,3 +78,15 @@ def test_stop_from_another_thread_ends_the_iteration(cam):
     assert list(cam.frames(timeout=10)) == []
     timer.join()
     assert not cam.is_acquiring
+
+
+def test_callback_exception_ends_a_frame_iteration(cam, world):
+    def broken(event):
+        raise RuntimeError("callback bug " + event.kind)
+    list(orvex.device_events(timeout=0.2))  # what reloading the world announced
+    orvex.on_device_change(broken)
+    cam.start()
+    with pytest.raises(RuntimeError, match="callback bug removal"):
+        for frame in cam.frames(count=100, timeout=5):
+            if frame.index == 2:
+                world.unplug(GRAS50)
