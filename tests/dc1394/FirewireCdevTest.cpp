@@ -384,6 +384,76 @@ TEST(FirewireCdev, IsoContextsAndQueuesAreCheckedAsTheKernelChecksThem)
     munmap(buffer, 65536);
 }
 
+uint32_t bigEndianAt(const uint8_t* at)
+{
+    return (uint32_t(at[0]) << 24) | (uint32_t(at[1]) << 16) | (uint32_t(at[2]) << 8) | at[3];
+}
+
+TEST(FirewireCdev, ReceivedPacketsCarryTheirIsoHeadersAndOneCycleEach)
+{
+    Node node(kGras20Serial);
+    ASSERT_GE(node.fd(), 0);
+    fw_cdev_create_iso_context c{};
+    c.type = FW_CDEV_ISO_CONTEXT_RECEIVE;
+    c.header_size = 8; // iso header and time stamp
+    c.channel = 0;     // the camera's channel after power-up
+    c.closure = 0x150;
+    ASSERT_EQ(ioctl(node.fd(), FW_CDEV_IOC_CREATE_ISO_CONTEXT, &c), 0);
+    constexpr std::size_t kBytes = 1 << 20;
+    void* buffer = mmap(nullptr, kBytes, PROT_READ | PROT_WRITE, MAP_SHARED, node.fd(), 0);
+    ASSERT_NE(buffer, MAP_FAILED);
+    // Four packets of up to 8192 bytes each, starting at a frame's first.
+    uint32_t control = FW_CDEV_ISO_PAYLOAD_LENGTH(4 * 8191) | FW_CDEV_ISO_HEADER_LENGTH(4 * 8) |
+                       FW_CDEV_ISO_INTERRUPT | FW_CDEV_ISO_SKIP;
+    fw_cdev_queue_iso q{};
+    q.packets = u64(&control);
+    q.data = u64(buffer);
+    q.size = sizeof control;
+    ASSERT_EQ(ioctl(node.fd(), FW_CDEV_IOC_QUEUE_ISO, &q), 1);
+    fw_cdev_start_iso s{};
+    s.cycle = -1;
+    s.sync = 1;
+    s.tags = FW_CDEV_ISO_CONTEXT_MATCH_ALL_TAGS;
+    ASSERT_EQ(ioctl(node.fd(), FW_CDEV_IOC_START_ISO, &s), 0);
+
+    uint8_t on[4] = {0x80, 0, 0, 0}; // ISO_EN
+    ASSERT_EQ(node.request(TCODE_WRITE_QUADLET_REQUEST, 0xFFFFF0F00614ull, on, 4, node.generation()), 0);
+    EXPECT_EQ(response(node.event(FW_CDEV_EVENT_RESPONSE)).rcode, unsigned(RCODE_COMPLETE));
+    pollfd p{node.fd(), POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 5000), 1);
+    const std::vector<uint8_t> e = node.event(FW_CDEV_EVENT_ISO_INTERRUPT);
+    ASSERT_EQ(e.size(), sizeof(fw_cdev_event_iso_interrupt) + 4 * 8);
+    fw_cdev_event_iso_interrupt head{};
+    std::memcpy(&head, e.data(), offsetof(fw_cdev_event_iso_interrupt, header));
+    EXPECT_EQ(head.closure, 0x150u);
+    EXPECT_EQ(head.header_length, 32u);
+    const uint8_t* h = e.data() + offsetof(fw_cdev_event_iso_interrupt, header);
+    uint32_t previousCycle = 0;
+    for (int i = 0; i < 4; ++i) {
+        const uint32_t iso = bigEndianAt(h + 8 * i);
+        const uint32_t stamp = bigEndianAt(h + 8 * i + 4) & 0xFFFF;
+        SCOPED_TRACE(i);
+        EXPECT_GT(iso >> 16, 0u);               // data length
+        EXPECT_EQ((iso >> 8) & 0x3F, 0u);       // channel
+        EXPECT_EQ((iso >> 4) & 0xF, 0xAu);      // isochronous data block
+        EXPECT_EQ(iso & 0xF, i == 0 ? 1u : 0u); // sy: a frame's first packet
+        // One packet a cycle: 8000 cycles a second, 3 bits of seconds.
+        const uint32_t cycle = (stamp >> 13) * 8000 + (stamp & 0x1FFF);
+        if (i > 0) {
+            EXPECT_EQ(cycle, (previousCycle + 1) % 64000);
+        }
+        previousCycle = cycle;
+        if (i == 3) {
+            EXPECT_EQ(head.cycle, stamp); // the interrupt packet's time
+        }
+    }
+    uint8_t off[4] = {0, 0, 0, 0};
+    ASSERT_EQ(node.request(TCODE_WRITE_QUADLET_REQUEST, 0xFFFFF0F00614ull, off, 4, node.generation()), 0);
+    fw_cdev_stop_iso stop{};
+    EXPECT_EQ(ioctl(node.fd(), FW_CDEV_IOC_STOP_ISO, &stop), 0);
+    munmap(buffer, kBytes);
+}
+
 TEST(FirewireCdev, UnknownIoctlsAndWritesAreRefused)
 {
     Node node(kGras20Serial);
@@ -401,6 +471,13 @@ TEST(FirewireCdev, UnknownIoctlsAndWritesAreRefused)
     errno = 0;
     EXPECT_EQ(open("/dev/fw63", O_RDWR), -1);
     EXPECT_EQ(errno, ENOENT);
+    // Reached through openat too.
+    const int fd = openat(AT_FDCWD, "/dev/fw0", O_RDWR);
+    ASSERT_GE(fd, 0);
+    fw_cdev_get_info info{};
+    info.version = 4;
+    EXPECT_EQ(ioctl(fd, FW_CDEV_IOC_GET_INFO, &info), 0);
+    close(fd);
 }
 
 } // namespace

@@ -185,7 +185,8 @@ std::vector<std::shared_ptr<File>> Devices::syncNodesLocked(std::vector<std::sha
     writeDirectoryLocked();
 
     std::vector<std::shared_ptr<File>> gone;
-    for (const auto& [fd, file] : files_) {
+    for (const auto& entry : files_) {
+        const std::shared_ptr<File>& file = entry.second;
         const bool stays = std::any_of(nodes_.begin(), nodes_.end(), [&](const Node& n) {
             return n.serialNumber == file->serialNumber() && n.bus == file->bus();
         });

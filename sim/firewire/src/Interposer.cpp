@@ -225,6 +225,8 @@ __attribute__((visibility("default"))) int close(int fd)
 __attribute__((visibility("default"))) ssize_t read(int fd, void* buffer, size_t bytes)
 {
     if (Devices::active()) {
+        if (Devices::instance().isControl(fd))
+            return 0; // the control file has nothing to read: end of file
         if (const std::shared_ptr<File> file = Devices::instance().file(fd)) {
             uint64_t count = 0;
             const ssize_t got = real::read(fd, &count, sizeof count);

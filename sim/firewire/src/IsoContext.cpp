@@ -67,7 +67,7 @@ void IsoContext::setBuffer(std::shared_ptr<IsoBuffer> buffer)
     buffer_ = std::move(buffer);
 }
 
-void IsoContext::setClock(std::shared_ptr<Bus> bus)
+void IsoContext::setClock(const std::shared_ptr<Bus>& bus)
 {
     std::lock_guard<std::mutex> lock(m_);
     bus_ = bus;

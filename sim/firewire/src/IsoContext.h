@@ -77,7 +77,7 @@ public:
     void onCameraRemoved() override {}
 
     // Bus clock needed to stamp packets.
-    void setClock(std::shared_ptr<Bus> bus);
+    void setClock(const std::shared_ptr<Bus>& bus);
 
 private:
     struct Descriptor {
