@@ -291,8 +291,7 @@ void checkRegion(IEEE1394Camera& camera, const RegionSetting& r, const std::stri
     int maxWidth = 0, maxHeight = 0, unitWidth = 0, unitHeight = 0, unitLeft = 0, unitTop = 0;
     camera.getMaxSize(maxWidth, maxHeight);
     camera.getUnitSize(unitWidth, unitHeight);
-    {
-    } /* dropped */
+    camera.getUnitPos(unitLeft, unitTop);
     const bool fits = r.width >= std::max(unitWidth, 1) && r.height >= std::max(unitHeight, 1) &&
                       onSteps(r.width, unitWidth) && onSteps(r.height, unitHeight) &&
                       onSteps(r.left, unitLeft) && onSteps(r.top, unitTop) && r.width <= maxWidth &&
