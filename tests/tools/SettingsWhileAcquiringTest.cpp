@@ -1,6 +1,7 @@
 // The tool's settings on a BCAM camera that is acquiring (the viewer's
 // inputs): the camera sizes its images at the start, so a new region must
 // reach the images that follow, and the tool must say what it did.
+#include "BusBudget.h"
 #include "Settings.h"
 #include "bcam/BCAMFixture.h"
 
@@ -16,6 +17,7 @@ namespace {
 
 using orvex::cli::applySettings;
 using orvex::cli::CameraSettings;
+using orvex::cli::fitPacketsToBuses;
 using orvex::cli::RegionSetting;
 using orvex::cli::SettingLimitError;
 
@@ -63,6 +65,32 @@ TEST_F(SettingsWhileAcquiring, ANewRegionReachesTheImagesThatFollowAndTheToolSay
     EXPECT_THROW(applySettings(camera, empty), SettingLimitError);
     EXPECT_TRUE(camera.isAcquisitionStarted());
     camera.stopAcquisition();
+}
+
+// A camera started beside one already acquiring gets what the bus has left
+// of its 4915 bytes per cycle, or, with its packet size kept, a refusal.
+TEST_F(SettingsWhileAcquiring, ACameraStartedBesideAnAcquiringOneGetsWhatTheBusHasLeft)
+{
+    serverWithCameras();
+    IEEE1394Camera& first = cameraOf(kA102fSerial);
+    IEEE1394Camera& second = cameraOf(kA312fSerial);
+    first.setNbBytesPerPacket(4096);
+    second.setNbBytesPerPacket(4096);
+    first.startAcquisition();
+    const auto kept = fitPacketsToBuses(videoServer(), {&second}, true);
+    ASSERT_EQ(1u, kept.problems.size());
+    EXPECT_NE(std::string::npos, kept.problems[0].find("carries 4915 bytes per cycle, its cameras ask 8192"))
+        << kept.problems[0];
+    EXPECT_EQ(4096, second.getNbBytesPerPacket());
+
+    const auto shared = fitPacketsToBuses(videoServer(), {&second}, false);
+    EXPECT_TRUE(shared.problems.empty());
+    EXPECT_LE(second.getNbBytesPerPacket(), 4915 - 4096);
+    EXPECT_GT(second.getNbBytesPerPacket(), 4915 - 4096 - second.getUnitNbBytesPerPacket());
+    second.startAcquisition();
+    EXPECT_TRUE(second.isAcquisitionStarted());
+    second.stopAcquisition();
+    first.stopAcquisition();
 }
 
 } // namespace

@@ -292,7 +292,7 @@ void checkRegion(IEEE1394Camera& camera, const RegionSetting& r, const std::stri
     camera.getMaxSize(maxWidth, maxHeight);
     camera.getUnitSize(unitWidth, unitHeight);
     camera.getUnitPos(unitLeft, unitTop);
-    const bool fits = r.width > 0 && r.height > 0 && r.width >= unitWidth && r.height >= unitHeight &&
+    const bool fits = r.width >= std::max(unitWidth, 1) && r.height >= std::max(unitHeight, 1) &&
                       onSteps(r.width, unitWidth) && onSteps(r.height, unitHeight) &&
                       onSteps(r.left, unitLeft) && onSteps(r.top, unitTop) && r.width <= maxWidth &&
                       r.height <= maxHeight && r.left <= maxWidth - r.width && r.top <= maxHeight - r.height;
