@@ -2,6 +2,7 @@
 #include "Win32TestSupport.h"
 
 #include <atomic>
+#include <deque>
 #include <vector>
 
 using namespace win32test;
@@ -57,6 +58,107 @@ TEST(Events, AnAutoResetEventWakesExactlyOneOfManyWaiters)
     const HANDLE threads[] = {first.get(), second.get(), third.get()};
     ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(3, threads, TRUE, INFINITE));
     EXPECT_EQ(1, woken.load());
+}
+
+// Hand-offs between threads: every signal must reach its waiter, whether it
+// comes before the wait starts, while it sleeps or while it re-checks. A lost
+// wake-up shows as a timed-out wait instead of a hung test.
+TEST(HandOffs, ThousandsOfRoundTripsThroughAutoResetEventsLoseNoSignal)
+{
+    constexpr int kRoundTrips = 3000;
+    ScopedHandle ping(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    ScopedHandle pong(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    ScopedHandle idle(CreateEventA(nullptr, TRUE, FALSE, nullptr)); // never set
+    std::atomic<int> answered{0};
+    auto partner = [&] {
+        const HANDLE either[] = {idle.get(), ping.get()};
+        for (int i = 0; i < kRoundTrips; ++i) {
+            // Alternate the single and the multiple wait: both sleep the same way.
+            const DWORD result = (i % 2 == 0) ? WaitForSingleObject(ping.get(), 5000)
+                                              : WaitForMultipleObjects(2, either, FALSE, 5000);
+            if (result != ((i % 2 == 0) ? WAIT_OBJECT_0 : WAIT_OBJECT_0 + 1))
+                return;
+            ++answered;
+            SetEvent(pong.get());
+        }
+    };
+    ScopedHandle thread(startThread(partner));
+    int completed = 0;
+    for (; completed < kRoundTrips; ++completed) {
+        ASSERT_TRUE(SetEvent(ping.get()));
+        if (WaitForSingleObject(pong.get(), 5000) != WAIT_OBJECT_0)
+            break;
+    }
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.get(), 10000));
+    EXPECT_EQ(kRoundTrips, completed);
+    EXPECT_EQ(kRoundTrips, answered.load());
+}
+
+TEST(HandOffs, AWaitAllWokenByEachSetTakesBothOnlyWhenTheLastArrives)
+{
+    constexpr int kRounds = 500;
+    ScopedHandle a(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    ScopedHandle b(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    ScopedHandle doneForA(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    ScopedHandle doneForB(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    std::atomic<int> taken{0};
+    std::atomic<int> partial{0};
+    auto waiter = [&] {
+        const HANDLE both[] = {a.get(), b.get()};
+        for (int i = 0; i < kRounds; ++i) {
+            if (WaitForMultipleObjects(2, both, TRUE, 5000) != WAIT_OBJECT_0)
+                return;
+            // Both were consumed together: neither is left signalled.
+            if (WaitForSingleObject(a.get(), 0) != static_cast<DWORD>(WAIT_TIMEOUT) ||
+                WaitForSingleObject(b.get(), 0) != static_cast<DWORD>(WAIT_TIMEOUT))
+                ++partial;
+            ++taken;
+            SetEvent(doneForA.get());
+            SetEvent(doneForB.get());
+        }
+    };
+    auto setB = [&] {
+        for (int i = 0; i < kRounds; ++i) {
+            SetEvent(b.get());
+            if (WaitForSingleObject(doneForB.get(), 5000) != WAIT_OBJECT_0)
+                return;
+        }
+    };
+    ScopedHandle waiting(startThread(waiter));
+    // `a` comes from this thread, `b` from another one once per round; the
+    // waiter is woken by whichever arrives first and must keep waiting.
+    ScopedHandle setting(startThread(setB));
+    for (int i = 0; i < kRounds; ++i) {
+        SetEvent(a.get());
+        if (WaitForSingleObject(doneForA.get(), 5000) != WAIT_OBJECT_0)
+            break;
+    }
+    const HANDLE threads[] = {waiting.get(), setting.get()};
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, threads, TRUE, 10000));
+    EXPECT_EQ(kRounds, taken.load());
+    EXPECT_EQ(0, partial.load());
+}
+
+TEST(HandOffs, ThreadsEndingWhileTheyAreSignalledLeaveNothingBehind)
+{
+    // Waiters come and go while the event keeps changing: a wake-up on its way
+    // to a thread that has just ended must not touch what the thread freed.
+    ScopedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    std::atomic<int> finished{0};
+    auto shortWaiter = [&] {
+        for (int i = 0; i < 20; ++i)
+            WaitForSingleObject(event.get(), 1);
+        ++finished;
+    };
+    std::deque<ScopedHandle> threads;
+    for (int i = 0; i < 16; ++i)
+        threads.emplace_back(startThread(shortWaiter));
+    while (finished.load() < 16) {
+        SetEvent(event.get());
+        ResetEvent(event.get());
+    }
+    for (const auto& thread : threads)
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.get(), 10000));
 }
 
 TEST(Waits, TimeOutWhenNothingIsSignalled)
