@@ -180,9 +180,8 @@ void BCAMAcquisition::deliver(std::unique_ptr<unsigned char[]> pixels)
     sample->setSWDate(_camera.getChrono());
     ++_state._nImgCounter;
     sample->setIdx(_state._nImgCounter);
-    sample->resetShutter();
-    sample->resetGain();
-    sample->setValidity(imgv_notChecked);
+    // A new sample's shutter and gain are unknown and its validity still
+    // open until the chunks say otherwise.
     applyChunks(*sample, data);
 
     if (g_OrvexStreamLogger.isEnabledFor(log4cplus::DEBUG_LOG_LEVEL)) {

@@ -125,16 +125,25 @@ TEST_F(BCAMAcquisitionTest, chunksGiveTheHardwareDateAndTheCrcVerdict)
     ASSERT_TRUE(cam.enableSmartFeature(sf_extendedDataStream, true));
     ASSERT_TRUE(cam.enableSmartFeature(sf_cycleTimeStamp, true));
     ASSERT_TRUE(cam.enableSmartFeature(sf_crcChecksum, true));
+    orvex::test::LogCapture stream("Orvex.stream", log4cplus::DEBUG_LOG_LEVEL);
     cam.startAcquisition();
     ASSERT_TRUE(waitForImages(cam, 5));
     cam.stopAcquisition();
     double previous = -1.0;
+    const auto lines = stream.messages();
     for (const auto& image : images(cam)) {
         double hwDate = -1.0;
         EXPECT_TRUE(image->getHWDate(hwDate));
         EXPECT_LT(previous, hwDate);
         previous = hwDate;
         EXPECT_EQ(imgv_valid, image->getValidity());
+        std::ostringstream ending; // the line names the hardware date and the verdict
+        ending << std::fixed << ";\thw date = " << hwDate << ";\tvalidity: ok";
+        EXPECT_EQ(1, std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+                      return line.size() > ending.str().size() &&
+                             line.compare(line.size() - ending.str().size(), std::string::npos,
+                                          ending.str()) == 0;
+                  }));
     }
 }
 
@@ -302,6 +311,7 @@ TEST_F(BCAMAcquisitionTest, aRestartAfterTheThreadEndedEarlyDeliversImages)
         const auto lines = log.messages();
         return std::find(lines.begin(), lines.end(), "unknown pixel format") != lines.end();
     }));
+    pumpFor(std::chrono::milliseconds(100)); // a thread that went on would deliver meanwhile
     EXPECT_EQ("", errorOf([&] { cam.stopAcquisition(); }));
     EXPECT_EQ(0U, countOf(cam));
 
