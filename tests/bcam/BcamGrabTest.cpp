@@ -217,6 +217,8 @@ TEST_F(BcamGrabTest, anUnplugEndsPendingGrabsIsBroadcastAndWritesNoBufferAfter)
     std::vector<uint8_t> late(bytes, kUntouched);
     EXPECT_THROW(device_->GrabImageAsync(late.data(), bytes, 9), Bcam::BcamException);
     EXPECT_EQ(kUntouched, late[0]);
+    device_->Open(pathOf(kA312fSerial));
+    EXPECT_FALSE(device_->IsRemoved()) << "the device opened again is there";
     Bcam::CBcam::UnregisterClient(window.handle());
 }
 
