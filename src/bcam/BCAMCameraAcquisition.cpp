@@ -147,9 +147,7 @@ void BCAMAcquisition::onGrabCompleted(uint32_t id)
         return;
     }
     _state._queueBufferIds.pop_front();
-    const auto found = _state._mapBuffers.find(id);
-    std::unique_ptr<unsigned char[]> pixels = std::move(found->second);
-    _state._mapBuffers.erase(found);
+    std::unique_ptr<unsigned char[]> pixels = std::move(_state._mapBuffers.extract(id).mapped());
     requeue();
     try {
         deliver(std::move(pixels));
