@@ -147,9 +147,7 @@ void BCAMAcquisition::onGrabCompleted(uint32_t id)
         return;
     }
     _state._queueBufferIds.pop_front();
-    const auto found = _state._mapBuffers.find(id);
-    std::unique_ptr<unsigned char[]> pixels = std::move(found->second);
-    _state._mapBuffers.erase(found);
+    std::unique_ptr<unsigned char[]> pixels = std::move(_state._mapBuffers.extract(id).mapped());
     requeue();
     try {
         deliver(std::move(pixels));
@@ -180,9 +178,8 @@ void BCAMAcquisition::deliver(std::unique_ptr<unsigned char[]> pixels)
     sample->setSWDate(_camera.getChrono());
     ++_state._nImgCounter;
     sample->setIdx(_state._nImgCounter);
-    sample->resetShutter();
-    sample->resetGain();
-    sample->setValidity(imgv_notChecked);
+    // A new sample's shutter and gain are unknown and its validity still
+    // open until the chunks say otherwise.
     applyChunks(*sample, data);
 
     if (g_OrvexStreamLogger.isEnabledFor(log4cplus::DEBUG_LOG_LEVEL)) {

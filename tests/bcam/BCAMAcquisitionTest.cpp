@@ -118,23 +118,42 @@ TEST_F(BCAMAcquisitionTest, eachImageIsLoggedWithItsDatesAndValidity)
     EXPECT_EQ(countOf(cam), size_t(std::count(lines.begin(), lines.end(), "BCAM image received")));
 }
 
-TEST_F(BCAMAcquisitionTest, chunksGiveTheHardwareDateAndTheCrcVerdict)
+TEST_F(BCAMAcquisitionTest, chunksGiveTheHardwareDateTheCrcVerdictShutterAndGain)
 {
     IEEE1394Camera& cam = camera();
     // The camera appends chunks only with the extended data stream.
     ASSERT_TRUE(cam.enableSmartFeature(sf_extendedDataStream, true));
     ASSERT_TRUE(cam.enableSmartFeature(sf_cycleTimeStamp, true));
     ASSERT_TRUE(cam.enableSmartFeature(sf_crcChecksum, true));
+    ASSERT_TRUE(cam.enableSmartFeature(sf_dcam, true));
+    const unsigned long shutter = cam.getShutterMin() + 7;
+    const long gain = cam.getGainMax(gainsel_main) - 3;
+    cam.setShutter(shutter);
+    cam.setGain(gain, gainsel_main);
+    orvex::test::LogCapture stream("Orvex.stream", log4cplus::DEBUG_LOG_LEVEL);
     cam.startAcquisition();
     ASSERT_TRUE(waitForImages(cam, 5));
     cam.stopAcquisition();
     double previous = -1.0;
+    const auto lines = stream.messages();
     for (const auto& image : images(cam)) {
         double hwDate = -1.0;
         EXPECT_TRUE(image->getHWDate(hwDate));
         EXPECT_LT(previous, hwDate);
         previous = hwDate;
         EXPECT_EQ(imgv_valid, image->getValidity());
+        unsigned long imageShutter = 0;
+        long imageGain = 0;
+        EXPECT_TRUE(image->getShutter(imageShutter) && image->getGain(imageGain));
+        EXPECT_EQ(shutter, imageShutter); // the DCAM chunk's values
+        EXPECT_EQ(gain, imageGain);
+        std::ostringstream ending; // the line names the hardware date and the verdict
+        ending << std::fixed << ";\thw date = " << hwDate << ";\tvalidity: ok";
+        EXPECT_EQ(1, std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+                      return line.size() > ending.str().size() &&
+                             line.compare(line.size() - ending.str().size(), std::string::npos,
+                                          ending.str()) == 0;
+                  }));
     }
 }
 
@@ -167,6 +186,20 @@ TEST_F(BCAMAcquisitionTest, aBurstOfImagesGivesOneCallback)
     EXPECT_LT(0, std::count(lines.begin(), lines.end(), "BCAM CWM_NEW_IMAGE_AVAILABLE removed"));
     EXPECT_EQ("error in BCAMCamera::stopAcquisition: \"The device is not connected.\r\n",
               errorOf([&] { cam.stopAcquisition(); }));
+}
+
+TEST_F(BCAMAcquisitionTest, aGrabCompletedOutOfOrderIsLoggedAndNotDelivered)
+{
+    IEEE1394Camera& cam = camera();
+    world().faults().failNext("StallGrab", 1, 0, kA312fSerial); // the first grab, id 0, stays pending
+    orvex::test::LogCapture log("Orvex", log4cplus::ERROR_LOG_LEVEL);
+    cam.startAcquisition();
+    const std::string first = "buffer id not found in allocated buffers queue (1 vs {0, 1, 2, 3})";
+    EXPECT_TRUE(pumpUntil([&] { return !log.messages().empty(); }));
+    cam.stopAcquisition();
+    ASSERT_FALSE(log.messages().empty());
+    EXPECT_EQ(first, log.messages().front());
+    EXPECT_EQ(0U, countOf(cam));
 }
 
 TEST_F(BCAMAcquisitionTest, startAndStopRefuseTheWrongState)
@@ -302,6 +335,7 @@ TEST_F(BCAMAcquisitionTest, aRestartAfterTheThreadEndedEarlyDeliversImages)
         const auto lines = log.messages();
         return std::find(lines.begin(), lines.end(), "unknown pixel format") != lines.end();
     }));
+    pumpFor(std::chrono::milliseconds(100)); // a thread that went on would deliver meanwhile
     EXPECT_EQ("", errorOf([&] { cam.stopAcquisition(); }));
     EXPECT_EQ(0U, countOf(cam));
 

@@ -158,8 +158,10 @@ TEST_F(BCAMServerTest, exposureRefusalsNameTheValueAndTheBound)
     EXPECT_EQ("invalid gain value; equals to " + std::to_string(gainMax + 1) + " and should be lower than " +
                   std::to_string(gainMax),
               errorOf([&] { camera.setGain(gainMax + 1, gainsel_main); }));
-    camera.setGain(gainMin, gainsel_main);
-    EXPECT_EQ(gainMin, camera.getGain(gainsel_main));
+    for (const long gain : {gainMax, gainMin}) {
+        camera.setGain(gain, gainsel_main);
+        EXPECT_EQ(gain, camera.getGain(gainsel_main));
+    }
 
     const auto other = static_cast<GainSelector>(1);
     EXPECT_FALSE(camera.isGainSelectorAvailable(other));
@@ -306,6 +308,13 @@ TEST_F(BCAMServerTest, fixedFormatsTakeTheFirstSupportedModeAndRateAndRefuseTheO
     camera.getNbBytesPerFrame(bytes, second);
     EXPECT_EQ(640UL * 480UL * 8UL, bytes); // the DCAM table's mono rows, width x height x 8
     EXPECT_EQ(0UL, second);
+
+    uint32_t faster = rate + 1;
+    while (faster <= 5 && !camera.isVideoCfgSupported(0, 5, faster))
+        ++faster;
+    ASSERT_GE(5U, faster) << "a second rate to switch to";
+    camera.setFrameRate(faster);
+    EXPECT_EQ(faster, camera.getFrameRateIdx());
 
     camera.setVideoMode(0); // not offered: nothing changes
     EXPECT_EQ(5U, camera.getVideoMode());

@@ -2,6 +2,7 @@
 // device's completion port with their chunks, ended by Notify, by the
 // synchronous time-out, and by an unplug that is also broadcast.
 #include "bcam/BcamClientFixture.h"
+#include "bcam/client/CompletionRecord.h"
 
 #include <orvex/iidc/Crc16Xmodem.h>
 #include <orvex/iidc/SmartFeatures.h>
@@ -123,6 +124,19 @@ TEST_F(BcamGrabTest, grabsCompleteInOrderWithTheirChunksAndNotifyEndsTheWait)
     device_->FreeResources();
 }
 
+TEST_F(BcamGrabTest, destroyingADeviceFreesTheCompletionsNobodyWaitedFor)
+{
+    const DWORD bytes = device_->FormatSeven[0].BytePerFrame();
+    device_->AllocateResources(2, bytes);
+    std::vector<uint8_t> first(bytes), second(bytes);
+    device_->GrabImageAsync(first.data(), bytes, 1);
+    device_->GrabImageAsync(second.data(), bytes, 2);
+    device_->Notify(0xFFFFFFFE, 0);
+    EXPECT_EQ(3, Bcam::detail::liveCompletionRecords());
+    device_.reset(); // the grabs end and their completions reach the port unread
+    EXPECT_EQ(0, Bcam::detail::liveCompletionRecords());
+}
+
 TEST_F(BcamGrabTest, aGrabTheDriverRefusesAtOnceIsThrownAndNeverCompletes)
 {
     const DWORD bytes = device_->FormatSeven[0].BytePerFrame();
@@ -217,6 +231,8 @@ TEST_F(BcamGrabTest, anUnplugEndsPendingGrabsIsBroadcastAndWritesNoBufferAfter)
     std::vector<uint8_t> late(bytes, kUntouched);
     EXPECT_THROW(device_->GrabImageAsync(late.data(), bytes, 9), Bcam::BcamException);
     EXPECT_EQ(kUntouched, late[0]);
+    device_->Open(pathOf(kA312fSerial));
+    EXPECT_FALSE(device_->IsRemoved()) << "the device opened again is there";
     Bcam::CBcam::UnregisterClient(window.handle());
 }
 

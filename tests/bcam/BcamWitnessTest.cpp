@@ -125,6 +125,9 @@ TEST_F(BcamWitnessTest, eachOperationEndsWithItsOwnRequestOfTheTablesSizes)
         {0x80102010, [&] { (dcam.*&Dcam::setVideoCfg)(7, 0, 0); }},
         {0x8010200C, [&] { (dcam.*&Dcam::isVideoCfgSupported)(7, 0, 0); }},
         {0x8010200C, [&] { (dcam.*&Dcam::isVideoCfgSupported)(0, 0, 0); }},
+        // Index 7, the last an inquiry quadlet has a bit for, is asked too.
+        {0x80102008, [&] { (dcam.*&Dcam::isVideoModeSupported)(7, 7); }},
+        {0x8010200C, [&] { (dcam.*&Dcam::isVideoCfgSupported)(0, 7, 7); }},
         {0x80102018, [&] { cam.getVendorName(); }},
         {0x8010201C, [&] { cam.getUnitSize(w, h); }},
         {0x80102020, [&] { cam.setSize(kWidth, kHeight); }},

@@ -9,6 +9,7 @@
 
 #include <orvex/iidc/Registers.h>
 
+#include <atomic>
 #include <memory>
 
 namespace Bcam {
@@ -48,7 +49,28 @@ bool hasBit(uint32_t inquiry, DWORD index)
     return (inquiry & orvex::iidc::formatBit(index)) != 0;
 }
 
+std::atomic<long> liveRecords{0};
+
 } // namespace
+
+namespace detail {
+
+CompletionRecord::CompletionRecord()
+{
+    ++liveRecords;
+}
+
+CompletionRecord::~CompletionRecord()
+{
+    --liveRecords;
+}
+
+long liveCompletionRecords()
+{
+    return liveRecords.load();
+}
+
+} // namespace detail
 
 CBcam::CBcam()
     : Info(*this), Shutter(*this, orvex::iidc::kFeatureShutter), Gain(*this, orvex::iidc::kFeatureGain),

@@ -9,10 +9,18 @@
 namespace Bcam::detail {
 
 struct CompletionRecord {
-    OVERLAPPED overlapped; // first: the port hands back its address
-    DWORD message;
-    DWORD context;
+    CompletionRecord();
+    ~CompletionRecord();
+    CompletionRecord(const CompletionRecord&) = delete;
+    CompletionRecord& operator=(const CompletionRecord&) = delete;
+
+    OVERLAPPED overlapped{}; // first: the port hands back its address
+    DWORD message = 0;
+    DWORD context = 0;
 };
+
+// The records allocated and not yet freed, process-wide: none may be lost.
+long liveCompletionRecords();
 
 static_assert(sizeof(void*) != 4 || sizeof(CompletionRecord) == 28, "a completion record is 28 bytes");
 
