@@ -202,6 +202,11 @@ bool eraseHandle(HANDLE handle)
     return kernel().handles.erase(reinterpret_cast<uintptr_t>(handle)) == 1;
 }
 
+std::size_t handleCount()
+{
+    return kernel().handles.size();
+}
+
 std::optional<Clock::time_point> deadlineAfter(DWORD milliseconds)
 {
     if (milliseconds == INFINITE)

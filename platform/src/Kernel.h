@@ -185,6 +185,7 @@ ThreadContext* findThread(DWORD id);
 HANDLE insertHandle(std::shared_ptr<KernelObject> object);
 std::shared_ptr<KernelObject> findHandle(HANDLE handle);
 bool eraseHandle(HANDLE handle);
+std::size_t handleCount();
 
 template <typename T> std::shared_ptr<T> findHandleAs(HANDLE handle)
 {

@@ -1,6 +1,7 @@
 #include <atomic>
 
 #include "Clock.h"
+#include "Kernel.h"
 #include "Switches.h"
 
 namespace orvex::win32 {
@@ -56,6 +57,12 @@ void setSystemTimeOffset(LONGLONG offset)
 void freezeSystemTime(bool frozen)
 {
     g_systemTimeFrozenAt.store(frozen ? detail::systemTimeAsHundredNanoseconds() : 0);
+}
+
+std::size_t openHandleCount()
+{
+    detail::KernelLock lock(detail::kernelLock());
+    return detail::handleCount();
 }
 
 void resetSwitches()

@@ -4,6 +4,8 @@
 
 #include "bcam/client/BcamDevInfo.h"
 
+#include <orvex/win32_testing.h>
+
 #include <algorithm>
 
 namespace orvex::bcam::test {
@@ -87,6 +89,24 @@ TEST_F(BcamClientTest, openingAnotherDeviceClosesTheFirst)
                                    OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     EXPECT_NE(INVALID_HANDLE_VALUE, exclusive);
     CloseHandle(exclusive);
+}
+
+TEST_F(BcamClientTest, aDeviceObjectGivesBackEveryHandleItTook)
+{
+    // The process-wide notification window and its thread stay: start them first.
+    {
+        CBcamExtension warmUp;
+        warmUp.Open(pathOf(kA312fSerial));
+    }
+    const std::size_t before = orvex::win32::testing::openHandleCount();
+    {
+        CBcamExtension device;
+        device.Open(pathOf(kA102fSerial));
+        device.Open(pathOf(kA312fSerial)); // the first device handle goes here
+        EXPECT_LT(before, orvex::win32::testing::openHandleCount());
+    }
+    // The device handle and the completion port are closed with the object.
+    EXPECT_EQ(before, orvex::win32::testing::openHandleCount());
 }
 
 class BcamRequestTest : public BcamClientTest {

@@ -4,6 +4,8 @@
 
 #include <orvex/win32/base.h>
 
+#include <cstddef>
+
 namespace orvex::win32::testing {
 
 // What GetModuleHandleA("kernel32") + GetProcAddress("IsWow64Process") offer.
@@ -29,6 +31,10 @@ ORVEX_WIN32_API void setSystemTimeOffset(LONGLONG offset);
 // freeze (plus the offset, which still applies), so that a test can put two
 // readings an exact interval apart. Process-wide; any thread.
 ORVEX_WIN32_API void freezeSystemTime(bool frozen);
+
+// How many kernel-object handles are open in the process now, so that a test
+// can check that an object gave back every handle it took. Any thread.
+ORVEX_WIN32_API std::size_t openHandleCount();
 
 // Restores every switch to its default.
 ORVEX_WIN32_API void resetSwitches();
