@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   liblog4cplus-dev libpng-dev libboost-dev libboost-date-time-dev libboost-program-options-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcpp-httplib-dev chromium
+  chromium
   libdc1394-dev
   clang libclang-rt-14-dev clang-format clang-tidy ccache
   python3-dev pybind11-dev python3-numpy python3-pytest

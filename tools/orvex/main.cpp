@@ -131,7 +131,7 @@ int viewCameras(Backend backend, const Invocation& invocation)
 #else
     (void)backend;
     (void)invocation;
-    std::cerr << "orvex: this build cannot serve the viewer (built without cpp-httplib and libpng)\n";
+    std::cerr << "orvex: this build cannot serve the viewer (built without libpng, or for Windows)\n";
     return kExitFailure;
 #endif
 }
