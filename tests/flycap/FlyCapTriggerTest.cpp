@@ -182,6 +182,13 @@ TEST_F(FlyCapTriggerTest, ACameraWhoseTriggerCannotBeResetRefusesInit)
               refusalOfInit(0x212, kFullTriggerInquiry & ~kInqReadable));
     EXPECT_EQ("trigger cannot be turned on/off on this camera",
               refusalOfInit(0x213, kFullTriggerInquiry & ~kInqOnOff));
+
+    // A camera that comes up in trigger mode 2, which the library does not know.
+    sim::CameraConfig config = withTriggerInquiry(0x216, kFullTriggerInquiry | (1u << 13));
+    config.registerOverrides[kTriggerModeRegister] = 0x80000000 | (2u << 16);
+    IEEE1394Camera& camera = listOne(config, false);
+    EXPECT_EQ("support for default trigger mode of this camera is not implemented yet",
+              errorOf([&] { camera.init(); }));
 }
 
 TEST_F(FlyCapTriggerTest, ModesPolarityAndSoftwareTriggersTheCameraLacksAreRefused)
