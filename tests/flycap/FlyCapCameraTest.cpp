@@ -24,13 +24,6 @@ namespace sim = orvex::sim;
 
 namespace {
 
-unsigned long readQuadlet(IEEE1394Camera& camera, unsigned long address)
-{
-    unsigned long value = 0;
-    camera.readRegister(address, value);
-    return value;
-}
-
 class FlyCapCameraTest : public SimulatedBuses {};
 
 } // namespace

@@ -7,9 +7,6 @@
 #include "sim/SimTestSupport.h"
 #include "support/LogCapture.h"
 
-#include <orvex/iidc/FrameInfo.h>
-#include <orvex/iidc/Registers.h>
-
 #include <gtest/gtest.h>
 
 #include <iterator>
@@ -17,33 +14,37 @@
 #include <vector>
 
 using namespace orvex::test;
-namespace iidc = orvex::iidc;
 namespace sim = orvex::sim;
 
 namespace {
 
-uint32_t readQuadlet(IEEE1394Camera& camera, uint32_t address)
+// The strobe registers and bits, written out here so that a wrong constant in
+// the library's register header cannot pass unnoticed.
+constexpr uint32_t kStrobeOutputCsrInquiry = 0xF0F0048C;
+constexpr uint32_t kGpioControlRegister = 0xF0F011F8;
+constexpr uint32_t kPresenceBit = 1u << 31, kReadableBit = 1u << 27;
+constexpr uint32_t kStrobeOnBit = 1u << 25, kStrobeHighActiveBit = 1u << 24;
+
+// GPIO control with pin `pin` configured for output.
+constexpr uint32_t outputPin(uint32_t pin)
 {
-    unsigned long value = 0;
-    camera.readRegister(address, value);
-    return static_cast<uint32_t>(value);
+    return 1u << (31 - pin);
 }
 
 // Where the camera keeps strobe pin `pin`'s control register.
 uint32_t strobeControl(IEEE1394Camera& camera, uint32_t pin)
 {
-    return (readQuadlet(camera, iidc::kStrobeOutputInquiry) * 4u | iidc::kRegisterBase) +
-           iidc::kStrobeControlOffset + 4u * pin;
+    return (readQuadlet(camera, kStrobeOutputCsrInquiry) * 4u | 0xF0F00000) + 0x200 + 4u * pin;
 }
 
 uint32_t delayField(uint32_t control)
 {
-    return (control >> iidc::kStrobeDelayShift) & iidc::kStrobeFieldMask;
+    return (control >> 12) & 0xFFF;
 }
 
 uint32_t durationField(uint32_t control)
 {
-    return control & iidc::kStrobeFieldMask;
+    return control & 0xFFF;
 }
 
 class FlyCapStrobeTest : public SimulatedBuses {
@@ -87,9 +88,9 @@ TEST_F(FlyCapStrobeTest, PinsOneAndTwoAreProbedOnceEachAndTheGpioDirectionIsGive
               errorOf([&] { camera.isStrobeOutputFeatureSupported(0); }));
     EXPECT_FALSE(camera.isStrobeOutputPortIdValid(3));
 
-    ASSERT_EQ(0u, readQuadlet(camera, iidc::kGpioControl));
+    ASSERT_EQ(0u, readQuadlet(camera, kGpioControlRegister));
     EXPECT_TRUE(camera.isStrobeOutputFeatureSupported(1)) << "the simulated Grasshopper has pins 1 and 2";
-    EXPECT_EQ(0u, readQuadlet(camera, iidc::kGpioControl)) << "pin 1 is an input again";
+    EXPECT_EQ(0u, readQuadlet(camera, kGpioControlRegister)) << "pin 1 is an input again";
     EXPECT_TRUE(camera.isStrobeOutputFeatureSupported(2));
 
     failRegisterReads(0x301);
@@ -104,7 +105,7 @@ TEST_F(FlyCapStrobeTest, APinWithoutAStrobeIsRefusedByEveryOperation)
     IEEE1394Camera& camera = listOne(config, true);
     EXPECT_TRUE(camera.isStrobeOutputFeatureSupported(1));
     EXPECT_FALSE(camera.isStrobeOutputFeatureSupported(2));
-    EXPECT_EQ(0u, readQuadlet(camera, iidc::kGpioControl));
+    EXPECT_EQ(0u, readQuadlet(camera, kGpioControlRegister));
 
     const std::string refusal = "strobe output not supported by the camera on gpioId #2";
     EXPECT_EQ(refusal, errorOf([&] { camera.isStrobeOutputEnabled(2); }));
@@ -116,16 +117,15 @@ TEST_F(FlyCapStrobeTest, APinWithoutAStrobeIsRefusedByEveryOperation)
     EXPECT_EQ(refusal, errorOf([&] { camera.getStrobeOutputDelay(2); }));
     EXPECT_EQ(refusal, errorOf([&] { camera.setStrobeOutputDuration(2, 10); }));
     EXPECT_EQ(refusal, errorOf([&] { camera.getStrobeOutputDuration(2); }));
-    EXPECT_EQ(0u, readQuadlet(camera, iidc::kGpioControl)) << "no pin was made an output";
+    EXPECT_EQ(0u, readQuadlet(camera, kGpioControlRegister)) << "no pin was made an output";
 }
 
 TEST_F(FlyCapStrobeTest, AForcedStrobeInquiryWithoutOnOffMakesThePinUnsupported)
 {
     IEEE1394Camera& probe = initialised(0x303);
-    const uint32_t inquiry =
-        strobeControl(probe, 1) - iidc::kStrobeControlOffset + iidc::kStrobeInquiryOffset;
+    const uint32_t inquiry = strobeControl(probe, 1) - 0x200 + 0x100;
     sim::CameraConfig config = modelConfig(kGras20, 0x304);
-    config.registerOverrides[inquiry] = iidc::kPresence | iidc::kStrobeInqReadable;
+    config.registerOverrides[inquiry] = kPresenceBit | kReadableBit;
     IEEE1394Camera& camera = listOne(config, true);
     EXPECT_FALSE(camera.isStrobeOutputFeatureSupported(1));
     EXPECT_TRUE(camera.isStrobeOutputFeatureSupported(2));
@@ -141,7 +141,7 @@ TEST_F(FlyCapStrobeTest, EnablingWithSettingsWritesTheWholeControlAndCachesTheTi
 
     camera.enableStrobeOutput(1, true, true, 500, 1000);
     EXPECT_EQ(0x83200400u, readQuadlet(camera, control)) << "delay raw 512, duration raw 1024";
-    EXPECT_EQ(iidc::gpioOutputBit(1), readQuadlet(camera, iidc::kGpioControl));
+    EXPECT_EQ(outputPin(1), readQuadlet(camera, kGpioControlRegister));
     EXPECT_TRUE(camera.isStrobeOutputEnabled(1));
     EXPECT_TRUE(camera.getStrobeOutputPolarity(1));
 
@@ -161,12 +161,12 @@ TEST_F(FlyCapStrobeTest, TheShortEnableAndThePolarityChangeOneBitEach)
     const uint32_t before = readQuadlet(camera, control);
 
     camera.enableStrobeOutput(2, false);
-    EXPECT_EQ(before & ~iidc::kStrobeOn, readQuadlet(camera, control));
+    EXPECT_EQ(before & ~kStrobeOnBit, readQuadlet(camera, control));
     camera.setStrobeOutputPolarity(2, true);
-    EXPECT_EQ((before & ~iidc::kStrobeOn) | iidc::kStrobePolarity, readQuadlet(camera, control));
+    EXPECT_EQ((before & ~kStrobeOnBit) | kStrobeHighActiveBit, readQuadlet(camera, control));
     EXPECT_TRUE(camera.getStrobeOutputPolarity(2));
     camera.enableStrobeOutput(2, true);
-    EXPECT_EQ(before | iidc::kStrobePolarity, readQuadlet(camera, control));
+    EXPECT_EQ(before | kStrobeHighActiveBit, readQuadlet(camera, control));
     camera.setStrobeOutputPolarity(2, false);
     EXPECT_EQ(before, readQuadlet(camera, control));
     EXPECT_FALSE(camera.getStrobeOutputPolarity(2));
@@ -206,7 +206,7 @@ TEST_F(FlyCapStrobeTest, DelayAndDurationRoundTripUpTo63930AndAreRefusedBeyond)
         EXPECT_EQ(c.time, camera.getStrobeOutputDuration(1));
         EXPECT_EQ(c.field, delayField(readQuadlet(camera, control))) << "the delay stays";
     }
-    EXPECT_EQ(iidc::gpioOutputBit(1), readQuadlet(camera, iidc::kGpioControl));
+    EXPECT_EQ(outputPin(1), readQuadlet(camera, kGpioControlRegister));
 
     const uint32_t before = readQuadlet(camera, control);
     EXPECT_EQ("nDuration cannot exceed 63930", errorOf([&] { camera.setStrobeOutputDelay(1, 63931); }));
@@ -228,15 +228,15 @@ TEST_F(FlyCapStrobeTest, TimesNotSetSinceInitAreReadFromTheCameraOnce)
     sim::CameraConfig config = modelConfig(kGras20, 0x331);
     // The camera comes up with these timings: raw 3806 is a time-to-raw of
     // 63930 masked to 12 bits, which reads back as 32867 us.
-    config.registerOverrides[control1] = iidc::kPresence | (3806u << iidc::kStrobeDelayShift) | 2048u;
-    config.registerOverrides[control2] = iidc::kPresence | (1u << iidc::kStrobeDelayShift) | 4095u;
+    config.registerOverrides[control1] = kPresenceBit | (3806u << 12) | 2048u;
+    config.registerOverrides[control2] = kPresenceBit | (1u << 12) | 4095u;
     IEEE1394Camera& camera = listOne(config, true);
 
     EXPECT_EQ(32867ul, camera.getStrobeOutputDelay(1));
     EXPECT_EQ(3000ul, camera.getStrobeOutputDuration(1)) << "raw 2048 ends the 2000 us segment";
     EXPECT_EQ(1ul, camera.getStrobeOutputDelay(2)) << "raw 1 is not nothing";
     EXPECT_EQ(49000ul, camera.getStrobeOutputDuration(2));
-    EXPECT_EQ(iidc::gpioOutputBit(1) | iidc::gpioOutputBit(2), readQuadlet(camera, iidc::kGpioControl))
+    EXPECT_EQ(outputPin(1) | outputPin(2), readQuadlet(camera, kGpioControlRegister))
         << "reading a time makes the pin an output";
 
     failRegisterReads(0x331);
@@ -267,9 +267,8 @@ TEST_F(FlyCapStrobeTest, AStrobePulseShowsItsDelayAndDurationInTheGpioLevelsOfLa
         ASSERT_TRUE(simCamera->externalTrigger(first));
         ASSERT_TRUE(simCamera->externalTrigger(first + afterUs[i] * 1000));
         const sim::Frame later = sink->frames().back();
-        EXPECT_EQ(pulseOn[i], (later.gpioLevels & iidc::frameinfo::kGpioStrobe0) != 0) << afterUs[i] << " us";
-        EXPECT_EQ(0, later.gpioLevels & iidc::frameinfo::kGpioStrobe1)
-            << "the low-active strobe of its own exposure is on";
+        EXPECT_EQ(pulseOn[i], (later.gpioLevels & 0x40) != 0) << afterUs[i] << " us";
+        EXPECT_EQ(0, later.gpioLevels & 0x20) << "the low-active strobe of its own exposure is on";
     }
     simCamera->stopStream();
 }

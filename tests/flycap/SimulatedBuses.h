@@ -109,6 +109,33 @@ inline unsigned sdkBufferCount(uint32_t serialNumber)
 
 // An empty simulated world with one bus, no faults; the server and every
 // camera are destroyed after the test.
+// A register as the camera's own readRegister gives it.
+inline uint32_t readQuadlet(IEEE1394Camera& camera, uint32_t address)
+{
+    unsigned long value = 0;
+    camera.readRegister(address, value);
+    return static_cast<uint32_t>(value);
+}
+
+// A Grasshopper whose ranges come out round: shutter 0.5 to 81.9 ms in
+// 20 us steps (80 ms while the frame rate runs at its 12.5 fps), frame rate
+// 1 to 12.5 fps in 1/16 fps steps, gain -2 to 24 dB in 1/16 dB steps,
+// brightness 0 to 25.5 in tenths.
+inline sim::CameraConfig roundCamera(uint32_t serialNumber)
+{
+    sim::CameraConfig config = *sim::modelConfig(kGras20, serialNumber);
+    // Small enough for the packets never to hold the frame rate back.
+    config.sensorWidth = 640;
+    config.sensorHeight = 480;
+    // Comes up in Format_7, so no fixed-format rate clips the frame rate.
+    config.fixedFormats = false;
+    config.shutter.rawMin = 25;
+    config.maxFrameRate = 12.5;
+    config.frameRate.defaultRaw = 200;
+    config.frameRate.autoMode = true; // capable, and off
+    return config;
+}
+
 class SimulatedBuses : public ::testing::Test {
 protected:
     void SetUp() override

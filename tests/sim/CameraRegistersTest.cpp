@@ -15,24 +15,8 @@ namespace {
 
 using namespace orvex::iidc;
 
-class CameraRegisters : public FreshWorld {
+class CameraRegisters : public OneCamera {
 protected:
-    void SetUp() override
-    {
-        FreshWorld::SetUp();
-        bus_ = world().addBus(busAt(0, 10.0));
-        camera_ = world().addCamera(bus_, "Grasshopper GRAS-20S4M", 1001);
-    }
-    uint32_t read(uint32_t address)
-    {
-        uint32_t value = 0xDEADBEEF;
-        EXPECT_EQ(camera_->readRegister(address, value), Status::ok) << std::hex << address;
-        return value;
-    }
-    void write(uint32_t address, uint32_t value)
-    {
-        EXPECT_EQ(camera_->writeRegister(address, value), Status::ok) << std::hex << address;
-    }
     uint32_t format7(uint32_t offset)
     {
         return read(quadletOffsetToAddress(read(format7CsrInquiry(0))) + offset);
@@ -47,9 +31,6 @@ protected:
         EXPECT_EQ(camera_->property(feature, v), Status::ok);
         return v;
     }
-
-    int bus_ = 0;
-    std::shared_ptr<Camera> camera_;
 };
 
 TEST_F(CameraRegisters, InitializeRestoresPowerUpStateButKeepsUserMemory)

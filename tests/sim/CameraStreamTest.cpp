@@ -27,24 +27,12 @@ int64_t ticksBetween(uint32_t earlier, uint32_t later)
     return d < 0 ? d + kTicksPerWrap : d;
 }
 
-class CameraStream : public FreshWorld {
+class CameraStream : public OneCamera {
 protected:
     void SetUp() override
     {
-        FreshWorld::SetUp();
-        bus_ = world().addBus(busAt(0, 10.0));
-        camera_ = world().addCamera(bus_, "Grasshopper GRAS-20S4M", 1001);
+        OneCamera::SetUp();
         sink_ = std::make_shared<FrameCollector>();
-    }
-    void write(uint32_t address, uint32_t value)
-    {
-        ASSERT_EQ(camera_->writeRegister(address, value), Status::ok);
-    }
-    uint32_t read(uint32_t address)
-    {
-        uint32_t v = 0;
-        EXPECT_EQ(camera_->readRegister(address, v), Status::ok);
-        return v;
     }
     // A small Format_7 image at a given frame rate.
     void configure(double fps, uint32_t width = 64, uint32_t height = 32)
@@ -60,8 +48,6 @@ protected:
     }
     void triggerOn() { write(kTriggerMode, read(kTriggerMode) | kTriggerOn | kTriggerPolarity); }
 
-    int bus_ = 0;
-    std::shared_ptr<Camera> camera_;
     std::shared_ptr<FrameCollector> sink_;
 };
 

@@ -80,6 +80,19 @@ protected:
     }
     static void triggerOn(FlyCaptureContext c) { setReg(c, kTriggerMode, reg(c, kTriggerMode) | kTriggerOn); }
     static void softwareTrigger(FlyCaptureContext c) { setReg(c, kSoftwareTrigger, kSoftwareTriggerFire); }
+    // A LockLatest (infinite time-out) left waiting on a triggered camera that
+    // no trigger reaches.
+    static std::future<FlyCaptureError> lockWaitingForATrigger(FlyCaptureContext c)
+    {
+        triggerOn(c);
+        EXPECT_EQ(startSmall(c), FLYCAPTURE_OK);
+        auto waiting = std::async(std::launch::async, [c] {
+            FlyCaptureImage image{};
+            return flycaptureLockLatest(c, &image);
+        });
+        std::this_thread::sleep_for(20ms);
+        return waiting;
+    }
 
     std::vector<FlyCaptureContext> contexts_;
 };
@@ -573,13 +586,7 @@ TEST_F(FlyCaptureSdk, ANewBusAndItsCameraAreAnnounced)
 TEST_F(FlyCaptureSdk, CallsOnARemovedCameraFailAndWakeAWaitingLock)
 {
     FlyCaptureContext c = bound(0);
-    triggerOn(c);
-    ASSERT_EQ(startSmall(c), FLYCAPTURE_OK);
-    auto waiting = std::async(std::launch::async, [c] {
-        FlyCaptureImage image{};
-        return flycaptureLockLatest(c, &image); // infinite time-out
-    });
-    std::this_thread::sleep_for(20ms);
+    auto waiting = lockWaitingForATrigger(c);
     World::instance().unplugCamera(kSerialA);
     ASSERT_EQ(waiting.wait_for(10s), std::future_status::ready);
     EXPECT_EQ(waiting.get(), FLYCAPTURE_DEVICE_REMOVED);
@@ -602,13 +609,7 @@ TEST_F(FlyCaptureSdk, CallsOnARemovedCameraFailAndWakeAWaitingLock)
 TEST_F(FlyCaptureSdk, DestroyingAContextWakesItsWaiter)
 {
     FlyCaptureContext c = bound(0);
-    triggerOn(c);
-    ASSERT_EQ(startSmall(c), FLYCAPTURE_OK);
-    auto waiting = std::async(std::launch::async, [c] {
-        FlyCaptureImage image{};
-        return flycaptureLockLatest(c, &image);
-    });
-    std::this_thread::sleep_for(20ms);
+    auto waiting = lockWaitingForATrigger(c);
     contexts_.clear();
     ASSERT_EQ(flycaptureDestroyContext(c), FLYCAPTURE_OK);
     ASSERT_EQ(waiting.wait_for(10s), std::future_status::ready);

@@ -42,24 +42,9 @@ template <typename Condition> bool eventually(Condition condition)
     return true;
 }
 
-class IidcHost : public FreshWorld {
+class IidcHost : public OneCamera {
 protected:
-    void SetUp() override
-    {
-        FreshWorld::SetUp();
-        bus_ = world().addBus(busAt(0, 10.0));
-        camera_ = world().addCamera(bus_, "Grasshopper GRAS-20S4M", 7001);
-    }
-    uint32_t read(uint32_t address)
-    {
-        uint32_t value = 0xDEADBEEF;
-        EXPECT_EQ(camera_->readRegister(address, value), Status::ok) << std::hex << address;
-        return value;
-    }
-    void write(uint32_t address, uint32_t value)
-    {
-        EXPECT_EQ(camera_->writeRegister(address, value), Status::ok) << std::hex << address;
-    }
+    IidcHost() : OneCamera(7001) {}
 
     // --- configuration ROM ------------------------------------------------------
     // A directory or leaf: its quadlets after the header, CRC checked.
@@ -121,9 +106,6 @@ protected:
         }));
         return setting;
     }
-
-    int bus_ = 0;
-    std::shared_ptr<Camera> camera_;
 };
 
 TEST_F(IidcHost, ConfigRomLeadsToTheIidcVersionAndCommandRegisters)

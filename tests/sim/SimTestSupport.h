@@ -31,6 +31,32 @@ protected:
     }
 };
 
+// One Grasshopper on one bus, reached through its raw registers.
+class OneCamera : public FreshWorld {
+protected:
+    explicit OneCamera(uint32_t serialNumber = 1001) : serialNumber_(serialNumber) {}
+    void SetUp() override
+    {
+        FreshWorld::SetUp();
+        bus_ = world().addBus(busAt(0, 10.0));
+        camera_ = world().addCamera(bus_, "Grasshopper GRAS-20S4M", serialNumber_);
+    }
+    uint32_t read(uint32_t address)
+    {
+        uint32_t value = 0xDEADBEEF;
+        EXPECT_EQ(camera_->readRegister(address, value), Status::ok) << std::hex << address;
+        return value;
+    }
+    void write(uint32_t address, uint32_t value)
+    {
+        EXPECT_EQ(camera_->writeRegister(address, value), Status::ok) << std::hex << address;
+    }
+
+    uint32_t serialNumber_;
+    int bus_ = 0;
+    std::shared_ptr<Camera> camera_;
+};
+
 class FrameCollector : public FrameSink {
 public:
     void onFrame(const Frame& frame) override
