@@ -113,7 +113,7 @@ __attribute__((target("pclmul,ssse3"))) inline uint16_t crc16XmodemFolded(const 
     const __m128i by128 =
         _mm_set_epi64x(static_cast<int64_t>(crc16PowerOfX(128)), static_cast<int64_t>(crc16PowerOfX(192)));
     __m128i lanes[4];
-    for (int i = 0; i < 4; ++i) {
+    for (std::size_t i = 0; i < 4; ++i) {
         lanes[i] = crc16LoadBlock(data + 16 * i);
     }
     // The running checksum enters as the message's first 16 bits.
@@ -121,12 +121,12 @@ __attribute__((target("pclmul,ssse3"))) inline uint16_t crc16XmodemFolded(const 
     data += 64;
     size -= 64;
     for (; size >= 64; data += 64, size -= 64) {
-        for (int i = 0; i < 4; ++i) {
+        for (std::size_t i = 0; i < 4; ++i) {
             lanes[i] = _mm_xor_si128(crc16Fold(lanes[i], by512), crc16LoadBlock(data + 16 * i));
         }
     }
     __m128i folded = lanes[0];
-    for (int i = 1; i < 4; ++i) {
+    for (std::size_t i = 1; i < 4; ++i) {
         folded = _mm_xor_si128(crc16Fold(folded, by128), lanes[i]);
     }
     for (; size >= 16; data += 16, size -= 16) {
