@@ -66,7 +66,23 @@ trap windows_unmount EXIT
 # Not for Windows: "consumer" installs and builds a host with the Linux
 # toolchain (windows_consumer is its counterpart).
 echo "== [$(date +%T)] windows: tests under Wine"
-ctest --test-dir "$build" --output-on-failure -j2 --timeout "${ORVEX_WIN_TIMEOUT:-300}" -E '^consumer$' "$@"
+# A test program whose Wine client lost its wineserver ("wine client error")
+# never ran: those, and only those, are run once more. Any other failure
+# stands.
+wine_log=$(mktemp)
+if ! ctest --test-dir "$build" --output-on-failure -j2 --timeout "${ORVEX_WIN_TIMEOUT:-300}" -E '^consumer$' "$@" |
+  tee "$wine_log"; then
+  if grep -q '^wine client error' "$wine_log" &&
+    [ "$(grep -c '^wine client error' "$wine_log")" -eq "$(grep -cE '^[[:space:]]+[0-9]+ - .*\((Failed|Exception)\)' "$wine_log")" ]; then
+    echo "== [$(date +%T)] windows: Wine lost its server under a test; running the failed ones again"
+    rm -f "$wine_log"
+    ctest --test-dir "$build" --output-on-failure -j1 --timeout "${ORVEX_WIN_TIMEOUT:-300}" --rerun-failed
+  else
+    rm -f "$wine_log"
+    exit 1
+  fi
+fi
+rm -f "$wine_log"
 
 # The command as a user runs it, on the built-in world (no world file).
 run_tool() {
