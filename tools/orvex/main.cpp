@@ -1,9 +1,11 @@
-// orvex: lists the cameras of a camera stack and tells what one camera
-// reports. Exit status: 0 done, 1 a camera or system failure (no such
-// camera, a camera or stack error, a back end not available, a simulated
-// world file that cannot be loaded, a file that cannot be written), 2 bad
-// usage or bad input (the command line, a value outside the camera's
-// limits).
+// orvex: the command-line tool over the public API. Reads the command line,
+// checks the simulated world where there is one, and runs one command: list
+// the cameras of a stack, tell what one camera reports, grab images to PNG
+// files, keep cameras synchronised, or serve the live viewer.
+// Exit status: 0 done, 1 a camera or system failure (no such camera, a
+// camera or stack error, a back end not available, a simulated world file
+// that cannot be loaded, a file that cannot be written), 2 bad usage or bad
+// input (the command line, a value outside the camera's limits).
 #include "CommandLine.h"
 #include "Reports.h"
 #include "Session.h"
