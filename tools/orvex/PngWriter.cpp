@@ -106,6 +106,11 @@ bool writePng(std::FILE* file, png_structp png, png_infop info, const GreyImage&
 
 } // namespace
 
+bool canWritePng()
+{
+    return true;
+}
+
 void writeGreyPng(const std::string& path, const GreyImage& image, const PngText& text)
 {
     if (image.pixels == nullptr || image.width == 0 || image.height == 0 ||

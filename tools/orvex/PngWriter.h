@@ -19,6 +19,9 @@ struct GreyImage {
 
 using PngText = std::vector<std::pair<std::string, std::string>>;
 
+// False in a build without libpng, where writeGreyPng() always throws.
+bool canWritePng();
+
 // Writes `image` to `path`. Throws std::runtime_error with the reason when
 // the file cannot be written.
 void writeGreyPng(const std::string& path, const GreyImage& image, const PngText& text);

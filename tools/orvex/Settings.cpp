@@ -1,6 +1,6 @@
 #include "Settings.h"
 
-#include "CommandLine.h"
+#include "CommonOptions.h"
 
 #include <orvex/BCAMCamera.h>
 

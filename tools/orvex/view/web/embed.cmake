@@ -25,8 +25,8 @@ foreach(file IN LISTS FILES)
   math(EXPR n "${n} + 1")
 endforeach()
 file(WRITE "${OUTPUT}.tmp"
-"// Generated from tools/orvex/web at build time.
-#include \"ViewAssets.h\"
+"// Generated from tools/orvex/view/web at build time.
+#include \"view/Assets.h\"
 
 
 namespace orvex::cli {

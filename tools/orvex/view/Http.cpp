@@ -1,4 +1,4 @@
-#include "ViewHttp.h"
+#include "view/Http.h"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>

@@ -1,6 +1,7 @@
-#include "ViewSync.h"
+#include "view/Sync.h"
 
-#include "ViewJson.h"
+#include "SimulatedWorld.h"
+#include "view/Json.h"
 
 #include <orvex/MultiSync.h>
 
@@ -169,13 +170,12 @@ void ViewSync::onUpdate()
         const bool corrected = slave.correction && slave.correction->corrected;
         if (corrected)
             keep(slave.drifts, t, slave.correction->driftTicksPerSecond);
-        int64_t ticks = 0;
-        if (measureDisagreement(_master, slave.guid, ticks)) {
-            slave.disagreement = ticks;
+        if (const std::optional<int64_t> ticks = simulated::disagreementTicks(_master, slave.guid)) {
+            slave.disagreement = *ticks;
             // Before its first correction a slave's stamps are its own clock's:
             // plotted, they would hide the convergence.
             if (corrected)
-                keep(slave.disagreements, t, static_cast<double>(ticks));
+                keep(slave.disagreements, t, static_cast<double>(*ticks));
         } else {
             slave.disagreement.reset();
         }

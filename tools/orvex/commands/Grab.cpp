@@ -1,35 +1,39 @@
-#include "Grab.h"
+// `orvex grab`: acquires on one or several cameras, shows progress on a
+// terminal, writes every K-th image as a PNG file, and ends with a summary
+// per camera.
+#include "commands/Grab.h"
 
 #include "BusBudget.h"
 #include "Event.h"
-
-#if defined(ORVEX_CLI_PNG)
 #include "PngWriter.h"
-#endif
+#include "Session.h"
+#include "SimulatedWorld.h"
+#include "Terminal.h"
 
 #include <orvex/ImageSample.h>
 #include <orvex/OrvexError.h>
-#if defined(ORVEX_CLI_OVER_SIMULATOR)
-#include <orvex/sim/FlyCapProbes.h>
-#endif
+
+#include <boost/program_options.hpp>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <iomanip>
+#include <iostream>
 #include <memory>
 #include <set>
 #include <sstream>
 
-#if defined(_WIN32)
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+namespace po = boost::program_options;
 
-namespace orvex::cli {
+namespace orvex::cli::commands::grab {
+
+const char* const kSummary = "  grab CAMERAS   acquire until --count images or --seconds (or Ctrl-C) and\n"
+                             "                 summarise; CAMERAS is CAMERA, CAMERA,CAMERA... or all\n";
 
 namespace {
 
@@ -57,34 +61,8 @@ private:
     void (*_previous)(int);
 };
 
-bool isTerminal(std::FILE* stream)
-{
-#if defined(_WIN32)
-    return _isatty(_fileno(stream)) != 0;
-#else
-    return isatty(fileno(stream)) != 0;
-#endif
-}
-
 // A cycle-time date repeats every 128 s.
 constexpr double kHwDateWrapMs = 128000.0;
-
-// Images the SDK dropped for a camera, when the SDK says (the simulated one does).
-std::optional<uint64_t> sdkDroppedImages(const CamGUID& guid)
-{
-#if defined(ORVEX_CLI_OVER_SIMULATOR)
-    const HMODULE sdk = GetModuleHandleA("PGRFlyCapture.dll");
-    const FARPROC address = sdk != nullptr ? GetProcAddress(sdk, sim::flycap::kDroppedImagesProbe) : nullptr;
-    if (address != nullptr) {
-        const auto probe =
-            reinterpret_cast<sim::flycap::DroppedImagesProbe>(reinterpret_cast<void (*)()>(address));
-        return probe(guid.low());
-    }
-#else
-    (void)guid;
-#endif
-    return std::nullopt;
-}
 
 // One image to write, copied out of the buffer while it was locked.
 struct Frame {
@@ -179,7 +157,7 @@ public:
     void summarise(std::ostream& out, std::ostream& measured) const
     {
         const double seconds = std::chrono::duration<double>(_stopped - _started).count();
-        const std::optional<uint64_t> sdkDropped = sdkDroppedImages(_guid);
+        const std::optional<uint64_t> sdkDropped = simulated::sdkDroppedImages(_guid);
         out << "camera " << _name << " (GUID " << _guid.to_string() << "): " << _received
             << " images received" << (_removed ? ", then removed" : "") << "\n";
         measured << "camera " << _name << ":\n";
@@ -252,7 +230,6 @@ private:
 
     void write(const Frame& frame)
     {
-#if defined(ORVEX_CLI_PNG)
         std::ostringstream path;
         path << _request->outDir << "/cam" << _port << "-" << std::setw(10) << std::setfill('0') << frame.idx
              << ".png";
@@ -262,10 +239,6 @@ private:
         if (frame.hwDate)
             text.emplace_back("Hardware date (ms)", std::to_string(*frame.hwDate));
         writeGreyPng(path.str(), {frame.pixels.data(), frame.width, frame.height, frame.bytesPerPixel}, text);
-#else
-        // Refused before the grab starts: never reached.
-        (void)frame;
-#endif
     }
 
     IEEE1394Camera* _camera;
@@ -309,9 +282,7 @@ void showProgress(const std::vector<std::unique_ptr<CameraGrab>>& grabs, double 
     out.unsetf(std::ios::floatfield);
 }
 
-} // namespace
-
-int grab(Session& session, const GrabRequest& request, std::ostream& out, std::ostream& err)
+int acquire(Session& session, const GrabRequest& request, std::ostream& out, std::ostream& err)
 {
     std::vector<std::unique_ptr<CameraGrab>> grabs;
     for (const std::string& name : cameraNames(session, request)) {
@@ -400,4 +371,110 @@ int grab(Session& session, const GrabRequest& request, std::ostream& out, std::o
     return status;
 }
 
-} // namespace orvex::cli
+std::vector<std::string> splitAtCommas(const std::string& text)
+{
+    std::vector<std::string> parts;
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, ',');) {
+        if (part.empty()) {
+            throw UsageError("empty camera name in '" + text + "'");
+        }
+        parts.push_back(part);
+    }
+    return parts;
+}
+
+// A count as the user types it: digits only. The option parser's own
+// reading would wrap "-1" to the largest unsigned value.
+unsigned long wholeNumber(const po::variables_map& values, const char* option, unsigned long fallback)
+{
+    if (!values.count(option)) {
+        return fallback;
+    }
+    const std::string& text = values[option].as<std::string>();
+    const bool digits =
+        !text.empty() && text.size() <= 10 && text.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits || std::stoull(text) > 0xFFFFFFFFull) {
+        throw UsageError(std::string("--") + option + " '" + text +
+                         "': expected a whole number from 0 to 4294967295");
+    }
+    return static_cast<unsigned long>(std::stoull(text));
+}
+
+} // namespace
+
+void addOptions(po::options_description& options)
+{
+    po::options_description grabbing("Options of grab");
+    grabbing.add_options()                                                                     //
+        ("count", po::value<std::string>()->value_name("N"), "stop after N images per camera") //
+        ("out", po::value<std::string>(), "write images as PNG files into this folder")        //
+        ("every", po::value<std::string>()->value_name("K"), "write every K-th image only")    //
+        ("variant", po::value<std::string>()->default_value("normal"),
+         "acquisition thread: normal (the SDK's buffers) or wow64 (copies; simulator only)");
+    options.add(grabbing);
+}
+
+Options parse(const CommandLineValues& line)
+{
+    if (!line.camera) {
+        throw UsageError("grab needs cameras: port indexes or GUIDs separated by commas, or all");
+    }
+    const po::variables_map& values = line.values;
+    Options options{line.common, {}, "normal"};
+    GrabRequest& grab = options.request;
+    grab.cameras = splitAtCommas(*line.camera);
+    if (values.count("count")) {
+        grab.count = wholeNumber(values, "count", 0);
+    }
+    if (values.count("seconds")) {
+        grab.seconds = values["seconds"].as<double>();
+        if (!(*grab.seconds > 0.0 && std::isfinite(*grab.seconds))) {
+            throw UsageError("--seconds must be positive");
+        }
+    }
+    if (grab.count && grab.seconds) {
+        throw UsageError("--count and --seconds exclude each other");
+    }
+    if (values.count("out")) {
+        grab.outDir = values["out"].as<std::string>();
+    }
+    grab.every = wholeNumber(values, "every", 1);
+    if (grab.every == 0) {
+        throw UsageError("--every must be at least 1");
+    }
+    options.variant = values["variant"].as<std::string>();
+    if (options.variant != "normal" && options.variant != "wow64") {
+        throw UsageError("--variant is normal or wow64");
+    }
+    grab.settings = line.settings;
+    return options;
+}
+
+int run(const Options& options)
+{
+    if (const int refused = checkStack(options.common, StackUse{}))
+        return refused;
+    if (!simulated::chooseVariant(options.variant)) {
+        std::cerr << "orvex: the variant follows the process here; --variant " << options.variant
+                  << " cannot be chosen\n";
+        return kExitUsage;
+    }
+    const std::string& outDir = options.request.outDir;
+    if (!outDir.empty()) {
+        if (!canWritePng()) {
+            std::cerr << "orvex: this build cannot write PNG files (built without libpng)\n";
+            return kExitFailure;
+        }
+        std::error_code error;
+        std::filesystem::create_directories(outDir, error);
+        if (error) {
+            std::cerr << "orvex: cannot create " << outDir << ": " << error.message() << "\n";
+            return kExitFailure;
+        }
+    }
+    Session session(backendOf(options.common), false);
+    return acquire(session, options.request, std::cout, std::cerr);
+}
+
+} // namespace orvex::cli::commands::grab

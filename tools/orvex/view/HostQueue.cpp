@@ -1,4 +1,4 @@
-#include "ViewHostQueue.h"
+#include "view/HostQueue.h"
 
 namespace orvex::cli {
 

@@ -8,8 +8,8 @@
 #pragma once
 
 #include "Session.h"
-#include "Sync.h"
-#include "ViewCameras.h"
+#include "SyncReadings.h"
+#include "view/Cameras.h"
 
 #include <chrono>
 #include <cstdint>

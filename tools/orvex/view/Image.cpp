@@ -1,4 +1,4 @@
-#include "ViewImage.h"
+#include "view/Image.h"
 
 #include <png.h>
 

@@ -1,4 +1,4 @@
-#include "ViewBcamStack.h"
+#include "view/BcamStack.h"
 
 #include <orvex/BCAMVideoServer.h>
 #include <orvex/orvex.h>

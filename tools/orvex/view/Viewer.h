@@ -1,5 +1,5 @@
-// orvex view: serves a page that shows every camera's live image and state
-// and lets the user set, start, stop and trigger it. Runs on the tool's main
+// The viewer behind `orvex view`: serves a page that shows every camera's
+// live image and state and lets the user set, start, stop and trigger it. Runs on the tool's main
 // thread, which owns the server's windows and makes every camera call; the
 // HTTP server's threads hand their work to it.
 #pragma once
@@ -19,6 +19,11 @@ struct ViewOptions {
     // Empty, or the synchronisation controller's master, started at once.
     std::string syncMaster;
 };
+
+// Creates the session of `options.backend` (initialising every camera;
+// those that fail are named on stderr), then serves as runView() does. In a
+// build without the viewer (no libpng, or Windows) it says so and returns 1.
+int serveView(const ViewOptions& options);
 
 // Splits ADDR:PORT. False when the text is not of that form or the port is
 // not 0 to 65535.

@@ -1,13 +1,16 @@
-#include "View.h"
+// The viewer's main loop: the HTTP server, the main thread's wait for work,
+// camera removals, and the stop on Ctrl-C.
+#include "view/Viewer.h"
 
-#include "ViewBcamStack.h"
-#include "ViewCameras.h"
-#include "ViewHostQueue.h"
-#include "ViewHttp.h"
-#include "ViewRoutes.h"
-#include "ViewSync.h"
+#include "view/BcamStack.h"
+#include "view/Cameras.h"
+#include "view/HostQueue.h"
+#include "view/Http.h"
+#include "view/Routes.h"
+#include "view/Sync.h"
 
 #include <csignal>
+#include <iostream>
 #include <memory>
 #include <vector>
 
@@ -212,6 +215,13 @@ int runView(Session& session, const ViewOptions& options, std::ostream& out, std
         out << "orvex view: synchronisation stopped" << std::endl;
     out << "orvex view: stopped" << std::endl;
     return 0;
+}
+
+int serveView(const ViewOptions& options)
+{
+    Session session(options.backend == "bcam" ? Backend::bcam : Backend::flycap, true);
+    session.reportUnavailable(std::cerr);
+    return runView(session, options, std::cout, std::cerr);
 }
 
 } // namespace orvex::cli

@@ -1,4 +1,4 @@
-#include "ViewAccess.h"
+#include "view/Access.h"
 
 #include <arpa/inet.h>
 #include <unistd.h>

@@ -1,14 +1,15 @@
-#include "Sync.h"
+// `orvex sync`: runs the synchronisation controller for a while, prints each
+// register update and, where asked, draws the run into an SVG file.
+#include "commands/Sync.h"
 
+#include "Session.h"
+#include "SimulatedWorld.h"
 #include "SyncPlot.h"
+#include "SyncReadings.h"
 
 #include <orvex/MultiSync.h>
-#include <orvex/iidc/Registers.h>
-#include <orvex/iidc/SyncRegisters.h>
-#if defined(ORVEX_CLI_OVER_SIMULATOR)
-#include <orvex/sim/CycleClock.h>
-#include <orvex/sim/World.h>
-#endif
+
+#include <boost/program_options.hpp>
 
 #include <cerrno>
 #include <chrono>
@@ -17,15 +18,21 @@
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
+#include <iostream>
 #include <memory>
-#include <set>
 #include <system_error>
 #include <vector>
 
-namespace orvex::cli {
+namespace po = boost::program_options;
+
+namespace orvex::cli::commands::sync {
+
+const char* const kSummary =
+    "  sync           keep the cameras on other buses synchronised to a master and\n"
+    "                 print each register update (state, drift, offset, disagreement)\n";
+
 namespace {
 
-namespace iidc = orvex::iidc;
 using Clock = std::chrono::steady_clock;
 
 // How long the loop waits for a message before it looks at the time again.
@@ -88,8 +95,8 @@ private:
                  << correction.offsetTicks << " ticks";
             slave.drift.points.emplace_back(t, drift);
         }
-        int64_t disagreement = 0;
-        if (measureDisagreement(_master, slave.guid, disagreement)) {
+        if (const std::optional<int64_t> ticks = simulated::disagreementTicks(_master, slave.guid)) {
+            const int64_t disagreement = *ticks;
             _out << ", disagreement " << std::showpos << disagreement << std::noshowpos << " ticks";
             // Before its first correction a slave's stamps are just its own
             // clock: plotted, they would hide the convergence.
@@ -147,59 +154,7 @@ bool writePlot(const std::string& file, std::vector<Slave>& slaves, double secon
     return true;
 }
 
-} // namespace
-
-SyncCameras syncCamerasFor(IEEE1394VideoServer& server, IEEE1394Camera& master)
-{
-    const CamGUID masterGuid = master.getUniqueId();
-    const std::string masterBus = master.getOwningBusId();
-    std::set<CamGUID> connected;
-    server.getCamsList(connected);
-    SyncCameras chosen;
-    for (const CamGUID& guid : connected) {
-        if (guid == masterGuid)
-            continue;
-        chosen.others.push_back(guid);
-        IEEE1394Camera& camera = server.getCamera(guid);
-        if (camera.getOwningBusId() != masterBus)
-            chosen.slaves.push_back(&camera);
-    }
-    return chosen;
-}
-
-SlaveCorrection readSlaveCorrection(IEEE1394Camera& slave)
-{
-    unsigned long quadlet0 = 0, quadlet1 = 0;
-    slave.readRegister(iidc::kSync, quadlet0);
-    slave.readRegister(iidc::kSync + 4, quadlet1);
-    SlaveCorrection correction;
-    correction.corrected = quadlet0 != 0 || quadlet1 != 0;
-    correction.driftTicksPerSecond = iidc::syncDrift(static_cast<uint32_t>(quadlet1));
-    correction.offsetTicks = iidc::cycleTimeToTicks(static_cast<uint32_t>(quadlet0));
-    return correction;
-}
-
-bool measureDisagreement(const CamGUID& master, const CamGUID& slave, int64_t& ticks)
-{
-#if defined(ORVEX_CLI_OVER_SIMULATOR)
-    const auto& world = orvex::sim::World::instance();
-    const auto masterCamera = world.camera(master.low());
-    const auto slaveCamera = world.camera(slave.low());
-    if (!masterCamera || !slaveCamera)
-        return false;
-    const int64_t instant = orvex::sim::hostNowNs();
-    ticks = iidc::signedTicksBetween(masterCamera->stampCycleTimeAt(instant),
-                                     slaveCamera->stampCycleTimeAt(instant));
-    return true;
-#else
-    (void)master;
-    (void)slave;
-    (void)ticks;
-    return false;
-#endif
-}
-
-int runSync(Session& session, const SyncOptions& options, std::ostream& out, std::ostream& err)
+int synchronise(Session& session, const Options& options, std::ostream& out, std::ostream& err)
 {
     IEEE1394VideoServer& server = session.server();
     IEEE1394Camera* master =
@@ -235,4 +190,39 @@ int runSync(Session& session, const SyncOptions& options, std::ostream& out, std
     return 0;
 }
 
-} // namespace orvex::cli
+} // namespace
+
+void addOptions(po::options_description& options)
+{
+    po::options_description syncing("Options of sync");
+    syncing.add_options()                                                           //
+        ("master", po::value<std::string>(), "the master camera (default: port 0)") //
+        ("plot", po::value<std::string>(), "draw disagreement and drift into this SVG file");
+    options.add(syncing);
+}
+
+Options parse(const CommandLineValues& line)
+{
+    const po::variables_map& values = line.values;
+    if (line.camera) {
+        throw UsageError("sync takes its master with --master");
+    }
+    Options options{line.common, {}, 10.0, {}};
+    options.seconds = values.count("seconds") ? values["seconds"].as<double>() : 10.0;
+    if (!(options.seconds > 0.0 && options.seconds <= 86400.0)) {
+        throw UsageError("--seconds must be above 0 and at most a day");
+    }
+    options.master = values.count("master") ? values["master"].as<std::string>() : std::string();
+    options.plotFile = values.count("plot") ? values["plot"].as<std::string>() : std::string();
+    return options;
+}
+
+int run(const Options& options)
+{
+    if (const int refused = checkStack(options.common, StackUse{false, true}))
+        return refused;
+    Session session(Backend::flycap, false);
+    return synchronise(session, options, std::cout, std::cerr);
+}
+
+} // namespace orvex::cli::commands::sync

@@ -1,9 +1,9 @@
-#include "ViewCameras.h"
+#include "view/Cameras.h"
 
 #include "BusBudget.h"
-#include "CommandLine.h"
+#include "CommonOptions.h"
 #include "Settings.h"
-#include "ViewJson.h"
+#include "view/Json.h"
 
 #include <orvex/ImageSample.h>
 #include <orvex/OrvexError.h>

@@ -1,9 +1,9 @@
-#include "ViewRoutes.h"
+#include "view/Routes.h"
 
-#include "ViewAssets.h"
-#include "ViewCameras.h"
-#include "ViewJson.h"
-#include "ViewSync.h"
+#include "view/Assets.h"
+#include "view/Cameras.h"
+#include "view/Json.h"
+#include "view/Sync.h"
 
 #include <algorithm>
 #include <cctype>

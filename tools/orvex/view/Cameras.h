@@ -7,7 +7,7 @@
 #include "Event.h"
 #include "Session.h"
 #include "Settings.h"
-#include "ViewImage.h"
+#include "view/Image.h"
 
 #include <chrono>
 #include <cstdint>

@@ -4,9 +4,9 @@
 // cameras only through the HostQueue.
 #pragma once
 
-#include "ViewAccess.h"
-#include "ViewHostQueue.h"
-#include "ViewHttp.h"
+#include "view/Access.h"
+#include "view/HostQueue.h"
+#include "view/Http.h"
 
 namespace orvex::cli {
 
