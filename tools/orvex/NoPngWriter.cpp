@@ -17,4 +17,9 @@ void writeGreyPng(const std::string& path, const GreyImage&, const PngText&)
                              ": this build cannot write PNG files (built without libpng)");
 }
 
+std::string encodeGreyPng(const GreyImage&, const PngText&)
+{
+    throw std::runtime_error("PNG encoding failed: this build cannot write PNG files (built without libpng)");
+}
+
 } // namespace orvex::cli

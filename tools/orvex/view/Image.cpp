@@ -1,9 +1,10 @@
+// Images for the browser: the copy out of the images buffer, scaled down or
+// not, and its encoding.
 #include "view/Image.h"
 
-#include <png.h>
+#include "PngWriter.h"
 
 #include <algorithm>
-#include <csetjmp>
 #include <stdexcept>
 
 namespace orvex::cli {
@@ -15,66 +16,6 @@ uint32_t previewStep(uint32_t width, uint32_t height)
     const uint32_t byHeight = (height + kPreviewMaxHeight - 1) / kPreviewMaxHeight;
     return std::max({byWidth, byHeight, uint32_t{1}});
 }
-
-void appendBytes(png_structp png, png_bytep data, png_size_t length)
-{
-    auto* out = static_cast<std::string*>(png_get_io_ptr(png));
-    out->append(reinterpret_cast<const char*>(data), length);
-}
-
-void flushNothing(png_structp) {}
-
-class PngEncoder {
-public:
-    PngEncoder()
-        : _png(png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr)),
-          _info(_png != nullptr ? png_create_info_struct(_png) : nullptr)
-    {
-        if (_info == nullptr) {
-            png_destroy_write_struct(&_png, nullptr);
-            throw std::runtime_error("PNG encoding failed: out of memory");
-        }
-    }
-    ~PngEncoder() { png_destroy_write_struct(&_png, &_info); }
-    PngEncoder(const PngEncoder&) = delete;
-    PngEncoder& operator=(const PngEncoder&) = delete;
-
-    std::string encode(const ViewFrame& frame)
-    {
-        _out.clear();
-        _out.reserve(frame.pixels.size() / 2 + 1024);
-        if (!writeAll(frame))
-            throw std::runtime_error("PNG encoding failed");
-        return std::move(_out);
-    }
-
-private:
-    // libpng reports a failure by jumping back to the setjmp here: nothing
-    // in this frame needs destroying.
-    bool writeAll(const ViewFrame& frame)
-    {
-        if (setjmp(png_jmpbuf(_png)) != 0)
-            return false;
-        png_set_write_fn(_png, &_out, &appendBytes, &flushNothing);
-        // The browser asks often: speed matters more than size.
-        png_set_compression_level(_png, 1);
-        png_set_IHDR(_png, _info, frame.width, frame.height, frame.bytesPerPixel == 2 ? 16 : 8,
-                     PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                     PNG_FILTER_TYPE_DEFAULT);
-        png_write_info(_png, _info);
-        if (frame.bytesPerPixel == 2)
-            png_set_swap(_png); // PNG samples are big-endian
-        const size_t stride = size_t{frame.width} * frame.bytesPerPixel;
-        for (uint32_t row = 0; row < frame.height; ++row)
-            png_write_row(_png, frame.pixels.data() + row * stride);
-        png_write_end(_png, nullptr);
-        return true;
-    }
-
-    std::string _out;
-    png_structp _png;
-    png_infop _info;
-};
 
 } // namespace
 
@@ -106,10 +47,7 @@ ViewFrame copyForView(const uint8_t* pixels, uint32_t width, uint32_t height, ui
 
 std::string encodePng(const ViewFrame& frame)
 {
-    if (frame.width == 0 || frame.height == 0)
-        throw std::runtime_error("PNG encoding failed: empty image");
-    PngEncoder encoder;
-    return encoder.encode(frame);
+    return encodeGreyPng({frame.pixels.data(), frame.width, frame.height, frame.bytesPerPixel});
 }
 
 } // namespace orvex::cli
