@@ -17,11 +17,11 @@ struct Options {
     ViewOptions view;
 };
 
-// Adds "Options of view": --listen, --sync.
+// Adds "Options of view": --listen, --sync, --jpeg-quality.
 void addOptions(boost::program_options::options_description& options);
 
 // Throws UsageError for a camera word, camera settings (the page sets
-// them) or an empty --sync.
+// them), an empty --sync or a JPEG quality not from 1 to 100.
 Options parse(const CommandLineValues& line);
 
 // Serves until Ctrl-C; returns the exit status (see runView()).

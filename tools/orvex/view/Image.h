@@ -1,5 +1,6 @@
 // Images for the browser: a copy taken out of the images buffer (scaled down
-// by whole steps, or at full resolution) and its PNG encoding in memory.
+// by whole steps, or at full resolution) and its encoding in memory: PNG
+// (lossless, 16-bit kept) or JPEG (live previews: several times cheaper).
 // Plain functions: any thread.
 #pragma once
 
@@ -29,5 +30,18 @@ ViewFrame copyForView(const uint8_t* pixels, uint32_t width, uint32_t height, ui
 
 // The frame as a PNG file's bytes. Throws std::runtime_error when libpng fails.
 std::string encodePng(const ViewFrame& frame);
+
+// JPEG qualities a user may ask for; what the viewer takes unless told.
+constexpr int kJpegQualityMin = 1;
+constexpr int kJpegQualityMax = 100;
+constexpr int kJpegQualityDefault = 80;
+
+// False in a build without libturbojpeg: the viewer then sends PNG.
+bool canEncodeJpeg();
+
+// An 8-bit frame as a grey JPEG file's bytes at `quality` (1 to 100).
+// Throws std::runtime_error for a 16-bit or empty frame, or when the
+// encoder fails.
+std::string encodeJpeg(const ViewFrame& frame, int quality);
 
 } // namespace orvex::cli

@@ -1,3 +1,5 @@
+// The viewer's routes: the page's files, the state, the frames, the
+// cameras' actions and the synchronisation controller.
 #include "view/Routes.h"
 
 #include "view/Assets.h"
@@ -11,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 namespace orvex::cli {
@@ -191,76 +194,115 @@ void addStateRoute(Router& router, HostQueue& queue, ViewCameras& cameras, ViewS
                });
 }
 
-// The last image encoded per camera and resolution: a browser faster than
-// the camera gets it again without a copy or an encoding.
+// How a route sends a frame: a name to keep its encodings apart, its
+// content type and its encoder.
+struct FrameFormat {
+    const char* name;
+    const char* contentType;
+    std::function<std::string(const ViewFrame&)> encode;
+};
+
+FrameFormat pngFormat()
+{
+    return {"png", "image/png", &encodePng};
+}
+
+// The live preview's format: JPEG where the build has it, at the user's
+// quality; PNG otherwise.
+FrameFormat liveFormat(int jpegQuality)
+{
+    if (!canEncodeJpeg())
+        return pngFormat();
+    return {"jpeg", "image/jpeg",
+            [jpegQuality](const ViewFrame& frame) { return encodeJpeg(frame, jpegQuality); }};
+}
+
+// The newest encoding of each camera's image, per size and format: a page
+// that asks again before the camera has a new image gets it again without a
+// copy or an encoding, and the pages open on one camera share one encoding.
 class EncodedFrames {
 public:
-    std::optional<uint32_t> index(const std::string& id, bool full)
+    using Key = std::tuple<std::string, bool, std::string>; // camera id, full, format
+    std::optional<uint32_t> index(const Key& key)
     {
         const std::lock_guard<std::mutex> lock(_mutex);
-        const auto found = _frames.find({id, full});
+        const auto found = _frames.find(key);
         return found != _frames.end() ? std::optional<uint32_t>(found->second.first) : std::nullopt;
     }
-    std::shared_ptr<const std::string> png(const std::string& id, bool full, uint32_t index)
+    std::shared_ptr<const std::string> bytes(const Key& key, uint32_t index)
     {
         const std::lock_guard<std::mutex> lock(_mutex);
-        const auto found = _frames.find({id, full});
+        const auto found = _frames.find(key);
         return found != _frames.end() && found->second.first == index ? found->second.second : nullptr;
     }
-    void keep(const std::string& id, bool full, uint32_t index, std::shared_ptr<const std::string> png)
+    void keep(const Key& key, uint32_t index, std::shared_ptr<const std::string> bytes)
     {
         const std::lock_guard<std::mutex> lock(_mutex);
-        _frames[{id, full}] = {index, std::move(png)};
+        _frames[key] = {index, std::move(bytes)};
     }
 
 private:
     std::mutex _mutex;
-    std::map<std::pair<std::string, bool>, std::pair<uint32_t, std::shared_ptr<const std::string>>> _frames;
+    std::map<Key, std::pair<uint32_t, std::shared_ptr<const std::string>>> _frames;
 };
 
-void addFrameRoute(Router& router, HostQueue& queue, ViewCameras& cameras)
+// GET /api/cameras/ID/ACTION[?full=1]: the camera's newest image, scaled to
+// the preview or at full resolution, in the format `formatFor(full)` gives.
+void addFrameRoute(Router& router, HostQueue& queue, ViewCameras& cameras, const std::string& action,
+                   std::shared_ptr<EncodedFrames> encoded, std::function<FrameFormat(bool full)> formatFor)
+{
+    router.get(cameraRoute(action), [&queue, &cameras, encoded, formatFor](
+                                        const HttpRequest& req, const std::string& id, HttpResponse& res) {
+        const std::string full = req.param("full");
+        if (!full.empty() && full != "0" && full != "1") {
+            answerError(res, 400, "full is 0 or 1");
+            return;
+        }
+        const bool wantFull = full == "1";
+        const FrameFormat format = formatFor(wantFull);
+        const EncodedFrames::Key key{id, wantFull, format.name};
+        const std::optional<uint32_t> known = encoded->index(key);
+        const auto frame = queue.call(
+            [&cameras, id, wantFull, known]() -> std::optional<ViewFrame> {
+                CameraView* view = cameras.find(id);
+                return view != nullptr ? view->newestFrame(wantFull, known) : std::nullopt;
+            },
+            kHostWait);
+        if (!frame) {
+            answerBusy(res);
+            return;
+        }
+        if (!*frame) {
+            answerError(res, 404, "no image from camera " + id + " yet");
+            return;
+        }
+        const ViewFrame& newest = **frame;
+        std::shared_ptr<const std::string> bytes = encoded->bytes(key, newest.index);
+        if (bytes == nullptr && newest.pixels.empty()) {
+            answerBusy(res); // another request replaced the kept image meanwhile
+            return;
+        }
+        if (!newest.pixels.empty()) {
+            // Encoded here, off the main thread.
+            bytes = std::make_shared<const std::string>(format.encode(newest));
+            encoded->keep(key, newest.index, bytes);
+        }
+        res.contentType = format.contentType;
+        res.body = *bytes;
+        res.headers.emplace_back("Cache-Control", "no-store");
+        // Which image this is: a client can tell a new one from the kept one.
+        res.headers.emplace_back("X-Orvex-Index", std::to_string(newest.index));
+    });
+}
+
+// frame.png: always PNG. frame: what the page shows live, JPEG where the
+// build has it; its full-resolution image stays PNG, lossless and 16-bit.
+void addFrameRoutes(Router& router, HostQueue& queue, ViewCameras& cameras, int jpegQuality)
 {
     auto encoded = std::make_shared<EncodedFrames>();
-    router.get(cameraRoute("frame.png"),
-               [&queue, &cameras, encoded](const HttpRequest& req, const std::string& id, HttpResponse& res) {
-                   const std::string full = req.param("full");
-                   if (!full.empty() && full != "0" && full != "1") {
-                       answerError(res, 400, "full is 0 or 1");
-                       return;
-                   }
-                   const bool wantFull = full == "1";
-                   const std::optional<uint32_t> known = encoded->index(id, wantFull);
-                   const auto frame = queue.call(
-                       [&cameras, id, wantFull, known]() -> std::optional<ViewFrame> {
-                           CameraView* view = cameras.find(id);
-                           return view != nullptr ? view->newestFrame(wantFull, known) : std::nullopt;
-                       },
-                       kHostWait);
-                   if (!frame) {
-                       answerBusy(res);
-                       return;
-                   }
-                   if (!*frame) {
-                       answerError(res, 404, "no image from camera " + id + " yet");
-                       return;
-                   }
-                   const ViewFrame& newest = **frame;
-                   std::shared_ptr<const std::string> png = encoded->png(id, wantFull, newest.index);
-                   if (png == nullptr && newest.pixels.empty()) {
-                       answerBusy(res); // another request replaced the kept image meanwhile
-                       return;
-                   }
-                   if (!newest.pixels.empty()) {
-                       // Encoded here, off the main thread.
-                       png = std::make_shared<const std::string>(encodePng(newest));
-                       encoded->keep(id, wantFull, newest.index, png);
-                   }
-                   res.contentType = "image/png";
-                   res.body = *png;
-                   res.headers.emplace_back("Cache-Control", "no-store");
-                   // Which image this is: a client can tell a new one from the kept one.
-                   res.headers.emplace_back("X-Orvex-Index", std::to_string(newest.index));
-               });
+    addFrameRoute(router, queue, cameras, "frame.png", encoded, [](bool) { return pngFormat(); });
+    addFrameRoute(router, queue, cameras, "frame", encoded,
+                  [jpegQuality](bool full) { return full ? pngFormat() : liveFormat(jpegQuality); });
 }
 
 void addActionRoutes(Router& router, HostQueue& queue, ViewCameras& cameras)
@@ -309,12 +351,13 @@ void addSyncRoutes(Router& router, HostQueue& queue, ViewSync& sync)
 
 } // namespace
 
-HttpHandler makeViewHandler(HostQueue& queue, ViewCameras& cameras, ViewSync& sync, const ViewAccess& access)
+HttpHandler makeViewHandler(HostQueue& queue, ViewCameras& cameras, ViewSync& sync, const ViewAccess& access,
+                            int jpegQuality)
 {
     auto router = std::make_shared<Router>();
     addPageRoutes(*router);
     addStateRoute(*router, queue, cameras, sync);
-    addFrameRoute(*router, queue, cameras);
+    addFrameRoutes(*router, queue, cameras, jpegQuality);
     addActionRoutes(*router, queue, cameras);
     addSyncRoutes(*router, queue, sync);
     return [router, access](const HttpRequest& req, HttpResponse& res) {

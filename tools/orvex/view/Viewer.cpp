@@ -192,8 +192,9 @@ int runView(Session& session, const ViewOptions& options, std::ostream& out, std
     {
         // Stopped (within a second, whatever the clients do) before the
         // cameras it reaches go.
-        const ServingGuard serving(
-            server, makeViewHandler(queue, cameras, sync, ViewAccess(address, bound.first, bound.second)));
+        const ServingGuard serving(server, makeViewHandler(queue, cameras, sync,
+                                                           ViewAccess(address, bound.first, bound.second),
+                                                           options.jpegQuality));
         out << "orvex view: serving " << browserUrl(bound.first, bound.second)
             << (isAnyAddress(bound.first) ? " on every address of this machine" : "") << " (Ctrl-C stops)"
             << std::endl;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "Session.h"
+#include "view/Image.h"
 
 #include <ostream>
 #include <string>
@@ -18,6 +19,8 @@ struct ViewOptions {
     std::string backend = "flycap";
     // Empty, or the synchronisation controller's master, started at once.
     std::string syncMaster;
+    // The live preview's JPEG quality, 1 to 100 (a build without JPEG sends PNG).
+    int jpegQuality = kJpegQualityDefault;
 };
 
 // Creates the session of `options.backend` (initialising every camera;

@@ -42,7 +42,7 @@ function nextFrame(card) {
     return;
   }
   card.loading = true;
-  card.img.src = `/api/cameras/${card.id}/frame.png?t=${Date.now()}`;
+  card.img.src = `/api/cameras/${card.id}/frame?t=${Date.now()}`;
 }
 
 function makeCard(camera) {

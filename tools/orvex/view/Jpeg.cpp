@@ -1,0 +1,59 @@
+// The viewer's JPEG encoder over libturbojpeg: grey, one compressor per
+// HTTP thread, written straight into the returned string.
+#include "view/Image.h"
+
+#include <turbojpeg.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace orvex::cli {
+namespace {
+
+struct CompressorCloser {
+    void operator()(void* handle) const { tjDestroy(handle); }
+};
+
+// Made once per thread: an encoder is not to be shared between threads,
+// and the HTTP threads encode side by side.
+void* threadCompressor()
+{
+    thread_local std::unique_ptr<void, CompressorCloser> compressor(tjInitCompress());
+    if (!compressor)
+        throw std::runtime_error("JPEG encoding failed: " + std::string(tjGetErrorStr2(nullptr)));
+    return compressor.get();
+}
+
+} // namespace
+
+bool canEncodeJpeg()
+{
+    return true;
+}
+
+std::string encodeJpeg(const ViewFrame& frame, int quality)
+{
+    if (frame.width == 0 || frame.height == 0 || frame.bytesPerPixel != 1 ||
+        frame.pixels.size() < size_t{frame.width} * frame.height)
+        throw std::runtime_error("JPEG encoding failed: not an 8-bit image");
+    if (quality < kJpegQualityMin || quality > kJpegQualityMax)
+        throw std::runtime_error("JPEG encoding failed: quality out of range");
+    // TurboJPEG's sizes are int: a preview is far below, a full frame is checked.
+    if (frame.width > 0xFFFF || frame.height > 0xFFFF)
+        throw std::runtime_error("JPEG encoding failed: image too large");
+    const auto width = static_cast<int>(frame.width);
+    const auto height = static_cast<int>(frame.height);
+    void* compressor = threadCompressor();
+    // The largest the encoding can be: written in place, never reallocated.
+    std::string out(tjBufSize(width, height, TJSAMP_GRAY), '\0');
+    auto* buffer = reinterpret_cast<unsigned char*>(out.data());
+    unsigned long size = out.size();
+    if (tjCompress2(compressor, frame.pixels.data(), width, width, height, TJPF_GRAY, &buffer, &size,
+                    TJSAMP_GRAY, quality, TJFLAG_NOREALLOC | TJFLAG_FASTDCT) != 0)
+        throw std::runtime_error("JPEG encoding failed: " + std::string(tjGetErrorStr2(compressor)));
+    out.resize(size);
+    return out;
+}
+
+} // namespace orvex::cli
