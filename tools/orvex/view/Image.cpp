@@ -31,6 +31,8 @@ ViewFrame copyForView(const uint8_t* pixels, uint32_t width, uint32_t height, ui
         return frame;
     }
     const uint32_t step = previewStep(width, height);
+    if (step == 1 && bytesPerPixel == 1)
+        return copyForView(pixels, width, height, bytesPerPixel, true); // already the preview: one copy
     frame.width = width / step;
     frame.height = height / step;
     frame.pixels.resize(size_t{frame.width} * frame.height);

@@ -1,12 +1,14 @@
 // The viewer's JPEG encoder over libturbojpeg: grey, one compressor per
-// HTTP thread, written straight into the returned string.
+// HTTP thread, each with its own output buffer.
 #include "view/Image.h"
 
 #include <turbojpeg.h>
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace orvex::cli {
 namespace {
@@ -45,15 +47,17 @@ std::string encodeJpeg(const ViewFrame& frame, int quality)
     const auto width = static_cast<int>(frame.width);
     const auto height = static_cast<int>(frame.height);
     void* compressor = threadCompressor();
-    // The largest the encoding can be: written in place, never reallocated.
-    std::string out(tjBufSize(width, height, TJSAMP_GRAY), '\0');
-    auto* buffer = reinterpret_cast<unsigned char*>(out.data());
-    unsigned long size = out.size();
-    if (tjCompress2(compressor, frame.pixels.data(), width, width, height, TJPF_GRAY, &buffer, &size,
+    // Written in place into a buffer of the largest size the encoding can
+    // have, kept per thread: never reallocated by the encoder, never
+    // cleared per frame.
+    thread_local std::vector<unsigned char> buffer;
+    buffer.resize(std::max<size_t>(buffer.size(), tjBufSize(width, height, TJSAMP_GRAY)));
+    unsigned char* out = buffer.data();
+    unsigned long size = buffer.size();
+    if (tjCompress2(compressor, frame.pixels.data(), width, width, height, TJPF_GRAY, &out, &size,
                     TJSAMP_GRAY, quality, TJFLAG_NOREALLOC | TJFLAG_FASTDCT) != 0)
         throw std::runtime_error("JPEG encoding failed: " + std::string(tjGetErrorStr2(compressor)));
-    out.resize(size);
-    return out;
+    return std::string(reinterpret_cast<const char*>(out), size);
 }
 
 } // namespace orvex::cli
