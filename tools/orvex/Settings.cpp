@@ -1,3 +1,5 @@
+// Camera settings from the command line (or the viewer's form): read,
+// checked against the camera's limits, and applied in order.
 #include "Settings.h"
 
 #include "CommonOptions.h"

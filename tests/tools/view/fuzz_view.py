@@ -30,7 +30,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from viewtool import SANITIZER_FINDINGS, Viewer  # noqa: E402
 
-WEB = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "tools", "orvex", "web")
+WEB = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "tools", "orvex", "view", "web")
 ASSETS = {name: open(os.path.join(WEB, name), "rb").read() for name in ("index.html", "viewer.js", "viewer.css")}
 CAMERA_IDS = ["0", "1", "bcam-0", "2", "99999", "bcam-7", "00", "-1", "bcam-", "x"]
 SETTINGS = ["shutter", "gain", "frame-rate", "roi", "packet", "trigger", "strobe", "brightness", "auto-exposure",

@@ -1,3 +1,4 @@
+// Which Host and Origin headers the viewer answers: its own names only.
 #include "view/Access.h"
 
 #include <arpa/inet.h>

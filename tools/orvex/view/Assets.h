@@ -1,4 +1,4 @@
-// The page's files (tools/orvex/web), built into the binary: the viewer
+// The page's files (view/web), built into the binary: the viewer
 // serves these and nothing else from any disk.
 #pragma once
 

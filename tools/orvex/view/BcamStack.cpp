@@ -1,3 +1,4 @@
+// The BCAM server and cameras beside the FlyCapture stack (`view --backend all`).
 #include "view/BcamStack.h"
 
 #include <orvex/BCAMVideoServer.h>

@@ -1,3 +1,4 @@
+// The cameras as the viewer shows them: readings, newest image, actions.
 #include "view/Cameras.h"
 
 #include "BusBudget.h"

@@ -1,3 +1,4 @@
+// Runs on the main thread the work the HTTP threads queue for it.
 #include "view/HostQueue.h"
 
 namespace orvex::cli {

@@ -1,3 +1,5 @@
+// The viewer's HTTP server over Boost.Beast: one event-loop thread for every
+// connection, a small pool for the handlers, limits on every request.
 #include "view/Http.h"
 
 #include <boost/asio/ip/tcp.hpp>

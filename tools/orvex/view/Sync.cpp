@@ -1,3 +1,5 @@
+// The viewer's synchronisation controller: start, stop, and the readings
+// and plot series the page shows.
 #include "view/Sync.h"
 
 #include "SimulatedWorld.h"
