@@ -90,6 +90,34 @@ TEST(ViewFrameEncoding, JpegPreviewDecodesToTheEncodedImageAtItsSize)
     EXPECT_LT(double(totalError) / double(decoded.grey.size()), 2.0);
 }
 
+// The preview is every n-th pixel of every n-th row, n the smallest whole
+// step that fits 640 x 480, as 8 bits: the upper byte of a 16-bit sample.
+TEST(ViewFrameEncoding, PreviewSamplesTheImageToFit640By480)
+{
+    const std::vector<uint8_t> big = testPattern(2448, 2048);
+    const ViewFrame fiveMp = copyForView(big.data(), 2448, 2048, 1, false);
+    ASSERT_EQ(size_t{489} * 409, fiveMp.pixels.size());
+    for (uint32_t y = 0; y < 409; y += 7)
+        for (uint32_t x = 0; x < 489; x += 3)
+            ASSERT_EQ(big[size_t{5 * y} * 2448 + 5 * x], fiveMp.pixels[size_t{y} * 489 + x]) << x << "," << y;
+    EXPECT_EQ(big[size_t{5 * 408} * 2448 + 5 * 488], fiveMp.pixels.back());
+
+    const std::vector<uint8_t> twice = testPattern(1280, 960);
+    const ViewFrame halved = copyForView(twice.data(), 1280, 960, 1, false);
+    EXPECT_EQ(640u, halved.width);
+    EXPECT_EQ(480u, halved.height);
+
+    // 16-bit VGA: no scaling, but 8 bits per pixel for the browser.
+    const std::vector<uint8_t> deep = testPattern(2 * 640, 480);
+    const ViewFrame vga16 = copyForView(deep.data(), 640, 480, 2, false);
+    ASSERT_EQ(1u, vga16.bytesPerPixel);
+    ASSERT_EQ(size_t{640} * 480, vga16.pixels.size());
+    EXPECT_EQ(deep[1], vga16.pixels[0]);
+    EXPECT_EQ(deep[2 * 640 * 480 - 1], vga16.pixels.back());
+    // Asked in full, it keeps its depth.
+    EXPECT_EQ(2u, copyForView(deep.data(), 640, 480, 2, true).bytesPerPixel);
+}
+
 TEST(ViewFrameEncoding, JpegQualityTradesSizeForFidelity)
 {
     const ViewFrame frame = frameOf(640, 480, 1);
