@@ -304,6 +304,7 @@ int acquire(Session& session, const GrabRequest& request, std::ostream& out, std
     int status = 0;
     try {
         std::vector<IEEE1394Camera*> cameras;
+        cameras.reserve(grabs.size());
         for (auto& g : grabs)
             cameras.push_back(&g->prepare(request));
         // Several cameras of one bus would otherwise ask more than it carries.

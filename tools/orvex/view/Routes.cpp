@@ -28,7 +28,7 @@ constexpr std::chrono::milliseconds kHostWait(8000);
 // or nothing when it is not that route's.
 using PathMatch = std::function<std::optional<std::string>(const std::string&)>;
 
-PathMatch exactly(std::string wanted)
+PathMatch exactly(const std::string& wanted)
 {
     return [wanted](const std::string& path) {
         return path == wanted ? std::optional<std::string>(path) : std::nullopt;
@@ -51,7 +51,7 @@ std::optional<std::string> pageName(const std::string& path)
 
 // "/api/cameras/ID/ACTION": ID a port index of at most five decimal digits,
 // after "bcam-" for the BCAM cameras beside the FlyCapture ones.
-PathMatch cameraRoute(std::string action)
+PathMatch cameraRoute(const std::string& action)
 {
     return [action](const std::string& path) -> std::optional<std::string> {
         const std::string prefix = "/api/cameras/";
@@ -249,7 +249,8 @@ private:
 // GET /api/cameras/ID/ACTION[?full=1]: the camera's newest image, scaled to
 // the preview or at full resolution, in the format `formatFor(full)` gives.
 void addFrameRoute(Router& router, HostQueue& queue, ViewCameras& cameras, const std::string& action,
-                   std::shared_ptr<EncodedFrames> encoded, std::function<FrameFormat(bool full)> formatFor)
+                   const std::shared_ptr<EncodedFrames>& encoded,
+                   const std::function<FrameFormat(bool full)>& formatFor)
 {
     router.get(cameraRoute(action), [&queue, &cameras, encoded, formatFor](
                                         const HttpRequest& req, const std::string& id, HttpResponse& res) {
