@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
-  liblog4cplus-dev libpng-dev libboost-dev libboost-date-time-dev libboost-program-options-dev
+  liblog4cplus-dev libpng-dev libturbojpeg0-dev libboost-dev libboost-date-time-dev libboost-program-options-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   chromium
   libdc1394-dev

@@ -1,3 +1,5 @@
+// Shares a bus's isochronous budget among the cameras that start together
+// on it, and words what does not fit.
 #include "BusBudget.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// The tool's PNG encoder over libpng: to a file, renamed into place once
+// complete, or into memory.
 #include "PngWriter.h"
 
 #include <png.h>
@@ -78,21 +80,45 @@ private:
     png_infop _info = nullptr;
 };
 
-// Everything libpng does, in a function with plain locals only: libpng
-// reports a failure (a full disk) by jumping back to the setjmp here.
-bool writePng(std::FILE* file, png_structp png, png_infop info, const GreyImage& image, png_text* chunks,
-              int chunkCount)
+bool isWritable(const GreyImage& image)
+{
+    return image.pixels != nullptr && image.width != 0 && image.height != 0 &&
+           (image.bytesPerPixel == 1 || image.bytesPerPixel == 2);
+}
+
+// The text chunks point into `text`, which outlives them.
+std::vector<png_text> chunksOf(const PngText& text)
+{
+    std::vector<png_text> chunks(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        chunks[i].compression = PNG_TEXT_COMPRESSION_NONE;
+        chunks[i].key = const_cast<png_charp>(text[i].first.c_str());
+        chunks[i].text = const_cast<png_charp>(text[i].second.c_str());
+    }
+    return chunks;
+}
+
+void appendToString(png_structp png, png_bytep data, png_size_t length)
+{
+    static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), length);
+}
+
+void flushNothing(png_structp) {}
+
+// Everything libpng does once its output is set, in a function with plain
+// locals only: libpng reports a failure (a full disk) by jumping back to the
+// setjmp here.
+bool writePng(png_structp png, png_infop info, const GreyImage& image, std::vector<png_text>& chunks)
 {
     if (setjmp(png_jmpbuf(png)) != 0)
         return false;
-    png_init_io(png, file);
     png_set_IHDR(png, info, image.width, image.height, image.bytesPerPixel == 2 ? 16 : 8, PNG_COLOR_TYPE_GRAY,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    // Fast rather than small: a grab writes many frames.
+    // Fast rather than small: a grab writes many frames, the viewer many more.
     png_set_compression_level(png, 1);
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
-    if (chunkCount > 0)
-        png_set_text(png, info, chunks, chunkCount);
+    if (!chunks.empty())
+        png_set_text(png, info, chunks.data(), static_cast<int>(chunks.size()));
     png_write_info(png, info);
     // PNG samples are big-endian; the camera's 16-bit pixels are not.
     if (image.bytesPerPixel == 2)
@@ -106,10 +132,14 @@ bool writePng(std::FILE* file, png_structp png, png_infop info, const GreyImage&
 
 } // namespace
 
+bool canWritePng()
+{
+    return true;
+}
+
 void writeGreyPng(const std::string& path, const GreyImage& image, const PngText& text)
 {
-    if (image.pixels == nullptr || image.width == 0 || image.height == 0 ||
-        (image.bytesPerPixel != 1 && image.bytesPerPixel != 2))
+    if (!isWritable(image))
         throw std::runtime_error("PNG: nothing to write to " + path);
     // Written beside the file and renamed once complete: a failure leaves
     // no partial file under the file's name.
@@ -120,17 +150,12 @@ void writeGreyPng(const std::string& path, const GreyImage& image, const PngText
     if (!file)
         throw std::runtime_error("cannot write " + path + ": " + reason());
     temporary.created();
-    std::vector<png_text> chunks(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        chunks[i].compression = PNG_TEXT_COMPRESSION_NONE;
-        chunks[i].key = const_cast<png_charp>(text[i].first.c_str());
-        chunks[i].text = const_cast<png_charp>(text[i].second.c_str());
-    }
+    std::vector<png_text> chunks = chunksOf(text);
     PngWriteStruct writer;
+    png_init_io(writer.png(), file.get());
     errno = 0;
-    if (!writePng(file.get(), writer.png(), writer.info(), image, chunks.data(),
-                  static_cast<int>(chunks.size())) ||
-        std::fflush(file.get()) != 0 || std::ferror(file.get()) != 0)
+    if (!writePng(writer.png(), writer.info(), image, chunks) || std::fflush(file.get()) != 0 ||
+        std::ferror(file.get()) != 0)
         throw std::runtime_error("cannot write " + path + ": " + reason());
     // Closing writes what the stream still holds: a full disk may show only here.
     if (std::fclose(file.release()) != 0)
@@ -140,6 +165,20 @@ void writeGreyPng(const std::string& path, const GreyImage& image, const PngText
     if (error)
         throw std::runtime_error("cannot write " + path + ": " + error.message());
     temporary.kept();
+}
+
+std::string encodeGreyPng(const GreyImage& image, const PngText& text)
+{
+    if (!isWritable(image))
+        throw std::runtime_error("PNG encoding failed: empty image");
+    std::string out;
+    out.reserve(size_t{image.width} * image.height * image.bytesPerPixel / 2 + 1024);
+    std::vector<png_text> chunks = chunksOf(text);
+    PngWriteStruct writer;
+    png_set_write_fn(writer.png(), &out, &appendToString, &flushNothing);
+    if (!writePng(writer.png(), writer.info(), image, chunks))
+        throw std::runtime_error("PNG encoding failed");
+    return out;
 }
 
 } // namespace orvex::cli

@@ -1,6 +1,7 @@
-// Grey images as PNG files, through libpng: 8-bit or 16-bit grey, with
-// text chunks (key, value) that any viewer shows as the image's properties.
-// Plain functions: any thread.
+// Grey images as PNG, through libpng: 8-bit or 16-bit grey, with text
+// chunks (key, value) that any viewer shows as the image's properties; to a
+// file (`orvex grab --out`) or into memory (the viewer's frames). The one
+// PNG encoder of the tool. Plain functions: any thread.
 #pragma once
 
 #include <cstdint>
@@ -19,8 +20,15 @@ struct GreyImage {
 
 using PngText = std::vector<std::pair<std::string, std::string>>;
 
+// False in a build without libpng, where the functions below always throw.
+bool canWritePng();
+
 // Writes `image` to `path`. Throws std::runtime_error with the reason when
 // the file cannot be written.
 void writeGreyPng(const std::string& path, const GreyImage& image, const PngText& text);
+
+// The bytes of `image` as a PNG file. Throws std::runtime_error when the
+// image is empty or libpng fails.
+std::string encodeGreyPng(const GreyImage& image, const PngText& text = {});
 
 } // namespace orvex::cli

@@ -1,3 +1,4 @@
+// The tool's camera list and camera report: what `list` and `info` print.
 #include "Reports.h"
 
 #include <orvex/BCAMCamera.h>

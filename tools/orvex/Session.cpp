@@ -1,3 +1,4 @@
+// The video server of one run of the tool: made, listed, pumped, deleted.
 #include "Session.h"
 
 #include <orvex/BCAMVideoServer.h>

@@ -1,6 +1,8 @@
+// Camera settings from the command line (or the viewer's form): read,
+// checked against the camera's limits, and applied in order.
 #include "Settings.h"
 
-#include "CommandLine.h"
+#include "CommonOptions.h"
 
 #include <orvex/BCAMCamera.h>
 

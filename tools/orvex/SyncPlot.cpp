@@ -1,3 +1,4 @@
+// Draws `orvex sync --plot`'s SVG: stacked panels of time series.
 #include "SyncPlot.h"
 
 #include <algorithm>

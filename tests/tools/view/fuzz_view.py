@@ -30,7 +30,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from viewtool import SANITIZER_FINDINGS, Viewer  # noqa: E402
 
-WEB = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "tools", "orvex", "web")
+WEB = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "tools", "orvex", "view", "web")
 ASSETS = {name: open(os.path.join(WEB, name), "rb").read() for name in ("index.html", "viewer.js", "viewer.css")}
 CAMERA_IDS = ["0", "1", "bcam-0", "2", "99999", "bcam-7", "00", "-1", "bcam-", "x"]
 SETTINGS = ["shutter", "gain", "frame-rate", "roi", "packet", "trigger", "strobe", "brightness", "auto-exposure",
@@ -73,6 +73,9 @@ def served_outside_the_page(path, head, body):
         return None
     if clean.startswith("/api/cameras/") and clean.endswith("/frame.png"):
         return None if body[:4] == b"\x89PNG" or body == b"" else "%s served no PNG" % path
+    if clean.startswith("/api/cameras/") and clean.endswith("/frame"):
+        image = body[:3] == b"\xff\xd8\xff" or body[:4] == b"\x89PNG" or body == b""
+        return None if image else "%s served neither JPEG nor PNG" % path
     if clean.startswith("/api/"):
         return None if b"application/json" in head.lower() else "%s answered 200 with no JSON" % path
     return "%s answered 200: no such route" % path
@@ -95,7 +98,7 @@ class Fuzzer:
             return rng.choice(ROUTES)
         camera = rng.choice(CAMERA_IDS)
         tail = rng.choice(["frame.png", "frame.png?full=1", "frame.png?full=2", "settings", "start", "stop",
-                           "trigger", "", "frame.png?full=%", "../state"])
+                           "trigger", "", "frame.png?full=%", "../state", "frame", "frame?full=1", "frame?full=x"])
         if kind < 0.5:
             return "/" + "".join(chr(rng.randint(33, 126)) for _ in range(rng.randint(1, 40)))
         if kind < 0.55:

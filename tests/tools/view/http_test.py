@@ -9,6 +9,8 @@ import subprocess
 import sys
 import threading
 import unittest
+import urllib.error
+import urllib.request
 
 from viewtool import SANITIZER_FINDINGS, Viewer
 
@@ -52,6 +54,30 @@ def status_of(reply):
 def png_size(body):
     assert body[:8] == b"\x89PNG\r\n\x1a\n", body[:16]
     return struct.unpack(">II", body[16:24])
+
+
+def jpeg_size(body):
+    """(width, height) from a baseline JPEG's frame header, after checking
+    that the body is one JPEG image from start to end marker."""
+    assert body[:2] == b"\xff\xd8" and body[-2:] == b"\xff\xd9", (body[:4], body[-4:])
+    at = 2
+    while at + 4 <= len(body):
+        assert body[at] == 0xFF, "no marker at %d" % at
+        marker, length = body[at + 1], struct.unpack(">H", body[at + 2:at + 4])[0]
+        if 0xC0 <= marker <= 0xCF and marker not in (0xC4, 0xC8, 0xCC):
+            height, width = struct.unpack(">HH", body[at + 5:at + 9])
+            return width, height
+        at += 2 + length
+    raise AssertionError("no frame header")
+
+
+def fetch(viewer, path):
+    """(status, content type, body) of one GET."""
+    try:
+        with urllib.request.urlopen(viewer.base + path, timeout=10) as response:
+            return response.status, response.headers.get("Content-Type"), response.read()
+    except urllib.error.HTTPError as error:
+        return error.code, error.headers.get("Content-Type"), error.read()
 
 
 class ViewerHttpTest(unittest.TestCase):
@@ -107,6 +133,43 @@ class ViewerHttpTest(unittest.TestCase):
         self.assertGreater(later["fps"] + later["received"], 0)
         self.assertEqual(v.json("POST", "/api/cameras/2/stop")[0], 200)
         self.assertFalse(v.camera(2)["acquiring"])
+
+    def test_live_frames_are_jpeg_at_the_preview_size(self):
+        v = self.viewer
+        self.assertEqual(fetch(v, "/api/cameras/2/frame")[0], 404)  # not acquiring
+        self.assertEqual(v.json("POST", "/api/cameras/2/start")[0], 200)
+        camera = v.wait_for(lambda: (lambda c: c if c["received"] >= 3 else None)(v.camera(2)))
+        status, kind, live = fetch(v, "/api/cameras/2/frame")
+        self.assertEqual((status, kind), (200, "image/jpeg"))
+        _, _, preview = fetch(v, "/api/cameras/2/frame.png")
+        # The same scaled preview as the PNG one, only cheaper to make.
+        self.assertEqual(jpeg_size(live), png_size(preview))
+        # The full image stays lossless.
+        status, kind, full = fetch(v, "/api/cameras/2/frame?full=1")
+        self.assertEqual((status, kind), (200, "image/png"))
+        self.assertEqual(list(png_size(full)), camera["roi"][2:])
+        self.assertEqual(fetch(v, "/api/cameras/2/frame?full=2")[0], 400)
+        self.assertEqual(fetch(v, "/api/cameras/9/frame")[0], 404)
+        self.assertEqual(v.json("POST", "/api/cameras/2/stop")[0], 200)
+
+    def test_jpeg_quality_is_the_users(self):
+        sizes = {}
+        for quality in ("5", "100"):
+            viewer = Viewer(TOOL, "--jpeg-quality", quality)
+            try:
+                self.assertEqual(viewer.json("POST", "/api/cameras/0/start")[0], 200)
+                viewer.wait_for(lambda: viewer.camera(0)["received"] >= 2)
+                status, kind, body = fetch(viewer, "/api/cameras/0/frame")
+                self.assertEqual((status, kind), (200, "image/jpeg"))
+                sizes[quality] = len(body)
+            finally:
+                self.assertEqual(viewer.stop()[0], 0)
+        self.assertLess(sizes["5"], sizes["100"])
+        for bad in ("0", "101", "x", "1.5"):
+            result = subprocess.run([TOOL, "view", "--listen", "127.0.0.1:0", "--jpeg-quality", bad],
+                                    capture_output=True, text=True, timeout=30)
+            self.assertEqual(result.returncode, 2, bad)
+            self.assertIn("--jpeg-quality '%s': expected a whole number from 1 to 100" % bad, result.stderr)
 
     def test_settings_reach_the_camera_or_are_refused_whole(self):
         v = self.viewer

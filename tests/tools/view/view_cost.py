@@ -7,7 +7,9 @@ back, a client faster than any browser). Prints, per phase, the CPU
 of the acquisition's threads (those that appear when the camera starts) per
 acquired image, the whole process's CPU per image, and the viewer's own CPU
 per displayed new image and per answer (a client faster than the camera
-gets the kept image again). Asserts nothing.
+gets the kept image again). FRAME names the route the client asks:
+frame (default, what the page asks: JPEG where the build has it) or
+frame.png. Asserts nothing.
 
     python3 view_cost.py build/bin/orvex [CAMERA] [SECONDS_PER_PHASE] [VIEW OPTIONS...]
 
@@ -23,6 +25,7 @@ import urllib.request
 from viewtool import Viewer
 
 CLIENT_FPS = float(os.environ.get("CLIENT_FPS", "60"))
+FRAME = os.environ.get("FRAME", "frame")
 
 
 def thread_ids(pid):
@@ -56,7 +59,7 @@ def phase(viewer, camera, seconds, watch, acquisition):
         if watch:
             if frame:
                 time.sleep(frame - time.monotonic() % frame)  # the next animation frame
-            url = "%s/api/cameras/%s/frame.png" % (viewer.base, camera)
+            url = "%s/api/cameras/%s/%s" % (viewer.base, camera, FRAME)
             try:
                 with urllib.request.urlopen(url, timeout=10) as response:
                     response.read()
@@ -89,8 +92,8 @@ def main():
                 totals[watch][key] = totals[watch].get(key, 0) + value
         idle, watched = totals[False], totals[True]
         per = lambda ns, n: ns / 1e6 / max(n, 1)  # ms per item
-        print("camera %s, %.0f s per phase, two phases each%s; %d acquisition thread(s); client at %s"
-              % (camera, seconds, (" (view " + " ".join(sys.argv[4:]) + ")") if sys.argv[4:] else "",
+        print("camera %s, %s, %.0f s per phase, two phases each%s; %d acquisition thread(s); client at %s"
+              % (camera, FRAME, seconds, (" (view " + " ".join(sys.argv[4:]) + ")") if sys.argv[4:] else "",
                  len(acquisition), "%g requests/s at most" % CLIENT_FPS if CLIENT_FPS > 0 else "full speed"))
         print("images acquired: %d unwatched, %d watched (missed: %d, %d); answers: %d (%.1f/s), "
               "new images displayed: %d"

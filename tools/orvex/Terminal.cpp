@@ -1,0 +1,21 @@
+// Whether a standard stream is a terminal, on POSIX and on Windows.
+#include "Terminal.h"
+
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace orvex::cli {
+
+bool isTerminal(std::FILE* stream)
+{
+#if defined(_WIN32)
+    return _isatty(_fileno(stream)) != 0;
+#else
+    return isatty(fileno(stream)) != 0;
+#endif
+}
+
+} // namespace orvex::cli

@@ -1,0 +1,419 @@
+// The viewer's HTTP server over Boost.Beast: one event-loop thread for every
+// connection, a small pool for the handlers, limits on every request.
+#include "view/Http.h"
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/thread_pool.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace orvex::cli {
+
+namespace net = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = net::ip::tcp;
+
+namespace {
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::string jsonError(const std::string& message)
+{
+    // Messages here are the server's own, without quotes or escapes.
+    return "{\"error\":\"" + message + "\"}";
+}
+
+// The status and message for a request the parser refused.
+std::pair<http::status, std::string> refusalOf(const beast::error_code& error)
+{
+    if (error == http::error::body_limit)
+        return {http::status::payload_too_large, "request body too large"};
+    if (error == http::error::header_limit)
+        return {http::status::request_header_fields_too_large, "request header too large"};
+    return {http::status::bad_request, "malformed request"};
+}
+
+// Errors that end a connection without an answer: the client left, was too
+// slow, or the server stops.
+bool isDisconnect(const beast::error_code& error)
+{
+    return error == http::error::end_of_stream || error == beast::error::timeout ||
+           error == net::error::operation_aborted || error == net::error::connection_reset ||
+           error == net::error::eof || error == net::error::broken_pipe ||
+           error == net::error::bad_descriptor;
+}
+
+} // namespace
+
+std::string HttpRequest::param(const std::string& name) const
+{
+    const auto found = params.find(name);
+    return found != params.end() ? found->second : std::string();
+}
+
+bool decodeFormField(const std::string& text, std::string& decoded)
+{
+    decoded.clear();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '+') {
+            decoded += ' ';
+        } else if (c == '%') {
+            if (i + 2 >= text.size())
+                return false;
+            const int high = hexValue(text[i + 1]);
+            const int low = hexValue(text[i + 2]);
+            if (high < 0 || low < 0)
+                return false;
+            decoded += static_cast<char>(high * 16 + low);
+            i += 2;
+        } else {
+            decoded += c;
+        }
+    }
+    return true;
+}
+
+bool parseFormFields(const std::string& text, std::multimap<std::string, std::string>& params)
+{
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('&', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string field = text.substr(start, end - start);
+        if (!field.empty()) {
+            const std::size_t equals = field.find('=');
+            std::string name, value;
+            if (!decodeFormField(field.substr(0, equals), name) ||
+                (equals != std::string::npos && !decodeFormField(field.substr(equals + 1), value)))
+                return false;
+            params.emplace(std::move(name), std::move(value));
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+struct HttpServer::Impl {
+    class Connection;
+
+    explicit Impl(const HttpLimits& serverLimits) : limits(serverLimits), pool(serverLimits.workers) {}
+
+    // Counts a new connection from `client`: false when the server is full,
+    // or when the client is at its limit and has no connection waiting for a
+    // request that could make room.
+    bool admit(const std::string& client);
+    void release(const std::string& client)
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        --total;
+        if (--perClient[client] == 0)
+            perClient.erase(client);
+    }
+    unsigned connectionsOf(const std::string& client)
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        const auto found = perClient.find(client);
+        return found != perClient.end() ? found->second : 0;
+    }
+
+    void accept();
+
+    const HttpLimits limits;
+    // Before the loop: connections left in the loop's queue at the end count
+    // themselves out as it goes.
+    std::mutex mutex;
+    std::map<std::string, unsigned> perClient;
+    unsigned total = 0;
+    net::io_context io;
+    tcp::acceptor acceptor{io};
+    net::thread_pool pool;
+    HttpHandler handler;
+    std::thread loop;
+    // Event-loop thread only: the connections in the order they came, to
+    // make room for a client's new one and to close them all on the way out.
+    std::deque<std::weak_ptr<Connection>> open;
+    bool running = false;
+};
+
+class HttpServer::Impl::Connection : public std::enable_shared_from_this<Connection> {
+public:
+    Connection(Impl& server, tcp::socket socket, std::string client)
+        : _server(server), _stream(std::move(socket)), _client(std::move(client))
+    {
+    }
+    ~Connection() { close(); }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    const std::string& client() const { return _client; }
+    // Event-loop thread: whether it waits for a request (idle, or one that
+    // trickles in), rather than for its handler or its answer's sending.
+    bool awaitsRequest() const { return _awaiting && _counted; }
+
+    void readRequest()
+    {
+        _awaiting = true;
+        _parser.emplace();
+        _parser->header_limit(static_cast<std::uint32_t>(_server.limits.headerBytes));
+        _parser->body_limit(_server.limits.bodyBytes);
+        // One deadline for the whole request, however its bytes trickle in,
+        // and for an idle connection's wait for the next one.
+        _stream.expires_after(_server.limits.requestTime);
+        http::async_read(
+            _stream, _buffer, *_parser,
+            [self = shared_from_this()](beast::error_code error, std::size_t) { self->onRead(error); });
+    }
+
+    // Also counts the connection out, once.
+    void close() noexcept
+    {
+        if (!_counted.exchange(false))
+            return;
+        _server.release(_client);
+        beast::error_code ignored;
+        _stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
+        _stream.socket().close(ignored);
+    }
+
+private:
+    void onRead(const beast::error_code& error)
+    {
+        _awaiting = false;
+        if (error) {
+            if (isDisconnect(error)) {
+                close();
+                return;
+            }
+            const auto [status, message] = refusalOf(error);
+            HttpResponse refusal;
+            refusal.status = static_cast<int>(status);
+            refusal.contentType = "application/json";
+            refusal.body = jsonError(message);
+            write(std::move(refusal), false, false);
+            return;
+        }
+        http::request<http::string_body> message = _parser->release();
+        HttpRequest request;
+        std::optional<HttpResponse> refusal = readRequestOf(message, request);
+        const bool keepAlive = message.keep_alive() && !refusal;
+        const bool head = message.method() == http::verb::head;
+        if (refusal) {
+            write(std::move(*refusal), false, false);
+            return;
+        }
+        // The handler may wait for the main thread: off the event loop. The
+        // connection reads nothing meanwhile, so a client cannot queue more.
+        _stream.expires_never();
+        net::post(_server.pool, [self = shared_from_this(), request = std::move(request), keepAlive, head] {
+            HttpResponse response;
+            try {
+                self->_server.handler(request, response);
+            } catch (...) {
+                response = HttpResponse{500, "application/json", jsonError("internal error"), {}};
+            }
+            net::post(self->_stream.get_executor(),
+                      [self, response = std::move(response), keepAlive, head]() mutable {
+                          self->write(std::move(response), keepAlive, head);
+                      });
+        });
+    }
+
+    // Fills `request`; an answer when the request is refused before routing.
+    static std::optional<HttpResponse> readRequestOf(const http::request<http::string_body>& message,
+                                                     HttpRequest& request)
+    {
+        const auto refuse = [](std::string text) {
+            return HttpResponse{400, "application/json", jsonError(text), {}};
+        };
+        if (message.count(http::field::host) != 1)
+            return refuse("a request needs exactly one Host header");
+        if (message.count(http::field::origin) > 1)
+            return refuse("a request has at most one Origin header");
+        request.method = message.method() == http::verb::head ? "GET" : std::string(message.method_string());
+        request.host = std::string(message[http::field::host]);
+        request.hasOrigin = message.count(http::field::origin) == 1;
+        request.origin = std::string(message[http::field::origin]);
+        const std::string target(message.target());
+        const std::size_t query = target.find('?');
+        request.path = target.substr(0, query);
+        if (query != std::string::npos && !parseFormFields(target.substr(query + 1), request.params))
+            return refuse("malformed query");
+        const std::string type(message[http::field::content_type]);
+        if (type.rfind("application/x-www-form-urlencoded", 0) == 0 &&
+            !parseFormFields(message.body(), request.params))
+            return refuse("malformed form");
+        return std::nullopt;
+    }
+
+    void write(HttpResponse response, bool keepAlive, bool head)
+    {
+        auto message = std::make_shared<http::response<http::string_body>>(
+            static_cast<http::status>(response.status), 11);
+        message->set(http::field::server, "orvex");
+        if (!response.contentType.empty())
+            message->set(http::field::content_type, response.contentType);
+        for (const auto& [name, value] : response.headers)
+            message->set(name, value);
+        message->body() = std::move(response.body);
+        message->prepare_payload();
+        if (head)
+            message->body().clear(); // the length stays the GET's
+        message->keep_alive(keepAlive);
+        _stream.expires_after(_server.limits.writeTime);
+        http::async_write(
+            _stream, *message,
+            [self = shared_from_this(), message, keepAlive](beast::error_code error, std::size_t) {
+                if (error || !keepAlive) {
+                    self->close();
+                    return;
+                }
+                self->readRequest();
+            });
+    }
+
+    Impl& _server;
+    beast::tcp_stream _stream;
+    std::string _client;
+    beast::flat_buffer _buffer;
+    std::optional<http::request_parser<http::string_body>> _parser;
+    bool _awaiting = false;
+    std::atomic<bool> _counted{true};
+};
+
+bool HttpServer::Impl::admit(const std::string& client)
+{
+    if (connectionsOf(client) >= limits.connectionsPerClient) {
+        // The client's oldest connection that waits for a request makes room:
+        // a client cannot hold more, and its new request is still served.
+        for (const auto& weak : open) {
+            const auto connection = weak.lock();
+            if (connection && connection->client() == client && connection->awaitsRequest()) {
+                connection->close();
+                break;
+            }
+        }
+    }
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (total >= limits.connections || perClient[client] >= limits.connectionsPerClient) {
+        if (perClient[client] == 0)
+            perClient.erase(client);
+        return false;
+    }
+    ++perClient[client];
+    ++total;
+    return true;
+}
+
+void HttpServer::Impl::accept()
+{
+    acceptor.async_accept([this](beast::error_code error, tcp::socket socket) {
+        if (error == net::error::operation_aborted || !acceptor.is_open())
+            return;
+        if (!error) {
+            beast::error_code ignored;
+            const std::string client = socket.remote_endpoint(ignored).address().to_string();
+            if (!ignored && admit(client)) {
+                auto connection = std::make_shared<Connection>(*this, std::move(socket), client);
+                open.erase(
+                    std::remove_if(open.begin(), open.end(),
+                                   [](const std::weak_ptr<Connection>& weak) { return weak.expired(); }),
+                    open.end());
+                open.push_back(connection);
+                connection->readRequest();
+            } else {
+                socket.close(ignored);
+            }
+        }
+        // Out of descriptors or another passing error: keep accepting.
+        accept();
+    });
+}
+
+HttpServer::HttpServer(const HttpLimits& limits) : _impl(std::make_unique<Impl>(limits)) {}
+
+HttpServer::~HttpServer()
+{
+    stop();
+}
+
+std::pair<std::string, unsigned short> HttpServer::listen(const std::string& address, unsigned short port)
+{
+    const std::string where = address + ":" + std::to_string(port);
+    beast::error_code error;
+    tcp::resolver resolver(_impl->io);
+    const auto found = resolver.resolve(address, std::to_string(port),
+                                        tcp::resolver::passive | tcp::resolver::numeric_service, error);
+    if (error || found.empty())
+        throw ListenError("cannot listen on " + where + ": no such address");
+    const tcp::endpoint endpoint = found.begin()->endpoint();
+    tcp::acceptor& acceptor = _impl->acceptor;
+    acceptor.open(endpoint.protocol(), error);
+    // Reusing an address lets a restarted viewer bind over connections still
+    // closing; it does not let two listeners share a port (no SO_REUSEPORT).
+    if (!error)
+        acceptor.set_option(net::socket_base::reuse_address(true), error);
+    if (!error)
+        acceptor.bind(endpoint, error);
+    if (!error)
+        acceptor.listen(net::socket_base::max_listen_connections, error);
+    if (error) {
+        beast::error_code ignored;
+        acceptor.close(ignored);
+        if (error == net::error::address_in_use)
+            throw ListenError("cannot listen on " + where + ": address in use");
+        throw ListenError("cannot listen on " + where + ": " + error.message());
+    }
+    const tcp::endpoint bound = acceptor.local_endpoint(error);
+    return {bound.address().to_string(), bound.port()};
+}
+
+void HttpServer::start(HttpHandler handler)
+{
+    _impl->handler = std::move(handler);
+    _impl->running = true;
+    _impl->accept();
+    _impl->loop = std::thread([this] { _impl->io.run(); });
+}
+
+void HttpServer::stop() noexcept
+{
+    if (!_impl->running)
+        return;
+    _impl->running = false;
+    Impl& impl = *_impl;
+    net::post(impl.io, [&impl] {
+        beast::error_code ignored;
+        impl.acceptor.close(ignored);
+        for (const auto& weak : impl.open) {
+            if (const auto connection = weak.lock())
+                connection->close();
+        }
+        impl.open.clear();
+        impl.io.stop();
+    });
+    impl.loop.join();
+    // Handlers still running finish; their answers are dropped with the loop.
+    impl.pool.join();
+}
+
+} // namespace orvex::cli

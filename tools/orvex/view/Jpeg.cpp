@@ -1,0 +1,63 @@
+// The viewer's JPEG encoder over libturbojpeg: grey, one compressor per
+// HTTP thread, each with its own output buffer.
+#include "view/Image.h"
+
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace orvex::cli {
+namespace {
+
+struct CompressorCloser {
+    void operator()(void* handle) const { tjDestroy(handle); }
+};
+
+// Made once per thread: an encoder is not to be shared between threads,
+// and the HTTP threads encode side by side.
+void* threadCompressor()
+{
+    thread_local std::unique_ptr<void, CompressorCloser> compressor(tjInitCompress());
+    if (!compressor)
+        throw std::runtime_error("JPEG encoding failed: " + std::string(tjGetErrorStr2(nullptr)));
+    return compressor.get();
+}
+
+} // namespace
+
+bool canEncodeJpeg()
+{
+    return true;
+}
+
+std::string encodeJpeg(const ViewFrame& frame, int quality)
+{
+    if (frame.width == 0 || frame.height == 0 || frame.bytesPerPixel != 1 ||
+        frame.pixels.size() < size_t{frame.width} * frame.height)
+        throw std::runtime_error("JPEG encoding failed: not an 8-bit image");
+    if (quality < kJpegQualityMin || quality > kJpegQualityMax)
+        throw std::runtime_error("JPEG encoding failed: quality out of range");
+    // TurboJPEG's sizes are int: a preview is far below, a full frame is checked.
+    if (frame.width > 0xFFFF || frame.height > 0xFFFF)
+        throw std::runtime_error("JPEG encoding failed: image too large");
+    const auto width = static_cast<int>(frame.width);
+    const auto height = static_cast<int>(frame.height);
+    void* compressor = threadCompressor();
+    // Written in place into a buffer of the largest size the encoding can
+    // have, kept per thread: never reallocated by the encoder, never
+    // cleared per frame.
+    thread_local std::vector<unsigned char> buffer;
+    buffer.resize(std::max<size_t>(buffer.size(), tjBufSize(width, height, TJSAMP_GRAY)));
+    unsigned char* out = buffer.data();
+    unsigned long size = buffer.size();
+    if (tjCompress2(compressor, frame.pixels.data(), width, width, height, TJPF_GRAY, &out, &size,
+                    TJSAMP_GRAY, quality, TJFLAG_NOREALLOC | TJFLAG_FASTDCT) != 0)
+        throw std::runtime_error("JPEG encoding failed: " + std::string(tjGetErrorStr2(compressor)));
+    return std::string(reinterpret_cast<const char*>(out), size);
+}
+
+} // namespace orvex::cli

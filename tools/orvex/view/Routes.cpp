@@ -1,0 +1,377 @@
+// The viewer's routes: the page's files, the state, the frames, the
+// cameras' actions and the synchronisation controller.
+#include "view/Routes.h"
+
+#include "view/Assets.h"
+#include "view/Cameras.h"
+#include "view/Json.h"
+#include "view/Sync.h"
+
+#include <algorithm>
+#include <cctype>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <tuple>
+#include <vector>
+
+namespace orvex::cli {
+namespace {
+
+// How long a request waits for the main thread before it is answered 503:
+// long enough for a camera's start on a loaded machine. A waiting request
+// holds a handler, not the event loop; Ctrl-C releases it at once.
+constexpr std::chrono::milliseconds kHostWait(8000);
+
+// What a path must match for a route: the part it names (a camera's id),
+// or nothing when it is not that route's.
+using PathMatch = std::function<std::optional<std::string>(const std::string&)>;
+
+PathMatch exactly(const std::string& wanted)
+{
+    return [wanted](const std::string& path) {
+        return path == wanted ? std::optional<std::string>(path) : std::nullopt;
+    };
+}
+
+// "/" or "/NAME", NAME of at most 64 letters, digits, '_', '.' and '-': a
+// file of the page, looked up among its own and nowhere else.
+std::optional<std::string> pageName(const std::string& path)
+{
+    if (path == "/")
+        return path;
+    const bool plain =
+        path.size() >= 2 && path.size() <= 65 && path[0] == '/' &&
+        std::all_of(path.begin() + 1, path.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '.' || c == '-';
+        });
+    return plain ? std::optional<std::string>(path) : std::nullopt;
+}
+
+// "/api/cameras/ID/ACTION": ID a port index of at most five decimal digits,
+// after "bcam-" for the BCAM cameras beside the FlyCapture ones.
+PathMatch cameraRoute(const std::string& action)
+{
+    return [action](const std::string& path) -> std::optional<std::string> {
+        const std::string prefix = "/api/cameras/";
+        const std::string suffix = "/" + action;
+        if (path.size() <= prefix.size() + suffix.size() || path.compare(0, prefix.size(), prefix) != 0 ||
+            path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0)
+            return std::nullopt;
+        const std::string id = path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
+        const std::string digits = id.compare(0, 5, "bcam-") == 0 ? id.substr(5) : id;
+        if (digits.empty() || digits.size() > 5 ||
+            digits.find_first_not_of("0123456789") != std::string::npos)
+            return std::nullopt;
+        return id;
+    };
+}
+
+void answerJson(HttpResponse& res, int status, const std::string& json)
+{
+    res.status = status;
+    res.contentType = "application/json";
+    res.body = json;
+}
+
+void answerError(HttpResponse& res, int status, const std::string& message)
+{
+    answerJson(res, status, "{\"error\":" + jsonString(message) + "}");
+}
+
+void answerBusy(HttpResponse& res)
+{
+    answerError(res, 503, "the viewer is busy or stopping; try again");
+}
+
+int statusOf(ActionResult::Outcome outcome)
+{
+    switch (outcome) {
+    case ActionResult::Outcome::done:
+        return 200;
+    case ActionResult::Outcome::badRequest:
+        return 400;
+    case ActionResult::Outcome::noCamera:
+        return 404;
+    default:
+        return 422;
+    }
+}
+
+// A route's handler: the request and its path's match.
+using Route = std::function<void(const HttpRequest&, const std::string& named, HttpResponse&)>;
+
+// Routes by method and whole-path pattern; what matches none is a 404.
+class Router {
+public:
+    void get(PathMatch match, Route route)
+    {
+        _entries.push_back({"GET", std::move(match), std::move(route)});
+    }
+    void post(PathMatch match, Route route)
+    {
+        _entries.push_back({"POST", std::move(match), std::move(route)});
+    }
+
+    void handle(const HttpRequest& req, HttpResponse& res) const
+    {
+        for (const Entry& entry : _entries) {
+            if (entry.method != req.method)
+                continue;
+            if (const std::optional<std::string> named = entry.match(req.path)) {
+                entry.route(req, *named, res);
+                return;
+            }
+        }
+        answerError(res, 404, "no such page");
+    }
+
+private:
+    struct Entry {
+        std::string method;
+        PathMatch match;
+        Route route;
+    };
+    std::vector<Entry> _entries;
+};
+
+void answerResult(HttpResponse& res, const std::optional<ActionResult>& result)
+{
+    if (!result) {
+        answerBusy(res);
+        return;
+    }
+    if (result->outcome == ActionResult::Outcome::done)
+        answerJson(res, 200, "{\"ok\":true}");
+    else
+        answerError(res, statusOf(result->outcome), result->message);
+}
+
+// Runs `action` on the camera the path names, on the main thread.
+template <class Action>
+void actOnCamera(HostQueue& queue, ViewCameras& cameras, const std::string& id, HttpResponse& res,
+                 Action action)
+{
+    answerResult(res, queue.call(
+                          [&cameras, id, action]() -> ActionResult {
+                              CameraView* view = cameras.find(id);
+                              if (view == nullptr)
+                                  return {ActionResult::Outcome::noCamera, "no camera " + id};
+                              return action(*view);
+                          },
+                          kHostWait));
+}
+
+void addPageRoutes(Router& router)
+{
+    router.get(pageName, [](const HttpRequest& req, const std::string&, HttpResponse& res) {
+        const ViewAsset* asset = findViewAsset(req.path == "/" ? "/index.html" : req.path);
+        if (asset == nullptr) {
+            answerError(res, 404, "no such page");
+            return;
+        }
+        res.contentType = asset->contentType;
+        res.body.assign(reinterpret_cast<const char*>(asset->data), asset->size);
+    });
+}
+
+void addStateRoute(Router& router, HostQueue& queue, ViewCameras& cameras, ViewSync& sync)
+{
+    router.get(exactly("/api/state"),
+               [&queue, &cameras, &sync](const HttpRequest&, const std::string&, HttpResponse& res) {
+                   const auto json = queue.call(
+                       [&cameras, &sync] {
+                           return "{\"cameras\":" + cameras.stateJson() +
+                                  ",\"syncAvailable\":" + (sync.available() ? "true" : "false") +
+                                  ",\"sync\":" + sync.stateJson() + "}";
+                       },
+                       kHostWait);
+                   if (json)
+                       answerJson(res, 200, *json);
+                   else
+                       answerBusy(res);
+               });
+}
+
+// How a route sends a frame: a name to keep its encodings apart, its
+// content type and its encoder.
+struct FrameFormat {
+    const char* name;
+    const char* contentType;
+    std::function<std::string(const ViewFrame&)> encode;
+};
+
+FrameFormat pngFormat()
+{
+    return {"png", "image/png", &encodePng};
+}
+
+// The live preview's format: JPEG where the build has it, at the user's
+// quality; PNG otherwise.
+FrameFormat liveFormat(int jpegQuality)
+{
+    if (!canEncodeJpeg())
+        return pngFormat();
+    return {"jpeg", "image/jpeg",
+            [jpegQuality](const ViewFrame& frame) { return encodeJpeg(frame, jpegQuality); }};
+}
+
+// The newest encoding of each camera's image, per size and format: a page
+// that asks again before the camera has a new image gets it again without a
+// copy or an encoding, and the pages open on one camera share one encoding.
+class EncodedFrames {
+public:
+    using Key = std::tuple<std::string, bool, std::string>; // camera id, full, format
+    std::optional<uint32_t> index(const Key& key)
+    {
+        const std::lock_guard<std::mutex> lock(_mutex);
+        const auto found = _frames.find(key);
+        return found != _frames.end() ? std::optional<uint32_t>(found->second.first) : std::nullopt;
+    }
+    std::shared_ptr<const std::string> bytes(const Key& key, uint32_t index)
+    {
+        const std::lock_guard<std::mutex> lock(_mutex);
+        const auto found = _frames.find(key);
+        return found != _frames.end() && found->second.first == index ? found->second.second : nullptr;
+    }
+    void keep(const Key& key, uint32_t index, std::shared_ptr<const std::string> bytes)
+    {
+        const std::lock_guard<std::mutex> lock(_mutex);
+        _frames[key] = {index, std::move(bytes)};
+    }
+
+private:
+    std::mutex _mutex;
+    std::map<Key, std::pair<uint32_t, std::shared_ptr<const std::string>>> _frames;
+};
+
+// GET /api/cameras/ID/ACTION[?full=1]: the camera's newest image, scaled to
+// the preview or at full resolution, in the format `formatFor(full)` gives.
+void addFrameRoute(Router& router, HostQueue& queue, ViewCameras& cameras, const std::string& action,
+                   const std::shared_ptr<EncodedFrames>& encoded,
+                   const std::function<FrameFormat(bool full)>& formatFor)
+{
+    router.get(cameraRoute(action), [&queue, &cameras, encoded, formatFor](
+                                        const HttpRequest& req, const std::string& id, HttpResponse& res) {
+        const std::string full = req.param("full");
+        if (!full.empty() && full != "0" && full != "1") {
+            answerError(res, 400, "full is 0 or 1");
+            return;
+        }
+        const bool wantFull = full == "1";
+        const FrameFormat format = formatFor(wantFull);
+        const EncodedFrames::Key key{id, wantFull, format.name};
+        const std::optional<uint32_t> known = encoded->index(key);
+        const auto frame = queue.call(
+            [&cameras, id, wantFull, known]() -> std::optional<ViewFrame> {
+                CameraView* view = cameras.find(id);
+                return view != nullptr ? view->newestFrame(wantFull, known) : std::nullopt;
+            },
+            kHostWait);
+        if (!frame) {
+            answerBusy(res);
+            return;
+        }
+        if (!*frame) {
+            answerError(res, 404, "no image from camera " + id + " yet");
+            return;
+        }
+        const ViewFrame& newest = **frame;
+        std::shared_ptr<const std::string> bytes = encoded->bytes(key, newest.index);
+        if (bytes == nullptr && newest.pixels.empty()) {
+            answerBusy(res); // another request replaced the kept image meanwhile
+            return;
+        }
+        if (!newest.pixels.empty()) {
+            // Encoded here, off the main thread.
+            bytes = std::make_shared<const std::string>(format.encode(newest));
+            encoded->keep(key, newest.index, bytes);
+        }
+        res.contentType = format.contentType;
+        res.body = *bytes;
+        res.headers.emplace_back("Cache-Control", "no-store");
+        // Which image this is: a client can tell a new one from the kept one.
+        res.headers.emplace_back("X-Orvex-Index", std::to_string(newest.index));
+    });
+}
+
+// frame.png: always PNG. frame: what the page shows live, JPEG where the
+// build has it; its full-resolution image stays PNG, lossless and 16-bit.
+void addFrameRoutes(Router& router, HostQueue& queue, ViewCameras& cameras, int jpegQuality)
+{
+    auto encoded = std::make_shared<EncodedFrames>();
+    addFrameRoute(router, queue, cameras, "frame.png", encoded, [](bool) { return pngFormat(); });
+    addFrameRoute(router, queue, cameras, "frame", encoded,
+                  [jpegQuality](bool full) { return full ? pngFormat() : liveFormat(jpegQuality); });
+}
+
+void addActionRoutes(Router& router, HostQueue& queue, ViewCameras& cameras)
+{
+    router.post(cameraRoute("settings"),
+                [&queue, &cameras](const HttpRequest& req, const std::string& id, HttpResponse& res) {
+                    if (req.paramCount("name") != 1 || req.paramCount("value") != 1) {
+                        answerError(res, 400, "a setting needs exactly one name and one value");
+                        return;
+                    }
+                    actOnCamera(queue, cameras, id, res,
+                                [name = req.param("name"), value = req.param("value")](CameraView& view) {
+                                    return view.applySetting(name, value);
+                                });
+                });
+    router.post(cameraRoute("start"),
+                [&queue, &cameras](const HttpRequest&, const std::string& id, HttpResponse& res) {
+                    actOnCamera(queue, cameras, id, res, [](CameraView& view) { return view.start(); });
+                });
+    router.post(cameraRoute("stop"),
+                [&queue, &cameras](const HttpRequest&, const std::string& id, HttpResponse& res) {
+                    actOnCamera(queue, cameras, id, res, [](CameraView& view) { return view.stop(); });
+                });
+    router.post(cameraRoute("trigger"), [&queue, &cameras](const HttpRequest&, const std::string& id,
+                                                           HttpResponse& res) {
+        actOnCamera(queue, cameras, id, res, [](CameraView& view) { return view.softwareTrigger(); });
+    });
+}
+
+void addSyncRoutes(Router& router, HostQueue& queue, ViewSync& sync)
+{
+    router.post(exactly("/api/sync/start"), [&queue, &sync](const HttpRequest& req, const std::string&,
+                                                            HttpResponse& res) {
+        if (req.paramCount("master") != 1) {
+            answerError(res, 400, "synchronisation needs exactly one master");
+            return;
+        }
+        answerResult(
+            res, queue.call([&sync, master = req.param("master")] { return sync.start(master); }, kHostWait));
+    });
+    router.post(exactly("/api/sync/stop"),
+                [&queue, &sync](const HttpRequest&, const std::string&, HttpResponse& res) {
+                    answerResult(res, queue.call([&sync] { return sync.stop(); }, kHostWait));
+                });
+}
+
+} // namespace
+
+HttpHandler makeViewHandler(HostQueue& queue, ViewCameras& cameras, ViewSync& sync, const ViewAccess& access,
+                            int jpegQuality)
+{
+    auto router = std::make_shared<Router>();
+    addPageRoutes(*router);
+    addStateRoute(*router, queue, cameras, sync);
+    addFrameRoutes(*router, queue, cameras, jpegQuality);
+    addActionRoutes(*router, queue, cameras);
+    addSyncRoutes(*router, queue, sync);
+    return [router, access](const HttpRequest& req, HttpResponse& res) {
+        if (!access.hostAllowed(req.host)) {
+            answerError(res, 403, "host '" + req.host + "' is not this viewer");
+            return;
+        }
+        if (req.method != "GET" && req.hasOrigin && !access.originAllowed(req.origin)) {
+            answerError(res, 403, "requests from '" + req.origin + "' may not change the cameras");
+            return;
+        }
+        router->handle(req, res);
+    };
+}
+
+} // namespace orvex::cli

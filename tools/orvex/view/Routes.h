@@ -1,0 +1,22 @@
+// The viewer's HTTP interface: the page's files, the cameras' state as JSON,
+// their newest images (PNG, or JPEG for the live preview), and the actions (settings, start, stop,
+// software trigger). Handlers run on the server's threads and reach the
+// cameras only through the HostQueue.
+#pragma once
+
+#include "view/Access.h"
+#include "view/HostQueue.h"
+#include "view/Http.h"
+
+namespace orvex::cli {
+
+class ViewCameras;
+class ViewSync;
+
+// The handler of every route over `cameras` and `sync` (main-thread state,
+// reached only through `queue`), after `access` has let the request in.
+// Live previews are JPEG at `jpegQuality` (1 to 100) where the build has it.
+HttpHandler makeViewHandler(HostQueue& queue, ViewCameras& cameras, ViewSync& sync, const ViewAccess& access,
+                            int jpegQuality);
+
+} // namespace orvex::cli
