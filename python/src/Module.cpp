@@ -3,6 +3,7 @@
 #include "Arguments.h"
 #include "Camera.h"
 #include "Errors.h"
+#include "FrameIterator.h"
 #include "RawAccess.h"
 #include "Session.h"
 #include "Sync.h"
@@ -68,45 +69,6 @@ struct Strobe {
 };
 struct Strobes {
     std::shared_ptr<Camera> camera;
-};
-
-class FrameIterator {
-public:
-    FrameIterator(std::shared_ptr<Camera> camera, std::optional<long long> count, long timeoutMs)
-        : _camera(std::move(camera)), _count(count), _timeoutMs(timeoutMs)
-    {
-        _camera->beginIteration();
-    }
-    ~FrameIterator() { _camera->endIteration(); }
-    FrameIterator(const FrameIterator&) = delete;
-    FrameIterator& operator=(const FrameIterator&) = delete;
-
-    py::object next()
-    {
-        if (_count && _yielded >= *_count) {
-            _camera->endIteration();
-            throw py::stop_iteration();
-        }
-        py::object frame;
-        try {
-            frame = _camera->nextFrame(_timeoutMs);
-        } catch (...) {
-            _camera->endIteration();
-            throw;
-        }
-        if (frame.is_none()) {
-            _camera->endIteration();
-            throw py::stop_iteration();
-        }
-        ++_yielded;
-        return frame;
-    }
-
-private:
-    std::shared_ptr<Camera> _camera;
-    std::optional<long long> _count;
-    long _timeoutMs;
-    long long _yielded = 0;
 };
 
 long timeoutMsOf(const py::object& timeout)
@@ -239,7 +201,7 @@ void bindAcquisition(py::class_<Camera, std::shared_ptr<Camera>>& cls)
                 if (!count.is_none()) {
                     n = inRange(count, "count", 0, std::numeric_limits<long long>::max());
                 }
-                return std::make_unique<FrameIterator>(std::move(c), n, timeoutMsOf(timeout));
+                return newFrameIterator(std::move(c), n, timeoutMsOf(timeout));
             },
             py::arg("count") = py::none(), py::arg("timeout") = 5.0,
             "Yields the frames acquired from now on as read-only arrays over the camera's own pixels.")
@@ -413,6 +375,7 @@ void bindListing(py::module_& m)
         py::arg("callback"), "Calls callback(event) on each arrival or removal (None: queue them instead).");
     m.def("_shutdown", [] { Session::instance().shutdown(); });
     m.def("_set_frame_type", &setFrameType);
+    m.def("_frame_metadata", &frameMetadata);
 }
 
 } // namespace
@@ -430,9 +393,7 @@ PYBIND11_MODULE(_orvex, m)
     bindSettings(camera);
     bindRawAccess(camera);
     bindAcquisition(camera);
-    py::class_<FrameIterator>(m, "FrameIterator")
-        .def("__iter__", [](py::object self) { return self; })
-        .def("__next__", &FrameIterator::next);
+    registerFrameIteratorType(m);
     bindSync(m);
     bindSimulator(m);
 }
