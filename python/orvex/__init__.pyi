@@ -81,6 +81,8 @@ class Frame(np.ndarray):
     shutter: Optional[int]
     gain: Optional[int]
     validity: Validity
+    def copy(self, order: str = "C") -> "Frame":
+        """The pixels copied, with this frame's metadata."""
 
 
 class Trigger:

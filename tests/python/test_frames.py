@@ -19,8 +19,13 @@ def test_frames_carry_pixels_and_metadata(cam):
     assert all(f.hw_date is not None for f in frames)
     assert frames[0].hw_date < frames[3].hw_date
     assert frames[0].validity == orvex.Validity.not_checked
-    # Slices are frames too, with the metadata of their source.
-    assert frames[2][10:20].index == 3
+    # Slices are frames too, with the metadata of their source; a copy keeps
+    # it, an array computed from a frame has none.
+    assert frames[2][10:20][1:].index == 3
+    kept = frames[2].copy()
+    assert kept.index == 3 and kept.hw_date == frames[2].hw_date
+    assert not np.shares_memory(kept, frames[2]) and kept.flags.owndata
+    assert (frames[2] + 1).index is None
 
 
 def test_arrays_are_views_over_the_sample_not_copies(cam):
