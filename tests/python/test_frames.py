@@ -1,5 +1,6 @@
 """Frames as read-only arrays over the samples' own pixels."""
 import threading
+import time
 
 import numpy as np
 import pytest
@@ -83,6 +84,25 @@ def test_stop_from_another_thread_ends_the_iteration(cam):
     assert list(cam.frames(timeout=10)) == []
     timer.join()
     assert not cam.is_acquiring
+
+
+def test_stop_from_another_thread_while_frames_arrive(cam):
+    for _ in range(3):
+        cam.start()
+        got = []
+
+        def stop_after_the_first_frames():
+            while len(got) < 3:
+                time.sleep(0.01)
+            cam.stop()
+        stopper = threading.Thread(target=stop_after_the_first_frames)
+        stopper.start()
+        for frame in cam.frames(timeout=10):
+            got.append(frame.index)
+        stopper.join(10)
+        assert not stopper.is_alive()
+        assert len(got) >= 3 and got == sorted(set(got))
+        assert not cam.is_acquiring
 
 
 def test_callback_exception_ends_a_frame_iteration(cam, world):
