@@ -27,7 +27,7 @@ PyObject* fatalType = nullptr;
 PyObject* timeoutType = nullptr;
 
 // Sets the Python error for a known C++ error; rethrows any other.
-void translateError(std::exception_ptr thrown)
+void translateError(const std::exception_ptr& thrown)
 {
     try {
         if (thrown) {
@@ -58,7 +58,9 @@ void registerErrors(py::module_& module)
                          "The library's fatal error (a hidden window's class lost).");
     py::tuple bases = py::make_tuple(py::handle(errorType), py::handle(PyExc_TimeoutError));
     timeoutType = newClass(module, "TimeoutError", bases.ptr(), "No frame arrived within the timeout.");
-    py::register_exception_translator(&translateError);
+    // pybind11's translator type takes the pointer by value.
+    // NOLINTNEXTLINE(performance-unnecessary-value-param)
+    py::register_exception_translator([](std::exception_ptr thrown) { translateError(thrown); });
 }
 
 void setErrorFromCurrentException() noexcept
