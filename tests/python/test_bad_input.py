@@ -34,6 +34,10 @@ def test_calls_refuse_wrong_arguments(cam):
             cam.read_register(0xF0F00830, length)
     with pytest.raises(ValueError, match="past the register space"):
         cam.read_register(0xFFFFFFFC, 8)
+    try:  # the last quadlet is the camera's to refuse
+        cam.read_register(0xFFFFFFFC, 4)
+    except orvex.Error:
+        pass
     with pytest.raises(ValueError, match="register length"):
         cam.write_register(0xF0F00830, b"\x00\x01\x02")
     with pytest.raises(TypeError, match="register data must be bytes"):

@@ -81,8 +81,11 @@ def test_stop_from_another_thread_ends_the_iteration(cam):
     cam.start()
     timer = threading.Timer(0.3, cam.stop)
     timer.start()
-    assert list(cam.frames(timeout=10)) == []
+    frames = cam.frames(timeout=10)
+    assert list(frames) == []
     timer.join()
+    with pytest.raises(StopIteration):  # ended for good
+        next(frames)
     assert not cam.is_acquiring
 
 

@@ -58,6 +58,10 @@ def test_registers_as_bytes_most_significant_first(cam):
     assert cam.read_register(TRIGGER_MODE) == off
     cam.write_quadlet(TRIGGER_MODE, int.from_bytes(on, "big"))
     assert cam.read_register(TRIGGER_MODE) == on
+    # A block of one quadlet writes that quadlet only (the one below the
+    # trigger mode, the temperature, is read-only).
+    cam.write_register(TRIGGER_MODE - 4, cam.read_register(TRIGGER_MODE - 4))
+    assert cam.read_register(TRIGGER_MODE) == on
 
 
 def test_user_memory_as_bytes(cam):
@@ -69,5 +73,6 @@ def test_user_memory_as_bytes(cam):
     assert cam.read_user_memory(0, 7) == b"orvex\x00\xff"
     cam.write_user_memory(3, memoryview(bytearray(b"AB")))  # unaligned, bytes-like
     assert cam.read_user_memory(0, 7) == b"orvAB\x00\xff"
+    assert len(cam.read_user_memory(0, size)) == size  # all of it
     with pytest.raises(orvex.Error, match=r"readUserMemory: offset \+ data size exceeds memory range"):
         cam.read_user_memory(size - 2, 4)
