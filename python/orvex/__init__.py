@@ -47,29 +47,55 @@ __all__ = [
 ]
 
 
+_NO_METADATA = (None,) * 6
+
+
+def _metadata_field(position, doc):
+    return property(lambda frame: frame._metadata()[position], doc=doc)
+
+
 class Frame(_np.ndarray):
     """One image: a read-only array over the sample's pixels, holding the
     sample until the array (and every view of it) is released.
 
     While the camera acquires, the images buffer's bound still applies: once
     the image has left the camera's buffer the stack may write new pixels
-    into the same memory, so copy (``np.array(frame)``) what you keep.
+    into the same memory, so copy what you keep: ``frame.copy()`` keeps the
+    metadata too, ``np.array(frame)`` the pixels only. A FlyCapture frame's
+    pixels are the SDK's buffer, which goes with a removed camera: copy a
+    frame before its camera may be unplugged.
 
-    Attributes: ``index`` (frame index), ``sw_date`` (the server's clock, ms),
-    ``hw_date`` (hardware date, ms, or None when unknown), ``shutter``
-    and ``gain`` (None when unknown), ``validity`` (a :class:`Validity`).
+    The metadata is read from the sample when asked (views of a frame give
+    their source's); arrays computed from a frame have none (None).
     """
 
-    index = None
-    sw_date = None
-    hw_date = None
-    shutter = None
-    gain = None
-    validity = None
+    index = _metadata_field(0, "The frame's index (1 for the first since start()).")
+    sw_date = _metadata_field(1, "The server's clock when the frame arrived, in ms.")
+    hw_date = _metadata_field(2, "The camera's hardware date in ms, or None when unknown.")
+    shutter = _metadata_field(3, "The shutter the frame was taken with, or None when unknown.")
+    gain = _metadata_field(4, "The gain the frame was taken with, or None when unknown.")
+    validity = _metadata_field(5, "A Validity.")
 
-    def __array_finalize__(self, source):
-        if source is not None and isinstance(source, Frame):
-            self.__dict__.update(source.__dict__)
+    def _metadata(self):
+        # Views hold their source frame as base, down to the sample's keeper;
+        # the answer is kept on the array that was asked.
+        array = self
+        while isinstance(array, Frame):
+            kept = array.__dict__.get("_orvex_metadata")
+            if kept is not None:
+                break
+            array = array.base
+        else:
+            while isinstance(array, _np.ndarray):
+                array = array.base
+            kept = _orvex._frame_metadata(array) or _NO_METADATA
+        self.__dict__["_orvex_metadata"] = kept
+        return kept
+
+    def copy(self, order="C"):
+        kept = super().copy(order)
+        kept._orvex_metadata = self._metadata()
+        return kept
 
 
 _orvex._set_frame_type(Frame)

@@ -21,9 +21,14 @@ struct FrameKeep {
     bool pixelsLent = false;
 };
 
-void releaseKeep(void* pointer)
+// Names the capsules that are frame bases, so that no other capsule is
+// taken for one.
+constexpr const char* kFrameBaseName = "orvex.frame";
+
+void releaseKeep(PyObject* capsule)
 {
-    auto* keep = static_cast<FrameKeep*>(pointer);
+    // Only ever set on capsules of that name: the pointer is there.
+    auto* keep = static_cast<FrameKeep*>(PyCapsule_GetPointer(capsule, kFrameBaseName));
     if (keep->pixelsLent) {
         --keep->lent->count;
     }
@@ -41,23 +46,6 @@ public:
 private:
     IEEE1394Camera& _camera;
 };
-
-// The three validity members, made once: casting anew per frame would
-// allocate a wrapper each time.
-py::object validityObject(ImageValidity validity)
-{
-    static auto* members =
-        new py::object[3]{py::cast(imgv_valid), py::cast(imgv_invalid), py::cast(imgv_notChecked)};
-    const auto at = static_cast<unsigned>(validity);
-    return at < 3 ? members[at] : py::cast(validity);
-}
-
-void setItem(PyObject* dict, const char* name, const py::object& value)
-{
-    if (PyDict_SetItemString(dict, name, value.ptr()) != 0) {
-        throw py::error_already_set();
-    }
-}
 
 } // namespace
 
@@ -294,6 +282,9 @@ bool Camera::fetchNewImages(IEEE1394Camera& cam)
     return any;
 }
 
+// The array carries no metadata of its own: frameMetadata() reads it from
+// the sample when a script asks, so a frame nobody inspects costs no
+// Python objects beyond the array and its base.
 py::object Camera::wrap(const boost::shared_ptr<ImageSample>& sample)
 {
     const IImage* image = sample->getImage();
@@ -309,43 +300,54 @@ py::object Camera::wrap(const boost::shared_ptr<ImageSample>& sample)
         throw BindingError("the orvex package did not set its frame type");
     }
     const bool lent = !sample->deleteImgBufferOnDestruction();
-    const std::shared_ptr<LentFrames> counter = Session::instance().lentFrames();
-    py::capsule base(new FrameKeep{sample, counter, lent}, releaseKeep);
-    if (lent) {
-        ++counter->count;
+    auto* keep = new FrameKeep{sample, Session::instance().lentFrames(), lent};
+    PyObject* base = PyCapsule_New(keep, kFrameBaseName, releaseKeep);
+    if (base == nullptr) {
+        delete keep;
+        throw py::error_already_set();
     }
+    if (lent) {
+        ++keep->lent->count;
+    }
+    py::object owner = py::reinterpret_steal<py::object>(base);
     auto& api = py::detail::npy_api::get();
-    py::dtype type = bytesPerPixel == 1 ? py::dtype::of<uint8_t>() : py::dtype::of<uint16_t>();
+    PyObject* type = api.PyArray_DescrFromType_(bytesPerPixel == 1 ? py::detail::npy_api::NPY_UBYTE_
+                                                                   : py::detail::npy_api::NPY_USHORT_);
+    if (type == nullptr) {
+        throw py::error_already_set();
+    }
     Py_intptr_t dims[2] = {size.height, size.width};
     Py_intptr_t strides[2] = {static_cast<Py_intptr_t>(size.width) * bytesPerPixel, bytesPerPixel};
     // Flags 0: read-only, since the pixels may be the stack's own buffer.
-    PyObject* array =
-        api.PyArray_NewFromDescr_(reinterpret_cast<PyTypeObject*>(frameType().ptr()), type.release().ptr(), 2,
-                                  dims, strides, image->data(), 0, nullptr);
+    PyObject* array = api.PyArray_NewFromDescr_(reinterpret_cast<PyTypeObject*>(frameType().ptr()), type, 2,
+                                                dims, strides, image->data(), 0, nullptr);
     if (array == nullptr) {
         throw py::error_already_set();
     }
     py::object frame = py::reinterpret_steal<py::object>(array);
-    if (api.PyArray_SetBaseObject_(array, base.release().ptr()) != 0) {
+    if (api.PyArray_SetBaseObject_(array, owner.release().ptr()) != 0) {
         throw py::error_already_set();
     }
+    return frame;
+}
+
+py::object frameMetadata(const py::handle& base)
+{
+    if (!PyCapsule_IsValid(base.ptr(), kFrameBaseName)) {
+        return py::none();
+    }
+    const auto* keep = static_cast<const FrameKeep*>(PyCapsule_GetPointer(base.ptr(), kFrameBaseName));
+    const ImageSample& sample = *keep->sample;
     double hwDate = -1.0;
     unsigned long shutter = 0;
     long gain = 0;
-    const bool hwKnown = sample->getHWDate(hwDate);
-    // The frame type is a Python subclass: its instances have a dictionary,
-    // filled directly rather than through six attribute lookups.
-    py::object dict = py::reinterpret_steal<py::object>(PyObject_GenericGetDict(array, nullptr));
-    if (!dict) {
-        throw py::error_already_set();
-    }
-    setItem(dict.ptr(), "index", py::int_(sample->getIdx()));
-    setItem(dict.ptr(), "sw_date", py::float_(sample->getSWDate()));
-    setItem(dict.ptr(), "hw_date", hwKnown ? py::object(py::float_(hwDate)) : py::none());
-    setItem(dict.ptr(), "shutter", sample->getShutter(shutter) ? py::object(py::int_(shutter)) : py::none());
-    setItem(dict.ptr(), "gain", sample->getGain(gain) ? py::object(py::int_(gain)) : py::none());
-    setItem(dict.ptr(), "validity", validityObject(sample->getValidity()));
-    return frame;
+    const bool hwKnown = sample.getHWDate(hwDate);
+    const bool shutterKnown = sample.getShutter(shutter);
+    const bool gainKnown = sample.getGain(gain);
+    return py::make_tuple(
+        sample.getIdx(), sample.getSWDate(), hwKnown ? py::object(py::float_(hwDate)) : py::none(),
+        shutterKnown ? py::object(py::int_(shutter)) : py::none(),
+        gainKnown ? py::object(py::int_(gain)) : py::none(), py::cast(sample.getValidity()));
 }
 
 } // namespace orvex::python

@@ -78,5 +78,8 @@ private:
 
 // Set by the Python package: the ndarray subclass frames are made of.
 void setFrameType(py::object type);
+// The metadata of the frame whose base object is `base`, as a tuple (index,
+// sw_date, hw_date, shutter, gain, validity); None for any other object.
+py::object frameMetadata(const py::handle& base);
 
 } // namespace orvex::python

@@ -20,38 +20,66 @@ PyObject* newClass(py::module_& module, const char* name, PyObject* bases, const
     return type;
 }
 
+// Created by registerErrors and kept for the interpreter's life, as the
+// module is.
+PyObject* errorType = nullptr;
+PyObject* fatalType = nullptr;
+PyObject* timeoutType = nullptr;
+
+// Sets the Python error for a known C++ error; rethrows any other.
+void translateError(const std::exception_ptr& thrown)
+{
+    try {
+        if (thrown) {
+            std::rethrow_exception(thrown);
+        }
+    } catch (const ::FatalError& e) {
+        PyErr_SetString(fatalType, e.what());
+    } catch (const ::Error& e) {
+        PyErr_SetString(errorType, e.what());
+    } catch (const BindingError& e) {
+        PyErr_SetString(errorType, e.what());
+    } catch (const FrameTimeout& e) {
+        PyErr_SetString(timeoutType, e.what());
+    } catch (const std::bad_cast&) {
+        PyErr_SetString(errorType, "the video server belongs to the other stack");
+    } catch (const std::invalid_argument& e) {
+        PyErr_SetString(PyExc_ValueError, e.what());
+    }
+}
+
 } // namespace
 
 void registerErrors(py::module_& module)
 {
-    // Created once and kept for the interpreter's life, as the module is.
-    static PyObject* error = newClass(module, "Error", PyExc_Exception,
-                                      "A refusal of the library or of the binding, with its text.");
-    static PyObject* fatal = newClass(module, "FatalError", PyExc_Exception,
-                                      "The library's fatal error (a hidden window's class lost).");
-    static PyObject* timeout = [&] {
-        py::tuple bases = py::make_tuple(py::handle(error), py::handle(PyExc_TimeoutError));
-        return newClass(module, "TimeoutError", bases.ptr(), "No frame arrived within the timeout.");
-    }();
-    py::register_exception_translator([](std::exception_ptr thrown) {
+    errorType = newClass(module, "Error", PyExc_Exception,
+                         "A refusal of the library or of the binding, with its text.");
+    fatalType = newClass(module, "FatalError", PyExc_Exception,
+                         "The library's fatal error (a hidden window's class lost).");
+    py::tuple bases = py::make_tuple(py::handle(errorType), py::handle(PyExc_TimeoutError));
+    timeoutType = newClass(module, "TimeoutError", bases.ptr(), "No frame arrived within the timeout.");
+    // pybind11's translator type takes the pointer by value.
+    // NOLINTNEXTLINE(performance-unnecessary-value-param)
+    py::register_exception_translator([](std::exception_ptr thrown) { translateError(thrown); });
+}
+
+void setErrorFromCurrentException() noexcept
+{
+    try {
+        throw;
+    } catch (py::error_already_set& e) {
+        e.restore();
+    } catch (const py::builtin_exception& e) {
+        e.set_error();
+    } catch (...) {
         try {
-            if (thrown) {
-                std::rethrow_exception(thrown);
-            }
-        } catch (const ::FatalError& e) {
-            PyErr_SetString(fatal, e.what());
-        } catch (const ::Error& e) {
-            PyErr_SetString(error, e.what());
-        } catch (const BindingError& e) {
-            PyErr_SetString(error, e.what());
-        } catch (const FrameTimeout& e) {
-            PyErr_SetString(timeout, e.what());
-        } catch (const std::bad_cast&) {
-            PyErr_SetString(error, "the video server belongs to the other stack");
-        } catch (const std::invalid_argument& e) {
-            PyErr_SetString(PyExc_ValueError, e.what());
+            translateError(std::current_exception());
+        } catch (const std::exception& e) {
+            PyErr_SetString(PyExc_RuntimeError, e.what());
+        } catch (...) {
+            PyErr_SetString(PyExc_RuntimeError, "unknown C++ exception");
         }
-    });
+    }
 }
 
 } // namespace orvex::python

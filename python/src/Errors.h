@@ -24,5 +24,9 @@ public:
 
 // Creates the exception classes in `module` and translates C++ errors.
 void registerErrors(pybind11::module_& module);
+// Inside a catch block: sets the Python error for the exception being
+// handled, as a bound function's call would. For code that Python calls
+// through a type's slots rather than through pybind11.
+void setErrorFromCurrentException() noexcept;
 
 } // namespace orvex::python

@@ -1,7 +1,10 @@
 // The _orvex extension: listing, cameras, frames, synchronisation and the
 // simulated world's controls. The orvex package wraps it (python/orvex).
+#include "Arguments.h"
 #include "Camera.h"
 #include "Errors.h"
+#include "FrameIterator.h"
+#include "RawAccess.h"
 #include "Session.h"
 #include "Sync.h"
 
@@ -20,62 +23,6 @@ namespace py = pybind11;
 using namespace orvex::python;
 
 namespace {
-
-// Python ints checked against the library's ranges, with texts that name
-// the setting: pybind11's own refusal would only list the signatures.
-long long toInteger(const py::handle& value, const char* what)
-{
-    if (!PyLong_Check(value.ptr())) {
-        throw py::type_error(std::string(what) + " must be an int, not " +
-                             std::string(py::str(value.get_type().attr("__name__"))));
-    }
-    int overflow = 0;
-    const long long number = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
-    if (overflow != 0) {
-        throw py::value_error(std::string(what) + " is out of range");
-    }
-    return number;
-}
-
-long long inRange(const py::handle& value, const char* what, long long low, long long high)
-{
-    const long long number = toInteger(value, what);
-    if (number < low || number > high) {
-        throw py::value_error(std::string(what) + " must be between " + std::to_string(low) + " and " +
-                              std::to_string(high) + ", not " + std::to_string(number));
-    }
-    return number;
-}
-
-constexpr long long kU32Max = 0xFFFFFFFFLL;
-constexpr long long kI32Min = std::numeric_limits<int32_t>::min();
-constexpr long long kI32Max = std::numeric_limits<int32_t>::max();
-
-unsigned long toU32(const py::handle& value, const char* what)
-{
-    return static_cast<unsigned long>(inRange(value, what, 0, kU32Max));
-}
-
-double toFinite(const py::handle& value, const char* what)
-{
-    if (!PyFloat_Check(value.ptr()) && !PyLong_Check(value.ptr())) {
-        throw py::type_error(std::string(what) + " must be a number");
-    }
-    const double number = py::cast<double>(value);
-    if (!std::isfinite(number)) {
-        throw py::value_error(std::string(what) + " must be finite");
-    }
-    return number;
-}
-
-void checkUserMemoryRange(unsigned long offset, size_t size, IEEE1394Camera& cam)
-{
-    const unsigned long space = cam.getAvailableUserMemorySpace();
-    if (size > space || offset > kU32Max - size) {
-        throw BindingError("user memory holds " + std::to_string(space) + " bytes: " + std::to_string(size) +
-                           " bytes at offset " + std::to_string(offset) + " do not fit");
-    }
-}
 
 Stack stackOf(const std::string& backend)
 {
@@ -122,45 +69,6 @@ struct Strobe {
 };
 struct Strobes {
     std::shared_ptr<Camera> camera;
-};
-
-class FrameIterator {
-public:
-    FrameIterator(std::shared_ptr<Camera> camera, std::optional<long long> count, long timeoutMs)
-        : _camera(std::move(camera)), _count(count), _timeoutMs(timeoutMs)
-    {
-        _camera->beginIteration();
-    }
-    ~FrameIterator() { _camera->endIteration(); }
-    FrameIterator(const FrameIterator&) = delete;
-    FrameIterator& operator=(const FrameIterator&) = delete;
-
-    py::object next()
-    {
-        if (_count && _yielded >= *_count) {
-            _camera->endIteration();
-            throw py::stop_iteration();
-        }
-        py::object frame;
-        try {
-            frame = _camera->nextFrame(_timeoutMs);
-        } catch (...) {
-            _camera->endIteration();
-            throw;
-        }
-        if (frame.is_none()) {
-            _camera->endIteration();
-            throw py::stop_iteration();
-        }
-        ++_yielded;
-        return frame;
-    }
-
-private:
-    std::shared_ptr<Camera> _camera;
-    std::optional<long long> _count;
-    long _timeoutMs;
-    long long _yielded = 0;
 };
 
 long timeoutMsOf(const py::object& timeout)
@@ -268,52 +176,6 @@ void bindSettings(py::class_<Camera, std::shared_ptr<Camera>>& cls)
         .def_property_readonly("trigger", [](std::shared_ptr<Camera> c) { return Trigger{std::move(c)}; })
         .def_property_readonly("strobe", [](std::shared_ptr<Camera> c) { return Strobes{std::move(c)}; })
         .def(
-            "read_register",
-            [](Camera& c, const py::object& address) {
-                unsigned long value = 0;
-                c.camera().readRegister(toU32(address, "address"), value);
-                return value;
-            },
-            py::arg("address"), "Reads one quadlet of the camera's register space.")
-        .def(
-            "write_register",
-            [](Camera& c, const py::object& address, const py::object& value) {
-                c.camera().writeRegister(toU32(address, "address"), toU32(value, "value"));
-            },
-            py::arg("address"), py::arg("value"), "Writes one quadlet of the camera's register space.")
-        .def_property_readonly("user_memory_size",
-                               [](Camera& c) { return c.camera().getAvailableUserMemorySpace(); })
-        .def(
-            "read_user_memory",
-            [](Camera& c, const py::object& offset, const py::object& size) {
-                const unsigned long o = toU32(offset, "offset");
-                const unsigned long n = toU32(size, "size");
-                IEEE1394Camera& cam = c.camera();
-                // The library refuses a range past the end with its own text;
-                // only a size no memory could hold is refused before allocating.
-                checkUserMemoryRange(o, n, cam);
-                std::string data(n, '\0');
-                cam.readUserMemory(static_cast<unsigned>(o), reinterpret_cast<unsigned char*>(data.data()),
-                                   static_cast<unsigned>(n));
-                return py::bytes(data);
-            },
-            py::arg("offset"), py::arg("size"), "Reads user memory as bytes.")
-        .def(
-            "write_user_memory",
-            [](Camera& c, const py::object& offset, const py::object& data) {
-                if (!py::isinstance<py::bytes>(data) && !py::isinstance<py::bytearray>(data)) {
-                    throw py::type_error("user memory data must be bytes");
-                }
-                const std::string bytes = data.cast<std::string>();
-                const unsigned long o = toU32(offset, "offset");
-                IEEE1394Camera& cam = c.camera();
-                checkUserMemoryRange(o, bytes.size(), cam);
-                cam.writeUserMemory(static_cast<unsigned>(o),
-                                    reinterpret_cast<const unsigned char*>(bytes.data()),
-                                    static_cast<unsigned>(bytes.size()));
-            },
-            py::arg("offset"), py::arg("data"), "Writes bytes into user memory.")
-        .def(
             "enable_smart_feature",
             [](Camera& c, SmartFeatureEnum feature, bool enable) {
                 return c.camera().enableSmartFeature(feature, enable);
@@ -339,7 +201,7 @@ void bindAcquisition(py::class_<Camera, std::shared_ptr<Camera>>& cls)
                 if (!count.is_none()) {
                     n = inRange(count, "count", 0, std::numeric_limits<long long>::max());
                 }
-                return std::make_unique<FrameIterator>(std::move(c), n, timeoutMsOf(timeout));
+                return newFrameIterator(std::move(c), n, timeoutMsOf(timeout));
             },
             py::arg("count") = py::none(), py::arg("timeout") = 5.0,
             "Yields the frames acquired from now on as read-only arrays over the camera's own pixels.")
@@ -513,6 +375,7 @@ void bindListing(py::module_& m)
         py::arg("callback"), "Calls callback(event) on each arrival or removal (None: queue them instead).");
     m.def("_shutdown", [] { Session::instance().shutdown(); });
     m.def("_set_frame_type", &setFrameType);
+    m.def("_frame_metadata", &frameMetadata);
 }
 
 } // namespace
@@ -528,10 +391,9 @@ PYBIND11_MODULE(_orvex, m)
     py::class_<Camera, std::shared_ptr<Camera>> camera(m, "Camera", "An open camera.");
     bindIdentity(camera);
     bindSettings(camera);
+    bindRawAccess(camera);
     bindAcquisition(camera);
-    py::class_<FrameIterator>(m, "FrameIterator")
-        .def("__iter__", [](py::object self) { return self; })
-        .def("__next__", &FrameIterator::next);
+    registerFrameIteratorType(m);
     bindSync(m);
     bindSimulator(m);
 }

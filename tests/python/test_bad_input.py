@@ -25,8 +25,27 @@ def test_settings_refuse_wrong_values(cam, name, value, error):
 
 
 def test_calls_refuse_wrong_arguments(cam):
-    with pytest.raises(ValueError, match="address"):
+    with pytest.raises(ValueError, match="register offset"):
         cam.read_register(-4)
+    with pytest.raises(ValueError, match="multiple of 4"):
+        cam.read_register(0xF0F00832)
+    for length in (0, 3, 4100):
+        with pytest.raises(ValueError, match="register length"):
+            cam.read_register(0xF0F00830, length)
+    with pytest.raises(ValueError, match="past the register space"):
+        cam.read_register(0xFFFFFFFC, 8)
+    try:  # the last quadlet is the camera's to refuse
+        cam.read_register(0xFFFFFFFC, 4)
+    except orvex.Error:
+        pass
+    with pytest.raises(ValueError, match="register length"):
+        cam.write_register(0xF0F00830, b"\x00\x01\x02")
+    with pytest.raises(TypeError, match="register data must be bytes"):
+        cam.write_register(0xF0F00830, 0x82000000)
+    with pytest.raises(TypeError, match="register data must be bytes"):
+        cam.write_register(0xF0F00830, "text")
+    with pytest.raises(ValueError, match="quadlet value"):
+        cam.write_quadlet(0xF0F00830, 2**32)
     with pytest.raises(TypeError, match="bytes"):
         cam.write_user_memory(0, "text")
     with pytest.raises(orvex.Error, match="do not fit"):

@@ -1,5 +1,6 @@
 """Frames as read-only arrays over the samples' own pixels."""
 import threading
+import time
 
 import numpy as np
 import pytest
@@ -19,8 +20,13 @@ def test_frames_carry_pixels_and_metadata(cam):
     assert all(f.hw_date is not None for f in frames)
     assert frames[0].hw_date < frames[3].hw_date
     assert frames[0].validity == orvex.Validity.not_checked
-    # Slices are frames too, with the metadata of their source.
-    assert frames[2][10:20].index == 3
+    # Slices are frames too, with the metadata of their source; a copy keeps
+    # it, an array computed from a frame has none.
+    assert frames[2][10:20][1:].index == 3
+    kept = frames[2].copy()
+    assert kept.index == 3 and kept.hw_date == frames[2].hw_date
+    assert not np.shares_memory(kept, frames[2]) and kept.flags.owndata
+    assert (frames[2] + 1).index is None
 
 
 def test_arrays_are_views_over_the_sample_not_copies(cam):
@@ -75,9 +81,31 @@ def test_stop_from_another_thread_ends_the_iteration(cam):
     cam.start()
     timer = threading.Timer(0.3, cam.stop)
     timer.start()
-    assert list(cam.frames(timeout=10)) == []
+    frames = cam.frames(timeout=10)
+    assert list(frames) == []
     timer.join()
+    with pytest.raises(StopIteration):  # ended for good
+        next(frames)
     assert not cam.is_acquiring
+
+
+def test_stop_from_another_thread_while_frames_arrive(cam):
+    for _ in range(3):
+        cam.start()
+        got = []
+
+        def stop_after_the_first_frames():
+            while len(got) < 3:
+                time.sleep(0.01)
+            cam.stop()
+        stopper = threading.Thread(target=stop_after_the_first_frames)
+        stopper.start()
+        for frame in cam.frames(timeout=10):
+            got.append(frame.index)
+        stopper.join(10)
+        assert not stopper.is_alive()
+        assert len(got) >= 3 and got == sorted(set(got))
+        assert not cam.is_acquiring
 
 
 def test_callback_exception_ends_a_frame_iteration(cam, world):

@@ -41,11 +41,38 @@ def test_trigger_and_strobes(cam):
         cam.strobe[len(cam.strobe)]
 
 
-def test_registers_and_user_memory_as_bytes(cam):
-    assert isinstance(cam.read_register(0xF0F012F8), int)
+TRIGGER_MODE = 0xF0F00830
+USER_MEMORY_DESCRIPTION = 0xF0F01240
+
+
+def test_registers_as_bytes_most_significant_first(cam):
+    cam.trigger.on = True
+    on = cam.read_register(TRIGGER_MODE, 4)
+    assert isinstance(on, bytes) and len(on) == 4
+    assert on[0] & 0x02  # bit 25: trigger on
+    assert cam.read_quadlet(TRIGGER_MODE) == int.from_bytes(on, "big")
+    block = cam.read_register(TRIGGER_MODE, 8)
+    assert block == on + cam.read_register(TRIGGER_MODE + 4)
+    off = bytes([on[0] & ~0x02]) + on[1:]
+    cam.write_register(TRIGGER_MODE, off)
+    assert cam.read_register(TRIGGER_MODE) == off
+    cam.write_quadlet(TRIGGER_MODE, int.from_bytes(on, "big"))
+    assert cam.read_register(TRIGGER_MODE) == on
+    # A block of one quadlet writes that quadlet only (the one below the
+    # trigger mode, the temperature, is read-only).
+    cam.write_register(TRIGGER_MODE - 4, cam.read_register(TRIGGER_MODE - 4))
+    assert cam.read_register(TRIGGER_MODE) == on
+
+
+def test_user_memory_as_bytes(cam):
+    description = cam.read_quadlet(USER_MEMORY_DESCRIPTION)
+    assert description >> 31 == 1
     size = cam.user_memory_size
-    assert size > 0
+    assert size == (1 << ((description >> 12) & 0xFFF)) * (1 << (description & 0xFFF))
     cam.write_user_memory(0, b"orvex\x00\xff")
     assert cam.read_user_memory(0, 7) == b"orvex\x00\xff"
+    cam.write_user_memory(3, memoryview(bytearray(b"AB")))  # unaligned, bytes-like
+    assert cam.read_user_memory(0, 7) == b"orvAB\x00\xff"
+    assert len(cam.read_user_memory(0, size)) == size  # all of it
     with pytest.raises(orvex.Error, match=r"readUserMemory: offset \+ data size exceeds memory range"):
         cam.read_user_memory(size - 2, 4)
