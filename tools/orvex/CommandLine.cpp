@@ -3,6 +3,7 @@
 #include <boost/program_options.hpp>
 
 #include <cmath>
+#include <cstdlib>
 #include <sstream>
 #include <vector>
 
@@ -18,6 +19,7 @@ po::options_description visibleOptions()
         ("help,h", "print this help and exit")                                                     //
         ("backend,b", po::value<std::string>()->default_value("flycap"),                           //
          "camera stack: flycap (FlyCapture SDK), bcam (BCAM driver), or all (list and view only)") //
+        ("sdk", po::value<std::string>(), "flycap through dc1394 (libdc1394: FireWire on Linux)")  //
         ("log-level", po::value<std::string>()->default_value("OFF"),                              //
          "show the library's log lines from this level on (TRACE, DEBUG, INFO, WARN, ERROR)")      //
         ("seconds", po::value<double>(), "grab: stop after S seconds; sync: run S seconds (default 10)");
@@ -155,6 +157,17 @@ Invocation parseCommandLine(int argc, const char* const argv[])
 
     Invocation invocation;
     invocation.backend = values["backend"].as<std::string>();
+    if (values.count("sdk")) {
+        // Read by the library when it loads the SDK, at the first camera call.
+        if (values["sdk"].as<std::string>() != "dc1394") {
+            throw UsageError("--sdk is dc1394");
+        }
+#ifdef _WIN32
+        _putenv_s("ORVEX_FLYCAP_SDK", "dc1394");
+#else
+        setenv("ORVEX_FLYCAP_SDK", "dc1394", 1);
+#endif
+    }
     invocation.logLevel = values["log-level"].as<std::string>();
     invocation.settings = readSettings(values);
     if (values.count("help")) {
