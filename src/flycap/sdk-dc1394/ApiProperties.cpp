@@ -23,6 +23,7 @@ struct Property {
     uint32_t feature = 0;
     const char* units = "";
     const char* abbreviation = "";
+    float perRegisterUnit = 1.0f; // the SDK's unit per the register's (IIDC gives the shutter in seconds)
 };
 
 // The IIDC feature behind an SDK property code, with the SDK's unit texts.
@@ -36,7 +37,7 @@ bool propertyOf(FlyCaptureProperty property, Property& p)
         p = {kFeatureAutoExposure, "exposure value", "EV"};
         return true;
     case FLYCAPTURE_SHUTTER:
-        p = {kFeatureShutter, "milliseconds", "ms"};
+        p = {kFeatureShutter, "milliseconds", "ms", 1000.0f};
         return true;
     case FLYCAPTURE_GAIN:
         p = {kFeatureGain, "decibels", "dB"};
@@ -51,8 +52,8 @@ bool propertyOf(FlyCaptureProperty property, Property& p)
 struct State {
     bool present = false;
     uint32_t inquiry = 0, control = 0;
-    uint32_t absBlock = 0; // address of the absolute-value block, 0 without one
-    float absMin = 0, absMax = 0, absValue = 0;
+    uint32_t absBlock = 0;                      // address of the absolute-value block, 0 without one
+    float absMin = 0, absMax = 0, absValue = 0; // in the SDK's unit
 
     bool can(uint32_t bit) const { return inquiry & bit; }
     bool is(uint32_t bit) const { return control & bit; }
@@ -76,19 +77,19 @@ uint32_t bitsOf(float f)
     return bits;
 }
 
-FlyCaptureError readState(dc1394camera_t* camera, uint32_t feature, State& s)
+FlyCaptureError readState(dc1394camera_t* camera, const Property& p, State& s)
 {
-    if (const FlyCaptureError e = readQuadlets(camera, featureInquiry(feature), &s.inquiry, 1))
+    if (const FlyCaptureError e = readQuadlets(camera, featureInquiry(p.feature), &s.inquiry, 1))
         return e;
     s.present = s.inquiry & kPresence;
     if (!s.present)
         return FLYCAPTURE_OK;
-    if (const FlyCaptureError e = readQuadlets(camera, featureControl(feature), &s.control, 1))
+    if (const FlyCaptureError e = readQuadlets(camera, featureControl(p.feature), &s.control, 1))
         return e;
     if (!s.can(kInquiryAbsolute))
         return FLYCAPTURE_OK;
     uint32_t offset = 0;
-    if (const FlyCaptureError e = readQuadlets(camera, featureAbsoluteOffset(feature), &offset, 1))
+    if (const FlyCaptureError e = readQuadlets(camera, featureAbsoluteOffset(p.feature), &offset, 1))
         return e;
     if (offset == 0)
         return FLYCAPTURE_OK;
@@ -96,9 +97,9 @@ FlyCaptureError readState(dc1394camera_t* camera, uint32_t feature, State& s)
     uint32_t block[3] = {};
     if (const FlyCaptureError e = readQuadlets(camera, s.absBlock + kAbsMinimum, block, 3))
         return e;
-    s.absMin = floatOf(block[kAbsMinimum / 4]);
-    s.absMax = floatOf(block[kAbsMaximum / 4]);
-    s.absValue = floatOf(block[kAbsValue / 4]);
+    s.absMin = floatOf(block[kAbsMinimum / 4]) * p.perRegisterUnit;
+    s.absMax = floatOf(block[kAbsMaximum / 4]) * p.perRegisterUnit;
+    s.absValue = floatOf(block[kAbsValue / 4]) * p.perRegisterUnit;
     return FLYCAPTURE_OK;
 }
 
@@ -129,7 +130,7 @@ FlyCaptureError withProperty(FlyCaptureContext context, FlyCaptureProperty prope
         if (!known)
             return FLYCAPTURE_INVALID_ARGUMENT;
         State s;
-        if (const FlyCaptureError e = readState(camera, p.feature, s))
+        if (const FlyCaptureError e = readState(camera, p, s))
             return e;
         if (!s.present && !absentIsAnswer)
             return FLYCAPTURE_PROPERTY_NOT_PRESENT;
@@ -253,7 +254,7 @@ FlyCaptureError flycaptureSetCameraAbsPropertyEx(FlyCaptureContext context, FlyC
                 controlFlags(s, bOnePush, bOnOff, bAuto) | kControlAbsolute | uint32_t(s.raw());
             if (const FlyCaptureError e = writeQuadlets(camera, featureControl(p.feature), &control, 1))
                 return e;
-            const uint32_t bits = bitsOf(fValue);
+            const uint32_t bits = bitsOf(fValue / p.perRegisterUnit);
             return writeQuadlets(camera, s.absBlock + kAbsValue, &bits, 1);
         });
 }

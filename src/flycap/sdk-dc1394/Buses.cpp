@@ -12,7 +12,7 @@ namespace {
 constexpr auto kWatchPeriod = std::chrono::milliseconds(100);
 // Cameras whose cycle timers, seen from the host clock, differ by less than
 // this share a bus (a reading pair comes from one ioctl: microseconds apart).
-constexpr int64_t kSameBusNs = 1000000;
+constexpr int64_t kSameBusNs = 20000;
 // The cycle timer wraps every 128 seconds.
 constexpr int64_t kCycleWrapNs = 128LL * 1000000000LL;
 // The BCAM driver's cameras: the FlyCapture SDK leaves them alone.
@@ -43,7 +43,22 @@ Buses& Buses::instance()
     return buses;
 }
 
-Buses::Buses() : session_(dc1394_new()) {}
+Buses::Buses() = default;
+
+dc1394_t* Buses::sessionLocked()
+{
+    if (!session_) {
+        session_ = dc1394_new();
+        sessionSawCameras_ = false;
+    }
+    return session_;
+}
+
+bool Buses::available()
+{
+    std::lock_guard<std::mutex> lock(listing_);
+    return sessionLocked() != nullptr;
+}
 
 Buses::~Buses()
 {
@@ -62,9 +77,10 @@ Buses::~Buses()
         dc1394_free(session_);
 }
 
-CameraHandle Buses::open(const CameraEntry& entry) const
+CameraHandle Buses::open(const CameraEntry& entry)
 {
-    if (!session_)
+    std::lock_guard<std::mutex> lock(listing_);
+    if (!sessionLocked())
         return nullptr;
     return CameraHandle(dc1394_camera_new_unit(session_, entry.guid, entry.unit));
 }
@@ -75,8 +91,21 @@ std::vector<CameraEntry> Buses::listCameras()
     std::vector<int64_t> phases;
     std::lock_guard<std::mutex> lock(listing_);
     dc1394camera_list_t* list = nullptr;
-    if (!session_ || dc1394_camera_enumerate(session_, &list) != DC1394_SUCCESS || !list)
+    if (!sessionLocked() || dc1394_camera_enumerate(session_, &list) != DC1394_SUCCESS || !list)
         return found;
+    if (list->num == 0 && !sessionSawCameras_) {
+        // A session that started on a machine without cameras never sees
+        // any arrive (libdc1394 settles on its back end at the start): such
+        // a session, which cannot have made a camera handle, is started
+        // again. One that saw cameras sees them come back.
+        dc1394_camera_free_list(list);
+        list = nullptr;
+        dc1394_free(session_);
+        session_ = nullptr;
+        if (!sessionLocked() || dc1394_camera_enumerate(session_, &list) != DC1394_SUCCESS || !list)
+            return found;
+    }
+    sessionSawCameras_ = sessionSawCameras_ || list->num > 0;
     for (uint32_t i = 0; i < list->num; ++i) {
         CameraHandle camera(dc1394_camera_new_unit(session_, list->ids[i].guid, list->ids[i].unit));
         if (!camera)

@@ -58,8 +58,9 @@ public:
     Buses(const Buses&) = delete;
     Buses& operator=(const Buses&) = delete;
 
-    // False when libdc1394 could not start (no /dev/fw* at all is not that).
-    bool available() const { return session_ != nullptr; }
+    // False when libdc1394 cannot start: it refuses to while the machine
+    // has no /dev/fw* node at all, so every call tries again.
+    bool available();
     // Lists the buses again and reports the changes; the cameras in bus
     // index order.
     std::vector<CameraEntry> refresh();
@@ -68,7 +69,7 @@ public:
     // The camera at this plugging is still on the bus (as last listed).
     bool present(uint64_t guid, uint64_t arrival) const;
     // A new handle on a listed camera; null when it cannot be opened.
-    CameraHandle open(const CameraEntry& entry) const;
+    CameraHandle open(const CameraEntry& entry);
 
     void addCallback(FlyCaptureContext context, FlyCaptureCallback callback, void* param);
     bool removeCallback(FlyCaptureContext context, FlyCaptureCallback callback, void* param);
@@ -96,8 +97,11 @@ private:
     void watch();
     void waitForDeliveryLocked(std::unique_lock<std::mutex>& lock);
 
-    dc1394_t* session_ = nullptr;
-    std::mutex listing_; // one listing at a time: libdc1394's session is not thread-safe
+    dc1394_t* sessionLocked();
+
+    std::mutex listing_;          // one listing at a time: libdc1394's session is not thread-safe
+    dc1394_t* session_ = nullptr; // under listing_
+    bool sessionSawCameras_ = false;
     mutable std::mutex m_;
     std::condition_variable cv_;
     std::vector<CameraEntry> cameras_;
