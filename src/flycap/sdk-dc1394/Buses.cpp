@@ -29,10 +29,10 @@ int64_t clockPhaseNs(uint32_t cycleTime, uint64_t hostUs)
     return ((cycleNs - hostNs) % kCycleWrapNs + kCycleWrapNs) % kCycleWrapNs;
 }
 
-bool samePhase(int64_t a, int64_t b)
+bool sameBus(const BusClock& a, const BusClock& b)
 {
-    const int64_t d = std::abs(a - b);
-    return std::min(d, kCycleWrapNs - d) < kSameBusNs;
+    const int64_t d = std::abs(a.phaseNs - b.phaseNs);
+    return a.generation == b.generation && std::min(d, kCycleWrapNs - d) < kSameBusNs;
 }
 
 } // namespace
@@ -88,7 +88,7 @@ CameraHandle Buses::open(const CameraEntry& entry)
 std::vector<CameraEntry> Buses::listCameras()
 {
     std::vector<CameraEntry> found;
-    std::vector<int64_t> phases;
+    std::vector<BusClock> clocks;
     std::lock_guard<std::mutex> lock(listing_);
     dc1394camera_list_t* list = nullptr;
     if (!sessionLocked() || dc1394_camera_enumerate(session_, &list) != DC1394_SUCCESS || !list)
@@ -127,23 +127,31 @@ std::vector<CameraEntry> Buses::listCameras()
         if (dc1394_read_cycle_timer(camera.get(), &cycleTime, &hostUs) != DC1394_SUCCESS)
             continue; // gone already
         found.push_back(entry);
-        phases.push_back(clockPhaseNs(cycleTime, hostUs));
+        clocks.push_back({clockPhaseNs(cycleTime, hostUs), generation});
     }
     dc1394_camera_free_list(list);
-    assignBuses(found, phases);
+    assignBuses(found, clocks);
     std::sort(found.begin(), found.end(), [](const CameraEntry& a, const CameraEntry& b) {
         return a.bus != b.bus ? a.bus < b.bus : a.node != b.node ? a.node < b.node : a.guid < b.guid;
     });
     return found;
 }
 
-void Buses::assignBuses(std::vector<CameraEntry>& cameras, const std::vector<int64_t>& phases)
+void Buses::assignBuses(std::vector<CameraEntry>& cameras, const std::vector<BusClock>& clocks)
 {
-    // Groups of cameras sharing a clock, each in the order of its lowest GUID.
+    // Groups of cameras sharing a clock and a bus generation, never two of
+    // one node number (a node number names one node of its bus); GUID order.
+    std::vector<size_t> order(cameras.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&](size_t a, size_t b) { return cameras[a].guid < cameras[b].guid; });
     std::vector<std::vector<size_t>> groups;
-    for (size_t i = 0; i < cameras.size(); ++i) {
+    for (size_t i : order) {
         auto group = std::find_if(groups.begin(), groups.end(), [&](const std::vector<size_t>& g) {
-            return samePhase(phases[g[0]], phases[i]);
+            return sameBus(clocks[g[0]], clocks[i]) && std::none_of(g.begin(), g.end(), [&](size_t j) {
+                       return cameras[j].node == cameras[i].node;
+                   });
         });
         if (group == groups.end())
             groups.push_back({i});

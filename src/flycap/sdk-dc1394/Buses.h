@@ -3,9 +3,10 @@
 // node), and the bus callbacks with the thread that calls them.
 //
 // Bus numbers: libdc1394 does not say which card a camera hangs on, but
-// every camera reads its card's cycle timer, so cameras whose cycle timers
-// agree (seen from the same host clock) share a bus. A bus keeps its number
-// for as long as one of its cameras stays plugged in.
+// every camera reads its card's cycle timer and carries its bus's reset
+// generation, so cameras whose cycle timers agree (seen from the same host
+// clock) and whose generations are the same share a bus. A bus keeps its
+// number for as long as one of its cameras stays plugged in.
 //
 // Arrivals and removals: libdc1394 has no bus reset notification, so a
 // thread of ours lists the cameras every kWatchPeriod while a bus callback
@@ -51,6 +52,13 @@ struct CameraEntry {
     uint64_t arrival = 0; // which plugging of this camera: a re-plug is a new camera
 };
 
+// What tells buses apart: every node of a bus reads its card's cycle timer
+// and carries the bus's reset generation.
+struct BusClock {
+    int64_t phaseNs;
+    uint32_t generation;
+};
+
 class Buses {
 public:
     static Buses& instance();
@@ -91,7 +99,7 @@ private:
         unsigned long param;
     };
     std::vector<CameraEntry> listCameras();
-    void assignBuses(std::vector<CameraEntry>& cameras, const std::vector<int64_t>& phases);
+    void assignBuses(std::vector<CameraEntry>& cameras, const std::vector<BusClock>& clocks);
     std::vector<Message> diffLocked(std::vector<CameraEntry>& fresh);
     void deliverLocked(std::unique_lock<std::mutex>& lock);
     void watch();
