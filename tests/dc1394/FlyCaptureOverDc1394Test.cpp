@@ -272,6 +272,9 @@ TEST_F(FlyCaptureOverDc1394, TheNewestImageIsLentUntilUnlockedAndOutlivesTheStop
     EXPECT_EQ(flycaptureUnlock(c, a.uiBufferIndex), FLYCAPTURE_OK);
     EXPECT_EQ(flycaptureUnlock(c, a.uiBufferIndex), FLYCAPTURE_BUFFER_NOT_LOCKED);
     EXPECT_EQ(flycaptureUnlockAll(c), FLYCAPTURE_OK);
+    // Without a transfer, indexes still span the context's four buffers.
+    EXPECT_EQ(flycaptureUnlock(c, 3), FLYCAPTURE_BUFFER_NOT_LOCKED);
+    EXPECT_EQ(flycaptureUnlock(c, 4), FLYCAPTURE_INVALID_ARGUMENT);
     // And a new start works with another size.
     ASSERT_EQ(flycaptureStartCustomImagePacket(c, 0, 0, 0, 320, 240, 4096, FLYCAPTURE_MONO8), FLYCAPTURE_OK);
     ASSERT_EQ(flycaptureSetGrabTimeoutEx(c, 5000), FLYCAPTURE_OK);
