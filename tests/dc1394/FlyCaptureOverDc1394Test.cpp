@@ -254,10 +254,16 @@ TEST_F(FlyCaptureOverDc1394, TheNewestImageIsLentUntilUnlockedAndOutlivesTheStop
               b.uiBufferIndex == c3.uiBufferIndex ? FLYCAPTURE_OK : FLYCAPTURE_BUFFER_NOT_LOCKED);
     EXPECT_EQ(flycaptureUnlock(c, 99), FLYCAPTURE_INVALID_ARGUMENT);
 
-    // A time-out far shorter than a frame period: nothing new yet.
-    ASSERT_EQ(flycaptureSetGrabTimeoutEx(c, 0), FLYCAPTURE_OK);
+    // Waiting for an external trigger (TRIGGER_MODE at 0x830: on), the camera
+    // sends nothing: the wait ends at the time-out.
+    ASSERT_EQ(flycaptureSetCameraRegister(c, 0x830, 0x82000000), FLYCAPTURE_OK);
     FlyCaptureImage none{};
+    ASSERT_EQ(flycaptureSetGrabTimeoutEx(c, 0), FLYCAPTURE_OK);
+    while (flycaptureLockLatest(c, &none) == FLYCAPTURE_OK) // what came before the switch
+        ASSERT_EQ(flycaptureUnlock(c, none.uiBufferIndex), FLYCAPTURE_OK);
+    ASSERT_EQ(flycaptureSetGrabTimeoutEx(c, 50), FLYCAPTURE_OK);
     EXPECT_EQ(flycaptureLockLatest(c, &none), FLYCAPTURE_TIMEOUT);
+    ASSERT_EQ(flycaptureSetCameraRegister(c, 0x830, 0x80000000), FLYCAPTURE_OK);
 
     // Stopped: the camera no longer sends (ISO_EN at 0x614 off); the lent
     // image is still readable and comes back by its index.
