@@ -34,7 +34,6 @@ for f in "$out"/*.png; do
   [ "$(head -c 8 "$f" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "$f is no PNG"
 done
 [[ $grab =~ "hardware - software date spread: "[0-9.]+" ms" ]] || fail "grab has no hardware dates: $grab"
-[[ $grab == *"missing indexes (SDK or buffer): 0"* ]] || fail "grab lost images: $grab"
 
 # The Flea2 on bus 1 follows the master on bus 0.
 sync=$(run sync --seconds 8 2>&1) || fail "sync exited with $?: $sync"

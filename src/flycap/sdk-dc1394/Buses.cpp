@@ -62,17 +62,7 @@ bool Buses::available()
 
 Buses::~Buses()
 {
-    std::thread watcher;
-    {
-        std::lock_guard<std::mutex> lock(m_);
-        stopping_ = true;
-        callbacks_.clear();
-        pending_.clear();
-        watcher = std::move(watcher_);
-        cv_.notify_all();
-    }
-    if (watcher.joinable())
-        watcher.join();
+    stopWatching();
     if (session_)
         dc1394_free(session_);
 }
@@ -297,8 +287,29 @@ void Buses::addCallback(FlyCaptureContext context, FlyCaptureCallback callback, 
 {
     std::lock_guard<std::mutex> lock(m_);
     callbacks_.push_back({context, callback, param});
-    if (!watcher_.joinable() && !stopping_)
+    if (!watcher_.joinable() && !stopping_) {
         watcher_ = std::thread(&Buses::watch, this);
+        // At exit the watcher stops before anything made after this point is
+        // torn down (the devices it lists among them), not with this object.
+        std::atexit([] { instance().stopWatching(); });
+    }
+}
+
+void Buses::stopWatching()
+{
+    std::thread watcher;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        stopping_ = true;
+        callbacks_.clear();
+        pending_.clear();
+        watcher = std::move(watcher_);
+        cv_.notify_all();
+    }
+    if (watcher.joinable() && watcher.get_id() != std::this_thread::get_id())
+        watcher.join();
+    else if (watcher.joinable())
+        watcher.detach(); // exit called from a callback
 }
 
 void Buses::waitForDeliveryLocked(std::unique_lock<std::mutex>& lock)

@@ -82,6 +82,8 @@ public:
     void addCallback(FlyCaptureContext context, FlyCaptureCallback callback, void* param);
     bool removeCallback(FlyCaptureContext context, FlyCaptureCallback callback, void* param);
     void removeCallbacks(FlyCaptureContext context);
+    // Ends the watching thread for good; bus callbacks are called no more.
+    void stopWatching();
 
 private:
     Buses();
