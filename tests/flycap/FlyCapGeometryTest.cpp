@@ -18,11 +18,12 @@ namespace sim = orvex::sim;
 namespace {
 
 // The Grasshopper's Format_7 mode 0: 1624 x 1224, sizes in steps of 8 x 2,
-// packets in steps of 4 bytes up to 8192 at S800.
+// packets in steps of 4 bytes up to 4096 at S400, the iso speed a camera
+// comes up with.
 constexpr int kMaxWidth = 1624;
 constexpr int kMaxHeight = 1224;
 constexpr int kPacketUnit = 4;
-constexpr int kPacketMax = 8192;
+constexpr int kPacketMax = 4096;
 
 struct Region {
     int left, top, width, height;
@@ -226,7 +227,7 @@ TEST_F(FlyCapGeometryTest, PacketSizeMustLieWithinTheLimitsOnTheirStep)
     EXPECT_EQ(kPacketMax, camera.getNbBytesPerPacket());
     EXPECT_EQ(static_cast<uint32_t>(kPacketMax), registerPacketSize(camera));
 
-    EXPECT_EQ("requested packet size is greater than max allowed (8196 > 8192)",
+    EXPECT_EQ("requested packet size is greater than max allowed (4100 > 4096)",
               errorOf([&] { camera.setNbBytesPerPacket(kPacketMax + kPacketUnit); }));
     EXPECT_EQ("requested packet size is not a multiple of unit packet size allowed (5 not a multiple of 4)",
               errorOf([&] { camera.setNbBytesPerPacket(kPacketUnit + 1); }));
@@ -244,8 +245,8 @@ TEST_F(FlyCapGeometryTest, ACameraReportingAZeroPacketUnitHasOnlyItsBoundsChecke
     config.packetUnit = 0;
     FlyCapCamera& camera = initialised(config);
     ASSERT_EQ(0, camera.getUnitNbBytesPerPacket());
-    camera.setNbBytesPerPacket(4097);
-    EXPECT_EQ(4097, camera.getNbBytesPerPacket());
+    camera.setNbBytesPerPacket(4095);
+    EXPECT_EQ(4095, camera.getNbBytesPerPacket());
     EXPECT_EQ("requested packet size is lower than min allowed (-1 < 0)",
               errorOf([&] { camera.setNbBytesPerPacket(-1); }));
 }
@@ -280,11 +281,13 @@ TEST_F(FlyCapGeometryTest, ASizeChangeReRangesTheShutterAndRefusesACachedShutter
 {
     FlyCapCamera& camera = initialised(0x20E);
     camera.setShutter(30000);
-    ASSERT_EQ(33320ul, camera.getShutterMax()) << "one 30 fps frame period";
+    // Full size at S400: 486 packets a frame, 16.4375 fps, a 60.84 ms period
+    // (60820 us in the shutter's 20 us steps).
+    ASSERT_EQ(60820ul, camera.getShutterMax()) << "one frame period";
     camera.setRoi(0, 0, 64, 16);
     camera.setNbBytesPerPacket(1024);
     camera.setFrameRate(200);
-    EXPECT_EQ(33320ul, camera.getShutterMax()) << "a new frame rate alone leaves the shutter range";
+    EXPECT_EQ(60820ul, camera.getShutterMax()) << "a new frame rate alone leaves the shutter range";
 
     // The camera now holds exposures to 5 ms; the size set again reads that.
     EXPECT_EQ("shutter value greater than max shutter allowed (30000 > 5000)",

@@ -122,7 +122,7 @@ TEST_F(CameraRegisters, Format7RefusesBadGeometryAndKeepsPacketSizeWithinLimits)
     EXPECT_EQ(format7(kF7MaxImageSizeInquiry), packHigh(1624, 1224));
     const uint32_t fullSize = format7(kF7ImageSize);
     EXPECT_EQ(fullSize, packHigh(1624, 1224));
-    EXPECT_EQ(highField(format7(kF7BytePerPacket)), 8192u) << "S800 camera on an S800 bus";
+    EXPECT_EQ(highField(format7(kF7BytePerPacket)), 4096u) << "an S800 camera comes up sending at S400";
 
     // Width not a multiple of the unit: refused, flagged, size kept.
     writeFormat7(kF7ImageSize, packHigh(641, 480));
@@ -160,18 +160,33 @@ TEST_F(CameraRegisters, ASettingFromTheSdkDropsValuesHeldForSetting1)
     EXPECT_EQ(format7(kF7ImageSize), packHigh(320, 240));
 }
 
-TEST_F(CameraRegisters, PacketLimitsFollowTheBusSpeed)
+TEST_F(CameraRegisters, PacketLimitsFollowTheIsoSpeedUpToWhatTheLinkCarries)
 {
     const int slowBus = world().addBus(busAt(1, 0.0, 0.0, 400));
     const auto slow = world().addCamera(slowBus, "Grasshopper GRAS-20S4M", 1002);
-    EXPECT_EQ(camera_->packetLimits(1624, 1224, 1).maxBytes, 8192u);
+    // Both come up at S400: 4096 bytes.
+    EXPECT_EQ(camera_->packetLimits(1624, 1224, 1).maxBytes, 4096u);
     EXPECT_EQ(slow->packetLimits(1624, 1224, 1).maxBytes, 4096u);
     EXPECT_EQ(slow->packetLimits(1624, 1224, 1).unitBytes, 4u);
     EXPECT_EQ(slow->packetLimits(10, 10, 1).maxBytes, 100u);
     EXPECT_EQ(slow->packetLimits(10, 10, 2).maxBytes, 200u);
-    // The same camera model, unplugged and plugged into the fast bus, gets its speed back.
+    // S800 (1394b mode, speed 3): 8192 bytes where the bus carries S800.
+    write(0xF0F0060C, 0x00008003);
+    EXPECT_EQ(camera_->packetLimits(1624, 1224, 1).maxBytes, 8192u);
+    EXPECT_EQ(lowField(format7(kF7PacketParameterInquiry)), 8192u);
+    ASSERT_EQ(slow->writeRegister(0xF0F0060C, 0x00008003), Status::ok);
+    EXPECT_EQ(slow->packetLimits(1624, 1224, 1).maxBytes, 4096u) << "an S400 bus";
+    // Legacy mode: speed in bits 25..24; S200 2048 bytes, S100 1024.
+    write(0xF0F0060C, 0x01000000);
+    EXPECT_EQ(camera_->packetLimits(1624, 1224, 1).maxBytes, 2048u);
+    write(0xF0F0060C, 0x00000000);
+    EXPECT_EQ(camera_->packetLimits(1624, 1224, 1).maxBytes, 1024u);
+    // Unplugged and plugged into the fast bus, the camera comes up at S400
+    // and can go to S800 there.
     world().unplugCamera(1002);
     world().plugCamera(1002, bus_);
+    EXPECT_EQ(slow->packetLimits(1624, 1224, 1).maxBytes, 4096u);
+    ASSERT_EQ(slow->writeRegister(0xF0F0060C, 0x00008003), Status::ok);
     EXPECT_EQ(slow->packetLimits(1624, 1224, 1).maxBytes, 8192u);
 }
 
@@ -204,6 +219,9 @@ TEST_F(CameraRegisters, AbsoluteValuesAreQuantisedToRawSteps)
 TEST_F(CameraRegisters, ShutterRangeFollowsFrameRateAndTrigger)
 {
     write(kCurrentVideoFormat, kFormat7 << kCurrentIndexShift);
+    // S800 and 8192-byte packets: 243 packets a frame, up to 30 fps.
+    write(0xF0F0060C, 0x00008003);
+    writeFormat7(kF7BytePerPacket, 8192u << 16);
     // Frame rate on at 10 fps: at most one frame period of exposure.
     ASSERT_EQ(camera_->setPropertyAbsolute(kFeatureFrameRate, false, true, false, 10.0), Status::ok);
     PropertyValue shutter = property(kFeatureShutter);
@@ -229,6 +247,10 @@ TEST_F(CameraRegisters, ShutterRangeFollowsFrameRateAndTrigger)
 TEST_F(CameraRegisters, FrameRateLimitFollowsPacketSize)
 {
     write(kCurrentVideoFormat, kFormat7 << kCurrentIndexShift);
+    // At S400 packets hold at most 4096 bytes: 486 a frame, 16.46 fps.
+    EXPECT_NEAR(property(kFeatureFrameRate).absMax, 16.4375, 1e-9) << "rounded down to 1/16 fps";
+    write(0xF0F0060C, 0x00008003); // S800
+    writeFormat7(kF7BytePerPacket, 8192u << 16);
     EXPECT_DOUBLE_EQ(property(kFeatureFrameRate).absMax, 30.0) << "sensor limit, 243 packets per frame";
     writeFormat7(kF7BytePerPacket, 2048u << 16); // 971 packets per frame: 8.24 fps
     EXPECT_NEAR(property(kFeatureFrameRate).absMax, 8.1875, 1e-9) << "rounded down to 1/16 fps";

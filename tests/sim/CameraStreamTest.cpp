@@ -146,6 +146,9 @@ TEST_F(CameraStream, BusBandwidthLimitsConcurrentStreams)
     g.width = 1600;
     g.height = 1200;
     g.bytesPerPacket = 8192;
+    // 8192-byte packets need S800 (1394b mode, speed 3).
+    ASSERT_EQ(camera_->writeRegister(0xF0F0060C, 0x00008003), Status::ok);
+    ASSERT_EQ(other->writeRegister(0xF0F0060C, 0x00008003), Status::ok);
     ASSERT_EQ(camera_->configureFormat7(g), Status::ok);
     ASSERT_EQ(other->configureFormat7(g), Status::ok);
     auto otherSink = std::make_shared<FrameCollector>();

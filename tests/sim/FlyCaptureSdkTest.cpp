@@ -202,6 +202,10 @@ TEST_F(FlyCaptureSdk, Format7QueryPacketInfoAndStartChecks)
     FlyCapturePacketInfo info{};
     ASSERT_EQ(flycaptureGetCustomImagePacketInfo(c, 0, 1624, 1224, FLYCAPTURE_MONO16, &info), FLYCAPTURE_OK);
     EXPECT_EQ(info.uiMinSizeBytes, 4u);
+    EXPECT_EQ(info.uiMaxSizeBytes, 4096u) << "S400, the speed a camera comes up with";
+    // ISO_Channel/ISO_Speed at 0x60C: 1394b mode, S800.
+    ASSERT_EQ(flycaptureSetCameraRegister(c, 0x60C, 0x00008003), FLYCAPTURE_OK);
+    ASSERT_EQ(flycaptureGetCustomImagePacketInfo(c, 0, 1624, 1224, FLYCAPTURE_MONO16, &info), FLYCAPTURE_OK);
     EXPECT_EQ(info.uiMaxSizeBytes, 8192u);
     EXPECT_EQ(flycaptureGetCustomImagePacketInfo(c, 0, 2000, 10, FLYCAPTURE_MONO8, &info),
               FLYCAPTURE_INVALID_CUSTOM_SIZE);
@@ -223,6 +227,7 @@ TEST_F(FlyCaptureSdk, Format7QueryPacketInfoAndStartChecks)
 
     // The second camera of the bus finds too little bandwidth left.
     FlyCaptureContext other = bound(1);
+    ASSERT_EQ(flycaptureSetCameraRegister(other, 0x60C, 0x00008103), FLYCAPTURE_OK); // channel 1, S800
     EXPECT_EQ(flycaptureStartCustomImagePacket(other, 0, 0, 0, 640, 480, 8192, FLYCAPTURE_MONO8),
               FLYCAPTURE_BANDWIDTH_EXCEEDED);
     EXPECT_EQ(flycaptureStartCustomImagePacket(other, 0, 0, 0, 640, 480, 1024, FLYCAPTURE_MONO8),

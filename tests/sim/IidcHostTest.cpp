@@ -183,14 +183,15 @@ TEST_F(IidcHost, AbsoluteShutterThroughTheAbsoluteValueRegisters)
     EXPECT_EQ(read(shutter + kAbsMaximum), maximum) << "read-only";
 
     // In Format_7 with the frame-rate control on, one frame period bounds
-    // the shutter: 25 fps written through the frame rate's own block.
+    // the shutter: 12.5 fps (full size at S400 allows 16.4) written through
+    // the frame rate's own block.
     format7Base();
     const uint32_t frameRate = quadletOffsetToAddress(read(featureAbsoluteOffset(kFeatureFrameRate)));
-    write(frameRate + kAbsValue, floatBits(25.0f));
-    EXPECT_FLOAT_EQ(asFloat(read(frameRate + kAbsValue)), 25.0f);
-    EXPECT_FLOAT_EQ(asFloat(read(shutter + kAbsMaximum)), 0.040f);
+    write(frameRate + kAbsValue, floatBits(12.5f));
+    EXPECT_FLOAT_EQ(asFloat(read(frameRate + kAbsValue)), 12.5f);
+    EXPECT_FLOAT_EQ(asFloat(read(shutter + kAbsMaximum)), 0.080f);
     write(shutter + kAbsValue, read(shutter + kAbsMaximum));
-    EXPECT_FLOAT_EQ(asFloat(read(shutter + kAbsValue)), 0.040f) << "the maximum itself is in range";
+    EXPECT_FLOAT_EQ(asFloat(read(shutter + kAbsValue)), 0.080f) << "the maximum itself is in range";
 
     // Features without absolute control have no block.
     EXPECT_EQ(read(featureAbsoluteOffset(kFeatureTemperature)), 0u);
@@ -215,7 +216,7 @@ TEST_F(IidcHost, Format7SizeThroughTheValueSettingHandshake)
     EXPECT_EQ(read(base + kF7ImagePosition), packHigh(800, 8));
     EXPECT_EQ(read(base + kF7ImageSize), packHigh(640, 480));
     const uint32_t packets = read(base + kF7PacketParameterInquiry);
-    EXPECT_EQ(lowField(packets), 8192u);
+    EXPECT_EQ(lowField(packets), 4096u) << "S400, the speed a camera comes up with";
     EXPECT_EQ(read(base + kF7TotalBytesLowInquiry), 640u * 480u);
 
     // A width off the unit: ErrorFlag_1, nothing applied.

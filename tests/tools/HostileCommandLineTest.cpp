@@ -82,17 +82,15 @@ TEST(HostileCommandLine, GeometriesAndNegativeNumbersAreBadInput)
     EXPECT_TRUE(contains(edge.out, "8 x 2 at (1616, 1222)")) << edge.out;
 }
 
-// Two cameras of one bus ask 16384 bytes per cycle of the 9830 it carries:
-// the tool shares the budget and says how, or names the bus when the user's
-// own packet sizes cannot fit.
+// Two FlyCapture cameras of one bus at S400 (4096-byte packets) ask 8192
+// bytes per cycle of the 9830 it carries: nothing to share, and a packet
+// beyond the speed's is refused with the camera's range. The BCAM cameras'
+// bus carries 4915: the tool shares it and says how.
 TEST(HostileCommandLine, CamerasOfOneBusShareItsBudgetUnlessThePacketSizesAreGiven)
 {
     const ToolRun all = runTool("grab all --count 10");
     EXPECT_EQ(0, all.status) << all.err;
-    EXPECT_TRUE(contains(all.err,
-                         "bus 0 carries 9830 bytes per cycle, shared: camera 0 4912 bytes per packet, "
-                         "camera 1 4912 bytes per packet"))
-        << all.err;
+    EXPECT_FALSE(contains(all.err, "shared:")) << all.err;
     for (const char* camera : {"camera 0 ", "camera 1 ", "camera 2 "})
         EXPECT_TRUE(contains(all.out, camera)) << all.out;
     EXPECT_FALSE(contains(all.out, " 0 images received")) << all.out;
@@ -100,7 +98,7 @@ TEST(HostileCommandLine, CamerasOfOneBusShareItsBudgetUnlessThePacketSizesAreGiv
 
     expectAll({
         {"grab 0,1 --count 1 --packet 8192", 2,
-         "bus 0 carries 9830 bytes per cycle, its cameras ask 16384 with the packet sizes given"},
+         "--packet 8192: this camera takes 4 to 4096 bytes per packet in steps of 4 with this region"},
     });
     const ToolRun bcam = runTool("grab all --backend bcam --count 5");
     EXPECT_EQ(0, bcam.status) << bcam.err;

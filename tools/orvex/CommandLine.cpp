@@ -11,6 +11,7 @@
 
 #include <boost/program_options.hpp>
 
+#include <cstdlib>
 #include <iostream>
 #include <sstream>
 
@@ -58,6 +59,7 @@ po::options_description visibleOptions()
         ("help,h", "print this help and exit")                                                     //
         ("backend,b", po::value<std::string>()->default_value("flycap"),                           //
          "camera stack: flycap (FlyCapture SDK), bcam (BCAM driver), or all (list and view only)") //
+        ("sdk", po::value<std::string>(), "flycap through dc1394 (libdc1394: FireWire on Linux)")  //
         ("log-level", po::value<std::string>()->default_value("OFF"),                              //
          "show the library's log lines from this level on (TRACE, DEBUG, INFO, WARN, ERROR)")      //
         ("seconds", po::value<double>(), "grab: stop after S seconds; sync: run S seconds (default 10)");
@@ -87,6 +89,17 @@ int printUsage()
 {
     std::cout << usageText();
     return 0;
+}
+
+// The library reads the variable when it loads the SDK, at the first camera
+// call. putenv keeps the buffer, hence a static one; it is the one call that
+// both C libraries (glibc, msvcrt) have.
+void selectFlyCapSdk(const std::string& name)
+{
+    if (name != "dc1394")
+        throw UsageError("--sdk is dc1394");
+    static char selection[] = "ORVEX_FLYCAP_SDK=dc1394";
+    putenv(selection);
 }
 
 } // namespace
@@ -126,6 +139,8 @@ ParsedCommandLine parseCommandLine(int argc, const char* const argv[])
 
     CommandLineValues line{values, {}, std::nullopt, {}};
     line.common.backend = values["backend"].as<std::string>();
+    if (values.count("sdk"))
+        selectFlyCapSdk(values["sdk"].as<std::string>());
     line.common.logLevel = values["log-level"].as<std::string>();
     line.settings = readSettings(values);
     if (values.count("camera"))

@@ -454,7 +454,8 @@ std::map<uint32_t, uint32_t> Camera::defaultRegisters() const
         r[base + kF7ImagePosition] = 0;
         r[base + kF7ImageSize] = packHigh(config_.sensorWidth, config_.sensorHeight);
         r[base + kF7ColorCodingId] = kColorCodeMono8 << kF7ColorCodingShift;
-        const PacketLimits limits = packetLimitsLocked(config_.sensorWidth, config_.sensorHeight, 1);
+        const PacketLimits limits =
+            packetLimitsAtLocked(config_.sensorWidth, config_.sensorHeight, 1, layout::kPowerUpIsoSpeedMbps);
         r[base + kF7BytePerPacket] = packHigh(limits.maxBytes, limits.maxBytes);
         r[base + kF7ValueSetting] = kPresence;
     }

@@ -79,7 +79,24 @@ uint32_t Camera::maxPacketBytesLocked() const
     return Bus::maxPacketBytes(speed);
 }
 
+uint32_t Camera::isoSpeedMbpsLocked() const
+{
+    const auto it = regs_.find(kIsoChannelSpeed);
+    if (it == regs_.end())
+        return layout::kPowerUpIsoSpeedMbps;
+    const uint32_t value = it->second;
+    const uint32_t code = (value & kIsoOperationMode1394b) ? (value & kIso1394bSpeedMask)
+                                                           : ((value >> kIsoSpeedShift) & kIsoSpeedMask);
+    return 100u << code;
+}
+
 PacketLimits Camera::packetLimitsLocked(uint32_t width, uint32_t height, uint32_t bytesPerPixel) const
+{
+    return packetLimitsAtLocked(width, height, bytesPerPixel, isoSpeedMbpsLocked());
+}
+
+PacketLimits Camera::packetLimitsAtLocked(uint32_t width, uint32_t height, uint32_t bytesPerPixel,
+                                          uint32_t isoSpeedMbps) const
 {
     PacketLimits limits;
     limits.unitBytes = config_.packetUnit;
@@ -87,7 +104,10 @@ PacketLimits Camera::packetLimitsLocked(uint32_t width, uint32_t height, uint32_
     // Reported as configured; the arithmetic steps by at least one byte.
     const uint32_t unit = std::max<uint32_t>(config_.packetUnit, 1);
     const uint64_t wholeImage = roundUp(limits.imageBytes, unit);
-    const uint32_t speedMax = maxPacketBytesLocked() / unit * unit;
+    // IIDC ties the largest packet to the speed the camera sends at now,
+    // never beyond what its link carries.
+    const uint32_t speedMax =
+        std::min(maxPacketBytesLocked(), Bus::maxPacketBytes(isoSpeedMbps)) / unit * unit;
     limits.maxBytes =
         static_cast<uint32_t>(std::max<uint64_t>(unit, std::min<uint64_t>(wholeImage, speedMax)));
     applyForcedPacketLimits(limits);

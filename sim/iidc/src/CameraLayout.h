@@ -10,6 +10,9 @@
 
 namespace orvex::sim::layout {
 
+// The iso speed a camera comes up with (ISO_Speed S400).
+constexpr uint32_t kPowerUpIsoSpeedMbps = 400;
+
 // Format_7 mode 0 register block (V_CSR_INQ_7_0).
 constexpr uint32_t kFormat7Mode0 = 0xF0F08000;
 // Strobe output block (0xF0F0048C): inquiry of output g at +0x100 + 4 g,

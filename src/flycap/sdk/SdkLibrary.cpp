@@ -5,6 +5,8 @@
 
 #include <log4cplus/loggingmacros.h>
 
+#include <cstdlib>
+
 namespace orvex::flycap::sdk {
 
 namespace {
@@ -31,16 +33,36 @@ const SdkLibrary& SdkLibrary::instance()
     return library;
 }
 
-SdkLibrary::SdkLibrary()
-    : loadFailure_("The FlyCapture SDK library " PGRFLYCAPTURE_LIBRARY_NAME " is loaded"),
-      missingFunctions_("The FlyCapture SDK library " PGRFLYCAPTURE_LIBRARY_NAME " has every function")
+std::string SdkLibrary::selectedLibraryName(const char* selection, std::string& refusal)
 {
+    refusal.clear();
+    if (!selection || !*selection)
+        return PGRFLYCAPTURE_LIBRARY_NAME;
+    if (std::string(selection) == kDc1394Selection)
+        return PGRFLYCAPTURE_DC1394_LIBRARY_NAME;
+    refusal = std::string(kSdkSelectionVariable) + "=\"" + selection + "\" names no FlyCapture SDK (\"" +
+              kDc1394Selection + "\", or unset for " PGRFLYCAPTURE_LIBRARY_NAME ")";
+    return {};
+}
+
+SdkLibrary::SdkLibrary()
+{
+    std::string refusal;
+    const std::string name = selectedLibraryName(std::getenv(kSdkSelectionVariable), refusal);
+    loadFailure_ = "The FlyCapture SDK library " + name + " is loaded";
+    missingFunctions_ = "The FlyCapture SDK library " + name + " has every function";
+    if (!refusal.empty()) {
+        loadFailure_ = "The FlyCapture SDK library could not be chosen: " + refusal;
+        LOG4CPLUS_ERROR(g_OrvexLogger, loadFailure_);
+        return;
+    }
     // Kept for the life of the process: contexts and callbacks live in it.
-    const HMODULE module = LoadLibraryA(PGRFLYCAPTURE_LIBRARY_NAME);
+    const HMODULE module = LoadLibraryA(name.c_str());
     if (!module) {
         const DWORD error = GetLastError();
-        loadFailure_ = "The FlyCapture SDK library " PGRFLYCAPTURE_LIBRARY_NAME " could not be loaded: " +
-                       systemMessage(error) + " (error " + std::to_string(error) + ")";
+        loadFailure_ = "The FlyCapture SDK library " + name +
+                       " could not be loaded: " + systemMessage(error) + " (error " + std::to_string(error) +
+                       ")";
         LOG4CPLUS_ERROR(g_OrvexLogger, loadFailure_);
         return;
     }
@@ -54,7 +76,7 @@ SdkLibrary::SdkLibrary()
     ORVEX_FLYCAPTURE_FUNCTIONS(ORVEX_FLYCAPTURE_RESOLVE)
 #undef ORVEX_FLYCAPTURE_RESOLVE
     if (!missing.empty()) {
-        missingFunctions_ = "The FlyCapture SDK library " PGRFLYCAPTURE_LIBRARY_NAME " lacks " + missing;
+        missingFunctions_ = "The FlyCapture SDK library " + name + " lacks " + missing;
         LOG4CPLUS_ERROR(g_OrvexLogger, missingFunctions_);
     }
 }

@@ -1,8 +1,12 @@
 // The FlyCapture SDK library, loaded at the first call of any SDK function.
 //
 // The library's SDK functions (FlyCaptureThunks.cpp) all come here: the
-// first one loads "PGRFlyCapture.dll" through LoadLibraryA and resolves every
-// function with GetProcAddress; later calls go straight through the table.
+// first one loads the SDK through LoadLibraryA: "PGRFlyCapture.dll", or,
+// when the environment variable ORVEX_FLYCAP_SDK is "dc1394", the same
+// functions over libdc1394 ("PGRFlyCapture-dc1394.dll", i.e.
+// libPGRFlyCapture-dc1394.so: real FireWire cameras on Linux). Any other
+// value loads nothing: every SDK function then fails with a text naming
+// the value. It resolves every function with GetProcAddress; later calls go straight through the table.
 // The library never unloads it. When the SDK cannot be loaded, every SDK
 // function returns FLYCAPTURE_SDK_NOT_LOADED, and flycaptureErrorToString of
 // that code is a text naming the library and the loader's reason; a function
@@ -17,6 +21,9 @@
 #include "PGRFlyCapture.h"
 
 #include <string>
+
+// The SDK over libdc1394, and how a host or the orvex tool asks for it.
+#define PGRFLYCAPTURE_DC1394_LIBRARY_NAME "PGRFlyCapture-dc1394.dll"
 
 // Every SDK function the library binds, in declaration order.
 #define ORVEX_FLYCAPTURE_FUNCTIONS(X)                                                                        \
@@ -59,8 +66,16 @@ struct SdkFunctions {
 #undef ORVEX_FLYCAPTURE_POINTER
 };
 
+constexpr const char* kSdkSelectionVariable = "ORVEX_FLYCAP_SDK";
+constexpr const char* kDc1394Selection = "dc1394";
+
 class SdkLibrary {
 public:
+    // The library to load for a value of kSdkSelectionVariable (null or
+    // empty: the FlyCapture SDK); empty with `refusal` set for a value that
+    // names none.
+    static std::string selectedLibraryName(const char* selection, std::string& refusal);
+
     // Loads the SDK at the first call.
     static const SdkLibrary& instance();
 

@@ -72,7 +72,7 @@ struct PropertyValue {
     const char* unitAbbreviation = "";
 };
 
-// Format_7 packet limits of a geometry at the camera's bus speed.
+// Format_7 packet limits of a geometry at the camera's current iso speed.
 struct PacketLimits {
     uint32_t unitBytes = 0; // minimum and step
     uint32_t maxBytes = 0;
@@ -275,7 +275,10 @@ private:
     double periodLocked() const;
     int64_t deliveryDelayNsLocked() const;
     uint32_t maxPacketBytesLocked() const;
+    uint32_t isoSpeedMbpsLocked() const;
     PacketLimits packetLimitsLocked(uint32_t width, uint32_t height, uint32_t bytesPerPixel) const;
+    PacketLimits packetLimitsAtLocked(uint32_t width, uint32_t height, uint32_t bytesPerPixel,
+                                      uint32_t isoSpeedMbps) const;
 
     // Absolute-value registers (CameraAbsolute.cpp).
     uint32_t effectiveFeatureInquiryLocked(uint32_t feature) const;

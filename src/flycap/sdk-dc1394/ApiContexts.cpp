@@ -1,0 +1,159 @@
+// SDK functions over libdc1394: contexts, buses, bus callbacks, error texts.
+#include "Transactions.h"
+
+#include "PGRFlyCapture.h"
+
+#include <cstring>
+
+using namespace orvex::flycap::dc1394sdk;
+
+namespace {
+
+void copyName(char* target, const std::string& name)
+{
+    std::strncpy(target, name.c_str(), FLYCAPTURE_NAME_LENGTH - 1);
+    target[FLYCAPTURE_NAME_LENGTH - 1] = '\0';
+}
+
+} // namespace
+
+extern "C" {
+
+FlyCaptureError flycaptureCreateContext(FlyCaptureContext* pContext)
+{
+    if (!pContext)
+        return FLYCAPTURE_INVALID_ARGUMENT;
+    if (!Buses::instance().available())
+        return FLYCAPTURE_FAILED; // libdc1394 could not start
+    *pContext = registerContext();
+    return FLYCAPTURE_OK;
+}
+
+FlyCaptureError flycaptureDestroyContext(FlyCaptureContext context)
+{
+    if (!findContext(context))
+        return FLYCAPTURE_INVALID_CONTEXT;
+    Buses::instance().removeCallbacks(context);
+    return unregisterContext(context) ? FLYCAPTURE_OK : FLYCAPTURE_INVALID_CONTEXT;
+}
+
+FlyCaptureError flycaptureInitializePlus(FlyCaptureContext context, unsigned int uiBusIndex,
+                                         unsigned int uiNumBuffers, unsigned char** arpBuffers)
+{
+    const auto c = findContext(context);
+    if (!c)
+        return FLYCAPTURE_INVALID_CONTEXT;
+    if (arpBuffers)
+        return FLYCAPTURE_NOT_IMPLEMENTED; // libdc1394 maps the kernel's buffers itself
+    if (uiNumBuffers == 0)
+        return FLYCAPTURE_INVALID_ARGUMENT;
+    return c->initialize(uiBusIndex, uiNumBuffers);
+}
+
+FlyCaptureError flycaptureModifyCallback(FlyCaptureContext context, FlyCaptureCallback pCallback,
+                                         void* pParam, bool bAdd)
+{
+    if (!findContext(context))
+        return FLYCAPTURE_INVALID_CONTEXT;
+    if (!pCallback)
+        return FLYCAPTURE_INVALID_ARGUMENT;
+    if (bAdd) {
+        Buses::instance().refresh(); // changes are told from this list on
+        Buses::instance().addCallback(context, pCallback, pParam);
+        return FLYCAPTURE_OK;
+    }
+    return Buses::instance().removeCallback(context, pCallback, pParam) ? FLYCAPTURE_OK
+                                                                        : FLYCAPTURE_INVALID_ARGUMENT;
+}
+
+FlyCaptureError flycaptureBusCameraCount(unsigned int* puiCount)
+{
+    if (!puiCount)
+        return FLYCAPTURE_INVALID_ARGUMENT;
+    if (!Buses::instance().available())
+        return FLYCAPTURE_FAILED;
+    *puiCount = static_cast<unsigned int>(Buses::instance().refresh().size());
+    return FLYCAPTURE_OK;
+}
+
+FlyCaptureError flycaptureBusEnumerateCamerasEx(FlyCaptureInfoEx* arInfo, unsigned int* puiSize)
+{
+    if (!puiSize || (!arInfo && *puiSize != 0))
+        return FLYCAPTURE_INVALID_ARGUMENT;
+    if (!Buses::instance().available())
+        return FLYCAPTURE_FAILED;
+    const std::vector<CameraEntry> cameras = Buses::instance().refresh();
+    unsigned int filled = 0;
+    for (const CameraEntry& camera : cameras) {
+        if (filled == *puiSize)
+            break;
+        FlyCaptureInfoEx& info = arInfo[filled++];
+        std::memset(&info, 0, sizeof info);
+        info.uiSerialNumber = camera.serialNumber;
+        copyName(info.szModelName, camera.model);
+        copyName(info.szVendorName, camera.vendor);
+        info.iBusNumber = camera.bus;
+        info.iNodeNumber = camera.node;
+        info.iMaxBusSpeed = camera.maxSpeed;
+    }
+    const bool tooSmall = filled < cameras.size();
+    *puiSize = filled;
+    return tooSmall ? FLYCAPTURE_BUFFER_SIZE_TOO_SMALL : FLYCAPTURE_OK;
+}
+
+const char* flycaptureErrorToString(FlyCaptureError error)
+{
+    switch (error) {
+    case FLYCAPTURE_OK:
+        return "Function completed successfully";
+    case FLYCAPTURE_FAILED:
+        return "Function failed";
+    case FLYCAPTURE_INVALID_ARGUMENT:
+        return "Invalid argument passed to the function";
+    case FLYCAPTURE_INVALID_CONTEXT:
+        return "Invalid context: not created or already destroyed";
+    case FLYCAPTURE_NOT_IMPLEMENTED:
+        return "Function not implemented";
+    case FLYCAPTURE_NOT_INITIALIZED:
+        return "Context not initialized with a camera";
+    case FLYCAPTURE_ALREADY_INITIALIZED:
+        return "Context already initialized with a camera";
+    case FLYCAPTURE_NOT_STARTED:
+        return "Image transfer not started";
+    case FLYCAPTURE_ALREADY_STARTED:
+        return "Image transfer already started";
+    case FLYCAPTURE_INVALID_BUS_INDEX:
+        return "No camera at this bus index";
+    case FLYCAPTURE_INVALID_MODE:
+        return "Video mode or pixel format not supported by the camera";
+    case FLYCAPTURE_INVALID_CUSTOM_SIZE:
+        return "Custom image size, position or packet size not accepted by the camera";
+    case FLYCAPTURE_BUFFER_SIZE_TOO_SMALL:
+        return "Buffer too small for the result";
+    case FLYCAPTURE_DEVICE_REMOVED:
+        return "The camera has been removed from the bus";
+    case FLYCAPTURE_ADDRESS_ERROR:
+        return "The camera has no register at this address";
+    case FLYCAPTURE_BUS_ERROR:
+        return "Bus transaction failed";
+    case FLYCAPTURE_BANDWIDTH_EXCEEDED:
+        return "Not enough isochronous bandwidth left on the bus";
+    case FLYCAPTURE_NO_FREE_BUFFER:
+        return "Every image buffer is locked";
+    case FLYCAPTURE_PROPERTY_NOT_PRESENT:
+        return "The camera does not have this property";
+    case FLYCAPTURE_VALUE_OUT_OF_RANGE:
+        return "Property value out of the camera's range";
+    case FLYCAPTURE_BUFFER_NOT_LOCKED:
+        return "Image buffer not locked";
+    case FLYCAPTURE_TIMEOUT:
+        return "Grab timed out: no new image";
+    case FLYCAPTURE_SDK_NOT_LOADED:
+        return "The FlyCapture SDK library could not be loaded";
+    case FLYCAPTURE_SDK_FUNCTION_MISSING:
+        return "The FlyCapture SDK library lacks a function";
+    }
+    return "Unknown FlyCapture error code";
+}
+
+} // extern "C"

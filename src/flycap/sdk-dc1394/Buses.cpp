@@ -1,0 +1,342 @@
+#include "Buses.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <set>
+
+namespace orvex::flycap::dc1394sdk {
+
+namespace {
+
+// How often the watching thread lists the buses.
+constexpr auto kWatchPeriod = std::chrono::milliseconds(100);
+// Cameras whose cycle timers, seen from the host clock, differ by less than
+// this share a bus (a reading pair comes from one ioctl: microseconds apart).
+constexpr int64_t kSameBusNs = 20000;
+// The cycle timer wraps every 128 seconds.
+constexpr int64_t kCycleWrapNs = 128LL * 1000000000LL;
+// The BCAM driver's cameras: the FlyCapture SDK leaves them alone.
+constexpr const char* kBcamVendor = "Basler";
+
+// Cycle timer minus host time, modulo the cycle timer's wrap.
+int64_t clockPhaseNs(uint32_t cycleTime, uint64_t hostUs)
+{
+    const int64_t seconds = (cycleTime >> 25) & 0x7F;
+    const int64_t count = (cycleTime >> 12) & 0x1FFF;
+    const int64_t offset = cycleTime & 0xFFF;
+    const int64_t cycleNs = seconds * 1000000000LL + count * 125000LL + offset * 125000LL / 3072;
+    const int64_t hostNs = static_cast<int64_t>(hostUs % static_cast<uint64_t>(kCycleWrapNs / 1000)) * 1000;
+    return ((cycleNs - hostNs) % kCycleWrapNs + kCycleWrapNs) % kCycleWrapNs;
+}
+
+bool sameBus(const BusClock& a, const BusClock& b)
+{
+    const int64_t d = std::abs(a.phaseNs - b.phaseNs);
+    return a.generation == b.generation && std::min(d, kCycleWrapNs - d) < kSameBusNs;
+}
+
+} // namespace
+
+Buses& Buses::instance()
+{
+    static Buses buses;
+    return buses;
+}
+
+Buses::Buses() = default;
+
+dc1394_t* Buses::sessionLocked()
+{
+    if (!session_) {
+        session_ = dc1394_new();
+        sessionSawCameras_ = false;
+    }
+    return session_;
+}
+
+bool Buses::available()
+{
+    std::lock_guard<std::mutex> lock(listing_);
+    return sessionLocked() != nullptr;
+}
+
+Buses::~Buses()
+{
+    stopWatching();
+    if (session_)
+        dc1394_free(session_);
+}
+
+CameraHandle Buses::open(const CameraEntry& entry)
+{
+    std::lock_guard<std::mutex> lock(listing_);
+    if (!sessionLocked())
+        return nullptr;
+    return CameraHandle(dc1394_camera_new_unit(session_, entry.guid, entry.unit));
+}
+
+std::vector<CameraEntry> Buses::listCameras()
+{
+    std::vector<CameraEntry> found;
+    std::vector<BusClock> clocks;
+    std::lock_guard<std::mutex> lock(listing_);
+    dc1394camera_list_t* list = nullptr;
+    if (!sessionLocked() || dc1394_camera_enumerate(session_, &list) != DC1394_SUCCESS || !list)
+        return found;
+    if (list->num == 0 && !sessionSawCameras_) {
+        // A session that started on a machine without cameras never sees
+        // any arrive (libdc1394 settles on its back end at the start): such
+        // a session, which cannot have made a camera handle, is started
+        // again. One that saw cameras sees them come back.
+        dc1394_camera_free_list(list);
+        list = nullptr;
+        dc1394_free(session_);
+        session_ = nullptr;
+        if (!sessionLocked() || dc1394_camera_enumerate(session_, &list) != DC1394_SUCCESS || !list)
+            return found;
+    }
+    sessionSawCameras_ = sessionSawCameras_ || list->num > 0;
+    for (uint32_t i = 0; i < list->num; ++i) {
+        CameraHandle camera(dc1394_camera_new_unit(session_, list->ids[i].guid, list->ids[i].unit));
+        if (!camera)
+            continue; // left the bus while listed
+        CameraEntry entry;
+        entry.guid = camera->guid;
+        entry.unit = static_cast<uint16_t>(camera->unit);
+        entry.serialNumber = static_cast<uint32_t>(camera->guid);
+        entry.vendor = camera->vendor ? camera->vendor : "";
+        entry.model = camera->model ? camera->model : "";
+        if (entry.vendor == kBcamVendor)
+            continue;
+        uint32_t node = 0, generation = 0;
+        dc1394_camera_get_node(camera.get(), &node, &generation);
+        entry.node = static_cast<int>(node & 0x3F);
+        entry.maxSpeed = camera->bmode_capable ? 800 : 400;
+        uint32_t cycleTime = 0;
+        uint64_t hostUs = 0;
+        if (dc1394_read_cycle_timer(camera.get(), &cycleTime, &hostUs) != DC1394_SUCCESS)
+            continue; // gone already
+        found.push_back(entry);
+        clocks.push_back({clockPhaseNs(cycleTime, hostUs), generation});
+    }
+    dc1394_camera_free_list(list);
+    assignBuses(found, clocks);
+    std::sort(found.begin(), found.end(), [](const CameraEntry& a, const CameraEntry& b) {
+        return a.bus != b.bus ? a.bus < b.bus : a.node != b.node ? a.node < b.node : a.guid < b.guid;
+    });
+    return found;
+}
+
+void Buses::assignBuses(std::vector<CameraEntry>& cameras, const std::vector<BusClock>& clocks)
+{
+    // Groups of cameras sharing a clock and a bus generation, never two of
+    // one node number (a node number names one node of its bus); GUID order.
+    std::vector<size_t> order(cameras.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&](size_t a, size_t b) { return cameras[a].guid < cameras[b].guid; });
+    std::vector<std::vector<size_t>> groups;
+    for (size_t i : order) {
+        auto group = std::find_if(groups.begin(), groups.end(), [&](const std::vector<size_t>& g) {
+            return sameBus(clocks[g[0]], clocks[i]) && std::none_of(g.begin(), g.end(), [&](size_t j) {
+                       return cameras[j].node == cameras[i].node;
+                   });
+        });
+        if (group == groups.end())
+            groups.push_back({i});
+        else
+            group->push_back(i);
+    }
+    auto lowestGuid = [&](const std::vector<size_t>& g) {
+        uint64_t lowest = UINT64_MAX;
+        for (size_t i : g)
+            lowest = std::min(lowest, cameras[i].guid);
+        return lowest;
+    };
+    std::sort(groups.begin(), groups.end(),
+              [&](const auto& a, const auto& b) { return lowestGuid(a) < lowestGuid(b); });
+
+    std::lock_guard<std::mutex> lock(m_);
+    // Buses that cameras listed now already have.
+    std::set<int> known;
+    for (const CameraEntry& c : cameras) {
+        const auto k = busOfGuid_.find(c.guid);
+        if (k != busOfGuid_.end())
+            known.insert(k->second);
+    }
+    std::map<uint64_t, int> next;
+    std::set<int> taken;
+    for (const auto& group : groups) {
+        int bus = -1;
+        for (size_t i : group) {
+            const auto k = busOfGuid_.find(cameras[i].guid);
+            if (k != busOfGuid_.end() && !taken.count(k->second)) {
+                bus = k->second;
+                break;
+            }
+        }
+        if (bus < 0) {
+            bus = 0;
+            while (taken.count(bus) || known.count(bus))
+                ++bus;
+        }
+        taken.insert(bus);
+        for (size_t i : group) {
+            cameras[i].bus = bus;
+            next[cameras[i].guid] = bus;
+        }
+    }
+    busOfGuid_ = std::move(next);
+}
+
+std::vector<Buses::Message> Buses::diffLocked(std::vector<CameraEntry>& fresh)
+{
+    std::vector<Message> messages;
+    auto find = [](const std::vector<CameraEntry>& list, uint64_t guid) {
+        return std::find_if(list.begin(), list.end(),
+                            [guid](const CameraEntry& e) { return e.guid == guid; });
+    };
+    for (const CameraEntry& old : cameras_) {
+        if (find(fresh, old.guid) == fresh.end()) {
+            messages.push_back({FLYCAPTURE_MESSAGE_BUS_RESET, static_cast<unsigned long>(old.bus)});
+            messages.push_back({FLYCAPTURE_MESSAGE_DEVICE_REMOVAL, old.serialNumber});
+        }
+    }
+    for (CameraEntry& entry : fresh) {
+        const auto old = find(cameras_, entry.guid);
+        if (old != cameras_.end()) {
+            entry.arrival = old->arrival;
+            continue;
+        }
+        entry.arrival = nextArrival_++;
+        if (listed_) {
+            messages.push_back({FLYCAPTURE_MESSAGE_BUS_RESET, static_cast<unsigned long>(entry.bus)});
+            messages.push_back({FLYCAPTURE_MESSAGE_DEVICE_ARRIVAL, entry.serialNumber});
+        }
+    }
+    cameras_ = fresh;
+    listed_ = true;
+    return messages;
+}
+
+std::vector<CameraEntry> Buses::refresh()
+{
+    std::vector<CameraEntry> fresh = listCameras();
+    std::lock_guard<std::mutex> lock(m_);
+    std::vector<Message> messages = diffLocked(fresh);
+    if (!callbacks_.empty() && !messages.empty()) {
+        // Told on the watching thread, whoever noticed the change.
+        pending_.insert(pending_.end(), messages.begin(), messages.end());
+        cv_.notify_all();
+    }
+    return fresh;
+}
+
+std::vector<CameraEntry> Buses::cameras() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return cameras_;
+}
+
+bool Buses::present(uint64_t guid, uint64_t arrival) const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return std::any_of(cameras_.begin(), cameras_.end(),
+                       [&](const CameraEntry& e) { return e.guid == guid && e.arrival == arrival; });
+}
+
+void Buses::deliverLocked(std::unique_lock<std::mutex>& lock)
+{
+    delivering_ = true;
+    while (!pending_.empty() && !stopping_) {
+        const Message message = pending_.front();
+        pending_.pop_front();
+        const std::vector<Callback> targets = callbacks_;
+        for (const Callback& target : targets) {
+            // Removed meanwhile: its owner may be gone.
+            if (std::find(callbacks_.begin(), callbacks_.end(), target) == callbacks_.end())
+                continue;
+            lock.unlock();
+            target.function(target.param, message.message, message.param);
+            lock.lock();
+        }
+    }
+    delivering_ = false;
+    cv_.notify_all();
+}
+
+void Buses::watch()
+{
+    std::unique_lock<std::mutex> lock(m_);
+    watcherId_ = std::this_thread::get_id();
+    while (!stopping_) {
+        cv_.wait_for(lock, kWatchPeriod, [this] { return stopping_ || !pending_.empty(); });
+        if (stopping_)
+            break;
+        if (pending_.empty() && !callbacks_.empty()) {
+            lock.unlock();
+            refresh();
+            lock.lock();
+        }
+        deliverLocked(lock);
+    }
+}
+
+void Buses::addCallback(FlyCaptureContext context, FlyCaptureCallback callback, void* param)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    callbacks_.push_back({context, callback, param});
+    if (!watcher_.joinable() && !stopping_) {
+        watcher_ = std::thread(&Buses::watch, this);
+        // At exit the watcher stops before anything made after this point is
+        // torn down (the devices it lists among them), not with this object.
+        std::atexit([] { instance().stopWatching(); });
+    }
+}
+
+void Buses::stopWatching()
+{
+    std::thread watcher;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        stopping_ = true;
+        callbacks_.clear();
+        pending_.clear();
+        watcher = std::move(watcher_);
+        cv_.notify_all();
+    }
+    if (watcher.joinable() && watcher.get_id() != std::this_thread::get_id())
+        watcher.join();
+    else if (watcher.joinable())
+        watcher.detach(); // exit called from a callback
+}
+
+void Buses::waitForDeliveryLocked(std::unique_lock<std::mutex>& lock)
+{
+    if (std::this_thread::get_id() == watcherId_)
+        return; // a callback removing itself (or another) from inside a delivery
+    cv_.wait(lock, [this] { return !delivering_; });
+}
+
+bool Buses::removeCallback(FlyCaptureContext context, FlyCaptureCallback callback, void* param)
+{
+    std::unique_lock<std::mutex> lock(m_);
+    const auto it = std::find(callbacks_.begin(), callbacks_.end(), Callback{context, callback, param});
+    if (it == callbacks_.end())
+        return false;
+    callbacks_.erase(it);
+    waitForDeliveryLocked(lock);
+    return true;
+}
+
+void Buses::removeCallbacks(FlyCaptureContext context)
+{
+    std::unique_lock<std::mutex> lock(m_);
+    callbacks_.erase(std::remove_if(callbacks_.begin(), callbacks_.end(),
+                                    [context](const Callback& c) { return c.context == context; }),
+                     callbacks_.end());
+    waitForDeliveryLocked(lock);
+}
+
+} // namespace orvex::flycap::dc1394sdk
