@@ -254,7 +254,9 @@ void Camera::skipUnkeptImagesLocked(int64_t now)
     // After a long time nobody asked, most free-running images due meanwhile
     // would only push older ones out of the pending list: they move the
     // frame counter and count as superseded without being made.
-    if (triggerOnLocked() || !freeRun_.planned)
+    // At most one image per bus cycle: a shorter absence cannot have made enough.
+    constexpr int64_t kShortestAbsenceNs = int64_t(kMaxPendingImages) * 125'000;
+    if (now - lastCatchUpNs_ < kShortestAbsenceNs || triggerOnLocked() || !freeRun_.planned)
         return;
     const CycleClock& clock = bus_->clock();
     const int64_t period = periodTicksLocked();
