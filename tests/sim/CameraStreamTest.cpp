@@ -189,6 +189,55 @@ TEST_F(CameraStream, APulledStreamMakesEveryImageDueMeanwhileWithTheRegistersOfI
     EXPECT_TRUE(frames.empty());
 }
 
+// A pushed receiver that holds the delivering thread in its first image
+// until released.
+class HoldingCollector : public FrameCollector {
+public:
+    void onFrame(const Frame& frame) override
+    {
+        FrameCollector::onFrame(frame);
+        std::unique_lock<std::mutex> lock(m_);
+        held_ = true;
+        cv_.notify_all();
+        cv_.wait(lock, [&] { return released_; });
+    }
+    void waitHeld()
+    {
+        std::unique_lock<std::mutex> lock(m_);
+        cv_.wait(lock, [&] { return held_; });
+    }
+    void release()
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        released_ = true;
+        cv_.notify_all();
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool held_ = false, released_ = false;
+};
+
+TEST_F(CameraStream, RegisterCallsWhileAPushedReceiverHoldsItsImageMakeNoImages)
+{
+    configure(200.0);
+    auto sink = std::make_shared<HoldingCollector>();
+    ASSERT_EQ(camera_->startStream(sink, Pacing::frameRate), Status::ok);
+    sink->waitHeld();
+    for (int i = 0; i < 5; ++i) {
+        std::this_thread::sleep_for(10ms);
+        read(kCycleTime);
+    }
+    sink->release();
+    ASSERT_TRUE(sink->waitFor(4));
+    camera_->stopStream();
+    const auto frames = sink->frames();
+    for (size_t i = 1; i < frames.size(); ++i)
+        EXPECT_EQ(frames[i].frameCounter, frames[i - 1].frameCounter + 1)
+            << "image " << i << ": none made unseen";
+}
+
 TEST_F(CameraStream, UnpacedCameraProducesOnDemandAndDeliversTriggersAtOnce)
 {
     configure(1.0);
