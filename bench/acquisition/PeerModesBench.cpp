@@ -3,8 +3,9 @@
 // that a script can pair the two figure by figure: one image size, images
 // either unpaced or paced by the simulated camera, no pixel fill, F timed
 // images after W warm-up images, and process CPU (getrusage RUSAGE_SELF:
-// every thread, the simulated camera's and the acquisition thread
-// included) over the timed window only.
+// every thread, the acquisition thread and the host included; the simulated
+// camera makes its images inside the SDK's lock call, on no thread of its
+// own) over the timed window only.
 //
 // The pipeline: simulated camera and SDK, acquisition thread (normal
 // variant, zero copy), sample, images buffer, event notification, and the

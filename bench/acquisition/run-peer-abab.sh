@@ -19,8 +19,9 @@
 #   paced-same   peer at our paced rate, to compare at one rate; beside
 #                them the relay floor at that rate (peer_modes_bench -b:
 #                a timer thread handing a counter on to the main thread,
-#                with 2 threads as the peer has and 3 as ours has: camera,
-#                acquisition thread, host), what wake-ups alone cost here
+#                with 2 threads, as the peer has (stream, main) and as ours
+#                has (acquisition thread, host: the simulated camera runs
+#                no thread), and with 3), what wake-ups alone cost here
 #
 #   PEER=/tmp/aravis-fake/bench OURS=build/bin/peer_modes_bench \
 #       bench/acquisition/run-peer-abab.sh

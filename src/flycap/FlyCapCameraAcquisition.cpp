@@ -25,6 +25,7 @@
 #include <orvex/ImagesBuffer.h>
 #include <orvex/OrvexError.h>
 
+#include <boost/make_shared.hpp>
 #include <log4cplus/loggingmacros.h>
 
 #include <cstddef>
@@ -212,7 +213,8 @@ private:
     boost::shared_ptr<ImageSample> makeSample(const FlyCaptureImage& image, unsigned char* pixels,
                                               void* param)
     {
-        boost::shared_ptr<ImageSample> sample(new ImageSample());
+        // One allocation for the sample and its count.
+        boost::shared_ptr<ImageSample> sample = boost::make_shared<ImageSample>();
         sample->setSWDate(_camera.getChrono());
         ++_state._nImgCounter;
         sample->setParam(param);

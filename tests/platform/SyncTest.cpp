@@ -60,6 +60,31 @@ TEST(Events, AnAutoResetEventWakesExactlyOneOfManyWaiters)
     EXPECT_EQ(1, woken.load());
 }
 
+TEST(Events, AManualResetEventWakesEveryWaiterWhateverItsWait)
+{
+    ScopedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    ScopedHandle never(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    std::atomic<int> woken{0};
+    auto single = [&] {
+        if (WaitForSingleObject(event.get(), 5000) == WAIT_OBJECT_0)
+            ++woken;
+    };
+    auto any = [&] {
+        const HANDLE both[] = {never.get(), event.get()};
+        if (WaitForMultipleObjects(2, both, FALSE, 5000) == WAIT_OBJECT_0 + 1)
+            ++woken;
+    };
+    ScopedHandle first(startThread(single));
+    ScopedHandle second(startThread(single));
+    ScopedHandle third(startThread(any));
+    Sleep(50);
+    ASSERT_TRUE(SetEvent(event.get()));
+    const HANDLE threads[] = {first.get(), second.get(), third.get()};
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(3, threads, TRUE, INFINITE));
+    EXPECT_EQ(3, woken.load()) << "one set releases every waiter";
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event.get(), 0)) << "and stays set";
+}
+
 // Hand-offs between threads: every signal must reach its waiter, whether it
 // comes before the wait starts, while it sleeps or while it re-checks. A lost
 // wake-up shows as a timed-out wait instead of a hung test.

@@ -8,8 +8,10 @@
 #include <orvex/iidc/SmartFeatures.h>
 #include <orvex/iidc/SyncRegisters.h>
 #include <orvex/sim/FramePattern.h>
+#include <orvex/sim/HostWait.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <thread>
@@ -103,6 +105,137 @@ TEST_F(CameraStream, TriggeredCameraWaitsForTriggersAndRefusesThemWhileBusy)
     EXPECT_TRUE(frame.triggered);
     EXPECT_FALSE(frame.gpioLevels & frameinfo::kGpioTriggerInput) << "the input line stayed idle";
     camera_->stopStream();
+}
+
+// A receiver that takes a paced stream's images itself (as the SDK does).
+class PullingSink : public FrameSink {
+public:
+    void onFrame(const Frame&) override { ++pushed; }
+    void onCameraRemoved() override {}
+    bool pullsImages() const override { return true; }
+    void onStreamRescheduled() override { ++rescheduled; }
+
+    std::atomic<int> pushed{0};
+    std::atomic<int> rescheduled{0};
+};
+
+TEST_F(CameraStream, APulledStreamMakesEveryImageDueMeanwhileWithTheRegistersOfItsMoment)
+{
+    configure(200.0);
+    const int64_t periodTicks = static_cast<int64_t>(kTicksPerSecond / 200.0);
+    ASSERT_EQ(camera_->setPropertyRaw(kFeatureGain, false, true, false, 100, 0), Status::ok);
+    auto sink = std::make_shared<PullingSink>();
+    ASSERT_EQ(camera_->startStream(sink, Pacing::frameRate), Status::ok);
+    std::this_thread::sleep_for(40ms);
+    const int64_t beforeWrite = hostNowNs();
+    ASSERT_EQ(camera_->setPropertyRaw(kFeatureGain, false, true, false, 200, 0), Status::ok);
+    const int64_t afterWrite = hostNowNs();
+    std::this_thread::sleep_for(40ms);
+
+    const int64_t pulledAt = hostNowNs();
+    std::vector<Frame> frames;
+    uint64_t superseded = 1;
+    const int64_t next = camera_->pullImages(frames, superseded);
+    EXPECT_EQ(superseded, 0u);
+    ASSERT_GE(frames.size(), 6u) << "80 ms at 5 ms a period";
+    EXPECT_EQ(sink->pushed, 0) << "a pulling receiver is never pushed a paced image";
+    size_t before = 0, after = 0;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        SCOPED_TRACE("image " + std::to_string(i));
+        const Frame& f = frames[i];
+        if (i > 0) {
+            EXPECT_EQ(f.frameCounter, frames[i - 1].frameCounter + 1);
+            EXPECT_NEAR(ticksBetween(frames[i - 1].cycleTime, f.cycleTime), periodTicks, kTicksPerCycle)
+                << "every period of the grid, none skipped";
+        }
+        EXPECT_GE(f.deliveredNs, f.exposureStartNs);
+        EXPECT_LE(f.deliveredNs, pulledAt + 1'000'000'000) << "nothing from the future";
+        if (f.deliveredNs < beforeWrite) {
+            EXPECT_EQ(f.gainRegister & kControlValueMask, 100u) << "due before the write";
+            ++before;
+        } else if (f.deliveredNs > afterWrite) {
+            EXPECT_EQ(f.gainRegister & kControlValueMask, 200u) << "due after the write";
+            ++after;
+        }
+    }
+    EXPECT_GT(before, 0u);
+    EXPECT_GT(after, 0u);
+    EXPECT_GT(next, frames.back().deliveredNs) << "the next image is still to come";
+    EXPECT_GT(next, pulledAt);
+
+    // A trigger changes the plan: the receiver hears it, and the image is
+    // made at the trigger's instant when it is due.
+    triggerOn();
+    std::vector<Frame> ignored;
+    camera_->pullImages(ignored, superseded);
+    const int rescheduled = sink->rescheduled;
+    const int64_t fired = hostNowNs();
+    ASSERT_TRUE(camera_->externalTrigger(fired));
+    EXPECT_GT(sink->rescheduled, rescheduled);
+    frames.clear();
+    for (int i = 0; i < 1000 && frames.empty(); ++i) {
+        const int64_t due = camera_->pullImages(frames, superseded);
+        if (frames.empty() && due > hostNowNs())
+            waitNs(due - hostNowNs());
+    }
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_TRUE(frames[0].triggered);
+    EXPECT_EQ(frames[0].exposureStartNs, fired);
+    EXPECT_EQ(camera_->pullImages(frames, superseded), kNeverNs) << "no trigger left";
+
+    camera_->stopStream();
+    frames.clear();
+    EXPECT_EQ(camera_->pullImages(frames, superseded), kNeverNs);
+    EXPECT_TRUE(frames.empty());
+}
+
+// A pushed receiver that holds the delivering thread in its first image
+// until released.
+class HoldingCollector : public FrameCollector {
+public:
+    void onFrame(const Frame& frame) override
+    {
+        FrameCollector::onFrame(frame);
+        std::unique_lock<std::mutex> lock(m_);
+        held_ = true;
+        cv_.notify_all();
+        cv_.wait(lock, [&] { return released_; });
+    }
+    void waitHeld()
+    {
+        std::unique_lock<std::mutex> lock(m_);
+        cv_.wait(lock, [&] { return held_; });
+    }
+    void release()
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        released_ = true;
+        cv_.notify_all();
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool held_ = false, released_ = false;
+};
+
+TEST_F(CameraStream, RegisterCallsWhileAPushedReceiverHoldsItsImageMakeNoImages)
+{
+    configure(200.0);
+    auto sink = std::make_shared<HoldingCollector>();
+    ASSERT_EQ(camera_->startStream(sink, Pacing::frameRate), Status::ok);
+    sink->waitHeld();
+    for (int i = 0; i < 5; ++i) {
+        std::this_thread::sleep_for(10ms);
+        read(kCycleTime);
+    }
+    sink->release();
+    ASSERT_TRUE(sink->waitFor(4));
+    camera_->stopStream();
+    const auto frames = sink->frames();
+    for (size_t i = 1; i < frames.size(); ++i)
+        EXPECT_EQ(frames[i].frameCounter, frames[i - 1].frameCounter + 1)
+            << "image " << i << ": none made unseen";
 }
 
 TEST_F(CameraStream, UnpacedCameraProducesOnDemandAndDeliversTriggersAtOnce)

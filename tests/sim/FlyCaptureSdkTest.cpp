@@ -416,6 +416,24 @@ TEST_F(FlyCaptureSdk, LockLatestLendsTheNewestImageAndNeverOverwritesHeldBuffers
     EXPECT_EQ(flycaptureLockLatest(c, &image), FLYCAPTURE_NOT_STARTED);
 }
 
+TEST_F(FlyCaptureSdk, ImagesDueWhileNobodyLocksAreMadeAndCountAsDropped)
+{
+    FlyCaptureContext c = bound(0, 3);
+    ASSERT_EQ(startSmall(c), FLYCAPTURE_OK);
+    ASSERT_EQ(flycaptureSetGrabTimeoutEx(c, 5000), FLYCAPTURE_OK);
+    FlyCaptureImage first{}, later{};
+    ASSERT_EQ(flycaptureLockLatest(c, &first), FLYCAPTURE_OK);
+    ASSERT_EQ(flycaptureUnlock(c, first.uiBufferIndex), FLYCAPTURE_OK);
+    const uint64_t droppedBefore = orvexSimFlyCapDroppedImages(kSerialA);
+    std::this_thread::sleep_for(300ms);
+    ASSERT_EQ(flycaptureLockLatest(c, &later), FLYCAPTURE_OK);
+    ASSERT_GT(later.uiSeqNum, first.uiSeqNum + 3) << "several periods passed";
+    EXPECT_EQ(orvexSimFlyCapDroppedImages(kSerialA) - droppedBefore, later.uiSeqNum - first.uiSeqNum - 1)
+        << "every image between the two was made and dropped, none went missing";
+    EXPECT_EQ(pattern::readFrameNumber(later.pData), later.uiSeqNum);
+    EXPECT_EQ(flycaptureStop(c), FLYCAPTURE_OK);
+}
+
 // What a host reads from a lent buffer after the transfer was stopped and
 // started again: its own image, until it unlocks the buffer.
 TEST_F(FlyCaptureSdk, ARestartNeitherWritesNorFreesABufferStillLent)

@@ -403,7 +403,7 @@ NTSTATUS BcamDevice::continuousShot(bool on)
             streaming_ = false;
         }
         if (wasStreaming)
-            camera->stopStream(); // joins the stream thread: no lock of ours held
+            camera->stopStream(); // waits for a delivery in progress: no lock of ours held
         return win32sim::kStatusSuccess;
     }
     {

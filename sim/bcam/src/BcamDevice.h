@@ -9,8 +9,8 @@
 // end pending grabs; an ended grab's buffer is never touched again (the
 // subset's BufferAccess guards the write against the request ending).
 //
-// Threads: requests arrive on program threads, images on the camera's
-// stream thread, the removal on the thread that changed the world. One
+// Threads: requests arrive on program threads, images on the process's
+// stream thread (one for every camera), the removal on the thread that changed the world. One
 // mutex guards the queue and the resources; it is never held while calling
 // the camera or completing a request.
 #pragma once
@@ -49,7 +49,7 @@ public:
     void cancelled(const win32sim::IoRequest& request) override;
     void closed(uint64_t file) override;
 
-    // FrameSink (the camera's stream thread).
+    // FrameSink (the process's stream thread).
     void onFrame(const Frame& frame) override;
     void onCameraRemoved() override;
 

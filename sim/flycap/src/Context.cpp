@@ -3,9 +3,10 @@
 #include "Status.h"
 
 #include <orvex/iidc/Registers.h>
+#include <orvex/sim/HostWait.h>
 #include <orvex/sim/World.h>
 
-#include <chrono>
+#include <algorithm>
 
 namespace orvex::sim::flycap {
 
@@ -185,6 +186,34 @@ void Context::onFrame(const Frame& frame)
     storeLocked(frame);
 }
 
+void Context::onStreamRescheduled()
+{
+    std::lock_guard<std::mutex> lock(m_);
+    cv_.notify_all();
+}
+
+int64_t Context::pullDueLocked()
+{
+    pulled_.clear();
+    uint64_t superseded = 0;
+    const int64_t nextNs = camera_->pullImages(pulled_, superseded);
+    dropped_ += superseded;
+    // Of a batch, only the images the free and waiting buffers can hold
+    // survive it; the ones before them would only be written over.
+    size_t writable = 0;
+    for (const Buffer& b : ring_)
+        writable += b.state != BufferState::locked ? 1 : 0;
+    size_t first = 0;
+    if (streaming_ && pulled_.size() > writable) {
+        first = pulled_.size() - writable;
+        for (size_t i = 0; i < first; ++i)
+            dropped_ += pulled_[i].geometry == geometry_ ? 1 : 0;
+    }
+    for (size_t i = first; i < pulled_.size(); ++i)
+        storeLocked(pulled_[i]);
+    return nextNs;
+}
+
 void Context::onCameraRemoved()
 {
     std::lock_guard<std::mutex> lock(m_);
@@ -214,8 +243,11 @@ FlyCaptureError Context::lockLatest(FlyCaptureImage& image)
 {
     std::unique_lock<std::mutex> lock(m_);
     const bool infinite = timeoutMs_ == FLYCAPTURE_INFINITE;
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(infinite ? 0 : timeoutMs_);
+    // Time-outs beyond a year are as good as infinite (and keep the sum in range).
+    constexpr uint64_t kLongestMs = 366ull * 24 * 3600 * 1000;
+    const int64_t deadlineNs = infinite || timeoutMs_ > kLongestMs
+                                   ? kNeverNs
+                                   : hostNowNs() + static_cast<int64_t>(timeoutMs_) * 1'000'000;
     for (;;) {
         if (destroyed_)
             return FLYCAPTURE_INVALID_CONTEXT;
@@ -225,10 +257,13 @@ FlyCaptureError Context::lockLatest(FlyCaptureImage& image)
             return FLYCAPTURE_DEVICE_REMOVED;
         if (!streaming_)
             return FLYCAPTURE_NOT_STARTED;
+        int64_t nextImageNs = kNeverNs;
         if (unpaced_) {
             // The camera produces one image on demand (never reaches onFrame).
             if (const auto frame = camera_->pullFrame())
                 storeLocked(*frame);
+        } else {
+            nextImageNs = pullDueLocked();
         }
         int newest = -1;
         for (size_t i = 0; i < ring_.size(); ++i) {
@@ -248,11 +283,9 @@ FlyCaptureError Context::lockLatest(FlyCaptureImage& image)
             fillImageLocked(static_cast<unsigned>(newest), image);
             return FLYCAPTURE_OK;
         }
-        if (infinite) {
-            cv_.wait(lock);
-        } else if (cv_.wait_until(lock, deadline) == std::cv_status::timeout) {
+        if (deadlineNs != kNeverNs && hostNowNs() >= deadlineNs)
             return FLYCAPTURE_TIMEOUT;
-        }
+        waitUntilHostNs(cv_, lock, std::min(deadlineNs, nextImageNs));
     }
 }
 

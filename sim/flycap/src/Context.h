@@ -7,12 +7,18 @@
 // oldest free buffer, else over the oldest ready one; with every buffer
 // locked it is dropped: a locked buffer is never written.
 //
+// Images are pulled: flycaptureLockLatest takes from the camera every image
+// due since the last call (pullImages, or pullFrame when unpaced) and sleeps
+// until the next one is due, so nothing runs for the camera between images.
+// Images due while nobody asked land in the ring as they would have on time:
+// those pushed out of it count as dropped.
+//
 // Threads: every member may be called from any thread; one mutex guards the
-// context. The camera delivers images on its own thread (onFrame). The
-// context calls the camera while holding its lock only for calls that never
-// reach a sink (pullFrame, connection checks); it starts and stops the
-// camera's stream without its lock, so that a delivery in progress cannot
-// deadlock a stop.
+// context. The context calls the camera while holding its lock only for
+// calls that never reach a sink (pullImages, pullFrame, connection checks);
+// it starts and stops the camera's stream without its lock. The camera
+// calls onFrame (unpaced triggers), onCameraRemoved and onStreamRescheduled
+// without its own lock.
 #pragma once
 
 #include "PGRFlyCapture.h"
@@ -58,6 +64,8 @@ public:
     // FrameSink.
     void onFrame(const Frame& frame) override;
     void onCameraRemoved() override;
+    bool pullsImages() const override { return true; }
+    void onStreamRescheduled() override;
 
 private:
     enum class BufferState { free, ready, locked };
@@ -73,6 +81,8 @@ private:
     void prepareRingLocked(const FrameGeometry& geometry);
     void allocateLocked(Buffer& buffer, const FrameGeometry& geometry);
     void storeLocked(const Frame& frame);
+    // Takes what the camera has due; answers when the next image is due.
+    int64_t pullDueLocked();
     void fillImageLocked(unsigned index, FlyCaptureImage& image) const;
 
     mutable std::mutex m_;
@@ -89,6 +99,7 @@ private:
     FlyCapturePixelFormat pixelFormat_ = FLYCAPTURE_MONO8;
     std::vector<Buffer> ring_;
     std::vector<std::unique_ptr<uint8_t[]>> retired_; // old buffers the host may still read
+    std::vector<Frame> pulled_;                       // reused by every pull
     uint64_t nextSequence_ = 1;
     uint64_t dropped_ = 0;
 };

@@ -60,10 +60,6 @@ Camera::~Camera()
     std::unique_lock<std::mutex> lock(m_);
     if (streaming_)
         stopStreamLocked(lock, false);
-    std::thread thread = std::move(thread_);
-    lock.unlock();
-    if (thread.joinable())
-        thread.join();
 }
 
 // --- bus attachment -------------------------------------------------------------
@@ -120,6 +116,9 @@ Status Camera::transact(const std::function<Status(int64_t now, After& after)>& 
         std::lock_guard<std::mutex> lock(m_);
         const int64_t now = hostNowNs();
         if (bus_) {
+            // Images due before the transaction are made with the state
+            // from before it.
+            catchUpLocked(now);
             // One-push adjustments end on their own; a transaction sees them
             // ended, and starts those the SDK's property calls asked for.
             trackOnePushLocked(now);
@@ -140,6 +139,7 @@ void Camera::finish(const After& after)
         startIsoTransmission();
     if (after.deliverTriggers)
         deliverTriggersUnpaced();
+    wakeReceiver();
 }
 
 Status Camera::readRegister(uint32_t address, uint32_t& value)
@@ -268,7 +268,7 @@ Status Camera::writeLocked(uint32_t address, uint32_t value, int64_t now, After&
             writeCurrentIndexLocked(address, value);
         } else if (address == kCameraPower) {
             regs_[kCameraPower] = value & kCameraPowerOn;
-            streamCv_.notify_all();
+            rescheduleLocked();
         } else if (address == kIsoEnable) {
             writeIsoEnableLocked(value, after);
         } else if (address == kIsoChannelSpeed) {
@@ -488,7 +488,7 @@ void Camera::resetRegistersLocked()
     smartEnabled_ = 0;
     timeBase_ = config_.shutterTimeBase;
     enforceRangesLocked();
-    streamCv_.notify_all();
+    rescheduleLocked();
 }
 
 } // namespace orvex::sim

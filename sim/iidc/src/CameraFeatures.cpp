@@ -242,7 +242,7 @@ void Camera::writeTriggerModeLocked(uint32_t value)
         triggers_.clear();
         freeRun_ = FreeRunPlan{};
         busyUntilNs_ = 0;
-        streamCv_.notify_all();
+        rescheduleLocked();
     }
 }
 

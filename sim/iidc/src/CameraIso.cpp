@@ -70,7 +70,7 @@ void Camera::writeIsoChannelSpeedLocked(uint32_t value)
 void Camera::writeIsoEnableLocked(uint32_t value, After& after)
 {
     freeRun_ = FreeRunPlan{};
-    streamCv_.notify_all();
+    rescheduleLocked();
     if (!(value & kIsoEnableBit)) {
         regs_[kIsoEnable] = 0;
         pauseIsoLocked();
@@ -99,7 +99,7 @@ void Camera::writeShotLocked(uint32_t value, After& after)
     }
     regs_[kOneShot] = (value & kOneShotBit) ? kOneShotBit : kMultiShotBit | count;
     freeRun_ = FreeRunPlan{};
-    streamCv_.notify_all();
+    rescheduleLocked();
     after.startIso = true;
 }
 

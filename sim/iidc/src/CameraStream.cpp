@@ -5,17 +5,25 @@
 // Free run follows the bus cycle clock, as a real camera's does: each image
 // starts on a cycle boundary, its grid advances by the frame period in bus
 // ticks, and a camera that cannot send an image (its receiver holds the
-// thread, the host is loaded) skips whole periods without moving its phase.
-// So cameras on one bus keep a fixed distance between their time stamps,
-// whatever the bus clock's rate against the host.
+// delivering thread, the host is loaded) skips whole periods without moving
+// its phase. So cameras on one bus keep a fixed distance between their time
+// stamps, whatever the bus clock's rate against the host.
 //
-// Stop protocol of the stream thread: stopStream (or detach, or the
-// destructor) sets stopThread_ and clears streaming_ under the camera's
-// lock, wakes the thread through streamCv_, releases the lock and joins the
-// thread. The thread checks stopThread_ every time it wakes and never holds
-// the lock while it hands an image to the sink, so a sink that is busy
-// delivering cannot block the stop.
+// No thread of the camera's own produces the images. A receiver that pulls
+// them (the simulated SDK) takes, whenever it asks, every image that has
+// become due since it last asked, made with the camera's state of that
+// moment: each call that changes the camera first brings the stream up to
+// date (catchUpLocked), so an image due before a register write carries the
+// registers from before it. A receiver that wants them pushed (the driver,
+// an isochronous channel, tests) gets them from the process's one
+// StreamScheduler thread, on time.
+//
+// Stop protocol: stopStream (or detach, or the destructor) clears streaming_
+// under the camera's lock, releases it and removes the camera from the
+// scheduler, which waits for a delivery in progress; no delivery holds the
+// camera's lock, so a sink that is busy delivering cannot block the stop.
 #include <orvex/sim/Camera.h>
+#include <orvex/sim/HostWait.h>
 
 #include <orvex/iidc/FrameInfo.h>
 #include <orvex/iidc/Registers.h>
@@ -23,9 +31,9 @@
 #include <orvex/iidc/SyncRegisters.h>
 
 #include "CameraLayout.h"
+#include "StreamScheduler.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 
 namespace orvex::sim {
@@ -34,10 +42,10 @@ using namespace orvex::iidc;
 
 namespace {
 
-std::chrono::steady_clock::time_point timePointOf(int64_t hostNs)
-{
-    return std::chrono::steady_clock::time_point(std::chrono::nanoseconds(hostNs));
-}
+// Images a pulling receiver has not taken yet, at most: older ones make
+// room and count as superseded, as they would have in any ring of buffers
+// smaller than this.
+constexpr std::size_t kMaxPendingImages = 4096;
 
 int64_t positiveModulo(int64_t value, int64_t modulus)
 {
@@ -89,25 +97,23 @@ Status Camera::startStreamLocked(std::unique_lock<std::mutex>& lock, std::shared
         return Status::invalidMode;
     if (!bandwidthHeld && !bus_->reserveBandwidth(g.bytesPerPacket))
         return Status::bandwidthExceeded;
-    if (thread_.joinable()) {
-        // A thread left behind by a stop from the stream thread itself.
-        std::thread old = std::move(thread_);
-        lock.unlock();
-        old.join();
-        lock.lock();
-    }
+    (void)lock;
     reservedBandwidth_ = bandwidthHeld ? 0 : g.bytesPerPacket;
     streaming_ = true;
     pacing_ = pacing;
     streamGeometry_ = g;
+    pulled_ = pacing == Pacing::frameRate && sink && sink->pullsImages();
     sink_ = std::move(sink);
-    stopThread_ = false;
     triggers_.clear();
     freeRun_ = FreeRunPlan{};
     busyUntilNs_ = 0;
+    pending_.clear();
+    superseded_ = 0;
+    idleAtCatchUp_ = false;
+    lastCatchUpNs_ = hostNowNs();
     regs_[kIsoEnable] = kIsoEnableBit;
-    if (pacing == Pacing::frameRate)
-        thread_ = std::thread(&Camera::streamThread, this);
+    if (pacing == Pacing::frameRate && !pulled_)
+        StreamScheduler::instance().add(*this);
     return Status::ok;
 }
 
@@ -120,23 +126,19 @@ void Camera::stopStream()
 
 void Camera::stopStreamLocked(std::unique_lock<std::mutex>& lock, bool removed)
 {
+    const bool scheduled = pacing_ == Pacing::frameRate && !pulled_;
     streaming_ = false;
-    stopThread_ = true;
     regs_[kIsoEnable] = 0;
     triggers_.clear();
+    pending_.clear();
+    superseded_ = 0;
     if (bus_)
         bus_->releaseBandwidth(reservedBandwidth_);
     reservedBandwidth_ = 0;
     std::shared_ptr<FrameSink> sink = std::move(sink_);
-    std::thread thread = std::move(thread_);
-    streamCv_.notify_all();
     lock.unlock();
-    if (thread.joinable()) {
-        if (thread.get_id() == std::this_thread::get_id())
-            thread_ = std::move(thread); // joined by the next start or the destructor
-        else
-            thread.join();
-    }
+    if (scheduled)
+        StreamScheduler::instance().remove(*this);
     if (removed && sink)
         sink->onCameraRemoved();
     lock.lock();
@@ -166,38 +168,47 @@ std::optional<Frame> Camera::pullFrame()
     return frame;
 }
 
-void Camera::streamThread()
+bool Camera::nextImageLocked(int64_t now, bool pulled, Frame& frame, int64_t& nextNs)
+{
+    if (triggerOnLocked()) {
+        if (triggers_.empty()) {
+            nextNs = kNeverNs;
+            return false;
+        }
+        const Trigger trigger = triggers_.front();
+        const int64_t due = trigger.hostNs + triggerDeliveryDelayNsLocked(trigger);
+        if (now < due) {
+            nextNs = due;
+            return false;
+        }
+        triggers_.pop_front();
+        frame = makeFrameLocked(trigger.hostNs, true, trigger.external, trigger.exposureNs);
+        if (pulled)
+            frame.deliveredNs = due;
+        return true;
+    }
+    const int64_t delay = deliveryDelayNsLocked();
+    const FreeRunStep step = pulled ? freeRunCatchUpStepLocked(now, delay) : freeRunStepLocked(now, delay);
+    if (!step.imageDue) {
+        nextNs = step.hostNs;
+        return false;
+    }
+    frame = makeFrameLocked(step.hostNs, false, false);
+    if (pulled)
+        frame.deliveredNs = step.hostNs + delay;
+    return true;
+}
+
+int64_t Camera::serviceStream()
 {
     std::unique_lock<std::mutex> lock(m_);
-    while (!stopThread_) {
-        if (!producingLocked()) {
-            streamCv_.wait(lock);
-            continue;
-        }
-        const int64_t now = hostNowNs();
-        const int64_t delay = deliveryDelayNsLocked();
+    for (;;) {
+        if (!streaming_ || pulled_ || pacing_ != Pacing::frameRate || !producingLocked())
+            return kNeverNs; // until woken: a register, a trigger, a start
         Frame frame;
-        if (triggerOnLocked()) {
-            if (triggers_.empty()) {
-                streamCv_.wait(lock);
-                continue;
-            }
-            const Trigger trigger = triggers_.front();
-            const int64_t due = trigger.hostNs + triggerDeliveryDelayNsLocked(trigger);
-            if (now < due) {
-                streamCv_.wait_until(lock, timePointOf(due));
-                continue;
-            }
-            triggers_.pop_front();
-            frame = makeFrameLocked(trigger.hostNs, true, trigger.external, trigger.exposureNs);
-        } else {
-            const FreeRunStep step = freeRunStepLocked(now, delay);
-            if (!step.imageDue) {
-                streamCv_.wait_until(lock, timePointOf(step.hostNs));
-                continue;
-            }
-            frame = makeFrameLocked(step.hostNs, false, false);
-        }
+        int64_t nextNs = kNeverNs;
+        if (!nextImageLocked(hostNowNs(), false, frame, nextNs))
+            return nextNs;
         if (streamFaults_.takeLoss())
             continue;
         std::shared_ptr<FrameSink> sink = sink_;
@@ -206,6 +217,100 @@ void Camera::streamThread()
             sink->onFrame(frame);
         lock.lock();
     }
+}
+
+void Camera::catchUpLocked(int64_t now)
+{
+    if (!streaming_ || !pulled_)
+        return;
+    if (!producingLocked()) {
+        idleAtCatchUp_ = true;
+        nextDueNs_ = kNeverNs;
+        lastCatchUpNs_ = now;
+        return;
+    }
+    if (idleAtCatchUp_) {
+        // Production resumed at the call after the last catch-up: the grid
+        // starts afresh from there.
+        freeRun_ = FreeRunPlan{};
+        idleAtCatchUp_ = false;
+    }
+    skipUnkeptImagesLocked(now);
+    Frame frame;
+    while (nextImageLocked(now, true, frame, nextDueNs_)) {
+        if (streamFaults_.takeLoss())
+            continue;
+        if (pending_.size() == kMaxPendingImages) {
+            pending_.pop_front();
+            ++superseded_;
+        }
+        pending_.push_back(frame);
+    }
+    lastCatchUpNs_ = now;
+}
+
+void Camera::skipUnkeptImagesLocked(int64_t now)
+{
+    // After a long time nobody asked, most free-running images due meanwhile
+    // would only push older ones out of the pending list: they move the
+    // frame counter and count as superseded without being made.
+    // At most one image per bus cycle: a shorter absence cannot have made enough.
+    constexpr int64_t kShortestAbsenceNs = int64_t(kMaxPendingImages) * 125'000;
+    if (now - lastCatchUpNs_ < kShortestAbsenceNs || triggerOnLocked() || !freeRun_.planned)
+        return;
+    const CycleClock& clock = bus_->clock();
+    const int64_t period = periodTicksLocked();
+    const int64_t sentTicks = clock.ownTicksAt(now - deliveryDelayNsLocked());
+    const int64_t due = (sentTicks - cycleBoundaryFrom(freeRun_.gridTicks)) / period + 1;
+    const int64_t skip = due - static_cast<int64_t>(kMaxPendingImages);
+    if (skip <= 0)
+        return;
+    for (int64_t i = 0; i < skip; ++i) {
+        ++frameCounter_;
+        streamFaults_.takeDamage();
+        if (!streamFaults_.takeLoss())
+            ++superseded_;
+    }
+    freeRun_.gridTicks += skip * period;
+}
+
+int64_t Camera::pullImages(std::vector<Frame>& images, uint64_t& superseded)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    superseded = 0;
+    if (!streaming_ || !pulled_)
+        return kNeverNs;
+    catchUpLocked(hostNowNs());
+    images.insert(images.end(), pending_.begin(), pending_.end());
+    pending_.clear();
+    superseded = superseded_;
+    superseded_ = 0;
+    return nextDueNs_;
+}
+
+void Camera::rescheduleLocked()
+{
+    rescheduled_ = true;
+}
+
+void Camera::wakeReceiver()
+{
+    std::shared_ptr<FrameSink> sink;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        if (!rescheduled_)
+            return;
+        rescheduled_ = false;
+        if (!streaming_ || pacing_ != Pacing::frameRate)
+            return;
+        if (!pulled_) {
+            StreamScheduler::instance().wake(*this);
+            return;
+        }
+        sink = sink_;
+    }
+    if (sink)
+        sink->onStreamRescheduled();
 }
 
 Camera::FreeRunStep Camera::freeRunStepLocked(int64_t now, int64_t delay)
@@ -228,6 +333,22 @@ Camera::FreeRunStep Camera::freeRunStepLocked(int64_t now, int64_t delay)
     const int64_t grid = freeRun_.gridTicks + (lastBoundary - freeRun_.gridTicks) / period * period;
     freeRun_.gridTicks = grid + period;
     return FreeRunStep{true, clock.hostNsAtOwn(cycleBoundaryFrom(grid))};
+}
+
+Camera::FreeRunStep Camera::freeRunCatchUpStepLocked(int64_t now, int64_t delay)
+{
+    // The receiver asks late, the camera was not: every image of the grid
+    // sent by now is made, each at its own instant.
+    const CycleClock& clock = bus_->clock();
+    if (!freeRun_.planned)
+        freeRun_ = FreeRunPlan{true, cycleBoundaryFrom(clock.ownTicksAt(lastCatchUpNs_))};
+    if (const int64_t stall = streamFaults_.takeStall())
+        serveStallLocked(clock, lastCatchUpNs_, stall);
+    const int64_t start = cycleBoundaryFrom(freeRun_.gridTicks);
+    if (start > clock.ownTicksAt(now - delay))
+        return FreeRunStep{false, clock.hostNsAtOwn(start) + delay};
+    freeRun_.gridTicks += periodTicksLocked();
+    return FreeRunStep{true, clock.hostNsAtOwn(start)};
 }
 
 void Camera::serveStallLocked(const CycleClock& clock, int64_t now, int64_t stallNs)
@@ -262,7 +383,7 @@ bool Camera::acceptTriggerLocked(int64_t hostNs, bool external, int64_t exposure
     const Trigger trigger{hostNs, external, exposureNs};
     triggers_.push_back(trigger);
     busyUntilNs_ = pacing_ == Pacing::unpaced ? hostNs : hostNs + triggerDeliveryDelayNsLocked(trigger);
-    streamCv_.notify_all();
+    rescheduleLocked();
     return true;
 }
 
@@ -365,31 +486,39 @@ uint32_t Camera::frameCounter() const
 void Camera::setFrameCounter(uint32_t next)
 {
     std::lock_guard<std::mutex> lock(m_);
+    catchUpLocked(hostNowNs());
     frameCounter_ = next;
 }
 
 void Camera::forceTimeStamp(std::optional<uint32_t> cycleTime)
 {
     std::lock_guard<std::mutex> lock(m_);
+    catchUpLocked(hostNowNs());
     forcedTimeStamp_ = cycleTime;
 }
 
 void Camera::loseNextImages(unsigned count)
 {
     std::lock_guard<std::mutex> lock(m_);
+    catchUpLocked(hostNowNs());
     streamFaults_.loseNext(count);
 }
 
 void Camera::stallStream(int64_t ns)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    streamFaults_.stallFor(ns);
-    streamCv_.notify_all(); // the stream thread re-plans its next image
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        catchUpLocked(hostNowNs());
+        streamFaults_.stallFor(ns);
+        rescheduleLocked(); // the next image is planned again
+    }
+    wakeReceiver();
 }
 
 void Camera::damageNextFrameInfo(FrameInfoDamage damage, unsigned count)
 {
     std::lock_guard<std::mutex> lock(m_);
+    catchUpLocked(hostNowNs());
     streamFaults_.damageNext(damage, count);
 }
 

@@ -38,12 +38,14 @@ bool Camera::externalTrigger(int64_t hostNs)
     bool deliverNow = false;
     {
         std::lock_guard<std::mutex> lock(m_);
+        catchUpLocked(hostNowNs());
         if (triggerSourceLocked() == 0)
             accepted = acceptTriggerLocked(hostNs, true);
         deliverNow = accepted && pacing_ == Pacing::unpaced;
     }
     if (deliverNow)
         deliverTriggersUnpaced();
+    wakeReceiver();
     return accepted;
 }
 
@@ -53,11 +55,13 @@ bool Camera::setTriggerInput(bool high, int64_t hostNs)
     bool deliverNow = false;
     {
         std::lock_guard<std::mutex> lock(m_);
+        catchUpLocked(hostNowNs());
         taken = triggerEdgeLocked(high, hostNs);
         deliverNow = pacing_ == Pacing::unpaced && !triggers_.empty();
     }
     if (deliverNow)
         deliverTriggersUnpaced();
+    wakeReceiver();
     return taken;
 }
 
@@ -140,6 +144,7 @@ void Camera::receiveBroadcast(uint32_t address, uint32_t value, int64_t hostNs)
         std::lock_guard<std::mutex> lock(m_);
         if (!bus_)
             return;
+        catchUpLocked(hostNowNs());
         // Nobody answers a broadcast: whatever the write leads to stays here.
         (void)writeLocked(address, value, hostNs, after);
     }

@@ -5,7 +5,7 @@ namespace orvex::sim {
 
 namespace {
 
-bool matches(const FaultTable::Fault& fault, const std::string& function, uint32_t serialNumber,
+bool matches(const FaultTable::Fault& fault, std::string_view function, uint32_t serialNumber,
              std::optional<uint32_t> address)
 {
     const bool functionMatches = fault.function == FaultTable::kAnyFunction || fault.function == function;
@@ -35,7 +35,7 @@ void FaultTable::failNext(const std::string& function, unsigned count, int error
     add(fault);
 }
 
-std::optional<int> FaultTable::consume(const std::string& function, uint32_t serialNumber,
+std::optional<int> FaultTable::consume(std::string_view function, uint32_t serialNumber,
                                        std::optional<uint32_t> address)
 {
     std::optional<int> errorCode;

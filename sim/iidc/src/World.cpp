@@ -63,7 +63,7 @@ World::World()
 
 World::~World()
 {
-    // Process exit: stop every stream thread; nobody listens any more.
+    // Process exit: stop every stream; nobody listens any more.
     std::vector<std::shared_ptr<Camera>> cameras;
     {
         std::lock_guard<std::mutex> lock(m_);

@@ -4,10 +4,12 @@
 //
 // Threads: every public member may be called from any thread. One mutex
 // guards the camera's state; it is never held while the camera calls a
-// FrameSink, waits for a bus transaction or joins its stream thread. A
-// paced stream runs on a thread of the camera's own (started by
-// startStream or by the registers, ISO_EN and one/multi-shot, joined by
-// stopStream, detach and the destructor). A stream the registers started
+// FrameSink, waits for a bus transaction or for a delivery to end. A paced
+// stream has no thread of its own: a receiver that pulls its images takes
+// them when it asks (pullImages); the images of any other receiver are
+// delivered by the process's one stream thread (StreamScheduler), from
+// startStream, or from the registers (ISO_EN and one/multi-shot), until
+// stopStream, detach or the destructor. A stream the registers started
 // sends its images to the bus channel in ISO_CHANNEL_SPEED (Bus::listen).
 //
 // Register reads and writes take the bus's transaction time: the camera
@@ -24,7 +26,6 @@
 #include <orvex/sim/StreamFaults.h>
 
 #include <array>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -33,7 +34,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
 namespace orvex::sim {
@@ -55,7 +55,7 @@ enum class Status {
 const char* toString(Status status);
 
 // How a streaming camera produces images when its trigger is off: at its
-// frame rate on a thread of its own, or unpaced, one image whenever the
+// frame rate on the bus clock, or unpaced, one image whenever the
 // receiver asks (pullFrame), for benchmarks of the layers above.
 enum class Pacing { frameRate, unpaced };
 
@@ -78,6 +78,8 @@ struct PacketLimits {
     uint32_t maxBytes = 0;
     uint64_t imageBytes = 0;
 };
+
+class StreamScheduler;
 
 class Camera {
 public:
@@ -140,6 +142,13 @@ public:
     FrameGeometry streamGeometry() const;
     // Unpaced and trigger off: the image the camera produces right now.
     std::optional<Frame> pullFrame();
+    // Paced, for a receiver that pulls its images (FrameSink::pullsImages):
+    // appends every image due since the last call, oldest first, and answers
+    // the host instant the next one is due (kNeverNs: none until the plan
+    // changes, which onStreamRescheduled announces). `superseded`: images
+    // due meanwhile that were not kept (a very late receiver), to be counted
+    // as dropped.
+    int64_t pullImages(std::vector<Frame>& images, uint64_t& superseded);
 
     // --- stimuli and true values for tests ----------------------------------------
     // A pulse on the external trigger input (GPIO pin 0) whose active edge,
@@ -179,6 +188,8 @@ public:
     uint32_t stampCycleTimeAt(int64_t hostNs) const;
 
 private:
+    friend class StreamScheduler;
+
     struct Trigger {
         int64_t hostNs; // exposure start
         bool external;
@@ -310,8 +321,21 @@ private:
     // Streaming (CameraStream.cpp).
     Status startStreamLocked(std::unique_lock<std::mutex>& lock, std::shared_ptr<FrameSink> sink,
                              Pacing pacing, bool bandwidthHeld = false);
-    void streamThread();
+    // The stream thread's turn (StreamScheduler): delivers what is due to
+    // a pushed receiver and answers when to ask again.
+    int64_t serviceStream();
+    // The next image due by `now` (`pulled`: every image of the grid, each
+    // delivered at its due instant), or false and when the next one is due.
+    bool nextImageLocked(int64_t now, bool pulled, Frame& frame, int64_t& nextNs);
+    // A pulled stream: makes the images due by `now` into pending_.
+    void catchUpLocked(int64_t now);
+    void skipUnkeptImagesLocked(int64_t now);
+    // The stream's plan changed: its receiver or the scheduler is told
+    // once the lock is released (wakeReceiver).
+    void rescheduleLocked();
+    void wakeReceiver();
     FreeRunStep freeRunStepLocked(int64_t now, int64_t delay);
+    FreeRunStep freeRunCatchUpStepLocked(int64_t now, int64_t delay);
     void serveStallLocked(const CycleClock& clock, int64_t now, int64_t stallNs);
     int64_t periodTicksLocked() const;
     Frame makeFrameLocked(int64_t exposureStartNs, bool triggered, bool externalTrigger,
@@ -331,7 +355,6 @@ private:
     const CameraConfig config_;
     const std::vector<uint32_t> configRom_; // from 0xF0000400
     mutable std::mutex m_;
-    std::condition_variable streamCv_;
 
     std::shared_ptr<Bus> bus_;
     uint64_t connection_ = 0;
@@ -356,8 +379,13 @@ private:
     FrameGeometry streamGeometry_;
     uint32_t reservedBandwidth_ = 0;
     std::shared_ptr<FrameSink> sink_;
-    std::thread thread_;
-    bool stopThread_ = false;
+    bool pulled_ = false;       // the receiver pulls its images (else the scheduler pushes them)
+    bool rescheduled_ = false;  // see rescheduleLocked
+    std::deque<Frame> pending_; // pulled stream: made, not yet taken
+    uint64_t superseded_ = 0;
+    int64_t lastCatchUpNs_ = 0;
+    int64_t nextDueNs_ = 0;
+    bool idleAtCatchUp_ = false; // the last catch-up found the camera not producing
     std::deque<Trigger> triggers_;
     FreeRunPlan freeRun_;
     int64_t busyUntilNs_ = 0;

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orvex::sim {
@@ -51,7 +52,7 @@ public:
     // Asked by a call: stalls it if a fault says so, then returns the error
     // code it must fail with, if any (see Fault::errorCode). `serialNumber` is the camera the call
     // concerns, or 0; `address` the register it reaches, if any.
-    std::optional<int> consume(const std::string& function, uint32_t serialNumber,
+    std::optional<int> consume(std::string_view function, uint32_t serialNumber,
                                std::optional<uint32_t> address = std::nullopt);
 
     // Calls still to be acted on for `function` (all cameras).

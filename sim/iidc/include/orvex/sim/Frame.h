@@ -59,13 +59,22 @@ struct Frame {
 class FrameSink {
 public:
     virtual ~FrameSink() = default;
-    // A new image. Called on the camera's stream thread, or on the thread
+    // A new image. Called on the process's stream thread, or on the thread
     // that fired a trigger when the camera is unpaced; never with the
-    // camera's lock held, so the sink may call the camera.
+    // camera's lock held, so the sink may call the camera. A sink that
+    // pulls its images gets only the unpaced ones here.
     virtual void onFrame(const Frame& frame) = 0;
     // The camera left the bus (or the world was cleared): no image follows.
-    // Same threading as onFrame.
+    // On the thread that changed the world, without the camera's lock.
     virtual void onCameraRemoved() = 0;
+    // True: the receiver takes a paced stream's images itself when it
+    // waits for one (Camera::pullImages), and nothing runs for the camera
+    // between images.
+    virtual bool pullsImages() const { return false; }
+    // A pulling receiver: what it was told about the next image's instant
+    // no longer holds (a trigger, a register write, a stall); ask again.
+    // On the thread that made the change, without the camera's lock.
+    virtual void onStreamRescheduled() {}
 };
 
 } // namespace orvex::sim
