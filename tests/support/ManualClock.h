@@ -1,0 +1,68 @@
+// A clock the test moves by hand, for tests of the simulated world on the
+// POSIX layer: the Win32 layer's time (tick counts, the system time, Sleep,
+// wait timeouts, timers) and the simulators' host time (cycle clocks,
+// register latencies, trigger instants) follow one manual clock, so that
+// minutes of simulated drift pass in milliseconds. A simulated wait (a
+// register transaction's latency) moves the clock itself; everything else
+// waits until the test moves it.
+#pragma once
+
+#ifdef _WIN32
+#error "the manual clock exists only in the POSIX Win32 layer"
+#endif
+
+#include <orvex/sim/CycleClock.h>
+#include <orvex/win32.h>
+#include <orvex/win32_testing.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
+namespace orvex::test {
+
+// On for the lifetime of the object. Create it before the world and the
+// objects that read time, destroy it after them.
+class ManualClock {
+public:
+    ManualClock()
+    {
+        win32::testing::useManualClock(true);
+        sim::setHostClock(&kHostClock);
+    }
+    ~ManualClock()
+    {
+        sim::setHostClock(nullptr);
+        win32::testing::useManualClock(false);
+    }
+    ManualClock(const ManualClock&) = delete;
+    ManualClock& operator=(const ManualClock&) = delete;
+
+    static void advance(std::chrono::nanoseconds by) { win32::testing::advanceClock(by); }
+    static int64_t nowNs() { return win32::testing::clockNowNs(); }
+
+private:
+    static int64_t hostNowNs() { return win32::testing::clockNowNs(); }
+    static void hostWaitNs(int64_t ns) { win32::testing::advanceClockTo(win32::testing::clockNowNs() + ns); }
+    static constexpr sim::HostClock kHostClock{&hostNowNs, &hostWaitNs};
+};
+
+// Dispatches the calling thread's messages, then moves the clock by `step`,
+// until `done` holds (true) or `limit` of clock time has passed (false).
+inline bool runUntil(const std::function<bool()>& done, std::chrono::nanoseconds limit,
+                     std::chrono::nanoseconds step = std::chrono::milliseconds(1))
+{
+    const int64_t giveUp = ManualClock::nowNs() + limit.count();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+        if (done())
+            return true;
+        if (ManualClock::nowNs() >= giveUp)
+            return false;
+        ManualClock::advance(step);
+    }
+}
+
+} // namespace orvex::test
