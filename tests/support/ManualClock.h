@@ -5,21 +5,24 @@
 // minutes of simulated drift pass in milliseconds. A simulated wait (a
 // register transaction's latency) moves the clock itself; everything else
 // waits until the test moves it.
+//
+// Windows has no manual clock: there the same tests let time pass for real.
 #pragma once
-
-#ifdef _WIN32
-#error "the manual clock exists only in the POSIX Win32 layer"
-#endif
 
 #include <orvex/sim/CycleClock.h>
 #include <orvex/win32.h>
+#ifndef _WIN32
 #include <orvex/win32_testing.h>
+#endif
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <thread>
 
 namespace orvex::test {
+
+#ifndef _WIN32
 
 // On for the lifetime of the object. Create it before the world and the
 // objects that read time, destroy it after them.
@@ -47,6 +50,17 @@ private:
     static constexpr sim::HostClock kHostClock{&hostNowNs, &hostWaitNs};
 };
 
+#else
+
+// Real time under the same names.
+class ManualClock {
+public:
+    static void advance(std::chrono::nanoseconds by) { std::this_thread::sleep_for(by); }
+    static int64_t nowNs() { return sim::hostNowNs(); }
+};
+
+#endif
+
 // Dispatches the calling thread's messages, then moves the clock by `step`,
 // until `done` holds (true) or `limit` of clock time has passed (false).
 inline bool runUntil(const std::function<bool()>& done, std::chrono::nanoseconds limit,
@@ -61,7 +75,13 @@ inline bool runUntil(const std::function<bool()>& done, std::chrono::nanoseconds
             return true;
         if (ManualClock::nowNs() >= giveUp)
             return false;
+#ifndef _WIN32
         ManualClock::advance(step);
+#else
+        const auto stepMs = std::chrono::duration_cast<std::chrono::milliseconds>(step).count();
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(stepMs > 0 ? stepMs : 1),
+                                  QS_ALLINPUT);
+#endif
     }
 }
 
