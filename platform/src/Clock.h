@@ -47,8 +47,8 @@ void switchManualClock(bool on);
 // thread. No effect while it is off. Kernel lock not held.
 void advanceManualClockBy(int64_t ns);
 // Moves the manual clock forward to `ns` if it is behind and wakes every
-// waiting thread; false if it did not move (or is off). Kernel lock not held.
-bool advanceManualClockTo(int64_t ns);
+// waiting thread. No effect while it is off. Kernel lock not held.
+void advanceManualClockTo(int64_t ns);
 
 // Kernel lock held: wakes every thread of the layer, which re-checks its
 // deadline (the manual clock moved or was switched).

@@ -97,19 +97,18 @@ void advanceManualClockBy(int64_t ns)
     wakeAllThreads();
 }
 
-bool advanceManualClockTo(int64_t ns)
+void advanceManualClockTo(int64_t ns)
 {
     if (!manualClockOn())
-        return false;
+        return;
     int64_t seen = g_manualClock.nowNs.load();
     while (seen < ns) {
         if (g_manualClock.nowNs.compare_exchange_weak(seen, ns)) {
             KernelLock lock(kernelLock());
             wakeAllThreads();
-            return true;
+            return;
         }
     }
-    return false;
 }
 
 // 100 ns intervals between 1601-01-01 and 1970-01-01.

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <thread>
 
 using namespace win32test;
@@ -52,6 +53,10 @@ TEST_F(ManualClock, ReadingsMoveOnlyAsFarAsTheClockIsAdvanced)
     EXPECT_EQ(ticks, GetTickCount());
     EXPECT_EQ(system, systemTime());
     EXPECT_EQ(now, testing_switches::clockNowNs());
+    // It stands still at the real UTC time of the switch.
+    const uint64_t unixSeconds = system / 10000000ULL - 11644473600ULL;
+    EXPECT_LE(unixSeconds, static_cast<uint64_t>(std::time(nullptr)));
+    EXPECT_GE(unixSeconds + 2, static_cast<uint64_t>(std::time(nullptr)));
 
     testing_switches::advanceClock(milliseconds(250));
     EXPECT_EQ(ticks + 250u, GetTickCount());
@@ -78,7 +83,8 @@ TEST_F(ManualClock, SleepEndsWhenTheClockPassesItsDeadline)
     testing_switches::advanceClock(milliseconds(999));
     giveOtherThreadsAChance();
     EXPECT_FALSE(woke) << "1 ms short of the deadline";
-    testing_switches::advanceClock(milliseconds(1));
+    // As a simulated wait moves it: to an instant, not by a step.
+    testing_switches::advanceClockTo(testing_switches::clockNowNs() + 1000000);
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.get(), INFINITE));
     EXPECT_TRUE(woke);
 }
