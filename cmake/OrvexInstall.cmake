@@ -15,10 +15,13 @@ install(TARGETS ${_orvex_libraries}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
-# Public headers: the library's own, the Win32 subset's and each companion's
-# all land under include/orvex/. The subset's test switches
-# (platform/testing) and the library's sources stay behind.
-install(DIRECTORY include/orvex DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# Public headers: the library's own (each layer's and include/orvex/), the
+# Win32 subset's and each companion's all land under include/orvex/. The
+# subset's test switches (platform/testing) and the library's sources stay
+# behind.
+foreach(_dir IN LISTS ORVEX_PUBLIC_INCLUDE_DIRS)
+  install(DIRECTORY ${_dir}/orvex DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+endforeach()
 install(DIRECTORY platform/include/orvex DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 foreach(_companion error estimation image stopwatch camid)
   install(DIRECTORY companions/${_companion}/include/orvex DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})

@@ -40,5 +40,7 @@ function(orvex_add_windows_internal_library)
   get_target_property(_libraries orvex LINK_LIBRARIES)
   add_library(orvex_internal STATIC)
   target_link_libraries(orvex_internal PUBLIC ${_libraries})
+  # The public headers the library target shows (the layers' and the umbrella).
+  target_include_directories(orvex_internal PUBLIC ${ORVEX_PUBLIC_INCLUDE_DIRS})
   target_compile_definitions(orvex_internal INTERFACE ORVEX_BUILDING_LIBRARY)
 endfunction()

@@ -177,6 +177,12 @@ DWORD newThreadId()
     return id;
 }
 
+void wakeAllThreads()
+{
+    for (auto& [id, thread] : kernel().threads)
+        thread->wake.notify_all();
+}
+
 ThreadContext* findThread(DWORD id)
 {
     auto it = kernel().threads.find(id);

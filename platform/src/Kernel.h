@@ -27,9 +27,12 @@
 #include <orvex/win32/threads.h>
 #include <orvex/win32/time.h>
 
+#include "Clock.h"
+
 namespace orvex::win32::detail {
 
-using Clock = std::chrono::steady_clock;
+// Deadlines follow the layer's clock, so that the manual clock ends waits.
+using Clock = LayerClock;
 
 std::mutex& kernelLock();
 
@@ -71,6 +74,10 @@ private:
 
     WakeWord* const word_;
 };
+
+// Threads asleep in a timed wait while the manual clock is on, so that a
+// test knows when a thread has gone to sleep before it moves the clock.
+std::size_t manualClockSleepers();
 
 struct ThreadContext;
 struct MessageQueue;

@@ -29,7 +29,15 @@ testing::Wow64 wow64Mode()
 uint64_t switchedSystemTime(uint64_t realHundredNanoseconds)
 {
     const uint64_t frozenAt = g_systemTimeFrozenAt.load(std::memory_order_relaxed);
-    const uint64_t base = frozenAt != 0 ? frozenAt : realHundredNanoseconds;
+    uint64_t base = realHundredNanoseconds;
+    if (frozenAt != 0) {
+        base = frozenAt;
+    } else if (manualClockOn()) {
+        // The system time moves with the manual clock from where it was when
+        // the clock was switched on.
+        const int64_t elapsedNs = monotonicNowNs() - manualClockStartNs();
+        base = manualClockStartSystemTime() + static_cast<uint64_t>(elapsedNs / 100);
+    }
     // Two's complement addition: a negative offset moves the time back.
     return base + static_cast<uint64_t>(g_systemTimeOffset.load(std::memory_order_relaxed));
 }
@@ -59,6 +67,31 @@ void freezeSystemTime(bool frozen)
     g_systemTimeFrozenAt.store(frozen ? detail::systemTimeAsHundredNanoseconds() : 0);
 }
 
+void useManualClock(bool on)
+{
+    detail::switchManualClock(on);
+}
+bool manualClock()
+{
+    return detail::manualClockOn();
+}
+void advanceClock(std::chrono::nanoseconds by)
+{
+    detail::advanceManualClockBy(by.count());
+}
+void advanceClockTo(int64_t monotonicNs)
+{
+    detail::advanceManualClockTo(monotonicNs);
+}
+int64_t clockNowNs()
+{
+    return detail::monotonicNowNs();
+}
+std::size_t clockSleepers()
+{
+    return detail::manualClockSleepers();
+}
+
 std::size_t openHandleCount()
 {
     detail::KernelLock lock(detail::kernelLock());
@@ -71,6 +104,7 @@ void resetSwitches()
     setTickCountOffset(0);
     setSystemTimeOffset(0);
     freezeSystemTime(false);
+    useManualClock(false);
 }
 
 } // namespace testing

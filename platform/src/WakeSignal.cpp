@@ -75,6 +75,9 @@ struct DeferredWakes {
 };
 thread_local DeferredWakes t_deferred;
 
+// Threads asleep until the manual clock reaches a deadline of theirs.
+std::atomic<std::size_t> g_manualClockSleepers{0};
+
 void wakeSoon(WakeWord& word)
 {
     DeferredWakes& deferred = t_deferred;
@@ -158,11 +161,24 @@ void WakeSignal::sleep(KernelLock& lock, const Clock::time_point* deadline)
     // Read under the lock: a notification after this point changes the word,
     // and the futex does not sleep on a changed word.
     const uint32_t seen = word_->sequence.load();
+    // The manual clock's deadlines are not the futex's: every move of that
+    // clock (and switching it off) notifies every thread instead. Read under
+    // the lock too, as the switch notifies under it after changing the mode.
+    const bool onManualClock = deadline != nullptr && manualClockOn();
+    if (onManualClock)
+        g_manualClockSleepers.fetch_add(1);
     word_->sleeping.store(true);
     lock.unlock();
-    futexWait(word_->sequence, seen, deadline);
+    futexWait(word_->sequence, seen, onManualClock ? nullptr : deadline);
     lock.lock();
     word_->sleeping.store(false);
+    if (onManualClock)
+        g_manualClockSleepers.fetch_sub(1);
+}
+
+std::size_t manualClockSleepers()
+{
+    return g_manualClockSleepers.load();
 }
 
 } // namespace orvex::win32::detail

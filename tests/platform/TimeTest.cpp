@@ -5,6 +5,7 @@
 #include <orvex/win32_testing.h>
 #endif
 
+#include <chrono>
 #include <ctime>
 
 using namespace win32test;
@@ -53,13 +54,13 @@ TEST_F(TickCountWrap, DifferencesStayRightAcrossTheWrap)
     // Put the count 30 ms before 2^32.
     const DWORD now = GetTickCount();
     orvex::win32::testing::setTickCountOffset(static_cast<DWORD>(0xFFFFFFFFu - 30u - now));
+    orvex::win32::testing::useManualClock(true);
     const DWORD before = GetTickCount();
     EXPECT_GT(before, 0xFFFFFF00u);
-    Sleep(80);
+    orvex::win32::testing::advanceClock(std::chrono::milliseconds(80));
     const DWORD after = GetTickCount();
     EXPECT_LT(after, before) << "the 32-bit count wrapped";
-    const DWORD elapsed = after - before; // uint32_t arithmetic
-    EXPECT_LT(elapsed, 0x80000000u) << "a small forward difference, not a negative one";
+    EXPECT_EQ(80u, static_cast<DWORD>(after - before)) << "uint32_t arithmetic across the wrap";
 }
 #endif
 

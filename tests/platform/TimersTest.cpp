@@ -1,5 +1,6 @@
 // Window and thread timers: WM_TIMER made when due, after posted messages,
 // never more than one pending per timer.
+#include "TestClock.h"
 #include "Win32TestSupport.h"
 
 using namespace win32test;
@@ -58,8 +59,9 @@ TEST_F(TimersTest, AWindowTimerTicksAgainAndAgainWhileTheThreadPumps)
 TEST_F(TimersTest, AThreadThatDoesNotPumpForASecondFindsOneTimerMessage)
 {
     ScopedWindow window(createHiddenWindow(windowClass_.name()));
+    ScopedManualClock clock;
     SetTimer(window.get(), 1, 100, nullptr);
-    Sleep(1000);
+    letTimePass(1000);
     const std::vector<MSG> messages = drainQueue();
     ASSERT_EQ(1u, messages.size());
     EXPECT_EQ(static_cast<UINT>(WM_TIMER), messages[0].message);
@@ -71,8 +73,9 @@ TEST_F(TimersTest, AThreadThatDoesNotPumpForASecondFindsOneTimerMessage)
 TEST_F(TimersTest, TimerMessagesComeAfterPostedMessages)
 {
     ScopedWindow window(createHiddenWindow(windowClass_.name()));
+    ScopedManualClock clock;
     SetTimer(window.get(), 4, USER_TIMER_MINIMUM, nullptr);
-    Sleep(50);
+    letTimePass(50);
     PostMessageA(window.get(), WM_USER, 0, 0);
     PostMessageA(window.get(), WM_USER + 1, 0, 0);
     const std::vector<MSG> messages = drainQueue();
@@ -85,10 +88,11 @@ TEST_F(TimersTest, TimerMessagesComeAfterPostedMessages)
 
 TEST_F(TimersTest, KillTimerLeavesAQueuedTimerMessageForTheCallerToRemove)
 {
+    ScopedManualClock clock;
     ScopedWindow window(createHiddenWindow(windowClass_.name()));
     SetTimer(window.get(), 1, USER_TIMER_MINIMUM, nullptr);
     SetTimer(window.get(), 2, USER_TIMER_MINIMUM, nullptr);
-    Sleep(50);
+    letTimePass(50);
     MSG msg;
     ASSERT_TRUE(PeekMessageA(&msg, window.get(), WM_TIMER, WM_TIMER, PM_NOREMOVE)); // taken into the queue
     ASSERT_TRUE(KillTimer(window.get(), 1));
@@ -98,16 +102,17 @@ TEST_F(TimersTest, KillTimerLeavesAQueuedTimerMessageForTheCallerToRemove)
     // The synchronisation controller's stop: remove every pending WM_TIMER.
     const std::vector<MSG> removed = drainQueue(window.get(), WM_TIMER, WM_TIMER);
     EXPECT_EQ(2u, removed.size());
-    Sleep(30);
+    letTimePass(30);
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) << "no timer left to fire";
 }
 
 TEST_F(TimersTest, SettingAnExistingTimerAgainRestartsItWithTheNewPeriod)
 {
+    ScopedManualClock clock;
     ScopedWindow window(createHiddenWindow(windowClass_.name()));
     SetTimer(window.get(), 1, USER_TIMER_MINIMUM, nullptr);
     SetTimer(window.get(), 1, 10000, nullptr); // as the fast/slow switch does
-    Sleep(60);
+    letTimePass(60);
     MSG msg;
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
     KillTimer(window.get(), 1);
@@ -115,10 +120,11 @@ TEST_F(TimersTest, SettingAnExistingTimerAgainRestartsItWithTheNewPeriod)
 
 TEST_F(TimersTest, DestroyingTheWindowStopsItsTimers)
 {
+    ScopedManualClock clock;
     HWND hwnd = createHiddenWindow(windowClass_.name());
     SetTimer(hwnd, 1, USER_TIMER_MINIMUM, nullptr);
     DestroyWindow(hwnd);
-    Sleep(40);
+    letTimePass(40);
     MSG msg;
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
     EXPECT_FALSE(KillTimer(hwnd, 1));

@@ -400,7 +400,7 @@ TEST_F(MultiSyncRun, StopLeavesNoTimerMessageBehind)
     sync->stop();
     MSG msg;
     EXPECT_FALSE(PeekMessageA(&msg, sync->window(), WM_TIMER, WM_TIMER, PM_NOREMOVE));
-    Sleep(150);
+    letTimePass(std::chrono::milliseconds(150));
     EXPECT_FALSE(PeekMessageA(&msg, sync->window(), WM_TIMER, WM_TIMER, PM_NOREMOVE))
         << "both timers are dead";
     EXPECT_FALSE(sync->isStarted());
@@ -414,7 +414,7 @@ TEST_F(MultiSyncRun, StopAlsoKillsTheSlowTimer)
     tickUntilSynchronized();
     ASSERT_TRUE(sync->isSynchronized());
     sync->stop();
-    Sleep(1100); // longer than the slow period
+    letTimePass(std::chrono::milliseconds(1100)); // longer than the slow period
     MSG msg;
     EXPECT_FALSE(PeekMessageA(&msg, sync->window(), WM_TIMER, WM_TIMER, PM_NOREMOVE));
 }
@@ -476,7 +476,7 @@ TEST_F(MultiSyncRun, ACallbackMayStopTheControllerOrReplaceItself)
     sync->setEvtCB(stopper);
     sync->fastTick();
     EXPECT_FALSE(sync->isStarted());
-    Sleep(150);
+    letTimePass(std::chrono::milliseconds(150));
     MSG msg;
     EXPECT_FALSE(PeekMessageA(&msg, sync->window(), WM_TIMER, WM_TIMER, PM_NOREMOVE))
         << "the tick did not arm a timer after the stop";

@@ -9,6 +9,7 @@
 #include <orvex/sim/Camera.h>
 #include <orvex/sim/CameraConfig.h>
 
+#include "support/ManualClock.h"
 #include "sync/CycleTime.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +19,6 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -198,7 +198,13 @@ TEST_F(SimulatedClocks, ReadsHeldUpByBusTrafficAreLeftOutOfTheMean)
 // falls through zero (from 3,000 ticks, about 24,500 ticks per second) and
 // the master clock wraps during the run. The history stays continuous and the
 // fit finds the drift and the offset at the slave's last whole second.
-TEST_F(SimulatedClocks, DriftAndOffsetFollowTheBusClocksThroughBothWraps)
+// On the manual clock: the readings' own latencies move it, the test moves
+// it between measurements.
+class SimulatedClocksByHand : public SimulatedClocks {
+    orvex::test::ManualClock _clock;
+};
+
+TEST_F(SimulatedClocksByHand, DriftAndOffsetFollowTheBusClocksThroughBothWraps)
 {
     plugIn(0.0, 1000.0);
     setClocks(kWrapTicks - static_cast<int64_t>(0.15 * kTicksPerSecond), 3000);
@@ -211,7 +217,7 @@ TEST_F(SimulatedClocks, DriftAndOffsetFollowTheBusClocksThroughBothWraps)
         lastHostNs = dates.hostNs;
         const unsigned long offset = computeOffset(rounded(dates.master), lastSlaveDate);
         pushOffsetInOffsetsByMasterDateColl(dates.master, offset, history, 100);
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        orvex::test::ManualClock::advance(std::chrono::milliseconds(25));
     }
     ASSERT_EQ(60u, history.size());
     // Each offset moved by the drift over the time since the one before (a

@@ -1,6 +1,7 @@
 // End to end: three buses whose clocks drift apart (-80, +30 and +150 ppm
 // against the host), register reads with latency, jitter and occasional
-// millisecond stalls, the controller run by its own timers. Once it is
+// millisecond stalls, the controller run by its own timers. Time is the
+// manual clock's: the test moves it, the register latencies move it. Once it is
 // synchronised, the slaves stamp a trigger instant as the master does,
 // within a stated bound.
 //
@@ -9,6 +10,7 @@
 // correction), for the same host instant on every camera, as the external
 // trigger line gives.
 #include "flycap/SimulatedBuses.h"
+#include "support/ManualClock.h"
 
 #include <orvex/MultiSync.h>
 #include <orvex/iidc/Registers.h>
@@ -60,6 +62,9 @@ protected:
         addCamera(bus2, kFlea2, kSlave2);
         createFlyCapVideoServer(false).reset(false);
     }
+
+    // On before the world is made, off once it is gone.
+    ManualClock clock;
 };
 
 } // namespace
@@ -70,15 +75,15 @@ TEST_F(SyncEndToEnd, SlavesOnTwoOtherBusesStampATriggerLikeTheMaster)
     sync.setCameras(CamGUID(kMaster, 0), {CamGUID(kSlave1, 0), CamGUID(kSlave2, 0)});
     sync.start();
     // About 5 s of 100 ms ticks; the limit only stops a broken run.
-    ASSERT_TRUE(pumpUntil([&] { return sync.isSynchronized(); }, std::chrono::seconds(60)));
+    ASSERT_TRUE(runUntil([&] { return sync.isSynchronized(); }, std::chrono::seconds(60)));
 
     const auto master = world().camera(kMaster);
     std::vector<int64_t> worst = {0, 0};
     // Triggers over two slow ticks, so that the registers are rewritten in
     // between and stamps extrapolate up to a second past a write.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(2500);
+    const int64_t end = ManualClock::nowNs() + 2500000000;
     int triggers = 0;
-    while (std::chrono::steady_clock::now() < end) {
+    while (ManualClock::nowNs() < end) {
         const int64_t instant = sim::hostNowNs();
         const uint32_t masterStamp = master->stampCycleTimeAt(instant);
         for (std::size_t i = 0; i < 2; ++i) {
@@ -87,7 +92,7 @@ TEST_F(SyncEndToEnd, SlavesOnTwoOtherBusesStampATriggerLikeTheMaster)
                 std::max<int64_t>(worst[i], std::llabs(iidc::signedTicksBetween(masterStamp, slaveStamp)));
         }
         ++triggers;
-        pumpUntil([] { return false; }, std::chrono::milliseconds(100));
+        runUntil([] { return false; }, std::chrono::milliseconds(100));
     }
     EXPECT_TRUE(sync.isSynchronized());
     EXPECT_FALSE(sync.lastSyncRegUpdateFailed());

@@ -13,6 +13,7 @@
 #include <orvex/win32_testing.h>
 #endif
 
+#include <chrono>
 #include <list>
 #include <memory>
 #include <string>
@@ -69,6 +70,19 @@ public:
 private:
     std::shared_ptr<EventLog> _log;
 };
+
+// Lets `time` pass for the test thread without pumping: on the POSIX layer
+// the manual clock (switched on here, off at the fixture's TearDown) moves at
+// once; on Windows the time is slept through.
+inline void letTimePass(std::chrono::milliseconds time)
+{
+#ifndef _WIN32
+    win32::testing::useManualClock(true);
+    win32::testing::advanceClock(time);
+#else
+    Sleep(static_cast<DWORD>(time.count()));
+#endif
+}
 
 inline std::vector<std::string> repeated(const std::string& event, std::size_t n)
 {

@@ -3,6 +3,7 @@
 #include <orvex/iidc/Registers.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -36,18 +37,32 @@ int64_t roundToCycles(int64_t ticks)
         --cycles; // floor division for negative jumps
     return cycles * cycle;
 }
+
+// A test's clock in place of the steady clock, if any.
+std::atomic<const HostClock*> g_hostClock{nullptr};
 } // namespace
 
 int64_t hostNowNs()
 {
+    if (const HostClock* clock = g_hostClock.load(std::memory_order_acquire))
+        return clock->nowNs();
     using namespace std::chrono;
     return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void setHostClock(const HostClock* clock)
+{
+    g_hostClock.store(clock, std::memory_order_release);
 }
 
 void waitNs(int64_t ns)
 {
     if (ns <= 0)
         return;
+    if (const HostClock* clock = g_hostClock.load(std::memory_order_acquire)) {
+        clock->waitNs(ns);
+        return;
+    }
     const int64_t end = hostNowNs() + ns;
     if (ns > kSpinLimitNs)
         std::this_thread::sleep_for(std::chrono::nanoseconds(ns - kSpinLimitNs / 2));

@@ -17,6 +17,19 @@ int64_t hostNowNs();
 // microsecond latencies are kept. Any thread, no lock.
 void waitNs(int64_t ns);
 
+// Where host time comes from instead of the steady clock: a test's clock,
+// moved by hand, so that minutes of simulated time pass in milliseconds.
+// `waitNs` lets `ns` pass for the calling thread (on a manual clock it moves
+// the clock itself: the simulated wait takes its time at once).
+struct HostClock {
+    int64_t (*nowNs)();
+    void (*waitNs)(int64_t ns);
+};
+// Puts `clock` in place of the steady clock (nullptr: the steady clock
+// again). The world reads it from every thread: install it before the world
+// runs, remove it once the world stands still. `clock` must outlive its use.
+void setHostClock(const HostClock* clock);
+
 // One bus's 24.576 MHz cycle timer: its own offset and rate (drift in parts
 // per million against the host clock). Unwrapped tick counts are 64-bit; the
 // register value wraps every 128 s. Real bus clocks also wander (the rate
