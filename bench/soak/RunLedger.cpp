@@ -4,8 +4,8 @@
 
 namespace orvex::soak {
 
-using benchhost::IndexTally;
-using benchhost::isAhead;
+using bench::IndexTally;
+using bench::isAhead;
 
 void RunLedger::announced(uint32_t idx)
 {

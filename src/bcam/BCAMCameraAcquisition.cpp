@@ -25,7 +25,7 @@
 #include <iomanip>
 #include <sstream>
 
-using namespace orvex::bcamcam;
+using namespace orvex::bcam;
 
 namespace {
 

@@ -48,7 +48,7 @@ struct BCAMCamera::State {
     std::string stopSteps();
 };
 
-namespace orvex::bcamcam {
+namespace orvex::bcam {
 
 constexpr uint32_t kNbGrabBuffers = 4;
 constexpr uint32_t kFormat7 = 7;
@@ -67,4 +67,4 @@ template <class Call> auto callDevice(const char* operation, Call&& call) -> dec
     }
 }
 
-} // namespace orvex::bcamcam
+} // namespace orvex::bcam

@@ -17,7 +17,7 @@
 #include <memory>
 #include <string>
 
-using namespace orvex::bcamcam;
+using namespace orvex::bcam;
 using orvex::ScopedLock;
 
 // What the server keeps. Only the stopwatch is shared with other threads

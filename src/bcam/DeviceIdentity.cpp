@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-namespace orvex::bcamcam {
+namespace orvex::bcam {
 
 namespace {
 
@@ -51,4 +51,4 @@ std::optional<double> a102fShutterOffset(unsigned long firmware)
     return std::nullopt;
 }
 
-} // namespace orvex::bcamcam
+} // namespace orvex::bcam

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-namespace orvex::images::testing {
+namespace orvex::images::test {
 
 class TestWindow {
 public:
@@ -59,4 +59,4 @@ private:
     HWND _hWnd = nullptr;
 };
 
-} // namespace orvex::images::testing
+} // namespace orvex::images::test

@@ -7,11 +7,12 @@
 #include "TestDriver.h"
 #include "Win32TestSupport.h"
 
-using namespace win32test;
+using namespace orvex::win32::test;
 
 namespace {
 
-constexpr orvex::win32sim::NTSTATUS kDriverOwnStatus = static_cast<orvex::win32sim::NTSTATUS>(0xE0000005);
+constexpr orvex::win32::driver::NTSTATUS kDriverOwnStatus =
+    static_cast<orvex::win32::driver::NTSTATUS>(0xE0000005);
 
 // The client's spelling of an interface path: the GUID groups in upper case
 // but the third.
@@ -50,10 +51,10 @@ Packet takePacket(HANDLE port, DWORD milliseconds)
 
 class DeviceIoTest : public ::testing::Test {
 protected:
-    DeviceIoTest() : device_(std::make_shared<TestDevice>()), interface_("1394#00305300000000A1", device_) {}
+    DeviceIoTest() : _device(std::make_shared<TestDevice>()), _interface("1394#00305300000000A1", _device) {}
 
-    TestDevice& driver() { return *device_; }
-    const std::string& path() const { return interface_.path(); }
+    TestDevice& driver() { return *_device; }
+    const std::string& path() const { return _interface.path(); }
 
     // Sends a request that the driver keeps, on an overlapped handle.
     void sendKept(HANDLE file, OVERLAPPED& overlapped, unsigned char* output, DWORD size)
@@ -63,8 +64,8 @@ protected:
     }
 
 private:
-    std::shared_ptr<TestDevice> device_;
-    ScopedInterface interface_;
+    std::shared_ptr<TestDevice> _device;
+    ScopedInterface _interface;
 };
 
 } // namespace
@@ -152,10 +153,10 @@ TEST_F(DeviceIoTest, FailuresReportTheDriversStatusAsAWin32Error)
         DeviceIoControl(INVALID_HANDLE_VALUE, kEchoBuffered, nullptr, 0, nullptr, 0, &bytes, nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
 
-    EXPECT_EQ(static_cast<DWORD>(0xE0000005), orvex::win32sim::errorOfStatus(kDriverOwnStatus))
+    EXPECT_EQ(static_cast<DWORD>(0xE0000005), orvex::win32::driver::errorOfStatus(kDriverOwnStatus))
         << "a driver's own code reaches the program unchanged";
     EXPECT_EQ(static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND),
-              orvex::win32sim::errorOfStatus(static_cast<orvex::win32sim::NTSTATUS>(0xC0001234)));
+              orvex::win32::driver::errorOfStatus(static_cast<orvex::win32::driver::NTSTATUS>(0xC0001234)));
 }
 
 TEST_F(DeviceIoTest, ASynchronousHandleBlocksUntilTheDriverCompletes)
@@ -236,7 +237,7 @@ TEST_F(DeviceIoTest, ThePortDeliversCompletionsInTheOrderTheDriverMadeThem)
     driver().completeKept(2, 3);
     driver().completeKept(0, 1);
     EXPECT_TRUE(PostQueuedCompletionStatus(port.get(), 42, 9, nullptr));
-    driver().completeKept(0, 2, orvex::win32sim::kStatusDeviceNotConnected);
+    driver().completeKept(0, 2, orvex::win32::driver::kStatusDeviceNotConnected);
 
     Packet packet = takePacket(port.get(), INFINITE);
     EXPECT_TRUE(packet.ok);
@@ -327,7 +328,7 @@ TEST_F(DeviceIoTest, CancelIoEndsTheCallingThreadsRequestsAndFreesTheirBuffers)
     buffer.reset();
     mine.reset();
     EXPECT_FALSE(static_cast<bool>(late->buffers()));
-    EXPECT_FALSE(late->complete(orvex::win32sim::kStatusSuccess, 64));
+    EXPECT_FALSE(late->complete(orvex::win32::driver::kStatusSuccess, 64));
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), takePacket(port.get(), 0).error);
     driver().completeOldest(0);
 }
@@ -355,7 +356,7 @@ TEST_F(DeviceIoTest, ClosingTheHandleEndsEveryPendingRequest)
     EXPECT_EQ(static_cast<ULONG_PTR>(0xC0000120), first->Internal);
     firstBuffer.reset();
     secondBuffer.reset();
-    EXPECT_FALSE(late->complete(orvex::win32sim::kStatusSuccess, 32));
+    EXPECT_FALSE(late->complete(orvex::win32::driver::kStatusSuccess, 32));
 
     Packet packet = takePacket(port.get(), 0);
     EXPECT_EQ(first.get(), packet.overlapped) << "the port still hears of them";

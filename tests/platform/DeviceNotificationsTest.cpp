@@ -7,8 +7,8 @@
 #include "TestDriver.h"
 #include "Win32TestSupport.h"
 
-using namespace win32test;
-using orvex::win32sim::liveBroadcastRecords;
+using namespace orvex::win32::test;
+using orvex::win32::driver::liveBroadcastRecords;
 
 namespace {
 
@@ -84,15 +84,15 @@ HDEVNOTIFY registerForHandle(HWND window, HANDLE device)
 
 class DeviceNotificationsTest : public ::testing::Test {
 protected:
-    DeviceNotificationsTest() : windowClass_("DeviceNotificationsTestClass", &changeProc)
+    DeviceNotificationsTest() : _windowClass("DeviceNotificationsTestClass", &changeProc)
     {
         changes().clear();
     }
 
-    const char* className() const { return windowClass_.name(); }
+    const char* className() const { return _windowClass.name(); }
 
 private:
-    ScopedClass windowClass_;
+    ScopedClass _windowClass;
 };
 
 } // namespace
@@ -174,7 +174,7 @@ TEST_F(DeviceNotificationsTest, HandleRegistrationsHearOfTheirDevicesRemovalAndC
     HDEVNOTIFY forClass = registerForClass(window.get(), kTestInterfaceClass);
 
     const GUID eventGuid = kOtherInterfaceClass;
-    EXPECT_TRUE(orvex::win32sim::signalCustomEvent(device->path(), eventGuid, {1, 2, 3}, 0));
+    EXPECT_TRUE(orvex::win32::driver::signalCustomEvent(device->path(), eventGuid, {1, 2, 3}, 0));
     const std::string path = device->path();
     device.reset();
     drainQueue();

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-using namespace win32test;
+using namespace orvex::win32::test;
 
 namespace {
 

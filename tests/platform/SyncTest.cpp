@@ -5,7 +5,7 @@
 #include <deque>
 #include <vector>
 
-using namespace win32test;
+using namespace orvex::win32::test;
 
 TEST(Events, ManualResetStaysSignalledUntilReset)
 {

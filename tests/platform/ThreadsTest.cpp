@@ -4,7 +4,7 @@
 #include <atomic>
 #include <set>
 
-using namespace win32test;
+using namespace orvex::win32::test;
 
 namespace {
 

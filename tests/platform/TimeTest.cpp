@@ -7,7 +7,7 @@
 
 #include <ctime>
 
-using namespace win32test;
+using namespace orvex::win32::test;
 
 namespace {
 

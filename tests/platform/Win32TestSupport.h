@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace win32test {
+namespace orvex::win32::test {
 
 // What a window procedure received, in order.
 struct Received {
@@ -35,24 +35,24 @@ inline LRESULT CALLBACK recordingProc(HWND hwnd, UINT message, WPARAM wParam, LP
 // Registers a class for the lifetime of the object (and unregisters it).
 class ScopedClass {
 public:
-    explicit ScopedClass(std::string name, WNDPROC proc = &recordingProc) : name_(std::move(name))
+    explicit ScopedClass(std::string name, WNDPROC proc = &recordingProc) : _name(std::move(name))
     {
         WNDCLASSEXA wc{};
         wc.cbSize = sizeof wc;
         wc.lpfnWndProc = proc;
-        wc.lpszClassName = name_.c_str();
-        atom_ = RegisterClassExA(&wc);
+        wc.lpszClassName = _name.c_str();
+        _atom = RegisterClassExA(&wc);
     }
-    ~ScopedClass() { UnregisterClassA(name_.c_str(), nullptr); }
+    ~ScopedClass() { UnregisterClassA(_name.c_str(), nullptr); }
     ScopedClass(const ScopedClass&) = delete;
     ScopedClass& operator=(const ScopedClass&) = delete;
 
-    const char* name() const { return name_.c_str(); }
-    ATOM atom() const { return atom_; }
+    const char* name() const { return _name.c_str(); }
+    ATOM atom() const { return _atom; }
 
 private:
-    std::string name_;
-    ATOM atom_ = 0;
+    std::string _name;
+    ATOM _atom = 0;
 };
 
 // A disabled pop-up window of `className`, as the library creates them.
@@ -65,35 +65,35 @@ inline HWND createHiddenWindow(const char* className)
 // Destroys the window at the end of the scope, on the thread that owns it.
 class ScopedWindow {
 public:
-    explicit ScopedWindow(HWND hwnd) : hwnd_(hwnd) {}
+    explicit ScopedWindow(HWND hwnd) : _hwnd(hwnd) {}
     ~ScopedWindow()
     {
-        if (IsWindow(hwnd_))
-            DestroyWindow(hwnd_);
+        if (IsWindow(_hwnd))
+            DestroyWindow(_hwnd);
     }
     ScopedWindow(const ScopedWindow&) = delete;
     ScopedWindow& operator=(const ScopedWindow&) = delete;
-    HWND get() const { return hwnd_; }
+    HWND get() const { return _hwnd; }
 
 private:
-    HWND hwnd_;
+    HWND _hwnd;
 };
 
 // Closes a kernel handle at the end of the scope.
 class ScopedHandle {
 public:
-    explicit ScopedHandle(HANDLE handle = nullptr) : handle_(handle) {}
+    explicit ScopedHandle(HANDLE handle = nullptr) : _handle(handle) {}
     ~ScopedHandle()
     {
-        if (handle_ != nullptr)
-            CloseHandle(handle_);
+        if (_handle != nullptr)
+            CloseHandle(_handle);
     }
     ScopedHandle(const ScopedHandle&) = delete;
     ScopedHandle& operator=(const ScopedHandle&) = delete;
-    HANDLE get() const { return handle_; }
+    HANDLE get() const { return _handle; }
 
 private:
-    HANDLE handle_;
+    HANDLE _handle;
 };
 
 // Removes and returns every message currently in the calling thread's queue
@@ -121,4 +121,4 @@ template <typename Body> HANDLE startThread(Body& body)
     return CreateThread(nullptr, 0, &runBody<Body>, &body, 0, nullptr);
 }
 
-} // namespace win32test
+} // namespace orvex::win32::test

@@ -1,7 +1,7 @@
 // Window classes, hidden windows, window fields and subclassing.
 #include "Win32TestSupport.h"
 
-using namespace win32test;
+using namespace orvex::win32::test;
 
 namespace {
 

@@ -31,18 +31,18 @@ protected:
         world().addBus(busAt(0, 1.0));
         world().addCamera(0, "Grasshopper GRAS-20S4M", 7240101); // another stack's camera
         world().addBus(busAt(2, 5.0, 0.0, 400));
-        a102_ = world().addCamera(2, "A102f", kA102Serial);
-        a312_ = world().addCamera(2, "A312f", kA312Serial);
-        device_ = std::make_unique<Handle>(openBcamDevice(bcam::devicePath(kA102Serial)));
-        ASSERT_NE(INVALID_HANDLE_VALUE, device_->get());
+        _a102 = world().addCamera(2, "A102f", kA102Serial);
+        _a312 = world().addCamera(2, "A312f", kA312Serial);
+        _device = std::make_unique<Handle>(openBcamDevice(bcam::devicePath(kA102Serial)));
+        ASSERT_NE(INVALID_HANDLE_VALUE, _device->get());
     }
     void TearDown() override
     {
-        device_.reset();
+        _device.reset();
         FreshWorld::TearDown();
     }
 
-    HANDLE device() const { return device_->get(); }
+    HANDLE device() const { return _device->get(); }
     DWORD send(const bcam::RequestEntry& entry, const std::vector<uint32_t>& in,
                std::vector<uint32_t>* out = nullptr)
     {
@@ -50,8 +50,8 @@ protected:
     }
     void enterFormat7() { ASSERT_EQ(0u, send(req::kSetVideoMode, {kFormat7, 0, kAnyRate})); }
 
-    std::shared_ptr<Camera> a102_, a312_;
-    std::unique_ptr<Handle> device_;
+    std::shared_ptr<Camera> _a102, _a312;
+    std::unique_ptr<Handle> _device;
 };
 
 TEST_F(BcamDriverTest, publishesOneInterfacePerBaslerCameraNamedAfterItsIdentifier)

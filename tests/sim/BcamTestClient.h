@@ -16,20 +16,20 @@ namespace orvex::sim::test {
 
 class Handle {
 public:
-    explicit Handle(HANDLE handle = nullptr) : handle_(handle) {}
+    explicit Handle(HANDLE handle = nullptr) : _handle(handle) {}
     ~Handle() { reset(); }
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
-    HANDLE get() const { return handle_; }
+    HANDLE get() const { return _handle; }
     void reset()
     {
-        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-        handle_ = nullptr;
+        if (_handle != nullptr && _handle != INVALID_HANDLE_VALUE)
+            CloseHandle(_handle);
+        _handle = nullptr;
     }
 
 private:
-    HANDLE handle_;
+    HANDLE _handle;
 };
 
 // The present interfaces of the BCAM class, in enumeration order.
