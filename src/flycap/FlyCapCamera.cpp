@@ -7,8 +7,8 @@
 #include "flycap/FlyCapDefs.h"
 #include "flycap/FlyCapTexts.h"
 #include "flycap/FlyCapTrace.h"
-#include "flycap/OwnedHandle.h"
 #include "flycap/SdkContext.h"
+#include <orvex/win32_owned.h>
 
 #include <orvex/ImagesBuffer.h>
 #include <orvex/OrvexError.h>
@@ -66,7 +66,7 @@ FlyCapCamera::FlyCapCamera(unsigned short portIdx, uint32_t serialNumber, const 
                                          _pState->_bWow64 ? kWow64NbImgBuffers : _pState->_nNbImgBuffers,
                                          nullptr));
     createWindow();
-    _pState->_hAcquiThreadStarted = OwnedHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    _pState->_hAcquiThreadStarted = orvex::win32::OwnedHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!_pState->_hAcquiThreadStarted) {
         ORVEX_THROW(kCameraUnit, orvex::systemErrorText(GetLastError()));
     }

@@ -320,7 +320,7 @@ void FlyCapCamera::startAcquisition()
         ResetEvent(_pState->_hAcquiThreadStarted.get());
         _pState->_acquiBuffers = boost::shared_array<boost::shared_array<unsigned char>>(
             new boost::shared_array<unsigned char>[_pState->_nNbImgBuffers]);
-        _pState->_hAcquiThread = OwnedHandle(
+        _pState->_hAcquiThread = orvex::win32::OwnedHandle(
             CreateThread(nullptr, 0, _pState->_bWow64 ? &Acquisition::wow64Entry : &Acquisition::normalEntry,
                          this, 0, nullptr));
         if (!_pState->_hAcquiThread) {
@@ -351,7 +351,7 @@ void FlyCapCamera::stopAcquisition()
     InterlockedExchange(&_pState->_bAcquiring, 0);
     if (_pState->_hAcquiThread) {
         WaitForSingleObject(_pState->_hAcquiThread.get(), INFINITE);
-        _pState->_hAcquiThread.close();
+        _pState->_hAcquiThread.reset();
     }
     imagesBuffer().reset();
     if (imagesBuffer().isImageCaptured()) {

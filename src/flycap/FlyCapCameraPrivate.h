@@ -11,10 +11,10 @@
 
 #include "PGRFlyCapture.h"
 #include "base/CriticalSection.h"
-#include "flycap/OwnedHandle.h"
 #include "flycap/SdkContext.h"
 
 #include <orvex/win32.h>
+#include <orvex/win32_owned.h>
 
 #include <boost/shared_array.hpp>
 
@@ -72,8 +72,8 @@ struct FlyCapCamera::State {
     double _fFrameRate = 0.0;
     uint32_t _nFormat7ModeCsr = 0;
     volatile LONG _bAcquiring = 0;
-    orvex::flycap::OwnedHandle _hAcquiThread;
-    orvex::flycap::OwnedHandle _hAcquiThreadStarted;
+    orvex::win32::OwnedHandle _hAcquiThread;
+    orvex::win32::OwnedHandle _hAcquiThreadStarted;
     bool _bTimeStampSupported = false, _bFrameCounterSupported = false, _bDCAMInfoSupported = false,
          _bGPIOStatusSupported = false;
     bool _bTimeStampEnabled = false, _bFrameCounterEnabled = false, _bDCAMInfoEnabled = false,

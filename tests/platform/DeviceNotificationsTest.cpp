@@ -99,7 +99,7 @@ private:
 
 TEST_F(DeviceNotificationsTest, ARecordLivesUntilTheProcedureHasSeenIt)
 {
-    ScopedWindow window(createHiddenWindow(className()));
+    OwnedWindow window(createHiddenWindow(className()));
     HDEVNOTIFY notify = registerForClass(window.get(), kTestInterfaceClass);
     ASSERT_NE(nullptr, notify);
     const size_t before = liveBroadcastRecords();
@@ -144,7 +144,7 @@ TEST_F(DeviceNotificationsTest, BroadcastsAreHandledOnTheWindowsOwnThreadWhileIt
         DestroyWindow(window);
     };
     const size_t before = liveBroadcastRecords();
-    ScopedHandle thread(startThread(owner));
+    OwnedHandle thread(startThread(owner));
     WaitForSingleObject(ready, INFINITE);
     std::string path;
     {
@@ -166,9 +166,9 @@ TEST_F(DeviceNotificationsTest, BroadcastsAreHandledOnTheWindowsOwnThreadWhileIt
 
 TEST_F(DeviceNotificationsTest, HandleRegistrationsHearOfTheirDevicesRemovalAndCustomEvents)
 {
-    ScopedWindow window(createHiddenWindow(className()));
+    OwnedWindow window(createHiddenWindow(className()));
     auto device = std::make_unique<ScopedInterface>("1394#00305300000000B3", std::make_shared<TestDevice>());
-    ScopedHandle file(openDevice(device->path()));
+    OwnedHandle file(openDevice(device->path()));
     HDEVNOTIFY forHandle = registerForHandle(window.get(), file.get());
     ASSERT_NE(nullptr, forHandle);
     HDEVNOTIFY forClass = registerForClass(window.get(), kTestInterfaceClass);
@@ -199,7 +199,7 @@ TEST_F(DeviceNotificationsTest, HandleRegistrationsHearOfTheirDevicesRemovalAndC
 
 TEST_F(DeviceNotificationsTest, OnlyTheRegisteredClassesAreHeard)
 {
-    ScopedWindow window(createHiddenWindow(className()));
+    OwnedWindow window(createHiddenWindow(className()));
     HDEVNOTIFY forTest = registerForClass(window.get(), kTestInterfaceClass);
     HDEVNOTIFY forAll = registerForClass(window.get(), GUID{}, DEVICE_NOTIFY_ALL_INTERFACE_CLASSES);
     ASSERT_NE(nullptr, forAll);
@@ -238,7 +238,7 @@ TEST_F(DeviceNotificationsTest, RecordsForWindowsThatNeverDispatchAreFreed)
         WaitForSingleObject(arrived, INFINITE);
         UnregisterDeviceNotification(ownNotify);
     }; // ends without looking at its queue
-    ScopedHandle thread(startThread(owner));
+    OwnedHandle thread(startThread(owner));
     WaitForSingleObject(registered, INFINITE);
     {
         ScopedInterface second("1394#00305300000000B6", std::make_shared<TestDevice>());
@@ -252,7 +252,7 @@ TEST_F(DeviceNotificationsTest, RecordsForWindowsThatNeverDispatchAreFreed)
 
 TEST_F(DeviceNotificationsTest, MalformedRegistrationsAreRefused)
 {
-    ScopedWindow window(createHiddenWindow(className()));
+    OwnedWindow window(createHiddenWindow(className()));
     EXPECT_EQ(nullptr, RegisterDeviceNotificationA(window.get(), nullptr, DEVICE_NOTIFY_WINDOW_HANDLE));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA), GetLastError());
     DEV_BROADCAST_DEVICEINTERFACE_A shortFilter{};

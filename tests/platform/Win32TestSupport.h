@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <orvex/win32.h>
+#include <orvex/win32_owned.h>
 
 #include <string>
 #include <vector>
@@ -62,39 +63,10 @@ inline HWND createHiddenWindow(const char* className)
                            nullptr);
 }
 
-// Destroys the window at the end of the scope, on the thread that owns it.
-class ScopedWindow {
-public:
-    explicit ScopedWindow(HWND hwnd) : _hwnd(hwnd) {}
-    ~ScopedWindow()
-    {
-        if (IsWindow(_hwnd))
-            DestroyWindow(_hwnd);
-    }
-    ScopedWindow(const ScopedWindow&) = delete;
-    ScopedWindow& operator=(const ScopedWindow&) = delete;
-    HWND get() const { return _hwnd; }
-
-private:
-    HWND _hwnd;
-};
-
-// Closes a kernel handle at the end of the scope.
-class ScopedHandle {
-public:
-    explicit ScopedHandle(HANDLE handle = nullptr) : _handle(handle) {}
-    ~ScopedHandle()
-    {
-        if (_handle != nullptr)
-            CloseHandle(_handle);
-    }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-    HANDLE get() const { return _handle; }
-
-private:
-    HANDLE _handle;
-};
+// Owners: a window is destroyed at the end of the scope, on the thread that
+// owns it; a kernel handle is closed.
+using orvex::win32::OwnedHandle;
+using orvex::win32::OwnedWindow;
 
 // Removes and returns every message currently in the calling thread's queue
 // that the filter admits (no dispatching).

@@ -40,9 +40,9 @@ protected:
         bcam::installDriver();
         world().addBus(busAt(2, 3.0, 0.0, 400));
         world().addCamera(2, "A312f", kSerial);
-        _device = std::make_unique<Handle>(openBcamDevice(bcam::devicePath(kSerial)));
+        _device = std::make_unique<OwnedHandle>(openBcamDevice(bcam::devicePath(kSerial)));
         ASSERT_NE(INVALID_HANDLE_VALUE, _device->get());
-        _port = std::make_unique<Handle>(CreateIoCompletionPort(device(), nullptr, 1, 0));
+        _port = std::make_unique<OwnedHandle>(CreateIoCompletionPort(device(), nullptr, 1, 0));
         ASSERT_NE(nullptr, _port->get());
         ASSERT_EQ(0u, send(req::kSetVideoMode, {kFormat7, 0, 0xFFFFFFFF}));
         ASSERT_EQ(0u, send(req::kSetImageArea, {0, bcam::kAreaSize, kWidth, kHeight, 0, 0}));
@@ -84,8 +84,8 @@ protected:
         return overlapped;
     }
 
-    std::unique_ptr<Handle> _device;
-    std::unique_ptr<Handle> _port;
+    std::unique_ptr<OwnedHandle> _device;
+    std::unique_ptr<OwnedHandle> _port;
 };
 
 TEST_F(BcamGrabTest, grabsCompleteInTheOrderTheyWereQueuedWithConsecutiveImages)
@@ -219,9 +219,9 @@ TEST_F(BcamGrabTest, cancelEndsOnlyTheCallingHandlesGrabs)
 {
     allocate(4);
     Grab mine, theirs; // outlive the handles their grabs are pending on
-    Handle other(openBcamDevice(bcam::devicePath(kSerial)));
+    OwnedHandle other(openBcamDevice(bcam::devicePath(kSerial)));
     ASSERT_NE(INVALID_HANDLE_VALUE, other.get());
-    Handle otherPort(CreateIoCompletionPort(other.get(), nullptr, 2, 0));
+    OwnedHandle otherPort(CreateIoCompletionPort(other.get(), nullptr, 2, 0));
     ASSERT_TRUE(queue(mine));
     DWORD bytes = 0;
     ASSERT_FALSE(DeviceIoControl(other.get(), req::kGrabImage.code, nullptr, 0, theirs.buffer.data(),

@@ -5,6 +5,7 @@
 
 #include <orvex/sim/BcamDriver.h>
 #include <orvex/win32.h>
+#include <orvex/win32_owned.h>
 
 #include <cstdint>
 #include <cstring>
@@ -14,23 +15,7 @@
 
 namespace orvex::sim::test {
 
-class Handle {
-public:
-    explicit Handle(HANDLE handle = nullptr) : _handle(handle) {}
-    ~Handle() { reset(); }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE get() const { return _handle; }
-    void reset()
-    {
-        if (_handle != nullptr && _handle != INVALID_HANDLE_VALUE)
-            CloseHandle(_handle);
-        _handle = nullptr;
-    }
-
-private:
-    HANDLE _handle;
-};
+using orvex::win32::OwnedHandle;
 
 // The present interfaces of the BCAM class, in enumeration order.
 inline std::vector<std::string> bcamDeviceNames()
@@ -83,7 +68,7 @@ inline HANDLE openBcamDevice(const std::string& name)
 inline DWORD transmit(HANDLE device, const bcam::RequestEntry& entry, const std::vector<uint32_t>& in,
                       std::vector<uint32_t>* out = nullptr, DWORD* bytes = nullptr)
 {
-    Handle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    OwnedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     OVERLAPPED overlapped{};
     // The low bit keeps the completion off the handle's completion port,
     // which belongs to the grabs.
