@@ -8,13 +8,13 @@
 #include "flycap/FlyCapDefs.h"
 #include "flycap/FlyCapTexts.h"
 #include "flycap/FlyCapTrace.h"
+#include "flycap/JoinedText.h"
 
 #include <orvex/OrvexError.h>
 #include <orvex/iidc/Registers.h>
 
 #include <cmath>
 #include <limits>
-#include <sstream>
 #include <string>
 
 using namespace orvex::flycap;
@@ -67,14 +67,6 @@ int32_t gainMinimum(float decibels)
 int32_t gainMaximum(float decibels)
 {
     return truncateToSigned(decibels * 10);
-}
-
-// The parts streamed one after the other: numbers as a host reads them.
-template <class... Parts> std::string joined(const Parts&... parts)
-{
-    std::ostringstream text;
-    (text << ... << parts);
-    return text.str();
 }
 
 // Refuses `value` outside [minimum, maximum] from the caller's place, naming

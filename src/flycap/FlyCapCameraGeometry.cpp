@@ -5,12 +5,12 @@
 #include "flycap/FlyCapDefs.h"
 #include "flycap/FlyCapTexts.h"
 #include "flycap/FlyCapTrace.h"
+#include "flycap/JoinedText.h"
 
 #include <orvex/OrvexError.h>
 #include <orvex/iidc/Registers.h>
 
 #include <cstdint>
-#include <sstream>
 #include <string>
 
 using namespace orvex::flycap;
@@ -49,14 +49,6 @@ constexpr unsigned long kFrameAllowance = 8192;
 // This back end's colour codes: 8-bit and 16-bit mono.
 constexpr unsigned long kColorCodeMono8 = 0;
 constexpr unsigned long kColorCodeMono16 = 1;
-
-// The parts streamed one after the other, as a host reads them.
-template <class... Parts> std::string joined(const Parts&... parts)
-{
-    std::ostringstream text;
-    (text << ... << parts);
-    return text.str();
-}
 
 // Host arguments as the camera's 32-bit registers take them: a negative
 // value wraps, so that it fails the range tests as a huge one.

@@ -5,13 +5,13 @@
 #include "flycap/FlyCapDefs.h"
 #include "flycap/FlyCapTexts.h"
 #include "flycap/FlyCapTrace.h"
+#include "flycap/JoinedText.h"
 #include "flycap/UserMemoryRange.h"
 
 #include <orvex/OrvexError.h>
 #include <orvex/iidc/Registers.h>
 
 #include <cstring>
-#include <sstream>
 #include <vector>
 
 using namespace orvex::flycap;
@@ -29,14 +29,6 @@ constexpr KnownModel kKnownModels[] = {
     {"Grasshopper GRAS-20S4M", camm_GRAS20S4M},
     {"Flea2 FL2G-50S5M", camm_FL2G50S5M},
 };
-
-template <class... Parts> std::string hexText(const Parts&... parts)
-{
-    std::ostringstream text;
-    text << std::hex;
-    (text << ... << parts);
-    return text.str();
-}
 
 // A 0-byte access may come without a buffer: nothing to copy then.
 void copyBytes(unsigned char* target, const unsigned char* source, uint32_t size)
@@ -59,7 +51,7 @@ void FlyCapCamera::readRegister(unsigned long address, unsigned long& value) con
     callRegisterAccess(
         FLYCAP_SITE(kCameraUnit),
         [&] { return flycaptureGetCameraRegister(_pState->_fcContext.get(), offset, &quadlet); },
-        [&] { return hexText("Error in FlyCapCamera::readRegister(0x", address, "): "); });
+        [&] { return joined(std::hex, "Error in FlyCapCamera::readRegister(0x", address, "): "); });
     value = quadlet;
 }
 
@@ -72,7 +64,9 @@ void FlyCapCamera::writeRegister(unsigned long address, unsigned long value)
     callRegisterAccess(
         FLYCAP_SITE(kCameraUnit),
         [&] { return flycaptureSetCameraRegister(_pState->_fcContext.get(), offset, quadlet); },
-        [&] { return hexText("Error in FlyCapCamera::writeRegister(0x", address, ", 0x", value, "): "); });
+        [&] {
+            return joined(std::hex, "Error in FlyCapCamera::writeRegister(0x", address, ", 0x", value, "): ");
+        });
 }
 
 bool FlyCapCamera::testCommunication() const
