@@ -21,10 +21,11 @@ using orvex::win32::OwnedHandle;
 inline std::vector<std::string> bcamDeviceNames()
 {
     std::vector<std::string> names;
-    HDEVINFO set =
-        SetupDiGetClassDevsA(&bcam::kInterfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE)
+    const orvex::win32::OwnedDeviceInfoList owner(SetupDiGetClassDevsA(
+        &bcam::kInterfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!owner)
         return names;
+    const HDEVINFO set = owner.get();
     SP_DEVICE_INTERFACE_DATA data{};
     data.cbSize = sizeof data;
     for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &bcam::kInterfaceClass, i, &data); ++i) {
@@ -36,7 +37,6 @@ inline std::vector<std::string> bcamDeviceNames()
         if (SetupDiGetDeviceInterfaceDetailA(set, &data, detail, size, nullptr, nullptr))
             names.emplace_back(detail->DevicePath);
     }
-    SetupDiDestroyDeviceInfoList(set);
     return names;
 }
 
