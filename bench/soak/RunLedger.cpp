@@ -1,3 +1,5 @@
+// The ledger of one acquisition run: every image announced, read, dropped or
+// freed, and the check that each one ended exactly once.
 #include "RunLedger.h"
 
 #include "FrameIndexes.h"

@@ -1,3 +1,5 @@
+// The BCAM back end's video server: one BCAMCamera per device the driver
+// offers, device arrival and removal, and the stopwatch.
 #include <orvex/BCAMVideoServer.h>
 
 #include "base/CriticalSection.h"

@@ -1,3 +1,5 @@
+// The BCAM camera's identifier from its device name, and the A102f's
+// exposure offset from its firmware version.
 #include "bcam/DeviceIdentity.h"
 
 #include <sstream>

@@ -1,3 +1,5 @@
+// Loading the FlyCapture SDK library at the first call of any SDK function
+// and binding its functions.
 #include "flycap/sdk/SdkLibrary.h"
 
 #include <orvex/Loggers.h>
