@@ -21,7 +21,7 @@
 
 namespace {
 
-using orvex::benchhost::processCpuSeconds;
+using orvex::bench::processCpuSeconds;
 using orvex::cli::copyForView;
 using orvex::cli::ViewFrame;
 

@@ -132,18 +132,18 @@ void KernelLock::unlock()
     endDeferring();
 }
 
-WakeSignal::WakeSignal() : word_(new WakeWord) {}
+WakeSignal::WakeSignal() : _word(new WakeWord) {}
 
 WakeSignal::~WakeSignal()
 {
-    word_->release();
+    _word->release();
 }
 
 void WakeSignal::notify_all()
 {
-    word_->sequence.fetch_add(1);
-    if (word_->sleeping.exchange(false))
-        wakeSoon(*word_);
+    _word->sequence.fetch_add(1);
+    if (_word->sleeping.exchange(false))
+        wakeSoon(*_word);
 }
 
 void WakeSignal::wait(KernelLock& lock)
@@ -160,18 +160,18 @@ void WakeSignal::sleep(KernelLock& lock, const Clock::time_point* deadline)
 {
     // Read under the lock: a notification after this point changes the word,
     // and the futex does not sleep on a changed word.
-    const uint32_t seen = word_->sequence.load();
+    const uint32_t seen = _word->sequence.load();
     // The manual clock's deadlines are not the futex's: every move of that
     // clock (and switching it off) notifies every thread instead. Read under
     // the lock too, as the switch notifies under it after changing the mode.
     const bool onManualClock = deadline != nullptr && manualClockOn();
     if (onManualClock)
         g_manualClockSleepers.fetch_add(1);
-    word_->sleeping.store(true);
+    _word->sleeping.store(true);
     lock.unlock();
-    futexWait(word_->sequence, seen, onManualClock ? nullptr : deadline);
+    futexWait(_word->sequence, seen, onManualClock ? nullptr : deadline);
     lock.lock();
-    word_->sleeping.store(false);
+    _word->sleeping.store(false);
     if (onManualClock)
         g_manualClockSleepers.fetch_sub(1);
 }

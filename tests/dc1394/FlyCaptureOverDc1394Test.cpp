@@ -49,7 +49,7 @@ class FlyCaptureOverDc1394 : public ::testing::Test {
 protected:
     void TearDown() override
     {
-        for (FlyCaptureContext c : contexts_)
+        for (FlyCaptureContext c : _contexts)
             flycaptureDestroyContext(c);
     }
 
@@ -57,12 +57,12 @@ protected:
     {
         FlyCaptureContext c = nullptr;
         EXPECT_EQ(flycaptureCreateContext(&c), FLYCAPTURE_OK);
-        contexts_.push_back(c);
+        _contexts.push_back(c);
         EXPECT_EQ(flycaptureInitializePlus(c, busIndex, buffers, nullptr), FLYCAPTURE_OK);
         return c;
     }
 
-    std::vector<FlyCaptureContext> contexts_;
+    std::vector<FlyCaptureContext> _contexts;
 };
 
 TEST_F(FlyCaptureOverDc1394, TheBusesListTheFlyCaptureCamerasByBusAndNode)
@@ -108,7 +108,7 @@ TEST_F(FlyCaptureOverDc1394, ContextsAndTheirArgumentsAreChecked)
 
     FlyCaptureContext c = nullptr;
     ASSERT_EQ(flycaptureCreateContext(&c), FLYCAPTURE_OK);
-    contexts_.push_back(c);
+    _contexts.push_back(c);
     EXPECT_EQ(flycaptureGetCameraRegister(c, 0x600, &value), FLYCAPTURE_NOT_INITIALIZED);
     unsigned char* buffers[2] = {};
     EXPECT_EQ(flycaptureInitializePlus(c, 0, 2, buffers), FLYCAPTURE_NOT_IMPLEMENTED);

@@ -8,7 +8,7 @@
 #include <ctime>
 #include <thread>
 
-using namespace win32test;
+using namespace orvex::win32::test;
 namespace testing_switches = orvex::win32::testing;
 using std::chrono::milliseconds;
 
@@ -78,7 +78,7 @@ TEST_F(ManualClock, SleepEndsWhenTheClockPassesItsDeadline)
         Sleep(1000);
         woke = true;
     };
-    ScopedHandle thread(startThread(body));
+    OwnedHandle thread(startThread(body));
     waitForSleepers(1);
     testing_switches::advanceClock(milliseconds(999));
     giveOtherThreadsAChance();
@@ -91,8 +91,8 @@ TEST_F(ManualClock, SleepEndsWhenTheClockPassesItsDeadline)
 
 TEST_F(ManualClock, TimedWaitsTimeOutOnTheClockAndStillEndWhenSignalled)
 {
-    ScopedHandle first(CreateEventA(nullptr, FALSE, FALSE, nullptr));
-    ScopedHandle second(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    OwnedHandle first(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    OwnedHandle second(CreateEventA(nullptr, FALSE, FALSE, nullptr));
     std::atomic<DWORD> single{0xFFFFFFFFu};
     std::atomic<DWORD> multiple{0xFFFFFFFFu};
     auto body = [&] {
@@ -100,7 +100,7 @@ TEST_F(ManualClock, TimedWaitsTimeOutOnTheClockAndStillEndWhenSignalled)
         HANDLE both[] = {first.get(), second.get()};
         multiple = WaitForMultipleObjects(2, both, FALSE, 10000);
     };
-    ScopedHandle thread(startThread(body));
+    OwnedHandle thread(startThread(body));
     waitForSleepers(1);
     testing_switches::advanceClock(milliseconds(499));
     giveOtherThreadsAChance();
@@ -122,14 +122,14 @@ TEST_F(ManualClock, TimersFallDueAsTheClockPassesThem)
     ScopedClass windowClass("ManualClockTestClass");
     std::atomic<UINT> message{0};
     auto body = [&] {
-        ScopedWindow window(createHiddenWindow(windowClass.name()));
+        OwnedWindow window(createHiddenWindow(windowClass.name()));
         SetTimer(window.get(), 7, 100, nullptr);
         MSG msg;
         if (GetMessageA(&msg, nullptr, 0, 0) > 0)
             message = msg.message;
         KillTimer(window.get(), 7);
     };
-    ScopedHandle thread(startThread(body));
+    OwnedHandle thread(startThread(body));
     waitForSleepers(1);
     testing_switches::advanceClock(milliseconds(99));
     giveOtherThreadsAChance();
@@ -142,7 +142,7 @@ TEST_F(ManualClock, TimersFallDueAsTheClockPassesThem)
 TEST_F(ManualClock, SwitchingItOffWakesSleepersOntoTheRealClock)
 {
     auto body = [] { Sleep(20); };
-    ScopedHandle thread(startThread(body));
+    OwnedHandle thread(startThread(body));
     waitForSleepers(1);
     testing_switches::useManualClock(false);
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.get(), 10000)) << "the 20 ms passed for real";

@@ -10,7 +10,7 @@
 
 #include <chrono>
 
-namespace win32test {
+namespace orvex::win32::test {
 
 // The manual clock for the scope of a test (where the layer has one).
 class ScopedManualClock {
@@ -44,4 +44,4 @@ inline void letTimePass(DWORD milliseconds)
     Sleep(milliseconds);
 }
 
-} // namespace win32test
+} // namespace orvex::win32::test

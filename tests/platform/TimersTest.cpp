@@ -3,7 +3,7 @@
 #include "TestClock.h"
 #include "Win32TestSupport.h"
 
-using namespace win32test;
+using namespace orvex::win32::test;
 
 namespace {
 
@@ -26,7 +26,7 @@ protected:
         return count;
     }
 
-    ScopedClass windowClass_{"TimersTestClass"};
+    ScopedClass _windowClass{"TimersTestClass"};
 };
 
 std::vector<HWND> g_timerProcCalls;
@@ -43,7 +43,7 @@ void CALLBACK timerProc(HWND hwnd, UINT message, UINT_PTR id, DWORD time)
 
 TEST_F(TimersTest, AWindowTimerTicksAgainAndAgainWhileTheThreadPumps)
 {
-    ScopedWindow window(createHiddenWindow(windowClass_.name()));
+    OwnedWindow window(createHiddenWindow(_windowClass.name()));
     ASSERT_NE(0u, SetTimer(window.get(), 1, USER_TIMER_MINIMUM, nullptr));
     MSG msg;
     while (countTimerMessages(1) < 3) {
@@ -58,7 +58,7 @@ TEST_F(TimersTest, AWindowTimerTicksAgainAndAgainWhileTheThreadPumps)
 
 TEST_F(TimersTest, AThreadThatDoesNotPumpForASecondFindsOneTimerMessage)
 {
-    ScopedWindow window(createHiddenWindow(windowClass_.name()));
+    OwnedWindow window(createHiddenWindow(_windowClass.name()));
     ScopedManualClock clock;
     SetTimer(window.get(), 1, 100, nullptr);
     letTimePass(1000);
@@ -72,7 +72,7 @@ TEST_F(TimersTest, AThreadThatDoesNotPumpForASecondFindsOneTimerMessage)
 
 TEST_F(TimersTest, TimerMessagesComeAfterPostedMessages)
 {
-    ScopedWindow window(createHiddenWindow(windowClass_.name()));
+    OwnedWindow window(createHiddenWindow(_windowClass.name()));
     ScopedManualClock clock;
     SetTimer(window.get(), 4, USER_TIMER_MINIMUM, nullptr);
     letTimePass(50);
@@ -89,7 +89,7 @@ TEST_F(TimersTest, TimerMessagesComeAfterPostedMessages)
 TEST_F(TimersTest, KillTimerLeavesAQueuedTimerMessageForTheCallerToRemove)
 {
     ScopedManualClock clock;
-    ScopedWindow window(createHiddenWindow(windowClass_.name()));
+    OwnedWindow window(createHiddenWindow(_windowClass.name()));
     SetTimer(window.get(), 1, USER_TIMER_MINIMUM, nullptr);
     SetTimer(window.get(), 2, USER_TIMER_MINIMUM, nullptr);
     letTimePass(50);
@@ -109,7 +109,7 @@ TEST_F(TimersTest, KillTimerLeavesAQueuedTimerMessageForTheCallerToRemove)
 TEST_F(TimersTest, SettingAnExistingTimerAgainRestartsItWithTheNewPeriod)
 {
     ScopedManualClock clock;
-    ScopedWindow window(createHiddenWindow(windowClass_.name()));
+    OwnedWindow window(createHiddenWindow(_windowClass.name()));
     SetTimer(window.get(), 1, USER_TIMER_MINIMUM, nullptr);
     SetTimer(window.get(), 1, 10000, nullptr); // as the fast/slow switch does
     letTimePass(60);
@@ -121,7 +121,7 @@ TEST_F(TimersTest, SettingAnExistingTimerAgainRestartsItWithTheNewPeriod)
 TEST_F(TimersTest, DestroyingTheWindowStopsItsTimers)
 {
     ScopedManualClock clock;
-    HWND hwnd = createHiddenWindow(windowClass_.name());
+    HWND hwnd = createHiddenWindow(_windowClass.name());
     SetTimer(hwnd, 1, USER_TIMER_MINIMUM, nullptr);
     DestroyWindow(hwnd);
     letTimePass(40);
@@ -133,7 +133,7 @@ TEST_F(TimersTest, DestroyingTheWindowStopsItsTimers)
 
 TEST_F(TimersTest, GetMessageWakesForADueTimer)
 {
-    ScopedWindow window(createHiddenWindow(windowClass_.name()));
+    OwnedWindow window(createHiddenWindow(_windowClass.name()));
     SetTimer(window.get(), 3, 30, nullptr);
     MSG msg;
     ASSERT_EQ(TRUE, GetMessageA(&msg, nullptr, 0, 0));
@@ -147,7 +147,7 @@ TEST_F(TimersTest, GetMessageWakesForADueTimer)
 TEST_F(TimersTest, ATimerProcedureIsCalledInsteadOfTheWindowProcedure)
 {
     g_timerProcCalls.clear();
-    ScopedWindow window(createHiddenWindow(windowClass_.name()));
+    OwnedWindow window(createHiddenWindow(_windowClass.name()));
     SetTimer(window.get(), 1, USER_TIMER_MINIMUM, &timerProc);
     MSG msg;
     ASSERT_EQ(TRUE, GetMessageA(&msg, nullptr, WM_TIMER, WM_TIMER));
@@ -182,14 +182,14 @@ TEST_F(TimersTest, ThreadTimersGetGeneratedIds)
 
 TEST_F(TimersTest, OnlyTheOwningThreadSetsTimersOnAWindow)
 {
-    ScopedWindow window(createHiddenWindow(windowClass_.name()));
+    OwnedWindow window(createHiddenWindow(_windowClass.name()));
     UINT_PTR result = 1;
     DWORD error = 0;
     auto body = [&] {
         result = SetTimer(window.get(), 1, 100, nullptr);
         error = GetLastError();
     };
-    ScopedHandle thread(startThread(body));
+    OwnedHandle thread(startThread(body));
     WaitForSingleObject(thread.get(), INFINITE);
     EXPECT_EQ(0u, result);
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), error);

@@ -18,7 +18,7 @@
 // an isochronous channel, tests) gets them from the process's one
 // StreamScheduler thread, on time.
 //
-// Stop protocol: stopStream (or detach, or the destructor) clears streaming_
+// Stop protocol: stopStream (or detach, or the destructor) clears _streaming
 // under the camera's lock, releases it and removes the camera from the
 // scheduler, which waits for a delivery in progress; no delivery holds the
 // camera's lock, so a sink that is busy delivering cannot block the stop.
@@ -71,71 +71,71 @@ int64_t cycleBoundaryFrom(int64_t ticks)
 
 bool Camera::producingLocked() const
 {
-    return streaming_ && bus_ && transmittingLocked() && (reg(kCameraPower) & kCameraPowerOn);
+    return _streaming && _bus && transmittingLocked() && (reg(kCameraPower) & kCameraPowerOn);
 }
 
 Status Camera::startStream(std::shared_ptr<FrameSink> sink, Pacing pacing, bool bandwidthHeld)
 {
-    std::unique_lock<std::mutex> lock(m_);
-    if (streaming_ && isoOwned_)
+    std::unique_lock<std::mutex> lock(_m);
+    if (_streaming && _isoOwned)
         stopStreamLocked(lock, false); // a receiver takes over what the registers started
-    isoOwned_ = false;
+    _isoOwned = false;
     return startStreamLocked(lock, std::move(sink), pacing, bandwidthHeld);
 }
 
 Status Camera::startStreamLocked(std::unique_lock<std::mutex>& lock, std::shared_ptr<FrameSink> sink,
                                  Pacing pacing, bool bandwidthHeld)
 {
-    if (!bus_)
+    if (!_bus)
         return Status::notConnected;
-    if (streaming_)
+    if (_streaming)
         return Status::alreadyStreaming;
     if (!(reg(kCameraPower) & kCameraPowerOn))
         return Status::poweredOff;
     const FrameGeometry g = currentGeometryLocked();
     if (g.width == 0 || g.height == 0 || g.bytesPerPacket == 0)
         return Status::invalidMode;
-    if (!bandwidthHeld && !bus_->reserveBandwidth(g.bytesPerPacket))
+    if (!bandwidthHeld && !_bus->reserveBandwidth(g.bytesPerPacket))
         return Status::bandwidthExceeded;
     (void)lock;
-    reservedBandwidth_ = bandwidthHeld ? 0 : g.bytesPerPacket;
-    streaming_ = true;
-    pacing_ = pacing;
-    streamGeometry_ = g;
-    pulled_ = pacing == Pacing::frameRate && sink && sink->pullsImages();
-    sink_ = std::move(sink);
-    triggers_.clear();
-    freeRun_ = FreeRunPlan{};
-    busyUntilNs_ = 0;
-    pending_.clear();
-    superseded_ = 0;
-    idleAtCatchUp_ = false;
-    lastCatchUpNs_ = hostNowNs();
-    regs_[kIsoEnable] = kIsoEnableBit;
-    if (pacing == Pacing::frameRate && !pulled_)
+    _reservedBandwidth = bandwidthHeld ? 0 : g.bytesPerPacket;
+    _streaming = true;
+    _pacing = pacing;
+    _streamGeometry = g;
+    _pulled = pacing == Pacing::frameRate && sink && sink->pullsImages();
+    _sink = std::move(sink);
+    _triggers.clear();
+    _freeRun = FreeRunPlan{};
+    _busyUntilNs = 0;
+    _pending.clear();
+    _superseded = 0;
+    _idleAtCatchUp = false;
+    _lastCatchUpNs = hostNowNs();
+    _regs[kIsoEnable] = kIsoEnableBit;
+    if (pacing == Pacing::frameRate && !_pulled)
         StreamScheduler::instance().add(*this);
     return Status::ok;
 }
 
 void Camera::stopStream()
 {
-    std::unique_lock<std::mutex> lock(m_);
-    if (streaming_)
+    std::unique_lock<std::mutex> lock(_m);
+    if (_streaming)
         stopStreamLocked(lock, false);
 }
 
 void Camera::stopStreamLocked(std::unique_lock<std::mutex>& lock, bool removed)
 {
-    const bool scheduled = pacing_ == Pacing::frameRate && !pulled_;
-    streaming_ = false;
-    regs_[kIsoEnable] = 0;
-    triggers_.clear();
-    pending_.clear();
-    superseded_ = 0;
-    if (bus_)
-        bus_->releaseBandwidth(reservedBandwidth_);
-    reservedBandwidth_ = 0;
-    std::shared_ptr<FrameSink> sink = std::move(sink_);
+    const bool scheduled = _pacing == Pacing::frameRate && !_pulled;
+    _streaming = false;
+    _regs[kIsoEnable] = 0;
+    _triggers.clear();
+    _pending.clear();
+    _superseded = 0;
+    if (_bus)
+        _bus->releaseBandwidth(_reservedBandwidth);
+    _reservedBandwidth = 0;
+    std::shared_ptr<FrameSink> sink = std::move(_sink);
     lock.unlock();
     if (scheduled)
         StreamScheduler::instance().remove(*this);
@@ -146,24 +146,24 @@ void Camera::stopStreamLocked(std::unique_lock<std::mutex>& lock, bool removed)
 
 bool Camera::isStreaming() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return streaming_;
+    std::lock_guard<std::mutex> lock(_m);
+    return _streaming;
 }
 
 FrameGeometry Camera::streamGeometry() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return streamGeometry_;
+    std::lock_guard<std::mutex> lock(_m);
+    return _streamGeometry;
 }
 
 std::optional<Frame> Camera::pullFrame()
 {
-    std::lock_guard<std::mutex> lock(m_);
-    if (pacing_ != Pacing::unpaced || !producingLocked() || triggerOnLocked())
+    std::lock_guard<std::mutex> lock(_m);
+    if (_pacing != Pacing::unpaced || !producingLocked() || triggerOnLocked())
         return std::nullopt;
     // A lost image still moves the frame counter: the receiver sees the gap.
     Frame frame = makeFrameLocked(hostNowNs(), false, false);
-    while (streamFaults_.takeLoss())
+    while (_streamFaults.takeLoss())
         frame = makeFrameLocked(hostNowNs(), false, false);
     return frame;
 }
@@ -171,17 +171,17 @@ std::optional<Frame> Camera::pullFrame()
 bool Camera::nextImageLocked(int64_t now, bool pulled, Frame& frame, int64_t& nextNs)
 {
     if (triggerOnLocked()) {
-        if (triggers_.empty()) {
+        if (_triggers.empty()) {
             nextNs = kNeverNs;
             return false;
         }
-        const Trigger trigger = triggers_.front();
+        const Trigger trigger = _triggers.front();
         const int64_t due = trigger.hostNs + triggerDeliveryDelayNsLocked(trigger);
         if (now < due) {
             nextNs = due;
             return false;
         }
-        triggers_.pop_front();
+        _triggers.pop_front();
         frame = makeFrameLocked(trigger.hostNs, true, trigger.external, trigger.exposureNs);
         if (pulled)
             frame.deliveredNs = due;
@@ -201,17 +201,17 @@ bool Camera::nextImageLocked(int64_t now, bool pulled, Frame& frame, int64_t& ne
 
 int64_t Camera::serviceStream()
 {
-    std::unique_lock<std::mutex> lock(m_);
+    std::unique_lock<std::mutex> lock(_m);
     for (;;) {
-        if (!streaming_ || pulled_ || pacing_ != Pacing::frameRate || !producingLocked())
+        if (!_streaming || _pulled || _pacing != Pacing::frameRate || !producingLocked())
             return kNeverNs; // until woken: a register, a trigger, a start
         Frame frame;
         int64_t nextNs = kNeverNs;
         if (!nextImageLocked(hostNowNs(), false, frame, nextNs))
             return nextNs;
-        if (streamFaults_.takeLoss())
+        if (_streamFaults.takeLoss())
             continue;
-        std::shared_ptr<FrameSink> sink = sink_;
+        std::shared_ptr<FrameSink> sink = _sink;
         lock.unlock();
         if (sink)
             sink->onFrame(frame);
@@ -221,32 +221,32 @@ int64_t Camera::serviceStream()
 
 void Camera::catchUpLocked(int64_t now)
 {
-    if (!streaming_ || !pulled_)
+    if (!_streaming || !_pulled)
         return;
     if (!producingLocked()) {
-        idleAtCatchUp_ = true;
-        nextDueNs_ = kNeverNs;
-        lastCatchUpNs_ = now;
+        _idleAtCatchUp = true;
+        _nextDueNs = kNeverNs;
+        _lastCatchUpNs = now;
         return;
     }
-    if (idleAtCatchUp_) {
+    if (_idleAtCatchUp) {
         // Production resumed at the call after the last catch-up: the grid
         // starts afresh from there.
-        freeRun_ = FreeRunPlan{};
-        idleAtCatchUp_ = false;
+        _freeRun = FreeRunPlan{};
+        _idleAtCatchUp = false;
     }
     skipUnkeptImagesLocked(now);
     Frame frame;
-    while (nextImageLocked(now, true, frame, nextDueNs_)) {
-        if (streamFaults_.takeLoss())
+    while (nextImageLocked(now, true, frame, _nextDueNs)) {
+        if (_streamFaults.takeLoss())
             continue;
-        if (pending_.size() == kMaxPendingImages) {
-            pending_.pop_front();
-            ++superseded_;
+        if (_pending.size() == kMaxPendingImages) {
+            _pending.pop_front();
+            ++_superseded;
         }
-        pending_.push_back(frame);
+        _pending.push_back(frame);
     }
-    lastCatchUpNs_ = now;
+    _lastCatchUpNs = now;
 }
 
 void Camera::skipUnkeptImagesLocked(int64_t now)
@@ -256,58 +256,58 @@ void Camera::skipUnkeptImagesLocked(int64_t now)
     // frame counter and count as superseded without being made.
     // At most one image per bus cycle: a shorter absence cannot have made enough.
     constexpr int64_t kShortestAbsenceNs = int64_t(kMaxPendingImages) * 125'000;
-    if (now - lastCatchUpNs_ < kShortestAbsenceNs || triggerOnLocked() || !freeRun_.planned)
+    if (now - _lastCatchUpNs < kShortestAbsenceNs || triggerOnLocked() || !_freeRun.planned)
         return;
-    const CycleClock& clock = bus_->clock();
+    const CycleClock& clock = _bus->clock();
     const int64_t period = periodTicksLocked();
     const int64_t sentTicks = clock.ownTicksAt(now - deliveryDelayNsLocked());
-    const int64_t due = (sentTicks - cycleBoundaryFrom(freeRun_.gridTicks)) / period + 1;
+    const int64_t due = (sentTicks - cycleBoundaryFrom(_freeRun.gridTicks)) / period + 1;
     const int64_t skip = due - static_cast<int64_t>(kMaxPendingImages);
     if (skip <= 0)
         return;
     for (int64_t i = 0; i < skip; ++i) {
-        ++frameCounter_;
-        streamFaults_.takeDamage();
-        if (!streamFaults_.takeLoss())
-            ++superseded_;
+        ++_frameCounter;
+        _streamFaults.takeDamage();
+        if (!_streamFaults.takeLoss())
+            ++_superseded;
     }
-    freeRun_.gridTicks += skip * period;
+    _freeRun.gridTicks += skip * period;
 }
 
 int64_t Camera::pullImages(std::vector<Frame>& images, uint64_t& superseded)
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     superseded = 0;
-    if (!streaming_ || !pulled_)
+    if (!_streaming || !_pulled)
         return kNeverNs;
     catchUpLocked(hostNowNs());
-    images.insert(images.end(), pending_.begin(), pending_.end());
-    pending_.clear();
-    superseded = superseded_;
-    superseded_ = 0;
-    return nextDueNs_;
+    images.insert(images.end(), _pending.begin(), _pending.end());
+    _pending.clear();
+    superseded = _superseded;
+    _superseded = 0;
+    return _nextDueNs;
 }
 
 void Camera::rescheduleLocked()
 {
-    rescheduled_ = true;
+    _rescheduled = true;
 }
 
 void Camera::wakeReceiver()
 {
     std::shared_ptr<FrameSink> sink;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        if (!rescheduled_)
+        std::lock_guard<std::mutex> lock(_m);
+        if (!_rescheduled)
             return;
-        rescheduled_ = false;
-        if (!streaming_ || pacing_ != Pacing::frameRate)
+        _rescheduled = false;
+        if (!_streaming || _pacing != Pacing::frameRate)
             return;
-        if (!pulled_) {
+        if (!_pulled) {
             StreamScheduler::instance().wake(*this);
             return;
         }
-        sink = sink_;
+        sink = _sink;
     }
     if (sink)
         sink->onStreamRescheduled();
@@ -316,12 +316,12 @@ void Camera::wakeReceiver()
 Camera::FreeRunStep Camera::freeRunStepLocked(int64_t now, int64_t delay)
 {
     // A bus reset steps the bus cycle timer, not the camera: it keeps counting its own cycles.
-    const CycleClock& clock = bus_->clock();
-    if (!freeRun_.planned)
-        freeRun_ = FreeRunPlan{true, cycleBoundaryFrom(clock.ownTicksAt(now))};
-    if (const int64_t stall = streamFaults_.takeStall())
+    const CycleClock& clock = _bus->clock();
+    if (!_freeRun.planned)
+        _freeRun = FreeRunPlan{true, cycleBoundaryFrom(clock.ownTicksAt(now))};
+    if (const int64_t stall = _streamFaults.takeStall())
         serveStallLocked(clock, now, stall);
-    const int64_t start = cycleBoundaryFrom(freeRun_.gridTicks);
+    const int64_t start = cycleBoundaryFrom(_freeRun.gridTicks);
     // Images that started by then have been read out and sent.
     const int64_t sentTicks = clock.ownTicksAt(now - delay);
     if (start > sentTicks)
@@ -330,8 +330,8 @@ Camera::FreeRunStep Camera::freeRunStepLocked(int64_t now, int64_t delay)
     // on the same grid (no burst of late images, no new phase).
     const int64_t period = periodTicksLocked();
     const int64_t lastBoundary = cycleBoundaryUpTo(sentTicks);
-    const int64_t grid = freeRun_.gridTicks + (lastBoundary - freeRun_.gridTicks) / period * period;
-    freeRun_.gridTicks = grid + period;
+    const int64_t grid = _freeRun.gridTicks + (lastBoundary - _freeRun.gridTicks) / period * period;
+    _freeRun.gridTicks = grid + period;
     return FreeRunStep{true, clock.hostNsAtOwn(cycleBoundaryFrom(grid))};
 }
 
@@ -339,15 +339,15 @@ Camera::FreeRunStep Camera::freeRunCatchUpStepLocked(int64_t now, int64_t delay)
 {
     // The receiver asks late, the camera was not: every image of the grid
     // sent by now is made, each at its own instant.
-    const CycleClock& clock = bus_->clock();
-    if (!freeRun_.planned)
-        freeRun_ = FreeRunPlan{true, cycleBoundaryFrom(clock.ownTicksAt(lastCatchUpNs_))};
-    if (const int64_t stall = streamFaults_.takeStall())
-        serveStallLocked(clock, lastCatchUpNs_, stall);
-    const int64_t start = cycleBoundaryFrom(freeRun_.gridTicks);
+    const CycleClock& clock = _bus->clock();
+    if (!_freeRun.planned)
+        _freeRun = FreeRunPlan{true, cycleBoundaryFrom(clock.ownTicksAt(_lastCatchUpNs))};
+    if (const int64_t stall = _streamFaults.takeStall())
+        serveStallLocked(clock, _lastCatchUpNs, stall);
+    const int64_t start = cycleBoundaryFrom(_freeRun.gridTicks);
     if (start > clock.ownTicksAt(now - delay))
         return FreeRunStep{false, clock.hostNsAtOwn(start) + delay};
-    freeRun_.gridTicks += periodTicksLocked();
+    _freeRun.gridTicks += periodTicksLocked();
     return FreeRunStep{true, clock.hostNsAtOwn(start)};
 }
 
@@ -355,14 +355,14 @@ void Camera::serveStallLocked(const CycleClock& clock, int64_t now, int64_t stal
 {
     // Nothing starts until the stall has passed from the planned image (or
     // from now, if later); the stream resumes at the next point of its grid.
-    const int64_t planned = clock.hostNsAtOwn(cycleBoundaryFrom(freeRun_.gridTicks));
+    const int64_t planned = clock.hostNsAtOwn(cycleBoundaryFrom(_freeRun.gridTicks));
     const int64_t resume = cycleBoundaryFrom(clock.ownTicksAt(std::max(planned, now) + stallNs));
     // The first grid point g + k * period whose cycle boundary is at or
     // after `resume`: g + k * period > resume - one cycle.
-    const int64_t shortOfResume = resume - kCycleTicks - freeRun_.gridTicks;
+    const int64_t shortOfResume = resume - kCycleTicks - _freeRun.gridTicks;
     if (shortOfResume >= 0) {
         const int64_t period = periodTicksLocked();
-        freeRun_.gridTicks += (shortOfResume / period + 1) * period;
+        _freeRun.gridTicks += (shortOfResume / period + 1) * period;
     }
 }
 
@@ -376,27 +376,27 @@ bool Camera::acceptTriggerLocked(int64_t hostNs, bool external, int64_t exposure
 {
     if (!triggerOnLocked())
         return false;
-    if (!producingLocked() || hostNs < busyUntilNs_) {
-        ++droppedTriggers_;
+    if (!producingLocked() || hostNs < _busyUntilNs) {
+        ++_droppedTriggers;
         return false;
     }
     const Trigger trigger{hostNs, external, exposureNs};
-    triggers_.push_back(trigger);
-    busyUntilNs_ = pacing_ == Pacing::unpaced ? hostNs : hostNs + triggerDeliveryDelayNsLocked(trigger);
+    _triggers.push_back(trigger);
+    _busyUntilNs = _pacing == Pacing::unpaced ? hostNs : hostNs + triggerDeliveryDelayNsLocked(trigger);
     rescheduleLocked();
     return true;
 }
 
 void Camera::deliverTriggersUnpaced()
 {
-    std::unique_lock<std::mutex> lock(m_);
-    while (pacing_ == Pacing::unpaced && producingLocked() && !triggers_.empty()) {
-        const Trigger trigger = triggers_.front();
-        triggers_.pop_front();
+    std::unique_lock<std::mutex> lock(_m);
+    while (_pacing == Pacing::unpaced && producingLocked() && !_triggers.empty()) {
+        const Trigger trigger = _triggers.front();
+        _triggers.pop_front();
         const Frame frame = makeFrameLocked(trigger.hostNs, true, trigger.external, trigger.exposureNs);
-        if (streamFaults_.takeLoss())
+        if (_streamFaults.takeLoss())
             continue;
-        std::shared_ptr<FrameSink> sink = sink_;
+        std::shared_ptr<FrameSink> sink = _sink;
         lock.unlock();
         if (sink)
             sink->onFrame(frame);
@@ -411,25 +411,25 @@ Frame Camera::makeFrameLocked(int64_t exposureStartNs, bool triggered, bool exte
     frameSentLocked();
     applyAutoExposureLocked();
     Frame f;
-    f.geometry = streamGeometry_;
-    f.frameCounter = frameCounter_++;
+    f.geometry = _streamGeometry;
+    f.frameCounter = _frameCounter++;
     f.exposureStartNs = exposureStartNs;
     f.exposureNs = exposureNs >= 0 ? exposureNs : static_cast<int64_t>(exposureLocked() * 1e9);
     f.deliveredNs = hostNowNs();
-    f.busCycleTime = bus_ ? bus_->clock().cycleTimeAt(exposureStartNs) : 0;
-    f.cycleTime = forcedTimeStamp_.value_or(stampLocked(exposureStartNs));
+    f.busCycleTime = _bus ? _bus->clock().cycleTimeAt(exposureStartNs) : 0;
+    f.cycleTime = _forcedTimeStamp.value_or(stampLocked(exposureStartNs));
     f.gainRegister = reg(kGain);
     f.shutterRegister = reg(kShutter);
     f.triggered = triggered;
 
     f.gpioLevels = gpioLevelsLocked(exposureStartNs, f.exposureNs, externalTrigger);
 
-    f.frameInfoRegister = regs_.count(kFrameInfo) ? reg(kFrameInfo) & frameinfo::kAllItems : 0;
+    f.frameInfoRegister = _regs.count(kFrameInfo) ? reg(kFrameInfo) & frameinfo::kAllItems : 0;
     if (smartFeatureEnabledLocked(sf::kFeatureExtendedDataStream)) {
-        f.smartChunks = smartEnabled_ & ((1u << sf::kChunkCount) - 1);
+        f.smartChunks = _smartEnabled & ((1u << sf::kChunkCount) - 1);
         f.crcChunk = smartFeatureEnabledLocked(sf::kFeatureCrcChecksum);
     }
-    f.frameInfoDamage = streamFaults_.takeDamage();
+    f.frameInfoDamage = _streamFaults.takeDamage();
     return f;
 }
 
@@ -437,13 +437,13 @@ Frame Camera::makeFrameLocked(int64_t exposureStartNs, bool triggered, bool exte
 
 uint32_t Camera::stampLocked(int64_t hostNs) const
 {
-    if (!bus_)
+    if (!_bus)
         return 0;
-    const int64_t busTicks = bus_->clock().ticksAt(hostNs);
+    const int64_t busTicks = _bus->clock().ticksAt(hostNs);
     double ticks = static_cast<double>(busTicks);
-    if (sync_.active) {
-        const double elapsedSeconds = static_cast<double>(busTicks - sync_.referenceTicks) / kTicksPerSecond;
-        ticks += static_cast<double>(sync_.offsetTicks) + sync_.drift * elapsedSeconds;
+    if (_sync.active) {
+        const double elapsedSeconds = static_cast<double>(busTicks - _sync.referenceTicks) / kTicksPerSecond;
+        ticks += static_cast<double>(_sync.offsetTicks) + _sync.drift * elapsedSeconds;
     }
     const int64_t wrapped = positiveModulo(static_cast<int64_t>(std::floor(ticks)), kTicksPerWrap);
     return ticksToCycleTime(static_cast<uint32_t>(wrapped));
@@ -451,65 +451,65 @@ uint32_t Camera::stampLocked(int64_t hostNs) const
 
 uint32_t Camera::stampCycleTimeAt(int64_t hostNs) const
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     return stampLocked(hostNs);
 }
 
 void Camera::writeSyncLocked(unsigned quadlet, uint32_t value, int64_t now)
 {
-    sync_.quadlets[quadlet] = value;
+    _sync.quadlets[quadlet] = value;
     if (quadlet != 1)
         return; // the block takes effect with its last quadlet
-    if (sync_.quadlets[0] == 0 && sync_.quadlets[1] == 0) {
-        sync_.active = false;
+    if (_sync.quadlets[0] == 0 && _sync.quadlets[1] == 0) {
+        _sync.active = false;
         return;
     }
     // The reference instant: the latest moment, at or before now, at which
     // this camera's clock read (reference second, cycle 0, offset 0).
-    const int64_t nowTicks = bus_->clock().ticksAt(now);
+    const int64_t nowTicks = _bus->clock().ticksAt(now);
     const int64_t intoWrap = positiveModulo(nowTicks, kTicksPerWrap);
     const int64_t secondNow = intoWrap / kTicksPerSecond;
     const int64_t secondsBack = positiveModulo(secondNow - syncReferenceSecond(value), kCycleSecondsWrap);
-    sync_.referenceTicks =
+    _sync.referenceTicks =
         nowTicks - positiveModulo(nowTicks, kTicksPerSecond) - secondsBack * kTicksPerSecond;
-    sync_.offsetTicks = cycleTimeToTicks(sync_.quadlets[0]);
-    sync_.drift = syncDrift(value);
-    sync_.active = true;
+    _sync.offsetTicks = cycleTimeToTicks(_sync.quadlets[0]);
+    _sync.drift = syncDrift(value);
+    _sync.active = true;
 }
 
 uint32_t Camera::frameCounter() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return frameCounter_;
+    std::lock_guard<std::mutex> lock(_m);
+    return _frameCounter;
 }
 
 void Camera::setFrameCounter(uint32_t next)
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     catchUpLocked(hostNowNs());
-    frameCounter_ = next;
+    _frameCounter = next;
 }
 
 void Camera::forceTimeStamp(std::optional<uint32_t> cycleTime)
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     catchUpLocked(hostNowNs());
-    forcedTimeStamp_ = cycleTime;
+    _forcedTimeStamp = cycleTime;
 }
 
 void Camera::loseNextImages(unsigned count)
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     catchUpLocked(hostNowNs());
-    streamFaults_.loseNext(count);
+    _streamFaults.loseNext(count);
 }
 
 void Camera::stallStream(int64_t ns)
 {
     {
-        std::lock_guard<std::mutex> lock(m_);
+        std::lock_guard<std::mutex> lock(_m);
         catchUpLocked(hostNowNs());
-        streamFaults_.stallFor(ns);
+        _streamFaults.stallFor(ns);
         rescheduleLocked(); // the next image is planned again
     }
     wakeReceiver();
@@ -517,21 +517,21 @@ void Camera::stallStream(int64_t ns)
 
 void Camera::damageNextFrameInfo(FrameInfoDamage damage, unsigned count)
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     catchUpLocked(hostNowNs());
-    streamFaults_.damageNext(damage, count);
+    _streamFaults.damageNext(damage, count);
 }
 
 uint64_t Camera::lostImages() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return streamFaults_.lostImages();
+    std::lock_guard<std::mutex> lock(_m);
+    return _streamFaults.lostImages();
 }
 
 uint64_t Camera::droppedTriggers() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return droppedTriggers_;
+    std::lock_guard<std::mutex> lock(_m);
+    return _droppedTriggers;
 }
 
 } // namespace orvex::sim

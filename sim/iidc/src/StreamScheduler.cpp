@@ -23,7 +23,7 @@ StreamScheduler& StreamScheduler::instance()
 
 StreamScheduler::Entry* StreamScheduler::find(const Camera& camera)
 {
-    for (Entry& e : entries_) {
+    for (Entry& e : _entries) {
         if (e.camera == &camera)
             return &e;
     }
@@ -32,62 +32,62 @@ StreamScheduler::Entry* StreamScheduler::find(const Camera& camera)
 
 void StreamScheduler::add(Camera& camera)
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     if (Entry* e = find(camera))
         e->dueNs = kNowNs;
     else
-        entries_.push_back(Entry{&camera, kNowNs});
-    if (!running_) {
-        running_ = true;
+        _entries.push_back(Entry{&camera, kNowNs});
+    if (!_running) {
+        _running = true;
         std::thread(&StreamScheduler::run, this).detach();
     }
-    cv_.notify_one();
+    _cv.notify_one();
 }
 
 void StreamScheduler::remove(Camera& camera)
 {
-    std::unique_lock<std::mutex> lock(m_);
-    entries_.erase(
-        std::remove_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.camera == &camera; }),
-        entries_.end());
-    if (std::this_thread::get_id() == thread_)
+    std::unique_lock<std::mutex> lock(_m);
+    _entries.erase(
+        std::remove_if(_entries.begin(), _entries.end(), [&](const Entry& e) { return e.camera == &camera; }),
+        _entries.end());
+    if (std::this_thread::get_id() == _thread)
         return; // the delivery in progress is this caller's own
-    served_.wait(lock, [&] { return serving_ != &camera; });
+    _served.wait(lock, [&] { return _serving != &camera; });
 }
 
 void StreamScheduler::wake(Camera& camera)
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     if (Entry* e = find(camera)) {
         e->dueNs = kNowNs;
-        cv_.notify_one();
+        _cv.notify_one();
     }
 }
 
 void StreamScheduler::run()
 {
-    std::unique_lock<std::mutex> lock(m_);
-    thread_ = std::this_thread::get_id();
-    while (!entries_.empty()) {
-        auto next = std::min_element(entries_.begin(), entries_.end(),
+    std::unique_lock<std::mutex> lock(_m);
+    _thread = std::this_thread::get_id();
+    while (!_entries.empty()) {
+        auto next = std::min_element(_entries.begin(), _entries.end(),
                                      [](const Entry& a, const Entry& b) { return a.dueNs < b.dueNs; });
         if (next->dueNs != kNowNs && next->dueNs > hostNowNs()) {
-            waitUntilHostNs(cv_, lock, next->dueNs);
+            waitUntilHostNs(_cv, lock, next->dueNs);
             continue;
         }
         Camera* camera = next->camera;
         next->dueNs = kNeverNs; // until it answers (or is woken meanwhile)
-        serving_ = camera;
+        _serving = camera;
         lock.unlock();
         const int64_t dueNs = camera->serviceStream();
         lock.lock();
-        serving_ = nullptr;
-        served_.notify_all();
+        _serving = nullptr;
+        _served.notify_all();
         if (Entry* e = find(*camera))
             e->dueNs = std::min(e->dueNs, dueNs);
     }
-    running_ = false;
-    thread_ = std::thread::id();
+    _running = false;
+    _thread = std::thread::id();
 }
 
 } // namespace orvex::sim

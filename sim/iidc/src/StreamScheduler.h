@@ -45,13 +45,13 @@ private:
     void run();
     Entry* find(const Camera& camera);
 
-    std::mutex m_;
-    std::condition_variable cv_;     // the thread: a camera added or woken
-    std::condition_variable served_; // remove: a delivery returned
-    std::vector<Entry> entries_;
-    const Camera* serving_ = nullptr; // whose delivery runs now, on the thread
-    std::thread::id thread_;
-    bool running_ = false;
+    std::mutex _m;
+    std::condition_variable _cv;     // the thread: a camera added or woken
+    std::condition_variable _served; // remove: a delivery returned
+    std::vector<Entry> _entries;
+    const Camera* _serving = nullptr; // whose delivery runs now, on the thread
+    std::thread::id _thread;
+    bool _running = false;
 };
 
 } // namespace orvex::sim

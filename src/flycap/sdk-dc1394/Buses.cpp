@@ -47,57 +47,57 @@ Buses::Buses() = default;
 
 dc1394_t* Buses::sessionLocked()
 {
-    if (!session_) {
-        session_ = dc1394_new();
-        sessionSawCameras_ = false;
+    if (!_session) {
+        _session = dc1394_new();
+        _sessionSawCameras = false;
     }
-    return session_;
+    return _session;
 }
 
 bool Buses::available()
 {
-    std::lock_guard<std::mutex> lock(listing_);
+    std::lock_guard<std::mutex> lock(_listing);
     return sessionLocked() != nullptr;
 }
 
 Buses::~Buses()
 {
     stopWatching();
-    if (session_)
-        dc1394_free(session_);
+    if (_session)
+        dc1394_free(_session);
 }
 
 CameraHandle Buses::open(const CameraEntry& entry)
 {
-    std::lock_guard<std::mutex> lock(listing_);
+    std::lock_guard<std::mutex> lock(_listing);
     if (!sessionLocked())
         return nullptr;
-    return CameraHandle(dc1394_camera_new_unit(session_, entry.guid, entry.unit));
+    return CameraHandle(dc1394_camera_new_unit(_session, entry.guid, entry.unit));
 }
 
 std::vector<CameraEntry> Buses::listCameras()
 {
     std::vector<CameraEntry> found;
     std::vector<BusClock> clocks;
-    std::lock_guard<std::mutex> lock(listing_);
+    std::lock_guard<std::mutex> lock(_listing);
     dc1394camera_list_t* list = nullptr;
-    if (!sessionLocked() || dc1394_camera_enumerate(session_, &list) != DC1394_SUCCESS || !list)
+    if (!sessionLocked() || dc1394_camera_enumerate(_session, &list) != DC1394_SUCCESS || !list)
         return found;
-    if (list->num == 0 && !sessionSawCameras_) {
+    if (list->num == 0 && !_sessionSawCameras) {
         // A session that started on a machine without cameras never sees
         // any arrive (libdc1394 settles on its back end at the start): such
         // a session, which cannot have made a camera handle, is started
         // again. One that saw cameras sees them come back.
         dc1394_camera_free_list(list);
         list = nullptr;
-        dc1394_free(session_);
-        session_ = nullptr;
-        if (!sessionLocked() || dc1394_camera_enumerate(session_, &list) != DC1394_SUCCESS || !list)
+        dc1394_free(_session);
+        _session = nullptr;
+        if (!sessionLocked() || dc1394_camera_enumerate(_session, &list) != DC1394_SUCCESS || !list)
             return found;
     }
-    sessionSawCameras_ = sessionSawCameras_ || list->num > 0;
+    _sessionSawCameras = _sessionSawCameras || list->num > 0;
     for (uint32_t i = 0; i < list->num; ++i) {
-        CameraHandle camera(dc1394_camera_new_unit(session_, list->ids[i].guid, list->ids[i].unit));
+        CameraHandle camera(dc1394_camera_new_unit(_session, list->ids[i].guid, list->ids[i].unit));
         if (!camera)
             continue; // left the bus while listed
         CameraEntry entry;
@@ -157,12 +157,12 @@ void Buses::assignBuses(std::vector<CameraEntry>& cameras, const std::vector<Bus
     std::sort(groups.begin(), groups.end(),
               [&](const auto& a, const auto& b) { return lowestGuid(a) < lowestGuid(b); });
 
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     // Buses that cameras listed now already have.
     std::set<int> known;
     for (const CameraEntry& c : cameras) {
-        const auto k = busOfGuid_.find(c.guid);
-        if (k != busOfGuid_.end())
+        const auto k = _busOfGuid.find(c.guid);
+        if (k != _busOfGuid.end())
             known.insert(k->second);
     }
     std::map<uint64_t, int> next;
@@ -170,8 +170,8 @@ void Buses::assignBuses(std::vector<CameraEntry>& cameras, const std::vector<Bus
     for (const auto& group : groups) {
         int bus = -1;
         for (size_t i : group) {
-            const auto k = busOfGuid_.find(cameras[i].guid);
-            if (k != busOfGuid_.end() && !taken.count(k->second)) {
+            const auto k = _busOfGuid.find(cameras[i].guid);
+            if (k != _busOfGuid.end() && !taken.count(k->second)) {
                 bus = k->second;
                 break;
             }
@@ -187,7 +187,7 @@ void Buses::assignBuses(std::vector<CameraEntry>& cameras, const std::vector<Bus
             next[cameras[i].guid] = bus;
         }
     }
-    busOfGuid_ = std::move(next);
+    _busOfGuid = std::move(next);
 }
 
 std::vector<Buses::Message> Buses::diffLocked(std::vector<CameraEntry>& fresh)
@@ -197,84 +197,84 @@ std::vector<Buses::Message> Buses::diffLocked(std::vector<CameraEntry>& fresh)
         return std::find_if(list.begin(), list.end(),
                             [guid](const CameraEntry& e) { return e.guid == guid; });
     };
-    for (const CameraEntry& old : cameras_) {
+    for (const CameraEntry& old : _cameras) {
         if (find(fresh, old.guid) == fresh.end()) {
             messages.push_back({FLYCAPTURE_MESSAGE_BUS_RESET, static_cast<unsigned long>(old.bus)});
             messages.push_back({FLYCAPTURE_MESSAGE_DEVICE_REMOVAL, old.serialNumber});
         }
     }
     for (CameraEntry& entry : fresh) {
-        const auto old = find(cameras_, entry.guid);
-        if (old != cameras_.end()) {
+        const auto old = find(_cameras, entry.guid);
+        if (old != _cameras.end()) {
             entry.arrival = old->arrival;
             continue;
         }
-        entry.arrival = nextArrival_++;
-        if (listed_) {
+        entry.arrival = _nextArrival++;
+        if (_listed) {
             messages.push_back({FLYCAPTURE_MESSAGE_BUS_RESET, static_cast<unsigned long>(entry.bus)});
             messages.push_back({FLYCAPTURE_MESSAGE_DEVICE_ARRIVAL, entry.serialNumber});
         }
     }
-    cameras_ = fresh;
-    listed_ = true;
+    _cameras = fresh;
+    _listed = true;
     return messages;
 }
 
 std::vector<CameraEntry> Buses::refresh()
 {
     std::vector<CameraEntry> fresh = listCameras();
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     std::vector<Message> messages = diffLocked(fresh);
-    if (!callbacks_.empty() && !messages.empty()) {
+    if (!_callbacks.empty() && !messages.empty()) {
         // Told on the watching thread, whoever noticed the change.
-        pending_.insert(pending_.end(), messages.begin(), messages.end());
-        cv_.notify_all();
+        _pending.insert(_pending.end(), messages.begin(), messages.end());
+        _cv.notify_all();
     }
     return fresh;
 }
 
 std::vector<CameraEntry> Buses::cameras() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return cameras_;
+    std::lock_guard<std::mutex> lock(_m);
+    return _cameras;
 }
 
 bool Buses::present(uint64_t guid, uint64_t arrival) const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return std::any_of(cameras_.begin(), cameras_.end(),
+    std::lock_guard<std::mutex> lock(_m);
+    return std::any_of(_cameras.begin(), _cameras.end(),
                        [&](const CameraEntry& e) { return e.guid == guid && e.arrival == arrival; });
 }
 
 void Buses::deliverLocked(std::unique_lock<std::mutex>& lock)
 {
-    delivering_ = true;
-    while (!pending_.empty() && !stopping_) {
-        const Message message = pending_.front();
-        pending_.pop_front();
-        const std::vector<Callback> targets = callbacks_;
+    _delivering = true;
+    while (!_pending.empty() && !_stopping) {
+        const Message message = _pending.front();
+        _pending.pop_front();
+        const std::vector<Callback> targets = _callbacks;
         for (const Callback& target : targets) {
             // Removed meanwhile: its owner may be gone.
-            if (std::find(callbacks_.begin(), callbacks_.end(), target) == callbacks_.end())
+            if (std::find(_callbacks.begin(), _callbacks.end(), target) == _callbacks.end())
                 continue;
             lock.unlock();
             target.function(target.param, message.message, message.param);
             lock.lock();
         }
     }
-    delivering_ = false;
-    cv_.notify_all();
+    _delivering = false;
+    _cv.notify_all();
 }
 
 void Buses::watch()
 {
-    std::unique_lock<std::mutex> lock(m_);
-    watcherId_ = std::this_thread::get_id();
-    while (!stopping_) {
-        cv_.wait_for(lock, kWatchPeriod, [this] { return stopping_ || !pending_.empty(); });
-        if (stopping_)
+    std::unique_lock<std::mutex> lock(_m);
+    _watcherId = std::this_thread::get_id();
+    while (!_stopping) {
+        _cv.wait_for(lock, kWatchPeriod, [this] { return _stopping || !_pending.empty(); });
+        if (_stopping)
             break;
-        if (pending_.empty() && !callbacks_.empty()) {
+        if (_pending.empty() && !_callbacks.empty()) {
             lock.unlock();
             refresh();
             lock.lock();
@@ -285,10 +285,10 @@ void Buses::watch()
 
 void Buses::addCallback(FlyCaptureContext context, FlyCaptureCallback callback, void* param)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    callbacks_.push_back({context, callback, param});
-    if (!watcher_.joinable() && !stopping_) {
-        watcher_ = std::thread(&Buses::watch, this);
+    std::lock_guard<std::mutex> lock(_m);
+    _callbacks.push_back({context, callback, param});
+    if (!_watcher.joinable() && !_stopping) {
+        _watcher = std::thread(&Buses::watch, this);
         // At exit the watcher stops before anything made after this point is
         // torn down (the devices it lists among them), not with this object.
         std::atexit([] { instance().stopWatching(); });
@@ -299,12 +299,12 @@ void Buses::stopWatching()
 {
     std::thread watcher;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        stopping_ = true;
-        callbacks_.clear();
-        pending_.clear();
-        watcher = std::move(watcher_);
-        cv_.notify_all();
+        std::lock_guard<std::mutex> lock(_m);
+        _stopping = true;
+        _callbacks.clear();
+        _pending.clear();
+        watcher = std::move(_watcher);
+        _cv.notify_all();
     }
     if (watcher.joinable() && watcher.get_id() != std::this_thread::get_id())
         watcher.join();
@@ -314,28 +314,28 @@ void Buses::stopWatching()
 
 void Buses::waitForDeliveryLocked(std::unique_lock<std::mutex>& lock)
 {
-    if (std::this_thread::get_id() == watcherId_)
+    if (std::this_thread::get_id() == _watcherId)
         return; // a callback removing itself (or another) from inside a delivery
-    cv_.wait(lock, [this] { return !delivering_; });
+    _cv.wait(lock, [this] { return !_delivering; });
 }
 
 bool Buses::removeCallback(FlyCaptureContext context, FlyCaptureCallback callback, void* param)
 {
-    std::unique_lock<std::mutex> lock(m_);
-    const auto it = std::find(callbacks_.begin(), callbacks_.end(), Callback{context, callback, param});
-    if (it == callbacks_.end())
+    std::unique_lock<std::mutex> lock(_m);
+    const auto it = std::find(_callbacks.begin(), _callbacks.end(), Callback{context, callback, param});
+    if (it == _callbacks.end())
         return false;
-    callbacks_.erase(it);
+    _callbacks.erase(it);
     waitForDeliveryLocked(lock);
     return true;
 }
 
 void Buses::removeCallbacks(FlyCaptureContext context)
 {
-    std::unique_lock<std::mutex> lock(m_);
-    callbacks_.erase(std::remove_if(callbacks_.begin(), callbacks_.end(),
+    std::unique_lock<std::mutex> lock(_m);
+    _callbacks.erase(std::remove_if(_callbacks.begin(), _callbacks.end(),
                                     [context](const Callback& c) { return c.context == context; }),
-                     callbacks_.end());
+                     _callbacks.end());
     waitForDeliveryLocked(lock);
 }
 

@@ -109,21 +109,21 @@ private:
 
     dc1394_t* sessionLocked();
 
-    std::mutex listing_;          // one listing at a time: libdc1394's session is not thread-safe
-    dc1394_t* session_ = nullptr; // under listing_
-    bool sessionSawCameras_ = false;
-    mutable std::mutex m_;
-    std::condition_variable cv_;
-    std::vector<CameraEntry> cameras_;
-    std::map<uint64_t, int> busOfGuid_;
-    uint64_t nextArrival_ = 1;
-    bool listed_ = false;
-    std::vector<Callback> callbacks_;
-    std::deque<Message> pending_;
-    bool delivering_ = false;
-    bool stopping_ = false;
-    std::thread watcher_;
-    std::thread::id watcherId_;
+    std::mutex _listing;          // one listing at a time: libdc1394's session is not thread-safe
+    dc1394_t* _session = nullptr; // under _listing
+    bool _sessionSawCameras = false;
+    mutable std::mutex _m;
+    std::condition_variable _cv;
+    std::vector<CameraEntry> _cameras;
+    std::map<uint64_t, int> _busOfGuid;
+    uint64_t _nextArrival = 1;
+    bool _listed = false;
+    std::vector<Callback> _callbacks;
+    std::deque<Message> _pending;
+    bool _delivering = false;
+    bool _stopping = false;
+    std::thread _watcher;
+    std::thread::id _watcherId;
 };
 
 } // namespace orvex::flycap::dc1394sdk

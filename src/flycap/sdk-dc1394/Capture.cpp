@@ -46,7 +46,7 @@ uint64_t hostEpochUs()
 
 Capture::Capture(CameraHandle camera, const CaptureGeometry& geometry, FlyCapturePixelFormat format,
                  unsigned bufferCount)
-    : camera_(std::move(camera)), geometry_(geometry), format_(format), locked_(bufferCount, nullptr)
+    : _camera(std::move(camera)), _geometry(geometry), _format(format), _locked(bufferCount, nullptr)
 {
 }
 
@@ -57,7 +57,7 @@ FlyCaptureError Capture::start(CameraHandle camera, const CaptureGeometry& g, Fl
     if (!camera)
         return FLYCAPTURE_DEVICE_REMOVED;
     std::unique_ptr<Capture> capture(new Capture(std::move(camera), g, format, bufferCount));
-    dc1394camera_t* c = capture->camera_.get();
+    dc1394camera_t* c = capture->_camera.get();
     if (dc1394_video_set_transmission(c, DC1394_OFF) != DC1394_SUCCESS ||
         dc1394_video_set_mode(c, DC1394_VIDEO_MODE_FORMAT7_0) != DC1394_SUCCESS)
         return FLYCAPTURE_BUS_ERROR;
@@ -70,11 +70,11 @@ FlyCaptureError Capture::start(CameraHandle camera, const CaptureGeometry& g, Fl
         return FLYCAPTURE_BANDWIDTH_EXCEEDED; // libdc1394 reports a full bus as either
     if (setup != DC1394_SUCCESS)
         return FLYCAPTURE_BUS_ERROR;
-    capture->capturing_ = true;
-    capture->fd_ = dc1394_capture_get_fileno(c);
+    capture->_capturing = true;
+    capture->_fd = dc1394_capture_get_fileno(c);
     if (dc1394_video_set_transmission(c, DC1394_ON) != DC1394_SUCCESS)
         return FLYCAPTURE_BUS_ERROR;
-    capture->sending_ = true;
+    capture->_sending = true;
     started = capture.release();
     return FLYCAPTURE_OK;
 }
@@ -82,16 +82,16 @@ FlyCaptureError Capture::start(CameraHandle camera, const CaptureGeometry& g, Fl
 Capture::~Capture()
 {
     stopSending();
-    if (capturing_)
-        dc1394_capture_stop(camera_.get()); // releases the channel and bandwidth, unmaps the ring
+    if (_capturing)
+        dc1394_capture_stop(_camera.get()); // releases the channel and bandwidth, unmaps the ring
 }
 
 void Capture::stopSending()
 {
-    if (!sending_)
+    if (!_sending)
         return;
-    sending_ = false;
-    dc1394_video_set_transmission(camera_.get(), DC1394_OFF); // a camera that left has stopped anyway
+    _sending = false;
+    dc1394_video_set_transmission(_camera.get(), DC1394_OFF); // a camera that left has stopped anyway
 }
 
 FlyCaptureError Capture::lockNewest(FlyCaptureImage& image, bool& found)
@@ -100,25 +100,25 @@ FlyCaptureError Capture::lockNewest(FlyCaptureImage& image, bool& found)
     dc1394video_frame_t* newest = nullptr;
     for (;;) {
         dc1394video_frame_t* frame = nullptr;
-        if (dc1394_capture_dequeue(camera_.get(), DC1394_CAPTURE_POLICY_POLL, &frame) != DC1394_SUCCESS) {
+        if (dc1394_capture_dequeue(_camera.get(), DC1394_CAPTURE_POLICY_POLL, &frame) != DC1394_SUCCESS) {
             if (newest)
-                dc1394_capture_enqueue(camera_.get(), newest);
+                dc1394_capture_enqueue(_camera.get(), newest);
             return FLYCAPTURE_FAILED;
         }
         if (!frame)
             break;
-        ++received_;
+        ++_received;
         if (newest)
-            dc1394_capture_enqueue(camera_.get(), newest); // superseded before anybody locked it
+            dc1394_capture_enqueue(_camera.get(), newest); // superseded before anybody locked it
         newest = frame;
     }
     if (!newest)
         return FLYCAPTURE_OK;
-    if (newest->id >= locked_.size()) {
-        dc1394_capture_enqueue(camera_.get(), newest);
+    if (newest->id >= _locked.size()) {
+        dc1394_capture_enqueue(_camera.get(), newest);
         return FLYCAPTURE_FAILED;
     }
-    locked_[newest->id] = newest;
+    _locked[newest->id] = newest;
     fillImage(*newest, image);
     found = true;
     return FLYCAPTURE_OK;
@@ -126,13 +126,13 @@ FlyCaptureError Capture::lockNewest(FlyCaptureImage& image, bool& found)
 
 void Capture::fillImage(const dc1394video_frame_t& frame, FlyCaptureImage& image)
 {
-    image.iRows = static_cast<int>(geometry_.height);
-    image.iCols = static_cast<int>(geometry_.width);
-    image.iRowInc = static_cast<int>(geometry_.width * geometry_.bytesPerPixel);
-    image.pixelFormat = format_;
+    image.iRows = static_cast<int>(_geometry.height);
+    image.iCols = static_cast<int>(_geometry.width);
+    image.iRowInc = static_cast<int>(_geometry.width * _geometry.bytesPerPixel);
+    image.pixelFormat = _format;
     image.pData = frame.image;
     image.uiBufferIndex = frame.id;
-    image.uiSeqNum = received_ - 1;
+    image.uiSeqNum = _received - 1;
     const uint64_t receivedUs = frame.timestamp;
     const uint64_t sinceEpoch = receivedUs > kHostEpochUs ? receivedUs - kHostEpochUs : 0;
     image.timeStamp.ulSeconds = static_cast<uint32_t>(sinceEpoch / 1000000u);
@@ -140,7 +140,7 @@ void Capture::fillImage(const dc1394video_frame_t& frame, FlyCaptureImage& image
     // The bus time of the receipt, from the card's cycle timer read now.
     uint32_t cycleTime = 0;
     uint64_t nowUs = 0;
-    if (dc1394_read_cycle_timer(camera_.get(), &cycleTime, &nowUs) == DC1394_SUCCESS)
+    if (dc1394_read_cycle_timer(_camera.get(), &cycleTime, &nowUs) == DC1394_SUCCESS)
         cycleTime = cycleTimeBefore(cycleTime, nowUs > receivedUs ? nowUs - receivedUs : 0);
     image.timeStamp.ulCycleSeconds = iidc::cycleSeconds(cycleTime);
     image.timeStamp.ulCycleCount = iidc::cycleCount(cycleTime);
@@ -149,31 +149,31 @@ void Capture::fillImage(const dc1394video_frame_t& frame, FlyCaptureImage& image
 
 FlyCaptureError Capture::unlock(unsigned int index)
 {
-    if (index >= locked_.size())
+    if (index >= _locked.size())
         return FLYCAPTURE_INVALID_ARGUMENT;
-    if (!locked_[index])
+    if (!_locked[index])
         return FLYCAPTURE_BUFFER_NOT_LOCKED;
-    dc1394_capture_enqueue(camera_.get(), locked_[index]);
-    locked_[index] = nullptr;
+    dc1394_capture_enqueue(_camera.get(), _locked[index]);
+    _locked[index] = nullptr;
     return FLYCAPTURE_OK;
 }
 
 void Capture::unlockAll()
 {
-    for (unsigned i = 0; i < locked_.size(); ++i) {
-        if (locked_[i])
+    for (unsigned i = 0; i < _locked.size(); ++i) {
+        if (_locked[i])
             unlock(i);
     }
 }
 
 bool Capture::isLocked(unsigned int index) const
 {
-    return index < locked_.size() && locked_[index];
+    return index < _locked.size() && _locked[index];
 }
 
 bool Capture::anyLocked() const
 {
-    for (const auto* frame : locked_) {
+    for (const auto* frame : _locked) {
         if (frame)
             return true;
     }

@@ -43,26 +43,26 @@ public:
     // transfer broke (the camera left).
     FlyCaptureError lockNewest(FlyCaptureImage& image, bool& found);
     // Descriptor readable when an image arrives.
-    int fileDescriptor() const { return fd_; }
+    int fileDescriptor() const { return _fd; }
     FlyCaptureError unlock(unsigned int index);
     void unlockAll();
     bool isLocked(unsigned int index) const;
     bool anyLocked() const;
-    dc1394camera_t* camera() const { return camera_.get(); }
+    dc1394camera_t* camera() const { return _camera.get(); }
 
 private:
     Capture(CameraHandle camera, const CaptureGeometry& geometry, FlyCapturePixelFormat format,
             unsigned bufferCount);
     void fillImage(const dc1394video_frame_t& frame, FlyCaptureImage& image);
 
-    CameraHandle camera_;
-    CaptureGeometry geometry_;
-    FlyCapturePixelFormat format_;
-    bool capturing_ = false;
-    bool sending_ = false;
-    int fd_ = -1;
-    std::vector<dc1394video_frame_t*> locked_; // by ring index
-    uint32_t received_ = 0;                    // images taken from the ring so far
+    CameraHandle _camera;
+    CaptureGeometry _geometry;
+    FlyCapturePixelFormat _format;
+    bool _capturing = false;
+    bool _sending = false;
+    int _fd = -1;
+    std::vector<dc1394video_frame_t*> _locked; // by ring index
+    uint32_t _received = 0;                    // images taken from the ring so far
 };
 
 // Host microseconds at which the SDK was loaded: image receive times count

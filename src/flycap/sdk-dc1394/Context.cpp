@@ -22,43 +22,43 @@ Context::~Context()
 FlyCaptureError Context::initialize(unsigned busIndex, unsigned bufferCount)
 {
     const std::vector<CameraEntry> cameras = Buses::instance().refresh();
-    std::lock_guard<std::mutex> lock(m_);
-    if (destroyed_)
+    std::lock_guard<std::mutex> lock(_m);
+    if (_destroyed)
         return FLYCAPTURE_INVALID_CONTEXT;
-    if (camera_)
+    if (_camera)
         return FLYCAPTURE_ALREADY_INITIALIZED;
     if (busIndex >= cameras.size())
         return FLYCAPTURE_INVALID_BUS_INDEX;
     CameraHandle camera = Buses::instance().open(cameras[busIndex]);
     if (!camera)
         return FLYCAPTURE_DEVICE_REMOVED;
-    entry_ = cameras[busIndex];
-    camera_ = std::move(camera);
-    bufferCount_ = bufferCount;
+    _entry = cameras[busIndex];
+    _camera = std::move(camera);
+    _bufferCount = bufferCount;
     return FLYCAPTURE_OK;
 }
 
 uint32_t Context::serialNumber() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return camera_ ? entry_.serialNumber : 0;
+    std::lock_guard<std::mutex> lock(_m);
+    return _camera ? _entry.serialNumber : 0;
 }
 
 int Context::bus() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return entry_.bus;
+    std::lock_guard<std::mutex> lock(_m);
+    return _entry.bus;
 }
 
 bool Context::removedLocked() const
 {
-    return !Buses::instance().present(entry_.guid, entry_.arrival);
+    return !Buses::instance().present(_entry.guid, _entry.arrival);
 }
 
 FlyCaptureError Context::transactionError() const
 {
     Buses::instance().refresh();
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     return removedLocked() ? FLYCAPTURE_DEVICE_REMOVED : FLYCAPTURE_BUS_ERROR;
 }
 
@@ -66,39 +66,39 @@ FlyCaptureError Context::withCamera(const std::function<FlyCaptureError(dc1394ca
 {
     FlyCaptureError error;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        if (destroyed_)
+        std::lock_guard<std::mutex> lock(_m);
+        if (_destroyed)
             return FLYCAPTURE_INVALID_CONTEXT;
-        if (!camera_)
+        if (!_camera)
             return FLYCAPTURE_NOT_INITIALIZED;
         if (removedLocked())
             return FLYCAPTURE_DEVICE_REMOVED;
-        error = call(camera_.get());
+        error = call(_camera.get());
     }
     return error == FLYCAPTURE_BUS_ERROR ? transactionError() : error;
 }
 
 void Context::dropIdleCapturesLocked()
 {
-    retired_.remove_if([](const std::shared_ptr<Capture>& c) { return !c->anyLocked(); });
+    _retired.remove_if([](const std::shared_ptr<Capture>& c) { return !c->anyLocked(); });
 }
 
 FlyCaptureError Context::start(const CaptureGeometry& geometry, FlyCapturePixelFormat format)
 {
-    std::unique_lock<std::mutex> lock(m_);
-    if (destroyed_)
+    std::unique_lock<std::mutex> lock(_m);
+    if (_destroyed)
         return FLYCAPTURE_INVALID_CONTEXT;
-    if (!camera_)
+    if (!_camera)
         return FLYCAPTURE_NOT_INITIALIZED;
     if (removedLocked())
         return FLYCAPTURE_DEVICE_REMOVED;
-    if (capture_)
+    if (_capture)
         return FLYCAPTURE_ALREADY_STARTED;
     Capture* started = nullptr;
     const FlyCaptureError error =
-        Capture::start(Buses::instance().open(entry_), geometry, format, bufferCount_, started);
+        Capture::start(Buses::instance().open(_entry), geometry, format, _bufferCount, started);
     if (error == FLYCAPTURE_OK) {
-        capture_.reset(started);
+        _capture.reset(started);
         return FLYCAPTURE_OK;
     }
     lock.unlock();
@@ -107,41 +107,41 @@ FlyCaptureError Context::start(const CaptureGeometry& geometry, FlyCapturePixelF
 
 FlyCaptureError Context::stop()
 {
-    std::lock_guard<std::mutex> lock(m_);
-    if (!camera_)
+    std::lock_guard<std::mutex> lock(_m);
+    if (!_camera)
         return FLYCAPTURE_NOT_INITIALIZED;
-    if (!capture_)
+    if (!_capture)
         return removedLocked() ? FLYCAPTURE_DEVICE_REMOVED : FLYCAPTURE_NOT_STARTED;
-    capture_->stopSending();
-    if (capture_->anyLocked())
-        retired_.push_back(std::move(capture_)); // the host still reads its images
-    capture_.reset();
-    ++stops_;
+    _capture->stopSending();
+    if (_capture->anyLocked())
+        _retired.push_back(std::move(_capture)); // the host still reads its images
+    _capture.reset();
+    ++_stops;
     return removedLocked() ? FLYCAPTURE_DEVICE_REMOVED : FLYCAPTURE_OK;
 }
 
 void Context::setGrabTimeout(unsigned long milliseconds)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    timeoutMs_ = milliseconds;
+    std::lock_guard<std::mutex> lock(_m);
+    _timeoutMs = milliseconds;
 }
 
 FlyCaptureError Context::lockLatest(FlyCaptureImage& image)
 {
-    std::unique_lock<std::mutex> lock(m_);
-    const bool infinite = timeoutMs_ == FLYCAPTURE_INFINITE;
+    std::unique_lock<std::mutex> lock(_m);
+    const bool infinite = _timeoutMs == FLYCAPTURE_INFINITE;
     const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(infinite ? 0 : timeoutMs_);
-    const uint64_t stops = stops_;
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(infinite ? 0 : _timeoutMs);
+    const uint64_t stops = _stops;
     for (;;) {
-        if (destroyed_)
+        if (_destroyed)
             return FLYCAPTURE_INVALID_CONTEXT;
-        if (!camera_)
+        if (!_camera)
             return FLYCAPTURE_NOT_INITIALIZED;
-        if (stops_ != stops || !capture_)
+        if (_stops != stops || !_capture)
             return removedLocked() ? FLYCAPTURE_DEVICE_REMOVED : FLYCAPTURE_NOT_STARTED;
         bool found = false;
-        if (capture_->lockNewest(image, found) != FLYCAPTURE_OK) {
+        if (_capture->lockNewest(image, found) != FLYCAPTURE_OK) {
             lock.unlock();
             return transactionError() == FLYCAPTURE_DEVICE_REMOVED ? FLYCAPTURE_DEVICE_REMOVED
                                                                    : FLYCAPTURE_FAILED;
@@ -157,10 +157,10 @@ FlyCaptureError Context::lockLatest(FlyCaptureImage& image)
                 return FLYCAPTURE_TIMEOUT;
             waitMs = static_cast<int>(std::min<long long>(left, kWaitSliceMs));
         }
-        pollfd wait{capture_->fileDescriptor(), POLLIN, 0};
+        pollfd wait{_capture->fileDescriptor(), POLLIN, 0};
         // The capture may be closed meanwhile: a poll on a stale descriptor
         // only ends early or late, and the loop looks again under the lock.
-        const std::shared_ptr<Capture> keep = capture_;
+        const std::shared_ptr<Capture> keep = _capture;
         lock.unlock();
         ::poll(&wait, 1, waitMs);
         lock.lock();
@@ -177,40 +177,40 @@ FlyCaptureError Context::lockLatest(FlyCaptureImage& image)
 
 FlyCaptureError Context::unlock(unsigned int bufferIndex)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    if (!camera_)
+    std::lock_guard<std::mutex> lock(_m);
+    if (!_camera)
         return FLYCAPTURE_NOT_INITIALIZED;
     // Images of a stopped transfer come back first: they are the older ones.
-    for (const auto& retired : retired_) {
+    for (const auto& retired : _retired) {
         if (retired->isLocked(bufferIndex)) {
             const FlyCaptureError error = retired->unlock(bufferIndex);
             dropIdleCapturesLocked();
             return error;
         }
     }
-    if (!capture_)
-        return bufferIndex < bufferCount_ ? FLYCAPTURE_BUFFER_NOT_LOCKED : FLYCAPTURE_INVALID_ARGUMENT;
-    return capture_->unlock(bufferIndex);
+    if (!_capture)
+        return bufferIndex < _bufferCount ? FLYCAPTURE_BUFFER_NOT_LOCKED : FLYCAPTURE_INVALID_ARGUMENT;
+    return _capture->unlock(bufferIndex);
 }
 
 FlyCaptureError Context::unlockAll()
 {
-    std::lock_guard<std::mutex> lock(m_);
-    if (!camera_)
+    std::lock_guard<std::mutex> lock(_m);
+    if (!_camera)
         return FLYCAPTURE_NOT_INITIALIZED;
-    retired_.clear();
-    if (capture_)
-        capture_->unlockAll();
+    _retired.clear();
+    if (_capture)
+        _capture->unlockAll();
     return FLYCAPTURE_OK;
 }
 
 void Context::destroy()
 {
-    std::lock_guard<std::mutex> lock(m_);
-    destroyed_ = true;
-    ++stops_;
-    capture_.reset();
-    retired_.clear();
+    std::lock_guard<std::mutex> lock(_m);
+    _destroyed = true;
+    ++_stops;
+    _capture.reset();
+    _retired.clear();
 }
 
 } // namespace orvex::flycap::dc1394sdk

@@ -57,15 +57,15 @@ private:
     bool removedLocked() const;
     void dropIdleCapturesLocked();
 
-    mutable std::mutex m_;
-    CameraEntry entry_;
-    CameraHandle camera_;
-    unsigned bufferCount_ = 0;
-    unsigned long timeoutMs_ = FLYCAPTURE_INFINITE;
-    bool destroyed_ = false;
-    std::shared_ptr<Capture> capture_;            // the running transfer
-    std::list<std::shared_ptr<Capture>> retired_; // stopped, with images still lent
-    uint64_t stops_ = 0;                          // wakes a lockLatest of a transfer that stopped
+    mutable std::mutex _m;
+    CameraEntry _entry;
+    CameraHandle _camera;
+    unsigned _bufferCount = 0;
+    unsigned long _timeoutMs = FLYCAPTURE_INFINITE;
+    bool _destroyed = false;
+    std::shared_ptr<Capture> _capture;            // the running transfer
+    std::list<std::shared_ptr<Capture>> _retired; // stopped, with images still lent
+    uint64_t _stops = 0;                          // wakes a lockLatest of a transfer that stopped
 };
 
 } // namespace orvex::flycap::dc1394sdk

@@ -49,35 +49,35 @@ SdkLibrary::SdkLibrary()
 {
     std::string refusal;
     const std::string name = selectedLibraryName(std::getenv(kSdkSelectionVariable), refusal);
-    loadFailure_ = "The FlyCapture SDK library " + name + " is loaded";
-    missingFunctions_ = "The FlyCapture SDK library " + name + " has every function";
+    _loadFailure = "The FlyCapture SDK library " + name + " is loaded";
+    _missingFunctions = "The FlyCapture SDK library " + name + " has every function";
     if (!refusal.empty()) {
-        loadFailure_ = "The FlyCapture SDK library could not be chosen: " + refusal;
-        LOG4CPLUS_ERROR(g_OrvexLogger, loadFailure_);
+        _loadFailure = "The FlyCapture SDK library could not be chosen: " + refusal;
+        LOG4CPLUS_ERROR(g_OrvexLogger, _loadFailure);
         return;
     }
     // Kept for the life of the process: contexts and callbacks live in it.
     const HMODULE module = LoadLibraryA(name.c_str());
     if (!module) {
         const DWORD error = GetLastError();
-        loadFailure_ = "The FlyCapture SDK library " + name +
+        _loadFailure = "The FlyCapture SDK library " + name +
                        " could not be loaded: " + systemMessage(error) + " (error " + std::to_string(error) +
                        ")";
-        LOG4CPLUS_ERROR(g_OrvexLogger, loadFailure_);
+        LOG4CPLUS_ERROR(g_OrvexLogger, _loadFailure);
         return;
     }
-    loaded_ = true;
+    _loaded = true;
     std::string missing;
 #define ORVEX_FLYCAPTURE_RESOLVE(name)                                                                       \
-    functions_.name = reinterpret_cast<decltype(functions_.name)>(                                           \
+    _functions.name = reinterpret_cast<decltype(_functions.name)>(                                           \
         reinterpret_cast<void (*)()>(GetProcAddress(module, #name)));                                        \
-    if (!functions_.name)                                                                                    \
+    if (!_functions.name)                                                                                    \
         missing += (missing.empty() ? "" : ", ") + std::string(#name);
     ORVEX_FLYCAPTURE_FUNCTIONS(ORVEX_FLYCAPTURE_RESOLVE)
 #undef ORVEX_FLYCAPTURE_RESOLVE
     if (!missing.empty()) {
-        missingFunctions_ = "The FlyCapture SDK library " + name + " lacks " + missing;
-        LOG4CPLUS_ERROR(g_OrvexLogger, missingFunctions_);
+        _missingFunctions = "The FlyCapture SDK library " + name + " lacks " + missing;
+        LOG4CPLUS_ERROR(g_OrvexLogger, _missingFunctions);
     }
 }
 
