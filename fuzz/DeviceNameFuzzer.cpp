@@ -21,7 +21,7 @@ uint32_t hexPair(const std::string& digits, std::size_t position)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string name(reinterpret_cast<const char*>(data), size);
-    const orvex::bcamcam::IdentifierWords words = orvex::bcamcam::identifierFromDeviceName(name);
+    const orvex::bcam::IdentifierWords words = orvex::bcam::identifierFromDeviceName(name);
 
     const std::size_t hash = name.find('#');
     if (hash == std::string::npos || name.size() - hash - 1 < 16) {

@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     } catch (const boost::bad_lexical_cast&) {
         return 0;
     }
-    const std::optional<double> offset = orvex::bcamcam::a102fShutterOffset(firmware);
+    const std::optional<double> offset = orvex::bcam::a102fShutterOffset(firmware);
     if (offset.has_value() == (firmware >= 27 && firmware <= 29)) {
         __builtin_trap();
     }

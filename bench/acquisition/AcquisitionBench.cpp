@@ -50,8 +50,8 @@ namespace {
 using namespace orvex;
 namespace iidc = orvex::iidc;
 
-using orvex::benchhost::processCpuSeconds;
-using orvex::benchhost::wallSeconds;
+using orvex::bench::processCpuSeconds;
+using orvex::bench::wallSeconds;
 
 struct Figures {
     double imagesPerSecond = 0.0;

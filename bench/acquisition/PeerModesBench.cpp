@@ -285,17 +285,17 @@ int run(const Options& o)
     const std::map<long, ThreadUse> threads0 = threadUse();
     getrusage(RUSAGE_SELF, &ru0);
     busy0 = machineBusySeconds();
-    sdkDropped0 = benchhost::sdkDroppedImages(kSerialNumber);
-    t0 = orvex::benchhost::wallSeconds();
+    sdkDropped0 = bench::sdkDroppedImages(kSerialNumber);
+    t0 = orvex::bench::wallSeconds();
     while (timed.captured < o.frames && !timedOut) {
         timedOut = WaitForSingleObject(event, 2000) != WAIT_OBJECT_0;
         captureWaiting(camera, timed);
     }
-    const double t1 = orvex::benchhost::wallSeconds();
+    const double t1 = orvex::bench::wallSeconds();
     getrusage(RUSAGE_SELF, &ru1);
     const std::map<long, ThreadUse> threads1 = threadUse();
     const double busy1 = machineBusySeconds();
-    const uint64_t sdkDropped = benchhost::sdkDroppedImages(kSerialNumber) - sdkDropped0;
+    const uint64_t sdkDropped = bench::sdkDroppedImages(kSerialNumber) - sdkDropped0;
     camera.stopAcquisition();
     camera.setNewImageEvent(nullptr);
     CloseHandle(event);

@@ -1,3 +1,5 @@
+// The relay floor: a timer thread at a fixed rate handing a counter down a
+// chain of threads, measured for CPU and lateness.
 #include "RelayFloor.h"
 
 #include <sys/resource.h>

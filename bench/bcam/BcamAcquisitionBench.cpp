@@ -13,6 +13,8 @@
 //    server's stopwatch: median and 99th percentile.
 //
 //   bcam_acquisition_bench [seconds per cost case, default 2] [latency samples, default 500]
+#include "ProcessFigures.h"
+
 #include "bcam/client/BcamExtension.h"
 
 #include <orvex/BCAMVideoServer.h>
@@ -30,7 +32,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <vector>
 
 namespace {
@@ -50,19 +51,8 @@ struct Figures {
     double cpuUsPerImage = 0.0;
 };
 
-double cpuSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-double wallSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
+using bench::processCpuSeconds;
+using bench::wallSeconds;
 
 void freshWorld(sim::Pacing pacing)
 {
@@ -88,7 +78,7 @@ Figures clientAlone(Size size, double seconds)
         device.GrabImageAsync(buffers[id].data(), bytes, id);
     device.ContinuousShot.Assign(true);
     unsigned long images = 0;
-    const double wall0 = wallSeconds(), cpu0 = cpuSeconds();
+    const double wall0 = wallSeconds(), cpu0 = processCpuSeconds();
     double wall = 0.0;
     do {
         DWORD message = 0, error = 0, id = 0;
@@ -99,7 +89,7 @@ Figures clientAlone(Size size, double seconds)
         ++images;
         wall = wallSeconds() - wall0;
     } while (wall < seconds);
-    const double cpu = cpuSeconds() - cpu0;
+    const double cpu = processCpuSeconds() - cpu0;
     device.ContinuousShot.Assign(false);
     device.Cancel();
     device.Close();
@@ -124,7 +114,7 @@ Figures pipeline(Size size, double seconds)
     camera.setNewImageEvent(event);
     camera.startAcquisition();
     unsigned long lastIndex = 0;
-    const double wall0 = wallSeconds(), cpu0 = cpuSeconds();
+    const double wall0 = wallSeconds(), cpu0 = processCpuSeconds();
     double wall = 0.0;
     do {
         if (WaitForSingleObject(event, 10000) != WAIT_OBJECT_0)
@@ -138,7 +128,7 @@ Figures pipeline(Size size, double seconds)
         camera.unlockImagesBuffer();
         wall = wallSeconds() - wall0;
     } while (wall < seconds);
-    const double cpu = cpuSeconds() - cpu0;
+    const double cpu = processCpuSeconds() - cpu0;
     camera.stopAcquisition();
     destroyVideoServer();
     CloseHandle(event);

@@ -7,6 +7,8 @@
 // chunks; compare with sim_locklatest_bench, the FlyCapture simulator alone.
 //
 //   bcam_grab_bench [seconds per case, default 2]
+#include "ProcessFigures.h"
+
 #include "bcam/client/BcamExtension.h"
 
 #include <orvex/iidc/Registers.h>
@@ -16,7 +18,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <vector>
 
 namespace {
@@ -29,19 +30,8 @@ constexpr DWORD kHeight = 480;
 constexpr DWORD kGrabs = 4;
 constexpr uint32_t kSerial = 1;
 
-double cpuSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return t.tv_sec + t.tv_nsec * 1e-9;
-}
-
-double wallSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec + t.tv_nsec * 1e-9;
-}
+using bench::processCpuSeconds;
+using bench::wallSeconds;
 
 void enableSmartFeature(Bcam::CBcamExtension& device, unsigned feature)
 {
@@ -79,7 +69,7 @@ bool runCase(bool chunks, double seconds)
 
     unsigned long images = 0, failures = 0;
     unsigned checksum = 0;
-    const double wall0 = wallSeconds(), cpu0 = cpuSeconds();
+    const double wall0 = wallSeconds(), cpu0 = processCpuSeconds();
     double wall = 0.0;
     do {
         for (int i = 0; i < 1000; ++i) {
@@ -96,7 +86,7 @@ bool runCase(bool chunks, double seconds)
         images += 1000;
         wall = wallSeconds() - wall0;
     } while (wall < seconds);
-    const double cpu = cpuSeconds() - cpu0;
+    const double cpu = processCpuSeconds() - cpu0;
 
     std::printf("%4lux%-4lu mono8  chunks %-3s  %9.0f images/s  %6.2f CPU us/image  (%lu images, %lu failed, "
                 "checksum %u)\n",

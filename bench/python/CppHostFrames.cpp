@@ -103,9 +103,9 @@ int main(int argc, char** argv)
         HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
         camera.setNewImageEvent(event);
         camera.startAcquisition();
-        const double cpu0 = orvex::benchhost::processCpuSeconds();
+        const double cpu0 = orvex::bench::processCpuSeconds();
         const double host0 = hostThreadCpuSeconds();
-        const double wall0 = orvex::benchhost::wallSeconds();
+        const double wall0 = orvex::bench::wallSeconds();
         unsigned long frames = 0;
         uint32_t last = 0;
         bool any = false;
@@ -127,8 +127,8 @@ int main(int argc, char** argv)
                 DispatchMessageA(&msg);
             }
         }
-        const double wall = orvex::benchhost::wallSeconds() - wall0;
-        const double cpu = orvex::benchhost::processCpuSeconds() - cpu0;
+        const double wall = orvex::bench::wallSeconds() - wall0;
+        const double cpu = orvex::bench::processCpuSeconds() - cpu0;
         const double host = hostThreadCpuSeconds() - host0;
         camera.stopAcquisition();
         camera.setNewImageEvent(nullptr);

@@ -47,7 +47,7 @@
 
 namespace {
 
-using namespace orvex::benchhost;
+using namespace orvex::bench;
 
 struct Options {
     std::string world = ORVEX_SCALE_WORLD;

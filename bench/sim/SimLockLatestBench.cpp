@@ -5,6 +5,8 @@
 // item. The cost per image must not grow with the image size.
 //
 //   sim_locklatest_bench [seconds per case, default 2]
+#include "ProcessFigures.h"
+
 #include "PGRFlyCapture.h"
 
 #include <orvex/iidc/FrameInfo.h>
@@ -13,25 +15,13 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 
 namespace {
 
 using namespace orvex;
 
-double cpuSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return t.tv_sec + t.tv_nsec * 1e-9;
-}
-
-double wallSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec + t.tv_nsec * 1e-9;
-}
+using bench::processCpuSeconds;
+using bench::wallSeconds;
 
 bool check(FlyCaptureError error, const char* what)
 {
@@ -67,7 +57,7 @@ bool runCase(const char* model, unsigned width, unsigned height, bool frameInfo,
     FlyCaptureImage image{};
     unsigned long images = 0;
     unsigned checksum = 0;
-    const double wall0 = wallSeconds(), cpu0 = cpuSeconds();
+    const double wall0 = wallSeconds(), cpu0 = processCpuSeconds();
     double wall = 0.0;
     do {
         for (int i = 0; i < 1000; ++i) {
@@ -80,7 +70,7 @@ bool runCase(const char* model, unsigned width, unsigned height, bool frameInfo,
         images += 1000;
         wall = wallSeconds() - wall0;
     } while (wall < seconds);
-    const double cpu = cpuSeconds() - cpu0;
+    const double cpu = processCpuSeconds() - cpu0;
 
     std::printf(
         "%4ux%-4u mono8  frame info %-3s  %9.0f images/s  %6.2f CPU us/image  (%lu images, checksum %u)\n",

@@ -1,3 +1,5 @@
+// Watching the library's log lines during the soak: parsing them into per-
+// camera counts of images announced, dropped and freed.
 #include "LogWatch.h"
 
 #include "flycap/FlyCapTexts.h"

@@ -1,11 +1,13 @@
+// The ledger of one acquisition run: every image announced, read, dropped or
+// freed, and the check that each one ended exactly once.
 #include "RunLedger.h"
 
 #include "FrameIndexes.h"
 
 namespace orvex::soak {
 
-using benchhost::IndexTally;
-using benchhost::isAhead;
+using bench::IndexTally;
+using bench::isAhead;
 
 void RunLedger::announced(uint32_t idx)
 {

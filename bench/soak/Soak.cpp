@@ -55,7 +55,7 @@
 
 namespace {
 
-using namespace orvex::benchhost;
+using namespace orvex::bench;
 using orvex::soak::LogWatch;
 using orvex::soak::RunLedger;
 using orvex::soak::RunOutcome;

@@ -12,7 +12,7 @@
 #include <memory>
 #include <thread>
 
-using orvex::benchhost::IndexTally;
+using orvex::bench::IndexTally;
 using orvex::soak::LogWatch;
 using orvex::soak::RunLedger;
 using orvex::soak::RunOutcome;

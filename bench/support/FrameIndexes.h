@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace orvex::benchhost {
+namespace orvex::bench {
 
 // `idx` is 1 to 2^31 - 1 frames after `than`, modulo 2^32.
 inline bool isAhead(uint32_t idx, uint32_t than)
@@ -40,4 +40,4 @@ private:
     uint32_t _last = 0;
 };
 
-} // namespace orvex::benchhost
+} // namespace orvex::bench

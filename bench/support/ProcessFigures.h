@@ -7,7 +7,7 @@
 #include <ctime>
 #include <unistd.h>
 
-namespace orvex::benchhost {
+namespace orvex::bench {
 
 inline double processCpuSeconds()
 {
@@ -40,4 +40,4 @@ inline double mebibytes(uint64_t bytes)
     return static_cast<double>(bytes) / (1024.0 * 1024.0);
 }
 
-} // namespace orvex::benchhost
+} // namespace orvex::bench

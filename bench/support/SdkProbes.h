@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-namespace orvex::benchhost {
+namespace orvex::bench {
 
 template <class Probe> Probe sdkProbe(const char* name)
 {
@@ -45,4 +45,4 @@ inline unsigned sdkBusCallbacks()
     return probe != nullptr ? probe() : 0;
 }
 
-} // namespace orvex::benchhost
+} // namespace orvex::bench

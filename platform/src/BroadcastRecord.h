@@ -15,10 +15,10 @@ public:
     BroadcastRecord(const BroadcastRecord&) = delete;
     BroadcastRecord& operator=(const BroadcastRecord&) = delete;
 
-    void* data() { return bytes_.get(); }
+    void* data() { return _bytes.get(); }
 
 private:
-    std::unique_ptr<unsigned char[]> bytes_;
+    std::unique_ptr<unsigned char[]> _bytes;
 };
 
 } // namespace orvex::win32::detail

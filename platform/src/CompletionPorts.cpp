@@ -10,24 +10,24 @@ namespace orvex::win32::detail {
 
 void CompletionPort::push(const CompletionPacket& packet)
 {
-    packets_.push_back(packet);
+    _packets.push_back(packet);
     wakeWaiters();
 }
 
 std::optional<CompletionPacket> CompletionPort::pop()
 {
-    if (packets_.empty())
+    if (_packets.empty())
         return std::nullopt;
-    CompletionPacket packet = packets_.front();
-    packets_.pop_front();
+    CompletionPacket packet = _packets.front();
+    _packets.pop_front();
     return packet;
 }
 
 void CompletionPort::removeWaiter(ThreadContext* waiter)
 {
-    for (auto it = waiters_.begin(); it != waiters_.end(); ++it) {
+    for (auto it = _waiters.begin(); it != _waiters.end(); ++it) {
         if (*it == waiter) {
-            waiters_.erase(it);
+            _waiters.erase(it);
             return;
         }
     }
@@ -35,14 +35,14 @@ void CompletionPort::removeWaiter(ThreadContext* waiter)
 
 void CompletionPort::wakeWaiters()
 {
-    for (ThreadContext* waiter : waiters_)
+    for (ThreadContext* waiter : _waiters)
         waiter->wake.notify_all();
 }
 
 void CompletionPort::onHandleClosed()
 {
     KernelLock lock(kernelLock());
-    closed_ = true;
+    _closed = true;
     wakeWaiters();
 }
 

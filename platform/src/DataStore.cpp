@@ -3,7 +3,7 @@
 
 #include "DataStore.h"
 
-namespace orvex::win32sim {
+namespace orvex::win32::driver {
 
 void resetDataStore()
 {
@@ -14,4 +14,4 @@ void resetDataStore()
     resetWindowsDirectory();
 }
 
-} // namespace orvex::win32sim
+} // namespace orvex::win32::driver

@@ -85,7 +85,7 @@ std::vector<std::string> presentInterfacePaths(const GUID& classGuid)
 
 using namespace orvex::win32::detail;
 
-namespace orvex::win32sim {
+namespace orvex::win32::driver {
 
 std::string guidText(const GUID& guid)
 {
@@ -137,4 +137,4 @@ bool signalCustomEvent(const std::string& path, const GUID& eventGuid, const std
     return true;
 }
 
-} // namespace orvex::win32sim
+} // namespace orvex::win32::driver

@@ -90,7 +90,7 @@ BOOL reportResult(const IoResult& result, LPDWORD bytesReturned)
     if (bytesReturned != nullptr)
         *bytesReturned = result.bytes;
     if (!isSuccess(result.status)) {
-        SetLastError(win32sim::errorOfStatus(result.status));
+        SetLastError(win32::driver::errorOfStatus(result.status));
         return FALSE;
     }
     return TRUE;
@@ -154,7 +154,7 @@ void DeviceFile::onHandleClosed()
 
 using namespace orvex::win32::detail;
 
-namespace orvex::win32sim {
+namespace orvex::win32::driver {
 
 DWORD errorOfStatus(NTSTATUS status)
 {
@@ -184,7 +184,7 @@ DWORD errorOfStatus(NTSTATUS status)
     return status >= 0 ? ERROR_SUCCESS : ERROR_MR_MID_NOT_FOUND;
 }
 
-} // namespace orvex::win32sim
+} // namespace orvex::win32::driver
 
 extern "C" {
 
@@ -221,13 +221,13 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         // Counted before the driver is asked, so that a concurrent open sees it.
         deviceInterface->openFiles.push_back(file.get());
     }
-    orvex::win32sim::NTSTATUS status = orvex::win32sim::kStatusUnsuccessful;
+    orvex::win32::driver::NTSTATUS status = orvex::win32::driver::kStatusUnsuccessful;
     callDriver([&] { status = file->iface->device->open(file->id, dwDesiredAccess); });
     KernelLock lock(kernelLock());
     if (!isSuccess(status)) {
         forgetOpenFile(*file->iface, file.get());
         lock.unlock();
-        SetLastError(orvex::win32sim::errorOfStatus(status));
+        SetLastError(orvex::win32::driver::errorOfStatus(status));
         return INVALID_HANDLE_VALUE;
     }
     return insertHandle(std::move(file));
@@ -288,12 +288,12 @@ BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD
         if (WaitForSingleObject(event != nullptr ? event : hFile, INFINITE) == WAIT_FAILED)
             return FALSE;
     }
-    const auto status = static_cast<orvex::win32sim::NTSTATUS>(
+    const auto status = static_cast<orvex::win32::driver::NTSTATUS>(
         static_cast<DWORD>(__atomic_load_n(&lpOverlapped->Internal, __ATOMIC_ACQUIRE)));
     *lpNumberOfBytesTransferred =
         static_cast<DWORD>(__atomic_load_n(&lpOverlapped->InternalHigh, __ATOMIC_RELAXED));
     if (!isSuccess(status)) {
-        SetLastError(orvex::win32sim::errorOfStatus(status));
+        SetLastError(orvex::win32::driver::errorOfStatus(status));
         return FALSE;
     }
     return TRUE;

@@ -140,7 +140,7 @@ bool registrationFor(const void* filter, DWORD flags, Registration& out)
 
 } // namespace
 
-BroadcastRecord::BroadcastRecord(size_t size) : bytes_(new unsigned char[size]())
+BroadcastRecord::BroadcastRecord(size_t size) : _bytes(new unsigned char[size]())
 {
     g_liveRecords.fetch_add(1);
 }
@@ -174,14 +174,14 @@ void broadcastCustomEvent(const DeviceInterface& deviceInterface, const GUID& ev
 
 using namespace orvex::win32::detail;
 
-namespace orvex::win32sim {
+namespace orvex::win32::driver {
 
 size_t liveBroadcastRecords()
 {
     return g_liveRecords.load();
 }
 
-} // namespace orvex::win32sim
+} // namespace orvex::win32::driver
 
 extern "C" {
 

@@ -26,7 +26,7 @@ struct DeviceInterface {
     GUID classGuid{};
     std::string path;
     std::string key; // the path in lower case: device paths are case-insensitive
-    std::shared_ptr<win32sim::Device> device;
+    std::shared_ptr<win32::driver::Device> device;
     bool present = true;
     std::vector<DeviceFile*> openFiles;
 };
@@ -54,17 +54,17 @@ class CompletionPort final : public KernelObject {
 public:
     void push(const CompletionPacket& packet);
     std::optional<CompletionPacket> pop();
-    bool isClosed() const { return closed_; }
-    void addWaiter(ThreadContext* waiter) { waiters_.push_back(waiter); }
+    bool isClosed() const { return _closed; }
+    void addWaiter(ThreadContext* waiter) { _waiters.push_back(waiter); }
     void removeWaiter(ThreadContext* waiter);
     void onHandleClosed() override;
 
 private:
     void wakeWaiters();
 
-    std::deque<CompletionPacket> packets_;
-    std::vector<ThreadContext*> waiters_;
-    bool closed_ = false;
+    std::deque<CompletionPacket> _packets;
+    std::vector<ThreadContext*> _waiters;
+    bool _closed = false;
 };
 
 class IoRequestImpl;
@@ -81,13 +81,13 @@ public:
     {
     }
 
-    bool isSignalled() const override { return signalled_; }
+    bool isSignalled() const override { return _signalled; }
     void signal()
     {
-        signalled_ = true;
+        _signalled = true;
         wakeWaiters();
     }
-    void unsignal() { signalled_ = false; }
+    void unsignal() { _signalled = false; }
     void onHandleClosed() override;
 
     const std::shared_ptr<DeviceInterface> iface;
@@ -101,7 +101,7 @@ public:
     bool closed = false;
 
 private:
-    bool signalled_ = false;
+    bool _signalled = false;
 };
 
 // Ends every pending request of `requests` with STATUS_CANCELLED and tells

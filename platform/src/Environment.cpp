@@ -82,14 +82,14 @@ std::string expand(const std::string& source)
 
 void resetWindowsDirectory()
 {
-    orvex::win32sim::setWindowsDirectory(kDefaultWindowsDirectory);
+    orvex::win32::driver::setWindowsDirectory(kDefaultWindowsDirectory);
 }
 
 } // namespace orvex::win32::detail
 
 using namespace orvex::win32::detail;
 
-namespace orvex::win32sim {
+namespace orvex::win32::driver {
 
 void setWindowsDirectory(const std::string& path)
 {
@@ -97,7 +97,7 @@ void setWindowsDirectory(const std::string& path)
     windowsDirectory().path = path;
 }
 
-} // namespace orvex::win32sim
+} // namespace orvex::win32::driver
 
 extern "C" {
 

@@ -24,9 +24,9 @@ bool isSupportedLanguage(DWORD languageId)
 // (FORMAT_MESSAGE_ARGUMENT_ARRAY). Inserts are numbered from 1.
 class InsertSource {
 public:
-    InsertSource(va_list* args, bool isArray) : args_(args), isArray_(isArray) {}
+    InsertSource(va_list* args, bool isArray) : _args(args), _isArray(isArray) {}
 
-    bool available() const { return args_ != nullptr; }
+    bool available() const { return _args != nullptr; }
 
     // The conversion comes from the message text itself, as with Windows.
 #pragma GCC diagnostic push
@@ -46,7 +46,7 @@ public:
         switch (conversion) {
         case 's': {
             const char* text =
-                isArray_ ? reinterpret_cast<const char*>(arrayValue(number)) : va_arg(*args_, const char*);
+                _isArray ? reinterpret_cast<const char*>(arrayValue(number)) : va_arg(*_args, const char*);
             out += text ? text : "(null)";
             return true;
         }
@@ -55,12 +55,12 @@ public:
         case 'c':
             if (isLong) {
                 written = std::snprintf(buffer, sizeof buffer, printfFormat.c_str(),
-                                        static_cast<long>(isArray_ ? static_cast<LONG_PTR>(arrayValue(number))
-                                                                   : va_arg(*args_, long)));
+                                        static_cast<long>(_isArray ? static_cast<LONG_PTR>(arrayValue(number))
+                                                                   : va_arg(*_args, long)));
             } else {
                 written =
                     std::snprintf(buffer, sizeof buffer, printfFormat.c_str(),
-                                  isArray_ ? static_cast<int>(arrayValue(number)) : va_arg(*args_, int));
+                                  _isArray ? static_cast<int>(arrayValue(number)) : va_arg(*_args, int));
             }
             break;
         case 'u':
@@ -69,12 +69,12 @@ public:
         case 'o':
             if (isLong) {
                 written = std::snprintf(buffer, sizeof buffer, printfFormat.c_str(),
-                                        static_cast<unsigned long>(isArray_ ? arrayValue(number)
-                                                                            : va_arg(*args_, unsigned long)));
+                                        static_cast<unsigned long>(_isArray ? arrayValue(number)
+                                                                            : va_arg(*_args, unsigned long)));
             } else {
                 written = std::snprintf(buffer, sizeof buffer, printfFormat.c_str(),
-                                        isArray_ ? static_cast<unsigned>(arrayValue(number))
-                                                 : va_arg(*args_, unsigned));
+                                        _isArray ? static_cast<unsigned>(arrayValue(number))
+                                                 : va_arg(*_args, unsigned));
             }
             break;
         default:
@@ -90,11 +90,11 @@ public:
 private:
     DWORD_PTR arrayValue(int number) const
     {
-        return reinterpret_cast<const DWORD_PTR*>(args_)[number - 1];
+        return reinterpret_cast<const DWORD_PTR*>(_args)[number - 1];
     }
 
-    va_list* args_;
-    bool isArray_;
+    va_list* _args;
+    bool _isArray;
 };
 
 // Expands the message text: escapes (%n %r %t %b %0 %% %. %!), inserts %1 to

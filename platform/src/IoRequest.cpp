@@ -27,93 +27,93 @@ std::vector<unsigned char> systemBufferFor(DWORD method, const void* input, DWOR
 IoRequestImpl::IoRequestImpl(std::shared_ptr<DeviceFile> file, DWORD code, const void* input,
                              DWORD inputLength, void* output, DWORD outputLength, OverlappedTarget target,
                              DWORD issuer)
-    : file_(std::move(file)), code_(code), method_(METHOD_FROM_CTL_CODE(code)), input_(input),
-      inputLength_(inputLength), output_(output), outputLength_(outputLength), target_(std::move(target)),
-      issuer_(issuer), systemBuffer_(systemBufferFor(method_, input, inputLength, outputLength))
+    : _file(std::move(file)), _code(code), _method(METHOD_FROM_CTL_CODE(code)), _input(input),
+      _inputLength(inputLength), _output(output), _outputLength(outputLength), _target(std::move(target)),
+      _issuer(issuer), _systemBuffer(systemBufferFor(_method, input, inputLength, outputLength))
 {
 }
 
-win32sim::BufferAccess IoRequestImpl::buffers()
+win32::driver::BufferAccess IoRequestImpl::buffers()
 {
-    std::unique_lock<std::recursive_mutex> lock(mutex_);
-    if (result_)
+    std::unique_lock<std::recursive_mutex> lock(_mutex);
+    if (_result)
         return {};
-    unsigned char* system = systemBuffer_.empty() ? nullptr : systemBuffer_.data();
-    switch (method_) {
+    unsigned char* system = _systemBuffer.empty() ? nullptr : _systemBuffer.data();
+    switch (_method) {
     case METHOD_BUFFERED:
-        return {std::move(lock), system, inputLength_, system, outputLength_};
+        return {std::move(lock), system, _inputLength, system, _outputLength};
     case METHOD_NEITHER:
-        return {std::move(lock), input_, inputLength_, output_, outputLength_};
+        return {std::move(lock), _input, _inputLength, _output, _outputLength};
     default: // the direct methods
-        return {std::move(lock), system, inputLength_, output_, outputLength_};
+        return {std::move(lock), system, _inputLength, _output, _outputLength};
     }
 }
 
-bool IoRequestImpl::complete(win32sim::NTSTATUS status, DWORD information)
+bool IoRequestImpl::complete(win32::driver::NTSTATUS status, DWORD information)
 {
     return end(status, information);
 }
 
 bool IoRequestImpl::hasEnded() const
 {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    return result_.has_value();
+    std::lock_guard<std::recursive_mutex> lock(_mutex);
+    return _result.has_value();
 }
 
-void IoRequestImpl::dispatch(win32sim::Device& device, const std::shared_ptr<IoRequestImpl>& self)
+void IoRequestImpl::dispatch(win32::driver::Device& device, const std::shared_ptr<IoRequestImpl>& self)
 {
     {
-        std::lock_guard<std::recursive_mutex> lock(mutex_);
-        dispatching_ = true;
+        std::lock_guard<std::recursive_mutex> lock(_mutex);
+        _dispatching = true;
     }
     try {
         device.deviceControl(self);
     } catch (...) {
         // A driver's fault must not cross the C boundary of DeviceIoControl.
-        end(win32sim::kStatusUnsuccessful, 0);
+        end(win32::driver::kStatusUnsuccessful, 0);
     }
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    dispatching_ = false;
+    std::lock_guard<std::recursive_mutex> lock(_mutex);
+    _dispatching = false;
 }
 
 std::optional<IoResult> IoRequestImpl::result() const
 {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    return result_;
+    std::lock_guard<std::recursive_mutex> lock(_mutex);
+    return _result;
 }
 
 IoResult IoRequestImpl::waitForEnd()
 {
-    std::unique_lock<std::recursive_mutex> lock(mutex_);
-    endedSignal_.wait(lock, [this] { return result_.has_value(); });
-    return *result_;
+    std::unique_lock<std::recursive_mutex> lock(_mutex);
+    _endedSignal.wait(lock, [this] { return _result.has_value(); });
+    return *_result;
 }
 
-bool IoRequestImpl::end(win32sim::NTSTATUS status, DWORD information)
+bool IoRequestImpl::end(win32::driver::NTSTATUS status, DWORD information)
 {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    if (result_)
+    std::lock_guard<std::recursive_mutex> lock(_mutex);
+    if (_result)
         return false;
-    const DWORD bytes = std::min(information, outputLength_);
-    if (method_ == METHOD_BUFFERED && !isError(status) && bytes > 0)
-        std::memcpy(output_, systemBuffer_.data(), bytes);
-    result_ = IoResult{status, bytes};
+    const DWORD bytes = std::min(information, _outputLength);
+    if (_method == METHOD_BUFFERED && !isError(status) && bytes > 0)
+        std::memcpy(_output, _systemBuffer.data(), bytes);
+    _result = IoResult{status, bytes};
     {
         KernelLock kernel(kernelLock());
-        report(*result_);
+        report(*_result);
     }
-    endedSignal_.notify_all();
+    _endedSignal.notify_all();
     return true;
 }
 
 void IoRequestImpl::report(const IoResult& result)
 {
-    auto& pending = file_->pending;
+    auto& pending = _file->pending;
     pending.erase(std::remove_if(pending.begin(), pending.end(),
                                  [this](const std::shared_ptr<IoRequestImpl>& r) { return r.get() == this; }),
                   pending.end());
-    file_->signal();
-    LPOVERLAPPED overlapped = target_.overlapped;
+    _file->signal();
+    LPOVERLAPPED overlapped = _target.overlapped;
     if (overlapped == nullptr)
         return;
     // Internal last: a program polling HasOverlappedIoCompleted may free the
@@ -121,14 +121,14 @@ void IoRequestImpl::report(const IoResult& result)
     __atomic_store_n(&overlapped->InternalHigh, static_cast<ULONG_PTR>(result.bytes), __ATOMIC_RELAXED);
     __atomic_store_n(&overlapped->Internal, static_cast<ULONG_PTR>(static_cast<DWORD>(result.status)),
                      __ATOMIC_RELEASE);
-    if (target_.event)
-        target_.event->set();
+    if (_target.event)
+        _target.event->set();
     // A request the driver failed before its dispatch returned is reported
     // by DeviceIoControl itself, not through the port.
-    const bool failedAtOnce = dispatching_ && isError(result.status);
-    if (file_->port && !target_.suppressPacket && !failedAtOnce) {
-        file_->port->push({result.bytes, file_->key, overlapped,
-                           isSuccess(result.status) ? 0 : win32sim::errorOfStatus(result.status)});
+    const bool failedAtOnce = _dispatching && isError(result.status);
+    if (_file->port && !_target.suppressPacket && !failedAtOnce) {
+        _file->port->push({result.bytes, _file->key, overlapped,
+                           isSuccess(result.status) ? 0 : win32::driver::errorOfStatus(result.status)});
     }
 }
 

@@ -12,17 +12,17 @@
 namespace orvex::win32::detail {
 
 // Success and error classes of a status, as NT_SUCCESS and NT_ERROR.
-inline bool isSuccess(win32sim::NTSTATUS status)
+inline bool isSuccess(win32::driver::NTSTATUS status)
 {
     return status >= 0;
 }
-inline bool isError(win32sim::NTSTATUS status)
+inline bool isError(win32::driver::NTSTATUS status)
 {
     return (static_cast<DWORD>(status) >> 30) == 3;
 }
 
 struct IoResult {
-    win32sim::NTSTATUS status;
+    win32::driver::NTSTATUS status;
     DWORD bytes;
 };
 
@@ -33,49 +33,49 @@ struct OverlappedTarget {
     bool suppressPacket = false;       // the hEvent had its low bit set
 };
 
-class IoRequestImpl final : public win32sim::IoRequest {
+class IoRequestImpl final : public win32::driver::IoRequest {
 public:
     IoRequestImpl(std::shared_ptr<DeviceFile> file, DWORD code, const void* input, DWORD inputLength,
                   void* output, DWORD outputLength, OverlappedTarget target, DWORD issuer);
 
-    DWORD controlCode() const override { return code_; }
-    uint64_t file() const override { return file_->id; }
-    DWORD inputLength() const override { return inputLength_; }
-    DWORD outputLength() const override { return outputLength_; }
-    win32sim::BufferAccess buffers() override;
-    bool complete(win32sim::NTSTATUS status, DWORD information) override;
+    DWORD controlCode() const override { return _code; }
+    uint64_t file() const override { return _file->id; }
+    DWORD inputLength() const override { return _inputLength; }
+    DWORD outputLength() const override { return _outputLength; }
+    win32::driver::BufferAccess buffers() override;
+    bool complete(win32::driver::NTSTATUS status, DWORD information) override;
     bool hasEnded() const override;
 
     // The thread that issued it (CancelIo cancels its own thread's requests).
-    DWORD issuer() const { return issuer_; }
+    DWORD issuer() const { return _issuer; }
     // Hands the request to the driver on the calling thread.
-    void dispatch(win32sim::Device& device, const std::shared_ptr<IoRequestImpl>& self);
+    void dispatch(win32::driver::Device& device, const std::shared_ptr<IoRequestImpl>& self);
     // Ends it with STATUS_CANCELLED; false if it had already ended.
-    bool cancel() { return end(win32sim::kStatusCancelled, 0); }
+    bool cancel() { return end(win32::driver::kStatusCancelled, 0); }
     std::optional<IoResult> result() const;
     IoResult waitForEnd();
 
 private:
-    bool end(win32sim::NTSTATUS status, DWORD information);
+    bool end(win32::driver::NTSTATUS status, DWORD information);
     // Writes the OVERLAPPED, sets the event and the file, queues the packet.
     // Kernel lock held; the request's lock too.
     void report(const IoResult& result);
 
-    const std::shared_ptr<DeviceFile> file_;
-    const DWORD code_;
-    const DWORD method_;
-    const void* const input_;
-    const DWORD inputLength_;
-    void* const output_;
-    const DWORD outputLength_;
-    const OverlappedTarget target_;
-    const DWORD issuer_;
-    std::vector<unsigned char> systemBuffer_; // buffered method: input copy and output
+    const std::shared_ptr<DeviceFile> _file;
+    const DWORD _code;
+    const DWORD _method;
+    const void* const _input;
+    const DWORD _inputLength;
+    void* const _output;
+    const DWORD _outputLength;
+    const OverlappedTarget _target;
+    const DWORD _issuer;
+    std::vector<unsigned char> _systemBuffer; // buffered method: input copy and output
 
-    mutable std::recursive_mutex mutex_;
-    std::condition_variable_any endedSignal_;
-    std::optional<IoResult> result_;
-    bool dispatching_ = false;
+    mutable std::recursive_mutex _mutex;
+    std::condition_variable_any _endedSignal;
+    std::optional<IoResult> _result;
+    bool _dispatching = false;
 };
 
 } // namespace orvex::win32::detail

@@ -107,14 +107,14 @@ std::mutex& kernelLock()
 
 void Waitable::addWaiter(ThreadContext* waiter)
 {
-    waiters_.push_back(waiter);
+    _waiters.push_back(waiter);
 }
 
 void Waitable::removeWaiter(ThreadContext* waiter)
 {
-    for (auto it = waiters_.begin(); it != waiters_.end(); ++it) {
+    for (auto it = _waiters.begin(); it != _waiters.end(); ++it) {
         if (*it == waiter) {
-            waiters_.erase(it);
+            _waiters.erase(it);
             return;
         }
     }
@@ -122,7 +122,7 @@ void Waitable::removeWaiter(ThreadContext* waiter)
 
 void Waitable::wakeWaiters()
 {
-    for (ThreadContext* waiter : waiters_)
+    for (ThreadContext* waiter : _waiters)
         waiter->wake.notify_all();
 }
 

@@ -69,7 +69,7 @@ public:
 private:
     void sleep(KernelLock& lock, const Clock::time_point* deadline);
 
-    WakeWord* const word_;
+    WakeWord* const _word;
 };
 
 struct ThreadContext;
@@ -101,28 +101,28 @@ protected:
     void wakeWaiters();
 
 private:
-    std::vector<ThreadContext*> waiters_;
+    std::vector<ThreadContext*> _waiters;
 };
 
 class Event final : public Waitable {
 public:
-    Event(bool manualReset, bool initialState) : manualReset_(manualReset), signalled_(initialState) {}
-    bool isSignalled() const override { return signalled_; }
+    Event(bool manualReset, bool initialState) : _manualReset(manualReset), _signalled(initialState) {}
+    bool isSignalled() const override { return _signalled; }
     void onWaitSatisfied() override
     {
-        if (!manualReset_)
-            signalled_ = false;
+        if (!_manualReset)
+            _signalled = false;
     }
     void set()
     {
-        signalled_ = true;
+        _signalled = true;
         wakeWaiters();
     }
-    void reset() { signalled_ = false; }
+    void reset() { _signalled = false; }
 
 private:
-    const bool manualReset_;
-    bool signalled_;
+    const bool _manualReset;
+    bool _signalled;
 };
 
 // The kernel side of a thread: signalled once the thread has ended.

@@ -82,7 +82,7 @@ void resetMessageTables()
 
 using namespace orvex::win32::detail;
 
-namespace orvex::win32sim {
+namespace orvex::win32::driver {
 
 void setMessageTable(const std::string& moduleName,
                      const std::vector<std::pair<DWORD, std::string>>& messages)
@@ -98,4 +98,4 @@ void removeMessageTable(const std::string& moduleName)
     tables().byModule.erase(moduleKey(moduleName));
 }
 
-} // namespace orvex::win32sim
+} // namespace orvex::win32::driver

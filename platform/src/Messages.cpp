@@ -121,34 +121,34 @@ void deliverSentMessages(ThreadContext& self, KernelLock& lock)
 class QueueInput final : public WaitInput {
 public:
     QueueInput(ThreadContext& self, DWORD wakeMask, bool anyInput)
-        : self_(self), wakeMask_(wakeMask), anyInput_(anyInput)
+        : _self(self), _wakeMask(wakeMask), _anyInput(anyInput)
     {
     }
 
     bool available() override
     {
-        MessageQueue& queue = queueOf(self_);
-        if ((wakeMask_ & QS_TIMER) != 0)
+        MessageQueue& queue = queueOf(_self);
+        if ((_wakeMask & QS_TIMER) != 0)
             collectDueTimers(queue, Clock::now());
-        if (anyInput_)
-            return hasMessages(queue, wakeMask_);
-        const bool posted = (wakeMask_ & (QS_POSTMESSAGE | QS_ALLPOSTMESSAGE)) != 0 && queue.newPosted;
-        const bool timers = (wakeMask_ & QS_TIMER) != 0 && queue.newTimer;
-        const bool sent = (wakeMask_ & QS_SENDMESSAGE) != 0 && queue.newSent;
+        if (_anyInput)
+            return hasMessages(queue, _wakeMask);
+        const bool posted = (_wakeMask & (QS_POSTMESSAGE | QS_ALLPOSTMESSAGE)) != 0 && queue.newPosted;
+        const bool timers = (_wakeMask & QS_TIMER) != 0 && queue.newTimer;
+        const bool sent = (_wakeMask & QS_SENDMESSAGE) != 0 && queue.newSent;
         return posted || timers || sent;
     }
 
     std::optional<Clock::time_point> nextCheck() override
     {
-        if ((wakeMask_ & QS_TIMER) == 0)
+        if ((_wakeMask & QS_TIMER) == 0)
             return std::nullopt;
-        return nextTimerDue(queueOf(self_));
+        return nextTimerDue(queueOf(_self));
     }
 
 private:
-    ThreadContext& self_;
-    const DWORD wakeMask_;
-    const bool anyInput_;
+    ThreadContext& _self;
+    const DWORD _wakeMask;
+    const bool _anyInput;
 };
 
 } // namespace

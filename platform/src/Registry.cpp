@@ -104,7 +104,7 @@ std::shared_ptr<RegistryKey> createKey(const std::string& path)
 
 using namespace orvex::win32::detail;
 
-namespace orvex::win32sim {
+namespace orvex::win32::driver {
 
 void setRegistryValue(HKEY root, const std::string& keyPath, const std::string& name, DWORD type,
                       const std::vector<BYTE>& data)
@@ -147,7 +147,7 @@ bool deleteRegistryKey(HKEY root, const std::string& keyPath)
     return found;
 }
 
-} // namespace orvex::win32sim
+} // namespace orvex::win32::driver
 
 namespace orvex::win32::detail {
 

@@ -1,3 +1,5 @@
+// The system message table: the English texts of the error numbers this
+// layer produces, looked up by number.
 #include "SystemMessages.h"
 
 #include <orvex/win32/errors.h>

@@ -1,3 +1,5 @@
+// The test switches (<orvex/win32_testing.h>) and what the layer reads from
+// them: WOW64 mode, tick-count and system-time offsets, the open-handle count.
 #include <atomic>
 
 #include "Clock.h"

@@ -105,7 +105,7 @@ void resetFiles()
 
 using namespace orvex::win32::detail;
 
-namespace orvex::win32sim {
+namespace orvex::win32::driver {
 
 VS_FIXEDFILEINFO fixedFileInfo(WORD major, WORD minor, WORD build, WORD revision)
 {
@@ -139,7 +139,7 @@ void removeFile(const std::string& path)
     files().files.erase(pathKey(path));
 }
 
-} // namespace orvex::win32sim
+} // namespace orvex::win32::driver
 
 extern "C" {
 

@@ -129,18 +129,18 @@ void KernelLock::unlock()
     endDeferring();
 }
 
-WakeSignal::WakeSignal() : word_(new WakeWord) {}
+WakeSignal::WakeSignal() : _word(new WakeWord) {}
 
 WakeSignal::~WakeSignal()
 {
-    word_->release();
+    _word->release();
 }
 
 void WakeSignal::notify_all()
 {
-    word_->sequence.fetch_add(1);
-    if (word_->sleeping.exchange(false))
-        wakeSoon(*word_);
+    _word->sequence.fetch_add(1);
+    if (_word->sleeping.exchange(false))
+        wakeSoon(*_word);
 }
 
 void WakeSignal::wait(KernelLock& lock)
@@ -157,12 +157,12 @@ void WakeSignal::sleep(KernelLock& lock, const Clock::time_point* deadline)
 {
     // Read under the lock: a notification after this point changes the word,
     // and the futex does not sleep on a changed word.
-    const uint32_t seen = word_->sequence.load();
-    word_->sleeping.store(true);
+    const uint32_t seen = _word->sequence.load();
+    _word->sleeping.store(true);
     lock.unlock();
-    futexWait(word_->sequence, seen, deadline);
+    futexWait(_word->sequence, seen, deadline);
     lock.lock();
-    word_->sleeping.store(false);
+    _word->sleeping.store(false);
 }
 
 } // namespace orvex::win32::detail

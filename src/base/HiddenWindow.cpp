@@ -1,3 +1,5 @@
+// The library's hidden windows: class registration, creation with the
+// owner in the user data, and destruction on the owning thread.
 #include "base/HiddenWindow.h"
 
 #include <orvex/OrvexError.h>

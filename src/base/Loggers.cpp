@@ -1,3 +1,4 @@
+// The library's four loggers, obtained by name while the library loads.
 #include <orvex/Loggers.h>
 
 // Defined together, in this order, so that static initialisation obtains

@@ -1,3 +1,4 @@
+// The library's two exception types: building one logs it.
 #include <orvex/OrvexError.h>
 
 OrvexError::OrvexError(int line, const char* unit, const std::string& message, log4cplus::Logger* logger,

@@ -1,3 +1,5 @@
+// Scoped entry and exit tracer: the trace lines at construction and
+// destruction.
 #include <orvex/Tracer.h>
 
 #include <orvex/Loggers.h>

@@ -1,3 +1,4 @@
+// The shared vocabulary's texts: each enumeration value's name.
 #include <orvex/Types.h>
 
 std::string to_string(CameraTriggerMode mode)

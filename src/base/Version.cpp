@@ -1,3 +1,4 @@
+// Version exports, unmangled so that any host can look them up by name.
 #include <orvex/Version.h>
 
 #include <cstdio>

@@ -11,7 +11,7 @@
 
 #include <exception>
 
-using namespace orvex::bcamcam;
+using namespace orvex::bcam;
 namespace iidc = orvex::iidc;
 
 namespace {

@@ -25,7 +25,7 @@
 #include <iomanip>
 #include <sstream>
 
-using namespace orvex::bcamcam;
+using namespace orvex::bcam;
 
 namespace {
 
@@ -283,7 +283,7 @@ void BCAMCamera::startAcquisition()
     if (thread == nullptr) {
         ORVEX_THROW(kCameraUnit, orvex::systemErrorText(GetLastError()));
     }
-    _pState->_hAcquiThread = orvex::OwnedHandle(thread);
+    _pState->_hAcquiThread = orvex::win32::OwnedHandle(thread);
     // From here on a failure leaves the thread running, waiting for the
     // stop message that stopAcquisition posts.
     try {
@@ -337,7 +337,7 @@ std::string BCAMCamera::State::stopSteps()
     _nAcquiring.exchange(0);
     if (_hAcquiThread) {
         WaitForSingleObject(_hAcquiThread.get(), INFINITE);
-        _hAcquiThread.close();
+        _hAcquiThread.reset();
     }
     attempt([&] { bcam.Cancel(); });
     attempt([&] { bcam.FreeResources(); });

@@ -2,12 +2,12 @@
 // Shared by the camera's source files only.
 #pragma once
 
-#include "base/OwnedHandle.h"
 #include "bcam/BCAMTexts.h"
 #include "bcam/client/BcamExtension.h"
 
 #include <orvex/BCAMCamera.h>
 #include <orvex/OrvexError.h>
+#include <orvex/win32_owned.h>
 
 #include <atomic>
 #include <cstdint>
@@ -20,7 +20,7 @@ struct BCAMCamera::State {
     explicit State(Bcam::CBcamExtension* device) : _pDevice(device) {}
 
     std::unique_ptr<Bcam::CBcamExtension> _pDevice;
-    orvex::OwnedHandle _hAcquiThread;
+    orvex::win32::OwnedHandle _hAcquiThread;
     DWORD _nAcquiThreadId = 0;
     // 1 while acquiring; exchanged by the host thread, read by the window's.
     std::atomic<LONG> _nAcquiring{0};
@@ -48,7 +48,7 @@ struct BCAMCamera::State {
     std::string stopSteps();
 };
 
-namespace orvex::bcamcam {
+namespace orvex::bcam {
 
 constexpr uint32_t kNbGrabBuffers = 4;
 constexpr uint32_t kFormat7 = 7;
@@ -67,4 +67,4 @@ template <class Call> auto callDevice(const char* operation, Call&& call) -> dec
     }
 }
 
-} // namespace orvex::bcamcam
+} // namespace orvex::bcam

@@ -5,7 +5,7 @@
 #include <orvex/DcamTables.h>
 #include <orvex/bcam/BcamProtocol.h>
 
-using namespace orvex::bcamcam;
+using namespace orvex::bcam;
 
 namespace {
 

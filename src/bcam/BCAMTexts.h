@@ -2,7 +2,7 @@
 // lines), in one place. Plain constants: any thread.
 #pragma once
 
-namespace orvex::bcamcam {
+namespace orvex::bcam {
 
 // --- Source units ------------------------------------------------------------------
 
@@ -68,4 +68,4 @@ constexpr const char* kErrResetFirst = "you must call reset before";
 // Followed by the driver's description of a failed enumeration or open.
 constexpr const char* kErrReset = "error calling BCAMVideoServer::reset: ";
 
-} // namespace orvex::bcamcam
+} // namespace orvex::bcam

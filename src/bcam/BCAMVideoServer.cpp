@@ -1,3 +1,5 @@
+// The BCAM back end's video server: one BCAMCamera per device the driver
+// offers, device arrival and removal, and the stopwatch.
 #include <orvex/BCAMVideoServer.h>
 
 #include "base/CriticalSection.h"
@@ -17,7 +19,7 @@
 #include <memory>
 #include <string>
 
-using namespace orvex::bcamcam;
+using namespace orvex::bcam;
 using orvex::ScopedLock;
 
 // What the server keeps. Only the stopwatch is shared with other threads

@@ -1,8 +1,10 @@
+// The BCAM camera's identifier from its device name, and the A102f's
+// exposure offset from its firmware version.
 #include "bcam/DeviceIdentity.h"
 
 #include <sstream>
 
-namespace orvex::bcamcam {
+namespace orvex::bcam {
 
 namespace {
 
@@ -51,4 +53,4 @@ std::optional<double> a102fShutterOffset(unsigned long firmware)
     return std::nullopt;
 }
 
-} // namespace orvex::bcamcam
+} // namespace orvex::bcam

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace orvex::bcamcam {
+namespace orvex::bcam {
 
 struct IdentifierWords {
     uint32_t low = 0;
@@ -24,4 +24,4 @@ IdentifierWords identifierFromDeviceName(const std::string& deviceName);
 // for the firmwares 27 to 29, which the library does not support.
 std::optional<double> a102fShutterOffset(unsigned long firmware);
 
-} // namespace orvex::bcamcam
+} // namespace orvex::bcam

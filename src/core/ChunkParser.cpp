@@ -1,3 +1,5 @@
+// Reading the data chunks a camera appends to an image into the sample's
+// optional values; a malformed chunk leaves them unknown.
 #include "core/ChunkParser.h"
 
 #include <orvex/iidc/Crc16Xmodem.h>

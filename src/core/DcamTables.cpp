@@ -1,3 +1,5 @@
+// The IIDC (DCAM) fixed video modes: the tables between format, mode and
+// frame-rate indexes and the library's resolutions, pixel formats and rates.
 #include <orvex/DcamTables.h>
 
 #include <array>

@@ -1,3 +1,4 @@
+// The firmware number in a camera's extended version text.
 #include "core/FirmwareVersion.h"
 
 namespace orvex {

@@ -1,3 +1,6 @@
+// The abstract camera's shared behaviour: shutter time base, gain and
+// brightness, smart features, optional features, new-image notification,
+// images buffer, firmware version and the stopwatch relay.
 #include <orvex/IEEE1394Camera.h>
 
 #include "base/HiddenWindow.h"

@@ -1,3 +1,5 @@
+// The process-wide video server's shared behaviour: the cameras it owns and
+// the host's device-change callback.
 #include <orvex/IEEE1394VideoServer.h>
 
 #include "core/VideoServerRegistry.h"

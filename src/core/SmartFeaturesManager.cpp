@@ -1,3 +1,5 @@
+// The smart features protocol: finding a feature's control register from
+// its identifier, switching it, reading and writing its data.
 #include "core/SmartFeaturesManager.h"
 
 #include <orvex/IEEE1394Camera.h>

@@ -1,3 +1,5 @@
+// The FlyCapture SDK call checks: how each call's failure is reported,
+// quoting the call's text.
 #include "flycap/FlyCapCall.h"
 
 #include "flycap/DeviceRemoval.h"

@@ -7,8 +7,8 @@
 #include "flycap/FlyCapDefs.h"
 #include "flycap/FlyCapTexts.h"
 #include "flycap/FlyCapTrace.h"
-#include "flycap/OwnedHandle.h"
 #include "flycap/SdkContext.h"
+#include <orvex/win32_owned.h>
 
 #include <orvex/ImagesBuffer.h>
 #include <orvex/OrvexError.h>
@@ -56,25 +56,28 @@ FlyCapCamera::FlyCapCamera(unsigned short portIdx, uint32_t serialNumber, const 
     _pState->_fcContext = SdkContext::create(FLYCAP_SITE(kCameraUnit));
     // Recycled SDK buffers come back through the images buffer.
     imagesBuffer().keepObsoleteParams(true);
-    _pState->_nNbImgBuffers = static_cast<uint32_t>(imagesBuffer().getBufferMaxSize()) +
-                              imagesBuffer().getTransitQueueMaxSize() + kExtraNbImgBuffers;
-    _pState->_bWow64 = isWow64Process();
-    LOG4CPLUS_TRACE(g_OrvexLogger, "FlyCapCamera::FlyCapCamera(...); "
-                                       << (_pState->_bWow64 ? "wow64 environment" : "non-wow64 environment"));
+    _pState->_acquisition._nNbImgBuffers = static_cast<uint32_t>(imagesBuffer().getBufferMaxSize()) +
+                                           imagesBuffer().getTransitQueueMaxSize() + kExtraNbImgBuffers;
+    _pState->_acquisition._bWow64 = isWow64Process();
+    LOG4CPLUS_TRACE(g_OrvexLogger,
+                    "FlyCapCamera::FlyCapCamera(...); "
+                        << (_pState->_acquisition._bWow64 ? "wow64 environment" : "non-wow64 environment"));
     checkSingle(FLYCAP_SITE(kCameraUnit),
-                flycaptureInitializePlus(_pState->_fcContext.get(), _pState->_nPortIdx,
-                                         _pState->_bWow64 ? kWow64NbImgBuffers : _pState->_nNbImgBuffers,
+                flycaptureInitializePlus(_pState->_fcContext.get(), _pState->_identity._nPortIdx,
+                                         _pState->_acquisition._bWow64 ? kWow64NbImgBuffers
+                                                                       : _pState->_acquisition._nNbImgBuffers,
                                          nullptr));
     createWindow();
-    _pState->_hAcquiThreadStarted = OwnedHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (!_pState->_hAcquiThreadStarted) {
+    _pState->_acquisition._hAcquiThreadStarted =
+        orvex::win32::OwnedHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!_pState->_acquisition._hAcquiThreadStarted) {
         ORVEX_THROW(kCameraUnit, orvex::systemErrorText(GetLastError()));
     }
 }
 
 FlyCapCamera::~FlyCapCamera()
 {
-    FLYCAP_TRACE("FlyCapCamera::~FlyCapCamera(); (_nPortIdx=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::~FlyCapCamera(); (_nPortIdx=", _pState->_identity._nPortIdx, ")");
     try {
         if (FlyCapCamera::isAcquisitionStarted()) {
             FlyCapCamera::stopAcquisition();
@@ -93,14 +96,14 @@ void* FlyCapCamera::getFlyCaptureContext() const
 
 void FlyCapCamera::createWindow()
 {
-    FLYCAP_TRACE("FlyCapCamera::createWindow(); (_nPortIdx=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::createWindow(); (_nPortIdx=", _pState->_identity._nPortIdx, ")");
     createNotificationWindow(kCameraWndClass);
 }
 
 void FlyCapCamera::destroyWindow() noexcept
 {
     try {
-        FLYCAP_TRACE("FlyCapCamera::destroyWindow(); (_nPortIdx=", _pState->_nPortIdx, ")");
+        FLYCAP_TRACE("FlyCapCamera::destroyWindow(); (_nPortIdx=", _pState->_identity._nPortIdx, ")");
         destroyNotificationWindow();
     } catch (...) {
         destroyNotificationWindow(); // only the trace can have failed
@@ -111,7 +114,7 @@ void FlyCapCamera::destroyWindow() noexcept
 
 void FlyCapCamera::init()
 {
-    FLYCAP_TRACE("FlyCapCamera::init(); (portId =", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::init(); (portId =", _pState->_identity._nPortIdx, ")");
     checkNotAcquiring();
     writeRegister(iidc::kInitialize, iidc::kInitializeBit);
     writeRegister(iidc::kCameraPower, iidc::kCameraPowerOn);
@@ -126,13 +129,13 @@ void FlyCapCamera::init()
     if (!format7Available) {
         ORVEX_THROW(kCameraUnit, kErrNoFormat7);
     }
-    _pState->_xMaxImgSz = maxWidth;
-    _pState->_yMaxImgSz = maxHeight;
-    _pState->_xUnitImgSz = unitWidth;
-    _pState->_yUnitImgSz = unitHeight;
-    _pState->_xUnitImgOffset = unitLeft;
-    _pState->_yUnitImgOffset = unitTop;
-    _pState->_nPixFormats = pixelFormats;
+    _pState->_geometry._xMaxImgSz = maxWidth;
+    _pState->_geometry._yMaxImgSz = maxHeight;
+    _pState->_geometry._xUnitImgSz = unitWidth;
+    _pState->_geometry._yUnitImgSz = unitHeight;
+    _pState->_geometry._xUnitImgOffset = unitLeft;
+    _pState->_geometry._yUnitImgOffset = unitTop;
+    _pState->_geometry._nPixFormats = pixelFormats;
 
     resetAndSelectFormat7();
     resetImageArea();
@@ -148,7 +151,7 @@ void FlyCapCamera::init()
     updateGain();
     updateBrightness();
     updateFrameRate();
-    _pState->_nDefaultGain = _pState->_gain.value_or(0);
+    _pState->_exposure._nDefaultGain = _pState->_exposure._gain.value_or(0);
 
     updateFrameInfoFeatures();
     resetStrobeOutputs();
@@ -158,7 +161,7 @@ void FlyCapCamera::resetAndSelectFormat7()
 {
     unsigned long value = 0;
     readRegister(iidc::format7CsrInquiry(0), value);
-    _pState->_nFormat7ModeCsr = iidc::quadletOffsetToAddress(static_cast<uint32_t>(value));
+    _pState->_geometry._nFormat7ModeCsr = iidc::quadletOffsetToAddress(static_cast<uint32_t>(value));
 
     // Format 7 is index 7 (all three index bits set), mode 0 all clear.
     readRegister(iidc::kCurrentVideoFormat, value);
@@ -169,54 +172,56 @@ void FlyCapCamera::resetAndSelectFormat7()
 
 void FlyCapCamera::resetImageArea()
 {
-    writeRegister(_pState->_nFormat7ModeCsr + iidc::kF7ImagePosition, 0);
-    _pState->_xImgOffset = 0;
-    _pState->_yImgOffset = 0;
-    writeRegister(_pState->_nFormat7ModeCsr + iidc::kF7ImageSize,
-                  iidc::packHigh(_pState->_xMaxImgSz, _pState->_yMaxImgSz));
-    _pState->_xImgSz = _pState->_xMaxImgSz;
-    _pState->_yImgSz = _pState->_yMaxImgSz;
+    writeRegister(_pState->_geometry._nFormat7ModeCsr + iidc::kF7ImagePosition, 0);
+    _pState->_geometry._xImgOffset = 0;
+    _pState->_geometry._yImgOffset = 0;
+    writeRegister(_pState->_geometry._nFormat7ModeCsr + iidc::kF7ImageSize,
+                  iidc::packHigh(_pState->_geometry._xMaxImgSz, _pState->_geometry._yMaxImgSz));
+    _pState->_geometry._xImgSz = _pState->_geometry._xMaxImgSz;
+    _pState->_geometry._yImgSz = _pState->_geometry._yMaxImgSz;
     _pState->_bInitialized = true;
 }
 
 void FlyCapCamera::setLargestPacket()
 {
     unsigned long current = 0;
-    readRegister(_pState->_nFormat7ModeCsr + iidc::kF7BytePerPacket, current);
+    readRegister(_pState->_geometry._nFormat7ModeCsr + iidc::kF7BytePerPacket, current);
     // Bytes per packet in the upper half; the recommended value is the camera's.
-    writeRegister(_pState->_nFormat7ModeCsr + iidc::kF7BytePerPacket, _pState->_fcPacketInfo.maxBytes << 16);
-    _pState->_nPacketSz = _pState->_fcPacketInfo.maxBytes;
+    writeRegister(_pState->_geometry._nFormat7ModeCsr + iidc::kF7BytePerPacket,
+                  _pState->_geometry._fcPacketInfo.maxBytes << 16);
+    _pState->_geometry._nPacketSz = _pState->_geometry._fcPacketInfo.maxBytes;
 }
 
 // --- identity and state ------------------------------------------------------------
 
 bool FlyCapCamera::isInitialized() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isInitialized(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isInitialized(); (portId=", _pState->_identity._nPortIdx, ")");
     return _pState->_bInitialized;
 }
 
 unsigned short FlyCapCamera::getPortIdx() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getPortIdx(); (portId=", _pState->_nPortIdx, ")");
-    return _pState->_nPortIdx;
+    FLYCAP_TRACE("FlyCapCamera::getPortIdx(); (portId=", _pState->_identity._nPortIdx, ")");
+    return _pState->_identity._nPortIdx;
 }
 
 void FlyCapCamera::setPortIdx(unsigned short portIdx)
 {
-    FLYCAP_TRACE("FlyCapCamera::setPortIdx(nPortIdx=", portIdx, "); (portId=", _pState->_nPortIdx, ")");
-    _pState->_nPortIdx = portIdx;
+    FLYCAP_TRACE("FlyCapCamera::setPortIdx(nPortIdx=", portIdx, "); (portId=", _pState->_identity._nPortIdx,
+                 ")");
+    _pState->_identity._nPortIdx = portIdx;
 }
 
 std::string FlyCapCamera::getOwningBusId()
 {
-    FLYCAP_TRACE("FlyCapCamera::getOwningBusId(); (portId=", _pState->_nPortIdx, ")");
-    return std::to_string(_pState->_nBusId);
+    FLYCAP_TRACE("FlyCapCamera::getOwningBusId(); (portId=", _pState->_identity._nPortIdx, ")");
+    return std::to_string(_pState->_identity._nBusId);
 }
 
 bool FlyCapCamera::isAcquiring() const
 {
-    return InterlockedCompareExchange(&_pState->_bAcquiring, 0, 0) != 0;
+    return InterlockedCompareExchange(&_pState->_acquisition._bAcquiring, 0, 0) != 0;
 }
 
 void FlyCapCamera::checkInitialized() const

@@ -81,11 +81,11 @@ private:
     }
 
     FlyCaptureContext context() const { return _state._fcContext.get(); }
-    bool acquiring() const { return InterlockedCompareExchange(&_state._bAcquiring, 0, 0) != 0; }
+    bool acquiring() const { return InterlockedCompareExchange(&_state._acquisition._bAcquiring, 0, 0) != 0; }
 
     DWORD run() noexcept
     {
-        SetEvent(_state._hAcquiThreadStarted.get());
+        SetEvent(_state._acquisition._hAcquiThreadStarted.get());
         try {
             while (acquiring()) {
                 if (pass() == Pass::failed) {
@@ -121,7 +121,7 @@ private:
         if (locked != FLYCAPTURE_OK) {
             LOG4CPLUS_ERROR(g_OrvexLogger, kLogLockLatestFailed << sdkErrorText(locked));
             releaseAndStop();
-            DeviceRemoval::post(_state._nSerialNumber);
+            DeviceRemoval::post(_state._identity._nSerialNumber);
             return Pass::failed;
         }
         void* param = nullptr;
@@ -152,7 +152,7 @@ private:
         // buffers in, so non-consecutive indexes are given back the same way.
         const auto n = static_cast<unsigned int>(q % kBufferIdModulus);
         LOG4CPLUS_TRACE(g_OrvexLogger,
-                        "camera #" << _state._nPortIdx << "; flycaptureUnlock(nBufferId=" << n);
+                        "camera #" << _state._identity._nPortIdx << "; flycaptureUnlock(nBufferId=" << n);
         checkSingle(FLYCAP_SITE(kCameraUnit), flycaptureUnlock(context(), n));
     }
 
@@ -173,7 +173,7 @@ private:
     {
         const size_t bytes = imageBytes(image);
         const uint32_t slot = chooseSlot(bytes);
-        boost::shared_array<unsigned char>& buffer = _state._acquiBuffers[slot];
+        boost::shared_array<unsigned char>& buffer = _state._acquisition._acquiBuffers[slot];
         if (bytes > 0) {
             std::memcpy(buffer.get(), image.pData, bytes);
         }
@@ -186,13 +186,15 @@ private:
         ImagesBuffer& buffer = _camera.imagesBuffer();
         if (buffer.isObsoleteParamAvailable()) {
             const uintptr_t slot = indexOf(buffer.getObsoleteParam());
-            if (slot < _state._nNbImgBuffers && _state._acquiBuffers[static_cast<std::ptrdiff_t>(slot)]) {
+            if (slot < _state._acquisition._nNbImgBuffers &&
+                _state._acquisition._acquiBuffers[static_cast<std::ptrdiff_t>(slot)]) {
                 return static_cast<uint32_t>(slot);
             }
         }
-        for (uint32_t slot = 0; slot < _state._nNbImgBuffers; ++slot) {
-            if (!_state._acquiBuffers[slot]) {
-                _state._acquiBuffers[slot] = boost::shared_array<unsigned char>(new unsigned char[bytes]);
+        for (uint32_t slot = 0; slot < _state._acquisition._nNbImgBuffers; ++slot) {
+            if (!_state._acquisition._acquiBuffers[slot]) {
+                _state._acquisition._acquiBuffers[slot] =
+                    boost::shared_array<unsigned char>(new unsigned char[bytes]);
                 return slot;
             }
         }
@@ -214,10 +216,10 @@ private:
     {
         boost::shared_ptr<ImageSample> sample(new ImageSample());
         sample->setSWDate(_camera.getChrono());
-        ++_state._nImgCounter;
+        ++_state._acquisition._nImgCounter;
         sample->setParam(param);
         sample->deleteImgBufferOnDestruction(false);
-        sample->setIdx(_state._nImgCounter);
+        sample->setIdx(_state._acquisition._nImgCounter);
         sample->resetShutter();
         sample->resetGain();
         sample->resetTriggerStatus();
@@ -230,7 +232,7 @@ private:
 
     IDataType pixelType() const
     {
-        switch (_state._fcPixFormat) {
+        switch (_state._geometry._fcPixFormat) {
         case FLYCAPTURE_MONO8:
             return idt_uint8;
         case FLYCAPTURE_MONO16:
@@ -245,7 +247,7 @@ private:
             return;
         }
         std::ostringstream line;
-        line << std::fixed << kStreamNewImage << _state._nPortIdx << kStreamImgId << sample.getIdx()
+        line << std::fixed << kStreamNewImage << _state._identity._nPortIdx << kStreamImgId << sample.getIdx()
              << kStreamFrameCounter << sample.getIdx() << kStreamSwDate << sample.getSWDate();
         double hwDate = 0.0;
         if (sample.getHWDate(hwDate) && hwDate >= 0.0) {
@@ -297,7 +299,7 @@ private:
 
 void FlyCapCamera::startAcquisition()
 {
-    FLYCAP_TRACE("FlyCapCamera::startAcquisition(); (portId =", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::startAcquisition(); (portId =", _pState->_identity._nPortIdx, ")");
     checkInitialized();
     if (isAcquiring()) {
         ORVEX_THROW(kCameraUnit, kErrAlreadyAcquiring);
@@ -305,33 +307,34 @@ void FlyCapCamera::startAcquisition()
     checkSingle(FLYCAP_SITE(kCameraUnit),
                 flycaptureSetGrabTimeoutEx(_pState->_fcContext.get(), kGrabTimeoutMs));
     updatePacketInfo();
-    checkPacketSzValidity(static_cast<int>(_pState->_nPacketSz));
+    checkPacketSzValidity(static_cast<int>(_pState->_geometry._nPacketSz));
     checkMaxPacketSzOnBusNotExceeded();
     checkSingle(FLYCAP_SITE(kCameraUnit),
-                flycaptureStartCustomImagePacket(_pState->_fcContext.get(), 0, _pState->_xImgOffset,
-                                                 _pState->_yImgOffset, _pState->_xImgSz, _pState->_yImgSz,
-                                                 _pState->_nPacketSz, _pState->_fcPixFormat));
+                flycaptureStartCustomImagePacket(_pState->_fcContext.get(), 0, _pState->_geometry._xImgOffset,
+                                                 _pState->_geometry._yImgOffset, _pState->_geometry._xImgSz,
+                                                 _pState->_geometry._yImgSz, _pState->_geometry._nPacketSz,
+                                                 _pState->_geometry._fcPixFormat));
     try {
-        if (!_pState->_bAutoExposureEnabled) {
+        if (!_pState->_exposure._bAutoExposureEnabled) {
             updateShutter();
             updateGain();
         }
-        InterlockedExchange(&_pState->_bAcquiring, 1);
-        ResetEvent(_pState->_hAcquiThreadStarted.get());
-        _pState->_acquiBuffers = boost::shared_array<boost::shared_array<unsigned char>>(
-            new boost::shared_array<unsigned char>[_pState->_nNbImgBuffers]);
-        _pState->_hAcquiThread = OwnedHandle(
-            CreateThread(nullptr, 0, _pState->_bWow64 ? &Acquisition::wow64Entry : &Acquisition::normalEntry,
-                         this, 0, nullptr));
-        if (!_pState->_hAcquiThread) {
+        InterlockedExchange(&_pState->_acquisition._bAcquiring, 1);
+        ResetEvent(_pState->_acquisition._hAcquiThreadStarted.get());
+        _pState->_acquisition._acquiBuffers = boost::shared_array<boost::shared_array<unsigned char>>(
+            new boost::shared_array<unsigned char>[_pState->_acquisition._nNbImgBuffers]);
+        _pState->_acquisition._hAcquiThread = orvex::win32::OwnedHandle(CreateThread(
+            nullptr, 0, _pState->_acquisition._bWow64 ? &Acquisition::wow64Entry : &Acquisition::normalEntry,
+            this, 0, nullptr));
+        if (!_pState->_acquisition._hAcquiThread) {
             ORVEX_THROW(kCameraUnit, orvex::systemErrorText(GetLastError()));
         }
     } catch (...) {
-        InterlockedExchange(&_pState->_bAcquiring, 0);
+        InterlockedExchange(&_pState->_acquisition._bAcquiring, 0);
         abandonStartedTransfer();
         throw;
     }
-    WaitForSingleObject(_pState->_hAcquiThreadStarted.get(), INFINITE);
+    WaitForSingleObject(_pState->_acquisition._hAcquiThreadStarted.get(), INFINITE);
 }
 
 void FlyCapCamera::abandonStartedTransfer() noexcept
@@ -344,14 +347,14 @@ void FlyCapCamera::abandonStartedTransfer() noexcept
 
 void FlyCapCamera::stopAcquisition()
 {
-    FLYCAP_TRACE("stopAcquisition(); (_nPortIdx = ", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("stopAcquisition(); (_nPortIdx = ", _pState->_identity._nPortIdx, ")");
     if (!isAcquiring()) {
         ORVEX_THROW(kCameraUnit, kErrNotAcquiring);
     }
-    InterlockedExchange(&_pState->_bAcquiring, 0);
-    if (_pState->_hAcquiThread) {
-        WaitForSingleObject(_pState->_hAcquiThread.get(), INFINITE);
-        _pState->_hAcquiThread.close();
+    InterlockedExchange(&_pState->_acquisition._bAcquiring, 0);
+    if (_pState->_acquisition._hAcquiThread) {
+        WaitForSingleObject(_pState->_acquisition._hAcquiThread.get(), INFINITE);
+        _pState->_acquisition._hAcquiThread.reset();
     }
     imagesBuffer().reset();
     if (imagesBuffer().isImageCaptured()) {
@@ -361,17 +364,18 @@ void FlyCapCamera::stopAcquisition()
 
 bool FlyCapCamera::isAcquisitionStarted() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isAcquisitionStarted(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isAcquisitionStarted(); (portId=", _pState->_identity._nPortIdx, ")");
     return isAcquiring();
 }
 
 void FlyCapCamera::checkMaxPacketSzOnBusNotExceeded()
 {
-    FLYCAP_TRACE("FlyCapCamera::checkMaxPacketSzOnBusNotExceeded(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::checkMaxPacketSzOnBusNotExceeded(); (portId=", _pState->_identity._nPortIdx,
+                 ")");
     IEEE1394VideoServer& server = videoServer();
     const CamGUID own = getUniqueId();
     const std::string bus = getOwningBusId();
-    unsigned long sum = _pState->_nPacketSz;
+    unsigned long sum = _pState->_geometry._nPacketSz;
     std::set<CamGUID> guids;
     server.getCamsList(guids);
     for (const CamGUID& guid : guids) {

@@ -8,13 +8,13 @@
 #include "flycap/FlyCapDefs.h"
 #include "flycap/FlyCapTexts.h"
 #include "flycap/FlyCapTrace.h"
+#include "flycap/JoinedText.h"
 
 #include <orvex/OrvexError.h>
 #include <orvex/iidc/Registers.h>
 
 #include <cmath>
 #include <limits>
-#include <sstream>
 #include <string>
 
 using namespace orvex::flycap;
@@ -69,14 +69,6 @@ int32_t gainMaximum(float decibels)
     return truncateToSigned(decibels * 10);
 }
 
-// The parts streamed one after the other: numbers as a host reads them.
-template <class... Parts> std::string joined(const Parts&... parts)
-{
-    std::ostringstream text;
-    (text << ... << parts);
-    return text.str();
-}
-
 // Refuses `value` outside [minimum, maximum] from the caller's place, naming
 // the value and the bound it crosses.
 template <class Value>
@@ -117,7 +109,7 @@ void FlyCapCamera::resetExposure()
     checkSingle(FLYCAP_SITE(kCameraUnit),
                 flycaptureSetCameraAbsPropertyEx(_pState->_fcContext.get(), FLYCAPTURE_SHUTTER, false, true,
                                                  false, shutter));
-    _pState->_nShutter = truncateToUnsigned(shutter * 1000);
+    _pState->_exposure._nShutter = truncateToUnsigned(shutter * 1000);
 
     float gain = 0.0f;
     checkSingle(FLYCAP_SITE(kCameraUnit),
@@ -125,8 +117,8 @@ void FlyCapCamera::resetExposure()
     checkSingle(FLYCAP_SITE(kCameraUnit),
                 flycaptureSetCameraAbsPropertyEx(_pState->_fcContext.get(), FLYCAPTURE_GAIN, false, true,
                                                  false, 0.0f));
-    _pState->_gain = 0;
-    _pState->_bAutoExposureEnabled = false;
+    _pState->_exposure._gain = 0;
+    _pState->_exposure._bAutoExposureEnabled = false;
 }
 
 void FlyCapCamera::readShutterRange()
@@ -134,204 +126,209 @@ void FlyCapCamera::readShutterRange()
     bool bPresent = false;
     float fMinShutter = 0.0f;
     float fMaxShutter = 0.0f;
-    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallShutterRange, [&] {
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_identity._nSerialNumber, kCallShutterRange, [&] {
         return flycaptureGetCameraAbsPropertyRange(_pState->_fcContext.get(), FLYCAPTURE_SHUTTER, &bPresent,
                                                    &fMinShutter, &fMaxShutter, nullptr, nullptr);
     });
-    _pState->_bShutterPresent = bPresent;
-    _pState->_nShutterMin = shutterMinimum(fMinShutter);
-    _pState->_nShutterMax = shutterMaximum(fMaxShutter);
+    _pState->_exposure._bShutterPresent = bPresent;
+    _pState->_exposure._nShutterMin = shutterMinimum(fMinShutter);
+    _pState->_exposure._nShutterMax = shutterMaximum(fMaxShutter);
 }
 
 void FlyCapCamera::updateShutter()
 {
-    FLYCAP_TRACE("FlyCapCamera::updateShutter(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::updateShutter(); (portId=", _pState->_identity._nPortIdx, ")");
     readShutterRange();
     // Unlike enableFrameRateFeature, a cached shutter outside the new range
     // is refused, not clamped.
-    checkWithinRange(FLYCAP_SITE(kCameraUnit), _pState->_nShutter, _pState->_nShutterMin,
-                     _pState->_nShutterMax, kErrCachedShutterBelowMin, kErrCachedShutterAboveMax);
+    checkWithinRange(FLYCAP_SITE(kCameraUnit), _pState->_exposure._nShutter, _pState->_exposure._nShutterMin,
+                     _pState->_exposure._nShutterMax, kErrCachedShutterBelowMin, kErrCachedShutterAboveMax);
     updateMapShutterRawToReal();
 }
 
 void FlyCapCamera::updateMapShutterRawToReal()
 {
-    FLYCAP_TRACE("FlyCapCamera::updateMapShutterRawToReal(); (portId=", _pState->_nPortIdx, ")");
-    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallSetAbsShutter, [&] {
+    FLYCAP_TRACE("FlyCapCamera::updateMapShutterRawToReal(); (portId=", _pState->_identity._nPortIdx, ")");
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_identity._nSerialNumber, kCallSetAbsShutter, [&] {
         return flycaptureSetCameraAbsPropertyEx(_pState->_fcContext.get(), FLYCAPTURE_SHUTTER, false, true,
-                                                false, static_cast<float>(_pState->_nShutter * .001));
+                                                false,
+                                                static_cast<float>(_pState->_exposure._nShutter * .001));
     });
     int32_t rawShutter = 0;
     int32_t dummy = 0;
     bool bAuto = false;
-    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallGetRawShutter, [&] {
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_identity._nSerialNumber, kCallGetRawShutter, [&] {
         return flycaptureGetCameraProperty(_pState->_fcContext.get(), FLYCAPTURE_SHUTTER, &rawShutter, &dummy,
                                            &bAuto);
     });
     // Written back raw, the shutter stays where it is but leaves absolute mode.
-    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallSetRawShutter, [&] {
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_identity._nSerialNumber, kCallSetRawShutter, [&] {
         return flycaptureSetCameraProperty(_pState->_fcContext.get(), FLYCAPTURE_SHUTTER, rawShutter, dummy,
                                            bAuto);
     });
-    ScopedLock lock(_pState->_csMapShutter);
-    _pState->_mapShutterRawToReal[rawShutter] = _pState->_nShutter;
+    ScopedLock lock(_pState->_exposure._csMapShutter);
+    _pState->_exposure._mapShutterRawToReal[rawShutter] = _pState->_exposure._nShutter;
 }
 
 void FlyCapCamera::updateGain()
 {
-    FLYCAP_TRACE("FlyCapCamera::updateGain(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::updateGain(); (portId=", _pState->_identity._nPortIdx, ")");
     bool bPresent = false;
     float fMinGain = 0.0f;
     float fMaxGain = 0.0f;
-    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallGainRange, [&] {
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_identity._nSerialNumber, kCallGainRange, [&] {
         return flycaptureGetCameraAbsPropertyRange(_pState->_fcContext.get(), FLYCAPTURE_GAIN, &bPresent,
                                                    &fMinGain, &fMaxGain, nullptr, nullptr);
     });
-    _pState->_bGainPresent = bPresent;
-    _pState->_nGainMin = gainMinimum(fMinGain);
-    _pState->_nGainMax = gainMaximum(fMaxGain);
+    _pState->_exposure._bGainPresent = bPresent;
+    _pState->_exposure._nGainMin = gainMinimum(fMinGain);
+    _pState->_exposure._nGainMax = gainMaximum(fMaxGain);
     // With a 0.0 dB minimum the range starts at 1, so the 0 that init leaves
     // cached is refused: kept as hosts of this camera family have it.
-    if (_pState->_gain) {
-        checkWithinRange(FLYCAP_SITE(kCameraUnit), *_pState->_gain, _pState->_nGainMin, _pState->_nGainMax,
-                         kErrGainBelowMin, kErrGainAboveMax);
+    if (_pState->_exposure._gain) {
+        checkWithinRange(FLYCAP_SITE(kCameraUnit), *_pState->_exposure._gain, _pState->_exposure._nGainMin,
+                         _pState->_exposure._nGainMax, kErrGainBelowMin, kErrGainAboveMax);
     }
     updateMapGainRawToReal();
 }
 
 void FlyCapCamera::updateMapGainRawToReal()
 {
-    FLYCAP_TRACE("FlyCapCamera::updateMapGainRawToReal(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::updateMapGainRawToReal(); (portId=", _pState->_identity._nPortIdx, ")");
     int32_t rawGain = 0;
     int32_t dummy = 0;
     bool bAuto = false;
-    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallGetRawGain, [&] {
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_identity._nSerialNumber, kCallGetRawGain, [&] {
         return flycaptureGetCameraProperty(_pState->_fcContext.get(), FLYCAPTURE_GAIN, &rawGain, &dummy,
                                            &bAuto);
     });
-    ScopedLock lock(_pState->_csMapGain);
-    if (_pState->_gain) {
-        _pState->_mapGainRawToReal[rawGain] = *_pState->_gain;
+    ScopedLock lock(_pState->_exposure._csMapGain);
+    if (_pState->_exposure._gain) {
+        _pState->_exposure._mapGainRawToReal[rawGain] = *_pState->_exposure._gain;
     }
 }
 
 void FlyCapCamera::updateBrightness()
 {
-    FLYCAP_TRACE("FlyCapCamera::updateBrightness(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::updateBrightness(); (portId=", _pState->_identity._nPortIdx, ")");
     bool bPresent = false;
     float fMinBrightness = 0.0f;
     float fMaxBrightness = 0.0f;
-    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallBrightnessRange, [&] {
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_identity._nSerialNumber, kCallBrightnessRange, [&] {
         return flycaptureGetCameraAbsPropertyRange(_pState->_fcContext.get(), FLYCAPTURE_BRIGHTNESS,
                                                    &bPresent, &fMinBrightness, &fMaxBrightness, nullptr,
                                                    nullptr);
     });
-    _pState->_bBrightnessPresent = bPresent;
-    _pState->_fBrightnessMin = fMinBrightness;
-    _pState->_fBrightnessMax = fMaxBrightness;
+    _pState->_exposure._bBrightnessPresent = bPresent;
+    _pState->_exposure._fBrightnessMin = fMinBrightness;
+    _pState->_exposure._fBrightnessMax = fMaxBrightness;
     float fBrightness = 0.0f;
-    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallGetBrightness, [&] {
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_identity._nSerialNumber, kCallGetBrightness, [&] {
         return flycaptureGetCameraAbsProperty(_pState->_fcContext.get(), FLYCAPTURE_BRIGHTNESS, &fBrightness);
     });
-    _pState->_fBrightness = fBrightness;
+    _pState->_exposure._fBrightness = fBrightness;
 }
 
 void FlyCapCamera::updateFrameRate()
 {
-    FLYCAP_TRACE("FlyCapCamera::updateFrameRate(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::updateFrameRate(); (portId=", _pState->_identity._nPortIdx, ")");
     float fMinFrameRate = 0.0f;
     float fMaxFrameRate = 0.0f;
-    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallFrameRateRange, [&] {
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_identity._nSerialNumber, kCallFrameRateRange, [&] {
         return flycaptureGetCameraAbsPropertyRange(_pState->_fcContext.get(), FLYCAPTURE_FRAME_RATE,
-                                                   &_pState->_bFrameRateRegisterImplemented, &fMinFrameRate,
-                                                   &fMaxFrameRate, nullptr, nullptr);
+                                                   &_pState->_geometry._bFrameRateRegisterImplemented,
+                                                   &fMinFrameRate, &fMaxFrameRate, nullptr, nullptr);
     });
-    if (!_pState->_bFrameRateRegisterImplemented) {
+    if (!_pState->_geometry._bFrameRateRegisterImplemented) {
         return;
     }
-    _pState->_fFrameRateMin = fMinFrameRate;
-    _pState->_fFrameRateMax = fMaxFrameRate;
-    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallFrameRateEnabled, [&] {
+    _pState->_geometry._fFrameRateMin = fMinFrameRate;
+    _pState->_geometry._fFrameRateMax = fMaxFrameRate;
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_identity._nSerialNumber, kCallFrameRateEnabled, [&] {
         return flycaptureGetCameraPropertyRangeEx(_pState->_fcContext.get(), FLYCAPTURE_FRAME_RATE, nullptr,
-                                                  nullptr, nullptr, &_pState->_bFrameRateEnabled, nullptr,
-                                                  nullptr, nullptr, nullptr);
+                                                  nullptr, nullptr, &_pState->_geometry._bFrameRateEnabled,
+                                                  nullptr, nullptr, nullptr, nullptr);
     });
-    if (!_pState->_bFrameRateEnabled) {
+    if (!_pState->_geometry._bFrameRateEnabled) {
         return;
     }
     float fFrameRate = 0.0f;
-    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallGetFrameRate, [&] {
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_identity._nSerialNumber, kCallGetFrameRate, [&] {
         return flycaptureGetCameraAbsProperty(_pState->_fcContext.get(), FLYCAPTURE_FRAME_RATE, &fFrameRate);
     });
-    _pState->_fFrameRate = fFrameRate;
+    _pState->_geometry._fFrameRate = fFrameRate;
 }
 
 // --- shutter ---------------------------------------------------------------------
 
 unsigned long FlyCapCamera::getShutter() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getShutter(); (portId=", _pState->_nPortIdx, ")");
-    checkInitializedAnd(_pState->_bShutterPresent, kErrShutterAbsent);
-    return _pState->_nShutter;
+    FLYCAP_TRACE("FlyCapCamera::getShutter(); (portId=", _pState->_identity._nPortIdx, ")");
+    checkInitializedAnd(_pState->_exposure._bShutterPresent, kErrShutterAbsent);
+    return _pState->_exposure._nShutter;
 }
 
 unsigned long FlyCapCamera::getShutterMin() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getShutterMin(); (portId=", _pState->_nPortIdx, ")");
-    checkInitializedAnd(_pState->_bShutterPresent, kErrShutterAbsent);
-    return _pState->_nShutterMin;
+    FLYCAP_TRACE("FlyCapCamera::getShutterMin(); (portId=", _pState->_identity._nPortIdx, ")");
+    checkInitializedAnd(_pState->_exposure._bShutterPresent, kErrShutterAbsent);
+    return _pState->_exposure._nShutterMin;
 }
 
 unsigned long FlyCapCamera::getShutterMax() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getShutterMax(); (portId=", _pState->_nPortIdx, ")");
-    checkInitializedAnd(_pState->_bShutterPresent, kErrShutterAbsent);
-    return _pState->_nShutterMax;
+    FLYCAP_TRACE("FlyCapCamera::getShutterMax(); (portId=", _pState->_identity._nPortIdx, ")");
+    checkInitializedAnd(_pState->_exposure._bShutterPresent, kErrShutterAbsent);
+    return _pState->_exposure._nShutterMax;
 }
 
 void FlyCapCamera::setShutter(unsigned long nValue)
 {
-    FLYCAP_TRACE("FlyCapCamera::setShutter(nValue=", nValue, "); (portId=", _pState->_nPortIdx, ")");
-    checkInitializedAnd(_pState->_bShutterPresent, kErrShutterAbsent);
+    FLYCAP_TRACE("FlyCapCamera::setShutter(nValue=", nValue, "); (portId=", _pState->_identity._nPortIdx,
+                 ")");
+    checkInitializedAnd(_pState->_exposure._bShutterPresent, kErrShutterAbsent);
     // No shortcut for the current value: setting it again re-applies it.
-    checkWithinRange<unsigned long>(FLYCAP_SITE(kCameraUnit), nValue, _pState->_nShutterMin,
-                                    _pState->_nShutterMax, kErrShutterBelowMin, kErrShutterAboveMax);
+    checkWithinRange<unsigned long>(FLYCAP_SITE(kCameraUnit), nValue, _pState->_exposure._nShutterMin,
+                                    _pState->_exposure._nShutterMax, kErrShutterBelowMin,
+                                    kErrShutterAboveMax);
     checkSetter(FLYCAP_SITE(kCameraUnit),
                 setAbsolute(_pState->_fcContext.get(), FLYCAPTURE_SHUTTER, false,
                             static_cast<float>(static_cast<double>(nValue) * 0.001)),
                 [&] { return joined(kSetterShutter, nValue, kSetterPrefixEnd); });
     // Within a 32-bit range now.
-    _pState->_nShutter = static_cast<uint32_t>(nValue);
+    _pState->_exposure._nShutter = static_cast<uint32_t>(nValue);
     updateMapShutterRawToReal();
 }
 
 bool FlyCapCamera::isShutterTimeBaseAvailable() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isShutterTimeBaseAvailable(...); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isShutterTimeBaseAvailable(...); (portId=", _pState->_identity._nPortIdx,
+                 ")");
     return true;
 }
 
 bool FlyCapCamera::setShutterTimeBase(float timeBase)
 {
-    FLYCAP_TRACE("FlyCapCamera::setShutterTimeBase(value=", timeBase, "); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::setShutterTimeBase(value=", timeBase,
+                 "); (portId=", _pState->_identity._nPortIdx, ")");
     return timeBase == kShutterTimeBase;
 }
 
 float FlyCapCamera::getShutterTimeBase() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getShutterTimeBase(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::getShutterTimeBase(); (portId=", _pState->_identity._nPortIdx, ")");
     return kShutterTimeBase;
 }
 
 float FlyCapCamera::getShutterTimeBaseMin() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getShutterTimeBaseMin(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::getShutterTimeBaseMin(); (portId=", _pState->_identity._nPortIdx, ")");
     return kShutterTimeBase;
 }
 
 float FlyCapCamera::getShutterTimeBaseMax() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getShutterTimeBaseMax(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::getShutterTimeBaseMax(); (portId=", _pState->_identity._nPortIdx, ")");
     return kShutterTimeBase;
 }
 
@@ -339,67 +336,68 @@ float FlyCapCamera::getShutterTimeBaseMax() const
 
 bool FlyCapCamera::isGainSelectorAvailable(GainSelector selector) const
 {
-    FLYCAP_TRACE("FlyCapCamera::isGainSelectorAvailable(...); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isGainSelectorAvailable(...); (portId=", _pState->_identity._nPortIdx, ")");
     return selector == gainsel_main;
 }
 
 bool FlyCapCamera::isGainValueIgnored(GainSelector selector) const
 {
-    FLYCAP_TRACE("FlyCapCamera::isGainValueIgnored(...); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isGainValueIgnored(...); (portId=", _pState->_identity._nPortIdx, ")");
     checkInitialized();
     if (!isGainSelectorAvailable(selector)) {
         ORVEX_THROW(kCameraUnit, kErrInvalidGainSelector);
     }
-    return !_pState->_gain.has_value();
+    return !_pState->_exposure._gain.has_value();
 }
 
 long FlyCapCamera::getGain(GainSelector selector) const
 {
-    FLYCAP_TRACE("FlyCapCamera::getGain(...); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::getGain(...); (portId=", _pState->_identity._nPortIdx, ")");
     checkInitialized();
     if (isGainValueIgnored(selector)) {
         ORVEX_THROW(kCameraUnit, kErrGainIgnored);
     }
-    if (!_pState->_bGainPresent) {
+    if (!_pState->_exposure._bGainPresent) {
         ORVEX_THROW(kCameraUnit, kErrGainAbsent);
     }
     if (!isGainSelectorAvailable(selector)) {
         ORVEX_THROW(kCameraUnit, kErrInvalidGainSelector);
     }
-    return _pState->_gain.value_or(0);
+    return _pState->_exposure._gain.value_or(0);
 }
 
 long FlyCapCamera::getGainMin(GainSelector selector) const
 {
-    FLYCAP_TRACE("FlyCapCamera::getGainMin(...); (portId=", _pState->_nPortIdx, ")");
-    checkInitializedAnd(_pState->_bGainPresent, kErrGainAbsent);
+    FLYCAP_TRACE("FlyCapCamera::getGainMin(...); (portId=", _pState->_identity._nPortIdx, ")");
+    checkInitializedAnd(_pState->_exposure._bGainPresent, kErrGainAbsent);
     if (!isGainSelectorAvailable(selector)) {
         ORVEX_THROW(kCameraUnit, kErrInvalidGainSelector);
     }
-    return _pState->_nGainMin;
+    return _pState->_exposure._nGainMin;
 }
 
 long FlyCapCamera::getGainMax(GainSelector selector) const
 {
-    FLYCAP_TRACE("FlyCapCamera::getGainMax(...); (portId=", _pState->_nPortIdx, ")");
-    checkInitializedAnd(_pState->_bGainPresent, kErrGainAbsent);
+    FLYCAP_TRACE("FlyCapCamera::getGainMax(...); (portId=", _pState->_identity._nPortIdx, ")");
+    checkInitializedAnd(_pState->_exposure._bGainPresent, kErrGainAbsent);
     if (!isGainSelectorAvailable(selector)) {
         ORVEX_THROW(kCameraUnit, kErrInvalidGainSelector);
     }
-    return _pState->_nGainMax;
+    return _pState->_exposure._nGainMax;
 }
 
 long FlyCapCamera::getDefaultGain() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getDefaultGain(...); (portId=", _pState->_nPortIdx, ")");
-    checkInitializedAnd(_pState->_bGainPresent, kErrGainAbsent);
-    return _pState->_nDefaultGain;
+    FLYCAP_TRACE("FlyCapCamera::getDefaultGain(...); (portId=", _pState->_identity._nPortIdx, ")");
+    checkInitializedAnd(_pState->_exposure._bGainPresent, kErrGainAbsent);
+    return _pState->_exposure._nDefaultGain;
 }
 
 void FlyCapCamera::setGain(long nValue, GainSelector selector)
 {
-    FLYCAP_TRACE("FlyCapCamera::setGain(nValue=", nValue, ", ...); (portId=", _pState->_nPortIdx, ")");
-    checkInitializedAnd(_pState->_bGainPresent, kErrGainAbsent);
+    FLYCAP_TRACE("FlyCapCamera::setGain(nValue=", nValue, ", ...); (portId=", _pState->_identity._nPortIdx,
+                 ")");
+    checkInitializedAnd(_pState->_exposure._bGainPresent, kErrGainAbsent);
     if (!isGainSelectorAvailable(selector)) {
         ORVEX_THROW(kCameraUnit, kErrInvalidGainSelector);
     }
@@ -408,17 +406,17 @@ void FlyCapCamera::setGain(long nValue, GainSelector selector)
     if (isAutoExposureFeatureSupported() && isAutoExposureFeatureEnabled()) {
         enableAutoExposureFeature(false);
     }
-    if (_pState->_gain && *_pState->_gain == nValue) {
+    if (_pState->_exposure._gain && *_pState->_exposure._gain == nValue) {
         return;
     }
-    checkWithinRange<long>(FLYCAP_SITE(kCameraUnit), nValue, _pState->_nGainMin, _pState->_nGainMax,
-                           kErrGainBelowMin, kErrGainAboveMax);
+    checkWithinRange<long>(FLYCAP_SITE(kCameraUnit), nValue, _pState->_exposure._nGainMin,
+                           _pState->_exposure._nGainMax, kErrGainBelowMin, kErrGainAboveMax);
     checkSetter(FLYCAP_SITE(kCameraUnit),
                 setAbsolute(_pState->_fcContext.get(), FLYCAPTURE_GAIN, false,
                             static_cast<float>(static_cast<double>(nValue) * 0.1)),
                 [&] { return joined(kSetterGain, nValue, kSetterPrefixEnd); });
     // Within the 32-bit range now.
-    _pState->_gain = static_cast<int32_t>(nValue);
+    _pState->_exposure._gain = static_cast<int32_t>(nValue);
     updateMapGainRawToReal();
 }
 
@@ -426,127 +424,129 @@ void FlyCapCamera::setGain(long nValue, GainSelector selector)
 
 bool FlyCapCamera::isBrightnessFeatureSupported() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isBrightnessFeatureSupported(); (portId=", _pState->_nPortIdx, ")");
-    return _pState->_bBrightnessPresent;
+    FLYCAP_TRACE("FlyCapCamera::isBrightnessFeatureSupported(); (portId=", _pState->_identity._nPortIdx, ")");
+    return _pState->_exposure._bBrightnessPresent;
 }
 
 double FlyCapCamera::getBrightness() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getBrightness(); (portId=", _pState->_nPortIdx, ")");
-    checkInitializedAnd(_pState->_bBrightnessPresent, kErrBrightnessAbsent);
-    return _pState->_fBrightness;
+    FLYCAP_TRACE("FlyCapCamera::getBrightness(); (portId=", _pState->_identity._nPortIdx, ")");
+    checkInitializedAnd(_pState->_exposure._bBrightnessPresent, kErrBrightnessAbsent);
+    return _pState->_exposure._fBrightness;
 }
 
 double FlyCapCamera::getBrightnessMin() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getBrightnessMin(); (portId=", _pState->_nPortIdx, ")");
-    checkInitializedAnd(_pState->_bBrightnessPresent, kErrBrightnessMinAbsent);
-    return _pState->_fBrightnessMin;
+    FLYCAP_TRACE("FlyCapCamera::getBrightnessMin(); (portId=", _pState->_identity._nPortIdx, ")");
+    checkInitializedAnd(_pState->_exposure._bBrightnessPresent, kErrBrightnessMinAbsent);
+    return _pState->_exposure._fBrightnessMin;
 }
 
 double FlyCapCamera::getBrightnessMax() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getBrightnessMax(); (portId=", _pState->_nPortIdx, ")");
-    checkInitializedAnd(_pState->_bBrightnessPresent, kErrBrightnessAbsent);
-    return _pState->_fBrightnessMax;
+    FLYCAP_TRACE("FlyCapCamera::getBrightnessMax(); (portId=", _pState->_identity._nPortIdx, ")");
+    checkInitializedAnd(_pState->_exposure._bBrightnessPresent, kErrBrightnessAbsent);
+    return _pState->_exposure._fBrightnessMax;
 }
 
 void FlyCapCamera::setBrightness(double fValue)
 {
-    FLYCAP_TRACE("FlyCapCamera::setBrightness(fValue=", fValue, "); (portId=", _pState->_nPortIdx, ")");
-    checkInitializedAnd(_pState->_bBrightnessPresent, kErrBrightnessAbsent);
+    FLYCAP_TRACE("FlyCapCamera::setBrightness(fValue=", fValue, "); (portId=", _pState->_identity._nPortIdx,
+                 ")");
+    checkInitializedAnd(_pState->_exposure._bBrightnessPresent, kErrBrightnessAbsent);
     // The current value is not re-checked against a range that may have moved.
-    if (fValue == _pState->_fBrightness) {
+    if (fValue == _pState->_exposure._fBrightness) {
         return;
     }
-    checkWithinRange(FLYCAP_SITE(kCameraUnit), fValue, _pState->_fBrightnessMin, _pState->_fBrightnessMax,
-                     kErrBrightnessBelowMin, kErrBrightnessAboveMax);
-    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallSetAbsBrightness, [&] {
+    checkWithinRange(FLYCAP_SITE(kCameraUnit), fValue, _pState->_exposure._fBrightnessMin,
+                     _pState->_exposure._fBrightnessMax, kErrBrightnessBelowMin, kErrBrightnessAboveMax);
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_identity._nSerialNumber, kCallSetAbsBrightness, [&] {
         return setAbsolute(_pState->_fcContext.get(), FLYCAPTURE_BRIGHTNESS, false,
                            static_cast<float>(fValue));
     });
-    _pState->_fBrightness = fValue;
+    _pState->_exposure._fBrightness = fValue;
 }
 
 // --- frame rate ------------------------------------------------------------------------
 
 bool FlyCapCamera::isFrameRateFeatureAvailable() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isFrameRateFeatureAvailable(); (portId=", _pState->_nPortIdx, ")");
-    return _pState->_bFrameRateRegisterImplemented;
+    FLYCAP_TRACE("FlyCapCamera::isFrameRateFeatureAvailable(); (portId=", _pState->_identity._nPortIdx, ")");
+    return _pState->_geometry._bFrameRateRegisterImplemented;
 }
 
 bool FlyCapCamera::isFrameRateFeatureEnabled() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isFrameRateFeatureEnabled(); (portId=", _pState->_nPortIdx, ")");
-    if (!_pState->_bFrameRateRegisterImplemented) {
+    FLYCAP_TRACE("FlyCapCamera::isFrameRateFeatureEnabled(); (portId=", _pState->_identity._nPortIdx, ")");
+    if (!_pState->_geometry._bFrameRateRegisterImplemented) {
         ORVEX_THROW(kCameraUnit, kErrFrameRateUnsupported);
     }
-    return _pState->_bFrameRateEnabled;
+    return _pState->_geometry._bFrameRateEnabled;
 }
 
 double FlyCapCamera::getFrameRate() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getFrameRate(); (portId=", _pState->_nPortIdx, ")");
-    checkInitializedAnd(_pState->_bFrameRateRegisterImplemented, kErrFrameRateUnsupported);
-    if (!_pState->_bFrameRateEnabled) {
+    FLYCAP_TRACE("FlyCapCamera::getFrameRate(); (portId=", _pState->_identity._nPortIdx, ")");
+    checkInitializedAnd(_pState->_geometry._bFrameRateRegisterImplemented, kErrFrameRateUnsupported);
+    if (!_pState->_geometry._bFrameRateEnabled) {
         ORVEX_THROW(kCameraUnit, kErrFrameRateDisabled);
     }
-    return _pState->_fFrameRate;
+    return _pState->_geometry._fFrameRate;
 }
 
 double FlyCapCamera::getFrameRateMin() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getFrameRateMin(); (portId=", _pState->_nPortIdx, ")");
-    checkInitializedAnd(_pState->_bFrameRateRegisterImplemented, kErrFrameRateUnsupported);
-    return _pState->_fFrameRateMin;
+    FLYCAP_TRACE("FlyCapCamera::getFrameRateMin(); (portId=", _pState->_identity._nPortIdx, ")");
+    checkInitializedAnd(_pState->_geometry._bFrameRateRegisterImplemented, kErrFrameRateUnsupported);
+    return _pState->_geometry._fFrameRateMin;
 }
 
 double FlyCapCamera::getFrameRateMax() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getFrameRateMax(); (portId=", _pState->_nPortIdx, ")");
-    checkInitializedAnd(_pState->_bFrameRateRegisterImplemented, kErrFrameRateUnsupported);
-    return _pState->_fFrameRateMax;
+    FLYCAP_TRACE("FlyCapCamera::getFrameRateMax(); (portId=", _pState->_identity._nPortIdx, ")");
+    checkInitializedAnd(_pState->_geometry._bFrameRateRegisterImplemented, kErrFrameRateUnsupported);
+    return _pState->_geometry._fFrameRateMax;
 }
 
 void FlyCapCamera::setFrameRate(double frameRate)
 {
-    FLYCAP_TRACE("FlyCapCamera::setFrameRate(frameRate=", frameRate, "); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::setFrameRate(frameRate=", frameRate,
+                 "); (portId=", _pState->_identity._nPortIdx, ")");
     // Whether the control is switched on is deliberately not checked: the
     // value is kept by the camera for when it is.
-    checkInitializedAnd(_pState->_bFrameRateRegisterImplemented, kErrFrameRateUnsupported);
-    if (frameRate == _pState->_fFrameRate) {
+    checkInitializedAnd(_pState->_geometry._bFrameRateRegisterImplemented, kErrFrameRateUnsupported);
+    if (frameRate == _pState->_geometry._fFrameRate) {
         return;
     }
-    checkWithinRange(FLYCAP_SITE(kCameraUnit), frameRate, _pState->_fFrameRateMin, _pState->_fFrameRateMax,
-                     kErrFrameRateBelowMin, kErrFrameRateAboveMax);
+    checkWithinRange(FLYCAP_SITE(kCameraUnit), frameRate, _pState->_geometry._fFrameRateMin,
+                     _pState->_geometry._fFrameRateMax, kErrFrameRateBelowMin, kErrFrameRateAboveMax);
     checkSetter(
         FLYCAP_SITE(kCameraUnit),
         setAbsolute(_pState->_fcContext.get(), FLYCAPTURE_FRAME_RATE, false, static_cast<float>(frameRate)),
         [&] { return joined(kSetterFrameRate, frameRate, kSetterPrefixEnd); });
-    _pState->_fFrameRate = frameRate;
+    _pState->_geometry._fFrameRate = frameRate;
 }
 
 void FlyCapCamera::enableFrameRateFeature(bool bEnable)
 {
     FLYCAP_TRACE("FlyCapCamera::enableFrameRateFeature(bEnable=", boolText(bEnable),
-                 "); (portId=", _pState->_nPortIdx, ")");
-    checkInitializedAnd(_pState->_bFrameRateRegisterImplemented, kErrFrameRateUnsupported);
+                 "); (portId=", _pState->_identity._nPortIdx, ")");
+    checkInitializedAnd(_pState->_geometry._bFrameRateRegisterImplemented, kErrFrameRateUnsupported);
     bool bOnePush = false;
     bool bOnOff = false;
     bool bAuto = false;
     int32_t nValueA = 0;
     int32_t nValueB = 0;
-    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallGetFrameRateControl, [&] {
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_identity._nSerialNumber, kCallGetFrameRateControl, [&] {
         return flycaptureGetCameraPropertyEx(_pState->_fcContext.get(), FLYCAPTURE_FRAME_RATE, &bOnePush,
                                              &bOnOff, &bAuto, &nValueA, &nValueB);
     });
     // Only the on/off flag changes; the rate the camera holds stays.
-    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallSetFrameRateControl, [&] {
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_identity._nSerialNumber, kCallSetFrameRateControl, [&] {
         return flycaptureSetCameraPropertyEx(_pState->_fcContext.get(), FLYCAPTURE_FRAME_RATE, bOnePush,
                                              bEnable, bAuto, nValueA, nValueB);
     });
-    _pState->_bFrameRateEnabled = bEnable;
+    _pState->_geometry._bFrameRateEnabled = bEnable;
     // The frame period bounds the exposure.
     reRangeShutter();
 }
@@ -556,10 +556,10 @@ void FlyCapCamera::reRangeShutter()
     // The shutter range moves, and the cached shutter is pulled into it
     // rather than refused.
     readShutterRange();
-    if (_pState->_nShutter < _pState->_nShutterMin) {
-        _pState->_nShutter = _pState->_nShutterMin;
-    } else if (_pState->_nShutter > _pState->_nShutterMax) {
-        _pState->_nShutter = _pState->_nShutterMax;
+    if (_pState->_exposure._nShutter < _pState->_exposure._nShutterMin) {
+        _pState->_exposure._nShutter = _pState->_exposure._nShutterMin;
+    } else if (_pState->_exposure._nShutter > _pState->_exposure._nShutterMax) {
+        _pState->_exposure._nShutter = _pState->_exposure._nShutterMax;
     }
     updateMapShutterRawToReal();
 }
@@ -568,24 +568,25 @@ void FlyCapCamera::reRangeShutter()
 
 bool FlyCapCamera::isAutoExposureFeatureSupported() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isAutoExposureFeatureSupported(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isAutoExposureFeatureSupported(); (portId=", _pState->_identity._nPortIdx,
+                 ")");
     return true;
 }
 
 bool FlyCapCamera::isAutoExposureFeatureEnabled() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isAutoExposureFeatureEnabled(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isAutoExposureFeatureEnabled(); (portId=", _pState->_identity._nPortIdx, ")");
     checkInitialized();
     if (!isAutoExposureFeatureSupported()) {
         ORVEX_THROW(kCameraUnit, kErrAutoExposureUnsupported);
     }
-    return _pState->_bAutoExposureEnabled;
+    return _pState->_exposure._bAutoExposureEnabled;
 }
 
 void FlyCapCamera::enableAutoExposureFeature(bool bEnable)
 {
     FLYCAP_TRACE("FlyCapCamera::enableAutoExposureFeature(bEnable=", boolText(bEnable),
-                 "); (portId=", _pState->_nPortIdx, ")");
+                 "); (portId=", _pState->_identity._nPortIdx, ")");
     checkInitialized();
     FlyCaptureContext context = _pState->_fcContext.get();
     // The target and the gain keep their values; only their automatic mode
@@ -598,15 +599,15 @@ void FlyCapCamera::enableAutoExposureFeature(bool bEnable)
     checkSingle(FLYCAP_SITE(kCameraUnit), flycaptureGetCameraAbsProperty(context, FLYCAPTURE_GAIN, &fGain));
     checkSingle(FLYCAP_SITE(kCameraUnit), setAbsolute(context, FLYCAPTURE_GAIN, bEnable, fGain));
     // Either way the camera's gain is no longer one the host chose.
-    _pState->_gain.reset();
-    _pState->_bAutoExposureEnabled = bEnable;
+    _pState->_exposure._gain.reset();
+    _pState->_exposure._bAutoExposureEnabled = bEnable;
 }
 
 // --- temperature -----------------------------------------------------------------------
 
 bool FlyCapCamera::isTemperatureAvailable() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isTemperatureAvailable(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isTemperatureAvailable(); (portId=", _pState->_identity._nPortIdx, ")");
     unsigned long value = 0;
     readRegister(iidc::kTemperature, value);
     return (value & iidc::kPresence) != 0;
@@ -614,7 +615,7 @@ bool FlyCapCamera::isTemperatureAvailable() const
 
 double FlyCapCamera::getTemperature() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getTemperature(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::getTemperature(); (portId=", _pState->_identity._nPortIdx, ")");
     unsigned long value = 0;
     readRegister(iidc::kTemperature, value);
     if ((value & iidc::kPresence) == 0) {

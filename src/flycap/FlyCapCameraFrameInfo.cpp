@@ -54,16 +54,16 @@ std::size_t pixelBytes(const IImage& image)
 
 void FlyCapCamera::updateFrameInfoFeatures()
 {
-    FLYCAP_TRACE("FlyCapCamera::updateFrameInfoFeatures(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::updateFrameInfoFeatures(); (portId=", _pState->_identity._nPortIdx, ")");
     unsigned long value = 0;
     readRegister(iidc::kFrameInfo, value);
     const bool present = (value & frameinfo::kPresent) != 0;
-    _pState->_bTimeStampSupported = _pState->_bFrameCounterSupported = _pState->_bDCAMInfoSupported =
-        _pState->_bGPIOStatusSupported = present;
-    _pState->_bTimeStampEnabled = present && (value & frameinfo::kTimestamp) != 0;
-    _pState->_bDCAMInfoEnabled = present && (value & frameinfo::kDcamInfo) == frameinfo::kDcamInfo;
-    _pState->_bFrameCounterEnabled = present && (value & frameinfo::kFrameCounter) != 0;
-    _pState->_bGPIOStatusEnabled = present && (value & frameinfo::kGpioStatus) != 0;
+    _pState->_frameInfo._bTimeStampSupported = _pState->_frameInfo._bFrameCounterSupported =
+        _pState->_frameInfo._bDCAMInfoSupported = _pState->_frameInfo._bGPIOStatusSupported = present;
+    _pState->_frameInfo._bTimeStampEnabled = present && (value & frameinfo::kTimestamp) != 0;
+    _pState->_frameInfo._bDCAMInfoEnabled = present && (value & frameinfo::kDcamInfo) == frameinfo::kDcamInfo;
+    _pState->_frameInfo._bFrameCounterEnabled = present && (value & frameinfo::kFrameCounter) != 0;
+    _pState->_frameInfo._bGPIOStatusEnabled = present && (value & frameinfo::kGpioStatus) != 0;
 }
 
 void FlyCapCamera::switchFrameInfoItem(uint32_t bits, bool enable)
@@ -81,105 +81,107 @@ void FlyCapCamera::switchFrameInfoItem(uint32_t bits, bool enable)
 
 bool FlyCapCamera::isTimeStampFeatureSupported() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isTimeStampFeatureSupported(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isTimeStampFeatureSupported(); (portId=", _pState->_identity._nPortIdx, ")");
     checkInitialized();
-    return _pState->_bTimeStampSupported;
+    return _pState->_frameInfo._bTimeStampSupported;
 }
 
 bool FlyCapCamera::isTimeStampFeatureEnabled() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isTimeStampFeatureEnabled(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isTimeStampFeatureEnabled(); (portId=", _pState->_identity._nPortIdx, ")");
     checkInitialized();
-    return _pState->_bTimeStampEnabled;
+    return _pState->_frameInfo._bTimeStampEnabled;
 }
 
 bool FlyCapCamera::enableTimeStampFeature(bool enable)
 {
     FLYCAP_TRACE("FlyCapCamera::enableTimeStampFeature(bEnable=", boolText(enable),
-                 "); (portId=", _pState->_nPortIdx, ")");
+                 "); (portId=", _pState->_identity._nPortIdx, ")");
     switchFrameInfoItem(frameinfo::kTimestamp, enable);
-    return _pState->_bTimeStampEnabled;
+    return _pState->_frameInfo._bTimeStampEnabled;
 }
 
 bool FlyCapCamera::isFrameCounterFeatureSupported() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isFrameCounterFeatureSupported(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isFrameCounterFeatureSupported(); (portId=", _pState->_identity._nPortIdx,
+                 ")");
     checkInitialized();
-    return _pState->_bFrameCounterSupported;
+    return _pState->_frameInfo._bFrameCounterSupported;
 }
 
 bool FlyCapCamera::isFrameCounterFeatureEnabled() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isFrameCounterFeatureEnabled(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isFrameCounterFeatureEnabled(); (portId=", _pState->_identity._nPortIdx, ")");
     checkInitialized();
-    return _pState->_bFrameCounterEnabled;
+    return _pState->_frameInfo._bFrameCounterEnabled;
 }
 
 bool FlyCapCamera::enableFrameCounterFeature(bool enable)
 {
     FLYCAP_TRACE("FlyCapCamera::enableFrameCounterFeature(bEnable=", boolText(enable),
-                 "); (portId=", _pState->_nPortIdx, ")");
+                 "); (portId=", _pState->_identity._nPortIdx, ")");
     switchFrameInfoItem(frameinfo::kFrameCounter, enable);
-    return _pState->_bFrameCounterEnabled;
+    return _pState->_frameInfo._bFrameCounterEnabled;
 }
 
 bool FlyCapCamera::isGPIOStatusFeatureSupported() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isGPIOStatusFeatureSupported(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isGPIOStatusFeatureSupported(); (portId=", _pState->_identity._nPortIdx, ")");
     checkInitialized();
-    return _pState->_bGPIOStatusSupported;
+    return _pState->_frameInfo._bGPIOStatusSupported;
 }
 
 bool FlyCapCamera::isGPIOStatusEnabled() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isGPIOStatusEnabled(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isGPIOStatusEnabled(); (portId=", _pState->_identity._nPortIdx, ")");
     checkInitialized();
-    return _pState->_bGPIOStatusEnabled;
+    return _pState->_frameInfo._bGPIOStatusEnabled;
 }
 
 bool FlyCapCamera::enableGPIOStatusFeature(bool enable)
 {
     FLYCAP_TRACE("FlyCapCamera::enableGPIOStatusFeature(bEnable=", boolText(enable),
-                 "); (portId=", _pState->_nPortIdx, ")");
+                 "); (portId=", _pState->_identity._nPortIdx, ")");
     switchFrameInfoItem(frameinfo::kGpioStatus, enable);
-    return _pState->_bGPIOStatusEnabled;
+    return _pState->_frameInfo._bGPIOStatusEnabled;
 }
 
 bool FlyCapCamera::isDCAMInfoFeatureSupported() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isDCAMInfoFeatureSupported(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isDCAMInfoFeatureSupported(); (portId=", _pState->_identity._nPortIdx, ")");
     checkInitialized();
-    return _pState->_bDCAMInfoSupported;
+    return _pState->_frameInfo._bDCAMInfoSupported;
 }
 
 bool FlyCapCamera::isDCAMInfoFeatureEnabled()
 {
-    FLYCAP_TRACE("FlyCapCamera::isDCAMInfoFeatureEnabled(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isDCAMInfoFeatureEnabled(); (portId=", _pState->_identity._nPortIdx, ")");
     checkInitialized();
-    return _pState->_bDCAMInfoEnabled;
+    return _pState->_frameInfo._bDCAMInfoEnabled;
 }
 
 bool FlyCapCamera::enableDCAMInfoFeature(bool enable)
 {
     FLYCAP_TRACE("FlyCapCamera::enableDCAMInfoFeature(bEnable=", boolText(enable),
-                 "); (portId=", _pState->_nPortIdx, ")");
+                 "); (portId=", _pState->_identity._nPortIdx, ")");
     switchFrameInfoItem(frameinfo::kDcamInfo, enable);
-    return _pState->_bDCAMInfoEnabled;
+    return _pState->_frameInfo._bDCAMInfoEnabled;
 }
 
 // --- smart features ----------------------------------------------------------------------
 
 bool FlyCapCamera::areSmartFeaturesSupported()
 {
-    FLYCAP_TRACE("FlyCapCamera::areSmartFeaturesSupported(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::areSmartFeaturesSupported(); (portId=", _pState->_identity._nPortIdx, ")");
     // The GPIO status alone does not make a camera smart.
-    return _pState->_bTimeStampSupported || _pState->_bFrameCounterSupported || _pState->_bDCAMInfoSupported;
+    return _pState->_frameInfo._bTimeStampSupported || _pState->_frameInfo._bFrameCounterSupported ||
+           _pState->_frameInfo._bDCAMInfoSupported;
 }
 
 bool FlyCapCamera::isSmartFeatureEnabled(SmartFeatureEnum feature)
 {
     FLYCAP_TRACE("FlyCapCamera::isSmartFeatureEnabled(sf=", static_cast<int>(feature),
-                 "); (portId=", _pState->_nPortIdx, ")");
+                 "); (portId=", _pState->_identity._nPortIdx, ")");
     switch (feature) {
     case sf_extendedDataStream:
         return areSmartFeaturesSupported();
@@ -201,7 +203,7 @@ bool FlyCapCamera::isSmartFeatureEnabled(SmartFeatureEnum feature)
 bool FlyCapCamera::enableSmartFeature(SmartFeatureEnum feature, bool enable)
 {
     FLYCAP_TRACE("FlyCapCamera::enableSmartFeature(sf=", static_cast<int>(feature),
-                 ", bEnable=", boolText(enable), "); (portId=", _pState->_nPortIdx, ")");
+                 ", bEnable=", boolText(enable), "); (portId=", _pState->_identity._nPortIdx, ")");
     switch (feature) {
     case sf_extendedDataStream:
         return !enable || areSmartFeaturesSupported();
@@ -227,7 +229,7 @@ bool FlyCapCamera::enableSmartFeature(SmartFeatureEnum feature, bool enable)
 void FlyCapCamera::readFrameInfo(
     boost::shared_ptr<ImageSample> sample) // NOLINT(performance-unnecessary-value-param)
 {
-    FLYCAP_TRACE("FlyCapCamera::readFrameInfo(...); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::readFrameInfo(...); (portId=", _pState->_identity._nPortIdx, ")");
     const IImage* image = sample->getImage();
     if (image == nullptr || image->data() == nullptr) {
         return;
@@ -235,10 +237,10 @@ void FlyCapCamera::readFrameInfo(
     const auto* p = static_cast<const uint8_t*>(image->data());
     // The enabled flags say where each item is, as the camera lays them out.
     uint32_t enabled = 0;
-    enabled |= _pState->_bTimeStampEnabled ? frameinfo::kTimestamp : 0u;
-    enabled |= _pState->_bDCAMInfoEnabled ? frameinfo::kDcamInfo : 0u;
-    enabled |= _pState->_bFrameCounterEnabled ? frameinfo::kFrameCounter : 0u;
-    enabled |= _pState->_bGPIOStatusEnabled ? frameinfo::kGpioStatus : 0u;
+    enabled |= _pState->_frameInfo._bTimeStampEnabled ? frameinfo::kTimestamp : 0u;
+    enabled |= _pState->_frameInfo._bDCAMInfoEnabled ? frameinfo::kDcamInfo : 0u;
+    enabled |= _pState->_frameInfo._bFrameCounterEnabled ? frameinfo::kFrameCounter : 0u;
+    enabled |= _pState->_frameInfo._bGPIOStatusEnabled ? frameinfo::kGpioStatus : 0u;
     // An image too small for an item carries no value for it.
     const frameinfo::Items items = frameinfo::decode(p, pixelBytes(*image), enabled);
 
@@ -266,26 +268,27 @@ void FlyCapCamera::readFrameInfo(
 void FlyCapCamera::readDcamInfo(ImageSample& sample, int32_t rawGain, int32_t rawShutter)
 {
     {
-        ScopedLock lock(_pState->_csMapGain);
-        const auto found = _pState->_mapGainRawToReal.find(rawGain);
-        if (found != _pState->_mapGainRawToReal.end()) {
+        ScopedLock lock(_pState->_exposure._csMapGain);
+        const auto found = _pState->_exposure._mapGainRawToReal.find(rawGain);
+        if (found != _pState->_exposure._mapGainRawToReal.end()) {
             sample.setGain(found->second);
         }
     }
-    ScopedLock lock(_pState->_csMapShutter);
-    const auto found = _pState->_mapShutterRawToReal.find(rawShutter);
-    if (found != _pState->_mapShutterRawToReal.end()) {
+    ScopedLock lock(_pState->_exposure._csMapShutter);
+    const auto found = _pState->_exposure._mapShutterRawToReal.find(rawShutter);
+    if (found != _pState->_exposure._mapShutterRawToReal.end()) {
         sample.setShutter(found->second);
         return;
     }
     int32_t registerShutter = 0;
     int32_t dummy = 0;
     bool bAuto = false;
-    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallGetRawShutter, [&] {
+    callRetried(FLYCAP_SITE(kCameraUnit), _pState->_identity._nSerialNumber, kCallGetRawShutter, [&] {
         return flycaptureGetCameraProperty(_pState->_fcContext.get(), FLYCAPTURE_SHUTTER, &registerShutter,
                                            &dummy, &bAuto);
     });
-    LOG4CPLUS_ERROR(g_OrvexLogger, kLogInvalidRawShutterPort << _pState->_nPortIdx << kLogInvalidRawShutter
-                                                             << rawShutter << kLogInvalidRawShutterRegister
-                                                             << registerShutter << kLogInvalidRawShutterEnd);
+    LOG4CPLUS_ERROR(g_OrvexLogger, kLogInvalidRawShutterPort
+                                       << _pState->_identity._nPortIdx << kLogInvalidRawShutter << rawShutter
+                                       << kLogInvalidRawShutterRegister << registerShutter
+                                       << kLogInvalidRawShutterEnd);
 }

@@ -5,13 +5,13 @@
 #include "flycap/FlyCapDefs.h"
 #include "flycap/FlyCapTexts.h"
 #include "flycap/FlyCapTrace.h"
+#include "flycap/JoinedText.h"
 #include "flycap/UserMemoryRange.h"
 
 #include <orvex/OrvexError.h>
 #include <orvex/iidc/Registers.h>
 
 #include <cstring>
-#include <sstream>
 #include <vector>
 
 using namespace orvex::flycap;
@@ -30,14 +30,6 @@ constexpr KnownModel kKnownModels[] = {
     {"Flea2 FL2G-50S5M", camm_FL2G50S5M},
 };
 
-template <class... Parts> std::string hexText(const Parts&... parts)
-{
-    std::ostringstream text;
-    text << std::hex;
-    (text << ... << parts);
-    return text.str();
-}
-
 // A 0-byte access may come without a buffer: nothing to copy then.
 void copyBytes(unsigned char* target, const unsigned char* source, uint32_t size)
 {
@@ -53,31 +45,33 @@ void copyBytes(unsigned char* target, const unsigned char* source, uint32_t size
 void FlyCapCamera::readRegister(unsigned long address, unsigned long& value) const
 {
     FLYCAP_TRACE("FlyCapCamera::readRegister(nAddress=0x", std::hex, address,
-                 ", ...); (portId=", _pState->_nPortIdx, ")");
+                 ", ...); (portId=", _pState->_identity._nPortIdx, ")");
     const uint32_t offset = static_cast<uint32_t>(address) & iidc::kRegisterOffsetMask;
     uint32_t quadlet = 0;
     callRegisterAccess(
         FLYCAP_SITE(kCameraUnit),
         [&] { return flycaptureGetCameraRegister(_pState->_fcContext.get(), offset, &quadlet); },
-        [&] { return hexText("Error in FlyCapCamera::readRegister(0x", address, "): "); });
+        [&] { return joined(std::hex, "Error in FlyCapCamera::readRegister(0x", address, "): "); });
     value = quadlet;
 }
 
 void FlyCapCamera::writeRegister(unsigned long address, unsigned long value)
 {
     FLYCAP_TRACE("FlyCapCamera::writeRegister(nAddress=0x", std::hex, address, ", nValue=0x", value,
-                 "); (portId=", _pState->_nPortIdx, ")");
+                 "); (portId=", _pState->_identity._nPortIdx, ")");
     const uint32_t offset = static_cast<uint32_t>(address) & iidc::kRegisterOffsetMask;
     const uint32_t quadlet = static_cast<uint32_t>(value);
     callRegisterAccess(
         FLYCAP_SITE(kCameraUnit),
         [&] { return flycaptureSetCameraRegister(_pState->_fcContext.get(), offset, quadlet); },
-        [&] { return hexText("Error in FlyCapCamera::writeRegister(0x", address, ", 0x", value, "): "); });
+        [&] {
+            return joined(std::hex, "Error in FlyCapCamera::writeRegister(0x", address, ", 0x", value, "): ");
+        });
 }
 
 bool FlyCapCamera::testCommunication() const
 {
-    FLYCAP_TRACE("FlyCapCamera::testCommunication(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::testCommunication(); (portId=", _pState->_identity._nPortIdx, ")");
     checkInitialized();
     uint32_t scratch = 0;
     return flycaptureGetCameraRegister(_pState->_fcContext.get(),
@@ -89,25 +83,25 @@ bool FlyCapCamera::testCommunication() const
 
 CamGUID FlyCapCamera::getUniqueId()
 {
-    FLYCAP_TRACE("FlyCapCamera::getUniqueId(); (portId=", _pState->_nPortIdx, ")");
-    return CamGUID(_pState->_nSerialNumber, 0);
+    FLYCAP_TRACE("FlyCapCamera::getUniqueId(); (portId=", _pState->_identity._nPortIdx, ")");
+    return CamGUID(_pState->_identity._nSerialNumber, 0);
 }
 
 std::string FlyCapCamera::getVendorName()
 {
-    FLYCAP_TRACE("FlyCapCamera::getVendorName(); (portId=", _pState->_nPortIdx, ")");
-    return _pState->_vendorName;
+    FLYCAP_TRACE("FlyCapCamera::getVendorName(); (portId=", _pState->_identity._nPortIdx, ")");
+    return _pState->_identity._vendorName;
 }
 
 std::string FlyCapCamera::getModelName()
 {
-    FLYCAP_TRACE("FlyCapCamera::getModelName(); (portId=", _pState->_nPortIdx, ")");
-    return _pState->_modelName;
+    FLYCAP_TRACE("FlyCapCamera::getModelName(); (portId=", _pState->_identity._nPortIdx, ")");
+    return _pState->_identity._modelName;
 }
 
 CameraModel FlyCapCamera::getModel()
 {
-    FLYCAP_TRACE("FlyCapCamera::getModel(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::getModel(); (portId=", _pState->_identity._nPortIdx, ")");
     const std::string name = getModelName();
     for (const KnownModel& known : kKnownModels) {
         if (name == known.name) {
@@ -119,7 +113,8 @@ CameraModel FlyCapCamera::getModel()
 
 bool FlyCapCamera::getCameraExtendedVersionInfo(std::string& info) const
 {
-    FLYCAP_TRACE("FlyCapCamera::getCameraExtendedVersionInfo(...); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::getCameraExtendedVersionInfo(...); (portId=", _pState->_identity._nPortIdx,
+                 ")");
     checkInitialized();
     unsigned long value = 0;
     readRegister(iidc::kFirmwareVersion, value);
@@ -133,18 +128,18 @@ bool FlyCapCamera::getCameraExtendedVersionInfo(std::string& info) const
 
 unsigned int FlyCapCamera::getAvailableUserMemorySpace()
 {
-    FLYCAP_TRACE("FlyCapCamera::getAvailableUserMemorySpace(); (portId=", _pState->_nPortIdx, ")");
-    _pState->_nUserMemSpace = 0;
+    FLYCAP_TRACE("FlyCapCamera::getAvailableUserMemorySpace(); (portId=", _pState->_identity._nPortIdx, ")");
+    _pState->_identity._nUserMemSpace = 0;
     unsigned long description = 0;
     readRegister(iidc::kUserMemoryDescription, description);
-    _pState->_nUserMemSpace = userMemorySize(static_cast<uint32_t>(description));
-    return _pState->_nUserMemSpace;
+    _pState->_identity._nUserMemSpace = userMemorySize(static_cast<uint32_t>(description));
+    return _pState->_identity._nUserMemSpace;
 }
 
 void FlyCapCamera::readUserMemory(unsigned int offset, unsigned char* data, unsigned int size)
 {
     FLYCAP_TRACE("FlyCapCamera::readUserMemory(nOffset=", offset, ", ..., nbBytes=", size,
-                 "); (portId=", _pState->_nPortIdx, ")");
+                 "); (portId=", _pState->_identity._nPortIdx, ")");
     checkUserMemoryAccess("readUserMemory", offset, data, size, getAvailableUserMemorySpace());
     unsigned long dataOffset = 0;
     readRegister(iidc::kUserMemoryDataOffset, dataOffset);
@@ -160,7 +155,7 @@ void FlyCapCamera::readUserMemory(unsigned int offset, unsigned char* data, unsi
 void FlyCapCamera::writeUserMemory(unsigned int offset, const unsigned char* data, unsigned int size)
 {
     FLYCAP_TRACE("FlyCapCamera::writeUserMemory(nOffset=", offset, ", ..., nbBytes=", size,
-                 "); (portId=", _pState->_nPortIdx, ")");
+                 "); (portId=", _pState->_identity._nPortIdx, ")");
     checkUserMemoryAccess("writeUserMemory", offset, data, size, getAvailableUserMemorySpace());
     unsigned long dataOffset = 0;
     readRegister(iidc::kUserMemoryDataOffset, dataOffset);
@@ -169,7 +164,7 @@ void FlyCapCamera::writeUserMemory(unsigned int offset, const unsigned char* dat
     // Whole quadlets only: the bytes around the range are written back as read.
     std::vector<uint32_t> oldData(range.quadletCount);
     callRetried(
-        FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallReadUserMemory,
+        FLYCAP_SITE(kCameraUnit), _pState->_identity._nSerialNumber, kCallReadUserMemory,
         [&] {
             return flycaptureReadRegisterBlock(_pState->_fcContext.get(), iidc::kAddressHigh,
                                                range.blockAddress, oldData.data(), range.quadletCount);
@@ -177,7 +172,7 @@ void FlyCapCamera::writeUserMemory(unsigned int offset, const unsigned char* dat
         kBlockTransferAttempts);
     copyBytes(reinterpret_cast<unsigned char*>(oldData.data()) + range.leadingBytes, data, size);
     callRetried(
-        FLYCAP_SITE(kCameraUnit), _pState->_nSerialNumber, kCallWriteUserMemory,
+        FLYCAP_SITE(kCameraUnit), _pState->_identity._nSerialNumber, kCallWriteUserMemory,
         [&] {
             return flycaptureWriteRegisterBlock(_pState->_fcContext.get(), iidc::kAddressHigh,
                                                 range.blockAddress, oldData.data(), range.quadletCount);

@@ -68,27 +68,29 @@ uint32_t strobeField(unsigned long time)
 
 void FlyCapCamera::resetStrobeOutputs()
 {
-    _pState->_strobeOutputPortIds.assign(std::begin(kStrobeOutputPins), std::end(kStrobeOutputPins));
-    _pState->_strobeDurationCache.clear();
-    _pState->_strobeDelayCache.clear();
-    _pState->_strobeSupportState.clear();
-    for (const uint32_t pin : _pState->_strobeOutputPortIds) {
-        _pState->_strobeDurationCache[pin] = std::nullopt;
-        _pState->_strobeDelayCache[pin] = std::nullopt;
-        _pState->_strobeSupportState[pin] = kStrobeNotProbed;
+    _pState->_triggerStrobe._strobeOutputPortIds.assign(std::begin(kStrobeOutputPins),
+                                                        std::end(kStrobeOutputPins));
+    _pState->_triggerStrobe._strobeDurationCache.clear();
+    _pState->_triggerStrobe._strobeDelayCache.clear();
+    _pState->_triggerStrobe._strobeSupportState.clear();
+    for (const uint32_t pin : _pState->_triggerStrobe._strobeOutputPortIds) {
+        _pState->_triggerStrobe._strobeDurationCache[pin] = std::nullopt;
+        _pState->_triggerStrobe._strobeDelayCache[pin] = std::nullopt;
+        _pState->_triggerStrobe._strobeSupportState[pin] = kStrobeNotProbed;
     }
     unsigned long quadletOffset = 0;
     readRegister(iidc::kStrobeOutputInquiry, quadletOffset);
     // Unlike the Format_7 block, the strobe block is addressed from the
     // camera's register base.
-    _pState->_nStrobeCsrBase = (static_cast<uint32_t>(quadletOffset) * 4u) | iidc::kRegisterBase;
+    _pState->_triggerStrobe._nStrobeCsrBase =
+        (static_cast<uint32_t>(quadletOffset) * 4u) | iidc::kRegisterBase;
 }
 
 // --- steps ---------------------------------------------------------------------------------
 
 uint32_t FlyCapCamera::strobeControlAddress(uint32_t pin) const
 {
-    return _pState->_nStrobeCsrBase + iidc::kStrobeControlOffset + 4u * pin;
+    return _pState->_triggerStrobe._nStrobeCsrBase + iidc::kStrobeControlOffset + 4u * pin;
 }
 
 void FlyCapCamera::setStrobePinToOutput(uint32_t pin) const
@@ -110,24 +112,25 @@ void FlyCapCamera::checkStrobeSupported(unsigned long pin) const
 
 unsigned long FlyCapCamera::getNbStrobeOutputPorts() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getNbStrobeOutputPorts(); (portId = ", _pState->_nPortIdx, ")");
-    return _pState->_strobeOutputPortIds.size();
+    FLYCAP_TRACE("FlyCapCamera::getNbStrobeOutputPorts(); (portId = ", _pState->_identity._nPortIdx, ")");
+    return _pState->_triggerStrobe._strobeOutputPortIds.size();
 }
 
 unsigned long FlyCapCamera::getStrobeOutputPortId(unsigned long nIdx) const
 {
-    FLYCAP_TRACE("FlyCapCamera::getStrobeOutputPortId(nIdx=", nIdx, "); (portId = ", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::getStrobeOutputPortId(nIdx=", nIdx,
+                 "); (portId = ", _pState->_identity._nPortIdx, ")");
     if (nIdx >= getNbStrobeOutputPorts()) {
         ORVEX_THROW(kCameraUnit, kErrStrobePortIdxPrefix + std::to_string(nIdx) + kErrStrobePortIdxEnd);
     }
-    return _pState->_strobeOutputPortIds[nIdx];
+    return _pState->_triggerStrobe._strobeOutputPortIds[nIdx];
 }
 
 bool FlyCapCamera::isStrobeOutputPortIdValid(unsigned long nPortId) const
 {
     FLYCAP_TRACE("FlyCapCamera::isStrobeOutputPortIdValid(nPortId=", nPortId,
-                 "); (portId = ", _pState->_nPortIdx, ")");
-    for (const uint32_t pin : _pState->_strobeOutputPortIds) {
+                 "); (portId = ", _pState->_identity._nPortIdx, ")");
+    for (const uint32_t pin : _pState->_triggerStrobe._strobeOutputPortIds) {
         if (pin == nPortId) {
             return true;
         }
@@ -138,13 +141,13 @@ bool FlyCapCamera::isStrobeOutputPortIdValid(unsigned long nPortId) const
 bool FlyCapCamera::isStrobeOutputFeatureSupported(unsigned long g) const
 {
     FLYCAP_TRACE("FlyCapCamera::isStrobeOutputFeatureSupported(gpioId=", g,
-                 "); (portId = ", _pState->_nPortIdx, ")");
+                 "); (portId = ", _pState->_identity._nPortIdx, ")");
     if (!isStrobeOutputPortIdValid(g)) {
         ORVEX_THROW(kCameraUnit, std::to_string(g) + kErrInvalidGpioId);
     }
     // A listed pin: one of the 32-bit pin numbers.
     const auto pin = static_cast<uint32_t>(g);
-    uint32_t& state = _pState->_strobeSupportState[pin];
+    uint32_t& state = _pState->_triggerStrobe._strobeSupportState[pin];
     if (state == kStrobeNotProbed) {
         // The strobe inquiry answers only for an output pin; the pin's
         // direction is given back afterwards.
@@ -153,7 +156,8 @@ bool FlyCapCamera::isStrobeOutputFeatureSupported(unsigned long g) const
         auto* self = const_cast<FlyCapCamera*>(this);
         self->writeRegister(iidc::kGpioControl, control | iidc::gpioOutputBit(pin));
         unsigned long inquiry = 0;
-        readRegister(_pState->_nStrobeCsrBase + iidc::kStrobeInquiryOffset + 4u * pin, inquiry);
+        readRegister(_pState->_triggerStrobe._nStrobeCsrBase + iidc::kStrobeInquiryOffset + 4u * pin,
+                     inquiry);
         self->writeRegister(iidc::kGpioControl, control);
         state =
             (inquiry & kStrobeInquiryNeeded) == kStrobeInquiryNeeded ? kStrobeSupported : kStrobeUnsupported;
@@ -165,7 +169,8 @@ bool FlyCapCamera::isStrobeOutputFeatureSupported(unsigned long g) const
 
 bool FlyCapCamera::isStrobeOutputEnabled(unsigned long g) const
 {
-    FLYCAP_TRACE("FlyCapCamera::isStrobeOutputEnabled(gpioId=", g, "); (portId = ", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isStrobeOutputEnabled(gpioId=", g,
+                 "); (portId = ", _pState->_identity._nPortIdx, ")");
     checkStrobeSupported(g);
     const auto pin = static_cast<uint32_t>(g);
     unsigned long gpio = 0;
@@ -196,7 +201,7 @@ void FlyCapCamera::enableStrobeOutput(unsigned long g, bool bEnable, bool bHighA
 {
     FLYCAP_TRACE("FlyCapCamera::enableStrobeOutput(gpioId=", g, ", bEnable=", boolText(bEnable),
                  ", bHighActive=", boolText(bHighActive), ", nDelay=", nDelay, ", nDuration=", nDuration,
-                 "); (portId = ", _pState->_nPortIdx, ")");
+                 "); (portId = ", _pState->_identity._nPortIdx, ")");
     checkStrobeSupported(g);
     const auto pin = static_cast<uint32_t>(g);
     setStrobePinToOutput(pin);
@@ -211,14 +216,14 @@ void FlyCapCamera::enableStrobeOutput(unsigned long g, bool bEnable, bool bHighA
     writeRegister(strobeControlAddress(pin), kStrobeControlOff | iidc::kStrobeOn |
                                                  (bHighActive ? iidc::kStrobePolarity : 0u) |
                                                  (delayRaw << iidc::kStrobeDelayShift) | durationRaw);
-    _pState->_strobeDurationCache[pin] = static_cast<uint32_t>(nDuration);
-    _pState->_strobeDelayCache[pin] = static_cast<uint32_t>(nDelay);
+    _pState->_triggerStrobe._strobeDurationCache[pin] = static_cast<uint32_t>(nDuration);
+    _pState->_triggerStrobe._strobeDelayCache[pin] = static_cast<uint32_t>(nDelay);
 }
 
 void FlyCapCamera::setStrobeOutputPolarity(unsigned long g, bool bHighActive)
 {
     FLYCAP_TRACE("FlyCapCamera::setStrobeOutputPolarity(gpioId=", g, ", bHighActive=", boolText(bHighActive),
-                 "); (portId = ", _pState->_nPortIdx, ")");
+                 "); (portId = ", _pState->_identity._nPortIdx, ")");
     checkStrobeSupported(g);
     const uint32_t address = strobeControlAddress(static_cast<uint32_t>(g));
     unsigned long control = 0;
@@ -230,7 +235,8 @@ void FlyCapCamera::setStrobeOutputPolarity(unsigned long g, bool bHighActive)
 
 bool FlyCapCamera::getStrobeOutputPolarity(unsigned long g)
 {
-    FLYCAP_TRACE("FlyCapCamera::getStrobeOutputPolarity(gpioId=", g, "); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::getStrobeOutputPolarity(gpioId=", g,
+                 "); (portId=", _pState->_identity._nPortIdx, ")");
     checkStrobeSupported(g);
     unsigned long control = 0;
     readRegister(strobeControlAddress(static_cast<uint32_t>(g)), control);
@@ -251,7 +257,7 @@ void FlyCapCamera::setStrobeOutputDelay(unsigned long g, unsigned long nDelay)
     control = (control & ~static_cast<unsigned long>(kStrobeDelayField)) |
               (strobeField(nDelay) << iidc::kStrobeDelayShift);
     writeRegister(strobeControlAddress(pin), control);
-    _pState->_strobeDelayCache[pin] = static_cast<uint32_t>(nDelay);
+    _pState->_triggerStrobe._strobeDelayCache[pin] = static_cast<uint32_t>(nDelay);
 }
 
 void FlyCapCamera::setStrobeOutputDuration(unsigned long g, unsigned long nDuration)
@@ -264,15 +270,16 @@ void FlyCapCamera::setStrobeOutputDuration(unsigned long g, unsigned long nDurat
     readRegister(strobeControlAddress(pin), control);
     control = (control & ~static_cast<unsigned long>(iidc::kStrobeFieldMask)) | strobeField(nDuration);
     writeRegister(strobeControlAddress(pin), control);
-    _pState->_strobeDurationCache[pin] = static_cast<uint32_t>(nDuration);
+    _pState->_triggerStrobe._strobeDurationCache[pin] = static_cast<uint32_t>(nDuration);
 }
 
 unsigned long FlyCapCamera::getStrobeOutputDelay(unsigned long g) const
 {
-    FLYCAP_TRACE("FlyCapCamera::getStrobeOutputDelay(gpioId=", g, "); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::getStrobeOutputDelay(gpioId=", g, "); (portId=", _pState->_identity._nPortIdx,
+                 ")");
     checkStrobeSupported(g);
     const auto pin = static_cast<uint32_t>(g);
-    std::optional<uint32_t>& cached = _pState->_strobeDelayCache[pin];
+    std::optional<uint32_t>& cached = _pState->_triggerStrobe._strobeDelayCache[pin];
     // What the host set, not its rounding by the encoding.
     if (!cached) {
         setStrobePinToOutput(pin);
@@ -286,10 +293,11 @@ unsigned long FlyCapCamera::getStrobeOutputDelay(unsigned long g) const
 
 unsigned long FlyCapCamera::getStrobeOutputDuration(unsigned long g) const
 {
-    FLYCAP_TRACE("FlyCapCamera::getStrobeOutputDuration(gpioId=", g, "); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::getStrobeOutputDuration(gpioId=", g,
+                 "); (portId=", _pState->_identity._nPortIdx, ")");
     checkStrobeSupported(g);
     const auto pin = static_cast<uint32_t>(g);
-    std::optional<uint32_t>& cached = _pState->_strobeDurationCache[pin];
+    std::optional<uint32_t>& cached = _pState->_triggerStrobe._strobeDurationCache[pin];
     if (!cached) {
         setStrobePinToOutput(pin);
         unsigned long control = 0;

@@ -17,32 +17,32 @@ namespace iidc = orvex::iidc;
 
 void FlyCapCamera::updateTriggerInfo()
 {
-    FLYCAP_TRACE("FlyCapCamera::updateTriggerInfo(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::updateTriggerInfo(); (portId=", _pState->_identity._nPortIdx, ")");
     unsigned long inquiry = 0;
     readRegister(iidc::kTriggerInquiry, inquiry);
-    _pState->_bTriggerPresent = (inquiry & iidc::kTriggerInqPresence) != 0;
-    _pState->_bTriggerReadable = (inquiry & iidc::kTriggerInqReadable) != 0;
-    _pState->_bTriggerOnOffSupported = (inquiry & iidc::kTriggerInqOnOff) != 0;
-    _pState->_bTriggerPolarityChangeable = (inquiry & iidc::kTriggerInqPolarity) != 0;
-    _pState->_bTriggerModeSupported[camtm_exposureTimed] =
+    _pState->_triggerStrobe._bTriggerPresent = (inquiry & iidc::kTriggerInqPresence) != 0;
+    _pState->_triggerStrobe._bTriggerReadable = (inquiry & iidc::kTriggerInqReadable) != 0;
+    _pState->_triggerStrobe._bTriggerOnOffSupported = (inquiry & iidc::kTriggerInqOnOff) != 0;
+    _pState->_triggerStrobe._bTriggerPolarityChangeable = (inquiry & iidc::kTriggerInqPolarity) != 0;
+    _pState->_triggerStrobe._bTriggerModeSupported[camtm_exposureTimed] =
         (inquiry & iidc::triggerInqMode(camtm_exposureTimed)) != 0;
-    _pState->_bTriggerModeSupported[camtm_triggerWidth] =
+    _pState->_triggerStrobe._bTriggerModeSupported[camtm_triggerWidth] =
         (inquiry & iidc::triggerInqMode(camtm_triggerWidth)) != 0;
-    if (!_pState->_bTriggerPresent || !_pState->_bTriggerReadable) {
-        _pState->_bTriggerOn = false;
+    if (!_pState->_triggerStrobe._bTriggerPresent || !_pState->_triggerStrobe._bTriggerReadable) {
+        _pState->_triggerStrobe._bTriggerOn = false;
         return;
     }
     unsigned long mode = 0;
     readRegister(iidc::kTriggerMode, mode);
-    _pState->_nTriggerSource = (mode >> iidc::kTriggerSourceShift) & iidc::kTriggerSourceMask;
-    _pState->_bTriggerOn = (mode & iidc::kTriggerOn) != 0;
-    _pState->_nTriggerPolarity = (mode & iidc::kTriggerPolarity) != 0 ? 1 : 0;
+    _pState->_triggerStrobe._nTriggerSource = (mode >> iidc::kTriggerSourceShift) & iidc::kTriggerSourceMask;
+    _pState->_triggerStrobe._bTriggerOn = (mode & iidc::kTriggerOn) != 0;
+    _pState->_triggerStrobe._nTriggerPolarity = (mode & iidc::kTriggerPolarity) != 0 ? 1 : 0;
     switch ((mode >> iidc::kTriggerModeShift) & iidc::kTriggerModeMask) {
     case 0:
-        _pState->_triggerMode = camtm_exposureTimed;
+        _pState->_triggerStrobe._triggerMode = camtm_exposureTimed;
         break;
     case 1:
-        _pState->_triggerMode = camtm_triggerWidth;
+        _pState->_triggerStrobe._triggerMode = camtm_triggerWidth;
         break;
     default:
         ORVEX_THROW(kCameraUnit, kErrTriggerModeNotImplemented);
@@ -51,13 +51,13 @@ void FlyCapCamera::updateTriggerInfo()
 
 void FlyCapCamera::forceTriggerPolarityOnRisingEdge()
 {
-    if (!_pState->_bTriggerPresent) {
+    if (!_pState->_triggerStrobe._bTriggerPresent) {
         ORVEX_THROW(kCameraUnit, kErrTriggerAbsentHere);
     }
-    if (!_pState->_bTriggerReadable) {
+    if (!_pState->_triggerStrobe._bTriggerReadable) {
         ORVEX_THROW(kCameraUnit, kErrTriggerUnreadableHere);
     }
-    if (!_pState->_bTriggerOnOffSupported) {
+    if (!_pState->_triggerStrobe._bTriggerOnOffSupported) {
         ORVEX_THROW(kCameraUnit, kErrTriggerNotSwitchable);
     }
     unsigned long mode = 0;
@@ -69,70 +69,71 @@ void FlyCapCamera::forceTriggerPolarityOnRisingEdge()
     writeRegister(iidc::kTriggerMode, mode);
     mode &= ~static_cast<unsigned long>(iidc::kTriggerOn);
     writeRegister(iidc::kTriggerMode, mode);
-    _pState->_bTriggerOn = false;
-    _pState->_nTriggerPolarity = 1;
+    _pState->_triggerStrobe._bTriggerOn = false;
+    _pState->_triggerStrobe._nTriggerPolarity = 1;
 }
 
 void FlyCapCamera::checkTriggerReadable() const
 {
-    checkInitializedAnd(_pState->_bTriggerPresent, kErrTriggerAbsent);
-    if (!_pState->_bTriggerReadable) {
+    checkInitializedAnd(_pState->_triggerStrobe._bTriggerPresent, kErrTriggerAbsent);
+    if (!_pState->_triggerStrobe._bTriggerReadable) {
         ORVEX_THROW(kCameraUnit, kErrTriggerUnreadable);
     }
 }
 
 bool FlyCapCamera::isTriggerTurnedOn() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isTriggerTurnedOn(); (portId=", _pState->_nPortIdx, ")");
-    return _pState->_bTriggerOn;
+    FLYCAP_TRACE("FlyCapCamera::isTriggerTurnedOn(); (portId=", _pState->_identity._nPortIdx, ")");
+    return _pState->_triggerStrobe._bTriggerOn;
 }
 
 bool FlyCapCamera::isTriggerModeSupported(CameraTriggerMode mode)
 {
-    FLYCAP_TRACE("FlyCapCamera::isTriggerModeSupported(...); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isTriggerModeSupported(...); (portId=", _pState->_identity._nPortIdx, ")");
     checkInitialized();
     if (mode != camtm_exposureTimed && mode != camtm_triggerWidth) {
         return false;
     }
-    return _pState->_bTriggerModeSupported[mode];
+    return _pState->_triggerStrobe._bTriggerModeSupported[mode];
 }
 
 CameraTriggerMode FlyCapCamera::getTriggerMode()
 {
-    FLYCAP_TRACE("FlyCapCamera::getTriggerMode(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::getTriggerMode(); (portId=", _pState->_identity._nPortIdx, ")");
     checkTriggerReadable();
-    return _pState->_triggerMode;
+    return _pState->_triggerStrobe._triggerMode;
 }
 
 bool FlyCapCamera::getPolarity() const
 {
-    FLYCAP_TRACE("FlyCapCamera::getPolarity(...); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::getPolarity(...); (portId=", _pState->_identity._nPortIdx, ")");
     checkTriggerReadable();
-    return _pState->_nTriggerPolarity != 0;
+    return _pState->_triggerStrobe._nTriggerPolarity != 0;
 }
 
 void FlyCapCamera::turnOnTrigger(bool bOn)
 {
-    FLYCAP_TRACE("FlyCapCamera::turnOnTrigger(bOn=", boolText(bOn), "); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::turnOnTrigger(bOn=", boolText(bOn),
+                 "); (portId=", _pState->_identity._nPortIdx, ")");
     checkInitialized();
     checkNotAcquiring();
-    if (bOn == _pState->_bTriggerOn) {
+    if (bOn == _pState->_triggerStrobe._bTriggerOn) {
         return;
     }
-    if (!_pState->_bTriggerPresent) {
+    if (!_pState->_triggerStrobe._bTriggerPresent) {
         ORVEX_THROW(kCameraUnit, kErrTriggerAbsentHere);
     }
-    if (!_pState->_bTriggerReadable) {
+    if (!_pState->_triggerStrobe._bTriggerReadable) {
         ORVEX_THROW(kCameraUnit, kErrTriggerUnreadableHere);
     }
-    if (!_pState->_bTriggerOnOffSupported) {
+    if (!_pState->_triggerStrobe._bTriggerOnOffSupported) {
         ORVEX_THROW(kCameraUnit, kErrTriggerNotSwitchable);
     }
     unsigned long mode = 0;
     readRegister(iidc::kTriggerMode, mode);
     mode = bOn ? (mode | iidc::kTriggerOn) : (mode & ~static_cast<unsigned long>(iidc::kTriggerOn));
     writeRegister(iidc::kTriggerMode, mode);
-    _pState->_bTriggerOn = bOn;
+    _pState->_triggerStrobe._bTriggerOn = bOn;
     // A triggered camera is no longer paced by its frame rate: its shutter
     // range moves with the switch.
     reRangeShutter();
@@ -140,15 +141,15 @@ void FlyCapCamera::turnOnTrigger(bool bOn)
 
 void FlyCapCamera::setTriggerMode(CameraTriggerMode mode)
 {
-    FLYCAP_TRACE("FlyCapCamera::setTriggerMode(...); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::setTriggerMode(...); (portId=", _pState->_identity._nPortIdx, ")");
     checkInitialized();
     // The current mode is accepted as it is, even on a camera without a trigger.
-    if (mode == _pState->_triggerMode) {
+    if (mode == _pState->_triggerStrobe._triggerMode) {
         return;
     }
     checkTriggerReadable();
     if ((mode != camtm_exposureTimed && mode != camtm_triggerWidth) ||
-        !_pState->_bTriggerModeSupported[mode]) {
+        !_pState->_triggerStrobe._bTriggerModeSupported[mode]) {
         ORVEX_THROW(kCameraUnit, kErrTriggerModeUnsupported + std::to_string(static_cast<int>(mode)) +
                                      kErrTriggerModeUnsupportedEnd);
     }
@@ -157,19 +158,19 @@ void FlyCapCamera::setTriggerMode(CameraTriggerMode mode)
     value &= ~(static_cast<unsigned long>(iidc::kTriggerModeMask) << iidc::kTriggerModeShift);
     value |= static_cast<unsigned long>(mode) << iidc::kTriggerModeShift;
     writeRegister(iidc::kTriggerMode, value);
-    _pState->_triggerMode = mode;
+    _pState->_triggerStrobe._triggerMode = mode;
 }
 
 void FlyCapCamera::setPolarity(bool bHighActive)
 {
     FLYCAP_TRACE("FlyCapCamera::setPolarity(bHighActive=", boolText(bHighActive),
-                 "); (portId=", _pState->_nPortIdx, ")");
+                 "); (portId=", _pState->_identity._nPortIdx, ")");
     checkInitialized();
-    if (bHighActive == (_pState->_nTriggerPolarity == 1)) {
+    if (bHighActive == (_pState->_triggerStrobe._nTriggerPolarity == 1)) {
         return;
     }
     checkTriggerReadable();
-    if (!_pState->_bTriggerPolarityChangeable) {
+    if (!_pState->_triggerStrobe._bTriggerPolarityChangeable) {
         ORVEX_THROW(kCameraUnit, kErrTriggerPolarityFixed);
     }
     unsigned long value = 0;
@@ -177,14 +178,14 @@ void FlyCapCamera::setPolarity(bool bHighActive)
     value = bHighActive ? (value | iidc::kTriggerPolarity)
                         : (value & ~static_cast<unsigned long>(iidc::kTriggerPolarity));
     writeRegister(iidc::kTriggerMode, value);
-    _pState->_nTriggerPolarity = bHighActive ? 1 : 0;
+    _pState->_triggerStrobe._nTriggerPolarity = bHighActive ? 1 : 0;
 }
 
 // --- software trigger --------------------------------------------------------------
 
 bool FlyCapCamera::isSoftwareTriggerSupported()
 {
-    FLYCAP_TRACE("FlyCapCamera::isSoftwareTriggerSupported(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isSoftwareTriggerSupported(); (portId=", _pState->_identity._nPortIdx, ")");
     unsigned long inquiry = 0;
     readRegister(iidc::kTriggerInquiry, inquiry);
     return (inquiry & iidc::kTriggerInqSoftware) != 0;
@@ -192,7 +193,7 @@ bool FlyCapCamera::isSoftwareTriggerSupported()
 
 void FlyCapCamera::softwareTrigger()
 {
-    FLYCAP_TRACE("FlyCapCamera::softwareTrigger(; (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::softwareTrigger(; (portId=", _pState->_identity._nPortIdx, ")");
     checkInitialized();
     if (!isSoftwareTriggerSupported()) {
         ORVEX_THROW(kCameraUnit, kErrSoftwareTriggerUnsupported);
@@ -204,7 +205,7 @@ void FlyCapCamera::softwareTrigger()
 
 void FlyCapCamera::softwareTriggerBroadcast()
 {
-    FLYCAP_TRACE("FlyCapCamera::softwareTriggerBroadcast(; (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::softwareTriggerBroadcast(; (portId=", _pState->_identity._nPortIdx, ")");
     checkInitialized();
     if (!isSoftwareTriggerSupported()) {
         ORVEX_THROW(kCameraUnit, kErrSoftwareTriggerBroadcastUnsupported);
@@ -216,13 +217,14 @@ void FlyCapCamera::softwareTriggerBroadcast()
 
 bool FlyCapCamera::isTriggerReadyFeatureSupported()
 {
-    FLYCAP_TRACE("FlyCapCamera::isTriggerReadyFeatureSupported(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isTriggerReadyFeatureSupported(); (portId=", _pState->_identity._nPortIdx,
+                 ")");
     return true;
 }
 
 bool FlyCapCamera::isTriggerReady()
 {
-    FLYCAP_TRACE("FlyCapCamera::isTriggerReady(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isTriggerReady(); (portId=", _pState->_identity._nPortIdx, ")");
     checkInitialized();
     unsigned long value = 0;
     readRegister(iidc::kSoftwareTrigger, value);
@@ -231,6 +233,7 @@ bool FlyCapCamera::isTriggerReady()
 
 bool FlyCapCamera::isTrigStatusChangeAllowedDuringAcq() const
 {
-    FLYCAP_TRACE("FlyCapCamera::isTrigStatusChangeAllowedDuringAcq(); (portId=", _pState->_nPortIdx, ")");
+    FLYCAP_TRACE("FlyCapCamera::isTrigStatusChangeAllowedDuringAcq(); (portId=", _pState->_identity._nPortIdx,
+                 ")");
     return false;
 }

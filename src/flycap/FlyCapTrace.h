@@ -7,20 +7,19 @@
 #include <orvex/Tracer.h>
 #include <orvex/Types.h>
 
-#include <sstream>
+#include "flycap/JoinedText.h"
+
 #include <string>
 
 namespace orvex::flycap {
 
-// Streams every part in turn (manipulators such as std::hex included).
+// The parts joined, when "Orvex" traces.
 template <class... Parts> std::string traceText(const Parts&... parts)
 {
     if (!isTracing()) {
         return std::string();
     }
-    std::ostringstream text;
-    (text << ... << parts);
-    return text.str();
+    return joined(parts...);
 }
 
 inline const char* boolText(bool value)

@@ -1,3 +1,5 @@
+// The FlyCapture back end's video server: enumeration, one FlyCapCamera per
+// camera, bus arrival and removal, and the stopwatch.
 #include <orvex/FlyCapVideoServer.h>
 
 #include "base/CriticalSection.h"

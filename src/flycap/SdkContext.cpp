@@ -1,3 +1,4 @@
+// Ownership of one FlyCapture SDK context: creation and destruction.
 #include "flycap/SdkContext.h"
 
 #include "flycap/FlyCapTexts.h"

@@ -1,3 +1,5 @@
+// The arithmetic of the camera's user memory: size, range checks and the
+// whole quadlets an access covers.
 #include "flycap/UserMemoryRange.h"
 
 #include "flycap/FlyCapDefs.h"

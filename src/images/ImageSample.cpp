@@ -1,3 +1,4 @@
+// One acquired image with everything the library knows about it.
 #include <orvex/ImageSample.h>
 
 #include "images/ImagesTexts.h"

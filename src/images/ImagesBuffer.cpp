@@ -1,3 +1,5 @@
+// The per-camera images buffer: bounded, locked by itself, freeing each
+// pixel buffer exactly once.
 #include <orvex/ImagesBuffer.h>
 
 #include "base/CriticalSection.h"

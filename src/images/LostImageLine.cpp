@@ -1,3 +1,4 @@
+// The log line that reports an image dropped from an images buffer.
 #include "images/LostImageLine.h"
 
 #include "images/ImagesTexts.h"

@@ -100,7 +100,7 @@ TEST_F(BCAMServerTest, identifiersComeFromTheDeviceNames)
 
 TEST(BCAMDeviceName, identifierWordsTakeTheirBytesFromFixedPairs)
 {
-    using orvex::bcamcam::identifierFromDeviceName;
+    using orvex::bcam::identifierFromDeviceName;
     const auto words = identifierFromDeviceName("\\\\?\\1394#0123456789ABCDEF#{guid}");
     EXPECT_EQ(0xEFCDAB01U, words.low);
     EXPECT_EQ(0x89674523U, words.high);

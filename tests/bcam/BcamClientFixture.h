@@ -12,6 +12,7 @@
 #include <orvex/sim/BcamDriver.h>
 #include <orvex/win32.h>
 #include <orvex/win32_driver.h>
+#include <orvex/win32_owned.h>
 
 #include <gtest/gtest.h>
 
@@ -90,15 +91,14 @@ public:
         windowClass.lpszClassName = kClassName;
         if (!GetClassInfoExA(nullptr, kClassName, &windowClass))
             RegisterClassExA(&windowClass);
-        _window = CreateWindowExA(0, kClassName, "", WS_POPUP | WS_DISABLED, 0, 0, 0, 0, nullptr, nullptr,
-                                  nullptr, nullptr);
-        SetWindowLongPtrA(_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        _window.reset(CreateWindowExA(0, kClassName, "", WS_POPUP | WS_DISABLED, 0, 0, 0, 0, nullptr, nullptr,
+                                      nullptr, nullptr));
+        SetWindowLongPtrA(_window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     }
-    ~BroadcastWindow() { DestroyWindow(_window); }
     BroadcastWindow(const BroadcastWindow&) = delete;
     BroadcastWindow& operator=(const BroadcastWindow&) = delete;
 
-    HWND handle() const { return _window; }
+    HWND handle() const { return _window.get(); }
     const std::vector<Broadcast>& broadcasts() const { return _broadcasts; }
     static WNDPROC ownProcedure() { return &BroadcastWindow::procedure; }
 
@@ -118,7 +118,7 @@ private:
         return DefWindowProcA(window, message, wParam, lParam);
     }
 
-    HWND _window = nullptr;
+    orvex::win32::OwnedWindow _window;
     std::vector<Broadcast> _broadcasts;
 };
 

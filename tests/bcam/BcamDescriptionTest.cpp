@@ -24,7 +24,7 @@ TEST_F(BcamClientTest, descriptionsFallBackWhenNoTableHasTheCodeOrTheInsertsAreM
     EXPECT_EQ("<unable to format message>", BcamException(message::kVersionMismatch, "x").Description());
 
     // Without the message library only the system's texts are left.
-    win32sim::removeMessageTable(kMessageLibrary);
+    win32::driver::removeMessageTable(kMessageLibrary);
     EXPECT_EQ("<no message found>", BcamException(error::kValueRefused, "x").Description());
     EXPECT_EQ("The I/O operation has been aborted because of either a thread exit or an application "
               "request.\r\n",

@@ -114,71 +114,71 @@ protected:
     void SetUp() override
     {
         BcamClientTest::SetUp();
-        device_.Open(pathOf(kA102fSerial));
+        _device.Open(pathOf(kA102fSerial));
     }
     uint32_t reg(uint32_t address) { return cameraRegister(kA102fSerial, address); }
 
-    CBcamExtension device_;
+    CBcamExtension _device;
 };
 
 TEST_F(BcamRequestTest, videoModesAreAskedAndSetThroughTheInquiryAndCurrentRegisters)
 {
     const uint32_t formats = reg(kVideoFormatInquiry);
     for (DWORD format = 0; format <= 7; ++format)
-        EXPECT_EQ((formats & formatBit(format)) != 0, device_.IsVideoModeSupported(format)) << format;
-    EXPECT_TRUE(device_.IsVideoModeSupported(kFormat7));
-    EXPECT_TRUE(device_.IsVideoModeSupported(kFormat7, 0));
+        EXPECT_EQ((formats & formatBit(format)) != 0, _device.IsVideoModeSupported(format)) << format;
+    EXPECT_TRUE(_device.IsVideoModeSupported(kFormat7));
+    EXPECT_TRUE(_device.IsVideoModeSupported(kFormat7, 0));
     // Format_7 has no frame rates: the mode's presence decides for any of them.
-    EXPECT_TRUE(device_.IsVideoModeSupported(kFormat7, 0, 0));
-    EXPECT_TRUE(device_.IsVideoModeSupported(kFormat7, 0, 5));
-    EXPECT_FALSE(device_.IsVideoModeSupported(kFormat7, 7));
-    EXPECT_FALSE(device_.IsVideoModeSupported(kFormat7, 7, 0));
-    EXPECT_FALSE(device_.IsVideoModeSupported(8));
-    EXPECT_FALSE(device_.IsVideoModeSupported(0, 8));
+    EXPECT_TRUE(_device.IsVideoModeSupported(kFormat7, 0, 0));
+    EXPECT_TRUE(_device.IsVideoModeSupported(kFormat7, 0, 5));
+    EXPECT_FALSE(_device.IsVideoModeSupported(kFormat7, 7));
+    EXPECT_FALSE(_device.IsVideoModeSupported(kFormat7, 7, 0));
+    EXPECT_FALSE(_device.IsVideoModeSupported(8));
+    EXPECT_FALSE(_device.IsVideoModeSupported(0, 8));
 
-    device_.SetVideoMode(kFormat7, 0, kAnyIndex);
+    _device.SetVideoMode(kFormat7, 0, kAnyIndex);
     EXPECT_EQ(kFormat7, reg(kCurrentVideoFormat) >> kCurrentIndexShift);
     DWORD format = 9, mode = 9, rate = 9;
-    device_.GetVideoMode(format, mode, rate);
+    _device.GetVideoMode(format, mode, rate);
     EXPECT_EQ(kFormat7, format);
     EXPECT_EQ(0u, mode);
 
-    const BcamException refused = thrownBy([&] { device_.SetVideoMode(kFormat7, 7, 0); });
+    const BcamException refused = thrownBy([&] { _device.SetVideoMode(kFormat7, 7, 0); });
     EXPECT_EQ(error::kUnsupported, refused.Error());
     EXPECT_EQ("CBcam::SetVideoMode()", refused.Context());
 }
 
 TEST_F(BcamRequestTest, infoQuadletsAndResourcesReachTheCamera)
 {
-    EXPECT_EQ("A102f", device_.Info.ModelName());
-    EXPECT_EQ(world().camera(kA102fSerial)->config().vendorName, device_.Info.VendorName());
-    EXPECT_EQ(world().camera(kA102fSerial)->config().extendedVersion, device_.Info.CameraFirmwareVersion());
+    EXPECT_EQ("A102f", _device.Info.ModelName());
+    EXPECT_EQ(world().camera(kA102fSerial)->config().vendorName, _device.Info.VendorName());
+    EXPECT_EQ(world().camera(kA102fSerial)->config().extendedVersion, _device.Info.CameraFirmwareVersion());
 
-    EXPECT_EQ(reg(kConfigRomGuidLow), device_.ReadQuadlet(kConfigRomGuidLow, kHigh));
-    device_.WriteQuadlet(kShutter, kHigh, (reg(kShutter) & ~kControlValueMask) | device_.Shutter.Raw.Min());
-    EXPECT_EQ(device_.Shutter.Raw.Min(), reg(kShutter) & kControlValueMask);
-    EXPECT_EQ(error::kAddressError, thrownBy([&] { device_.ReadQuadlet(kInitialize, 0xFFFE); }).Error());
+    EXPECT_EQ(reg(kConfigRomGuidLow), _device.ReadQuadlet(kConfigRomGuidLow, kHigh));
+    _device.WriteQuadlet(kShutter, kHigh, (reg(kShutter) & ~kControlValueMask) | _device.Shutter.Raw.Min());
+    EXPECT_EQ(_device.Shutter.Raw.Min(), reg(kShutter) & kControlValueMask);
+    EXPECT_EQ(error::kAddressError, thrownBy([&] { _device.ReadQuadlet(kInitialize, 0xFFFE); }).Error());
 
-    device_.SetVideoMode(kFormat7, 0, kAnyIndex);
-    const DWORD bytes = device_.FormatSeven[0].BytePerFrame();
-    device_.AllocateResources(2, bytes);
-    EXPECT_EQ(error::kResourcesInUse, thrownBy([&] { device_.AllocateResources(2, bytes); }).Error());
-    device_.FreeResources();
-    device_.AllocateResources(2, bytes);
-    device_.Cancel();
+    _device.SetVideoMode(kFormat7, 0, kAnyIndex);
+    const DWORD bytes = _device.FormatSeven[0].BytePerFrame();
+    _device.AllocateResources(2, bytes);
+    EXPECT_EQ(error::kResourcesInUse, thrownBy([&] { _device.AllocateResources(2, bytes); }).Error());
+    _device.FreeResources();
+    _device.AllocateResources(2, bytes);
+    _device.Cancel();
     EXPECT_EQ(error::kBufferTooSmall, thrownBy([&] {
-                                          device_.FreeResources();
-                                          device_.AllocateResources(1, bytes - 1);
+                                          _device.FreeResources();
+                                          _device.AllocateResources(1, bytes - 1);
                                       }).Error());
 }
 
 TEST_F(BcamRequestTest, aFailedRequestCarriesTheDriversCodeAndTheOperation)
 {
     world().faults().failNext("Info", 1, static_cast<int>(error::kBusy), kA102fSerial);
-    const BcamException e = thrownBy([&] { device_.Info.ModelName(); });
+    const BcamException e = thrownBy([&] { _device.Info.ModelName(); });
     EXPECT_EQ(error::kBusy, e.Error());
     EXPECT_EQ("CBcam::CInfo::ModelName()", e.Context());
-    EXPECT_EQ("A102f", device_.Info.ModelName());
+    EXPECT_EQ("A102f", _device.Info.ModelName());
 }
 
 TEST_F(BcamClientTest, aClientWindowHearsTheBcamClassUntilItIsUnregistered)

@@ -36,25 +36,25 @@ protected:
     void SetUp() override
     {
         BcamClientTest::SetUp();
-        device_ = std::make_unique<Bcam::CBcamExtension>();
-        device_->Open(pathOf(kA312fSerial));
-        device_->SetVideoMode(kFormat7, 0, kAnyIndex);
-        device_->FormatSeven[0].ImageSize.Assign(kWidth, kHeight);
+        _device = std::make_unique<Bcam::CBcamExtension>();
+        _device->Open(pathOf(kA312fSerial));
+        _device->SetVideoMode(kFormat7, 0, kAnyIndex);
+        _device->FormatSeven[0].ImageSize.Assign(kWidth, kHeight);
     }
     void TearDown() override
     {
-        device_.reset(); // ends what is pending while the buffers live
+        _device.reset(); // ends what is pending while the buffers live
         BcamClientTest::TearDown();
     }
 
     // Switches a smart feature on the way a host does, through raw quadlets.
     void enableSmartFeature(unsigned feature)
     {
-        device_->WriteQuadlet(sf::kAccessControl0, kHigh, sf::kFeatureSetId[0]);
-        device_->WriteQuadlet(sf::kAccessControl1, kHigh, sf::kFeatureSetId[1]);
+        _device->WriteQuadlet(sf::kAccessControl0, kHigh, sf::kFeatureSetId[0]);
+        _device->WriteQuadlet(sf::kAccessControl1, kHigh, sf::kFeatureSetId[1]);
         for (uint32_t q = 0; q < 4; ++q)
-            device_->WriteQuadlet(sf::kInquiryId + 4 * q, kHigh, sf::kFeatureIds[feature].q[q]);
-        device_->WriteQuadlet(device_->ReadQuadlet(sf::kInquiryAddress, kHigh), kHigh, sf::kControlEnabled);
+            _device->WriteQuadlet(sf::kInquiryId + 4 * q, kHigh, sf::kFeatureIds[feature].q[q]);
+        _device->WriteQuadlet(_device->ReadQuadlet(sf::kInquiryAddress, kHigh), kHigh, sf::kControlEnabled);
     }
 
     struct Completion {
@@ -63,11 +63,11 @@ protected:
     Completion next(DWORD timeoutMs = 10000)
     {
         Completion c;
-        device_->WaitForCompletion(c.message, c.error, c.context, timeoutMs, &c.bytes);
+        _device->WaitForCompletion(c.message, c.error, c.context, timeoutMs, &c.bytes);
         return c;
     }
 
-    std::unique_ptr<Bcam::CBcamExtension> device_;
+    std::unique_ptr<Bcam::CBcamExtension> _device;
 };
 
 TEST_F(BcamGrabTest, grabsCompleteInOrderWithTheirChunksAndNotifyEndsTheWait)
@@ -75,14 +75,14 @@ TEST_F(BcamGrabTest, grabsCompleteInOrderWithTheirChunksAndNotifyEndsTheWait)
     enableSmartFeature(sf::kFeatureExtendedDataStream);
     enableSmartFeature(sf::kFeatureFrameCounter);
     enableSmartFeature(sf::kFeatureCrcChecksum);
-    const DWORD bytes = device_->FormatSeven[0].BytePerFrame();
+    const DWORD bytes = _device->FormatSeven[0].BytePerFrame();
     ASSERT_EQ(kPixels + sf::kChunkSizes[0] + sf::kChunkSizes[1] + sf::kCrcChunkSize, bytes);
 
-    device_->AllocateResources(4, bytes);
+    _device->AllocateResources(4, bytes);
     std::vector<std::vector<uint8_t>> buffers(4, std::vector<uint8_t>(bytes, kUntouched));
     for (DWORD i = 0; i < 4; ++i)
-        device_->GrabImageAsync(buffers[i].data(), bytes, 100 + i);
-    device_->ContinuousShot.Assign(true);
+        _device->GrabImageAsync(buffers[i].data(), bytes, 100 + i);
+    _device->ContinuousShot.Assign(true);
 
     uint32_t previousCounter = 0;
     for (DWORD i = 0; i < 4; ++i) {
@@ -111,39 +111,39 @@ TEST_F(BcamGrabTest, grabsCompleteInOrderWithTheirChunksAndNotifyEndsTheWait)
         previousCounter = counter;
         EXPECT_EQ(crc16Xmodem(image, bytes - 4), little(image + bytes - 4));
     }
-    device_->ContinuousShot.Assign(false);
+    _device->ContinuousShot.Assign(false);
 
     // The stop message a camera's acquisition thread waits for.
     Completion stop;
     std::thread waiter([&] { stop = next(INFINITE); });
-    device_->Notify(kStopMessage, 7);
+    _device->Notify(kStopMessage, 7);
     waiter.join();
     EXPECT_EQ(0xFFFFFFFEu, stop.message);
     EXPECT_EQ(7u, stop.context);
     EXPECT_EQ(0u, stop.error);
-    device_->FreeResources();
+    _device->FreeResources();
 }
 
 TEST_F(BcamGrabTest, destroyingADeviceFreesTheCompletionsNobodyWaitedFor)
 {
-    const DWORD bytes = device_->FormatSeven[0].BytePerFrame();
-    device_->AllocateResources(2, bytes);
+    const DWORD bytes = _device->FormatSeven[0].BytePerFrame();
+    _device->AllocateResources(2, bytes);
     std::vector<uint8_t> first(bytes), second(bytes);
-    device_->GrabImageAsync(first.data(), bytes, 1);
-    device_->GrabImageAsync(second.data(), bytes, 2);
-    device_->Notify(0xFFFFFFFE, 0);
+    _device->GrabImageAsync(first.data(), bytes, 1);
+    _device->GrabImageAsync(second.data(), bytes, 2);
+    _device->Notify(0xFFFFFFFE, 0);
     EXPECT_EQ(3, Bcam::detail::liveCompletionRecords());
-    device_.reset(); // the grabs end and their completions reach the port unread
+    _device.reset(); // the grabs end and their completions reach the port unread
     EXPECT_EQ(0, Bcam::detail::liveCompletionRecords());
 }
 
 TEST_F(BcamGrabTest, aGrabTheDriverRefusesAtOnceIsThrownAndNeverCompletes)
 {
-    const DWORD bytes = device_->FormatSeven[0].BytePerFrame();
+    const DWORD bytes = _device->FormatSeven[0].BytePerFrame();
     std::vector<uint8_t> buffer(bytes, kUntouched);
     const auto refusal = [&] {
         try {
-            device_->GrabImageAsync(buffer.data(), bytes, 1);
+            _device->GrabImageAsync(buffer.data(), bytes, 1);
         } catch (const Bcam::BcamException& e) {
             EXPECT_EQ("CBcam::GrabImageAsync()", e.Context());
             return e.Error();
@@ -151,11 +151,11 @@ TEST_F(BcamGrabTest, aGrabTheDriverRefusesAtOnceIsThrownAndNeverCompletes)
         return DWORD(0);
     };
     EXPECT_EQ(error::kNoResources, refusal());
-    device_->AllocateResources(1, bytes);
-    device_->GrabImageAsync(buffer.data(), bytes, 1);
+    _device->AllocateResources(1, bytes);
+    _device->GrabImageAsync(buffer.data(), bytes, 1);
     EXPECT_EQ(error::kTooManyGrabs, refusal());
 
-    device_->Cancel();
+    _device->Cancel();
     const Completion cancelled = next();
     EXPECT_EQ(0x15u, cancelled.message);
     EXPECT_EQ(1u, cancelled.context);
@@ -166,35 +166,35 @@ TEST_F(BcamGrabTest, aGrabTheDriverRefusesAtOnceIsThrownAndNeverCompletes)
 
 TEST_F(BcamGrabTest, aDriverCodeEndingAGrabComesBackWithoutTheCustomerBit)
 {
-    const DWORD bytes = device_->FormatSeven[0].BytePerFrame();
-    device_->AllocateResources(1, bytes);
+    const DWORD bytes = _device->FormatSeven[0].BytePerFrame();
+    _device->AllocateResources(1, bytes);
     std::vector<uint8_t> buffer(bytes, kUntouched);
-    device_->GrabImageAsync(buffer.data(), bytes, 5);
+    _device->GrabImageAsync(buffer.data(), bytes, 5);
     // The images grow past the buffer queued for them.
-    device_->FormatSeven[0].ImageSize.Assign(kWidth * 2, kHeight);
-    device_->ContinuousShot.Assign(true);
+    _device->FormatSeven[0].ImageSize.Assign(kWidth * 2, kHeight);
+    _device->ContinuousShot.Assign(true);
     const Completion c = next();
     EXPECT_EQ(5u, c.context);
     EXPECT_EQ(error::kBufferTooSmall & ~0x20000000u, c.error);
     EXPECT_EQ(0xC0000002u, c.error);
-    device_->ContinuousShot.Assign(false);
+    _device->ContinuousShot.Assign(false);
 }
 
 TEST_F(BcamGrabTest, aSynchronousRequestPastItsTimeLimitIsCancelledAndReportsTheTimeOut)
 {
-    const DWORD bytes = device_->FormatSeven[0].BytePerFrame();
-    device_->AllocateResources(1, bytes);
+    const DWORD bytes = _device->FormatSeven[0].BytePerFrame();
+    _device->AllocateResources(1, bytes);
     world().faults().failNext("StallGrab", 1, 0, kA312fSerial);
     auto buffer = std::make_unique<std::vector<uint8_t>>(bytes, kUntouched);
     DWORD transferred = 1;
-    EXPECT_EQ(DWORD(ERROR_SEM_TIMEOUT), device_->Transmit(request::kGrabImage.code, nullptr, 0,
+    EXPECT_EQ(DWORD(ERROR_SEM_TIMEOUT), _device->Transmit(request::kGrabImage.code, nullptr, 0,
                                                           buffer->data(), bytes, &transferred, 50));
     EXPECT_EQ(DWORD(ERROR_SEM_TIMEOUT), GetLastError());
     EXPECT_EQ(0u, transferred);
     // Cancelled: the driver holds the buffer no more, and images do not reach it.
-    device_->ContinuousShot.Assign(true);
+    _device->ContinuousShot.Assign(true);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    device_->ContinuousShot.Assign(false);
+    _device->ContinuousShot.Assign(false);
     EXPECT_EQ(kUntouched, (*buffer)[0]);
     EXPECT_EQ(DWORD(WAIT_TIMEOUT), next(50).error) << "a synchronous request never reaches the port";
 }
@@ -203,15 +203,15 @@ TEST_F(BcamGrabTest, anUnplugEndsPendingGrabsIsBroadcastAndWritesNoBufferAfter)
 {
     BroadcastWindow window;
     Bcam::CBcam::RegisterClient(window.handle());
-    const DWORD bytes = device_->FormatSeven[0].BytePerFrame();
-    device_->AllocateResources(4, bytes);
+    const DWORD bytes = _device->FormatSeven[0].BytePerFrame();
+    _device->AllocateResources(4, bytes);
     world().faults().failNext("StallGrab", 3, 0, kA312fSerial);
     // Heap buffers freed as soon as their grab has ended: a late write is
     // a use after free.
     std::vector<std::unique_ptr<uint8_t[]>> buffers;
     for (DWORD i = 0; i < 3; ++i) {
         buffers.emplace_back(new uint8_t[bytes]);
-        device_->GrabImageAsync(buffers.back().get(), bytes, i);
+        _device->GrabImageAsync(buffers.back().get(), bytes, i);
     }
     world().unplugCamera(kA312fSerial);
     for (DWORD i = 0; i < 3; ++i) {
@@ -221,7 +221,7 @@ TEST_F(BcamGrabTest, anUnplugEndsPendingGrabsIsBroadcastAndWritesNoBufferAfter)
         EXPECT_EQ(DWORD(ERROR_DEVICE_NOT_CONNECTED), c.error);
         buffers[c.context].reset();
     }
-    ASSERT_TRUE(pumpUntil([&] { return device_->IsRemoved() && !window.broadcasts().empty(); }));
+    ASSERT_TRUE(pumpUntil([&] { return _device->IsRemoved() && !window.broadcasts().empty(); }));
     EXPECT_EQ(WPARAM(DBT_DEVICEREMOVECOMPLETE), window.broadcasts()[0].event);
     EXPECT_EQ(DWORD(DBT_DEVTYP_DEVICEINTERFACE), window.broadcasts()[0].deviceType);
 
@@ -229,10 +229,10 @@ TEST_F(BcamGrabTest, anUnplugEndsPendingGrabsIsBroadcastAndWritesNoBufferAfter)
     world().plugCamera(kA312fSerial, kBcamBus);
     ASSERT_FALSE(pathOf(kA312fSerial).empty());
     std::vector<uint8_t> late(bytes, kUntouched);
-    EXPECT_THROW(device_->GrabImageAsync(late.data(), bytes, 9), Bcam::BcamException);
+    EXPECT_THROW(_device->GrabImageAsync(late.data(), bytes, 9), Bcam::BcamException);
     EXPECT_EQ(kUntouched, late[0]);
-    device_->Open(pathOf(kA312fSerial));
-    EXPECT_FALSE(device_->IsRemoved()) << "the device opened again is there";
+    _device->Open(pathOf(kA312fSerial));
+    EXPECT_FALSE(_device->IsRemoved()) << "the device opened again is there";
     Bcam::CBcam::UnregisterClient(window.handle());
 }
 

@@ -41,19 +41,19 @@ TEST_F(BcamClientTest, anOlderOrUnreadableDriverVersionRefusesToOpen)
     EXPECT_EQ("Catastrophic failure\r\n", unreadable.Description());
 
     orvex::sim::bcam::installDriverFiles(DriverFileVersion::v1_8);
-    win32sim::deleteRegistryKey(HKEY_LOCAL_MACHINE, kServiceKey);
+    win32::driver::deleteRegistryKey(HKEY_LOCAL_MACHINE, kServiceKey);
     EXPECT_EQ(message::kUnexpected, openFailure(pathOf(kA102fSerial)).Error()) << "no service key";
-    win32sim::setRegistryDword(HKEY_LOCAL_MACHINE, kServiceKey, "Start", 3);
+    win32::driver::setRegistryDword(HKEY_LOCAL_MACHINE, kServiceKey, "Start", 3);
     EXPECT_EQ(message::kUnexpected, openFailure(pathOf(kA102fSerial)).Error()) << "no image path";
-    win32sim::setRegistryDword(HKEY_LOCAL_MACHINE, kServiceKey, kImagePathValue, 5);
+    win32::driver::setRegistryDword(HKEY_LOCAL_MACHINE, kServiceKey, kImagePathValue, 5);
     EXPECT_EQ(message::kUnexpected, openFailure(pathOf(kA102fSerial)).Error()) << "an image path not a text";
 }
 
 TEST_F(BcamClientTest, theImagePathIsExpandedAndAMatchIsRemembered)
 {
     // An absolute path through an environment variable.
-    win32sim::setRegistryString(HKEY_LOCAL_MACHINE, kServiceKey, kImagePathValue,
-                                "%SystemRoot%\\System32\\DRIVERS\\bcam.sys", REG_EXPAND_SZ);
+    win32::driver::setRegistryString(HKEY_LOCAL_MACHINE, kServiceKey, kImagePathValue,
+                                     "%SystemRoot%\\System32\\DRIVERS\\bcam.sys", REG_EXPAND_SZ);
     Bcam::CBcamExtension device;
     device.Open(pathOf(kA102fSerial));
     EXPECT_TRUE(device.IsOpen());

@@ -1,3 +1,5 @@
+# Installs the library into a scratch prefix, builds the consumer project
+# against it with find_package(Orvex) and runs it.
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 

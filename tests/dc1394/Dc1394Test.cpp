@@ -93,13 +93,13 @@ class Dc1394 : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        d_.reset(dc1394_new());
-        ASSERT_TRUE(d_) << "libdc1394 found no /dev/fw*";
+        _d.reset(dc1394_new());
+        ASSERT_TRUE(_d) << "libdc1394 found no /dev/fw*";
     }
 
     CameraPtr camera(uint64_t guid)
     {
-        CameraPtr c(dc1394_camera_new(d_.get(), guid));
+        CameraPtr c(dc1394_camera_new(_d.get(), guid));
         EXPECT_TRUE(c) << std::hex << guid;
         return c;
     }
@@ -122,12 +122,12 @@ protected:
         return frame;
     }
 
-    Context d_;
+    Context _d;
 };
 
 TEST_F(Dc1394, EnumeratesEveryCameraOfTheWorldWithItsGuidVendorAndModel)
 {
-    EXPECT_EQ(enumerate(d_.get()),
+    EXPECT_EQ(enumerate(_d.get()),
               (std::vector<uint64_t>{kA102fGuid, kA312fGuid, kGras20Guid, kGras50Guid, kFlea2Guid}));
     struct Expected {
         uint64_t guid;
@@ -439,10 +439,10 @@ TEST_F(Dc1394, UnplugAndReplugResetTheBusWhileAnotherCameraCaptures)
     frame = dequeue(stays.get());
     ASSERT_NE(frame, nullptr);
     dc1394_capture_enqueue(stays.get(), frame);
-    EXPECT_EQ(enumerate(d_.get()).size(), 4u);
+    EXPECT_EQ(enumerate(_d.get()).size(), 4u);
 
     ASSERT_NO_FATAL_FAILURE(worldCommand("plug 7240101 0"));
-    const std::vector<uint64_t> back = enumerate(d_.get());
+    const std::vector<uint64_t> back = enumerate(_d.get());
     EXPECT_EQ(back.size(), 5u);
     EXPECT_TRUE(std::count(back.begin(), back.end(), kGras20Guid) == 1);
     frame = dequeue(stays.get());
@@ -466,7 +466,7 @@ TEST_F(Dc1394, TheControlFileRefusesMalformedCommands)
     char answer[8];
     EXPECT_EQ(read(fd, answer, sizeof answer), 0); // nothing to read, and no wait
     close(fd);
-    EXPECT_EQ(enumerate(d_.get()).size(), 5u);
+    EXPECT_EQ(enumerate(_d.get()).size(), 5u);
 }
 
 } // namespace

@@ -54,10 +54,10 @@ public:
             info.rom_length = sizeof rom;
             info.bus_reset = u64(&reset);
             if (ioctl(fd, FW_CDEV_IOC_GET_INFO, &info) == 0 && rom[4] == serial) {
-                fd_ = fd;
-                generation_ = reset.generation;
-                romBytes_ = info.rom_length;
-                std::memcpy(rom_, rom, sizeof rom);
+                _fd = fd;
+                _generation = reset.generation;
+                _romBytes = info.rom_length;
+                std::memcpy(_rom, rom, sizeof rom);
                 break;
             }
             close(fd);
@@ -66,16 +66,16 @@ public:
     }
     ~Node()
     {
-        if (fd_ >= 0)
-            close(fd_);
+        if (_fd >= 0)
+            close(_fd);
     }
     Node(const Node&) = delete;
     Node& operator=(const Node&) = delete;
 
-    int fd() const { return fd_; }
-    uint32_t generation() const { return generation_; }
-    uint32_t romBytes() const { return romBytes_; }
-    uint32_t rom(int i) const { return rom_[i]; }
+    int fd() const { return _fd; }
+    uint32_t generation() const { return _generation; }
+    uint32_t romBytes() const { return _romBytes; }
+    uint32_t rom(int i) const { return _rom[i]; }
 
     int request(uint32_t tcode, uint64_t offset, void* data, uint32_t length, uint32_t generation,
                 unsigned long ioctlCode = FW_CDEV_IOC_SEND_REQUEST)
@@ -87,7 +87,7 @@ public:
         r.length = length;
         r.generation = generation;
         r.closure = 0xC105;
-        return ioctl(fd_, ioctlCode, &r);
+        return ioctl(_fd, ioctlCode, &r);
     }
 
     // The next event of a type, at most `bytes` long.
@@ -95,7 +95,7 @@ public:
     {
         for (int i = 0; i < 16; ++i) {
             std::vector<uint8_t> e(bytes);
-            const ssize_t n = read(fd_, e.data(), e.size());
+            const ssize_t n = read(_fd, e.data(), e.size());
             if (n < 0)
                 return {};
             e.resize(static_cast<std::size_t>(n));
@@ -108,10 +108,10 @@ public:
     }
 
 private:
-    int fd_ = -1;
-    uint32_t generation_ = 0;
-    uint32_t romBytes_ = 0;
-    uint32_t rom_[256] = {};
+    int _fd = -1;
+    uint32_t _generation = 0;
+    uint32_t _romBytes = 0;
+    uint32_t _rom[256] = {};
 };
 
 fw_cdev_event_response response(const std::vector<uint8_t>& e)

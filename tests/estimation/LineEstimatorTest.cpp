@@ -1,3 +1,5 @@
+// The line estimator: exact lines recovered, vertical and flat ones
+// represented, noisy points fitted, undetermined data refused.
 #include <orvex/companions/Estimation.h>
 
 #include <gtest/gtest.h>

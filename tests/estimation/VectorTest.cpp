@@ -1,3 +1,4 @@
+// The estimation library's fixed-size vectors.
 #include <orvex/companions/Estimation.h>
 
 #include <gtest/gtest.h>

@@ -17,7 +17,7 @@
 #include <vector>
 
 using namespace orvex::images;
-using orvex::images::testing::TestWindow;
+using orvex::images::test::TestWindow;
 
 using orvex::test::errorOf;
 

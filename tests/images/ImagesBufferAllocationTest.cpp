@@ -80,7 +80,7 @@ void cycle(ImagesBuffer& buffer, const std::vector<SamplePtr>& pool, unsigned lo
 
 TEST(ImagesBufferAllocation, TheSteadyStateAllocatesNothing)
 {
-    orvex::images::testing::LostLineRecorder notWatched(log4cplus::WARN_LOG_LEVEL);
+    orvex::images::test::LostLineRecorder notWatched(log4cplus::WARN_LOG_LEVEL);
     const auto pool = makePool(64);
     ImagesBuffer buffer(true);
     unsigned long idx = 0;

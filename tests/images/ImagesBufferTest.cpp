@@ -20,7 +20,7 @@
 #include <vector>
 
 using namespace orvex::images;
-using orvex::images::testing::LostLineRecorder;
+using orvex::images::test::LostLineRecorder;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 

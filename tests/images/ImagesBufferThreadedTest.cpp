@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-using orvex::images::testing::LostLineRecorder;
-using orvex::images::testing::TestWindow;
+using orvex::images::test::LostLineRecorder;
+using orvex::images::test::TestWindow;
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace orvex::images::testing {
+namespace orvex::images::test {
 
 struct RecordedLine {
     log4cplus::LogLevel level;
@@ -87,4 +87,4 @@ private:
     bool _bPreviousAdditivity;
 };
 
-} // namespace orvex::images::testing
+} // namespace orvex::images::test

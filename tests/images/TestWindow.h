@@ -2,10 +2,11 @@
 #pragma once
 
 #include <orvex/win32.h>
+#include <orvex/win32_owned.h>
 
 #include <vector>
 
-namespace orvex::images::testing {
+namespace orvex::images::test {
 
 class TestWindow {
 public:
@@ -13,28 +14,22 @@ public:
     {
         static const ATOM kClass = registerClass();
         (void)kClass;
-        _hWnd = CreateWindowExA(0, kClassName, "", WS_POPUP | WS_DISABLED, 0, 0, 0, 0, nullptr, nullptr,
-                                nullptr, nullptr);
+        _window.reset(CreateWindowExA(0, kClassName, "", WS_POPUP | WS_DISABLED, 0, 0, 0, 0, nullptr, nullptr,
+                                      nullptr, nullptr));
     }
-    ~TestWindow() { destroy(); }
     TestWindow(const TestWindow&) = delete;
     TestWindow& operator=(const TestWindow&) = delete;
 
-    HWND handle() const { return _hWnd; }
+    HWND handle() const { return _window.get(); }
 
-    void destroy()
-    {
-        if (_hWnd != nullptr)
-            DestroyWindow(_hWnd);
-        _hWnd = nullptr;
-    }
+    void destroy() { _window.reset(); }
 
     // Removes and returns the queued messages of number `message`. Owning thread.
     std::vector<MSG> take(UINT message)
     {
         std::vector<MSG> taken;
         MSG msg{};
-        while (PeekMessageA(&msg, _hWnd, message, message, PM_REMOVE))
+        while (PeekMessageA(&msg, _window.get(), message, message, PM_REMOVE))
             taken.push_back(msg);
         return taken;
     }
@@ -56,7 +51,7 @@ private:
         return RegisterClassExA(&wc);
     }
 
-    HWND _hWnd = nullptr;
+    orvex::win32::OwnedWindow _window;
 };
 
-} // namespace orvex::images::testing
+} // namespace orvex::images::test

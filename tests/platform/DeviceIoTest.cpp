@@ -7,11 +7,12 @@
 #include "TestDriver.h"
 #include "Win32TestSupport.h"
 
-using namespace win32test;
+using namespace orvex::win32::test;
 
 namespace {
 
-constexpr orvex::win32sim::NTSTATUS kDriverOwnStatus = static_cast<orvex::win32sim::NTSTATUS>(0xE0000005);
+constexpr orvex::win32::driver::NTSTATUS kDriverOwnStatus =
+    static_cast<orvex::win32::driver::NTSTATUS>(0xE0000005);
 
 // The client's spelling of an interface path: the GUID groups in upper case
 // but the third.
@@ -50,10 +51,10 @@ Packet takePacket(HANDLE port, DWORD milliseconds)
 
 class DeviceIoTest : public ::testing::Test {
 protected:
-    DeviceIoTest() : device_(std::make_shared<TestDevice>()), interface_("1394#00305300000000A1", device_) {}
+    DeviceIoTest() : _device(std::make_shared<TestDevice>()), _interface("1394#00305300000000A1", _device) {}
 
-    TestDevice& driver() { return *device_; }
-    const std::string& path() const { return interface_.path(); }
+    TestDevice& driver() { return *_device; }
+    const std::string& path() const { return _interface.path(); }
 
     // Sends a request that the driver keeps, on an overlapped handle.
     void sendKept(HANDLE file, OVERLAPPED& overlapped, unsigned char* output, DWORD size)
@@ -63,19 +64,19 @@ protected:
     }
 
 private:
-    std::shared_ptr<TestDevice> device_;
-    ScopedInterface interface_;
+    std::shared_ptr<TestDevice> _device;
+    ScopedInterface _interface;
 };
 
 } // namespace
 
 TEST_F(DeviceIoTest, OpensPresentDevicesByAnySpellingOfTheirPath)
 {
-    ScopedHandle exact(openDevice(path()));
+    OwnedHandle exact(openDevice(path()));
     EXPECT_NE(INVALID_HANDLE_VALUE, exact.get());
-    ScopedHandle client(openDevice(clientSpelling(path())));
+    OwnedHandle client(openDevice(clientSpelling(path())));
     EXPECT_NE(INVALID_HANDLE_VALUE, client.get()) << "device paths are case-insensitive";
-    ScopedHandle dosDevice(openDevice("\\\\.\\" + path().substr(4)));
+    OwnedHandle dosDevice(openDevice("\\\\.\\" + path().substr(4)));
     EXPECT_NE(INVALID_HANDLE_VALUE, dosDevice.get());
 
     EXPECT_EQ(INVALID_HANDLE_VALUE, openDevice(path() + "x"));
@@ -95,22 +96,22 @@ TEST_F(DeviceIoTest, SharingModesOfOpenHandlesDecide)
     ASSERT_NE(INVALID_HANDLE_VALUE, exclusive);
     EXPECT_EQ(INVALID_HANDLE_VALUE, openDevice(path()));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
-    ScopedHandle query(CreateFileA(path().c_str(), 0, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    OwnedHandle query(CreateFileA(path().c_str(), 0, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_NE(INVALID_HANDLE_VALUE, query.get()) << "an open without access conflicts with nothing";
     EXPECT_TRUE(CloseHandle(exclusive));
 
-    ScopedHandle reader(
+    OwnedHandle reader(
         CreateFileA(path().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_NE(INVALID_HANDLE_VALUE, reader.get());
     EXPECT_EQ(INVALID_HANDLE_VALUE, openDevice(path())) << "the reader does not share writing";
-    ScopedHandle secondReader(CreateFileA(path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                          nullptr, OPEN_EXISTING, 0, nullptr));
+    OwnedHandle secondReader(CreateFileA(path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_NE(INVALID_HANDLE_VALUE, secondReader.get());
 }
 
 TEST_F(DeviceIoTest, SynchronousRequestsFollowTheirMethodsBufferRules)
 {
-    ScopedHandle file(openDevice(path(), 0));
+    OwnedHandle file(openDevice(path(), 0));
     ASSERT_NE(INVALID_HANDLE_VALUE, file.get());
     struct Case {
         DWORD code;
@@ -138,7 +139,7 @@ TEST_F(DeviceIoTest, SynchronousRequestsFollowTheirMethodsBufferRules)
 
 TEST_F(DeviceIoTest, FailuresReportTheDriversStatusAsAWin32Error)
 {
-    ScopedHandle file(openDevice(path(), 0));
+    OwnedHandle file(openDevice(path(), 0));
     DWORD bytes = 99;
     EXPECT_FALSE(DeviceIoControl(file.get(), kFailAtOnce, nullptr, 0, nullptr, 0, &bytes, nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_READY), GetLastError());
@@ -152,20 +153,20 @@ TEST_F(DeviceIoTest, FailuresReportTheDriversStatusAsAWin32Error)
         DeviceIoControl(INVALID_HANDLE_VALUE, kEchoBuffered, nullptr, 0, nullptr, 0, &bytes, nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
 
-    EXPECT_EQ(static_cast<DWORD>(0xE0000005), orvex::win32sim::errorOfStatus(kDriverOwnStatus))
+    EXPECT_EQ(static_cast<DWORD>(0xE0000005), orvex::win32::driver::errorOfStatus(kDriverOwnStatus))
         << "a driver's own code reaches the program unchanged";
     EXPECT_EQ(static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND),
-              orvex::win32sim::errorOfStatus(static_cast<orvex::win32sim::NTSTATUS>(0xC0001234)));
+              orvex::win32::driver::errorOfStatus(static_cast<orvex::win32::driver::NTSTATUS>(0xC0001234)));
 }
 
 TEST_F(DeviceIoTest, ASynchronousHandleBlocksUntilTheDriverCompletes)
 {
-    ScopedHandle file(openDevice(path(), 0));
+    OwnedHandle file(openDevice(path(), 0));
     auto completer = [this] {
         waitUntilKept(driver(), 1);
         driver().completeOldest(0x5A);
     };
-    ScopedHandle thread(startThread(completer));
+    OwnedHandle thread(startThread(completer));
     unsigned char output[16] = {};
     DWORD bytes = 0;
     EXPECT_TRUE(DeviceIoControl(file.get(), kKeepDirect, nullptr, 0, output, sizeof output, &bytes, nullptr));
@@ -176,8 +177,8 @@ TEST_F(DeviceIoTest, ASynchronousHandleBlocksUntilTheDriverCompletes)
 
 TEST_F(DeviceIoTest, AnOverlappedRequestIsPendingUntilTheDriverCompletesIt)
 {
-    ScopedHandle file(openDevice(path()));
-    ScopedHandle event(CreateEventA(nullptr, TRUE, TRUE, nullptr));
+    OwnedHandle file(openDevice(path()));
+    OwnedHandle event(CreateEventA(nullptr, TRUE, TRUE, nullptr));
     OVERLAPPED overlapped{};
     overlapped.hEvent = event.get();
     unsigned char output[8] = {};
@@ -190,7 +191,7 @@ TEST_F(DeviceIoTest, AnOverlappedRequestIsPendingUntilTheDriverCompletesIt)
     EXPECT_EQ(static_cast<DWORD>(ERROR_IO_INCOMPLETE), GetLastError());
 
     auto completer = [this] { driver().completeOldest(0x11); };
-    ScopedHandle thread(startThread(completer));
+    OwnedHandle thread(startThread(completer));
     EXPECT_TRUE(GetOverlappedResult(file.get(), &overlapped, &bytes, TRUE));
     EXPECT_EQ(8u, bytes);
     EXPECT_EQ(0x11, output[7]);
@@ -202,7 +203,7 @@ TEST_F(DeviceIoTest, AnOverlappedRequestIsPendingUntilTheDriverCompletesIt)
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(file.get(), 0))
         << "the handle itself is reset when a request starts";
     auto secondCompleter = [this] { driver().completeOldest(0x22); };
-    ScopedHandle secondThread(startThread(secondCompleter));
+    OwnedHandle secondThread(startThread(secondCompleter));
     EXPECT_TRUE(GetOverlappedResult(file.get(), &withoutEvent, &bytes, TRUE)) << "waits for the handle";
     EXPECT_EQ(0x22, output[0]);
     WaitForSingleObject(secondThread.get(), INFINITE);
@@ -221,8 +222,8 @@ TEST_F(DeviceIoTest, AnOverlappedRequestIsPendingUntilTheDriverCompletesIt)
 
 TEST_F(DeviceIoTest, ThePortDeliversCompletionsInTheOrderTheDriverMadeThem)
 {
-    ScopedHandle file(openDevice(path()));
-    ScopedHandle port(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 0));
+    OwnedHandle file(openDevice(path()));
+    OwnedHandle port(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 0));
     ASSERT_NE(nullptr, port.get());
     EXPECT_EQ(port.get(), CreateIoCompletionPort(file.get(), port.get(), 7, 0));
 
@@ -236,7 +237,7 @@ TEST_F(DeviceIoTest, ThePortDeliversCompletionsInTheOrderTheDriverMadeThem)
     driver().completeKept(2, 3);
     driver().completeKept(0, 1);
     EXPECT_TRUE(PostQueuedCompletionStatus(port.get(), 42, 9, nullptr));
-    driver().completeKept(0, 2, orvex::win32sim::kStatusDeviceNotConnected);
+    driver().completeKept(0, 2, orvex::win32::driver::kStatusDeviceNotConnected);
 
     Packet packet = takePacket(port.get(), INFINITE);
     EXPECT_TRUE(packet.ok);
@@ -261,8 +262,8 @@ TEST_F(DeviceIoTest, ThePortDeliversCompletionsInTheOrderTheDriverMadeThem)
 
 TEST_F(DeviceIoTest, APortHearsOfRequestsThatEndedAtOnceButNotOfThoseThatFailedAtOnce)
 {
-    ScopedHandle file(openDevice(path()));
-    ScopedHandle port(CreateIoCompletionPort(file.get(), nullptr, 3, 0));
+    OwnedHandle file(openDevice(path()));
+    OwnedHandle port(CreateIoCompletionPort(file.get(), nullptr, 3, 0));
     ASSERT_NE(nullptr, port.get());
     OVERLAPPED overlapped{};
     unsigned char input[1] = {1}, output[1];
@@ -283,9 +284,9 @@ TEST_F(DeviceIoTest, APortHearsOfRequestsThatEndedAtOnceButNotOfThoseThatFailedA
 
 TEST_F(DeviceIoTest, AnEventWithItsLowBitSetSuppressesThePacket)
 {
-    ScopedHandle file(openDevice(path()));
-    ScopedHandle port(CreateIoCompletionPort(file.get(), nullptr, 0, 0));
-    ScopedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    OwnedHandle file(openDevice(path()));
+    OwnedHandle port(CreateIoCompletionPort(file.get(), nullptr, 0, 0));
+    OwnedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     OVERLAPPED overlapped{};
     overlapped.hEvent = reinterpret_cast<HANDLE>(reinterpret_cast<uintptr_t>(event.get()) | 1);
     unsigned char output[4];
@@ -299,8 +300,8 @@ TEST_F(DeviceIoTest, AnEventWithItsLowBitSetSuppressesThePacket)
 
 TEST_F(DeviceIoTest, CancelIoEndsTheCallingThreadsRequestsAndFreesTheirBuffers)
 {
-    ScopedHandle file(openDevice(path()));
-    ScopedHandle port(CreateIoCompletionPort(file.get(), nullptr, 0, 0));
+    OwnedHandle file(openDevice(path()));
+    OwnedHandle port(CreateIoCompletionPort(file.get(), nullptr, 0, 0));
     auto mine = std::make_unique<OVERLAPPED>();
     auto buffer = std::make_unique<unsigned char[]>(64);
     sendKept(file.get(), *mine, buffer.get(), 64);
@@ -309,7 +310,7 @@ TEST_F(DeviceIoTest, CancelIoEndsTheCallingThreadsRequestsAndFreesTheirBuffers)
     OVERLAPPED theirs{};
     unsigned char theirBuffer[8];
     auto otherThread = [&] { sendKept(file.get(), theirs, theirBuffer, sizeof theirBuffer); };
-    ScopedHandle thread(startThread(otherThread));
+    OwnedHandle thread(startThread(otherThread));
     WaitForSingleObject(thread.get(), INFINITE);
     ASSERT_EQ(2u, driver().keptCount());
 
@@ -327,7 +328,7 @@ TEST_F(DeviceIoTest, CancelIoEndsTheCallingThreadsRequestsAndFreesTheirBuffers)
     buffer.reset();
     mine.reset();
     EXPECT_FALSE(static_cast<bool>(late->buffers()));
-    EXPECT_FALSE(late->complete(orvex::win32sim::kStatusSuccess, 64));
+    EXPECT_FALSE(late->complete(orvex::win32::driver::kStatusSuccess, 64));
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), takePacket(port.get(), 0).error);
     driver().completeOldest(0);
 }
@@ -335,8 +336,8 @@ TEST_F(DeviceIoTest, CancelIoEndsTheCallingThreadsRequestsAndFreesTheirBuffers)
 TEST_F(DeviceIoTest, ClosingTheHandleEndsEveryPendingRequest)
 {
     HANDLE file = openDevice(path());
-    ScopedHandle port(CreateIoCompletionPort(file, nullptr, 5, 0));
-    ScopedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    OwnedHandle port(CreateIoCompletionPort(file, nullptr, 5, 0));
+    OwnedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     auto first = std::make_unique<OVERLAPPED>();
     first->hEvent = event.get();
     auto firstBuffer = std::make_unique<unsigned char[]>(32);
@@ -344,7 +345,7 @@ TEST_F(DeviceIoTest, ClosingTheHandleEndsEveryPendingRequest)
     auto second = std::make_unique<OVERLAPPED>();
     auto secondBuffer = std::make_unique<unsigned char[]>(32);
     auto otherThread = [&] { sendKept(file, *second, secondBuffer.get(), 32); };
-    ScopedHandle thread(startThread(otherThread));
+    OwnedHandle thread(startThread(otherThread));
     WaitForSingleObject(thread.get(), INFINITE);
     const auto late = driver().oldestKept();
 
@@ -355,7 +356,7 @@ TEST_F(DeviceIoTest, ClosingTheHandleEndsEveryPendingRequest)
     EXPECT_EQ(static_cast<ULONG_PTR>(0xC0000120), first->Internal);
     firstBuffer.reset();
     secondBuffer.reset();
-    EXPECT_FALSE(late->complete(orvex::win32sim::kStatusSuccess, 32));
+    EXPECT_FALSE(late->complete(orvex::win32::driver::kStatusSuccess, 32));
 
     Packet packet = takePacket(port.get(), 0);
     EXPECT_EQ(first.get(), packet.overlapped) << "the port still hears of them";
@@ -365,7 +366,7 @@ TEST_F(DeviceIoTest, ClosingTheHandleEndsEveryPendingRequest)
 
 TEST_F(DeviceIoTest, AWaiterWakesForACompletionAndForTheClosingOfThePort)
 {
-    ScopedHandle file(openDevice(path()));
+    OwnedHandle file(openDevice(path()));
     HANDLE port = CreateIoCompletionPort(file.get(), nullptr, 1, 0);
     OVERLAPPED overlapped{};
     unsigned char output[4];
@@ -378,7 +379,7 @@ TEST_F(DeviceIoTest, AWaiterWakesForACompletionAndForTheClosingOfThePort)
         taken = 1;
         second = takePacket(port, INFINITE);
     };
-    ScopedHandle thread(startThread(waiter));
+    OwnedHandle thread(startThread(waiter));
     driver().completeOldest(4);
     while (taken.load() == 0)
         Sleep(1);
@@ -392,11 +393,11 @@ TEST_F(DeviceIoTest, AWaiterWakesForACompletionAndForTheClosingOfThePort)
 
 TEST_F(DeviceIoTest, PortsAssociateOverlappedHandlesOnce)
 {
-    ScopedHandle synchronous(openDevice(path(), 0));
+    OwnedHandle synchronous(openDevice(path(), 0));
     EXPECT_EQ(nullptr, CreateIoCompletionPort(synchronous.get(), nullptr, 0, 0));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
-    ScopedHandle file(openDevice(path()));
-    ScopedHandle port(CreateIoCompletionPort(file.get(), nullptr, 0, 0));
+    OwnedHandle file(openDevice(path()));
+    OwnedHandle port(CreateIoCompletionPort(file.get(), nullptr, 0, 0));
     EXPECT_EQ(nullptr, CreateIoCompletionPort(file.get(), port.get(), 0, 0));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
     EXPECT_EQ(nullptr, CreateIoCompletionPort(INVALID_HANDLE_VALUE, port.get(), 0, 0));

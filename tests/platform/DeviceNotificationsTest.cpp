@@ -7,8 +7,8 @@
 #include "TestDriver.h"
 #include "Win32TestSupport.h"
 
-using namespace win32test;
-using orvex::win32sim::liveBroadcastRecords;
+using namespace orvex::win32::test;
+using orvex::win32::driver::liveBroadcastRecords;
 
 namespace {
 
@@ -84,22 +84,22 @@ HDEVNOTIFY registerForHandle(HWND window, HANDLE device)
 
 class DeviceNotificationsTest : public ::testing::Test {
 protected:
-    DeviceNotificationsTest() : windowClass_("DeviceNotificationsTestClass", &changeProc)
+    DeviceNotificationsTest() : _windowClass("DeviceNotificationsTestClass", &changeProc)
     {
         changes().clear();
     }
 
-    const char* className() const { return windowClass_.name(); }
+    const char* className() const { return _windowClass.name(); }
 
 private:
-    ScopedClass windowClass_;
+    ScopedClass _windowClass;
 };
 
 } // namespace
 
 TEST_F(DeviceNotificationsTest, ARecordLivesUntilTheProcedureHasSeenIt)
 {
-    ScopedWindow window(createHiddenWindow(className()));
+    OwnedWindow window(createHiddenWindow(className()));
     HDEVNOTIFY notify = registerForClass(window.get(), kTestInterfaceClass);
     ASSERT_NE(nullptr, notify);
     const size_t before = liveBroadcastRecords();
@@ -144,7 +144,7 @@ TEST_F(DeviceNotificationsTest, BroadcastsAreHandledOnTheWindowsOwnThreadWhileIt
         DestroyWindow(window);
     };
     const size_t before = liveBroadcastRecords();
-    ScopedHandle thread(startThread(owner));
+    OwnedHandle thread(startThread(owner));
     WaitForSingleObject(ready, INFINITE);
     std::string path;
     {
@@ -166,15 +166,15 @@ TEST_F(DeviceNotificationsTest, BroadcastsAreHandledOnTheWindowsOwnThreadWhileIt
 
 TEST_F(DeviceNotificationsTest, HandleRegistrationsHearOfTheirDevicesRemovalAndCustomEvents)
 {
-    ScopedWindow window(createHiddenWindow(className()));
+    OwnedWindow window(createHiddenWindow(className()));
     auto device = std::make_unique<ScopedInterface>("1394#00305300000000B3", std::make_shared<TestDevice>());
-    ScopedHandle file(openDevice(device->path()));
+    OwnedHandle file(openDevice(device->path()));
     HDEVNOTIFY forHandle = registerForHandle(window.get(), file.get());
     ASSERT_NE(nullptr, forHandle);
     HDEVNOTIFY forClass = registerForClass(window.get(), kTestInterfaceClass);
 
     const GUID eventGuid = kOtherInterfaceClass;
-    EXPECT_TRUE(orvex::win32sim::signalCustomEvent(device->path(), eventGuid, {1, 2, 3}, 0));
+    EXPECT_TRUE(orvex::win32::driver::signalCustomEvent(device->path(), eventGuid, {1, 2, 3}, 0));
     const std::string path = device->path();
     device.reset();
     drainQueue();
@@ -199,7 +199,7 @@ TEST_F(DeviceNotificationsTest, HandleRegistrationsHearOfTheirDevicesRemovalAndC
 
 TEST_F(DeviceNotificationsTest, OnlyTheRegisteredClassesAreHeard)
 {
-    ScopedWindow window(createHiddenWindow(className()));
+    OwnedWindow window(createHiddenWindow(className()));
     HDEVNOTIFY forTest = registerForClass(window.get(), kTestInterfaceClass);
     HDEVNOTIFY forAll = registerForClass(window.get(), GUID{}, DEVICE_NOTIFY_ALL_INTERFACE_CLASSES);
     ASSERT_NE(nullptr, forAll);
@@ -238,7 +238,7 @@ TEST_F(DeviceNotificationsTest, RecordsForWindowsThatNeverDispatchAreFreed)
         WaitForSingleObject(arrived, INFINITE);
         UnregisterDeviceNotification(ownNotify);
     }; // ends without looking at its queue
-    ScopedHandle thread(startThread(owner));
+    OwnedHandle thread(startThread(owner));
     WaitForSingleObject(registered, INFINITE);
     {
         ScopedInterface second("1394#00305300000000B6", std::make_shared<TestDevice>());
@@ -252,7 +252,7 @@ TEST_F(DeviceNotificationsTest, RecordsForWindowsThatNeverDispatchAreFreed)
 
 TEST_F(DeviceNotificationsTest, MalformedRegistrationsAreRefused)
 {
-    ScopedWindow window(createHiddenWindow(className()));
+    OwnedWindow window(createHiddenWindow(className()));
     EXPECT_EQ(nullptr, RegisterDeviceNotificationA(window.get(), nullptr, DEVICE_NOTIFY_WINDOW_HANDLE));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA), GetLastError());
     DEV_BROADCAST_DEVICEINTERFACE_A shortFilter{};

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-using namespace win32test;
+using namespace orvex::win32::test;
 
 namespace {
 
@@ -27,7 +27,7 @@ TEST(LastError, IsKeptPerThread)
         seenByOtherThread = GetLastError();
         SetLastError(ERROR_INVALID_PARAMETER);
     };
-    ScopedHandle thread(startThread(body));
+    OwnedHandle thread(startThread(body));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.get(), INFINITE));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), seenByOtherThread);
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());

@@ -17,11 +17,11 @@ class MessageTablesTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        orvex::win32sim::setMessageTable(
+        orvex::win32::driver::setMessageTable(
             "BcamError.dll", {{kVersionMismatch, "Driver version %1 found, version %2 required.\r\n"},
                               {kNoDevice, "The device is not open.\r\n"}});
     }
-    void TearDown() override { orvex::win32sim::resetDataStore(); }
+    void TearDown() override { orvex::win32::driver::resetDataStore(); }
 };
 
 // The BCAM exception's lookup: the message DLL first, then the system.
@@ -74,7 +74,7 @@ TEST_F(MessageTablesTest, TheModuleComesFirstThenTheSystem)
 
 TEST_F(MessageTablesTest, AMissingMessageDllLeavesTheSystemTable)
 {
-    orvex::win32sim::removeMessageTable("BcamError.dll");
+    orvex::win32::driver::removeMessageTable("BcamError.dll");
     EXPECT_EQ(nullptr, LoadLibraryExA("BcamError.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE));
     EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
     EXPECT_EQ("The device is not connected.\r\n", describe(nullptr, ERROR_DEVICE_NOT_CONNECTED, nullptr));

@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-using namespace win32test;
+using namespace orvex::win32::test;
 
 namespace {
 
@@ -21,14 +21,14 @@ protected:
     }
     void TearDown() override { drainQueue(); }
 
-    ScopedClass windowClass_{"MessagesTestClass"};
+    ScopedClass _windowClass{"MessagesTestClass"};
 };
 
 } // namespace
 
 TEST_F(MessagesTest, TenMessagesPostedFromOtherThreadsArriveInOrder)
 {
-    ScopedWindow window(createHiddenWindow(windowClass_.name()));
+    OwnedWindow window(createHiddenWindow(_windowClass.name()));
     received().clear(); // creation messages
     // Ten threads post one message each, one after the other, before this
     // thread looks at its queue.
@@ -75,8 +75,8 @@ TEST_F(MessagesTest, TenMessagesPostedFromOtherThreadsArriveInOrder)
 
 TEST_F(MessagesTest, AFilteredPeekLoopRemovesExactlyTheMatchingMessages)
 {
-    ScopedWindow a(createHiddenWindow(windowClass_.name()));
-    ScopedWindow b(createHiddenWindow(windowClass_.name()));
+    OwnedWindow a(createHiddenWindow(_windowClass.name()));
+    OwnedWindow b(createHiddenWindow(_windowClass.name()));
     PostMessageA(a.get(), kNewImage, 1, 0);
     PostMessageA(a.get(), kArrival, 2, 0);
     PostMessageA(b.get(), kNewImage, 3, 0);
@@ -101,7 +101,7 @@ TEST_F(MessagesTest, AFilteredPeekLoopRemovesExactlyTheMatchingMessages)
 
 TEST_F(MessagesTest, FiltersSelectThreadMessagesAndMessageRanges)
 {
-    ScopedWindow a(createHiddenWindow(windowClass_.name()));
+    OwnedWindow a(createHiddenWindow(_windowClass.name()));
     PostMessageA(a.get(), WM_USER + 5, 1, 0);
     PostMessageA(nullptr, WM_USER + 5, 2, 0);
     PostMessageA(a.get(), WM_USER + 50, 3, 0);
@@ -118,7 +118,7 @@ TEST_F(MessagesTest, FiltersSelectThreadMessagesAndMessageRanges)
 
 TEST_F(MessagesTest, NoRemoveLeavesTheMessageForTheNextLook)
 {
-    ScopedWindow a(createHiddenWindow(windowClass_.name()));
+    OwnedWindow a(createHiddenWindow(_windowClass.name()));
     PostMessageA(a.get(), WM_USER, 9, 0);
     MSG msg;
     ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
@@ -130,12 +130,12 @@ TEST_F(MessagesTest, NoRemoveLeavesTheMessageForTheNextLook)
 
 TEST_F(MessagesTest, GetMessageBlocksUntilAnotherThreadPostsAndEndsOnQuit)
 {
-    ScopedWindow window(createHiddenWindow(windowClass_.name()));
+    OwnedWindow window(createHiddenWindow(_windowClass.name()));
     auto body = [&] {
         Sleep(30);
         PostMessageA(window.get(), kArrival, 0, 1234);
     };
-    ScopedHandle thread(startThread(body));
+    OwnedHandle thread(startThread(body));
     MSG msg;
     ASSERT_EQ(TRUE, GetMessageA(&msg, nullptr, 0, 0));
     EXPECT_EQ(kArrival, msg.message);
@@ -153,19 +153,19 @@ TEST_F(MessagesTest, GetMessageBlocksUntilAnotherThreadPostsAndEndsOnQuit)
 
 TEST_F(MessagesTest, EachThreadHasItsOwnQueue)
 {
-    ScopedWindow mine(createHiddenWindow(windowClass_.name()));
+    OwnedWindow mine(createHiddenWindow(_windowClass.name()));
     HWND theirs = nullptr;
-    ScopedHandle created(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    ScopedHandle posted(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    OwnedHandle created(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    OwnedHandle posted(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     std::vector<MSG> theirMessages;
     auto body = [&] {
-        theirs = createHiddenWindow(windowClass_.name());
+        theirs = createHiddenWindow(_windowClass.name());
         SetEvent(created.get());
         WaitForSingleObject(posted.get(), INFINITE);
         theirMessages = drainQueue();
         DestroyWindow(theirs);
     };
-    ScopedHandle thread(startThread(body));
+    OwnedHandle thread(startThread(body));
     WaitForSingleObject(created.get(), INFINITE);
     PostMessageA(theirs, WM_USER, 1, 0);
     PostMessageA(mine.get(), WM_USER, 2, 0);
@@ -181,7 +181,7 @@ TEST_F(MessagesTest, EachThreadHasItsOwnQueue)
 
 TEST_F(MessagesTest, ADestroyedWindowRefusesPostsAndLosesWhatWasQueued)
 {
-    HWND hwnd = createHiddenWindow(windowClass_.name());
+    HWND hwnd = createHiddenWindow(_windowClass.name());
     ASSERT_TRUE(PostMessageA(hwnd, kNewImage, 1, 0));
     DestroyWindow(hwnd);
     received().clear();
@@ -204,7 +204,7 @@ TEST_F(MessagesTest, ADestroyedWindowRefusesPostsAndLosesWhatWasQueued)
 
 TEST_F(MessagesTest, AFullQueueRefusesFurtherPosts)
 {
-    ScopedWindow window(createHiddenWindow(windowClass_.name()));
+    OwnedWindow window(createHiddenWindow(_windowClass.name()));
     int accepted = 0;
     while (accepted < 20000 && PostMessageA(window.get(), WM_USER, 0, 0))
         ++accepted;
@@ -220,7 +220,7 @@ TEST_F(MessagesTest, ThreadMessagesReachThreadsThatHaveAQueue)
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE); // gives this thread a queue
     const DWORD me = GetCurrentThreadId();
     auto body = [&] { PostThreadMessageA(me, WM_APP, 77, 0); };
-    ScopedHandle thread(startThread(body));
+    OwnedHandle thread(startThread(body));
     WaitForSingleObject(thread.get(), INFINITE);
     ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
     EXPECT_EQ(nullptr, msg.hwnd);
@@ -233,8 +233,8 @@ TEST_F(MessagesTest, ThreadMessagesReachThreadsThatHaveAQueue)
 
 TEST_F(MessagesTest, MsgWaitWakesForAHandleOrForNewMessages)
 {
-    ScopedWindow window(createHiddenWindow(windowClass_.name()));
-    ScopedHandle event(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    OwnedWindow window(createHiddenWindow(_windowClass.name()));
+    OwnedHandle event(CreateEventA(nullptr, FALSE, FALSE, nullptr));
     const HANDLE handles[] = {event.get()};
 
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT),
@@ -245,7 +245,7 @@ TEST_F(MessagesTest, MsgWaitWakesForAHandleOrForNewMessages)
         PostMessageA(window.get(), WM_USER, 0, 0);
     };
     {
-        ScopedHandle thread(startThread(postLater));
+        OwnedHandle thread(startThread(postLater));
         EXPECT_EQ(WAIT_OBJECT_0 + 1, MsgWaitForMultipleObjects(1, handles, FALSE, INFINITE, QS_ALLINPUT));
         WaitForSingleObject(thread.get(), INFINITE);
     }
@@ -264,7 +264,7 @@ TEST_F(MessagesTest, MsgWaitWakesForAHandleOrForNewMessages)
         SetEvent(event.get());
     };
     {
-        ScopedHandle thread(startThread(setLater));
+        OwnedHandle thread(startThread(setLater));
         EXPECT_EQ(WAIT_OBJECT_0, MsgWaitForMultipleObjects(1, handles, FALSE, INFINITE, QS_ALLINPUT));
         WaitForSingleObject(thread.get(), INFINITE);
     }

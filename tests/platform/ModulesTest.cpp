@@ -6,7 +6,7 @@
 #include <orvex/win32_testing.h>
 #endif
 
-using namespace win32test;
+using namespace orvex::win32::test;
 
 namespace {
 

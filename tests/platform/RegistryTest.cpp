@@ -13,7 +13,7 @@ constexpr const char* kServiceKey = "System\\CurrentControlSet\\Services\\bcam";
 
 class RegistryTest : public ::testing::Test {
 protected:
-    void TearDown() override { orvex::win32sim::resetDataStore(); }
+    void TearDown() override { orvex::win32::driver::resetDataStore(); }
 };
 
 std::string queryString(HKEY key, const char* name, DWORD* type = nullptr)
@@ -40,9 +40,9 @@ std::string expanded(const char* text)
 
 TEST_F(RegistryTest, TheDriversImagePathIsReadAndExpanded)
 {
-    orvex::win32sim::setRegistryString(HKEY_LOCAL_MACHINE, kServiceKey, "ImagePath",
-                                       "%SystemRoot%\\System32\\DRIVERS\\bcam.sys", REG_EXPAND_SZ);
-    orvex::win32sim::setWindowsDirectory("D:\\WINNT");
+    orvex::win32::driver::setRegistryString(HKEY_LOCAL_MACHINE, kServiceKey, "ImagePath",
+                                            "%SystemRoot%\\System32\\DRIVERS\\bcam.sys", REG_EXPAND_SZ);
+    orvex::win32::driver::setWindowsDirectory("D:\\WINNT");
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\currentcontrolset\\services\\BCAM", 0,
                                            KEY_READ, &key))
@@ -62,8 +62,9 @@ TEST_F(RegistryTest, TheDriversImagePathIsReadAndExpanded)
 
 TEST_F(RegistryTest, ValuesComeWithTheirTypesAndSizes)
 {
-    orvex::win32sim::setRegistryDword(HKEY_LOCAL_MACHINE, kServiceKey, "Start", 3);
-    orvex::win32sim::setRegistryString(HKEY_LOCAL_MACHINE, kServiceKey, "DisplayName", "BCAM 1394 Driver");
+    orvex::win32::driver::setRegistryDword(HKEY_LOCAL_MACHINE, kServiceKey, "Start", 3);
+    orvex::win32::driver::setRegistryString(HKEY_LOCAL_MACHINE, kServiceKey, "DisplayName",
+                                            "BCAM 1394 Driver");
     HKEY services = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services", 0,
                                            KEY_READ, &services))
@@ -102,12 +103,13 @@ TEST_F(RegistryTest, ValuesComeWithTheirTypesAndSizes)
 
 TEST_F(RegistryTest, AKeyDeletedWhileOpenRefusesReads)
 {
-    orvex::win32sim::setRegistryDword(HKEY_LOCAL_MACHINE, kServiceKey, "Start", 3);
-    orvex::win32sim::setRegistryDword(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control", "Sibling", 1);
+    orvex::win32::driver::setRegistryDword(HKEY_LOCAL_MACHINE, kServiceKey, "Start", 3);
+    orvex::win32::driver::setRegistryDword(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control",
+                                           "Sibling", 1);
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKey, 0, KEY_READ, &key));
     EXPECT_TRUE(
-        orvex::win32sim::deleteRegistryKey(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services"));
+        orvex::win32::driver::deleteRegistryKey(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services"));
     HKEY sibling = nullptr;
     EXPECT_EQ(ERROR_SUCCESS,
               RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control", 0, KEY_READ, &sibling))

@@ -6,7 +6,7 @@
 #include "TestDriver.h"
 #include "Win32TestSupport.h"
 
-using namespace win32test;
+using namespace orvex::win32::test;
 
 namespace {
 
@@ -48,7 +48,7 @@ TEST(SetupApi, ListsThePresentInterfacesOfAClassInRegistrationOrder)
     EXPECT_EQ((std::vector<std::string>{first.path(), second.path()}), enumeratePaths(kTestInterfaceClass));
     EXPECT_EQ(std::vector<std::string>{other.path()}, enumeratePaths(kOtherInterfaceClass));
 
-    orvex::win32sim::removeInterface(first.path());
+    orvex::win32::driver::removeInterface(first.path());
     EXPECT_EQ(std::vector<std::string>{second.path()}, enumeratePaths(kTestInterfaceClass))
         << "a removed device is not present";
 }
@@ -133,7 +133,7 @@ TEST(SetupApi, RefusesWhatItDoesNotSupportAndStaleSets)
 TEST(Guid, TextIsTheRegistryForm)
 {
     const GUID bcam = {0xD535C794, 0xA527, 0x4B72, {0x92, 0x3A, 0x63, 0x02, 0x9F, 0xA5, 0xD8, 0x3B}};
-    EXPECT_EQ("{D535C794-A527-4B72-923A-63029FA5D83B}", orvex::win32sim::guidText(bcam));
+    EXPECT_EQ("{D535C794-A527-4B72-923A-63029FA5D83B}", orvex::win32::driver::guidText(bcam));
     EXPECT_TRUE(IsEqualGUID(bcam, bcam));
     EXPECT_FALSE(IsEqualGUID(bcam, kTestInterfaceClass));
 }

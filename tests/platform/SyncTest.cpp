@@ -5,11 +5,11 @@
 #include <deque>
 #include <vector>
 
-using namespace win32test;
+using namespace orvex::win32::test;
 
 TEST(Events, ManualResetStaysSignalledUntilReset)
 {
-    ScopedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    OwnedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     ASSERT_NE(nullptr, event.get());
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(event.get(), 0));
     ASSERT_TRUE(SetEvent(event.get()));
@@ -21,7 +21,7 @@ TEST(Events, ManualResetStaysSignalledUntilReset)
 
 TEST(Events, AutoResetReleasesOneWaitPerSet)
 {
-    ScopedHandle event(CreateEventA(nullptr, FALSE, TRUE, nullptr));
+    OwnedHandle event(CreateEventA(nullptr, FALSE, TRUE, nullptr));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event.get(), 0));
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(event.get(), 0));
     SetEvent(event.get());
@@ -32,27 +32,27 @@ TEST(Events, AutoResetReleasesOneWaitPerSet)
 
 TEST(Events, AnotherThreadsSetEndsAnInfiniteWait)
 {
-    ScopedHandle event(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    OwnedHandle event(CreateEventA(nullptr, FALSE, FALSE, nullptr));
     auto body = [&] {
         Sleep(30);
         SetEvent(event.get());
     };
-    ScopedHandle thread(startThread(body));
+    OwnedHandle thread(startThread(body));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event.get(), INFINITE));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.get(), INFINITE));
 }
 
 TEST(Events, AnAutoResetEventWakesExactlyOneOfManyWaiters)
 {
-    ScopedHandle event(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    OwnedHandle event(CreateEventA(nullptr, FALSE, FALSE, nullptr));
     std::atomic<int> woken{0};
     auto body = [&] {
         if (WaitForSingleObject(event.get(), 300) == WAIT_OBJECT_0)
             ++woken;
     };
-    ScopedHandle first(startThread(body));
-    ScopedHandle second(startThread(body));
-    ScopedHandle third(startThread(body));
+    OwnedHandle first(startThread(body));
+    OwnedHandle second(startThread(body));
+    OwnedHandle third(startThread(body));
     Sleep(50);
     SetEvent(event.get());
     const HANDLE threads[] = {first.get(), second.get(), third.get()};
@@ -66,9 +66,9 @@ TEST(Events, AnAutoResetEventWakesExactlyOneOfManyWaiters)
 TEST(HandOffs, ThousandsOfRoundTripsThroughAutoResetEventsLoseNoSignal)
 {
     constexpr int kRoundTrips = 3000;
-    ScopedHandle ping(CreateEventA(nullptr, FALSE, FALSE, nullptr));
-    ScopedHandle pong(CreateEventA(nullptr, FALSE, FALSE, nullptr));
-    ScopedHandle idle(CreateEventA(nullptr, TRUE, FALSE, nullptr)); // never set
+    OwnedHandle ping(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    OwnedHandle pong(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    OwnedHandle idle(CreateEventA(nullptr, TRUE, FALSE, nullptr)); // never set
     std::atomic<int> answered{0};
     auto partner = [&] {
         const HANDLE either[] = {idle.get(), ping.get()};
@@ -82,7 +82,7 @@ TEST(HandOffs, ThousandsOfRoundTripsThroughAutoResetEventsLoseNoSignal)
             SetEvent(pong.get());
         }
     };
-    ScopedHandle thread(startThread(partner));
+    OwnedHandle thread(startThread(partner));
     int completed = 0;
     for (; completed < kRoundTrips; ++completed) {
         ASSERT_TRUE(SetEvent(ping.get()));
@@ -97,10 +97,10 @@ TEST(HandOffs, ThousandsOfRoundTripsThroughAutoResetEventsLoseNoSignal)
 TEST(HandOffs, AWaitAllWokenByEachSetTakesBothOnlyWhenTheLastArrives)
 {
     constexpr int kRounds = 500;
-    ScopedHandle a(CreateEventA(nullptr, FALSE, FALSE, nullptr));
-    ScopedHandle b(CreateEventA(nullptr, FALSE, FALSE, nullptr));
-    ScopedHandle doneForA(CreateEventA(nullptr, FALSE, FALSE, nullptr));
-    ScopedHandle doneForB(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    OwnedHandle a(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    OwnedHandle b(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    OwnedHandle doneForA(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    OwnedHandle doneForB(CreateEventA(nullptr, FALSE, FALSE, nullptr));
     std::atomic<int> taken{0};
     std::atomic<int> partial{0};
     auto waiter = [&] {
@@ -124,10 +124,10 @@ TEST(HandOffs, AWaitAllWokenByEachSetTakesBothOnlyWhenTheLastArrives)
                 return;
         }
     };
-    ScopedHandle waiting(startThread(waiter));
+    OwnedHandle waiting(startThread(waiter));
     // `a` comes from this thread, `b` from another one once per round; the
     // waiter is woken by whichever arrives first and must keep waiting.
-    ScopedHandle setting(startThread(setB));
+    OwnedHandle setting(startThread(setB));
     for (int i = 0; i < kRounds; ++i) {
         SetEvent(a.get());
         if (WaitForSingleObject(doneForA.get(), 5000) != WAIT_OBJECT_0)
@@ -143,14 +143,14 @@ TEST(HandOffs, ThreadsEndingWhileTheyAreSignalledLeaveNothingBehind)
 {
     // Waiters come and go while the event keeps changing: a wake-up on its way
     // to a thread that has just ended must not touch what the thread freed.
-    ScopedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    OwnedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     std::atomic<int> finished{0};
     auto shortWaiter = [&] {
         for (int i = 0; i < 20; ++i)
             WaitForSingleObject(event.get(), 1);
         ++finished;
     };
-    std::deque<ScopedHandle> threads;
+    std::deque<OwnedHandle> threads;
     for (int i = 0; i < 16; ++i)
         threads.emplace_back(startThread(shortWaiter));
     while (finished.load() < 16) {
@@ -163,16 +163,16 @@ TEST(HandOffs, ThreadsEndingWhileTheyAreSignalledLeaveNothingBehind)
 
 TEST(Waits, TimeOutWhenNothingIsSignalled)
 {
-    ScopedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    OwnedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(event.get(), 0));
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(event.get(), 20));
 }
 
 TEST(Waits, WaitAnyReportsTheLowestSignalledIndexAndConsumesOnlyIt)
 {
-    ScopedHandle a(CreateEventA(nullptr, FALSE, FALSE, nullptr));
-    ScopedHandle b(CreateEventA(nullptr, FALSE, TRUE, nullptr));
-    ScopedHandle c(CreateEventA(nullptr, FALSE, TRUE, nullptr));
+    OwnedHandle a(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    OwnedHandle b(CreateEventA(nullptr, FALSE, TRUE, nullptr));
+    OwnedHandle c(CreateEventA(nullptr, FALSE, TRUE, nullptr));
     const HANDLE events[] = {a.get(), b.get(), c.get()};
     EXPECT_EQ(WAIT_OBJECT_0 + 1, WaitForMultipleObjects(3, events, FALSE, 0));
     EXPECT_EQ(WAIT_OBJECT_0 + 2, WaitForMultipleObjects(3, events, FALSE, 0));
@@ -181,8 +181,8 @@ TEST(Waits, WaitAnyReportsTheLowestSignalledIndexAndConsumesOnlyIt)
 
 TEST(Waits, WaitAllTakesNothingUntilEverythingIsSignalled)
 {
-    ScopedHandle a(CreateEventA(nullptr, FALSE, TRUE, nullptr));
-    ScopedHandle b(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    OwnedHandle a(CreateEventA(nullptr, FALSE, TRUE, nullptr));
+    OwnedHandle b(CreateEventA(nullptr, FALSE, FALSE, nullptr));
     const HANDLE events[] = {a.get(), b.get()};
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForMultipleObjects(2, events, TRUE, 0));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(a.get(), 0)) << "the failed wait-all left a signalled";
@@ -195,7 +195,7 @@ TEST(Waits, WaitAllTakesNothingUntilEverythingIsSignalled)
 
 TEST(Waits, RejectBadArguments)
 {
-    ScopedHandle event(CreateEventA(nullptr, TRUE, TRUE, nullptr));
+    OwnedHandle event(CreateEventA(nullptr, TRUE, TRUE, nullptr));
     const HANDLE twice[] = {event.get(), event.get()};
     EXPECT_EQ(WAIT_FAILED, WaitForMultipleObjects(2, twice, TRUE, 0));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
@@ -231,12 +231,12 @@ TEST(Handles, AnEventClosedWhileAnotherThreadWaitsForItStillWorks)
 {
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     DWORD result = 0;
-    ScopedHandle started(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    OwnedHandle started(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     auto body = [&] {
         SetEvent(started.get());
         result = WaitForSingleObject(event, 200);
     };
-    ScopedHandle thread(startThread(body));
+    OwnedHandle thread(startThread(body));
     WaitForSingleObject(started.get(), INFINITE);
     Sleep(20);
     CloseHandle(event);
@@ -271,19 +271,19 @@ TEST(CriticalSection, ExcludesOtherThreadsUntilFullyLeft)
             LeaveCriticalSection(&section);
     };
     {
-        ScopedHandle thread(startThread(tryTake));
+        OwnedHandle thread(startThread(tryTake));
         WaitForSingleObject(thread.get(), INFINITE);
     }
     EXPECT_FALSE(taken);
     LeaveCriticalSection(&section);
     {
-        ScopedHandle thread(startThread(tryTake));
+        OwnedHandle thread(startThread(tryTake));
         WaitForSingleObject(thread.get(), INFINITE);
     }
     EXPECT_FALSE(taken) << "still held once";
     LeaveCriticalSection(&section);
     {
-        ScopedHandle thread(startThread(tryTake));
+        OwnedHandle thread(startThread(tryTake));
         WaitForSingleObject(thread.get(), INFINITE);
     }
     EXPECT_TRUE(taken);
@@ -302,8 +302,8 @@ TEST(CriticalSection, SerialisesConcurrentUpdates)
             LeaveCriticalSection(&section);
         }
     };
-    ScopedHandle a(startThread(body));
-    ScopedHandle b(startThread(body));
+    OwnedHandle a(startThread(body));
+    OwnedHandle b(startThread(body));
     const HANDLE threads[] = {a.get(), b.get()};
     WaitForMultipleObjects(2, threads, TRUE, INFINITE);
     EXPECT_EQ(40000, counter);
@@ -339,7 +339,7 @@ TEST(Interlocked, ExchangeReturnsThePreviousValueAcrossThreads)
             Sleep(1);
         }
     };
-    ScopedHandle thread(startThread(worker));
+    OwnedHandle thread(startThread(worker));
     Sleep(20);
     EXPECT_EQ(1, InterlockedExchange(&running, 0));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.get(), 5000));

@@ -13,10 +13,10 @@
 #include <orvex/win32.h>
 #include <orvex/win32_driver.h>
 
-namespace win32test {
+namespace orvex::win32::test {
 
-using orvex::win32sim::IoRequest;
-using orvex::win32sim::NTSTATUS;
+using orvex::win32::driver::IoRequest;
+using orvex::win32::driver::NTSTATUS;
 
 // {6F1D3A52-0C4B-4E1B-9A37-5B2E8C7D9F01}
 constexpr GUID kTestInterfaceClass = {
@@ -37,7 +37,7 @@ constexpr DWORD kKeepBuffered = CTL_CODE(kTestDeviceType, 0x811, METHOD_BUFFERED
 // Failed at once with the device-not-ready status.
 constexpr DWORD kFailAtOnce = CTL_CODE(kTestDeviceType, 0x820, METHOD_BUFFERED, FILE_ANY_ACCESS);
 
-class TestDevice final : public orvex::win32sim::Device {
+class TestDevice final : public orvex::win32::driver::Device {
 public:
     void deviceControl(const std::shared_ptr<IoRequest>& request) override
     {
@@ -50,26 +50,26 @@ public:
             return;
         case kKeepDirect:
         case kKeepBuffered: {
-            std::lock_guard<std::mutex> lock(mutex_);
-            kept_.push_back(request);
+            std::lock_guard<std::mutex> lock(_mutex);
+            _kept.push_back(request);
             return;
         }
         case kFailAtOnce:
-            request->complete(orvex::win32sim::kStatusDeviceNotReady, 0);
+            request->complete(orvex::win32::driver::kStatusDeviceNotReady, 0);
             return;
         default:
-            request->complete(orvex::win32sim::kStatusInvalidDeviceRequest, 0);
+            request->complete(orvex::win32::driver::kStatusInvalidDeviceRequest, 0);
             return;
         }
     }
 
     void cancelled(const IoRequest& request) override
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++cancelled_;
-        for (auto it = kept_.begin(); it != kept_.end(); ++it) {
+        std::lock_guard<std::mutex> lock(_mutex);
+        ++_cancelled;
+        for (auto it = _kept.begin(); it != _kept.end(); ++it) {
             if (it->get() == &request) {
-                kept_.erase(it);
+                _kept.erase(it);
                 return;
             }
         }
@@ -77,22 +77,23 @@ public:
 
     void closed(uint64_t file) override
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        closedFiles_.push_back(file);
+        std::lock_guard<std::mutex> lock(_mutex);
+        _closedFiles.push_back(file);
     }
 
     // Fills the output of the kept request at `index` (0: the oldest) with
     // `fill` and completes it with `status`. False when there is none. Any
     // thread.
-    bool completeKept(size_t index, unsigned char fill, NTSTATUS status = orvex::win32sim::kStatusSuccess)
+    bool completeKept(size_t index, unsigned char fill,
+                      NTSTATUS status = orvex::win32::driver::kStatusSuccess)
     {
         std::shared_ptr<IoRequest> request;
         {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (index >= kept_.size())
+            std::lock_guard<std::mutex> lock(_mutex);
+            if (index >= _kept.size())
                 return false;
-            request = kept_[index];
-            kept_.erase(kept_.begin() + static_cast<std::ptrdiff_t>(index));
+            request = _kept[index];
+            _kept.erase(_kept.begin() + static_cast<std::ptrdiff_t>(index));
         }
         DWORD written = 0;
         if (auto buffers = request->buffers()) {
@@ -101,7 +102,7 @@ public:
         }
         return request->complete(status, written);
     }
-    bool completeOldest(unsigned char fill, NTSTATUS status = orvex::win32sim::kStatusSuccess)
+    bool completeOldest(unsigned char fill, NTSTATUS status = orvex::win32::driver::kStatusSuccess)
     {
         return completeKept(0, fill, status);
     }
@@ -110,24 +111,24 @@ public:
     // racing a cancellation would).
     std::shared_ptr<IoRequest> oldestKept()
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return kept_.empty() ? nullptr : kept_.front();
+        std::lock_guard<std::mutex> lock(_mutex);
+        return _kept.empty() ? nullptr : _kept.front();
     }
 
     size_t keptCount()
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return kept_.size();
+        std::lock_guard<std::mutex> lock(_mutex);
+        return _kept.size();
     }
     int cancelledCount()
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return cancelled_;
+        std::lock_guard<std::mutex> lock(_mutex);
+        return _cancelled;
     }
     std::vector<uint64_t> closedFiles()
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return closedFiles_;
+        std::lock_guard<std::mutex> lock(_mutex);
+        return _closedFiles;
     }
 
     // The buffers the last echo saw, to check the method's rules.
@@ -147,13 +148,13 @@ private:
             for (DWORD i = 0; i < written; ++i)
                 out[i] = static_cast<unsigned char>(in[i] + 1);
         }
-        request.complete(orvex::win32sim::kStatusSuccess, written);
+        request.complete(orvex::win32::driver::kStatusSuccess, written);
     }
 
-    std::mutex mutex_;
-    std::deque<std::shared_ptr<IoRequest>> kept_;
-    int cancelled_ = 0;
-    std::vector<uint64_t> closedFiles_;
+    std::mutex _mutex;
+    std::deque<std::shared_ptr<IoRequest>> _kept;
+    int _cancelled = 0;
+    std::vector<uint64_t> _closedFiles;
 };
 
 // A device interface registered for the lifetime of the object.
@@ -161,19 +162,19 @@ class ScopedInterface {
 public:
     ScopedInterface(const std::string& reference, std::shared_ptr<TestDevice> device,
                     const GUID& classGuid = kTestInterfaceClass)
-        : device_(std::move(device)), path_(orvex::win32sim::addInterface(classGuid, reference, device_))
+        : _device(std::move(device)), _path(orvex::win32::driver::addInterface(classGuid, reference, _device))
     {
     }
-    ~ScopedInterface() { orvex::win32sim::removeInterface(path_); }
+    ~ScopedInterface() { orvex::win32::driver::removeInterface(_path); }
     ScopedInterface(const ScopedInterface&) = delete;
     ScopedInterface& operator=(const ScopedInterface&) = delete;
 
-    const std::string& path() const { return path_; }
-    TestDevice& device() const { return *device_; }
+    const std::string& path() const { return _path; }
+    TestDevice& device() const { return *_device; }
 
 private:
-    std::shared_ptr<TestDevice> device_;
-    std::string path_;
+    std::shared_ptr<TestDevice> _device;
+    std::string _path;
 };
 
 inline HANDLE openDevice(const std::string& path, DWORD flags = FILE_FLAG_OVERLAPPED)
@@ -182,4 +183,4 @@ inline HANDLE openDevice(const std::string& path, DWORD flags = FILE_FLAG_OVERLA
                        nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
-} // namespace win32test
+} // namespace orvex::win32::test

@@ -4,7 +4,7 @@
 #include <atomic>
 #include <set>
 
-using namespace win32test;
+using namespace orvex::win32::test;
 
 namespace {
 
@@ -29,9 +29,9 @@ DWORD WINAPI markStarted(LPVOID parameter)
 
 TEST(Threads, HandleIsSignalledWithTheExitCodeWhenTheRoutineReturns)
 {
-    ScopedHandle release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    OwnedHandle release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     DWORD id = 0;
-    ScopedHandle thread(CreateThread(nullptr, 0, &waitForEvent, release.get(), 0, &id));
+    OwnedHandle thread(CreateThread(nullptr, 0, &waitForEvent, release.get(), 0, &id));
     ASSERT_NE(nullptr, thread.get());
     EXPECT_NE(0u, id);
     EXPECT_NE(GetCurrentThreadId(), id);
@@ -51,7 +51,7 @@ TEST(Threads, HandleIsSignalledWithTheExitCodeWhenTheRoutineReturns)
 TEST(Threads, ASuspendedThreadRunsOnlyAfterResume)
 {
     std::atomic<bool> started{false};
-    ScopedHandle thread(CreateThread(nullptr, 0, &markStarted, &started, CREATE_SUSPENDED, nullptr));
+    OwnedHandle thread(CreateThread(nullptr, 0, &markStarted, &started, CREATE_SUSPENDED, nullptr));
     ASSERT_NE(nullptr, thread.get());
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(thread.get(), 50));
     EXPECT_FALSE(started.load());
@@ -64,7 +64,7 @@ TEST(Threads, ASuspendedThreadRunsOnlyAfterResume)
 TEST(Threads, PriorityIsSetBeforeResumingAndReadBack)
 {
     std::atomic<bool> started{false};
-    ScopedHandle thread(CreateThread(nullptr, 0, &markStarted, &started, CREATE_SUSPENDED, nullptr));
+    OwnedHandle thread(CreateThread(nullptr, 0, &markStarted, &started, CREATE_SUSPENDED, nullptr));
     EXPECT_TRUE(SetThreadPriority(thread.get(), THREAD_PRIORITY_HIGHEST));
     EXPECT_EQ(THREAD_PRIORITY_HIGHEST, GetThreadPriority(thread.get()));
     EXPECT_TRUE(SetThreadPriority(thread.get(), 16)) << "the kernel's saturated time-critical level";
@@ -81,7 +81,7 @@ TEST(Threads, PriorityIsSetBeforeResumingAndReadBack)
 
 TEST(Threads, ClosingTheHandleOfARunningThreadIsSafe)
 {
-    ScopedHandle release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    OwnedHandle release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     HANDLE thread = CreateThread(nullptr, 0, &waitForEvent, release.get(), 0, nullptr);
     ASSERT_TRUE(CloseHandle(thread));
     SetEvent(release.get());
@@ -113,7 +113,7 @@ TEST(Threads, IdsAreDistinctAndStablePerThread)
     EXPECT_EQ(mine, GetCurrentThreadId());
     DWORD other = 0;
     auto body = [&] { other = GetCurrentThreadId(); };
-    ScopedHandle thread(startThread(body));
+    OwnedHandle thread(startThread(body));
     WaitForSingleObject(thread.get(), INFINITE);
     EXPECT_NE(0u, other);
     EXPECT_NE(mine, other);

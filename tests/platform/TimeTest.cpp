@@ -7,7 +7,7 @@
 
 #include <ctime>
 
-using namespace win32test;
+using namespace orvex::win32::test;
 
 namespace {
 
@@ -112,7 +112,7 @@ TEST(ThreadTimes, UserTimeOfTheCallingThreadGrowsWhileItComputes)
 TEST(ThreadTimes, AnEndedThreadKeepsItsTimes)
 {
     auto body = [] { spinFor(100); };
-    ScopedHandle thread(startThread(body));
+    OwnedHandle thread(startThread(body));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.get(), INFINITE));
     const ThreadTimes times = threadTimes(thread.get());
     EXPECT_GT(times.user + times.kernel, 0u);
@@ -124,7 +124,7 @@ TEST(ThreadTimes, AnEndedThreadKeepsItsTimes)
 
 TEST(ThreadTimes, RejectsAHandleThatIsNotAThread)
 {
-    ScopedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    OwnedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     FILETIME a, b, c, d;
     EXPECT_FALSE(GetThreadTimes(event.get(), &a, &b, &c, &d));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());

@@ -2,7 +2,7 @@
 // never more than one pending per timer.
 #include "Win32TestSupport.h"
 
-using namespace win32test;
+using namespace orvex::win32::test;
 
 namespace {
 
@@ -25,7 +25,7 @@ protected:
         return count;
     }
 
-    ScopedClass windowClass_{"TimersTestClass"};
+    ScopedClass _windowClass{"TimersTestClass"};
 };
 
 std::vector<HWND> g_timerProcCalls;
@@ -42,7 +42,7 @@ void CALLBACK timerProc(HWND hwnd, UINT message, UINT_PTR id, DWORD time)
 
 TEST_F(TimersTest, AWindowTimerTicksAgainAndAgainWhileTheThreadPumps)
 {
-    ScopedWindow window(createHiddenWindow(windowClass_.name()));
+    OwnedWindow window(createHiddenWindow(_windowClass.name()));
     ASSERT_NE(0u, SetTimer(window.get(), 1, USER_TIMER_MINIMUM, nullptr));
     MSG msg;
     while (countTimerMessages(1) < 3) {
@@ -57,7 +57,7 @@ TEST_F(TimersTest, AWindowTimerTicksAgainAndAgainWhileTheThreadPumps)
 
 TEST_F(TimersTest, AThreadThatDoesNotPumpForASecondFindsOneTimerMessage)
 {
-    ScopedWindow window(createHiddenWindow(windowClass_.name()));
+    OwnedWindow window(createHiddenWindow(_windowClass.name()));
     SetTimer(window.get(), 1, 100, nullptr);
     Sleep(1000);
     const std::vector<MSG> messages = drainQueue();
@@ -70,7 +70,7 @@ TEST_F(TimersTest, AThreadThatDoesNotPumpForASecondFindsOneTimerMessage)
 
 TEST_F(TimersTest, TimerMessagesComeAfterPostedMessages)
 {
-    ScopedWindow window(createHiddenWindow(windowClass_.name()));
+    OwnedWindow window(createHiddenWindow(_windowClass.name()));
     SetTimer(window.get(), 4, USER_TIMER_MINIMUM, nullptr);
     Sleep(50);
     PostMessageA(window.get(), WM_USER, 0, 0);
@@ -85,7 +85,7 @@ TEST_F(TimersTest, TimerMessagesComeAfterPostedMessages)
 
 TEST_F(TimersTest, KillTimerLeavesAQueuedTimerMessageForTheCallerToRemove)
 {
-    ScopedWindow window(createHiddenWindow(windowClass_.name()));
+    OwnedWindow window(createHiddenWindow(_windowClass.name()));
     SetTimer(window.get(), 1, USER_TIMER_MINIMUM, nullptr);
     SetTimer(window.get(), 2, USER_TIMER_MINIMUM, nullptr);
     Sleep(50);
@@ -104,7 +104,7 @@ TEST_F(TimersTest, KillTimerLeavesAQueuedTimerMessageForTheCallerToRemove)
 
 TEST_F(TimersTest, SettingAnExistingTimerAgainRestartsItWithTheNewPeriod)
 {
-    ScopedWindow window(createHiddenWindow(windowClass_.name()));
+    OwnedWindow window(createHiddenWindow(_windowClass.name()));
     SetTimer(window.get(), 1, USER_TIMER_MINIMUM, nullptr);
     SetTimer(window.get(), 1, 10000, nullptr); // as the fast/slow switch does
     Sleep(60);
@@ -115,7 +115,7 @@ TEST_F(TimersTest, SettingAnExistingTimerAgainRestartsItWithTheNewPeriod)
 
 TEST_F(TimersTest, DestroyingTheWindowStopsItsTimers)
 {
-    HWND hwnd = createHiddenWindow(windowClass_.name());
+    HWND hwnd = createHiddenWindow(_windowClass.name());
     SetTimer(hwnd, 1, USER_TIMER_MINIMUM, nullptr);
     DestroyWindow(hwnd);
     Sleep(40);
@@ -127,7 +127,7 @@ TEST_F(TimersTest, DestroyingTheWindowStopsItsTimers)
 
 TEST_F(TimersTest, GetMessageWakesForADueTimer)
 {
-    ScopedWindow window(createHiddenWindow(windowClass_.name()));
+    OwnedWindow window(createHiddenWindow(_windowClass.name()));
     SetTimer(window.get(), 3, 30, nullptr);
     MSG msg;
     ASSERT_EQ(TRUE, GetMessageA(&msg, nullptr, 0, 0));
@@ -141,7 +141,7 @@ TEST_F(TimersTest, GetMessageWakesForADueTimer)
 TEST_F(TimersTest, ATimerProcedureIsCalledInsteadOfTheWindowProcedure)
 {
     g_timerProcCalls.clear();
-    ScopedWindow window(createHiddenWindow(windowClass_.name()));
+    OwnedWindow window(createHiddenWindow(_windowClass.name()));
     SetTimer(window.get(), 1, USER_TIMER_MINIMUM, &timerProc);
     MSG msg;
     ASSERT_EQ(TRUE, GetMessageA(&msg, nullptr, WM_TIMER, WM_TIMER));
@@ -176,14 +176,14 @@ TEST_F(TimersTest, ThreadTimersGetGeneratedIds)
 
 TEST_F(TimersTest, OnlyTheOwningThreadSetsTimersOnAWindow)
 {
-    ScopedWindow window(createHiddenWindow(windowClass_.name()));
+    OwnedWindow window(createHiddenWindow(_windowClass.name()));
     UINT_PTR result = 1;
     DWORD error = 0;
     auto body = [&] {
         result = SetTimer(window.get(), 1, 100, nullptr);
         error = GetLastError();
     };
-    ScopedHandle thread(startThread(body));
+    OwnedHandle thread(startThread(body));
     WaitForSingleObject(thread.get(), INFINITE);
     EXPECT_EQ(0u, result);
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), error);

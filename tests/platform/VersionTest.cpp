@@ -11,14 +11,14 @@ constexpr const char* kDriverFile = "C:\\WINDOWS\\System32\\DRIVERS\\bcam.sys";
 
 class VersionTest : public ::testing::Test {
 protected:
-    void TearDown() override { orvex::win32sim::resetDataStore(); }
+    void TearDown() override { orvex::win32::driver::resetDataStore(); }
 };
 
 } // namespace
 
 TEST_F(VersionTest, TheFixedFileInfoOfADriverFile)
 {
-    orvex::win32sim::setFileVersion(kDriverFile, orvex::win32sim::fixedFileInfo(1, 8, 2600, 3));
+    orvex::win32::driver::setFileVersion(kDriverFile, orvex::win32::driver::fixedFileInfo(1, 8, 2600, 3));
     DWORD handle = 99;
     const DWORD size = GetFileVersionInfoSizeA("c:/windows/system32/drivers/BCAM.SYS", &handle);
     ASSERT_GT(size, sizeof(VS_FIXEDFILEINFO));
@@ -51,10 +51,10 @@ TEST_F(VersionTest, MissingFilesAndFilesWithoutVersion)
     DWORD handle = 0;
     EXPECT_EQ(0u, GetFileVersionInfoSizeA(kDriverFile, &handle));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
-    orvex::win32sim::setFileWithoutVersion(kDriverFile);
+    orvex::win32::driver::setFileWithoutVersion(kDriverFile);
     EXPECT_EQ(0u, GetFileVersionInfoSizeA(kDriverFile, &handle));
     EXPECT_EQ(static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND), GetLastError());
-    orvex::win32sim::removeFile(kDriverFile);
+    orvex::win32::driver::removeFile(kDriverFile);
     BYTE block[128];
     EXPECT_FALSE(GetFileVersionInfoA(kDriverFile, 0, sizeof block, block));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());

@@ -5,11 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <orvex/win32.h>
+#include <orvex/win32_owned.h>
 
 #include <string>
 #include <vector>
 
-namespace win32test {
+namespace orvex::win32::test {
 
 // What a window procedure received, in order.
 struct Received {
@@ -35,24 +36,24 @@ inline LRESULT CALLBACK recordingProc(HWND hwnd, UINT message, WPARAM wParam, LP
 // Registers a class for the lifetime of the object (and unregisters it).
 class ScopedClass {
 public:
-    explicit ScopedClass(std::string name, WNDPROC proc = &recordingProc) : name_(std::move(name))
+    explicit ScopedClass(std::string name, WNDPROC proc = &recordingProc) : _name(std::move(name))
     {
         WNDCLASSEXA wc{};
         wc.cbSize = sizeof wc;
         wc.lpfnWndProc = proc;
-        wc.lpszClassName = name_.c_str();
-        atom_ = RegisterClassExA(&wc);
+        wc.lpszClassName = _name.c_str();
+        _atom = RegisterClassExA(&wc);
     }
-    ~ScopedClass() { UnregisterClassA(name_.c_str(), nullptr); }
+    ~ScopedClass() { UnregisterClassA(_name.c_str(), nullptr); }
     ScopedClass(const ScopedClass&) = delete;
     ScopedClass& operator=(const ScopedClass&) = delete;
 
-    const char* name() const { return name_.c_str(); }
-    ATOM atom() const { return atom_; }
+    const char* name() const { return _name.c_str(); }
+    ATOM atom() const { return _atom; }
 
 private:
-    std::string name_;
-    ATOM atom_ = 0;
+    std::string _name;
+    ATOM _atom = 0;
 };
 
 // A disabled pop-up window of `className`, as the library creates them.
@@ -62,39 +63,10 @@ inline HWND createHiddenWindow(const char* className)
                            nullptr);
 }
 
-// Destroys the window at the end of the scope, on the thread that owns it.
-class ScopedWindow {
-public:
-    explicit ScopedWindow(HWND hwnd) : hwnd_(hwnd) {}
-    ~ScopedWindow()
-    {
-        if (IsWindow(hwnd_))
-            DestroyWindow(hwnd_);
-    }
-    ScopedWindow(const ScopedWindow&) = delete;
-    ScopedWindow& operator=(const ScopedWindow&) = delete;
-    HWND get() const { return hwnd_; }
-
-private:
-    HWND hwnd_;
-};
-
-// Closes a kernel handle at the end of the scope.
-class ScopedHandle {
-public:
-    explicit ScopedHandle(HANDLE handle = nullptr) : handle_(handle) {}
-    ~ScopedHandle()
-    {
-        if (handle_ != nullptr)
-            CloseHandle(handle_);
-    }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
+// Owners: a window is destroyed at the end of the scope, on the thread that
+// owns it; a kernel handle is closed.
+using orvex::win32::OwnedHandle;
+using orvex::win32::OwnedWindow;
 
 // Removes and returns every message currently in the calling thread's queue
 // that the filter admits (no dispatching).
@@ -121,4 +93,4 @@ template <typename Body> HANDLE startThread(Body& body)
     return CreateThread(nullptr, 0, &runBody<Body>, &body, 0, nullptr);
 }
 
-} // namespace win32test
+} // namespace orvex::win32::test

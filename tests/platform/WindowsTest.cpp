@@ -1,7 +1,7 @@
 // Window classes, hidden windows, window fields and subclassing.
 #include "Win32TestSupport.h"
 
-using namespace win32test;
+using namespace orvex::win32::test;
 
 namespace {
 
@@ -144,7 +144,7 @@ TEST(Windows, UnknownClassesAndUnsupportedShapesFailLoudly)
                                        nullptr, nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_TLW_WITH_WSCHILD), GetLastError());
 
-    ScopedWindow parent(createHiddenWindow(windowClass.name()));
+    OwnedWindow parent(createHiddenWindow(windowClass.name()));
     EXPECT_EQ(nullptr, CreateWindowExA(0, windowClass.name(), "", WS_CHILD, 0, 0, 0, 0, parent.get(), nullptr,
                                        nullptr, nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SUPPORTED), GetLastError());
@@ -154,8 +154,8 @@ TEST(Windows, MessageOnlyWindowsUseTheSystemMessageClass)
 {
     WNDCLASSEXA info{};
     ASSERT_TRUE(GetClassInfoExA(nullptr, "Message", &info));
-    ScopedWindow window(CreateWindowExA(0, "Message", "BcamMessageOnly", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                        nullptr, nullptr));
+    OwnedWindow window(CreateWindowExA(0, "Message", "BcamMessageOnly", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                       nullptr, nullptr));
     ASSERT_NE(nullptr, window.get());
     EXPECT_EQ(0, dispatch(window.get(), WM_USER)) << "default processing";
     EXPECT_FALSE(UnregisterClassA("Message", nullptr)) << "system classes are not the application's";
@@ -164,7 +164,7 @@ TEST(Windows, MessageOnlyWindowsUseTheSystemMessageClass)
 TEST(Windows, UserDataFollowsTheSetLastErrorZeroPattern)
 {
     ScopedClass windowClass("WindowsTestClassF");
-    ScopedWindow window(createHiddenWindow(windowClass.name()));
+    OwnedWindow window(createHiddenWindow(windowClass.name()));
     int object = 0;
 
     SetLastError(ERROR_ACCESS_DENIED);
@@ -190,7 +190,7 @@ TEST(Windows, FieldsByIndex)
     wc.lpszClassName = "WindowsTestClassG";
     ASSERT_NE(0, RegisterClassExA(&wc));
     {
-        ScopedWindow window(createHiddenWindow("WindowsTestClassG"));
+        OwnedWindow window(createHiddenWindow("WindowsTestClassG"));
         EXPECT_EQ(static_cast<LONG>(WS_POPUP | WS_DISABLED), GetWindowLongA(window.get(), GWL_STYLE));
         EXPECT_EQ(0, GetWindowLongPtrA(window.get(), 0));
         // A pointer uses every bit of the field, whatever its width.
@@ -216,7 +216,7 @@ TEST(Windows, FieldsByIndex)
 TEST(Windows, SubclassingReplacesTheProcedureAndChainsToTheOldOne)
 {
     ScopedClass windowClass("WindowsTestClassH", &answer7);
-    ScopedWindow window(createHiddenWindow(windowClass.name()));
+    OwnedWindow window(createHiddenWindow(windowClass.name()));
     g_previousProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(window.get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&subclassProc)));
     EXPECT_EQ(&answer7, g_previousProc);
@@ -226,14 +226,14 @@ TEST(Windows, SubclassingReplacesTheProcedureAndChainsToTheOldOne)
     EXPECT_EQ(7, dispatch(window.get(), WM_USER + 2)) << "chained to the class procedure";
 
     // Another window of the class keeps the class procedure.
-    ScopedWindow other(createHiddenWindow(windowClass.name()));
+    OwnedWindow other(createHiddenWindow(windowClass.name()));
     EXPECT_EQ(0, dispatch(other.get(), WM_USER + 1));
 }
 
 TEST(Windows, OnlyTheOwningThreadDestroysAWindow)
 {
     ScopedClass windowClass("WindowsTestClassI");
-    ScopedWindow window(createHiddenWindow(windowClass.name()));
+    OwnedWindow window(createHiddenWindow(windowClass.name()));
     BOOL destroyed = TRUE;
     DWORD error = 0;
     BOOL seenAsWindow = FALSE;
@@ -242,7 +242,7 @@ TEST(Windows, OnlyTheOwningThreadDestroysAWindow)
         destroyed = DestroyWindow(window.get());
         error = GetLastError();
     };
-    ScopedHandle thread(startThread(body));
+    OwnedHandle thread(startThread(body));
     WaitForSingleObject(thread.get(), INFINITE);
     EXPECT_TRUE(seenAsWindow);
     EXPECT_FALSE(destroyed);
@@ -255,7 +255,7 @@ TEST(Windows, TheWindowsOfAThreadEndWithIt)
     ScopedClass windowClass("WindowsTestClassJ");
     HWND hwnd = nullptr;
     auto body = [&] { hwnd = createHiddenWindow(windowClass.name()); };
-    ScopedHandle thread(startThread(body));
+    OwnedHandle thread(startThread(body));
     WaitForSingleObject(thread.get(), INFINITE);
     ASSERT_NE(nullptr, hwnd);
     EXPECT_FALSE(IsWindow(hwnd));

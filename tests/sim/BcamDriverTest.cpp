@@ -31,18 +31,18 @@ protected:
         world().addBus(busAt(0, 1.0));
         world().addCamera(0, "Grasshopper GRAS-20S4M", 7240101); // another stack's camera
         world().addBus(busAt(2, 5.0, 0.0, 400));
-        a102_ = world().addCamera(2, "A102f", kA102Serial);
-        a312_ = world().addCamera(2, "A312f", kA312Serial);
-        device_ = std::make_unique<Handle>(openBcamDevice(bcam::devicePath(kA102Serial)));
-        ASSERT_NE(INVALID_HANDLE_VALUE, device_->get());
+        _a102 = world().addCamera(2, "A102f", kA102Serial);
+        _a312 = world().addCamera(2, "A312f", kA312Serial);
+        _device = std::make_unique<OwnedHandle>(openBcamDevice(bcam::devicePath(kA102Serial)));
+        ASSERT_NE(INVALID_HANDLE_VALUE, _device->get());
     }
     void TearDown() override
     {
-        device_.reset();
+        _device.reset();
         FreshWorld::TearDown();
     }
 
-    HANDLE device() const { return device_->get(); }
+    HANDLE device() const { return _device->get(); }
     DWORD send(const bcam::RequestEntry& entry, const std::vector<uint32_t>& in,
                std::vector<uint32_t>* out = nullptr)
     {
@@ -50,8 +50,8 @@ protected:
     }
     void enterFormat7() { ASSERT_EQ(0u, send(req::kSetVideoMode, {kFormat7, 0, kAnyRate})); }
 
-    std::shared_ptr<Camera> a102_, a312_;
-    std::unique_ptr<Handle> device_;
+    std::shared_ptr<Camera> _a102, _a312;
+    std::unique_ptr<OwnedHandle> _device;
 };
 
 TEST_F(BcamDriverTest, publishesOneInterfacePerBaslerCameraNamedAfterItsIdentifier)
@@ -85,7 +85,7 @@ TEST_F(BcamDriverTest, arrivalsAndRemovalsChangeTheInterfacesAndFailOpenHandles)
     ASSERT_EQ(1u, bcamDeviceNames().size());
     // The old handle belongs to the device that left; a new one reaches the camera.
     EXPECT_EQ(DWORD(ERROR_DEVICE_NOT_CONNECTED), send(req::kReadQuadlet, {kInitialize, kAddressHigh}, &out));
-    Handle fresh(openBcamDevice(bcamDeviceNames()[0]));
+    OwnedHandle fresh(openBcamDevice(bcamDeviceNames()[0]));
     EXPECT_EQ(0u, transmit(fresh.get(), req::kReadQuadlet, {kConfigRomGuidLow, kAddressHigh}, &out));
     EXPECT_EQ(kA102Serial, out[0]);
 }
@@ -202,7 +202,7 @@ TEST_F(BcamDriverTest, malformedRequestsAndInjectedFaultsFail)
     EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER),
               transmit(device(), req::kReadQuadlet, {kShutter}, nullptr, &bytes));
     OVERLAPPED overlapped{};
-    Handle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    OwnedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     overlapped.hEvent = event.get();
     EXPECT_FALSE(DeviceIoControl(device(), req::kReadQuadlet.code, in, 8, out, 2, &bytes, &overlapped));
     EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), GetLastError());

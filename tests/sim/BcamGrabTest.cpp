@@ -40,21 +40,21 @@ protected:
         bcam::installDriver();
         world().addBus(busAt(2, 3.0, 0.0, 400));
         world().addCamera(2, "A312f", kSerial);
-        device_ = std::make_unique<Handle>(openBcamDevice(bcam::devicePath(kSerial)));
-        ASSERT_NE(INVALID_HANDLE_VALUE, device_->get());
-        port_ = std::make_unique<Handle>(CreateIoCompletionPort(device(), nullptr, 1, 0));
-        ASSERT_NE(nullptr, port_->get());
+        _device = std::make_unique<OwnedHandle>(openBcamDevice(bcam::devicePath(kSerial)));
+        ASSERT_NE(INVALID_HANDLE_VALUE, _device->get());
+        _port = std::make_unique<OwnedHandle>(CreateIoCompletionPort(device(), nullptr, 1, 0));
+        ASSERT_NE(nullptr, _port->get());
         ASSERT_EQ(0u, send(req::kSetVideoMode, {kFormat7, 0, 0xFFFFFFFF}));
         ASSERT_EQ(0u, send(req::kSetImageArea, {0, bcam::kAreaSize, kWidth, kHeight, 0, 0}));
     }
     void TearDown() override
     {
-        device_.reset(); // ends every grab still pending before the buffers go
-        port_.reset();
+        _device.reset(); // ends every grab still pending before the buffers go
+        _port.reset();
         FreshWorld::TearDown();
     }
 
-    HANDLE device() const { return device_->get(); }
+    HANDLE device() const { return _device->get(); }
     DWORD send(const bcam::RequestEntry& entry, const std::vector<uint32_t>& in,
                std::vector<uint32_t>* out = nullptr)
     {
@@ -79,13 +79,13 @@ protected:
     {
         ULONG_PTR key = 0;
         OVERLAPPED* overlapped = nullptr;
-        const BOOL ok = GetQueuedCompletionStatus(port_->get(), &bytes, &key, &overlapped, limit);
+        const BOOL ok = GetQueuedCompletionStatus(_port->get(), &bytes, &key, &overlapped, limit);
         error = ok ? 0 : GetLastError();
         return overlapped;
     }
 
-    std::unique_ptr<Handle> device_;
-    std::unique_ptr<Handle> port_;
+    std::unique_ptr<OwnedHandle> _device;
+    std::unique_ptr<OwnedHandle> _port;
 };
 
 TEST_F(BcamGrabTest, grabsCompleteInTheOrderTheyWereQueuedWithConsecutiveImages)
@@ -169,7 +169,7 @@ TEST_F(BcamGrabTest, grabsAreRefusedWithoutResourcesOrBeyondThem)
     Grab second;
     EXPECT_FALSE(queue(second));
     EXPECT_EQ(bcam::error::kTooManyGrabs, GetLastError());
-    device_->reset(); // ends the pending grab while its buffer lives
+    _device->reset(); // ends the pending grab while its buffer lives
 }
 
 TEST_F(BcamGrabTest, resourcesHoldAChannelAndTheBandwidthUntilFreedAndARefusalHoldsNothing)
@@ -219,9 +219,9 @@ TEST_F(BcamGrabTest, cancelEndsOnlyTheCallingHandlesGrabs)
 {
     allocate(4);
     Grab mine, theirs; // outlive the handles their grabs are pending on
-    Handle other(openBcamDevice(bcam::devicePath(kSerial)));
+    OwnedHandle other(openBcamDevice(bcam::devicePath(kSerial)));
     ASSERT_NE(INVALID_HANDLE_VALUE, other.get());
-    Handle otherPort(CreateIoCompletionPort(other.get(), nullptr, 2, 0));
+    OwnedHandle otherPort(CreateIoCompletionPort(other.get(), nullptr, 2, 0));
     ASSERT_TRUE(queue(mine));
     DWORD bytes = 0;
     ASSERT_FALSE(DeviceIoControl(other.get(), req::kGrabImage.code, nullptr, 0, theirs.buffer.data(),
@@ -264,7 +264,7 @@ TEST_F(BcamGrabTest, closingTheHandleEndsItsGrabsAndStopsTheCamera)
     auto grab = std::make_unique<Grab>();
     ASSERT_TRUE(queue(*grab));
     ASSERT_EQ(0u, send(req::kContinuousShot, {0, 1}));
-    device_->reset();
+    _device->reset();
     EXPECT_TRUE(HasOverlappedIoCompleted(&grab->overlapped));
     grab.reset();
     EXPECT_FALSE(world().camera(kSerial)->isStreaming());

@@ -5,6 +5,7 @@
 
 #include <orvex/sim/BcamDriver.h>
 #include <orvex/win32.h>
+#include <orvex/win32_owned.h>
 
 #include <cstdint>
 #include <cstring>
@@ -14,32 +15,17 @@
 
 namespace orvex::sim::test {
 
-class Handle {
-public:
-    explicit Handle(HANDLE handle = nullptr) : handle_(handle) {}
-    ~Handle() { reset(); }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE get() const { return handle_; }
-    void reset()
-    {
-        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-        handle_ = nullptr;
-    }
-
-private:
-    HANDLE handle_;
-};
+using orvex::win32::OwnedHandle;
 
 // The present interfaces of the BCAM class, in enumeration order.
 inline std::vector<std::string> bcamDeviceNames()
 {
     std::vector<std::string> names;
-    HDEVINFO set =
-        SetupDiGetClassDevsA(&bcam::kInterfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE)
+    const orvex::win32::OwnedDeviceInfoList owner(SetupDiGetClassDevsA(
+        &bcam::kInterfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!owner)
         return names;
+    const HDEVINFO set = owner.get();
     SP_DEVICE_INTERFACE_DATA data{};
     data.cbSize = sizeof data;
     for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &bcam::kInterfaceClass, i, &data); ++i) {
@@ -51,7 +37,6 @@ inline std::vector<std::string> bcamDeviceNames()
         if (SetupDiGetDeviceInterfaceDetailA(set, &data, detail, size, nullptr, nullptr))
             names.emplace_back(detail->DevicePath);
     }
-    SetupDiDestroyDeviceInfoList(set);
     return names;
 }
 
@@ -83,7 +68,7 @@ inline HANDLE openBcamDevice(const std::string& name)
 inline DWORD transmit(HANDLE device, const bcam::RequestEntry& entry, const std::vector<uint32_t>& in,
                       std::vector<uint32_t>* out = nullptr, DWORD* bytes = nullptr)
 {
-    Handle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    OwnedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     OVERLAPPED overlapped{};
     // The low bit keeps the completion off the handle's completion port,
     // which belongs to the grabs.

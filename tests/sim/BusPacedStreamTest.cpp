@@ -67,19 +67,19 @@ int64_t periodTicks(const Camera& camera)
 // A receiver that holds the stream thread in every `every`-th image.
 class SlowCollector : public FrameCollector {
 public:
-    SlowCollector(unsigned every, std::chrono::microseconds hold) : every_(every), hold_(hold) {}
+    SlowCollector(unsigned every, std::chrono::microseconds hold) : _every(every), _hold(hold) {}
     void onFrame(const Frame& frame) override
     {
         FrameCollector::onFrame(frame);
-        if (++seen_ % every_ == 0)
-            std::this_thread::sleep_for(hold_);
+        if (++_seen % _every == 0)
+            std::this_thread::sleep_for(_hold);
     }
-    bool held(size_t index) const { return (index + 1) % every_ == 0; }
+    bool held(size_t index) const { return (index + 1) % _every == 0; }
 
 private:
-    const unsigned every_;
-    const std::chrono::microseconds hold_;
-    unsigned seen_ = 0;
+    const unsigned _every;
+    const std::chrono::microseconds _hold;
+    unsigned _seen = 0;
 };
 
 class BusPacedStream : public FreshWorld {
@@ -87,17 +87,17 @@ protected:
     void SetUp() override
     {
         FreshWorld::SetUp();
-        bus_ = world().addBus(busAt(0, 10.0, kBusPpm));
+        _bus = world().addBus(busAt(0, 10.0, kBusPpm));
     }
-    CycleClock& clock() { return world().bus(bus_)->clock(); }
+    CycleClock& clock() { return world().bus(_bus)->clock(); }
 
-    int bus_ = 0;
+    int _bus = 0;
 };
 
 TEST_F(BusPacedStream, TwoCamerasOnOneBusKeepAFixedDistanceBetweenTheirStamps)
 {
-    const auto a = addFastCamera(world(), bus_, 0xA1, 1000.0);
-    const auto b = addFastCamera(world(), bus_, 0xB2, 1000.0);
+    const auto a = addFastCamera(world(), _bus, 0xA1, 1000.0);
+    const auto b = addFastCamera(world(), _bus, 0xB2, 1000.0);
     const int64_t period = periodTicks(*a);
     ASSERT_EQ(period, 8 * kCycle) << "1 ms: eight whole cycles";
     auto sinkA = std::make_shared<FrameCollector>();
@@ -129,7 +129,7 @@ TEST_F(BusPacedStream, ImagesStartOnCycleBoundariesAlongTheGridOfThePeriodInBusT
 {
     // 1/700 s is 35108.57 ticks: the grid advances by 35109 ticks, each
     // image starting at the first cycle boundary from its grid point.
-    const auto camera = addFastCamera(world(), bus_, 0xC3, 700.0);
+    const auto camera = addFastCamera(world(), _bus, 0xC3, 700.0);
     const int64_t period = periodTicks(*camera);
     ASSERT_EQ(period, 35109);
     auto sink = std::make_shared<FrameCollector>();
@@ -164,7 +164,7 @@ TEST_F(BusPacedStream, ImagesStartOnCycleBoundariesAlongTheGridOfThePeriodInBusT
 
 TEST_F(BusPacedStream, ASlowReceiverOrAStallSkipsWholePeriodsAndKeepsThePhase)
 {
-    const auto camera = addFastCamera(world(), bus_, 0xD4, 1000.0);
+    const auto camera = addFastCamera(world(), _bus, 0xD4, 1000.0);
     const int64_t period = periodTicks(*camera);
     // Every fifth image holds the stream thread for two and a half periods.
     auto sink = std::make_shared<SlowCollector>(5, 2500us);
@@ -197,7 +197,7 @@ TEST_F(BusPacedStream, ASlowReceiverOrAStallSkipsWholePeriodsAndKeepsThePhase)
 
 TEST_F(BusPacedStream, AJumpOfTheBusClockMovesTheStampsNotTheCadence)
 {
-    const auto camera = addFastCamera(world(), bus_, 0xE5, 1000.0);
+    const auto camera = addFastCamera(world(), _bus, 0xE5, 1000.0);
     const int64_t period = periodTicks(*camera);
     auto sink = std::make_shared<FrameCollector>();
     ASSERT_EQ(camera->startStream(sink, Pacing::frameRate), Status::ok);

@@ -28,7 +28,7 @@ protected:
     PropertyValue property(uint32_t feature)
     {
         PropertyValue v;
-        EXPECT_EQ(camera_->property(feature, v), Status::ok);
+        EXPECT_EQ(_camera->property(feature, v), Status::ok);
         return v;
     }
 };
@@ -66,8 +66,8 @@ TEST_F(CameraRegisters, UnimplementedAddressesAnswerLikeACamera)
     EXPECT_EQ(read(kTriggerInquiry), inquiry);
     // Outside every area the camera answers: an address error.
     uint32_t value = 0;
-    EXPECT_EQ(camera_->readRegister(0xF1000000, value), Status::addressError);
-    EXPECT_EQ(camera_->writeRegister(0x00000010, 1), Status::addressError);
+    EXPECT_EQ(_camera->readRegister(0xF1000000, value), Status::addressError);
+    EXPECT_EQ(_camera->writeRegister(0x00000010, 1), Status::addressError);
     // A camera without smart features reads all ones in the advanced area.
     EXPECT_EQ(read(sf::kAccessControl0), sf::kAllOnes);
 }
@@ -76,9 +76,9 @@ TEST_F(CameraRegisters, CycleTimeIsReachedThroughTheWrappingOffset)
 {
     const uint32_t address = registerAddress(kCycleTimeRegisterOffset);
     ASSERT_EQ(address, kCycleTime);
-    const uint32_t before = world().bus(bus_)->clock().cycleTimeNow();
+    const uint32_t before = world().bus(_bus)->clock().cycleTimeNow();
     const uint32_t value = read(address);
-    const uint32_t after = world().bus(bus_)->clock().cycleTimeNow();
+    const uint32_t after = world().bus(_bus)->clock().cycleTimeNow();
     EXPECT_LE(cycleTimeToTicks(before), cycleTimeToTicks(value));
     EXPECT_LE(cycleTimeToTicks(value), cycleTimeToTicks(after));
     EXPECT_LT(cycleCount(value), kCyclesPerSecond);
@@ -153,8 +153,8 @@ TEST_F(CameraRegisters, ASettingFromTheSdkDropsValuesHeldForSetting1)
     FrameGeometry g;
     g.width = 320;
     g.height = 240;
-    g.bytesPerPacket = camera_->packetLimits(320, 240, 1).maxBytes;
-    ASSERT_EQ(camera_->configureFormat7(g), Status::ok);
+    g.bytesPerPacket = _camera->packetLimits(320, 240, 1).maxBytes;
+    ASSERT_EQ(_camera->configureFormat7(g), Status::ok);
     writeFormat7(kF7ValueSetting, kF7ValueSettingApply);
     EXPECT_FALSE(format7(kF7ValueSetting) & kF7ValueSettingError);
     EXPECT_EQ(format7(kF7ImageSize), packHigh(320, 240));
@@ -164,21 +164,21 @@ TEST_F(CameraRegisters, PacketLimitsFollowTheBusSpeed)
 {
     const int slowBus = world().addBus(busAt(1, 0.0, 0.0, 400));
     const auto slow = world().addCamera(slowBus, "Grasshopper GRAS-20S4M", 1002);
-    EXPECT_EQ(camera_->packetLimits(1624, 1224, 1).maxBytes, 8192u);
+    EXPECT_EQ(_camera->packetLimits(1624, 1224, 1).maxBytes, 8192u);
     EXPECT_EQ(slow->packetLimits(1624, 1224, 1).maxBytes, 4096u);
     EXPECT_EQ(slow->packetLimits(1624, 1224, 1).unitBytes, 4u);
     EXPECT_EQ(slow->packetLimits(10, 10, 1).maxBytes, 100u);
     EXPECT_EQ(slow->packetLimits(10, 10, 2).maxBytes, 200u);
     // The same camera model, unplugged and plugged into the fast bus, gets its speed back.
     world().unplugCamera(1002);
-    world().plugCamera(1002, bus_);
+    world().plugCamera(1002, _bus);
     EXPECT_EQ(slow->packetLimits(1624, 1224, 1).maxBytes, 8192u);
 }
 
 TEST_F(CameraRegisters, AbsoluteValuesAreQuantisedToRawSteps)
 {
     // Gain: 1/16 dB steps from -2 dB.
-    ASSERT_EQ(camera_->setPropertyAbsolute(kFeatureGain, false, true, false, 12.3), Status::ok);
+    ASSERT_EQ(_camera->setPropertyAbsolute(kFeatureGain, false, true, false, 12.3), Status::ok);
     PropertyValue gain = property(kFeatureGain);
     EXPECT_EQ(gain.raw, 229u);
     EXPECT_DOUBLE_EQ(gain.absValue, 12.3125);
@@ -186,18 +186,18 @@ TEST_F(CameraRegisters, AbsoluteValuesAreQuantisedToRawSteps)
     EXPECT_EQ(read(kGain) & kControlValueMask, 229u) << "the register holds the raw value";
 
     // A raw write leaves absolute mode.
-    ASSERT_EQ(camera_->setPropertyRaw(kFeatureGain, false, true, false, 40, 0), Status::ok);
+    ASSERT_EQ(_camera->setPropertyRaw(kFeatureGain, false, true, false, 40, 0), Status::ok);
     gain = property(kFeatureGain);
     EXPECT_FALSE(gain.absoluteMode);
     EXPECT_DOUBLE_EQ(gain.absValue, 0.5);
 
     // Shutter: steps of the 20 µs time base.
-    ASSERT_EQ(camera_->setPropertyAbsolute(kFeatureShutter, false, true, false, 1.234), Status::ok);
+    ASSERT_EQ(_camera->setPropertyAbsolute(kFeatureShutter, false, true, false, 1.234), Status::ok);
     EXPECT_EQ(property(kFeatureShutter).raw, 62u);
     EXPECT_NEAR(property(kFeatureShutter).absValue, 1.24, 1e-5);
 
-    EXPECT_EQ(camera_->setPropertyAbsolute(kFeatureGain, false, true, false, 30.0), Status::outOfRange);
-    EXPECT_EQ(camera_->setPropertyAbsolute(kFeatureGain, false, true, false, std::nan("")),
+    EXPECT_EQ(_camera->setPropertyAbsolute(kFeatureGain, false, true, false, 30.0), Status::outOfRange);
+    EXPECT_EQ(_camera->setPropertyAbsolute(kFeatureGain, false, true, false, std::nan("")),
               Status::invalidArgument);
 }
 
@@ -205,16 +205,16 @@ TEST_F(CameraRegisters, ShutterRangeFollowsFrameRateAndTrigger)
 {
     write(kCurrentVideoFormat, kFormat7 << kCurrentIndexShift);
     // Frame rate on at 10 fps: at most one frame period of exposure.
-    ASSERT_EQ(camera_->setPropertyAbsolute(kFeatureFrameRate, false, true, false, 10.0), Status::ok);
+    ASSERT_EQ(_camera->setPropertyAbsolute(kFeatureFrameRate, false, true, false, 10.0), Status::ok);
     PropertyValue shutter = property(kFeatureShutter);
     EXPECT_NEAR(shutter.absMax, 81.9, 1e-4) << "12-bit raw limit (4095 x 20 µs) below 100 ms";
-    ASSERT_EQ(camera_->setPropertyAbsolute(kFeatureFrameRate, false, true, false, 25.0), Status::ok);
+    ASSERT_EQ(_camera->setPropertyAbsolute(kFeatureFrameRate, false, true, false, 25.0), Status::ok);
     EXPECT_NEAR(property(kFeatureShutter).absMax, 40.0, 1e-4);
 
     // A long shutter is clamped when the frame rate rises.
-    ASSERT_EQ(camera_->setPropertyAbsolute(kFeatureFrameRate, false, true, false, 12.5), Status::ok);
-    ASSERT_EQ(camera_->setPropertyAbsolute(kFeatureShutter, false, true, false, 70.0), Status::ok);
-    ASSERT_EQ(camera_->setPropertyAbsolute(kFeatureFrameRate, false, true, false, 30.0), Status::ok);
+    ASSERT_EQ(_camera->setPropertyAbsolute(kFeatureFrameRate, false, true, false, 12.5), Status::ok);
+    ASSERT_EQ(_camera->setPropertyAbsolute(kFeatureShutter, false, true, false, 70.0), Status::ok);
+    ASSERT_EQ(_camera->setPropertyAbsolute(kFeatureFrameRate, false, true, false, 30.0), Status::ok);
     EXPECT_LE(property(kFeatureShutter).absValue, 1000.0 / 30.0);
 
     // Trigger on: the frame rate no longer limits the exposure.
@@ -277,7 +277,7 @@ TEST_F(CameraRegisters, FrameInformationTakesOnlyTheItemsTheCameraHas)
 
     CameraConfig config = *modelConfig("Flea2 FL2G-50S5M", 1003);
     config.frameInfoItems = frameinfo::kTimestamp | frameinfo::kFrameCounter;
-    const auto partial = world().addCamera(bus_, config);
+    const auto partial = world().addCamera(_bus, config);
     ASSERT_EQ(partial->writeRegister(kFrameInfo, frameinfo::kAllItems), Status::ok);
     uint32_t value = 0;
     ASSERT_EQ(partial->readRegister(kFrameInfo, value), Status::ok);
@@ -285,7 +285,7 @@ TEST_F(CameraRegisters, FrameInformationTakesOnlyTheItemsTheCameraHas)
 
     config.serialNumber = 1004;
     config.frameInfoItems = 0;
-    const auto none = world().addCamera(bus_, config);
+    const auto none = world().addCamera(_bus, config);
     ASSERT_EQ(none->writeRegister(kFrameInfo, frameinfo::kAllItems), Status::ok);
     ASSERT_EQ(none->readRegister(kFrameInfo, value), Status::ok);
     EXPECT_EQ(value, 0u) << "no register: reads 0";
@@ -307,7 +307,7 @@ TEST_F(CameraRegisters, RegisterOverridesForceInquiriesAndDefaults)
     config.registerOverrides[kTriggerInquiry] = 0;
     config.registerOverrides[kTriggerMode] = kPresence | (3u << kTriggerModeShift);
     config.registerOverrides[kVideoFormatInquiry] = formatBit(0);
-    const auto odd = world().addCamera(bus_, config);
+    const auto odd = world().addCamera(_bus, config);
     uint32_t value = 1;
     ASSERT_EQ(odd->readRegister(kTriggerInquiry, value), Status::ok);
     EXPECT_EQ(value, 0u);
@@ -327,7 +327,7 @@ TEST_F(CameraRegisters, ForcedFormat7InquiriesAreWhatTheCameraChecksAgainst)
     config.registerOverrides[base + kF7UnitSizeInquiry] = packHigh(16, 8);
     config.registerOverrides[base + kF7PacketParameterInquiry] = packHigh(8, 1024);
     config.registerOverrides[base + kF7MaxImageSizeInquiry] = packHigh(1024, 768);
-    const auto forced = world().addCamera(bus_, config);
+    const auto forced = world().addCamera(_bus, config);
     auto f7 = [&](uint32_t offset) {
         uint32_t value = 0;
         EXPECT_EQ(forced->readRegister(base + offset, value), Status::ok);
@@ -358,7 +358,7 @@ TEST_F(CameraRegisters, ForcedFormat7InquiriesAreWhatTheCameraChecksAgainst)
 
 TEST_F(CameraRegisters, IsochronousBudgetIsIeee1394s)
 {
-    EXPECT_EQ(world().bus(bus_)->isoBandwidth(), 9830u);
+    EXPECT_EQ(world().bus(_bus)->isoBandwidth(), 9830u);
     EXPECT_EQ(world().bus(world().addBus(busAt(1, 0.0, 0.0, 400)))->isoBandwidth(), 4915u);
 }
 
@@ -366,9 +366,9 @@ TEST_F(CameraRegisters, UnpluggedCameraAnswersNothing)
 {
     world().unplugCamera(1001);
     uint32_t value = 0;
-    EXPECT_EQ(camera_->readRegister(kInitialize, value), Status::notConnected);
+    EXPECT_EQ(_camera->readRegister(kInitialize, value), Status::notConnected);
     PropertyValue v;
-    EXPECT_EQ(camera_->property(kFeatureGain, v), Status::notConnected);
+    EXPECT_EQ(_camera->property(kFeatureGain, v), Status::notConnected);
 }
 
 // --- smart features ----------------------------------------------------------------
@@ -380,7 +380,7 @@ protected:
     void SetUp() override
     {
         CameraRegisters::SetUp();
-        camera_ = world().addCamera(bus_, "A102f", 2001);
+        _camera = world().addCamera(_bus, "A102f", 2001);
     }
     uint32_t inquire(unsigned feature)
     {

@@ -32,7 +32,7 @@ protected:
     void SetUp() override
     {
         OneCamera::SetUp();
-        sink_ = std::make_shared<FrameCollector>();
+        _sink = std::make_shared<FrameCollector>();
     }
     // A small Format_7 image at a given frame rate.
     void configure(double fps, uint32_t width = 64, uint32_t height = 32)
@@ -41,23 +41,23 @@ protected:
         g.width = width;
         g.height = height;
         g.bytesPerPixel = 1;
-        g.bytesPerPacket = camera_->packetLimits(width, height, 1).maxBytes;
-        ASSERT_EQ(camera_->configureFormat7(g), Status::ok);
-        ASSERT_EQ(camera_->setPropertyAbsolute(kFeatureFrameRate, false, true, false, fps), Status::ok);
-        ASSERT_EQ(camera_->setPropertyAbsolute(kFeatureShutter, false, true, false, 1.0), Status::ok);
+        g.bytesPerPacket = _camera->packetLimits(width, height, 1).maxBytes;
+        ASSERT_EQ(_camera->configureFormat7(g), Status::ok);
+        ASSERT_EQ(_camera->setPropertyAbsolute(kFeatureFrameRate, false, true, false, fps), Status::ok);
+        ASSERT_EQ(_camera->setPropertyAbsolute(kFeatureShutter, false, true, false, 1.0), Status::ok);
     }
     void triggerOn() { write(kTriggerMode, read(kTriggerMode) | kTriggerOn | kTriggerPolarity); }
 
-    std::shared_ptr<FrameCollector> sink_;
+    std::shared_ptr<FrameCollector> _sink;
 };
 
 TEST_F(CameraStream, FreeRunKeepsTheFramePeriodAndCountsImages)
 {
     configure(100.0);
-    ASSERT_EQ(camera_->startStream(sink_, Pacing::frameRate), Status::ok);
-    ASSERT_TRUE(sink_->waitFor(5));
-    camera_->stopStream();
-    const auto frames = sink_->frames();
+    ASSERT_EQ(_camera->startStream(_sink, Pacing::frameRate), Status::ok);
+    ASSERT_TRUE(_sink->waitFor(5));
+    _camera->stopStream();
+    const auto frames = _sink->frames();
     const int64_t periodTicks = static_cast<int64_t>(kTicksPerSecond / 100.0);
     for (size_t i = 1; i < frames.size(); ++i) {
         EXPECT_EQ(frames[i].frameCounter, frames[i - 1].frameCounter + 1);
@@ -70,92 +70,92 @@ TEST_F(CameraStream, FreeRunKeepsTheFramePeriodAndCountsImages)
         EXPECT_GE(frames[i].deliveredNs, frames[i].exposureStartNs)
             << "delivered after exposure and transfer";
     }
-    EXPECT_FALSE(camera_->isStreaming());
-    const size_t count = sink_->frames().size();
+    EXPECT_FALSE(_camera->isStreaming());
+    const size_t count = _sink->frames().size();
     std::this_thread::sleep_for(30ms);
-    EXPECT_EQ(sink_->frames().size(), count) << "nothing after the stop";
+    EXPECT_EQ(_sink->frames().size(), count) << "nothing after the stop";
 }
 
 TEST_F(CameraStream, TriggeredCameraWaitsForTriggersAndRefusesThemWhileBusy)
 {
     configure(30.0);
     triggerOn();
-    ASSERT_EQ(camera_->startStream(sink_, Pacing::frameRate), Status::ok);
-    EXPECT_FALSE(sink_->waitFor(1, 100ms)) << "no image without a trigger";
+    ASSERT_EQ(_camera->startStream(_sink, Pacing::frameRate), Status::ok);
+    EXPECT_FALSE(_sink->waitFor(1, 100ms)) << "no image without a trigger";
     EXPECT_EQ(read(kSoftwareTrigger), kSoftwareTriggerReady);
 
     const int64_t fired = hostNowNs();
-    EXPECT_TRUE(camera_->externalTrigger(fired));
-    EXPECT_FALSE(camera_->externalTrigger(fired + 1000)) << "still exposing";
-    EXPECT_EQ(camera_->droppedTriggers(), 1u);
-    ASSERT_TRUE(sink_->waitFor(1));
-    Frame frame = sink_->frames()[0];
+    EXPECT_TRUE(_camera->externalTrigger(fired));
+    EXPECT_FALSE(_camera->externalTrigger(fired + 1000)) << "still exposing";
+    EXPECT_EQ(_camera->droppedTriggers(), 1u);
+    ASSERT_TRUE(_sink->waitFor(1));
+    Frame frame = _sink->frames()[0];
     EXPECT_TRUE(frame.triggered);
     EXPECT_EQ(frame.exposureStartNs, fired);
-    EXPECT_EQ(frame.cycleTime, world().bus(bus_)->clock().cycleTimeAt(fired));
+    EXPECT_EQ(frame.cycleTime, world().bus(_bus)->clock().cycleTimeAt(fired));
     EXPECT_TRUE(frame.gpioLevels & frameinfo::kGpioTriggerInput) << "input at its active (high) level";
 
     // The software trigger register fires too, and is busy meanwhile.
     write(kSoftwareTrigger, kSoftwareTriggerFire);
     EXPECT_EQ(read(kSoftwareTrigger), kSoftwareTriggerBusy);
-    ASSERT_TRUE(sink_->waitFor(2));
-    frame = sink_->frames()[1];
+    ASSERT_TRUE(_sink->waitFor(2));
+    frame = _sink->frames()[1];
     EXPECT_TRUE(frame.triggered);
     EXPECT_FALSE(frame.gpioLevels & frameinfo::kGpioTriggerInput) << "the input line stayed idle";
-    camera_->stopStream();
+    _camera->stopStream();
 }
 
 TEST_F(CameraStream, UnpacedCameraProducesOnDemandAndDeliversTriggersAtOnce)
 {
     configure(1.0);
-    ASSERT_EQ(camera_->startStream(sink_, Pacing::unpaced), Status::ok);
-    const auto a = camera_->pullFrame();
-    const auto b = camera_->pullFrame();
+    ASSERT_EQ(_camera->startStream(_sink, Pacing::unpaced), Status::ok);
+    const auto a = _camera->pullFrame();
+    const auto b = _camera->pullFrame();
     ASSERT_TRUE(a && b);
     EXPECT_EQ(b->frameCounter, a->frameCounter + 1) << "no wait for the 1 fps period";
 
     triggerOn();
-    EXPECT_FALSE(camera_->pullFrame()) << "triggered: only triggers produce images";
-    EXPECT_TRUE(camera_->externalTrigger(hostNowNs()));
-    EXPECT_TRUE(camera_->externalTrigger(hostNowNs())) << "no busy time when unpaced";
-    EXPECT_EQ(sink_->frames().size(), 2u) << "delivered on the triggering thread";
-    camera_->stopStream();
+    EXPECT_FALSE(_camera->pullFrame()) << "triggered: only triggers produce images";
+    EXPECT_TRUE(_camera->externalTrigger(hostNowNs()));
+    EXPECT_TRUE(_camera->externalTrigger(hostNowNs())) << "no busy time when unpaced";
+    EXPECT_EQ(_sink->frames().size(), 2u) << "delivered on the triggering thread";
+    _camera->stopStream();
 }
 
 TEST_F(CameraStream, InitializeStopsTheTransferAndUnplugTellsTheReceiver)
 {
     configure(200.0);
-    ASSERT_EQ(camera_->startStream(sink_, Pacing::frameRate), Status::ok);
-    ASSERT_TRUE(sink_->waitFor(1));
+    ASSERT_EQ(_camera->startStream(_sink, Pacing::frameRate), Status::ok);
+    ASSERT_TRUE(_sink->waitFor(1));
     write(kInitialize, kInitializeBit);
     EXPECT_EQ(read(kIsoEnable), 0u);
-    const size_t count = sink_->frames().size();
+    const size_t count = _sink->frames().size();
     std::this_thread::sleep_for(50ms);
-    EXPECT_LE(sink_->frames().size(), count + 1) << "at most the image already on its way";
-    EXPECT_TRUE(camera_->isStreaming()) << "the receiver stays attached until stopped";
+    EXPECT_LE(_sink->frames().size(), count + 1) << "at most the image already on its way";
+    EXPECT_TRUE(_camera->isStreaming()) << "the receiver stays attached until stopped";
 
     world().unplugCamera(1001);
-    EXPECT_TRUE(sink_->removed());
-    EXPECT_FALSE(camera_->isStreaming());
+    EXPECT_TRUE(_sink->removed());
+    EXPECT_FALSE(_camera->isStreaming());
 }
 
 TEST_F(CameraStream, BusBandwidthLimitsConcurrentStreams)
 {
-    const auto other = world().addCamera(bus_, "Grasshopper GRAS-50S5M", 1002);
+    const auto other = world().addCamera(_bus, "Grasshopper GRAS-50S5M", 1002);
     FrameGeometry g;
     g.width = 1600;
     g.height = 1200;
     g.bytesPerPacket = 8192;
-    ASSERT_EQ(camera_->configureFormat7(g), Status::ok);
+    ASSERT_EQ(_camera->configureFormat7(g), Status::ok);
     ASSERT_EQ(other->configureFormat7(g), Status::ok);
     auto otherSink = std::make_shared<FrameCollector>();
-    ASSERT_EQ(camera_->startStream(sink_, Pacing::unpaced), Status::ok);
+    ASSERT_EQ(_camera->startStream(_sink, Pacing::unpaced), Status::ok);
     EXPECT_EQ(other->startStream(otherSink, Pacing::unpaced), Status::bandwidthExceeded);
-    EXPECT_EQ(world().bus(bus_)->bandwidthInUse(), 8192u);
-    camera_->stopStream();
+    EXPECT_EQ(world().bus(_bus)->bandwidthInUse(), 8192u);
+    _camera->stopStream();
     EXPECT_EQ(other->startStream(otherSink, Pacing::unpaced), Status::ok);
     other->stopStream();
-    EXPECT_EQ(world().bus(bus_)->bandwidthInUse(), 0u);
+    EXPECT_EQ(world().bus(_bus)->bandwidthInUse(), 0u);
 }
 
 TEST_F(CameraStream, ImagesCarryRegistersGpioAndSmartChunkSelection)
@@ -166,8 +166,8 @@ TEST_F(CameraStream, ImagesCarryRegistersGpioAndSmartChunkSelection)
     write(strobeBlock + kStrobeControlOffset + 4, kPresence | kStrobeOn | kStrobePolarity); // pin 1 on, high
     write(strobeBlock + kStrobeControlOffset + 8, kPresence); // pin 2 off, low active
     write(kFrameInfo, frameinfo::kTimestamp | frameinfo::kFrameCounter);
-    ASSERT_EQ(camera_->startStream(sink_, Pacing::unpaced), Status::ok);
-    const auto frame = camera_->pullFrame();
+    ASSERT_EQ(_camera->startStream(_sink, Pacing::unpaced), Status::ok);
+    const auto frame = _camera->pullFrame();
     ASSERT_TRUE(frame);
     EXPECT_EQ(frame->gpioLevels & (frameinfo::kGpioStrobe0 | frameinfo::kGpioStrobe1),
               frameinfo::kGpioStrobe0 | frameinfo::kGpioStrobe1)
@@ -176,7 +176,7 @@ TEST_F(CameraStream, ImagesCarryRegistersGpioAndSmartChunkSelection)
     EXPECT_EQ(frame->gainRegister, read(kGain));
     EXPECT_EQ(frame->shutterRegister, read(kShutter));
     EXPECT_EQ(frame->smartChunks, 0u);
-    camera_->stopStream();
+    _camera->stopStream();
 }
 
 TEST_F(CameraStream, AutoExposureMovesGainAndShutterFromImageToImage)
@@ -184,13 +184,13 @@ TEST_F(CameraStream, AutoExposureMovesGainAndShutterFromImageToImage)
     configure(1.0);
     write(kAutoExposure, read(kAutoExposure) | kControlOn);
     write(kGain, read(kGain) | kControlAuto);
-    ASSERT_EQ(camera_->startStream(sink_, Pacing::unpaced), Status::ok);
+    ASSERT_EQ(_camera->startStream(_sink, Pacing::unpaced), Status::ok);
     std::vector<uint32_t> gains;
     for (int i = 0; i < 3; ++i)
-        gains.push_back(camera_->pullFrame()->gainRegister & kControlValueMask);
+        gains.push_back(_camera->pullFrame()->gainRegister & kControlValueMask);
     EXPECT_NE(gains[0], gains[1]);
     EXPECT_NE(gains[1], gains[2]);
-    camera_->stopStream();
+    _camera->stopStream();
 }
 
 // --- pixels and chunks ---------------------------------------------------------------
@@ -360,7 +360,7 @@ TEST_F(CameraStream, SyncBlockMakesTimeStampsFollowTheMaster)
     // A slave on another bus, 37.2 s ahead and 30 ppm fast.
     const int slaveBus = world().addBus(busAt(1, 47.2, 30.0));
     const auto slave = world().addCamera(slaveBus, "Flea2 FL2G-50S5M", 3003);
-    CycleClock& masterClock = world().bus(bus_)->clock();
+    CycleClock& masterClock = world().bus(_bus)->clock();
     CycleClock& slaveClock = world().bus(slaveBus)->clock();
 
     // What a controller would measure: master minus slave at the slave's
@@ -390,12 +390,12 @@ TEST_F(CameraStream, SyncBlockMakesTimeStampsFollowTheMaster)
     triggerOn();
     ASSERT_EQ(slave->writeRegister(kTriggerMode, kPresence | kTriggerOn), Status::ok);
     auto slaveSink = std::make_shared<FrameCollector>();
-    ASSERT_EQ(camera_->startStream(sink_, Pacing::unpaced), Status::ok);
+    ASSERT_EQ(_camera->startStream(_sink, Pacing::unpaced), Status::ok);
     ASSERT_EQ(slave->startStream(slaveSink, Pacing::unpaced), Status::ok);
     EXPECT_EQ(world().fireExternalTrigger(), 2);
-    ASSERT_EQ(sink_->frames().size(), 1u);
+    ASSERT_EQ(_sink->frames().size(), 1u);
     ASSERT_EQ(slaveSink->frames().size(), 1u);
-    const Frame m = sink_->frames()[0], s = slaveSink->frames()[0];
+    const Frame m = _sink->frames()[0], s = slaveSink->frames()[0];
     EXPECT_EQ(m.exposureStartNs, s.exposureStartNs) << "one trigger line";
     EXPECT_LE(std::min(ticksBetween(m.cycleTime, s.cycleTime), ticksBetween(s.cycleTime, m.cycleTime)), 3)
         << "stamps agree";
@@ -414,7 +414,7 @@ TEST_F(CameraStream, SyncBlockMakesTimeStampsFollowTheMaster)
     const uint32_t zero[2] = {0, 0};
     ASSERT_EQ(slave->writeBlock(FC_REG_SYNC, zero, 2), Status::ok);
     EXPECT_EQ(slave->stampCycleTimeAt(later), slaveClock.cycleTimeAt(later));
-    camera_->stopStream();
+    _camera->stopStream();
     slave->stopStream();
 }
 

@@ -63,11 +63,11 @@ protected:
                                       Pacing pacing = Pacing::unpaced)
     {
         const auto camera = world().addCamera(bus, config);
-        sinks_[config.serialNumber] = std::make_shared<FrameCollector>();
-        EXPECT_EQ(camera->startStream(sinks_[config.serialNumber], pacing), Status::ok);
+        _sinks[config.serialNumber] = std::make_shared<FrameCollector>();
+        EXPECT_EQ(camera->startStream(_sinks[config.serialNumber], pacing), Status::ok);
         return camera;
     }
-    std::shared_ptr<FrameCollector> sink(uint32_t serialNumber) { return sinks_[serialNumber]; }
+    std::shared_ptr<FrameCollector> sink(uint32_t serialNumber) { return _sinks[serialNumber]; }
 
     static uint32_t read(Camera& camera, uint32_t address)
     {
@@ -88,7 +88,7 @@ protected:
         return quadletOffsetToAddress(read(camera, kStrobeOutputInquiry)) + kStrobeControlOffset + 4 * pin;
     }
 
-    std::map<uint32_t, std::shared_ptr<FrameCollector>> sinks_;
+    std::map<uint32_t, std::shared_ptr<FrameCollector>> _sinks;
 };
 
 // --- the trigger input ------------------------------------------------------------------

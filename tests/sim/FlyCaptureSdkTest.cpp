@@ -41,7 +41,7 @@ protected:
     }
     void TearDown() override
     {
-        for (FlyCaptureContext c : contexts_)
+        for (FlyCaptureContext c : _contexts)
             flycaptureDestroyContext(c);
         FreshWorld::TearDown();
     }
@@ -49,7 +49,7 @@ protected:
     {
         FlyCaptureContext c = nullptr;
         EXPECT_EQ(flycaptureCreateContext(&c), FLYCAPTURE_OK);
-        contexts_.push_back(c);
+        _contexts.push_back(c);
         return c;
     }
     // A context bound to the camera at `port` with `buffers` image buffers.
@@ -94,7 +94,7 @@ protected:
         return waiting;
     }
 
-    std::vector<FlyCaptureContext> contexts_;
+    std::vector<FlyCaptureContext> _contexts;
 };
 
 TEST_F(FlyCaptureSdk, EnumerationListsCamerasByBusInPlugOrder)
@@ -144,7 +144,7 @@ TEST_F(FlyCaptureSdk, ContextMisuseIsRefusedWithoutHarm)
     int stranger = 0;
     EXPECT_EQ(flycaptureGetCameraRegister(&stranger, 0, &value), FLYCAPTURE_INVALID_CONTEXT);
     FlyCaptureContext gone = context();
-    contexts_.pop_back();
+    _contexts.pop_back();
     EXPECT_EQ(flycaptureDestroyContext(gone), FLYCAPTURE_OK);
     EXPECT_EQ(flycaptureDestroyContext(gone), FLYCAPTURE_INVALID_CONTEXT);
     EXPECT_EQ(flycaptureCreateContext(nullptr), FLYCAPTURE_INVALID_ARGUMENT);
@@ -489,26 +489,26 @@ public:
     static void PGRFLYCAPTURE_CALL_CONVEN callback(void* self, int message, unsigned long param)
     {
         auto* log = static_cast<NotificationLog*>(self);
-        std::lock_guard<std::mutex> lock(log->m_);
-        log->entries_.push_back({message, param, std::this_thread::get_id()});
-        log->cv_.notify_all();
+        std::lock_guard<std::mutex> lock(log->_m);
+        log->_entries.push_back({message, param, std::this_thread::get_id()});
+        log->_cv.notify_all();
     }
     std::vector<Notification> waitFor(size_t count)
     {
-        std::unique_lock<std::mutex> lock(m_);
-        cv_.wait_for(lock, 10s, [&] { return entries_.size() >= count; });
-        return entries_;
+        std::unique_lock<std::mutex> lock(_m);
+        _cv.wait_for(lock, 10s, [&] { return _entries.size() >= count; });
+        return _entries;
     }
     std::vector<Notification> take()
     {
-        std::lock_guard<std::mutex> lock(m_);
-        return std::move(entries_);
+        std::lock_guard<std::mutex> lock(_m);
+        return std::move(_entries);
     }
 
 private:
-    std::mutex m_;
-    std::condition_variable cv_;
-    std::vector<Notification> entries_;
+    std::mutex _m;
+    std::condition_variable _cv;
+    std::vector<Notification> _entries;
 };
 
 TEST_F(FlyCaptureSdk, BusEventsReachEveryCallbackOnTheSdksThread)
@@ -557,7 +557,7 @@ TEST_F(FlyCaptureSdk, BusEventsReachEveryCallbackOnTheSdksThread)
     EXPECT_TRUE(second.take().empty());
 
     // Destroying the context removes its callbacks too.
-    contexts_.erase(std::find(contexts_.begin(), contexts_.end(), server));
+    _contexts.erase(std::find(_contexts.begin(), _contexts.end(), server));
     ASSERT_EQ(flycaptureDestroyContext(server), FLYCAPTURE_OK);
     World::instance().resetBus(0);
     std::this_thread::sleep_for(20ms);
@@ -610,7 +610,7 @@ TEST_F(FlyCaptureSdk, DestroyingAContextWakesItsWaiter)
 {
     FlyCaptureContext c = bound(0);
     auto waiting = lockWaitingForATrigger(c);
-    contexts_.clear();
+    _contexts.clear();
     ASSERT_EQ(flycaptureDestroyContext(c), FLYCAPTURE_OK);
     ASSERT_EQ(waiting.wait_for(10s), std::future_status::ready);
     const FlyCaptureError result = waiting.get();

@@ -155,11 +155,11 @@ TEST_F(IidcHost, OptionalFunctionsFollowTheStrobeInquiry)
 {
     CameraConfig config = *modelConfig("Flea2 FL2G-50S5M", 7002);
     config.registerOverrides[kStrobeOutputInquiry] = 0;
-    camera_ = world().addCamera(bus_, config);
+    _camera = world().addCamera(_bus, config);
     EXPECT_EQ(read(kOptionalFunctionInquiry), 0u);
     EXPECT_FALSE(read(kBasicFunctionInquiry) & kBasicOptionalFunctions);
 
-    camera_ = world().addCamera(world().addBus(busAt(1, 0.0, 0.0, 400)), "A102f", 7003);
+    _camera = world().addCamera(world().addBus(busAt(1, 0.0, 0.0, 400)), "A102f", 7003);
     EXPECT_FALSE(read(kBasicFunctionInquiry) & kBasic1394b) << "an S400 camera";
     EXPECT_EQ(read(kConfigRomNodeCaps) & 0x7, 2u);
 }
@@ -194,7 +194,7 @@ TEST_F(IidcHost, AbsoluteShutterThroughTheAbsoluteValueRegisters)
 
     // Features without absolute control have no block.
     EXPECT_EQ(read(featureAbsoluteOffset(kFeatureTemperature)), 0u);
-    camera_ = world().addCamera(bus_, "A102f", 7004);
+    _camera = world().addCamera(_bus, "A102f", 7004);
     EXPECT_FALSE(read(featureInquiry(kFeatureGain)) & kInquiryAbsolute);
     EXPECT_EQ(read(featureAbsoluteOffset(kFeatureGain)), 0u);
 }
@@ -247,8 +247,8 @@ protected:
     void SetUp() override
     {
         IidcHost::SetUp();
-        receiver_ = std::make_shared<FrameCollector>();
-        world().bus(bus_)->listen(kChannel, receiver_);
+        _receiver = std::make_shared<FrameCollector>();
+        world().bus(_bus)->listen(kChannel, _receiver);
         // A small Format_7 image at 100 fps on channel 5 at S800.
         const uint32_t base = format7Base();
         write(base + kF7ImageSize, packHigh(64, 32));
@@ -263,11 +263,11 @@ protected:
     size_t settledCount()
     {
         std::this_thread::sleep_for(60ms);
-        return receiver_->frames().size();
+        return _receiver->frames().size();
     }
 
     static constexpr uint32_t kChannel = 5;
-    std::shared_ptr<FrameCollector> receiver_;
+    std::shared_ptr<FrameCollector> _receiver;
 };
 
 TEST_F(IidcHostStreams, ChannelAndSpeedKeepWhatIsWritten)
@@ -277,7 +277,7 @@ TEST_F(IidcHostStreams, ChannelAndSpeedKeepWhatIsWritten)
     EXPECT_EQ(read(kIsoChannelSpeed), (9u << kIsoChannelShift) | (1u << kIsoSpeedShift))
         << "legacy fields only";
     // An S400 camera has no 1394b mode: the legacy fields are all it keeps.
-    camera_ = world().addCamera(bus_, "A102f", 7005);
+    _camera = world().addCamera(_bus, "A102f", 7005);
     write(kIsoChannelSpeed,
           kIsoOperationMode1394b | (40u << kIso1394bChannelShift) | (3u << kIsoChannelShift));
     EXPECT_EQ(read(kIsoChannelSpeed), 3u << kIsoChannelShift);
@@ -286,46 +286,46 @@ TEST_F(IidcHostStreams, ChannelAndSpeedKeepWhatIsWritten)
 TEST_F(IidcHostStreams, IsoEnableStartsAndStopsTransmission)
 {
     const auto otherChannel = std::make_shared<FrameCollector>();
-    world().bus(bus_)->listen(kChannel + 1, otherChannel);
+    world().bus(_bus)->listen(kChannel + 1, otherChannel);
     EXPECT_EQ(settledCount(), 0u) << "nothing before ISO_EN";
 
     write(kIsoEnable, kIsoEnableBit);
     EXPECT_EQ(read(kIsoEnable), kIsoEnableBit);
-    ASSERT_TRUE(receiver_->waitFor(3));
-    EXPECT_EQ(world().bus(bus_)->bandwidthInUse(), receiver_->frames().front().geometry.bytesPerPacket);
-    EXPECT_EQ(receiver_->frames().front().geometry.width, 64u);
+    ASSERT_TRUE(_receiver->waitFor(3));
+    EXPECT_EQ(world().bus(_bus)->bandwidthInUse(), _receiver->frames().front().geometry.bytesPerPacket);
+    EXPECT_EQ(_receiver->frames().front().geometry.width, 64u);
 
     write(kIsoEnable, 0);
     EXPECT_EQ(read(kIsoEnable), 0u);
     const size_t stopped = settledCount();
     EXPECT_EQ(settledCount(), stopped) << "no image after ISO_EN off";
-    EXPECT_EQ(world().bus(bus_)->bandwidthInUse(), 0u);
+    EXPECT_EQ(world().bus(_bus)->bandwidthInUse(), 0u);
     EXPECT_TRUE(otherChannel->frames().empty());
 
     // On again, and INITIALIZE stops it like ISO_EN off.
     write(kIsoEnable, kIsoEnableBit);
-    ASSERT_TRUE(receiver_->waitFor(stopped + 2));
+    ASSERT_TRUE(_receiver->waitFor(stopped + 2));
     write(kInitialize, kInitializeBit);
     EXPECT_EQ(read(kIsoEnable), 0u);
     const size_t initialised = settledCount();
     EXPECT_EQ(settledCount(), initialised);
-    EXPECT_EQ(world().bus(bus_)->bandwidthInUse(), 0u);
+    EXPECT_EQ(world().bus(_bus)->bandwidthInUse(), 0u);
 }
 
 TEST_F(IidcHostStreams, OneShotAndMultiShotSendOneOrNImages)
 {
     write(kOneShot, kOneShotBit);
-    ASSERT_TRUE(receiver_->waitFor(1));
+    ASSERT_TRUE(_receiver->waitFor(1));
     EXPECT_TRUE(eventually([&] { return read(kOneShot) == 0; })) << "clears itself";
     EXPECT_EQ(settledCount(), 1u);
     EXPECT_EQ(read(kIsoEnable), 0u);
-    EXPECT_EQ(world().bus(bus_)->bandwidthInUse(), 0u);
+    EXPECT_EQ(world().bus(_bus)->bandwidthInUse(), 0u);
 
     write(kOneShot, kMultiShotBit | 3);
-    ASSERT_TRUE(receiver_->waitFor(4));
+    ASSERT_TRUE(_receiver->waitFor(4));
     EXPECT_TRUE(eventually([&] { return read(kOneShot) == 0; }));
     EXPECT_EQ(settledCount(), 4u);
-    const auto frames = receiver_->frames();
+    const auto frames = _receiver->frames();
     for (size_t i = 1; i < frames.size(); ++i)
         EXPECT_EQ(frames[i].frameCounter, frames[i - 1].frameCounter + 1);
 
@@ -339,9 +339,9 @@ TEST_F(IidcHostStreams, OneShotAndMultiShotSendOneOrNImages)
 TEST_F(IidcHostStreams, AReceiverTakesOverWhatTheRegistersStarted)
 {
     write(kIsoEnable, kIsoEnableBit);
-    ASSERT_TRUE(receiver_->waitFor(1));
+    ASSERT_TRUE(_receiver->waitFor(1));
     const auto sdk = std::make_shared<FrameCollector>();
-    ASSERT_EQ(camera_->startStream(sdk, Pacing::frameRate), Status::ok);
+    ASSERT_EQ(_camera->startStream(sdk, Pacing::frameRate), Status::ok);
     ASSERT_TRUE(sdk->waitFor(2));
     const size_t onChannel = settledCount();
     EXPECT_EQ(settledCount(), onChannel) << "the channel's stream ended";
@@ -352,8 +352,8 @@ TEST_F(IidcHostStreams, AReceiverTakesOverWhatTheRegistersStarted)
     EXPECT_LE(sdk->frames().size(), paused);
     write(kIsoEnable, kIsoEnableBit);
     EXPECT_TRUE(sdk->waitFor(paused + 2));
-    camera_->stopStream();
-    EXPECT_EQ(world().bus(bus_)->bandwidthInUse(), 0u);
+    _camera->stopStream();
+    EXPECT_EQ(world().bus(_bus)->bandwidthInUse(), 0u);
 }
 
 TEST_F(IidcHost, OnePushRunsAndClearsWhenDone)
@@ -379,14 +379,14 @@ TEST_F(IidcHost, OnePushRunsAndClearsWhenDone)
     CameraConfig config = *modelConfig("Grasshopper GRAS-20S4M", 7006);
     config.registerOverrides[featureInquiry(kFeatureGain)] =
         read(featureInquiry(kFeatureGain)) | kInquiryOnePush;
-    auto other = world().addCamera(bus_, config);
-    std::swap(camera_, other);
+    auto other = world().addCamera(_bus, config);
+    std::swap(_camera, other);
     const uint32_t shutterBefore = read(kShutter) & kControlValueMask;
     write(kGain, read(kGain) | kControlOnePush);
     EXPECT_TRUE(eventually([&] { return !(read(kGain) & kControlOnePush); }));
     EXPECT_EQ(read(kGain) & kControlValueMask, 128u);
     EXPECT_EQ(read(kShutter) & kControlValueMask, shutterBefore);
-    std::swap(camera_, other);
+    std::swap(_camera, other);
 
     // Without the capability, or in automatic mode, the bit is ignored.
     write(kBrightness, read(kBrightness) | kControlOnePush);

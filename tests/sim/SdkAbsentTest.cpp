@@ -39,25 +39,25 @@ class LibrariesWithoutSdk : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir_ = fs::temp_directory_path() / ("orvex-no-sdk-" + std::to_string(::getpid()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        _dir = fs::temp_directory_path() / ("orvex-no-sdk-" + std::to_string(::getpid()));
+        fs::remove_all(_dir);
+        fs::create_directories(_dir);
         for (const auto& entry : fs::directory_iterator(ORVEX_LIBRARY_DIR)) {
             const std::string name = entry.path().filename().string();
             if (name.rfind("libPGRFlyCapture", 0) == 0)
                 continue;
-            fs::copy(entry.path(), dir_ / name, fs::copy_options::copy_symlinks);
+            fs::copy(entry.path(), _dir / name, fs::copy_options::copy_symlinks);
         }
     }
-    void TearDown() override { fs::remove_all(dir_); }
-    fs::path dir_;
+    void TearDown() override { fs::remove_all(_dir); }
+    fs::path _dir;
 };
 
 TEST_F(LibrariesWithoutSdk, LibraryRunsAndSdkCallsNameTheMissingLibrary)
 {
-    ASSERT_FALSE(fs::exists(dir_ / "libPGRFlyCapture.so"));
-    ASSERT_TRUE(fs::exists(dir_ / "liborvex.so"));
-    const HostRun run = runHost(dir_, "absent");
+    ASSERT_FALSE(fs::exists(_dir / "libPGRFlyCapture.so"));
+    ASSERT_TRUE(fs::exists(_dir / "liborvex.so"));
+    const HostRun run = runHost(_dir, "absent");
     EXPECT_EQ(run.exitCode, 0) << run.output;
     EXPECT_NE(
         run.output.find(

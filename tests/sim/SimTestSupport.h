@@ -34,65 +34,65 @@ protected:
 // One Grasshopper on one bus, reached through its raw registers.
 class OneCamera : public FreshWorld {
 protected:
-    explicit OneCamera(uint32_t serialNumber = 1001) : serialNumber_(serialNumber) {}
+    explicit OneCamera(uint32_t serialNumber = 1001) : _serialNumber(serialNumber) {}
     void SetUp() override
     {
         FreshWorld::SetUp();
-        bus_ = world().addBus(busAt(0, 10.0));
-        camera_ = world().addCamera(bus_, "Grasshopper GRAS-20S4M", serialNumber_);
+        _bus = world().addBus(busAt(0, 10.0));
+        _camera = world().addCamera(_bus, "Grasshopper GRAS-20S4M", _serialNumber);
     }
     uint32_t read(uint32_t address)
     {
         uint32_t value = 0xDEADBEEF;
-        EXPECT_EQ(camera_->readRegister(address, value), Status::ok) << std::hex << address;
+        EXPECT_EQ(_camera->readRegister(address, value), Status::ok) << std::hex << address;
         return value;
     }
     void write(uint32_t address, uint32_t value)
     {
-        EXPECT_EQ(camera_->writeRegister(address, value), Status::ok) << std::hex << address;
+        EXPECT_EQ(_camera->writeRegister(address, value), Status::ok) << std::hex << address;
     }
 
-    uint32_t serialNumber_;
-    int bus_ = 0;
-    std::shared_ptr<Camera> camera_;
+    uint32_t _serialNumber;
+    int _bus = 0;
+    std::shared_ptr<Camera> _camera;
 };
 
 class FrameCollector : public FrameSink {
 public:
     void onFrame(const Frame& frame) override
     {
-        std::lock_guard<std::mutex> lock(m_);
-        frames_.push_back(frame);
-        cv_.notify_all();
+        std::lock_guard<std::mutex> lock(_m);
+        _frames.push_back(frame);
+        _cv.notify_all();
     }
     void onCameraRemoved() override
     {
-        std::lock_guard<std::mutex> lock(m_);
-        removed_ = true;
-        cv_.notify_all();
+        std::lock_guard<std::mutex> lock(_m);
+        _removed = true;
+        _cv.notify_all();
     }
     // Waits (bounded, generously) until `count` frames have arrived.
     bool waitFor(size_t count, std::chrono::milliseconds limit = std::chrono::seconds(10))
     {
-        std::unique_lock<std::mutex> lock(m_);
-        return cv_.wait_for(lock, limit, [&] { return frames_.size() >= count; });
+        std::unique_lock<std::mutex> lock(_m);
+        return _cv.wait_for(lock, limit, [&] { return _frames.size() >= count; });
     }
     std::vector<Frame> frames() const
     {
-        std::lock_guard<std::mutex> lock(m_);
-        return frames_;
+        std::lock_guard<std::mutex> lock(_m);
+        return _frames;
     }
     bool removed() const
     {
-        std::lock_guard<std::mutex> lock(m_);
-        return removed_;
+        std::lock_guard<std::mutex> lock(_m);
+        return _removed;
     }
 
 private:
-    mutable std::mutex m_;
-    std::condition_variable cv_;
-    std::vector<Frame> frames_;
-    bool removed_ = false;
+    mutable std::mutex _m;
+    std::condition_variable _cv;
+    std::vector<Frame> _frames;
+    bool _removed = false;
 };
 
 } // namespace orvex::sim::test

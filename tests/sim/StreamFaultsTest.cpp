@@ -20,78 +20,78 @@ protected:
     {
         FreshWorld::SetUp();
         const int bus = world().addBus(busAt(0, 10.0));
-        camera_ = world().addCamera(bus, "Grasshopper GRAS-20S4M", 1001);
-        sink_ = std::make_shared<FrameCollector>();
+        _camera = world().addCamera(bus, "Grasshopper GRAS-20S4M", 1001);
+        _sink = std::make_shared<FrameCollector>();
         FrameGeometry g;
         g.width = 64;
         g.height = 32;
         g.bytesPerPixel = 1;
-        g.bytesPerPacket = camera_->packetLimits(g.width, g.height, 1).maxBytes;
-        ASSERT_EQ(camera_->configureFormat7(g), Status::ok);
-        ASSERT_EQ(camera_->setPropertyAbsolute(kFeatureFrameRate, false, true, false, 100.0), Status::ok);
-        ASSERT_EQ(camera_->setPropertyAbsolute(kFeatureShutter, false, true, false, 1.0), Status::ok);
+        g.bytesPerPacket = _camera->packetLimits(g.width, g.height, 1).maxBytes;
+        ASSERT_EQ(_camera->configureFormat7(g), Status::ok);
+        ASSERT_EQ(_camera->setPropertyAbsolute(kFeatureFrameRate, false, true, false, 100.0), Status::ok);
+        ASSERT_EQ(_camera->setPropertyAbsolute(kFeatureShutter, false, true, false, 1.0), Status::ok);
     }
-    std::shared_ptr<Camera> camera_;
-    std::shared_ptr<FrameCollector> sink_;
+    std::shared_ptr<Camera> _camera;
+    std::shared_ptr<FrameCollector> _sink;
 };
 
 TEST_F(StreamFaultsTest, LostImagesLeaveACountedGapWhetherPacedOrNot)
 {
-    ASSERT_EQ(camera_->startStream(sink_, Pacing::unpaced), Status::ok);
-    const auto before = camera_->pullFrame();
-    camera_->loseNextImages(3);
-    const auto after = camera_->pullFrame();
-    const auto next = camera_->pullFrame();
+    ASSERT_EQ(_camera->startStream(_sink, Pacing::unpaced), Status::ok);
+    const auto before = _camera->pullFrame();
+    _camera->loseNextImages(3);
+    const auto after = _camera->pullFrame();
+    const auto next = _camera->pullFrame();
     ASSERT_TRUE(before && after && next);
     EXPECT_EQ(after->frameCounter - before->frameCounter, 4u) << "three images made and lost between";
     EXPECT_EQ(next->frameCounter, after->frameCounter + 1) << "the fault ends after its count";
-    EXPECT_EQ(camera_->lostImages(), 3u);
-    camera_->stopStream();
+    EXPECT_EQ(_camera->lostImages(), 3u);
+    _camera->stopStream();
 
-    ASSERT_EQ(camera_->startStream(sink_, Pacing::frameRate), Status::ok);
-    ASSERT_TRUE(sink_->waitFor(1)); // the gap falls between received images
-    camera_->loseNextImages(2);
-    ASSERT_TRUE(sink_->waitFor(4));
-    camera_->stopStream();
-    const auto frames = sink_->frames();
+    ASSERT_EQ(_camera->startStream(_sink, Pacing::frameRate), Status::ok);
+    ASSERT_TRUE(_sink->waitFor(1)); // the gap falls between received images
+    _camera->loseNextImages(2);
+    ASSERT_TRUE(_sink->waitFor(4));
+    _camera->stopStream();
+    const auto frames = _sink->frames();
     uint32_t gaps = 0;
     for (size_t i = 1; i < frames.size(); ++i)
         gaps += frames[i].frameCounter - frames[i - 1].frameCounter - 1;
     EXPECT_EQ(gaps, 2u);
-    EXPECT_EQ(camera_->lostImages(), 5u);
+    EXPECT_EQ(_camera->lostImages(), 5u);
 }
 
 TEST_F(StreamFaultsTest, AStallDelaysTheStreamWithoutLosingOrEndingIt)
 {
-    ASSERT_EQ(camera_->startStream(sink_, Pacing::frameRate), Status::ok);
-    ASSERT_TRUE(sink_->waitFor(2));
+    ASSERT_EQ(_camera->startStream(_sink, Pacing::frameRate), Status::ok);
+    ASSERT_TRUE(_sink->waitFor(2));
     constexpr int64_t kStallNs = 150'000'000; // fifteen periods
-    camera_->stallStream(kStallNs);
-    const size_t atStall = sink_->frames().size();
-    ASSERT_TRUE(sink_->waitFor(atStall + 3));
-    EXPECT_TRUE(camera_->isStreaming());
-    camera_->stopStream();
-    const auto frames = sink_->frames();
+    _camera->stallStream(kStallNs);
+    const size_t atStall = _sink->frames().size();
+    ASSERT_TRUE(_sink->waitFor(atStall + 3));
+    EXPECT_TRUE(_camera->isStreaming());
+    _camera->stopStream();
+    const auto frames = _sink->frames();
     int64_t longest = 0;
     for (size_t i = 1; i < frames.size(); ++i) {
         EXPECT_EQ(frames[i].frameCounter, frames[i - 1].frameCounter + 1) << "a stall loses nothing";
         longest = std::max(longest, frames[i].exposureStartNs - frames[i - 1].exposureStartNs);
     }
     EXPECT_GE(longest, kStallNs);
-    EXPECT_EQ(camera_->lostImages(), 0u);
+    EXPECT_EQ(_camera->lostImages(), 0u);
 }
 
 TEST_F(StreamFaultsTest, DamagedFrameInformationIsStampedCutShortOrCorrupt)
 {
-    ASSERT_EQ(camera_->writeRegister(kFrameInfo, frameinfo::kAllItems), Status::ok);
-    ASSERT_EQ(camera_->startStream(sink_, Pacing::unpaced), Status::ok);
-    camera_->damageNextFrameInfo(FrameInfoDamage::corrupt);
-    const auto corrupt = camera_->pullFrame();
-    camera_->damageNextFrameInfo(FrameInfoDamage::cutShort, 2);
-    const auto cut1 = camera_->pullFrame();
-    const auto cut2 = camera_->pullFrame();
-    const auto whole = camera_->pullFrame();
-    camera_->stopStream();
+    ASSERT_EQ(_camera->writeRegister(kFrameInfo, frameinfo::kAllItems), Status::ok);
+    ASSERT_EQ(_camera->startStream(_sink, Pacing::unpaced), Status::ok);
+    _camera->damageNextFrameInfo(FrameInfoDamage::corrupt);
+    const auto corrupt = _camera->pullFrame();
+    _camera->damageNextFrameInfo(FrameInfoDamage::cutShort, 2);
+    const auto cut1 = _camera->pullFrame();
+    const auto cut2 = _camera->pullFrame();
+    const auto whole = _camera->pullFrame();
+    _camera->stopStream();
     ASSERT_TRUE(corrupt && cut1 && cut2 && whole);
     EXPECT_EQ(cut2->frameInfoDamage, FrameInfoDamage::cutShort);
     EXPECT_EQ(whole->frameInfoDamage, FrameInfoDamage::none);

@@ -1,3 +1,5 @@
+// Camera-identity library: parsing, formatting and comparing a camera's
+// 64-bit identifier.
 #include <orvex/companions/CamGUID.h>
 
 #include <cctype>

@@ -1,3 +1,5 @@
+// Error library: the exception bases, which log their message as they are
+// built.
 #include <orvex/companions/Error.h>
 
 #include <log4cplus/logger.h>

@@ -1,3 +1,5 @@
+// Estimation library: the parameter estimators (the total least squares
+// line) over the small fixed-size vectors.
 #include <orvex/companions/Estimation.h>
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// Image library: the non-owning pixel-buffer view.
 #include <orvex/companions/Image.h>
 
 ISize::~ISize() = default;

@@ -1,3 +1,4 @@
+// Stopwatch library: start, lap and stop over the monotonic clock.
 #include <orvex/companions/WinChrono.h>
 
 namespace {

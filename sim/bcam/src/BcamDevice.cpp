@@ -18,7 +18,7 @@ namespace {
 
 bool failed(NTSTATUS status)
 {
-    return status != win32sim::kStatusSuccess;
+    return status != win32::driver::kStatusSuccess;
 }
 
 NTSTATUS driverError(DWORD code)
@@ -42,50 +42,50 @@ constexpr const char* kStallGrabFault = "StallGrab";
 } // namespace
 
 BcamDevice::BcamDevice(std::shared_ptr<Camera> camera)
-    : serial_(camera->serialNumber()), control_(std::move(camera))
+    : _serial(camera->serialNumber()), _control(std::move(camera))
 {
 }
 
 uint64_t BcamDevice::droppedImages() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return dropped_;
+    std::lock_guard<std::mutex> lock(_m);
+    return _dropped;
 }
 
 bool BcamDevice::isGone() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return gone_;
+    std::lock_guard<std::mutex> lock(_m);
+    return _gone;
 }
 
 void BcamDevice::unplugged()
 {
     {
-        std::lock_guard<std::mutex> lock(m_);
-        gone_ = true;
-        streaming_ = false;
+        std::lock_guard<std::mutex> lock(_m);
+        _gone = true;
+        _streaming = false;
     }
-    endGrabs(win32sim::kStatusDeviceNotConnected);
+    endGrabs(win32::driver::kStatusDeviceNotConnected);
 }
 
-void BcamDevice::deviceControl(const std::shared_ptr<win32sim::IoRequest>& request)
+void BcamDevice::deviceControl(const std::shared_ptr<win32::driver::IoRequest>& request)
 {
-    noteRequest(serial_, request->controlCode(), request->inputLength(), request->outputLength());
+    noteRequest(_serial, request->controlCode(), request->inputLength(), request->outputLength());
     const RequestEntry* entry = findRequest(request->controlCode());
     if (!entry) {
-        request->complete(win32sim::kStatusInvalidDeviceRequest, 0);
+        request->complete(win32::driver::kStatusInvalidDeviceRequest, 0);
         return;
     }
     const bool grab = entry->code == request::kGrabImage.code;
     if (request->inputLength() != entry->inBytes || (!grab && request->outputLength() < entry->outBytes)) {
-        request->complete(win32sim::kStatusInvalidParameter, 0);
+        request->complete(win32::driver::kStatusInvalidParameter, 0);
         return;
     }
     if (isGone()) {
-        request->complete(win32sim::kStatusDeviceNotConnected, 0);
+        request->complete(win32::driver::kStatusDeviceNotConnected, 0);
         return;
     }
-    if (auto fault = World::instance().faults().consume(entry->name, serial_)) {
+    if (auto fault = World::instance().faults().consume(entry->name, _serial)) {
         request->complete(static_cast<NTSTATUS>(*fault), 0);
         return;
     }
@@ -95,18 +95,18 @@ void BcamDevice::deviceControl(const std::shared_ptr<win32sim::IoRequest>& reque
     }
     if (entry->code == request::kCancel.code) {
         // Only the calling handle's grabs: another handle's stream goes on.
-        endGrabs(win32sim::kStatusCancelled, request->file());
-        request->complete(win32sim::kStatusSuccess, 0);
+        endGrabs(win32::driver::kStatusCancelled, request->file());
+        request->complete(win32::driver::kStatusSuccess, 0);
         return;
     }
-    NTSTATUS status = win32sim::kStatusSuccess;
+    NTSTATUS status = win32::driver::kStatusSuccess;
     DWORD written = 0;
     {
         // Payloads are copied out and in so that the camera is never called
         // with the request locked.
         std::vector<uint8_t> in(entry->inBytes), out(entry->outBytes);
         {
-            win32sim::BufferAccess access = request->buffers();
+            win32::driver::BufferAccess access = request->buffers();
             if (!access)
                 return; // already cancelled
             if (!in.empty())
@@ -114,7 +114,7 @@ void BcamDevice::deviceControl(const std::shared_ptr<win32sim::IoRequest>& reque
         }
         status = dispatch(*entry, in.data(), out.data(), written);
         if (!failed(status) && written) {
-            win32sim::BufferAccess access = request->buffers();
+            win32::driver::BufferAccess access = request->buffers();
             if (!access)
                 return;
             std::memcpy(access.output(), out.data(), written);
@@ -148,26 +148,26 @@ NTSTATUS BcamDevice::dispatch(const RequestEntry& entry, const void* in, void* o
 NTSTATUS BcamDevice::dispatchVideo(const RequestEntry& entry, const void* in, void* out, DWORD& written)
 {
     uint32_t value = 0;
-    NTSTATUS status = win32sim::kStatusSuccess;
+    NTSTATUS status = win32::driver::kStatusSuccess;
     switch (entry.code) {
     case request::kFormatInquiry.code:
-        status = control_.formatInquiry(value);
+        status = _control.formatInquiry(value);
         break;
     case request::kModeInquiry.code:
-        status = control_.modeInquiry(quadletAt(in, 0), value);
+        status = _control.modeInquiry(quadletAt(in, 0), value);
         break;
     case request::kRateInquiry.code:
-        status = control_.rateInquiry(quadletAt(in, 0), quadletAt(in, 1), value);
+        status = _control.rateInquiry(quadletAt(in, 0), quadletAt(in, 1), value);
         break;
     case request::kSetVideoMode.code: {
-        std::lock_guard<std::mutex> lock(m_);
-        if (streaming_)
+        std::lock_guard<std::mutex> lock(_m);
+        if (_streaming)
             return driverError(error::kBusy);
     }
-        return control_.setVideoMode(quadletAt(in, 0), quadletAt(in, 1), quadletAt(in, 2));
+        return _control.setVideoMode(quadletAt(in, 0), quadletAt(in, 1), quadletAt(in, 2));
     default: { // GetVideoMode
         uint32_t format = 0, mode = 0, rate = 0;
-        status = control_.videoMode(format, mode, rate);
+        status = _control.videoMode(format, mode, rate);
         putQuadlet(out, 0, format);
         putQuadlet(out, 1, mode);
         putQuadlet(out, 2, rate);
@@ -186,7 +186,7 @@ NTSTATUS BcamDevice::dispatchFormat7(const RequestEntry& entry, const void* in, 
     switch (entry.code) {
     case request::kFormat7Inquiry.code: {
         Format7Inquiry f7;
-        const NTSTATUS status = control_.format7Inquiry(mode, f7);
+        const NTSTATUS status = _control.format7Inquiry(mode, f7);
         const uint32_t values[] = {f7.maxWidth, f7.maxHeight,    f7.unitWidth,  f7.unitHeight, f7.unitLeft,
                                    f7.unitTop,  f7.colorCodings, f7.packetUnit, f7.packetMax};
         for (unsigned i = 0; i < std::size(values); ++i)
@@ -196,13 +196,13 @@ NTSTATUS BcamDevice::dispatchFormat7(const RequestEntry& entry, const void* in, 
     }
     case request::kSetImageArea.code:
         if (quadletAt(in, 1) == kAreaSize)
-            return control_.setImageSize(mode, quadletAt(in, 2), quadletAt(in, 3));
+            return _control.setImageSize(mode, quadletAt(in, 2), quadletAt(in, 3));
         if (quadletAt(in, 1) == kAreaPosition)
-            return control_.setImagePosition(mode, quadletAt(in, 2), quadletAt(in, 3));
-        return win32sim::kStatusInvalidParameter;
+            return _control.setImagePosition(mode, quadletAt(in, 2), quadletAt(in, 3));
+        return win32::driver::kStatusInvalidParameter;
     case request::kGetImageArea.code: {
         ImageArea area;
-        const NTSTATUS status = control_.imageArea(mode, area);
+        const NTSTATUS status = _control.imageArea(mode, area);
         putQuadlet(out, kAreaLeft, area.left);
         putQuadlet(out, kAreaTop, area.top);
         putQuadlet(out, kAreaWidth, area.width);
@@ -212,16 +212,16 @@ NTSTATUS BcamDevice::dispatchFormat7(const RequestEntry& entry, const void* in, 
     }
     case request::kGetColorCoding.code: {
         uint32_t code = 0;
-        const NTSTATUS status = control_.colorCoding(mode, code);
+        const NTSTATUS status = _control.colorCoding(mode, code);
         putQuadlet(out, 0, code);
         written = 4;
         return status;
     }
     case request::kSetColorCoding.code:
-        return control_.setColorCoding(mode, quadletAt(in, 1));
+        return _control.setColorCoding(mode, quadletAt(in, 1));
     case request::kBytePerFrame.code: {
         FrameSize size;
-        const NTSTATUS status = control_.frameSize(mode, size);
+        const NTSTATUS status = _control.frameSize(mode, size);
         putQuadlet(out, kFrameBytes, size.frameBytes);
         putQuadlet(out, kPacketUnit, size.packetUnit);
         putQuadlet(out, kPacketMax, size.packetMax);
@@ -233,18 +233,18 @@ NTSTATUS BcamDevice::dispatchFormat7(const RequestEntry& entry, const void* in, 
         return status;
     }
     default: // SetBytePerPacket
-        return control_.setBytesPerPacket(mode, quadletAt(in, 1));
+        return _control.setBytesPerPacket(mode, quadletAt(in, 1));
     }
 }
 
 NTSTATUS BcamDevice::dispatchControl(const RequestEntry& entry, const void* in, void* out, DWORD& written)
 {
     uint32_t value = 0;
-    NTSTATUS status = win32sim::kStatusSuccess;
+    NTSTATUS status = win32::driver::kStatusSuccess;
     switch (entry.code) {
     case request::kInfo.code: {
         std::string text;
-        status = control_.info(quadletAt(in, 0), text);
+        status = _control.info(quadletAt(in, 0), text);
         const size_t length = std::min<size_t>(text.size(), entry.outBytes - 1);
         std::memset(out, 0, entry.outBytes);
         std::memcpy(out, text.data(), length);
@@ -254,13 +254,13 @@ NTSTATUS BcamDevice::dispatchControl(const RequestEntry& entry, const void* in, 
     case request::kContinuousShot.code:
         return continuousShot(quadletAt(in, 1) != 0);
     case request::kPropertyInquiry.code:
-        status = control_.propertyInquiry(quadletAt(in, 0), value);
+        status = _control.propertyInquiry(quadletAt(in, 0), value);
         break;
     case request::kGetProperty.code:
-        status = control_.property(quadletAt(in, 0), quadletAt(in, 1), value);
+        status = _control.property(quadletAt(in, 0), quadletAt(in, 1), value);
         break;
     case request::kSetProperty.code:
-        return control_.setProperty(quadletAt(in, 0), quadletAt(in, 1), quadletAt(in, 2));
+        return _control.setProperty(quadletAt(in, 0), quadletAt(in, 1), quadletAt(in, 2));
     case request::kAllocateResources.code:
         return allocateResources(in, out, written);
     case request::kFreeResources.code:
@@ -268,14 +268,14 @@ NTSTATUS BcamDevice::dispatchControl(const RequestEntry& entry, const void* in, 
     case request::kReadQuadlet.code:
         if (quadletAt(in, 1) != orvex::iidc::kAddressHigh)
             return driverError(error::kAddressError);
-        status = control_.read(quadletAt(in, 0), value);
+        status = _control.read(quadletAt(in, 0), value);
         break;
     case request::kWriteQuadlet.code:
         if (quadletAt(in, 1) != orvex::iidc::kAddressHigh)
             return driverError(error::kAddressError);
-        return control_.write(quadletAt(in, 0), quadletAt(in, 2));
+        return _control.write(quadletAt(in, 0), quadletAt(in, 2));
     default:
-        return win32sim::kStatusInvalidDeviceRequest;
+        return win32::driver::kStatusInvalidDeviceRequest;
     }
     putQuadlet(out, 0, value);
     written = 4;
@@ -287,19 +287,19 @@ NTSTATUS BcamDevice::allocateResources(const void* in, void* out, DWORD& written
     const uint32_t count = quadletAt(in, 0);
     const uint32_t bytes = quadletAt(in, 1);
     if (count == 0 || bytes == 0)
-        return win32sim::kStatusInvalidParameter;
+        return win32::driver::kStatusInvalidParameter;
     uint32_t format = 0, mode = 0, rate = 0;
-    NTSTATUS status = control_.videoMode(format, mode, rate);
+    NTSTATUS status = _control.videoMode(format, mode, rate);
     FrameSize size;
     if (!failed(status))
-        status = control_.frameSize(mode, size);
+        status = _control.frameSize(mode, size);
     if (failed(status))
         return status;
     if (bytes < size.frameBytes)
         return driverError(error::kBufferTooSmall);
     {
-        std::lock_guard<std::mutex> lock(m_);
-        if (resources_.count)
+        std::lock_guard<std::mutex> lock(_m);
+        if (_resources.count)
             return driverError(error::kResourcesInUse);
     }
     Resources claimed;
@@ -309,27 +309,27 @@ NTSTATUS BcamDevice::allocateResources(const void* in, void* out, DWORD& written
     if (failed(status))
         return status;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        if (resources_.count) {
+        std::lock_guard<std::mutex> lock(_m);
+        if (_resources.count) {
             releaseIsoResources(claimed);
             return driverError(error::kResourcesInUse);
         }
-        resources_ = claimed;
+        _resources = claimed;
     }
     putQuadlet(out, kResourceCount, count);
     putQuadlet(out, kResourceSize, bytes);
     putQuadlet(out, kResourceFrameBytes, size.frameBytes);
     written = 12;
-    return win32sim::kStatusSuccess;
+    return win32::driver::kStatusSuccess;
 }
 
 NTSTATUS BcamDevice::claimIsoResources(uint32_t packetBytes, Resources& claimed)
 {
-    const std::shared_ptr<Camera>& camera = control_.camera();
+    const std::shared_ptr<Camera>& camera = _control.camera();
     std::shared_ptr<Bus> bus = camera->bus();
     uint32_t channelSpeed = 0;
-    if (!bus || failed(control_.read(orvex::iidc::kIsoChannelSpeed, channelSpeed)))
-        return win32sim::kStatusDeviceNotConnected;
+    if (!bus || failed(_control.read(orvex::iidc::kIsoChannelSpeed, channelSpeed)))
+        return win32::driver::kStatusDeviceNotConnected;
     // A camera in legacy mode can be told channels 0 to 15 only.
     const bool b = (channelSpeed & orvex::iidc::kIsoOperationMode1394b) != 0;
     const std::optional<uint32_t> channel =
@@ -348,7 +348,7 @@ NTSTATUS BcamDevice::claimIsoResources(uint32_t packetBytes, Resources& claimed)
                 (*channel << orvex::iidc::kIso1394bChannelShift)
           : (channelSpeed & ~(orvex::iidc::kIsoChannelMask << orvex::iidc::kIsoChannelShift)) |
                 (*channel << orvex::iidc::kIsoChannelShift);
-    const NTSTATUS status = control_.write(orvex::iidc::kIsoChannelSpeed, told);
+    const NTSTATUS status = _control.write(orvex::iidc::kIsoChannelSpeed, told);
     if (failed(status))
         releaseIsoResources(claimed);
     return status;
@@ -364,28 +364,28 @@ void BcamDevice::releaseIsoResources(const Resources& held)
 
 NTSTATUS BcamDevice::fitBandwidth(uint32_t packetBytes)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    if (!resources_.bus || packetBytes == resources_.bandwidth)
-        return win32sim::kStatusSuccess;
+    std::lock_guard<std::mutex> lock(_m);
+    if (!_resources.bus || packetBytes == _resources.bandwidth)
+        return win32::driver::kStatusSuccess;
     // The packet size changed since the allocation: trade the old claim for one that fits.
-    resources_.bus->releaseBandwidth(resources_.bandwidth);
-    if (resources_.bus->reserveBandwidth(packetBytes)) {
-        resources_.bandwidth = packetBytes;
-        return win32sim::kStatusSuccess;
+    _resources.bus->releaseBandwidth(_resources.bandwidth);
+    if (_resources.bus->reserveBandwidth(packetBytes)) {
+        _resources.bandwidth = packetBytes;
+        return win32::driver::kStatusSuccess;
     }
-    resources_.bus->reserveBandwidth(resources_.bandwidth);
+    _resources.bus->reserveBandwidth(_resources.bandwidth);
     return driverError(error::kNoBandwidth);
 }
 
 NTSTATUS BcamDevice::freeResources()
 {
     NTSTATUS status = continuousShot(false);
-    endGrabs(win32sim::kStatusCancelled);
+    endGrabs(win32::driver::kStatusCancelled);
     Resources held;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        held = std::move(resources_);
-        resources_ = {};
+        std::lock_guard<std::mutex> lock(_m);
+        held = std::move(_resources);
+        _resources = {};
     }
     releaseIsoResources(held);
     return status;
@@ -393,53 +393,53 @@ NTSTATUS BcamDevice::freeResources()
 
 NTSTATUS BcamDevice::continuousShot(bool on)
 {
-    const std::shared_ptr<Camera>& camera = control_.camera();
+    const std::shared_ptr<Camera>& camera = _control.camera();
     if (!on) {
         bool wasStreaming = false;
         {
-            std::lock_guard<std::mutex> lock(m_);
+            std::lock_guard<std::mutex> lock(_m);
             // A camera plugged again streams for its new device: leave it be.
-            wasStreaming = streaming_ && !gone_;
-            streaming_ = false;
+            wasStreaming = _streaming && !_gone;
+            _streaming = false;
         }
         if (wasStreaming)
             camera->stopStream(); // joins the stream thread: no lock of ours held
-        return win32sim::kStatusSuccess;
+        return win32::driver::kStatusSuccess;
     }
     {
-        std::lock_guard<std::mutex> lock(m_);
-        if (!resources_.count)
+        std::lock_guard<std::mutex> lock(_m);
+        if (!_resources.count)
             return driverError(error::kNoResources);
-        if (streaming_)
-            return win32sim::kStatusSuccess;
+        if (_streaming)
+            return win32::driver::kStatusSuccess;
     }
     uint32_t format = 0, mode = 0, rate = 0;
     FrameSize size;
-    NTSTATUS status = control_.videoMode(format, mode, rate);
+    NTSTATUS status = _control.videoMode(format, mode, rate);
     if (!failed(status))
-        status = control_.frameSize(mode, size);
+        status = _control.frameSize(mode, size);
     if (!failed(status))
         status = fitBandwidth(size.packetBytes);
     if (failed(status))
         return status;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        if (streaming_)
-            return win32sim::kStatusSuccess;
-        streaming_ = true;
-        resetLosesImage_ = false;
+        std::lock_guard<std::mutex> lock(_m);
+        if (_streaming)
+            return win32::driver::kStatusSuccess;
+        _streaming = true;
+        _resetLosesImage = false;
     }
     // The bandwidth is the device's, claimed with the resources.
     const Status started = camera->startStream(shared_from_this(), World::instance().pacing(), true);
     if (started == Status::ok || started == Status::alreadyStreaming) {
         pullForQueuedGrabs();
-        return win32sim::kStatusSuccess;
+        return win32::driver::kStatusSuccess;
     }
-    std::lock_guard<std::mutex> lock(m_);
-    streaming_ = false;
+    std::lock_guard<std::mutex> lock(_m);
+    _streaming = false;
     switch (started) {
     case Status::notConnected:
-        return win32sim::kStatusDeviceNotConnected;
+        return win32::driver::kStatusDeviceNotConnected;
     default:
         return driverError(error::kValueRefused);
     }
@@ -447,32 +447,32 @@ NTSTATUS BcamDevice::continuousShot(bool on)
 
 void BcamDevice::busReset(int bus)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    if (!resources_.bus || resources_.bus->number() != bus)
+    std::lock_guard<std::mutex> lock(_m);
+    if (!_resources.bus || _resources.bus->number() != bus)
         return;
     // The driver claims its channel and bandwidth again in the new bus
     // generation, as the resource manager lets a previous owner do; the
     // image that was on the wire is lost.
-    resetLosesImage_ = streaming_;
+    _resetLosesImage = _streaming;
 }
 
 void BcamDevice::queueGrab(const RequestPtr& request)
 {
-    NTSTATUS refusal = win32sim::kStatusSuccess;
+    NTSTATUS refusal = win32::driver::kStatusSuccess;
     bool pull = false;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        if (!resources_.count)
+        std::lock_guard<std::mutex> lock(_m);
+        if (!_resources.count)
             refusal = driverError(error::kNoResources);
-        else if (grabs_.size() + stalled_.size() >= resources_.count)
+        else if (_grabs.size() + _stalled.size() >= _resources.count)
             refusal = driverError(error::kTooManyGrabs);
-        else if (request->outputLength() < resources_.bufferBytes)
+        else if (request->outputLength() < _resources.bufferBytes)
             refusal = driverError(error::kBufferTooSmall);
-        else if (World::instance().faults().consume(kStallGrabFault, serial_))
-            stalled_.push_back(request);
+        else if (World::instance().faults().consume(kStallGrabFault, _serial))
+            _stalled.push_back(request);
         else {
-            grabs_.push_back(request);
-            pull = streaming_ && World::instance().pacing() == Pacing::unpaced;
+            _grabs.push_back(request);
+            pull = _streaming && World::instance().pacing() == Pacing::unpaced;
         }
     }
     if (failed(refusal)) {
@@ -481,7 +481,7 @@ void BcamDevice::queueGrab(const RequestPtr& request)
     }
     // Unpaced cameras make an image when the receiver asks: a queued grab asks.
     if (pull) {
-        if (auto frame = control_.camera()->pullFrame())
+        if (auto frame = _control.camera()->pullFrame())
             onFrame(*frame);
     }
 }
@@ -494,11 +494,11 @@ void BcamDevice::pullForQueuedGrabs()
         return;
     std::size_t queued = 0;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        queued = grabs_.size();
+        std::lock_guard<std::mutex> lock(_m);
+        queued = _grabs.size();
     }
     for (std::size_t i = 0; i < queued; ++i) {
-        if (auto frame = control_.camera()->pullFrame())
+        if (auto frame = _control.camera()->pullFrame())
             onFrame(*frame);
     }
 }
@@ -507,8 +507,8 @@ void BcamDevice::endGrabs(NTSTATUS status, uint64_t file)
 {
     std::vector<RequestPtr> ended;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        for (auto* queue : {&grabs_, &stalled_}) {
+        std::lock_guard<std::mutex> lock(_m);
+        for (auto* queue : {&_grabs, &_stalled}) {
             auto keep = std::stable_partition(queue->begin(), queue->end(), [file](const RequestPtr& r) {
                 return file != 0 && r->file() != file;
             });
@@ -520,10 +520,10 @@ void BcamDevice::endGrabs(NTSTATUS status, uint64_t file)
         request->complete(status, 0);
 }
 
-void BcamDevice::cancelled(const win32sim::IoRequest& request)
+void BcamDevice::cancelled(const win32::driver::IoRequest& request)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    for (auto* queue : {&grabs_, &stalled_}) {
+    std::lock_guard<std::mutex> lock(_m);
+    for (auto* queue : {&_grabs, &_stalled}) {
         queue->erase(std::remove_if(queue->begin(), queue->end(),
                                     [&request](const RequestPtr& r) { return r.get() == &request; }),
                      queue->end());
@@ -534,21 +534,21 @@ NTSTATUS BcamDevice::open(uint64_t file, DWORD access)
 {
     (void)file;
     (void)access;
-    std::lock_guard<std::mutex> lock(m_);
-    if (gone_)
-        return win32sim::kStatusDeviceNotConnected;
-    ++openHandles_;
-    return win32sim::kStatusSuccess;
+    std::lock_guard<std::mutex> lock(_m);
+    if (_gone)
+        return win32::driver::kStatusDeviceNotConnected;
+    ++_openHandles;
+    return win32::driver::kStatusSuccess;
 }
 
 void BcamDevice::closed(uint64_t file)
 {
     // The subset cancelled the handle's requests already; make sure none is left.
-    endGrabs(win32sim::kStatusCancelled, file);
+    endGrabs(win32::driver::kStatusCancelled, file);
     bool last = false;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        last = openHandles_ > 0 && --openHandles_ == 0;
+        std::lock_guard<std::mutex> lock(_m);
+        last = _openHandles > 0 && --_openHandles == 0;
     }
     // Nobody is left to receive images: the camera stops and the resources go.
     if (last)
@@ -557,10 +557,10 @@ void BcamDevice::closed(uint64_t file)
 
 BcamDevice::RequestPtr BcamDevice::nextGrab()
 {
-    std::lock_guard<std::mutex> lock(m_);
-    while (!grabs_.empty()) {
-        RequestPtr request = std::move(grabs_.front());
-        grabs_.pop_front();
+    std::lock_guard<std::mutex> lock(_m);
+    while (!_grabs.empty()) {
+        RequestPtr request = std::move(_grabs.front());
+        _grabs.pop_front();
         if (!request->hasEnded())
             return request;
     }
@@ -570,16 +570,16 @@ BcamDevice::RequestPtr BcamDevice::nextGrab()
 void BcamDevice::onFrame(const Frame& frame)
 {
     {
-        std::lock_guard<std::mutex> lock(m_);
-        if (resetLosesImage_) {
-            resetLosesImage_ = false;
-            ++dropped_;
+        std::lock_guard<std::mutex> lock(_m);
+        if (_resetLosesImage) {
+            _resetLosesImage = false;
+            ++_dropped;
             return;
         }
     }
-    if (World::instance().faults().consume(kDropImageFault, serial_)) {
-        std::lock_guard<std::mutex> lock(m_);
-        ++dropped_;
+    if (World::instance().faults().consume(kDropImageFault, _serial)) {
+        std::lock_guard<std::mutex> lock(_m);
+        ++_dropped;
         return;
     }
     // One stream thread delivers the images, so taking the oldest grab here
@@ -588,8 +588,8 @@ void BcamDevice::onFrame(const Frame& frame)
         if (fillGrab(request, frame))
             return;
     }
-    std::lock_guard<std::mutex> lock(m_);
-    ++dropped_;
+    std::lock_guard<std::mutex> lock(_m);
+    ++_dropped;
 }
 
 bool BcamDevice::fillGrab(const RequestPtr& request, const Frame& frame)
@@ -597,7 +597,7 @@ bool BcamDevice::fillGrab(const RequestPtr& request, const Frame& frame)
     const std::size_t pixels = static_cast<std::size_t>(frame.geometry.imageBytes());
     const std::size_t bytes = pixels + pattern::chunkBytes(frame);
     {
-        win32sim::BufferAccess access = request->buffers();
+        win32::driver::BufferAccess access = request->buffers();
         if (!access)
             return false; // cancelled meanwhile: the image goes to the next grab
         if (access.outputLength() < bytes) {
@@ -611,7 +611,7 @@ bool BcamDevice::fillGrab(const RequestPtr& request, const Frame& frame)
         pattern::stamp(buffer, frame.geometry, frame, state);
         pattern::writeChunks(buffer, pixels, frame);
     }
-    request->complete(win32sim::kStatusSuccess, static_cast<DWORD>(bytes));
+    request->complete(win32::driver::kStatusSuccess, static_cast<DWORD>(bytes));
     return true;
 }
 

@@ -29,13 +29,13 @@
 
 namespace orvex::sim::bcam {
 
-class BcamDevice : public win32sim::Device,
+class BcamDevice : public win32::driver::Device,
                    public FrameSink,
                    public std::enable_shared_from_this<BcamDevice> {
 public:
     explicit BcamDevice(std::shared_ptr<Camera> camera);
 
-    uint32_t serialNumber() const { return serial_; }
+    uint32_t serialNumber() const { return _serial; }
     uint64_t droppedImages() const;
     // The camera left the bus: pending grabs fail, and so does every later request.
     void unplugged();
@@ -43,10 +43,10 @@ public:
     // isochronous resources are claimed again (see docs/simulator.md).
     void busReset(int bus);
 
-    // win32sim::Device.
+    // win32::driver::Device.
     NTSTATUS open(uint64_t file, DWORD access) override;
-    void deviceControl(const std::shared_ptr<win32sim::IoRequest>& request) override;
-    void cancelled(const win32sim::IoRequest& request) override;
+    void deviceControl(const std::shared_ptr<win32::driver::IoRequest>& request) override;
+    void cancelled(const win32::driver::IoRequest& request) override;
     void closed(uint64_t file) override;
 
     // FrameSink (the camera's stream thread).
@@ -54,7 +54,7 @@ public:
     void onCameraRemoved() override;
 
 private:
-    using RequestPtr = std::shared_ptr<win32sim::IoRequest>;
+    using RequestPtr = std::shared_ptr<win32::driver::IoRequest>;
     struct Resources {
         uint32_t count = 0;
         uint32_t bufferBytes = 0;
@@ -85,18 +85,18 @@ private:
     bool fillGrab(const RequestPtr& request, const Frame& frame);
     bool isGone() const;
 
-    const uint32_t serial_;
-    CameraControl control_;
+    const uint32_t _serial;
+    CameraControl _control;
 
-    mutable std::mutex m_;
-    std::deque<RequestPtr> grabs_;
-    std::deque<RequestPtr> stalled_; // grabs the fault table held back: only cancelling ends them
-    Resources resources_;
-    bool gone_ = false;
-    bool streaming_ = false;
-    bool resetLosesImage_ = false; // a bus reset cut the image on the wire
-    uint64_t dropped_ = 0;
-    unsigned openHandles_ = 0;
+    mutable std::mutex _m;
+    std::deque<RequestPtr> _grabs;
+    std::deque<RequestPtr> _stalled; // grabs the fault table held back: only cancelling ends them
+    Resources _resources;
+    bool _gone = false;
+    bool _streaming = false;
+    bool _resetLosesImage = false; // a bus reset cut the image on the wire
+    uint64_t _dropped = 0;
+    unsigned _openHandles = 0;
 };
 
 } // namespace orvex::sim::bcam

@@ -22,9 +22,9 @@ NTSTATUS statusOf(Status status)
 {
     switch (status) {
     case Status::ok:
-        return win32sim::kStatusSuccess;
+        return win32::driver::kStatusSuccess;
     case Status::notConnected:
-        return win32sim::kStatusDeviceNotConnected;
+        return win32::driver::kStatusDeviceNotConnected;
     case Status::addressError:
         return static_cast<NTSTATUS>(error::kAddressError);
     default:
@@ -39,19 +39,19 @@ uint32_t currentIndex(uint32_t value)
 
 bool failed(NTSTATUS status)
 {
-    return status != win32sim::kStatusSuccess;
+    return status != win32::driver::kStatusSuccess;
 }
 
 } // namespace
 
 NTSTATUS CameraControl::read(uint32_t address, uint32_t& value) const
 {
-    return statusOf(camera_->readRegister(address, value));
+    return statusOf(_camera->readRegister(address, value));
 }
 
 NTSTATUS CameraControl::write(uint32_t address, uint32_t value) const
 {
-    return statusOf(camera_->writeRegister(address, value));
+    return statusOf(_camera->writeRegister(address, value));
 }
 
 NTSTATUS CameraControl::formatInquiry(uint32_t& bits) const
@@ -62,14 +62,14 @@ NTSTATUS CameraControl::formatInquiry(uint32_t& bits) const
 NTSTATUS CameraControl::modeInquiry(uint32_t format, uint32_t& bits) const
 {
     if (format > kMaxFormat)
-        return win32sim::kStatusInvalidParameter;
+        return win32::driver::kStatusInvalidParameter;
     return read(videoModeInquiry(format), bits);
 }
 
 NTSTATUS CameraControl::rateInquiry(uint32_t format, uint32_t mode, uint32_t& bits) const
 {
     if (format > kMaxFormat || mode > kMaxMode)
-        return win32sim::kStatusInvalidParameter;
+        return win32::driver::kStatusInvalidParameter;
     if (format != kFormat7)
         return read(videoRateInquiry(format, mode), bits);
     // Format_7 modes have no frame rates: a 1394 driver answers every rate
@@ -115,7 +115,7 @@ NTSTATUS CameraControl::videoMode(uint32_t& format, uint32_t& mode, uint32_t& ra
 NTSTATUS CameraControl::format7Base(uint32_t mode, uint32_t& base) const
 {
     if (mode > kMaxMode)
-        return win32sim::kStatusInvalidParameter;
+        return win32::driver::kStatusInvalidParameter;
     uint32_t modes = 0;
     NTSTATUS status = read(videoModeInquiry(kFormat7), modes);
     if (failed(status))
@@ -260,7 +260,7 @@ NTSTATUS CameraControl::smartFeatureEnabled(unsigned feature, bool& enabled) con
     enabled = false;
     const sf::Guid128* id = sf::featureId(feature);
     if (!id)
-        return win32sim::kStatusSuccess;
+        return win32::driver::kStatusSuccess;
     NTSTATUS status = write(sf::kAccessControl0, sf::kFeatureSetId[0]);
     if (!failed(status))
         status = write(sf::kAccessControl1, sf::kFeatureSetId[1]);
@@ -279,8 +279,8 @@ NTSTATUS CameraControl::smartFeatureEnabled(unsigned feature, bool& enabled) con
 NTSTATUS CameraControl::chunkBytes(uint32_t& bytes) const
 {
     bytes = 0;
-    if (!camera_->config().smartFeatures)
-        return win32sim::kStatusSuccess;
+    if (!_camera->config().smartFeatures)
+        return win32::driver::kStatusSuccess;
     bool on = false;
     NTSTATUS status = smartFeatureEnabled(sf::kFeatureExtendedDataStream, on);
     if (failed(status) || !on)
@@ -300,7 +300,7 @@ NTSTATUS CameraControl::chunkBytes(uint32_t& bytes) const
 NTSTATUS CameraControl::propertyInquiry(uint32_t feature, uint32_t& bits) const
 {
     if (feature > kMaxFeature)
-        return win32sim::kStatusInvalidParameter;
+        return win32::driver::kStatusInvalidParameter;
     return read(featureInquiry(feature), bits);
 }
 
@@ -338,7 +338,7 @@ NTSTATUS CameraControl::property(uint32_t feature, uint32_t item, uint32_t& valu
     uint32_t mask = 0, inquiry = 0, control = 0;
     unsigned shift = 0;
     if (feature > kMaxFeature || !itemField(feature, item, mask, shift))
-        return win32sim::kStatusInvalidParameter;
+        return win32::driver::kStatusInvalidParameter;
     NTSTATUS status = propertyInquiry(feature, inquiry);
     if (failed(status))
         return status;
@@ -354,9 +354,9 @@ NTSTATUS CameraControl::setProperty(uint32_t feature, uint32_t item, uint32_t va
     uint32_t mask = 0, inquiry = 0, control = 0;
     unsigned shift = 0;
     if (feature > kMaxFeature || !itemField(feature, item, mask, shift))
-        return win32sim::kStatusInvalidParameter;
+        return win32::driver::kStatusInvalidParameter;
     if (value > (mask >> shift))
-        return win32sim::kStatusInvalidParameter;
+        return win32::driver::kStatusInvalidParameter;
     NTSTATUS status = propertyInquiry(feature, inquiry);
     if (failed(status))
         return status;
@@ -378,21 +378,21 @@ NTSTATUS CameraControl::setProperty(uint32_t feature, uint32_t item, uint32_t va
 
 NTSTATUS CameraControl::info(uint32_t which, std::string& text) const
 {
-    if (!camera_->isConnected())
-        return win32sim::kStatusDeviceNotConnected;
-    const CameraConfig& config = camera_->config();
+    if (!_camera->isConnected())
+        return win32::driver::kStatusDeviceNotConnected;
+    const CameraConfig& config = _camera->config();
     switch (which) {
     case kInfoModelName:
         text = config.modelName;
-        return win32sim::kStatusSuccess;
+        return win32::driver::kStatusSuccess;
     case kInfoVendorName:
         text = config.vendorName;
-        return win32sim::kStatusSuccess;
+        return win32::driver::kStatusSuccess;
     case kInfoFirmwareVersion:
         text = config.extendedVersion;
-        return win32sim::kStatusSuccess;
+        return win32::driver::kStatusSuccess;
     default:
-        return win32sim::kStatusInvalidParameter;
+        return win32::driver::kStatusInvalidParameter;
     }
 }
 

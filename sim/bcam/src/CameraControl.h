@@ -15,7 +15,7 @@
 
 namespace orvex::sim::bcam {
 
-using win32sim::NTSTATUS;
+using win32::driver::NTSTATUS;
 
 struct Format7Inquiry {
     uint32_t maxWidth = 0, maxHeight = 0;
@@ -36,7 +36,7 @@ struct FrameSize {
 
 class CameraControl {
 public:
-    explicit CameraControl(std::shared_ptr<Camera> camera) : camera_(std::move(camera)) {}
+    explicit CameraControl(std::shared_ptr<Camera> camera) : _camera(std::move(camera)) {}
 
     NTSTATUS read(uint32_t address, uint32_t& value) const;
     NTSTATUS write(uint32_t address, uint32_t value) const;
@@ -68,7 +68,7 @@ public:
     // Identity texts.
     NTSTATUS info(uint32_t which, std::string& text) const;
 
-    const std::shared_ptr<Camera>& camera() const { return camera_; }
+    const std::shared_ptr<Camera>& camera() const { return _camera; }
 
 private:
     NTSTATUS format7Base(uint32_t mode, uint32_t& base) const;
@@ -76,7 +76,7 @@ private:
     NTSTATUS chunkBytes(uint32_t& bytes) const;
     NTSTATUS smartFeatureEnabled(unsigned feature, bool& enabled) const;
 
-    std::shared_ptr<Camera> camera_;
+    std::shared_ptr<Camera> _camera;
 };
 
 } // namespace orvex::sim::bcam

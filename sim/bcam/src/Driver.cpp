@@ -42,7 +42,7 @@ Driver& Driver::instance()
 
 Driver::Driver()
 {
-    subscription_ = World::instance().subscribe([this](const BusEvent& event) { onWorldEvent(event); });
+    _subscription = World::instance().subscribe([this](const BusEvent& event) { onWorldEvent(event); });
     for (const auto& camera : World::instance().connectedCameras())
         publish(camera);
 }
@@ -51,7 +51,7 @@ Driver::Driver()
 // driver only stops listening; its interfaces end with the process.
 Driver::~Driver()
 {
-    World::instance().unsubscribe(subscription_);
+    World::instance().unsubscribe(_subscription);
 }
 
 void Driver::onWorldEvent(const BusEvent& event)
@@ -82,33 +82,33 @@ void Driver::publish(const std::shared_ptr<Camera>& camera)
         camera->readRegister(orvex::iidc::kConfigRomGuidLow, low) != Status::ok)
         return; // left again before it could be read
     auto device = std::make_shared<BcamDevice>(camera);
-    const std::string path = win32sim::addInterface(kInterfaceClass, deviceReference(high, low), device);
-    std::lock_guard<std::mutex> lock(m_);
-    devices_[camera->serialNumber()] = {path, device};
+    const std::string path = win32::driver::addInterface(kInterfaceClass, deviceReference(high, low), device);
+    std::lock_guard<std::mutex> lock(_m);
+    _devices[camera->serialNumber()] = {path, device};
 }
 
 void Driver::withdraw(uint32_t serialNumber)
 {
     Published published;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        auto found = devices_.find(serialNumber);
-        if (found == devices_.end())
+        std::lock_guard<std::mutex> lock(_m);
+        auto found = _devices.find(serialNumber);
+        if (found == _devices.end())
             return;
         published = std::move(found->second);
-        devices_.erase(found);
+        _devices.erase(found);
     }
     // Pending grabs fail before the removal is broadcast.
     published.device->unplugged();
-    win32sim::removeInterface(published.path);
+    win32::driver::removeInterface(published.path);
 }
 
 void Driver::resetBus(int bus)
 {
     std::vector<std::shared_ptr<BcamDevice>> devices;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        for (const auto& entry : devices_)
+        std::lock_guard<std::mutex> lock(_m);
+        for (const auto& entry : _devices)
             devices.push_back(entry.second.device);
     }
     for (const auto& device : devices)
@@ -119,8 +119,8 @@ void Driver::withdrawAll()
 {
     std::vector<uint32_t> serials;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        for (const auto& entry : devices_)
+        std::lock_guard<std::mutex> lock(_m);
+        for (const auto& entry : _devices)
             serials.push_back(entry.first);
     }
     for (uint32_t serial : serials)
@@ -129,18 +129,18 @@ void Driver::withdrawAll()
 
 std::string Driver::devicePath(uint32_t serialNumber) const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    auto found = devices_.find(serialNumber);
-    return found == devices_.end() ? std::string() : found->second.path;
+    std::lock_guard<std::mutex> lock(_m);
+    auto found = _devices.find(serialNumber);
+    return found == _devices.end() ? std::string() : found->second.path;
 }
 
 uint64_t Driver::droppedImages(uint32_t serialNumber) const
 {
     std::shared_ptr<BcamDevice> device;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        auto found = devices_.find(serialNumber);
-        if (found == devices_.end())
+        std::lock_guard<std::mutex> lock(_m);
+        auto found = _devices.find(serialNumber);
+        if (found == _devices.end())
             return 0;
         device = found->second.device;
     }

@@ -40,9 +40,9 @@ private:
     void withdrawAll();
     void resetBus(int bus);
 
-    mutable std::mutex m_;
-    std::map<uint32_t, Published> devices_; // by serial number
-    int subscription_ = 0;
+    mutable std::mutex _m;
+    std::map<uint32_t, Published> _devices; // by serial number
+    int _subscription = 0;
 };
 
 // True for the camera models the BCAM driver drives.

@@ -15,8 +15,8 @@ namespace {
 // are those of the last release of each line.
 VS_FIXEDFILEINFO versionOf(DriverFileVersion version)
 {
-    return version == DriverFileVersion::v1_7 ? win32sim::fixedFileInfo(1, 7, 0, 12)
-                                              : win32sim::fixedFileInfo(1, 8, 0, 31);
+    return version == DriverFileVersion::v1_7 ? win32::driver::fixedFileInfo(1, 7, 0, 12)
+                                              : win32::driver::fixedFileInfo(1, 8, 0, 31);
 }
 
 std::string windowsDirectory()
@@ -50,13 +50,14 @@ std::vector<std::pair<DWORD, std::string>> messageTable()
 
 void installDriverFiles(DriverFileVersion version)
 {
-    win32sim::setRegistryString(HKEY_LOCAL_MACHINE, kServiceKey, kImagePathValue, kImagePath, REG_EXPAND_SZ);
+    win32::driver::setRegistryString(HKEY_LOCAL_MACHINE, kServiceKey, kImagePathValue, kImagePath,
+                                     REG_EXPAND_SZ);
     const std::string file = windowsDirectory() + "\\" + kImagePath;
     if (version == DriverFileVersion::missing)
-        win32sim::setFileWithoutVersion(file);
+        win32::driver::setFileWithoutVersion(file);
     else
-        win32sim::setFileVersion(file, versionOf(version));
-    win32sim::setMessageTable(kMessageLibrary, messageTable());
+        win32::driver::setFileVersion(file, versionOf(version));
+    win32::driver::setMessageTable(kMessageLibrary, messageTable());
 }
 
 } // namespace orvex::sim::bcam

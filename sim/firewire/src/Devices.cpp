@@ -63,8 +63,8 @@ bool Devices::active()
 Devices::Devices()
 {
     World& world = World::instance();
-    directory_ = makeDirectory();
-    listenerId_ = world.subscribe([this](const BusEvent& event) { onWorldEvent(event); });
+    _directory = makeDirectory();
+    _listenerId = world.subscribe([this](const BusEvent& event) { onWorldEvent(event); });
     onWorldEvent(BusEvent{BusEvent::Kind::arrival});
     g_active.store(true, std::memory_order_release);
 }
@@ -74,12 +74,12 @@ Devices::~Devices()
     // Process exit: calls that come later (a close from another exit
     // handler) go straight to the C library.
     g_active.store(false, std::memory_order_release);
-    World::instance().unsubscribe(listenerId_);
-    std::lock_guard<std::mutex> lock(m_);
-    nodes_.clear();
+    World::instance().unsubscribe(_listenerId);
+    std::lock_guard<std::mutex> lock(_m);
+    _nodes.clear();
     writeDirectoryLocked();
-    if (!directory_.empty())
-        rmdir(directory_.c_str());
+    if (!_directory.empty())
+        rmdir(_directory.c_str());
 }
 
 Node Devices::readNode(const std::shared_ptr<Camera>& camera, int bus)
@@ -113,11 +113,11 @@ void Devices::onWorldEvent(const BusEvent& event)
     const std::vector<std::shared_ptr<Camera>> cameras = world.connectedCameras();
     std::vector<std::shared_ptr<Camera>> arriving;
     {
-        std::lock_guard<std::mutex> lock(m_);
+        std::lock_guard<std::mutex> lock(_m);
         for (const auto& camera : cameras) {
             const auto bus = camera->bus();
             const int number = bus ? bus->number() : -1;
-            const bool known = std::any_of(nodes_.begin(), nodes_.end(), [&](const Node& n) {
+            const bool known = std::any_of(_nodes.begin(), _nodes.end(), [&](const Node& n) {
                 return n.serialNumber == camera->serialNumber() && n.bus == number &&
                        n.camera.lock() == camera;
             });
@@ -133,14 +133,14 @@ void Devices::onWorldEvent(const BusEvent& event)
     std::vector<std::shared_ptr<File>> gone, reset;
     uint32_t generation = 0, local = 0;
     {
-        std::lock_guard<std::mutex> lock(m_);
+        std::lock_guard<std::mutex> lock(_m);
         gone = syncNodesLocked(cameras, std::move(fresh));
         if (event.kind == BusEvent::Kind::busReset) {
             generation = ++busLocked(event.bus).generation;
             local = kLocalBusNodeId |
-                    static_cast<uint32_t>(std::count_if(nodes_.begin(), nodes_.end(),
+                    static_cast<uint32_t>(std::count_if(_nodes.begin(), _nodes.end(),
                                                         [&](const Node& n) { return n.bus == event.bus; }));
-            for (const auto& [fd, file] : files_)
+            for (const auto& [fd, file] : _files)
                 if (file->bus() == event.bus)
                     reset.push_back(file);
         }
@@ -159,7 +159,7 @@ std::vector<std::shared_ptr<File>> Devices::syncNodesLocked(std::vector<std::sha
                                                             std::vector<Node> fresh)
 {
     // Nodes whose camera left (or moved to another bus) go away.
-    nodes_.erase(std::remove_if(nodes_.begin(), nodes_.end(),
+    _nodes.erase(std::remove_if(_nodes.begin(), _nodes.end(),
                                 [&](const Node& n) {
                                     const auto camera = n.camera.lock();
                                     const bool stays =
@@ -168,26 +168,26 @@ std::vector<std::shared_ptr<File>> Devices::syncNodesLocked(std::vector<std::sha
                                         camera->bus() && camera->bus()->number() == n.bus;
                                     return !stays;
                                 }),
-                 nodes_.end());
+                 _nodes.end());
     for (Node& node : fresh) {
-        const bool known = std::any_of(nodes_.begin(), nodes_.end(), [&](const Node& n) {
+        const bool known = std::any_of(_nodes.begin(), _nodes.end(), [&](const Node& n) {
             return n.serialNumber == node.serialNumber && n.bus == node.bus;
         });
         if (known)
             continue;
         int minor = 0;
-        while (std::any_of(nodes_.begin(), nodes_.end(), [&](const Node& n) { return n.minor == minor; }))
+        while (std::any_of(_nodes.begin(), _nodes.end(), [&](const Node& n) { return n.minor == minor; }))
             ++minor;
         node.minor = minor;
-        nodes_.push_back(std::move(node));
+        _nodes.push_back(std::move(node));
     }
-    std::sort(nodes_.begin(), nodes_.end(), [](const Node& a, const Node& b) { return a.minor < b.minor; });
+    std::sort(_nodes.begin(), _nodes.end(), [](const Node& a, const Node& b) { return a.minor < b.minor; });
     writeDirectoryLocked();
 
     std::vector<std::shared_ptr<File>> gone;
-    for (const auto& entry : files_) {
+    for (const auto& entry : _files) {
         const std::shared_ptr<File>& file = entry.second;
-        const bool stays = std::any_of(nodes_.begin(), nodes_.end(), [&](const Node& n) {
+        const bool stays = std::any_of(_nodes.begin(), _nodes.end(), [&](const Node& n) {
             return n.serialNumber == file->serialNumber() && n.bus == file->bus();
         });
         if (!stays)
@@ -198,13 +198,13 @@ std::vector<std::shared_ptr<File>> Devices::syncNodesLocked(std::vector<std::sha
 
 void Devices::writeDirectoryLocked() const
 {
-    if (directory_.empty())
+    if (_directory.empty())
         return;
     // Entries are only names: the interposer answers the opens.
     for (int minor = 0; minor < 64; ++minor) {
-        const std::string path = directory_ + "/fw" + std::to_string(minor);
+        const std::string path = _directory + "/fw" + std::to_string(minor);
         const bool present =
-            std::any_of(nodes_.begin(), nodes_.end(), [&](const Node& n) { return n.minor == minor; });
+            std::any_of(_nodes.begin(), _nodes.end(), [&](const Node& n) { return n.minor == minor; });
         if (present) {
             const int fd = real::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
             if (fd >= 0)
@@ -217,7 +217,7 @@ void Devices::writeDirectoryLocked() const
 
 Devices::BusState& Devices::busLocked(int bus)
 {
-    BusState& state = buses_[bus];
+    BusState& state = _buses[bus];
     if (!state.irm) {
         uint32_t units = kBandwidthUnitsInitial;
         if (const auto b = World::instance().bus(bus))
@@ -230,10 +230,10 @@ Devices::BusState& Devices::busLocked(int bus)
 
 int Devices::open(int minor, int flags)
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     const auto it =
-        std::find_if(nodes_.begin(), nodes_.end(), [&](const Node& n) { return n.minor == minor; });
-    if (it == nodes_.end()) {
+        std::find_if(_nodes.begin(), _nodes.end(), [&](const Node& n) { return n.minor == minor; });
+    if (it == _nodes.end()) {
         errno = ENOENT;
         return -1;
     }
@@ -241,7 +241,7 @@ int Devices::open(int minor, int flags)
                                   ((flags & O_CLOEXEC) ? EFD_CLOEXEC : 0));
     if (fd < 0)
         return -1;
-    files_[fd] = std::make_shared<File>(*this, fd, *it);
+    _files[fd] = std::make_shared<File>(*this, fd, *it);
     return fd;
 }
 
@@ -250,39 +250,39 @@ int Devices::openControl(int flags)
     const int fd = eventfd(0, (flags & O_CLOEXEC) ? EFD_CLOEXEC : 0);
     if (fd < 0)
         return -1;
-    std::lock_guard<std::mutex> lock(m_);
-    controls_[fd] = true;
+    std::lock_guard<std::mutex> lock(_m);
+    _controls[fd] = true;
     return fd;
 }
 
 std::shared_ptr<File> Devices::file(int fd) const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    const auto it = files_.find(fd);
-    return it == files_.end() ? nullptr : it->second;
+    std::lock_guard<std::mutex> lock(_m);
+    const auto it = _files.find(fd);
+    return it == _files.end() ? nullptr : it->second;
 }
 
 bool Devices::isControl(int fd) const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return controls_.count(fd) != 0;
+    std::lock_guard<std::mutex> lock(_m);
+    return _controls.count(fd) != 0;
 }
 
 std::shared_ptr<File> Devices::release(int fd)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    const auto it = files_.find(fd);
-    if (it == files_.end())
+    std::lock_guard<std::mutex> lock(_m);
+    const auto it = _files.find(fd);
+    if (it == _files.end())
         return nullptr;
     std::shared_ptr<File> file = std::move(it->second);
-    files_.erase(it);
+    _files.erase(it);
     return file;
 }
 
 void Devices::releaseControl(int fd)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    controls_.erase(fd);
+    std::lock_guard<std::mutex> lock(_m);
+    _controls.erase(fd);
 }
 
 bool Devices::control(const std::string& text)
@@ -321,9 +321,9 @@ bool Devices::control(const std::string& text)
 
 uint32_t Devices::generation(int bus) const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    const auto it = buses_.find(bus);
-    return it == buses_.end() ? 1 : it->second.generation;
+    std::lock_guard<std::mutex> lock(_m);
+    const auto it = _buses.find(bus);
+    return it == _buses.end() ? 1 : it->second.generation;
 }
 
 uint32_t Devices::nodeId(uint32_t serialNumber) const
@@ -333,20 +333,20 @@ uint32_t Devices::nodeId(uint32_t serialNumber) const
 
 uint32_t Devices::localNodeId(int bus) const
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     return kLocalBusNodeId | static_cast<uint32_t>(std::count_if(
-                                 nodes_.begin(), nodes_.end(), [&](const Node& n) { return n.bus == bus; }));
+                                 _nodes.begin(), _nodes.end(), [&](const Node& n) { return n.bus == bus; }));
 }
 
 IsoResources* Devices::isoResources(int bus)
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     return busLocked(bus).irm.get();
 }
 
 bool Devices::claimChannel(int bus, uint32_t channel)
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     BusState& state = busLocked(bus);
     const uint64_t bit = uint64_t(1) << channel;
     if (state.receiving & bit)
@@ -357,7 +357,7 @@ bool Devices::claimChannel(int bus, uint32_t channel)
 
 void Devices::releaseChannel(int bus, uint32_t channel)
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     busLocked(bus).receiving &= ~(uint64_t(1) << channel);
 }
 

@@ -56,10 +56,10 @@ public:
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
-    int fd() const { return fd_; }
-    int bus() const { return node_.bus; }
-    uint32_t serialNumber() const { return node_.serialNumber; }
-    EventQueue& events() { return *events_; }
+    int fd() const { return _fd; }
+    int bus() const { return _node.bus; }
+    uint32_t serialNumber() const { return _node.serialNumber; }
+    EventQueue& events() { return *_events; }
 
     // The ioctl; 0 or a count on success, -errno on failure.
     int ioctl(unsigned long request, void* argument);
@@ -99,20 +99,20 @@ private:
     void pushResourceEvent(uint32_t type, uint64_t closure, int handle, int channel, uint32_t bandwidth);
     std::vector<uint8_t> busResetEvent(uint32_t generation, uint32_t nodeId, uint32_t localNodeId) const;
 
-    Devices& devices_;
-    const int fd_;
-    const Node node_;
-    const std::shared_ptr<EventQueue> events_;
+    Devices& _devices;
+    const int _fd;
+    const Node _node;
+    const std::shared_ptr<EventQueue> _events;
 
-    std::mutex m_;
-    uint32_t clientVersion_ = 0;
-    uint64_t busResetClosure_ = 0;
-    bool listed_ = false; // GET_INFO was called: bus resets are reported
-    std::map<int, Resource> resources_;
-    std::set<int> pending_; // handles of allocations under way
-    std::shared_ptr<IsoBuffer> buffer_;
-    std::shared_ptr<IsoContext> context_;
-    bool receiving_ = false; // the context listens on the bus
+    std::mutex _m;
+    uint32_t _clientVersion = 0;
+    uint64_t _busResetClosure = 0;
+    bool _listed = false; // GET_INFO was called: bus resets are reported
+    std::map<int, Resource> _resources;
+    std::set<int> _pending; // handles of allocations under way
+    std::shared_ptr<IsoBuffer> _buffer;
+    std::shared_ptr<IsoContext> _context;
+    bool _receiving = false; // the context listens on the bus
 };
 
 class Devices {
@@ -122,7 +122,7 @@ public:
     static bool active();
 
     // The private directory that stands for /dev.
-    std::string directory() const { return directory_; }
+    std::string directory() const { return _directory; }
 
     // Opens "/dev/fwN": a new descriptor, or -1 with errno.
     int open(int minor, int flags);
@@ -164,13 +164,13 @@ private:
     static Node readNode(const std::shared_ptr<Camera>& camera, int bus);
     BusState& busLocked(int bus);
 
-    std::string directory_;
-    int listenerId_ = 0;
-    mutable std::mutex m_;
-    std::vector<Node> nodes_;
-    std::map<int, BusState> buses_;
-    std::map<int, std::shared_ptr<File>> files_;
-    std::map<int, bool> controls_;
+    std::string _directory;
+    int _listenerId = 0;
+    mutable std::mutex _m;
+    std::vector<Node> _nodes;
+    std::map<int, BusState> _buses;
+    std::map<int, std::shared_ptr<File>> _files;
+    std::map<int, bool> _controls;
 };
 
 } // namespace orvex::sim::firewire

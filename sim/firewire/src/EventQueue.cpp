@@ -13,16 +13,16 @@ void EventQueue::post()
     const eventfd_t one = 1;
     // The count cannot overflow in practice (2^64 - 2 events); a failure
     // would leave a reader waiting for an event it can never see.
-    (void)eventfd_write(eventFd_, one);
+    (void)eventfd_write(_eventFd, one);
 }
 
 void EventQueue::push(std::vector<uint8_t> event)
 {
     {
-        std::lock_guard<std::mutex> lock(m_);
-        if (shutDown_)
+        std::lock_guard<std::mutex> lock(_m);
+        if (_shutDown)
             return;
-        events_.push_back(std::move(event));
+        _events.push_back(std::move(event));
     }
     post();
 }
@@ -30,31 +30,31 @@ void EventQueue::push(std::vector<uint8_t> event)
 void EventQueue::shutDown()
 {
     {
-        std::lock_guard<std::mutex> lock(m_);
-        if (shutDown_)
+        std::lock_guard<std::mutex> lock(_m);
+        if (_shutDown)
             return;
-        shutDown_ = true;
+        _shutDown = true;
     }
     post();
 }
 
 bool EventQueue::isShutDown() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return shutDown_;
+    std::lock_guard<std::mutex> lock(_m);
+    return _shutDown;
 }
 
 long EventQueue::pop(void* to, std::size_t bytes)
 {
-    std::unique_lock<std::mutex> lock(m_);
-    if (events_.empty()) {
+    std::unique_lock<std::mutex> lock(_m);
+    if (_events.empty()) {
         lock.unlock();
         post(); // the shutdown count stays for the next reader
         errno = ENODEV;
         return -1;
     }
-    const std::vector<uint8_t> event = std::move(events_.front());
-    events_.pop_front();
+    const std::vector<uint8_t> event = std::move(_events.front());
+    _events.pop_front();
     lock.unlock();
     const std::size_t n = std::min(bytes, event.size());
     std::memcpy(to, event.data(), n);

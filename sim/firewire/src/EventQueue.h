@@ -22,7 +22,7 @@ namespace orvex::sim::firewire {
 
 class EventQueue {
 public:
-    explicit EventQueue(int eventFd) : eventFd_(eventFd) {}
+    explicit EventQueue(int eventFd) : _eventFd(eventFd) {}
 
     // Queues one event (its bytes as the kernel would copy them to a read).
     // Ignored after shutdown.
@@ -37,10 +37,10 @@ public:
 private:
     void post();
 
-    const int eventFd_;
-    mutable std::mutex m_;
-    std::deque<std::vector<uint8_t>> events_;
-    bool shutDown_ = false;
+    const int _eventFd;
+    mutable std::mutex _m;
+    std::deque<std::vector<uint8_t>> _events;
+    bool _shutDown = false;
 };
 
 } // namespace orvex::sim::firewire

@@ -76,26 +76,26 @@ bool isLockRequest(uint32_t tcode)
 } // namespace
 
 File::File(Devices& devices, int fd, const Node& node)
-    : devices_(devices), fd_(fd), node_(node), events_(std::make_shared<EventQueue>(fd))
+    : _devices(devices), _fd(fd), _node(node), _events(std::make_shared<EventQueue>(fd))
 {
 }
 
 File::~File()
 {
     stopReceiving();
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     // The kernel frees a file's isochronous resources when it is closed,
     // without events.
-    if (IsoResources* irm = devices_.isoResources(node_.bus))
-        for (const auto& [handle, r] : resources_)
+    if (IsoResources* irm = _devices.isoResources(_node.bus))
+        for (const auto& [handle, r] : _resources)
             irm->release(r.channel, r.bandwidth);
-    if (context_)
-        devices_.releaseChannel(node_.bus, context_->channel());
+    if (_context)
+        _devices.releaseChannel(_node.bus, _context->channel());
 }
 
 void File::shutDown()
 {
-    events_->shutDown();
+    _events->shutDown();
     stopReceiving();
 }
 
@@ -103,21 +103,21 @@ void File::stopReceiving()
 {
     std::shared_ptr<IsoContext> context;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        if (!receiving_)
+        std::lock_guard<std::mutex> lock(_m);
+        if (!_receiving)
             return;
-        receiving_ = false;
-        context = context_;
+        _receiving = false;
+        context = _context;
     }
     context->stop();
-    if (const auto bus = World::instance().bus(node_.bus))
+    if (const auto bus = World::instance().bus(_node.bus))
         bus->stopListening(context->channel());
 }
 
 std::vector<uint8_t> File::busResetEvent(uint32_t generation, uint32_t nodeId, uint32_t localNodeId) const
 {
     fw_cdev_event_bus_reset e{};
-    e.closure = busResetClosure_;
+    e.closure = _busResetClosure;
     e.type = FW_CDEV_EVENT_BUS_RESET;
     e.node_id = nodeId;
     e.local_node_id = localNodeId;
@@ -134,17 +134,17 @@ void File::busReset(uint32_t generation, uint32_t nodeId, uint32_t localNodeId)
 {
     std::vector<uint8_t> event;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        if (!listed_)
+        std::lock_guard<std::mutex> lock(_m);
+        if (!_listed)
             return;
         event = busResetEvent(generation, nodeId, localNodeId);
     }
-    events_->push(std::move(event));
+    _events->push(std::move(event));
 }
 
 int File::ioctl(unsigned long request, void* argument)
 {
-    if (events_->isShutDown())
+    if (_events->isShutDown())
         return -ENODEV;
     switch (request) {
     case FW_CDEV_IOC_GET_INFO:
@@ -173,7 +173,7 @@ int File::ioctl(unsigned long request, void* argument)
     case FW_CDEV_IOC_INITIATE_BUS_RESET:
         return initiateBusReset(argument);
     case FW_CDEV_IOC_GET_SPEED:
-        return static_cast<int>(node_.maxSpeedCode);
+        return static_cast<int>(_node.maxSpeedCode);
     default:
         // Address ranges, responses, descriptors, PHY packets, stream
         // packets, transmit and multichannel contexts: no camera program
@@ -187,23 +187,23 @@ int File::getInfo(void* argument)
     fw_cdev_get_info a{};
     if (!readArgument(a, argument))
         return -EFAULT;
-    std::lock_guard<std::mutex> lock(m_);
-    clientVersion_ = a.version;
-    const std::size_t have = node_.rom.size() * 4;
-    if (a.rom != 0 && !copyToUser(a.rom, node_.rom.data(), std::min<std::size_t>(a.rom_length, have)))
+    std::lock_guard<std::mutex> lock(_m);
+    _clientVersion = a.version;
+    const std::size_t have = _node.rom.size() * 4;
+    if (a.rom != 0 && !copyToUser(a.rom, _node.rom.data(), std::min<std::size_t>(a.rom_length, have)))
         return -EFAULT;
     a.rom_length = static_cast<uint32_t>(have);
     a.version = kKernelAbiVersion;
-    a.card = static_cast<uint32_t>(node_.bus);
-    busResetClosure_ = a.bus_reset_closure;
+    a.card = static_cast<uint32_t>(_node.bus);
+    _busResetClosure = a.bus_reset_closure;
     if (a.bus_reset != 0) {
         const std::vector<uint8_t> reset =
-            busResetEvent(devices_.generation(node_.bus), devices_.nodeId(node_.serialNumber),
-                          devices_.localNodeId(node_.bus));
+            busResetEvent(_devices.generation(_node.bus), _devices.nodeId(_node.serialNumber),
+                          _devices.localNodeId(_node.bus));
         if (!copyToUser(a.bus_reset, reset.data(), kBusResetInfoBytes))
             return -EFAULT;
     }
-    listed_ = true;
+    _listed = true;
     return writeArgument(argument, a) ? 0 : -EFAULT;
 }
 
@@ -221,7 +221,7 @@ void File::pushResponse(uint64_t closure, uint32_t rcode, const std::vector<uint
     std::memcpy(event.data(), &head, offsetof(fw_cdev_event_response, data));
     if (length)
         std::memcpy(event.data() + offsetof(fw_cdev_event_response, data), bigEndianData.data(), length);
-    events_->push(std::move(event));
+    _events->push(std::move(event));
 }
 
 int File::sendRequest(void* argument, bool broadcast)
@@ -239,7 +239,7 @@ int File::sendRequest(void* argument, bool broadcast)
     } else if (!write && !read && !isLockRequest(a.tcode)) {
         return -EINVAL;
     }
-    const uint32_t speed = broadcast ? SCODE_100 : node_.maxSpeedCode;
+    const uint32_t speed = broadcast ? SCODE_100 : _node.maxSpeedCode;
     if (a.length > kMaxAsyncPayload || a.length > (512u << speed))
         return -EIO;
     if (a.tcode == TCODE_WRITE_QUADLET_REQUEST && a.length < 4)
@@ -248,11 +248,11 @@ int File::sendRequest(void* argument, bool broadcast)
     if (a.data != 0 && !copyFromUser(payload.data(), a.data, a.length))
         return -EFAULT;
 
-    if (a.generation != devices_.generation(node_.bus)) {
+    if (a.generation != _devices.generation(_node.bus)) {
         pushResponse(a.closure, RCODE_GENERATION, {});
         return 0;
     }
-    const auto camera = node_.camera.lock();
+    const auto camera = _node.camera.lock();
     if (!camera) {
         pushResponse(a.closure, RCODE_NO_ACK, {});
         return 0;
@@ -276,7 +276,7 @@ int File::sendRequest(void* argument, bool broadcast)
 
     if (broadcast) {
         for (std::size_t i = 0; i < quadlets; ++i)
-            World::instance().broadcastWrite(node_.bus, address + uint32_t(i * 4), values[i]);
+            World::instance().broadcastWrite(_node.bus, address + uint32_t(i * 4), values[i]);
         pushResponse(a.closure, RCODE_COMPLETE, {});
         return 0;
     }
@@ -309,7 +309,7 @@ void File::pushResourceEvent(uint32_t type, uint64_t closure, int handle, int ch
     e.bandwidth = static_cast<int32_t>(bandwidth);
     std::vector<uint8_t> bytes(sizeof e);
     std::memcpy(bytes.data(), &e, sizeof e);
-    events_->push(std::move(bytes));
+    _events->push(std::move(bytes));
 }
 
 int File::allocateIsoResource(void* argument)
@@ -319,30 +319,30 @@ int File::allocateIsoResource(void* argument)
         return -EFAULT;
     if ((a.channels == 0 && a.bandwidth == 0) || a.bandwidth > kBandwidthUnitsInitial)
         return -EINVAL;
-    IsoResources* irm = devices_.isoResources(node_.bus);
+    IsoResources* irm = _devices.isoResources(_node.bus);
     if (!irm)
         return -ENODEV;
     // The kernel hands out the lowest free handle (its idr): a handle whose
     // allocation failed is taken again by the next one.
     int handle = 0;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        while (resources_.count(handle) || pending_.count(handle))
+        std::lock_guard<std::mutex> lock(_m);
+        while (_resources.count(handle) || _pending.count(handle))
             ++handle;
-        pending_.insert(handle);
+        _pending.insert(handle);
     }
     a.handle = static_cast<uint32_t>(handle);
     if (!writeArgument(argument, a)) {
-        std::lock_guard<std::mutex> lock(m_);
-        pending_.erase(handle);
+        std::lock_guard<std::mutex> lock(_m);
+        _pending.erase(handle);
         return -EFAULT;
     }
     const IsoResources::Allocation got = irm->allocate(a.channels, a.bandwidth);
     {
-        std::lock_guard<std::mutex> lock(m_);
-        pending_.erase(handle);
+        std::lock_guard<std::mutex> lock(_m);
+        _pending.erase(handle);
         if (got.channel >= 0 || got.bandwidth > 0)
-            resources_[handle] = Resource{a.closure, got.channel, got.bandwidth};
+            _resources[handle] = Resource{a.closure, got.channel, got.bandwidth};
     }
     pushResourceEvent(FW_CDEV_EVENT_ISO_RESOURCE_ALLOCATED, a.closure, handle, got.channel, got.bandwidth);
     return 0;
@@ -355,14 +355,14 @@ int File::deallocateIsoResource(void* argument)
         return -EFAULT;
     Resource r{};
     {
-        std::lock_guard<std::mutex> lock(m_);
-        const auto it = resources_.find(static_cast<int>(a.handle));
-        if (it == resources_.end())
+        std::lock_guard<std::mutex> lock(_m);
+        const auto it = _resources.find(static_cast<int>(a.handle));
+        if (it == _resources.end())
             return -EINVAL;
         r = it->second;
-        resources_.erase(it);
+        _resources.erase(it);
     }
-    if (IsoResources* irm = devices_.isoResources(node_.bus))
+    if (IsoResources* irm = _devices.isoResources(_node.bus))
         irm->release(r.channel, r.bandwidth);
     // The deallocation event carries the closure given at allocation.
     pushResourceEvent(FW_CDEV_EVENT_ISO_RESOURCE_DEALLOCATED, r.closure, static_cast<int>(a.handle),
@@ -379,13 +379,13 @@ int File::createIsoContext(void* argument)
         return -EINVAL; // transmit and multichannel contexts are not simulated
     if (a.header_size < 4 || (a.header_size & 3) || a.channel > 63)
         return -EINVAL;
-    std::lock_guard<std::mutex> lock(m_);
-    if (context_)
+    std::lock_guard<std::mutex> lock(_m);
+    if (_context)
         return -EBUSY;
-    if (!devices_.claimChannel(node_.bus, a.channel))
+    if (!_devices.claimChannel(_node.bus, a.channel))
         return -EBUSY;
-    context_ = std::make_shared<IsoContext>(events_, a.closure, a.channel, a.header_size, clientVersion_);
-    context_->setBuffer(buffer_);
+    _context = std::make_shared<IsoContext>(_events, a.closure, a.channel, a.header_size, _clientVersion);
+    _context->setBuffer(_buffer);
     a.handle = 0;
     return writeArgument(argument, a) ? 0 : -EFAULT;
 }
@@ -397,8 +397,8 @@ int File::queueIso(void* argument)
         return -EFAULT;
     std::shared_ptr<IsoContext> context;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        context = context_;
+        std::lock_guard<std::mutex> lock(_m);
+        context = _context;
     }
     if (!context || a.handle != 0)
         return -EINVAL;
@@ -413,19 +413,19 @@ int File::startIso(void* argument)
     fw_cdev_start_iso a{};
     if (!readArgument(a, argument))
         return -EFAULT;
-    std::lock_guard<std::mutex> lock(m_);
-    if (!context_ || a.handle != 0)
+    std::lock_guard<std::mutex> lock(_m);
+    if (!_context || a.handle != 0)
         return -EINVAL;
     if (a.tags == 0 || a.tags > 15 || a.sync > 15)
         return -EINVAL;
-    const auto bus = World::instance().bus(node_.bus);
+    const auto bus = World::instance().bus(_node.bus);
     if (!bus)
         return -ENODEV;
-    context_->setClock(bus);
-    context_->start(a.sync, a.tags);
-    if (!receiving_) {
-        bus->listen(context_->channel(), context_);
-        receiving_ = true;
+    _context->setClock(bus);
+    _context->start(a.sync, a.tags);
+    if (!_receiving) {
+        bus->listen(_context->channel(), _context);
+        _receiving = true;
     }
     return 0;
 }
@@ -436,8 +436,8 @@ int File::stopIso(void* argument)
     if (!readArgument(a, argument))
         return -EFAULT;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        if (!context_ || a.handle != 0)
+        std::lock_guard<std::mutex> lock(_m);
+        if (!_context || a.handle != 0)
             return -EINVAL;
     }
     stopReceiving();
@@ -451,7 +451,7 @@ int File::stopIso(void* argument)
 File::ClockPair File::readClocks(clockid_t clock) const
 {
     ClockPair pair{};
-    const auto bus = World::instance().bus(node_.bus);
+    const auto bus = World::instance().bus(_node.bus);
     if (!bus)
         return pair;
     // The pair with the closest system clock readings around the
@@ -510,13 +510,13 @@ int File::initiateBusReset(void* argument)
         return -EFAULT;
     if (a.type != FW_CDEV_LONG_RESET && a.type != FW_CDEV_SHORT_RESET)
         return -EINVAL;
-    World::instance().resetBus(node_.bus);
+    World::instance().resetBus(_node.bus);
     return 0;
 }
 
 void* File::mmap(void* address, std::size_t length, int protection, int flags)
 {
-    if (events_->isShutDown()) {
+    if (_events->isShutDown()) {
         errno = ENODEV;
         return MAP_FAILED;
     }
@@ -524,8 +524,8 @@ void* File::mmap(void* address, std::size_t length, int protection, int flags)
         errno = EINVAL;
         return MAP_FAILED;
     }
-    std::lock_guard<std::mutex> lock(m_);
-    if (buffer_) {
+    std::lock_guard<std::mutex> lock(_m);
+    if (_buffer) {
         errno = EBUSY;
         return MAP_FAILED;
     }
@@ -554,10 +554,10 @@ void* File::mmap(void* address, std::size_t length, int protection, int flags)
         errno = e;
         return MAP_FAILED;
     }
-    buffer_ = std::make_shared<IsoBuffer>(memFd, static_cast<uint8_t*>(ours), size,
+    _buffer = std::make_shared<IsoBuffer>(memFd, static_cast<uint8_t*>(ours), size,
                                           reinterpret_cast<uintptr_t>(theirs));
-    if (context_)
-        context_->setBuffer(buffer_);
+    if (_context)
+        _context->setBuffer(_buffer);
     return theirs;
 }
 

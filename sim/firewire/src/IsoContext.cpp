@@ -50,36 +50,36 @@ uint32_t timestampOf(uint32_t cycleTime)
 
 IsoBuffer::~IsoBuffer()
 {
-    munmap(data_, size_);
-    real::close(memFd_);
+    munmap(_data, _size);
+    real::close(_memFd);
 }
 
 IsoContext::IsoContext(std::shared_ptr<EventQueue> events, uint64_t closure, uint32_t channel,
                        uint32_t headerSize, uint32_t clientVersion)
-    : events_(std::move(events)), closure_(closure), channel_(channel), headerSize_(headerSize),
-      clientVersion_(clientVersion)
+    : _events(std::move(events)), _closure(closure), _channel(channel), _headerSize(headerSize),
+      _clientVersion(clientVersion)
 {
 }
 
 void IsoContext::setBuffer(std::shared_ptr<IsoBuffer> buffer)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    buffer_ = std::move(buffer);
+    std::lock_guard<std::mutex> lock(_m);
+    _buffer = std::move(buffer);
 }
 
 void IsoContext::setClock(const std::shared_ptr<Bus>& bus)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    bus_ = bus;
+    std::lock_guard<std::mutex> lock(_m);
+    _bus = bus;
 }
 
 int IsoContext::queue(fw_cdev_queue_iso& request)
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     uint64_t payload = 0, bufferEnd = 0;
-    if (buffer_ && request.data != 0 && request.data - buffer_->vmStart() < buffer_->size()) {
-        payload = request.data - buffer_->vmStart();
-        bufferEnd = buffer_->size();
+    if (_buffer && request.data != 0 && request.data - _buffer->vmStart() < _buffer->size()) {
+        payload = request.data - _buffer->vmStart();
+        bufferEnd = _buffer->size();
     }
     const uint64_t first = request.packets;
     const uint64_t end = first + request.size;
@@ -91,16 +91,16 @@ int IsoContext::queue(fw_cdev_queue_iso& request)
             return -EFAULT;
         const uint32_t length = payloadLength(control);
         const uint32_t headerBytes = headerLength(control);
-        if (headerBytes == 0 || headerBytes % headerSize_ != 0)
+        if (headerBytes == 0 || headerBytes % _headerSize != 0)
             return -EINVAL;
         const uint64_t next = p + sizeof control; // receive: no header quadlets follow
         if (next > end)
             return -EINVAL;
         if (payload + length > bufferEnd)
             return -EINVAL;
-        if (descriptors_.size() >= kMaxDescriptors)
+        if (_descriptors.size() >= kMaxDescriptors)
             break;
-        descriptors_.push_back(Descriptor{length, headerBytes / headerSize_,
+        _descriptors.push_back(Descriptor{length, headerBytes / _headerSize,
                                           (control & FW_CDEV_ISO_INTERRUPT) != 0,
                                           (control & FW_CDEV_ISO_SKIP) != 0, payload});
         p = next;
@@ -109,28 +109,28 @@ int IsoContext::queue(fw_cdev_queue_iso& request)
     }
     request.size -= static_cast<uint32_t>(p - first);
     request.packets = p;
-    request.data = (buffer_ ? buffer_->vmStart() : 0) + payload;
+    request.data = (_buffer ? _buffer->vmStart() : 0) + payload;
     return count;
 }
 
 void IsoContext::start(uint32_t sync, uint32_t tags)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    started_ = true;
-    sync_ = sync;
-    tags_ = tags;
+    std::lock_guard<std::mutex> lock(_m);
+    _started = true;
+    _sync = sync;
+    _tags = tags;
 }
 
 void IsoContext::stop()
 {
-    std::lock_guard<std::mutex> lock(m_);
-    started_ = false;
+    std::lock_guard<std::mutex> lock(_m);
+    _started = false;
 }
 
 bool IsoContext::isStarted() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return started_;
+    std::lock_guard<std::mutex> lock(_m);
+    return _started;
 }
 
 void IsoContext::preparePayloadLocked(const Frame& frame)
@@ -140,36 +140,36 @@ void IsoContext::preparePayloadLocked(const Frame& frame)
     const std::size_t bytes = pixels + pattern::chunkBytes(frame);
     const std::size_t packets = g.bytesPerPacket ? (bytes + g.bytesPerPacket - 1) / g.bytesPerPacket : 0;
     const std::size_t total = packets * g.bytesPerPacket;
-    if (g != payloadGeometry_ || payload_.size() != total) {
-        payload_.assign(total, 0);
-        pattern::fill(payload_.data(), g);
-        stampState_ = {};
-        payloadGeometry_ = g;
+    if (g != _payloadGeometry || _payload.size() != total) {
+        _payload.assign(total, 0);
+        pattern::fill(_payload.data(), g);
+        _stampState = {};
+        _payloadGeometry = g;
     }
-    pattern::stamp(payload_.data(), g, frame, stampState_);
+    pattern::stamp(_payload.data(), g, frame, _stampState);
     if (bytes > pixels)
-        pattern::writeChunks(payload_.data(), pixels, frame);
+        pattern::writeChunks(_payload.data(), pixels, frame);
 }
 
 void IsoContext::onFrame(const Frame& frame)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    const auto bus = bus_.lock();
-    if (!started_ || !bus || frame.geometry.bytesPerPacket == 0)
+    std::lock_guard<std::mutex> lock(_m);
+    const auto bus = _bus.lock();
+    if (!_started || !bus || frame.geometry.bytesPerPacket == 0)
         return;
     preparePayloadLocked(frame);
     const uint32_t packetBytes = frame.geometry.bytesPerPacket;
-    const std::size_t packets = payload_.size() / packetBytes;
+    const std::size_t packets = _payload.size() / packetBytes;
     // The packets left the camera one per cycle, the last at deliveredNs.
     for (std::size_t i = 0; i < packets; ++i) {
         const int64_t sentNs = frame.deliveredNs - int64_t(packets - 1 - i) * kCycleNs;
         Packet packet;
-        packet.payload = payload_.data() + i * packetBytes;
+        packet.payload = _payload.data() + i * packetBytes;
         packet.bytes = packetBytes;
         packet.sy = i == 0 ? kFrameStartSy : 0;
         packet.tag = kIidcTag;
         packet.isoHeader =
-            (packetBytes << 16) | (packet.tag << 14) | (channel_ << 8) | (TCODE_STREAM_DATA << 4) | packet.sy;
+            (packetBytes << 16) | (packet.tag << 14) | (_channel << 8) | (TCODE_STREAM_DATA << 4) | packet.sy;
         packet.timestamp = timestampOf(bus->clock().cycleTimeAt(sentNs));
         receiveLocked(packet);
     }
@@ -177,47 +177,47 @@ void IsoContext::onFrame(const Frame& frame)
 
 void IsoContext::receiveLocked(const Packet& packet)
 {
-    if (!(tags_ & (1u << packet.tag)))
+    if (!(_tags & (1u << packet.tag)))
         return; // the context does not match this tag
-    if (descriptors_.empty())
+    if (_descriptors.empty())
         return; // no buffer queued: the packet is lost
-    Descriptor& d = descriptors_.front();
-    if (packetsInFront_ == 0 && d.skip && packet.sy != sync_)
+    Descriptor& d = _descriptors.front();
+    if (_packetsInFront == 0 && d.skip && packet.sy != _sync)
         return; // waiting for the start of a frame
     // Header bytes past the first two quadlets are the payload's first ones.
-    const uint32_t headerPayload = headerSize_ > 8 ? std::min(headerSize_ - 8, packet.bytes) : 0;
+    const uint32_t headerPayload = _headerSize > 8 ? std::min(_headerSize - 8, packet.bytes) : 0;
     const uint32_t share = d.payloadLength / d.packets;
     const uint32_t bytes = std::min(packet.bytes - headerPayload, share);
-    if (bytes > 0 && buffer_) {
-        const uint64_t at = d.payloadOffset + uint64_t(packetsInFront_) * share;
-        if (at + bytes <= buffer_->size())
-            std::memcpy(buffer_->data() + at, packet.payload + headerPayload, bytes);
+    if (bytes > 0 && _buffer) {
+        const uint64_t at = d.payloadOffset + uint64_t(_packetsInFront) * share;
+        if (at + bytes <= _buffer->size())
+            std::memcpy(_buffer->data() + at, packet.payload + headerPayload, bytes);
     }
     appendHeaderLocked(packet);
-    if (++packetsInFront_ < d.packets)
+    if (++_packetsInFront < d.packets)
         return;
     const bool interrupt = d.interrupt;
-    descriptors_.pop_front();
-    packetsInFront_ = 0;
+    _descriptors.pop_front();
+    _packetsInFront = 0;
     if (interrupt)
         flushLocked(packet.timestamp);
 }
 
 void IsoContext::appendHeaderLocked(const Packet& packet)
 {
-    if (headers_.size() + headerSize_ > kPageBytes) {
-        if (clientVersion_ < kAutoFlushVersion)
+    if (_headers.size() + _headerSize > kPageBytes) {
+        if (_clientVersion < kAutoFlushVersion)
             return; // dropped, as the kernel does for older clients
         flushLocked(packet.timestamp);
     }
-    const std::size_t at = headers_.size();
-    headers_.resize(at + headerSize_, 0);
-    putBigEndian(&headers_[at], packet.isoHeader);
-    if (headerSize_ >= 8)
-        putBigEndian(&headers_[at + 4], packet.timestamp);
-    if (headerSize_ > 8) {
-        const std::size_t extra = std::min<std::size_t>(headerSize_ - 8, packet.bytes);
-        std::memcpy(&headers_[at + 8], packet.payload, extra);
+    const std::size_t at = _headers.size();
+    _headers.resize(at + _headerSize, 0);
+    putBigEndian(&_headers[at], packet.isoHeader);
+    if (_headerSize >= 8)
+        putBigEndian(&_headers[at + 4], packet.timestamp);
+    if (_headerSize > 8) {
+        const std::size_t extra = std::min<std::size_t>(_headerSize - 8, packet.bytes);
+        std::memcpy(&_headers[at + 8], packet.payload, extra);
     }
 }
 
@@ -225,17 +225,17 @@ void IsoContext::flushLocked(uint32_t cycle)
 {
     // struct fw_cdev_event_iso_interrupt with its headers after the fixed
     // part (the kernel copies sizeof + header_length bytes).
-    std::vector<uint8_t> event(sizeof(fw_cdev_event_iso_interrupt) + headers_.size(), 0);
+    std::vector<uint8_t> event(sizeof(fw_cdev_event_iso_interrupt) + _headers.size(), 0);
     fw_cdev_event_iso_interrupt head{};
-    head.closure = closure_;
+    head.closure = _closure;
     head.type = FW_CDEV_EVENT_ISO_INTERRUPT;
     head.cycle = cycle;
-    head.header_length = static_cast<uint32_t>(headers_.size());
+    head.header_length = static_cast<uint32_t>(_headers.size());
     std::memcpy(event.data(), &head, offsetof(fw_cdev_event_iso_interrupt, header));
-    std::memcpy(event.data() + offsetof(fw_cdev_event_iso_interrupt, header), headers_.data(),
-                headers_.size());
-    headers_.clear();
-    events_->push(std::move(event));
+    std::memcpy(event.data() + offsetof(fw_cdev_event_iso_interrupt, header), _headers.data(),
+                _headers.size());
+    _headers.clear();
+    _events->push(std::move(event));
 }
 
 } // namespace orvex::sim::firewire

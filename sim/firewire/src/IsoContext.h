@@ -40,22 +40,22 @@ namespace orvex::sim::firewire {
 class IsoBuffer {
 public:
     IsoBuffer(int memFd, uint8_t* ours, std::size_t size, uint64_t vmStart)
-        : memFd_(memFd), data_(ours), size_(size), vmStart_(vmStart)
+        : _memFd(memFd), _data(ours), _size(size), _vmStart(vmStart)
     {
     }
     ~IsoBuffer();
     IsoBuffer(const IsoBuffer&) = delete;
     IsoBuffer& operator=(const IsoBuffer&) = delete;
 
-    uint8_t* data() const { return data_; }
-    std::size_t size() const { return size_; }
-    uint64_t vmStart() const { return vmStart_; }
+    uint8_t* data() const { return _data; }
+    std::size_t size() const { return _size; }
+    uint64_t vmStart() const { return _vmStart; }
 
 private:
-    int memFd_;
-    uint8_t* data_;
-    std::size_t size_;
-    uint64_t vmStart_;
+    int _memFd;
+    uint8_t* _data;
+    std::size_t _size;
+    uint64_t _vmStart;
 };
 
 class IsoContext : public FrameSink {
@@ -63,7 +63,7 @@ public:
     IsoContext(std::shared_ptr<EventQueue> events, uint64_t closure, uint32_t channel, uint32_t headerSize,
                uint32_t clientVersion);
 
-    uint32_t channel() const { return channel_; }
+    uint32_t channel() const { return _channel; }
     void setBuffer(std::shared_ptr<IsoBuffer> buffer);
     // FW_CDEV_IOC_QUEUE_ISO: the number of descriptors queued, or -errno;
     // advances the request's packets, size and data as the kernel does.
@@ -101,27 +101,27 @@ private:
     void appendHeaderLocked(const Packet& packet);
     void flushLocked(uint32_t cycle);
 
-    const std::shared_ptr<EventQueue> events_;
-    const uint64_t closure_;
-    const uint32_t channel_;
-    const uint32_t headerSize_;
-    const uint32_t clientVersion_;
+    const std::shared_ptr<EventQueue> _events;
+    const uint64_t _closure;
+    const uint32_t _channel;
+    const uint32_t _headerSize;
+    const uint32_t _clientVersion;
 
-    mutable std::mutex m_;
-    std::weak_ptr<Bus> bus_;
-    std::shared_ptr<IsoBuffer> buffer_;
-    std::deque<Descriptor> descriptors_;
-    uint32_t packetsInFront_ = 0;  // packets the front descriptor has taken
-    std::vector<uint8_t> headers_; // since the last interrupt
-    bool started_ = false;
-    uint32_t sync_ = 0;
-    uint32_t tags_ = 0;
+    mutable std::mutex _m;
+    std::weak_ptr<Bus> _bus;
+    std::shared_ptr<IsoBuffer> _buffer;
+    std::deque<Descriptor> _descriptors;
+    uint32_t _packetsInFront = 0;  // packets the front descriptor has taken
+    std::vector<uint8_t> _headers; // since the last interrupt
+    bool _started = false;
+    uint32_t _sync = 0;
+    uint32_t _tags = 0;
 
     // The camera's bytes of the last frame: gradient filled once per
     // geometry, stamped per image.
-    std::vector<uint8_t> payload_;
-    FrameGeometry payloadGeometry_;
-    pattern::StampState stampState_;
+    std::vector<uint8_t> _payload;
+    FrameGeometry _payloadGeometry;
+    pattern::StampState _stampState;
 };
 
 } // namespace orvex::sim::firewire

@@ -6,13 +6,13 @@ namespace orvex::sim::firewire {
 
 IsoResources::Allocation IsoResources::allocate(uint64_t channels, uint32_t bandwidth)
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     Allocation a{-ENOENT, bandwidth};
     if (channels != 0) {
         a.channel = -EBUSY;
         for (int c = 0; c < 64; ++c) {
             const uint64_t bit = uint64_t(1) << c;
-            if ((channels & bit) && !(channelsInUse_ & bit)) {
+            if ((channels & bit) && !(_channelsInUse & bit)) {
                 a.channel = c;
                 break;
             }
@@ -22,24 +22,24 @@ IsoResources::Allocation IsoResources::allocate(uint64_t channels, uint32_t band
             return a;
         }
     }
-    if (bandwidth > unitsLeft_) {
+    if (bandwidth > _unitsLeft) {
         a.bandwidth = 0;
         if (channels != 0)
             a.channel = -EBUSY; // both or nothing
         return a;
     }
-    unitsLeft_ -= bandwidth;
+    _unitsLeft -= bandwidth;
     if (a.channel >= 0)
-        channelsInUse_ |= uint64_t(1) << a.channel;
+        _channelsInUse |= uint64_t(1) << a.channel;
     return a;
 }
 
 void IsoResources::release(int channel, uint32_t bandwidth)
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     if (channel >= 0 && channel < 64)
-        channelsInUse_ &= ~(uint64_t(1) << channel);
-    unitsLeft_ += bandwidth;
+        _channelsInUse &= ~(uint64_t(1) << channel);
+    _unitsLeft += bandwidth;
 }
 
 } // namespace orvex::sim::firewire

@@ -22,7 +22,7 @@ constexpr uint32_t kBandwidthUnitsInitial = 4915;
 
 class IsoResources {
 public:
-    explicit IsoResources(uint32_t bandwidthUnits) : unitsLeft_(bandwidthUnits) {}
+    explicit IsoResources(uint32_t bandwidthUnits) : _unitsLeft(bandwidthUnits) {}
 
     struct Allocation {
         int channel;        // the channel taken, or a negative errno
@@ -34,9 +34,9 @@ public:
     void release(int channel, uint32_t bandwidth);
 
 private:
-    std::mutex m_;
-    uint64_t channelsInUse_ = 0;
-    uint32_t unitsLeft_;
+    std::mutex _m;
+    uint64_t _channelsInUse = 0;
+    uint32_t _unitsLeft;
 };
 
 } // namespace orvex::sim::firewire

@@ -23,53 +23,53 @@ Context::~Context()
 
 FlyCaptureError Context::initialize(std::shared_ptr<Camera> camera, unsigned bufferCount)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    if (destroyed_)
+    std::lock_guard<std::mutex> lock(_m);
+    if (_destroyed)
         return FLYCAPTURE_INVALID_CONTEXT;
-    if (camera_)
+    if (_camera)
         return FLYCAPTURE_ALREADY_INITIALIZED;
-    connection_ = camera->connection();
-    camera_ = std::move(camera);
-    bufferCount_ = bufferCount;
+    _connection = camera->connection();
+    _camera = std::move(camera);
+    _bufferCount = bufferCount;
     return FLYCAPTURE_OK;
 }
 
 bool Context::removedLocked() const
 {
-    return removed_ || !camera_->isConnected() || camera_->connection() != connection_;
+    return _removed || !_camera->isConnected() || _camera->connection() != _connection;
 }
 
 FlyCaptureError Context::boundCamera(std::shared_ptr<Camera>& camera) const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    if (!camera_)
+    std::lock_guard<std::mutex> lock(_m);
+    if (!_camera)
         return FLYCAPTURE_NOT_INITIALIZED;
     if (removedLocked())
         return FLYCAPTURE_DEVICE_REMOVED;
-    camera = camera_;
+    camera = _camera;
     return FLYCAPTURE_OK;
 }
 
 uint32_t Context::serialNumber() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return camera_ ? camera_->serialNumber() : 0;
+    std::lock_guard<std::mutex> lock(_m);
+    return _camera ? _camera->serialNumber() : 0;
 }
 
 void Context::prepareRingLocked(const FrameGeometry& geometry)
 {
-    const bool samePixels = ring_.size() == bufferCount_ && geometry_.width == geometry.width &&
-                            geometry_.height == geometry.height &&
-                            geometry_.bytesPerPixel == geometry.bytesPerPixel;
-    if (ring_.size() != bufferCount_)
-        ring_.resize(bufferCount_);
-    for (Buffer& b : ring_) {
+    const bool samePixels = _ring.size() == _bufferCount && _geometry.width == geometry.width &&
+                            _geometry.height == geometry.height &&
+                            _geometry.bytesPerPixel == geometry.bytesPerPixel;
+    if (_ring.size() != _bufferCount)
+        _ring.resize(_bufferCount);
+    for (Buffer& b : _ring) {
         if (b.state == BufferState::locked) {
             // Lent to the host until it unlocks: never written meanwhile. With
             // other pixels, the host keeps reading the old memory and the
             // index, still locked, gets a buffer of the new size.
             if (!samePixels) {
-                retired_.push_back(std::move(b.data));
+                _retired.push_back(std::move(b.data));
                 allocateLocked(b, geometry);
             }
             continue;
@@ -79,7 +79,7 @@ void Context::prepareRingLocked(const FrameGeometry& geometry)
         b.state = BufferState::free;
         b.sequence = 0;
     }
-    geometry_ = geometry;
+    _geometry = geometry;
 }
 
 void Context::allocateLocked(Buffer& buffer, const FrameGeometry& geometry)
@@ -95,14 +95,14 @@ FlyCaptureError Context::start(const FrameGeometry& geometry, FlyCapturePixelFor
 {
     std::shared_ptr<Camera> camera;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        if (!camera_)
+        std::lock_guard<std::mutex> lock(_m);
+        if (!_camera)
             return FLYCAPTURE_NOT_INITIALIZED;
         if (removedLocked())
             return FLYCAPTURE_DEVICE_REMOVED;
-        if (streaming_)
+        if (_streaming)
             return FLYCAPTURE_ALREADY_STARTED;
-        camera = camera_;
+        camera = _camera;
     }
     const FlyCaptureError configured = toError(camera->configureFormat7(geometry));
     if (configured != FLYCAPTURE_OK)
@@ -110,16 +110,16 @@ FlyCaptureError Context::start(const FrameGeometry& geometry, FlyCapturePixelFor
 
     const Pacing pacing = World::instance().pacing();
     {
-        std::lock_guard<std::mutex> lock(m_);
+        std::lock_guard<std::mutex> lock(_m);
         prepareRingLocked(geometry);
-        pixelFormat_ = format;
-        unpaced_ = pacing == Pacing::unpaced;
-        streaming_ = true; // before the camera starts: its first image may come at once
+        _pixelFormat = format;
+        _unpaced = pacing == Pacing::unpaced;
+        _streaming = true; // before the camera starts: its first image may come at once
     }
     const FlyCaptureError started = toError(camera->startStream(shared_from_this(), pacing));
     if (started != FLYCAPTURE_OK) {
-        std::lock_guard<std::mutex> lock(m_);
-        streaming_ = false;
+        std::lock_guard<std::mutex> lock(_m);
+        _streaming = false;
     }
     return started;
 }
@@ -129,15 +129,15 @@ FlyCaptureError Context::stop()
     std::shared_ptr<Camera> camera;
     bool removed;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        if (!camera_)
+        std::lock_guard<std::mutex> lock(_m);
+        if (!_camera)
             return FLYCAPTURE_NOT_INITIALIZED;
         removed = removedLocked();
-        if (!streaming_)
+        if (!_streaming)
             return removed ? FLYCAPTURE_DEVICE_REMOVED : FLYCAPTURE_NOT_STARTED;
-        streaming_ = false;
-        camera = camera_;
-        cv_.notify_all();
+        _streaming = false;
+        camera = _camera;
+        _cv.notify_all();
     }
     // A camera that left the bus stopped by itself (and may stream to
     // another context since it came back).
@@ -149,17 +149,17 @@ FlyCaptureError Context::stop()
 
 void Context::setGrabTimeout(unsigned long milliseconds)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    timeoutMs_ = milliseconds;
+    std::lock_guard<std::mutex> lock(_m);
+    _timeoutMs = milliseconds;
 }
 
 void Context::storeLocked(const Frame& frame)
 {
-    if (!streaming_ || frame.geometry != geometry_)
+    if (!_streaming || frame.geometry != _geometry)
         return;
     Buffer* target = nullptr;
     for (BufferState wanted : {BufferState::free, BufferState::ready}) {
-        for (Buffer& b : ring_) {
+        for (Buffer& b : _ring) {
             if (b.state == wanted && (!target || b.sequence < target->sequence))
                 target = &b;
         }
@@ -167,38 +167,38 @@ void Context::storeLocked(const Frame& frame)
             break;
     }
     if (!target) {
-        ++dropped_; // every buffer is lent to the host
+        ++_dropped; // every buffer is lent to the host
         return;
     }
     if (target->state == BufferState::ready)
-        ++dropped_; // overwritten before anybody locked it
-    pattern::stamp(target->data.get(), geometry_, frame, target->stamp);
+        ++_dropped; // overwritten before anybody locked it
+    pattern::stamp(target->data.get(), _geometry, frame, target->stamp);
     target->frame = frame;
-    target->sequence = nextSequence_++;
+    target->sequence = _nextSequence++;
     target->state = BufferState::ready;
-    cv_.notify_all();
+    _cv.notify_all();
 }
 
 void Context::onFrame(const Frame& frame)
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     storeLocked(frame);
 }
 
 void Context::onCameraRemoved()
 {
-    std::lock_guard<std::mutex> lock(m_);
-    removed_ = true;
-    cv_.notify_all();
+    std::lock_guard<std::mutex> lock(_m);
+    _removed = true;
+    _cv.notify_all();
 }
 
 void Context::fillImageLocked(unsigned index, FlyCaptureImage& image) const
 {
-    const Buffer& b = ring_[index];
-    image.iRows = static_cast<int>(geometry_.height);
-    image.iCols = static_cast<int>(geometry_.width);
-    image.iRowInc = static_cast<int>(geometry_.rowBytes());
-    image.pixelFormat = pixelFormat_;
+    const Buffer& b = _ring[index];
+    image.iRows = static_cast<int>(_geometry.height);
+    image.iCols = static_cast<int>(_geometry.width);
+    image.iRowInc = static_cast<int>(_geometry.rowBytes());
+    image.pixelFormat = _pixelFormat;
     image.pData = b.data.get();
     image.uiBufferIndex = index;
     image.uiSeqNum = b.frame.frameCounter;
@@ -212,45 +212,45 @@ void Context::fillImageLocked(unsigned index, FlyCaptureImage& image) const
 
 FlyCaptureError Context::lockLatest(FlyCaptureImage& image)
 {
-    std::unique_lock<std::mutex> lock(m_);
-    const bool infinite = timeoutMs_ == FLYCAPTURE_INFINITE;
+    std::unique_lock<std::mutex> lock(_m);
+    const bool infinite = _timeoutMs == FLYCAPTURE_INFINITE;
     const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(infinite ? 0 : timeoutMs_);
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(infinite ? 0 : _timeoutMs);
     for (;;) {
-        if (destroyed_)
+        if (_destroyed)
             return FLYCAPTURE_INVALID_CONTEXT;
-        if (!camera_)
+        if (!_camera)
             return FLYCAPTURE_NOT_INITIALIZED;
         if (removedLocked())
             return FLYCAPTURE_DEVICE_REMOVED;
-        if (!streaming_)
+        if (!_streaming)
             return FLYCAPTURE_NOT_STARTED;
-        if (unpaced_) {
+        if (_unpaced) {
             // The camera produces one image on demand (never reaches onFrame).
-            if (const auto frame = camera_->pullFrame())
+            if (const auto frame = _camera->pullFrame())
                 storeLocked(*frame);
         }
         int newest = -1;
-        for (size_t i = 0; i < ring_.size(); ++i) {
-            if (ring_[i].state == BufferState::ready &&
-                (newest < 0 || ring_[i].sequence > ring_[size_t(newest)].sequence))
+        for (size_t i = 0; i < _ring.size(); ++i) {
+            if (_ring[i].state == BufferState::ready &&
+                (newest < 0 || _ring[i].sequence > _ring[size_t(newest)].sequence))
                 newest = static_cast<int>(i);
         }
         if (newest >= 0) {
             // Older images nobody locked are dropped.
-            for (size_t i = 0; i < ring_.size(); ++i) {
-                if (ring_[i].state == BufferState::ready && i != size_t(newest)) {
-                    ring_[i].state = BufferState::free;
-                    ++dropped_;
+            for (size_t i = 0; i < _ring.size(); ++i) {
+                if (_ring[i].state == BufferState::ready && i != size_t(newest)) {
+                    _ring[i].state = BufferState::free;
+                    ++_dropped;
                 }
             }
-            ring_[size_t(newest)].state = BufferState::locked;
+            _ring[size_t(newest)].state = BufferState::locked;
             fillImageLocked(static_cast<unsigned>(newest), image);
             return FLYCAPTURE_OK;
         }
         if (infinite) {
-            cv_.wait(lock);
-        } else if (cv_.wait_until(lock, deadline) == std::cv_status::timeout) {
+            _cv.wait(lock);
+        } else if (_cv.wait_until(lock, deadline) == std::cv_status::timeout) {
             return FLYCAPTURE_TIMEOUT;
         }
     }
@@ -258,23 +258,23 @@ FlyCaptureError Context::lockLatest(FlyCaptureImage& image)
 
 FlyCaptureError Context::unlock(unsigned int bufferIndex)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    if (!camera_)
+    std::lock_guard<std::mutex> lock(_m);
+    if (!_camera)
         return FLYCAPTURE_NOT_INITIALIZED;
-    if (bufferIndex >= ring_.size())
+    if (bufferIndex >= _ring.size())
         return FLYCAPTURE_INVALID_ARGUMENT;
-    if (ring_[bufferIndex].state != BufferState::locked)
+    if (_ring[bufferIndex].state != BufferState::locked)
         return FLYCAPTURE_BUFFER_NOT_LOCKED;
-    ring_[bufferIndex].state = BufferState::free;
+    _ring[bufferIndex].state = BufferState::free;
     return FLYCAPTURE_OK;
 }
 
 FlyCaptureError Context::unlockAll()
 {
-    std::lock_guard<std::mutex> lock(m_);
-    if (!camera_)
+    std::lock_guard<std::mutex> lock(_m);
+    if (!_camera)
         return FLYCAPTURE_NOT_INITIALIZED;
-    for (Buffer& b : ring_) {
+    for (Buffer& b : _ring) {
         if (b.state == BufferState::locked)
             b.state = BufferState::free;
     }
@@ -283,15 +283,15 @@ FlyCaptureError Context::unlockAll()
 
 uint64_t Context::droppedImages() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return dropped_;
+    std::lock_guard<std::mutex> lock(_m);
+    return _dropped;
 }
 
 unsigned Context::lockedBuffers() const
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     unsigned locked = 0;
-    for (const Buffer& b : ring_)
+    for (const Buffer& b : _ring)
         locked += b.state == BufferState::locked ? 1u : 0u;
     return locked;
 }
@@ -300,14 +300,14 @@ void Context::destroy()
 {
     std::shared_ptr<Camera> camera;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        if (destroyed_)
+        std::lock_guard<std::mutex> lock(_m);
+        if (_destroyed)
             return;
-        destroyed_ = true;
-        if (streaming_ && !removedLocked())
-            camera = camera_;
-        streaming_ = false;
-        cv_.notify_all();
+        _destroyed = true;
+        if (_streaming && !removedLocked())
+            camera = _camera;
+        _streaming = false;
+        _cv.notify_all();
     }
     if (camera)
         camera->stopStream();

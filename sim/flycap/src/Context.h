@@ -75,22 +75,22 @@ private:
     void storeLocked(const Frame& frame);
     void fillImageLocked(unsigned index, FlyCaptureImage& image) const;
 
-    mutable std::mutex m_;
-    std::condition_variable cv_;
-    std::shared_ptr<Camera> camera_;
-    uint64_t connection_ = 0;
-    unsigned bufferCount_ = 0;
-    unsigned long timeoutMs_ = FLYCAPTURE_INFINITE;
-    bool streaming_ = false;
-    bool unpaced_ = false;
-    bool removed_ = false;
-    bool destroyed_ = false;
-    FrameGeometry geometry_;
-    FlyCapturePixelFormat pixelFormat_ = FLYCAPTURE_MONO8;
-    std::vector<Buffer> ring_;
-    std::vector<std::unique_ptr<uint8_t[]>> retired_; // old buffers the host may still read
-    uint64_t nextSequence_ = 1;
-    uint64_t dropped_ = 0;
+    mutable std::mutex _m;
+    std::condition_variable _cv;
+    std::shared_ptr<Camera> _camera;
+    uint64_t _connection = 0;
+    unsigned _bufferCount = 0;
+    unsigned long _timeoutMs = FLYCAPTURE_INFINITE;
+    bool _streaming = false;
+    bool _unpaced = false;
+    bool _removed = false;
+    bool _destroyed = false;
+    FrameGeometry _geometry;
+    FlyCapturePixelFormat _pixelFormat = FLYCAPTURE_MONO8;
+    std::vector<Buffer> _ring;
+    std::vector<std::unique_ptr<uint8_t[]>> _retired; // old buffers the host may still read
+    uint64_t _nextSequence = 1;
+    uint64_t _dropped = 0;
 };
 
 } // namespace orvex::sim::flycap

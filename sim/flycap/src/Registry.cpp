@@ -22,8 +22,8 @@ Registry::~Registry()
 {
     std::map<FlyCaptureContext, std::shared_ptr<Context>> contexts;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        contexts.swap(contexts_);
+        std::lock_guard<std::mutex> lock(_m);
+        contexts.swap(_contexts);
     }
     for (auto& entry : contexts)
         entry.second->destroy();
@@ -33,28 +33,28 @@ FlyCaptureContext Registry::create()
 {
     auto context = std::make_shared<Context>();
     FlyCaptureContext handle = context.get();
-    std::lock_guard<std::mutex> lock(m_);
-    contexts_.emplace(handle, std::move(context));
+    std::lock_guard<std::mutex> lock(_m);
+    _contexts.emplace(handle, std::move(context));
     return handle;
 }
 
 std::shared_ptr<Context> Registry::find(FlyCaptureContext handle) const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    const auto it = contexts_.find(handle);
-    return it == contexts_.end() ? nullptr : it->second;
+    std::lock_guard<std::mutex> lock(_m);
+    const auto it = _contexts.find(handle);
+    return it == _contexts.end() ? nullptr : it->second;
 }
 
 bool Registry::destroy(FlyCaptureContext handle)
 {
     std::shared_ptr<Context> context;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        const auto it = contexts_.find(handle);
-        if (it == contexts_.end())
+        std::lock_guard<std::mutex> lock(_m);
+        const auto it = _contexts.find(handle);
+        if (it == _contexts.end())
             return false;
         context = std::move(it->second);
-        contexts_.erase(it);
+        _contexts.erase(it);
     }
     context->destroy();
     return true;
@@ -62,29 +62,29 @@ bool Registry::destroy(FlyCaptureContext handle)
 
 unsigned Registry::liveContexts() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return static_cast<unsigned>(contexts_.size());
+    std::lock_guard<std::mutex> lock(_m);
+    return static_cast<unsigned>(_contexts.size());
 }
 
 void Registry::recordInitialization(uint32_t serialNumber, unsigned bufferCount)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    bufferCounts_[serialNumber] = bufferCount;
+    std::lock_guard<std::mutex> lock(_m);
+    _bufferCounts[serialNumber] = bufferCount;
 }
 
 unsigned Registry::bufferCount(uint32_t serialNumber) const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    const auto it = bufferCounts_.find(serialNumber);
-    return it == bufferCounts_.end() ? 0 : it->second;
+    std::lock_guard<std::mutex> lock(_m);
+    const auto it = _bufferCounts.find(serialNumber);
+    return it == _bufferCounts.end() ? 0 : it->second;
 }
 
 std::vector<std::shared_ptr<Context>> Registry::contextsOf(uint32_t serialNumber) const
 {
     std::vector<std::shared_ptr<Context>> all;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        for (const auto& entry : contexts_)
+        std::lock_guard<std::mutex> lock(_m);
+        for (const auto& entry : _contexts)
             all.push_back(entry.second);
     }
     // Asked without the registry's lock: a context never calls back into it.
@@ -122,18 +122,18 @@ CallbackDispatcher& CallbackDispatcher::instance()
 
 CallbackDispatcher::CallbackDispatcher()
 {
-    subscription_ = World::instance().subscribe([this](const BusEvent& event) { onWorldEvent(event); });
+    _subscription = World::instance().subscribe([this](const BusEvent& event) { onWorldEvent(event); });
 }
 
 CallbackDispatcher::~CallbackDispatcher()
 {
-    World::instance().unsubscribe(subscription_);
+    World::instance().unsubscribe(_subscription);
     std::thread thread;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        queue_.clear();
-        callbacks_.clear();
-        thread = std::move(thread_);
+        std::lock_guard<std::mutex> lock(_m);
+        _queue.clear();
+        _callbacks.clear();
+        thread = std::move(_thread);
     }
     if (thread.joinable())
         thread.join();
@@ -141,34 +141,34 @@ CallbackDispatcher::~CallbackDispatcher()
 
 void CallbackDispatcher::add(FlyCaptureContext context, FlyCaptureCallback callback, void* param)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    callbacks_.push_back({context, callback, param});
+    std::lock_guard<std::mutex> lock(_m);
+    _callbacks.push_back({context, callback, param});
 }
 
 void CallbackDispatcher::waitForDeliveryLocked(std::unique_lock<std::mutex>& lock)
 {
-    if (std::this_thread::get_id() == threadId_)
+    if (std::this_thread::get_id() == _threadId)
         return; // a callback removing itself (or another) from inside a delivery
-    cv_.wait(lock, [this] { return !delivering_; });
+    _cv.wait(lock, [this] { return !_delivering; });
 }
 
 bool CallbackDispatcher::remove(FlyCaptureContext context, FlyCaptureCallback callback, void* param)
 {
-    std::unique_lock<std::mutex> lock(m_);
-    const auto it = std::find(callbacks_.begin(), callbacks_.end(), Entry{context, callback, param});
-    if (it == callbacks_.end())
+    std::unique_lock<std::mutex> lock(_m);
+    const auto it = std::find(_callbacks.begin(), _callbacks.end(), Entry{context, callback, param});
+    if (it == _callbacks.end())
         return false;
-    callbacks_.erase(it);
+    _callbacks.erase(it);
     waitForDeliveryLocked(lock);
     return true;
 }
 
 void CallbackDispatcher::removeAll(FlyCaptureContext context)
 {
-    std::unique_lock<std::mutex> lock(m_);
-    callbacks_.erase(std::remove_if(callbacks_.begin(), callbacks_.end(),
+    std::unique_lock<std::mutex> lock(_m);
+    _callbacks.erase(std::remove_if(_callbacks.begin(), _callbacks.end(),
                                     [context](const Entry& e) { return e.context == context; }),
-                     callbacks_.end());
+                     _callbacks.end());
     waitForDeliveryLocked(lock);
 }
 
@@ -181,7 +181,7 @@ void CallbackDispatcher::onWorldEvent(const BusEvent& event)
     }
     std::thread finished;
     {
-        std::lock_guard<std::mutex> lock(m_);
+        std::lock_guard<std::mutex> lock(_m);
         Pending pending;
         switch (event.kind) {
         case BusEvent::Kind::busReset:
@@ -197,52 +197,52 @@ void CallbackDispatcher::onWorldEvent(const BusEvent& event)
             pending.param = event.serialNumber;
             break;
         case BusEvent::Kind::cleared:
-            queue_.clear(); // events of a world that no longer exists
+            _queue.clear(); // events of a world that no longer exists
             return;
         }
-        if (callbacks_.empty())
+        if (_callbacks.empty())
             return;
-        pending.targets = callbacks_;
-        queue_.push_back(std::move(pending));
-        if (running_)
+        pending.targets = _callbacks;
+        _queue.push_back(std::move(pending));
+        if (_running)
             return;
-        running_ = true;
-        finished = std::move(thread_);
+        _running = true;
+        finished = std::move(_thread);
     }
     // The previous delivering thread has left its loop; it only has to end.
     if (finished.joinable())
         finished.join();
-    std::lock_guard<std::mutex> lock(m_);
-    thread_ = std::thread(&CallbackDispatcher::run, this);
+    std::lock_guard<std::mutex> lock(_m);
+    _thread = std::thread(&CallbackDispatcher::run, this);
 }
 
 void CallbackDispatcher::run()
 {
-    std::unique_lock<std::mutex> lock(m_);
-    threadId_ = std::this_thread::get_id();
-    while (!queue_.empty()) {
-        const Pending pending = std::move(queue_.front());
-        queue_.pop_front();
-        delivering_ = true;
+    std::unique_lock<std::mutex> lock(_m);
+    _threadId = std::this_thread::get_id();
+    while (!_queue.empty()) {
+        const Pending pending = std::move(_queue.front());
+        _queue.pop_front();
+        _delivering = true;
         for (const Entry& target : pending.targets) {
             // Removed since the event was queued: its owner may be gone.
-            if (std::find(callbacks_.begin(), callbacks_.end(), target) == callbacks_.end())
+            if (std::find(_callbacks.begin(), _callbacks.end(), target) == _callbacks.end())
                 continue;
             lock.unlock();
             target.callback(target.param, pending.message, pending.param);
             lock.lock();
         }
-        delivering_ = false;
-        cv_.notify_all();
+        _delivering = false;
+        _cv.notify_all();
     }
-    running_ = false;
-    threadId_ = std::thread::id();
+    _running = false;
+    _threadId = std::thread::id();
 }
 
 unsigned CallbackDispatcher::count()
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return static_cast<unsigned>(callbacks_.size());
+    std::lock_guard<std::mutex> lock(_m);
+    return static_cast<unsigned>(_callbacks.size());
 }
 
 } // namespace orvex::sim::flycap

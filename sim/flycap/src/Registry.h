@@ -46,9 +46,9 @@ public:
 private:
     Registry();
     std::vector<std::shared_ptr<Context>> contextsOf(uint32_t serialNumber) const;
-    mutable std::mutex m_;
-    std::map<FlyCaptureContext, std::shared_ptr<Context>> contexts_;
-    std::map<uint32_t, unsigned> bufferCounts_; // by serial number, the last initialisation
+    mutable std::mutex _m;
+    std::map<FlyCaptureContext, std::shared_ptr<Context>> _contexts;
+    std::map<uint32_t, unsigned> _bufferCounts; // by serial number, the last initialisation
 };
 
 // Bus callbacks. World events are queued on the thread that changed the
@@ -94,15 +94,15 @@ private:
     void run();
     void waitForDeliveryLocked(std::unique_lock<std::mutex>& lock);
 
-    std::mutex m_;
-    std::condition_variable cv_;
-    std::vector<Entry> callbacks_;
-    std::deque<Pending> queue_;
-    bool running_ = false;
-    bool delivering_ = false;
-    std::thread thread_;
-    std::thread::id threadId_;
-    int subscription_ = 0;
+    std::mutex _m;
+    std::condition_variable _cv;
+    std::vector<Entry> _callbacks;
+    std::deque<Pending> _queue;
+    bool _running = false;
+    bool _delivering = false;
+    std::thread _thread;
+    std::thread::id _threadId;
+    int _subscription = 0;
 };
 
 } // namespace orvex::sim::flycap

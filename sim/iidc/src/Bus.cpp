@@ -13,35 +13,35 @@ constexpr uint32_t kIsoBudgetS400 = 4915;
 } // namespace
 
 Bus::Bus(int number, const BusConfig& config)
-    : number_(number), speed_(config.speed),
-      isoBandwidth_(config.isoBandwidth ? config.isoBandwidth : isoBudgetBytes(config.speed)),
-      delays_(static_cast<uint32_t>(1394 + number))
+    : _number(number), _speed(config.speed),
+      _isoBandwidth(config.isoBandwidth ? config.isoBandwidth : isoBudgetBytes(config.speed)),
+      _delays(static_cast<uint32_t>(1394 + number))
 {
-    clock_.setTicksNow(static_cast<int64_t>(std::llround(config.clockSeconds * iidc::kTickFrequencyHz)));
-    clock_.setDriftPpm(config.driftPpm);
-    delays_.setTiming(config.timing);
+    _clock.setTicksNow(static_cast<int64_t>(std::llround(config.clockSeconds * iidc::kTickFrequencyHz)));
+    _clock.setDriftPpm(config.driftPpm);
+    _delays.setTiming(config.timing);
 }
 
 bool Bus::reserveBandwidth(uint32_t bytesPerPacket)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    if (inUse_ + bytesPerPacket > isoBandwidth_)
+    std::lock_guard<std::mutex> lock(_m);
+    if (_inUse + bytesPerPacket > _isoBandwidth)
         return false;
-    inUse_ += bytesPerPacket;
+    _inUse += bytesPerPacket;
     return true;
 }
 
 void Bus::releaseBandwidth(uint32_t bytesPerPacket)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    inUse_ = bytesPerPacket > inUse_ ? 0 : inUse_ - bytesPerPacket;
+    std::lock_guard<std::mutex> lock(_m);
+    _inUse = bytesPerPacket > _inUse ? 0 : _inUse - bytesPerPacket;
 }
 
 std::optional<uint32_t> Bus::allocateChannel(uint32_t limit)
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     for (uint32_t channel = 0; channel < std::min(limit, kIsoChannels); ++channel) {
-        if (channels_.insert(channel).second)
+        if (_channels.insert(channel).second)
             return channel;
     }
     return std::nullopt;
@@ -49,20 +49,20 @@ std::optional<uint32_t> Bus::allocateChannel(uint32_t limit)
 
 void Bus::releaseChannel(uint32_t channel)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    channels_.erase(channel);
+    std::lock_guard<std::mutex> lock(_m);
+    _channels.erase(channel);
 }
 
 bool Bus::isChannelAllocated(uint32_t channel) const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return channels_.count(channel) != 0;
+    std::lock_guard<std::mutex> lock(_m);
+    return _channels.count(channel) != 0;
 }
 
 uint32_t Bus::bandwidthInUse() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return inUse_;
+    std::lock_guard<std::mutex> lock(_m);
+    return _inUse;
 }
 
 uint32_t Bus::maxPacketBytes(uint32_t speedMbps)
@@ -89,23 +89,23 @@ void Bus::listen(uint32_t channel, std::shared_ptr<FrameSink> receiver)
 {
     if (channel >= kIsoChannels)
         return;
-    std::lock_guard<std::mutex> lock(m_);
-    receivers_[channel] = std::move(receiver);
+    std::lock_guard<std::mutex> lock(_m);
+    _receivers[channel] = std::move(receiver);
 }
 
 void Bus::stopListening(uint32_t channel)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    receivers_.erase(channel);
+    std::lock_guard<std::mutex> lock(_m);
+    _receivers.erase(channel);
 }
 
 void Bus::transmit(uint32_t channel, const Frame& frame)
 {
     std::shared_ptr<FrameSink> receiver;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        const auto it = receivers_.find(channel);
-        if (it == receivers_.end())
+        std::lock_guard<std::mutex> lock(_m);
+        const auto it = _receivers.find(channel);
+        if (it == _receivers.end())
             return;
         receiver = it->second;
     }

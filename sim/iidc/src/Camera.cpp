@@ -47,20 +47,20 @@ const char* toString(Status status)
 }
 
 Camera::Camera(const CameraConfig& config)
-    : config_(withForcedInquiries(config)), configRom_(buildConfigRom(config_))
+    : _config(withForcedInquiries(config)), _configRom(buildConfigRom(_config))
 {
-    if (config_.userMemoryE1 != 0)
-        userMemory_.assign(size_t(1) << (config_.userMemoryE1 + config_.userMemoryE2), 0xFF);
-    std::lock_guard<std::mutex> lock(m_);
+    if (_config.userMemoryE1 != 0)
+        _userMemory.assign(size_t(1) << (_config.userMemoryE1 + _config.userMemoryE2), 0xFF);
+    std::lock_guard<std::mutex> lock(_m);
     resetRegistersLocked();
 }
 
 Camera::~Camera()
 {
-    std::unique_lock<std::mutex> lock(m_);
-    if (streaming_)
+    std::unique_lock<std::mutex> lock(_m);
+    if (_streaming)
         stopStreamLocked(lock, false);
-    std::thread thread = std::move(thread_);
+    std::thread thread = std::move(_thread);
     lock.unlock();
     if (thread.joinable())
         thread.join();
@@ -70,39 +70,39 @@ Camera::~Camera()
 
 void Camera::attach(std::shared_ptr<Bus> bus)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    bus_ = std::move(bus);
-    ++connection_;
-    frameCounter_ = 0;
+    std::lock_guard<std::mutex> lock(_m);
+    _bus = std::move(bus);
+    ++_connection;
+    _frameCounter = 0;
     resetRegistersLocked();
 }
 
 void Camera::detach()
 {
-    std::unique_lock<std::mutex> lock(m_);
-    if (!bus_)
+    std::unique_lock<std::mutex> lock(_m);
+    if (!_bus)
         return;
-    if (streaming_)
+    if (_streaming)
         stopStreamLocked(lock, true);
-    bus_.reset();
+    _bus.reset();
 }
 
 bool Camera::isConnected() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return bus_ != nullptr;
+    std::lock_guard<std::mutex> lock(_m);
+    return _bus != nullptr;
 }
 
 uint64_t Camera::connection() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return connection_;
+    std::lock_guard<std::mutex> lock(_m);
+    return _connection;
 }
 
 std::shared_ptr<Bus> Camera::bus() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return bus_;
+    std::lock_guard<std::mutex> lock(_m);
+    return _bus;
 }
 
 // --- transactions -----------------------------------------------------------------
@@ -117,9 +117,9 @@ Status Camera::transact(const std::function<Status(int64_t now, After& after)>& 
     After after;
     Status status;
     {
-        std::lock_guard<std::mutex> lock(m_);
+        std::lock_guard<std::mutex> lock(_m);
         const int64_t now = hostNowNs();
-        if (bus_) {
+        if (_bus) {
             // One-push adjustments end on their own; a transaction sees them
             // ended, and starts those the SDK's property calls asked for.
             trackOnePushLocked(now);
@@ -187,14 +187,14 @@ bool inRange(uint32_t address, uint32_t begin, uint32_t end)
 
 uint32_t Camera::reg(uint32_t address) const
 {
-    const auto it = regs_.find(address);
-    return it == regs_.end() ? 0 : it->second;
+    const auto it = _regs.find(address);
+    return it == _regs.end() ? 0 : it->second;
 }
 
 bool Camera::readOverride(uint32_t address, uint32_t& value) const
 {
-    const auto it = config_.registerOverrides.find(address);
-    if (it == config_.registerOverrides.end() || regs_.count(address))
+    const auto it = _config.registerOverrides.find(address);
+    if (it == _config.registerOverrides.end() || _regs.count(address))
         return false;
     value = it->second;
     return true;
@@ -202,8 +202,8 @@ bool Camera::readOverride(uint32_t address, uint32_t& value) const
 
 void Camera::holdCycleTime(std::optional<uint32_t> cycleTime)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    heldCycleTime_ = cycleTime;
+    std::lock_guard<std::mutex> lock(_m);
+    _heldCycleTime = cycleTime;
 }
 
 Status Camera::readLocked(uint32_t address, uint32_t& value, int64_t now) const
@@ -212,13 +212,13 @@ Status Camera::readLocked(uint32_t address, uint32_t& value, int64_t now) const
         return Status::ok;
 
     if (inRange(address, kCsrBase, kConfigRomEnd)) {
-        const int64_t ticks = bus_->clock().ticksAt(now);
+        const int64_t ticks = _bus->clock().ticksAt(now);
         if (address == kCycleTime) {
-            value = heldCycleTime_.value_or(bus_->clock().cycleTimeAt(now));
+            value = _heldCycleTime.value_or(_bus->clock().cycleTimeAt(now));
         } else if (address == kBusTime) {
             value = static_cast<uint32_t>(ticks / int64_t(kTicksPerSecond));
-        } else if (address >= kConfigRomBase && (address - kConfigRomBase) / 4 < configRom_.size()) {
-            value = configRom_[(address - kConfigRomBase) / 4];
+        } else if (address >= kConfigRomBase && (address - kConfigRomBase) / 4 < _configRom.size()) {
+            value = _configRom[(address - kConfigRomBase) / 4];
         } else {
             value = 0;
         }
@@ -227,11 +227,11 @@ Status Camera::readLocked(uint32_t address, uint32_t& value, int64_t now) const
 
     if (inRange(address, layout::kControlAreaBegin, layout::kControlAreaEnd)) {
         if (address == kSync || address == kSync + 4) {
-            value = sync_.quadlets[(address - kSync) / 4];
+            value = _sync.quadlets[(address - kSync) / 4];
             return Status::ok;
         }
-        const auto it = regs_.find(address);
-        if (it != regs_.end()) {
+        const auto it = _regs.find(address);
+        if (it != _regs.end()) {
             value = it->second;
             return Status::ok;
         }
@@ -240,9 +240,9 @@ Status Camera::readLocked(uint32_t address, uint32_t& value, int64_t now) const
         return Status::ok;
     }
 
-    if (!userMemory_.empty() &&
-        inRange(address, layout::kUserMemoryData, layout::kUserMemoryData + uint32_t(userMemory_.size()))) {
-        const uint8_t* p = &userMemory_[(address - layout::kUserMemoryData) & ~3u];
+    if (!_userMemory.empty() &&
+        inRange(address, layout::kUserMemoryData, layout::kUserMemoryData + uint32_t(_userMemory.size()))) {
+        const uint8_t* p = &_userMemory[(address - layout::kUserMemoryData) & ~3u];
         value = (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
         return Status::ok;
     }
@@ -267,8 +267,8 @@ Status Camera::writeLocked(uint32_t address, uint32_t value, int64_t now, After&
                    address == kCurrentVideoFormat) {
             writeCurrentIndexLocked(address, value);
         } else if (address == kCameraPower) {
-            regs_[kCameraPower] = value & kCameraPowerOn;
-            streamCv_.notify_all();
+            _regs[kCameraPower] = value & kCameraPowerOn;
+            _streamCv.notify_all();
         } else if (address == kIsoEnable) {
             writeIsoEnableLocked(value, after);
         } else if (address == kIsoChannelSpeed) {
@@ -285,19 +285,19 @@ Status Camera::writeLocked(uint32_t address, uint32_t value, int64_t now, After&
         } else if (address == kSoftwareTrigger || address == kSoftwareTriggerStandard) {
             writeSoftwareTriggerLocked(address, value, now, after);
         } else if (address == kGpioControl) {
-            regs_[kGpioControl] = value & 0xF0000000u;
+            _regs[kGpioControl] = value & 0xF0000000u;
         } else if (address == kSync || address == kSync + 4) {
             writeSyncLocked((address - kSync) / 4, value, now);
         } else if (address == kFrameInfo) {
-            if (regs_.count(kFrameInfo))
-                regs_[kFrameInfo] =
-                    frameinfo::kPresent | (value & config_.frameInfoItems & frameinfo::kAllItems);
+            if (_regs.count(kFrameInfo))
+                _regs[kFrameInfo] =
+                    frameinfo::kPresent | (value & _config.frameInfoItems & frameinfo::kAllItems);
         } else if (inRange(address, layout::kFormat7Mode0, layout::kFormat7Mode0 + kF7BlockSize)) {
             if (format7Available())
                 writeFormat7SettingLocked(address - layout::kFormat7Mode0, value);
         } else if (inRange(address, layout::strobeControl(0), layout::strobeControl(kGpioPinCount))) {
-            const auto it = regs_.find(address);
-            if (it != regs_.end()) {
+            const auto it = _regs.find(address);
+            if (it != _regs.end()) {
                 const uint32_t writable =
                     kStrobeOn | kStrobePolarity | (kStrobeFieldMask << kStrobeDelayShift) | kStrobeFieldMask;
                 it->second = kPresence | (value & writable);
@@ -308,9 +308,9 @@ Status Camera::writeLocked(uint32_t address, uint32_t value, int64_t now, After&
         return Status::ok;
     }
 
-    if (!userMemory_.empty() &&
-        inRange(address, layout::kUserMemoryData, layout::kUserMemoryData + uint32_t(userMemory_.size()))) {
-        uint8_t* p = &userMemory_[(address - layout::kUserMemoryData) & ~3u];
+    if (!_userMemory.empty() &&
+        inRange(address, layout::kUserMemoryData, layout::kUserMemoryData + uint32_t(_userMemory.size()))) {
+        uint8_t* p = &_userMemory[(address - layout::kUserMemoryData) & ~3u];
         p[0] = uint8_t(value >> 24);
         p[1] = uint8_t(value >> 16);
         p[2] = uint8_t(value >> 8);
@@ -341,8 +341,8 @@ bool Camera::readInquiryLocked(uint32_t address, uint32_t& value, int64_t now) c
         uint32_t optional = 0;
         if (!readOverride(kOptionalFunctionInquiry, optional))
             readInquiryLocked(kOptionalFunctionInquiry, optional, now);
-        value = (config_.smartFeatures ? kBasicAdvancedFeature : 0) |
-                (optional ? kBasicOptionalFunctions : 0) | (config_.maxBusSpeed >= 800 ? kBasic1394b : 0) |
+        value = (_config.smartFeatures ? kBasicAdvancedFeature : 0) |
+                (optional ? kBasicOptionalFunctions : 0) | (_config.maxBusSpeed >= 800 ? kBasic1394b : 0) |
                 kBasicPowerControl | kBasicOneShot | kBasicMultiShot;
     } else if (address == kOptionalFunctionInquiry) {
         // What the inquiries of the optional blocks say, forced ones included.
@@ -357,30 +357,30 @@ bool Camera::readInquiryLocked(uint32_t address, uint32_t& value, int64_t now) c
                 value |= formatBit(f);
         }
     } else if (address == kAdvancedFeatureInquiry) {
-        value = config_.smartFeatures ? addressToQuadletOffset(kAdvancedFeatureBase) : 0;
+        value = _config.smartFeatures ? addressToQuadletOffset(kAdvancedFeatureBase) : 0;
     } else if (address == kStrobeOutputInquiry) {
-        value = config_.strobePins ? addressToQuadletOffset(layout::kStrobeBlock) : 0;
+        value = _config.strobePins ? addressToQuadletOffset(layout::kStrobeBlock) : 0;
     } else if (inRange(address, featureInquiry(0), featureInquiry(16))) {
         value = featureInquiryLocked((address - kFeatureInquiryBase) / 4);
     } else if (address == kTemperature) {
-        const double tenthsK = config_.temperatureCelsius * 10.0 + kTemperatureZeroCelsiusTenthsK;
+        const double tenthsK = _config.temperatureCelsius * 10.0 + kTemperatureZeroCelsiusTenthsK;
         value = kPresence | (static_cast<uint32_t>(std::lround(tenthsK)) & kTemperatureValueMask);
     } else if (inRange(address, layout::strobeInquiry(0), layout::strobeInquiry(kGpioPinCount))) {
         const uint32_t pin = (address - layout::strobeInquiry(0)) / 4;
         const bool output = reg(kGpioControl) & gpioOutputBit(pin);
-        value = ((config_.strobePins >> pin) & 1u) && output
+        value = ((_config.strobePins >> pin) & 1u) && output
                     ? kPresence | kStrobeInqReadable | kStrobeInqOnOff | kStrobeInqPolarity
                     : 0;
     } else if (inRange(address, layout::kFormat7Mode0, layout::kFormat7Mode0 + kF7BlockSize)) {
         return format7Available() && readFormat7Locked(address - layout::kFormat7Mode0, value);
     } else if (address == kUserMemoryDescription) {
-        value = userMemory_.empty()
+        value = _userMemory.empty()
                     ? 0
-                    : kPresence | (config_.userMemoryE1 << kUserMemoryE1Shift) | config_.userMemoryE2;
+                    : kPresence | (_config.userMemoryE1 << kUserMemoryE1Shift) | _config.userMemoryE2;
     } else if (address == kUserMemoryDataOffset) {
-        value = userMemory_.empty() ? 0 : addressToQuadletOffset(layout::kUserMemoryData);
+        value = _userMemory.empty() ? 0 : addressToQuadletOffset(layout::kUserMemoryData);
     } else if (address == kFirmwareVersion) {
-        value = config_.firmwareVersion;
+        value = _config.firmwareVersion;
     } else if (address == kSoftwareTrigger || address == kSoftwareTriggerStandard) {
         value = readSoftwareTriggerLocked(address, now);
     } else if (readAbsoluteLocked(address, value)) {
@@ -403,7 +403,7 @@ std::map<uint32_t, uint32_t> Camera::defaultRegisters() const
     // Video format: the largest 8-bit mono fixed mode when there is one, at
     // its fastest offered rate; Format_7 otherwise.
     uint32_t format = kFormat7, mode = 0, rate = 0;
-    if (config_.fixedFormats) {
+    if (_config.fixedFormats) {
         for (uint32_t f = 0; f <= 2; ++f) {
             for (uint32_t m = 0; m < 8; ++m) {
                 uint32_t w, h;
@@ -425,9 +425,9 @@ std::map<uint32_t, uint32_t> Camera::defaultRegisters() const
     r[kCurrentFrameRate] = rate << kCurrentIndexShift;
 
     const std::pair<uint32_t, const PropertyCaps*> features[] = {
-        {kFeatureBrightness, &config_.brightness}, {kFeatureAutoExposure, &config_.autoExposure},
-        {kFeatureShutter, &config_.shutter},       {kFeatureGain, &config_.gain},
-        {kFeatureFrameRate, &config_.frameRate},
+        {kFeatureBrightness, &_config.brightness}, {kFeatureAutoExposure, &_config.autoExposure},
+        {kFeatureShutter, &_config.shutter},       {kFeatureGain, &_config.gain},
+        {kFeatureFrameRate, &_config.frameRate},
     };
     for (const auto& [feature, p] : features) {
         if (!p->present)
@@ -443,7 +443,7 @@ std::map<uint32_t, uint32_t> Camera::defaultRegisters() const
         r[kTriggerMode] = kPresence | (triggerInputLevelLocked(kPresence) ? kTriggerValue : 0);
 
     r[kGpioControl] = 0;
-    if (config_.frameInfoItems)
+    if (_config.frameInfoItems)
         r[kFrameInfo] = frameinfo::kPresent;
     for (uint32_t pin = 0; pin < kGpioPinCount; ++pin) {
         if (strobePresentLocked(pin))
@@ -452,15 +452,15 @@ std::map<uint32_t, uint32_t> Camera::defaultRegisters() const
     if (format7Available()) {
         const uint32_t base = layout::kFormat7Mode0;
         r[base + kF7ImagePosition] = 0;
-        r[base + kF7ImageSize] = packHigh(config_.sensorWidth, config_.sensorHeight);
+        r[base + kF7ImageSize] = packHigh(_config.sensorWidth, _config.sensorHeight);
         r[base + kF7ColorCodingId] = kColorCodeMono8 << kF7ColorCodingShift;
-        const PacketLimits limits = packetLimitsLocked(config_.sensorWidth, config_.sensorHeight, 1);
+        const PacketLimits limits = packetLimitsLocked(_config.sensorWidth, _config.sensorHeight, 1);
         r[base + kF7BytePerPacket] = packHigh(limits.maxBytes, limits.maxBytes);
         r[base + kF7ValueSetting] = kPresence;
     }
 
     // Forced defaults of writable registers.
-    for (const auto& [address, value] : config_.registerOverrides) {
+    for (const auto& [address, value] : _config.registerOverrides) {
         if (r.count(address))
             r[address] = value;
     }
@@ -471,23 +471,23 @@ void Camera::resetRegistersLocked()
 {
     // The stream's receiver stays attached; the camera stops sending until
     // the host enables isochronous transfer again.
-    regs_ = defaultRegisters();
-    shotsLeft_ = 0;
+    _regs = defaultRegisters();
+    _shotsLeft = 0;
     pauseIsoLocked();
-    onePushDoneNs_.fill(0);
-    format7Pending_.clear();
-    sync_ = Sync{};
-    frameCounter_ = 0;
-    triggers_.clear();
-    freeRun_ = FreeRunPlan{};
-    busyUntilNs_ = 0;
-    accessControl_[0] = accessControl_[1] = sf::kAllOnes;
-    for (uint32_t& q : inquiryId_)
+    _onePushDoneNs.fill(0);
+    _format7Pending.clear();
+    _sync = Sync{};
+    _frameCounter = 0;
+    _triggers.clear();
+    _freeRun = FreeRunPlan{};
+    _busyUntilNs = 0;
+    _accessControl[0] = _accessControl[1] = sf::kAllOnes;
+    for (uint32_t& q : _inquiryId)
         q = 0;
-    smartEnabled_ = 0;
-    timeBase_ = config_.shutterTimeBase;
+    _smartEnabled = 0;
+    _timeBase = _config.shutterTimeBase;
     enforceRangesLocked();
-    streamCv_.notify_all();
+    _streamCv.notify_all();
 }
 
 } // namespace orvex::sim

@@ -86,8 +86,8 @@ bool Camera::writeAbsoluteLocked(uint32_t address, uint32_t value)
     if ((address - layout::kAbsoluteBlocks) % layout::kAbsoluteBlockStride != kAbsValue)
         return true; // minimum and maximum are read-only
     const PropertyCaps* p = caps(feature);
-    const auto it = regs_.find(featureControl(feature));
-    if (!p || !p->present || it == regs_.end() ||
+    const auto it = _regs.find(featureControl(feature));
+    if (!p || !p->present || it == _regs.end() ||
         !(effectiveFeatureInquiryLocked(feature) & kInquiryAbsolute))
         return true;
     const double requested = bitsValue(value) / registerUnitsPerModelUnit(feature);

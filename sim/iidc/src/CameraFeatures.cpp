@@ -23,15 +23,15 @@ const PropertyCaps* Camera::caps(uint32_t feature) const
 {
     switch (feature) {
     case kFeatureBrightness:
-        return &config_.brightness;
+        return &_config.brightness;
     case kFeatureAutoExposure:
-        return &config_.autoExposure;
+        return &_config.autoExposure;
     case kFeatureShutter:
-        return &config_.shutter;
+        return &_config.shutter;
     case kFeatureGain:
-        return &config_.gain;
+        return &_config.gain;
     case kFeatureFrameRate:
-        return &config_.frameRate;
+        return &_config.frameRate;
     default:
         return nullptr;
     }
@@ -40,7 +40,7 @@ const PropertyCaps* Camera::caps(uint32_t feature) const
 double Camera::absOfLocked(uint32_t feature, uint32_t raw) const
 {
     if (feature == kFeatureShutter)
-        return raw * timeBase_ * 1000.0; // milliseconds
+        return raw * _timeBase * 1000.0; // milliseconds
     const PropertyCaps& p = *caps(feature);
     return p.absAtRawMin + (static_cast<double>(raw) - p.rawMin) * p.absStep;
 }
@@ -48,7 +48,7 @@ double Camera::absOfLocked(uint32_t feature, uint32_t raw) const
 int64_t Camera::rawOfLocked(uint32_t feature, double abs) const
 {
     if (feature == kFeatureShutter)
-        return std::llround(abs / (timeBase_ * 1000.0));
+        return std::llround(abs / (_timeBase * 1000.0));
     const PropertyCaps& p = *caps(feature);
     return int64_t(p.rawMin) + std::llround((abs - p.absAtRawMin) / p.absStep);
 }
@@ -58,7 +58,7 @@ uint32_t Camera::rawMaxLocked(uint32_t feature) const
     const PropertyCaps& p = *caps(feature);
     double limit = p.rawMax;
     if (feature == kFeatureShutter) {
-        limit = std::floor(maxExposureLocked() / timeBase_ + 1e-6);
+        limit = std::floor(maxExposureLocked() / _timeBase + 1e-6);
     } else if (feature == kFeatureFrameRate) {
         limit = p.rawMin + std::floor((maxFrameRateLocked() - p.absAtRawMin) / p.absStep + 1e-6);
     }
@@ -90,17 +90,17 @@ uint32_t Camera::featureInquiryLocked(uint32_t feature) const
 uint32_t Camera::triggerInquiryLocked() const
 {
     // A forced inquiry is what the camera can do: modes, sources, switches.
-    const auto forced = config_.registerOverrides.find(kTriggerInquiry);
-    if (forced != config_.registerOverrides.end())
+    const auto forced = _config.registerOverrides.find(kTriggerInquiry);
+    if (forced != _config.registerOverrides.end())
         return forced->second;
-    if (!config_.trigger)
+    if (!_config.trigger)
         return 0;
     uint32_t v = kTriggerInqPresence | kTriggerInqReadable | kTriggerInqOnOff | kTriggerInqPolarity |
                  kTriggerInqValueRead | triggerInqSource(0);
-    if (config_.softwareTrigger)
+    if (_config.softwareTrigger)
         v |= kTriggerInqSoftware;
     for (uint32_t m = 0; m < 16; ++m) {
-        if ((config_.triggerModes >> m) & 1u)
+        if ((_config.triggerModes >> m) & 1u)
             v |= triggerInqMode(m);
     }
     return v;
@@ -171,7 +171,7 @@ Status Camera::setPropertyRaw(uint32_t feature, bool onePush, bool on, bool auto
         if (raw < p->rawMin || raw > rawMaxLocked(feature))
             return Status::outOfRange;
         (void)rawHigh; // none of these features has a second value
-        regs_[featureControl(feature)] = controlFlags(*p, onePush, on, autoMode) | raw;
+        _regs[featureControl(feature)] = controlFlags(*p, onePush, on, autoMode) | raw;
         enforceRangesLocked();
         return Status::ok;
     });
@@ -188,7 +188,7 @@ Status Camera::setPropertyAbsolute(uint32_t feature, bool onePush, bool on, bool
         const int64_t raw = rawOfLocked(feature, value);
         if (raw < int64_t(p->rawMin) || raw > int64_t(rawMaxLocked(feature)))
             return Status::outOfRange;
-        regs_[featureControl(feature)] =
+        _regs[featureControl(feature)] =
             controlFlags(*p, onePush, on, autoMode) | kControlAbsolute | static_cast<uint32_t>(raw);
         enforceRangesLocked();
         return Status::ok;
@@ -207,7 +207,7 @@ void Camera::writeFeatureLocked(uint32_t feature, uint32_t value)
     uint32_t v = controlFlags(*p, false, value & kControlOn, value & kControlAuto) | raw;
     if (p->absolute && (value & kControlAbsolute))
         v |= kControlAbsolute;
-    regs_[address] = v;
+    _regs[address] = v;
 }
 
 void Camera::writeTriggerModeLocked(uint32_t value)
@@ -236,13 +236,13 @@ void Camera::writeTriggerModeLocked(uint32_t value)
     const bool modeOk = inquiry & triggerInqMode(mode);
     next |= (modeOk ? mode : (current >> kTriggerModeShift) & kTriggerModeMask) << kTriggerModeShift;
 
-    regs_[kTriggerMode] = next;
+    _regs[kTriggerMode] = next;
     if ((current ^ next) & kTriggerOn) {
         // Free run and triggered acquisition start afresh.
-        triggers_.clear();
-        freeRun_ = FreeRunPlan{};
-        busyUntilNs_ = 0;
-        streamCv_.notify_all();
+        _triggers.clear();
+        _freeRun = FreeRunPlan{};
+        _busyUntilNs = 0;
+        _streamCv.notify_all();
     }
 }
 
@@ -251,8 +251,8 @@ void Camera::enforceRangesLocked()
     // Frame rate first: the shutter's limit follows from it.
     for (uint32_t feature : {kFeatureFrameRate, kFeatureShutter}) {
         const PropertyCaps* p = caps(feature);
-        const auto it = regs_.find(featureControl(feature));
-        if (!p->present || it == regs_.end())
+        const auto it = _regs.find(featureControl(feature));
+        if (!p->present || it == _regs.end())
             continue;
         const uint32_t raw = it->second & kControlValueMask;
         const uint32_t clamped = std::clamp(raw, p->rawMin, rawMaxLocked(feature));
@@ -266,20 +266,20 @@ double Camera::autoTargetLocked(uint32_t feature) const
     const double ev = absOfLocked(kFeatureAutoExposure, reg(kAutoExposure) & kControlValueMask);
     if (feature == kFeatureShutter)
         return kAutoShutterMsAtZeroEv * std::pow(2.0, ev);
-    const PropertyCaps& g = config_.gain;
+    const PropertyCaps& g = _config.gain;
     return std::clamp(kAutoGainDbAtZeroEv + kAutoGainDbPerEv * ev, g.absAtRawMin,
                       absOfLocked(kFeatureGain, g.rawMax));
 }
 
 void Camera::applyAutoExposureLocked()
 {
-    if (!config_.autoExposure.present || !(reg(kAutoExposure) & kControlOn))
+    if (!_config.autoExposure.present || !(reg(kAutoExposure) & kControlOn))
         return;
     // A small wobble from image to image, as a real regulation loop shows.
-    const int64_t wobble = int64_t(frameCounter_ % 3) - 1;
+    const int64_t wobble = int64_t(_frameCounter % 3) - 1;
     auto regulate = [&](uint32_t feature, double target) {
-        const auto it = regs_.find(featureControl(feature));
-        if (it == regs_.end() || !(it->second & kControlAuto))
+        const auto it = _regs.find(featureControl(feature));
+        if (it == _regs.end() || !(it->second & kControlAuto))
             return;
         const int64_t raw = std::clamp<int64_t>(rawOfLocked(feature, target) + wobble, caps(feature)->rawMin,
                                                 rawMaxLocked(feature));

@@ -69,7 +69,7 @@ CameraConfig Camera::withForcedInquiries(CameraConfig config)
 void Camera::applyForcedPacketLimits(PacketLimits& limits) const
 {
     uint32_t value = 0;
-    if (!forcedFormat7(config_, kF7PacketParameterInquiry, value) || lowField(value) == 0)
+    if (!forcedFormat7(_config, kF7PacketParameterInquiry, value) || lowField(value) == 0)
         return;
     // The largest packet the camera claims, whatever the image.
     limits.maxBytes = std::max(limits.unitBytes, lowField(value) / limits.unitBytes * limits.unitBytes);
@@ -85,38 +85,38 @@ void Camera::writeFormat7SettingLocked(uint32_t offset, uint32_t value)
     if (!isSettingRegister(offset))
         return;
     if (reg(layout::kFormat7Mode0 + kF7ValueSetting) & kF7ValueSettingError)
-        format7Pending_[offset] = value; // refused now, perhaps fine with the next writes
+        _format7Pending[offset] = value; // refused now, perhaps fine with the next writes
     else
-        format7Pending_.erase(offset);
+        _format7Pending.erase(offset);
 }
 
 void Camera::applyFormat7SettingLocked()
 {
     const uint32_t base = layout::kFormat7Mode0;
     auto setting = [&](uint32_t offset) {
-        const auto it = format7Pending_.find(offset);
-        return it != format7Pending_.end() ? it->second : reg(base + offset);
+        const auto it = _format7Pending.find(offset);
+        return it != _format7Pending.end() ? it->second : reg(base + offset);
     };
     const uint32_t position = setting(kF7ImagePosition);
     const uint32_t size = setting(kF7ImageSize);
     const uint32_t coding = setting(kF7ColorCodingId) >> kF7ColorCodingShift;
     const uint32_t left = highField(position), top = lowField(position);
     const uint32_t width = highField(size), height = lowField(size);
-    const bool geometryOk = width > 0 && height > 0 && width % config_.unitWidth == 0 &&
-                            height % config_.unitHeight == 0 && left % config_.unitLeft == 0 &&
-                            top % config_.unitTop == 0 && uint64_t(left) + width <= config_.sensorWidth &&
-                            uint64_t(top) + height <= config_.sensorHeight &&
-                            (coding == kColorCodeMono8 || (coding == kColorCodeMono16 && config_.mono16));
+    const bool geometryOk = width > 0 && height > 0 && width % _config.unitWidth == 0 &&
+                            height % _config.unitHeight == 0 && left % _config.unitLeft == 0 &&
+                            top % _config.unitTop == 0 && uint64_t(left) + width <= _config.sensorWidth &&
+                            uint64_t(top) + height <= _config.sensorHeight &&
+                            (coding == kColorCodeMono8 || (coding == kColorCodeMono16 && _config.mono16));
     if (!geometryOk) {
         // Nothing applied; the host may correct one register and ask again.
-        regs_[base + kF7ValueSetting] = kPresence | kF7ValueSettingError;
+        _regs[base + kF7ValueSetting] = kPresence | kF7ValueSettingError;
         return;
     }
     const PacketLimits limits = packetLimitsLocked(width, height, coding == kColorCodeMono16 ? 2 : 1);
-    const auto pendingPacket = format7Pending_.find(kF7BytePerPacket);
+    const auto pendingPacket = _format7Pending.find(kF7BytePerPacket);
     uint32_t packet = highField(reg(base + kF7BytePerPacket));
     bool packetOk = true;
-    if (pendingPacket != format7Pending_.end()) {
+    if (pendingPacket != _format7Pending.end()) {
         const uint32_t asked = highField(pendingPacket->second);
         packetOk = asked >= limits.unitBytes && asked % limits.unitBytes == 0 && asked <= limits.maxBytes;
         if (packetOk)
@@ -124,15 +124,15 @@ void Camera::applyFormat7SettingLocked()
     }
     packet = std::min(packet, limits.maxBytes);
 
-    regs_[base + kF7ImagePosition] = position;
-    regs_[base + kF7ImageSize] = size;
-    regs_[base + kF7ColorCodingId] = coding << kF7ColorCodingShift;
-    regs_[base + kF7BytePerPacket] = packHigh(packet, limits.maxBytes);
-    regs_[base + kF7ValueSetting] = kPresence | (packetOk ? 0 : kF7ValueSettingPacketError);
+    _regs[base + kF7ImagePosition] = position;
+    _regs[base + kF7ImageSize] = size;
+    _regs[base + kF7ColorCodingId] = coding << kF7ColorCodingShift;
+    _regs[base + kF7BytePerPacket] = packHigh(packet, limits.maxBytes);
+    _regs[base + kF7ValueSetting] = kPresence | (packetOk ? 0 : kF7ValueSettingPacketError);
     for (const uint32_t offset : {kF7ImagePosition, kF7ImageSize, kF7ColorCodingId})
-        format7Pending_.erase(offset);
+        _format7Pending.erase(offset);
     if (packetOk)
-        format7Pending_.erase(kF7BytePerPacket);
+        _format7Pending.erase(kF7BytePerPacket);
 }
 
 } // namespace orvex::sim

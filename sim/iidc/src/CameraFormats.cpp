@@ -69,23 +69,23 @@ bool packetSizeAllowed(uint32_t bytesPerPacket, const PacketLimits& limits)
 bool Camera::format7Available() const
 {
     // Depends on the configuration alone: no lock needed.
-    const auto it = config_.registerOverrides.find(kVideoFormatInquiry);
-    return it == config_.registerOverrides.end() || (it->second & formatBit(kFormat7));
+    const auto it = _config.registerOverrides.find(kVideoFormatInquiry);
+    return it == _config.registerOverrides.end() || (it->second & formatBit(kFormat7));
 }
 
 uint32_t Camera::maxPacketBytesLocked() const
 {
-    const uint32_t speed = bus_ ? std::min(bus_->speed(), config_.maxBusSpeed) : config_.maxBusSpeed;
+    const uint32_t speed = _bus ? std::min(_bus->speed(), _config.maxBusSpeed) : _config.maxBusSpeed;
     return Bus::maxPacketBytes(speed);
 }
 
 PacketLimits Camera::packetLimitsLocked(uint32_t width, uint32_t height, uint32_t bytesPerPixel) const
 {
     PacketLimits limits;
-    limits.unitBytes = config_.packetUnit;
+    limits.unitBytes = _config.packetUnit;
     limits.imageBytes = uint64_t(width) * height * bytesPerPixel;
     // Reported as configured; the arithmetic steps by at least one byte.
-    const uint32_t unit = std::max<uint32_t>(config_.packetUnit, 1);
+    const uint32_t unit = std::max<uint32_t>(_config.packetUnit, 1);
     const uint64_t wholeImage = roundUp(limits.imageBytes, unit);
     const uint32_t speedMax = maxPacketBytesLocked() / unit * unit;
     limits.maxBytes =
@@ -96,17 +96,17 @@ PacketLimits Camera::packetLimitsLocked(uint32_t width, uint32_t height, uint32_
 
 PacketLimits Camera::packetLimits(uint32_t width, uint32_t height, uint32_t bytesPerPixel) const
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     return packetLimitsLocked(width, height, bytesPerPixel);
 }
 
 bool Camera::fixedModeLocked(uint32_t format, uint32_t mode, uint32_t& width, uint32_t& height) const
 {
-    if (!config_.fixedFormats)
+    if (!_config.fixedFormats)
         return false;
     for (const FixedMode& m : kFixedModes) {
-        if (m.format == format && m.mode == mode && m.width <= config_.sensorWidth &&
-            m.height <= config_.sensorHeight) {
+        if (m.format == format && m.mode == mode && m.width <= _config.sensorWidth &&
+            m.height <= _config.sensorHeight) {
             width = m.width;
             height = m.height;
             return true;
@@ -191,9 +191,9 @@ void Camera::writeCurrentIndexLocked(uint32_t address, uint32_t value)
             }
         }
     }
-    regs_[kCurrentVideoFormat] = format << kCurrentIndexShift;
-    regs_[kCurrentVideoMode] = mode << kCurrentIndexShift;
-    regs_[kCurrentFrameRate] = rate << kCurrentIndexShift;
+    _regs[kCurrentVideoFormat] = format << kCurrentIndexShift;
+    _regs[kCurrentVideoMode] = mode << kCurrentIndexShift;
+    _regs[kCurrentFrameRate] = rate << kCurrentIndexShift;
 }
 
 bool Camera::readFormat7Locked(uint32_t offset, uint32_t& value) const
@@ -202,16 +202,16 @@ bool Camera::readFormat7Locked(uint32_t offset, uint32_t& value) const
     const PacketLimits limits = packetLimitsLocked(g.width, g.height, g.bytesPerPixel);
     switch (offset) {
     case kF7MaxImageSizeInquiry:
-        value = packHigh(config_.sensorWidth, config_.sensorHeight);
+        value = packHigh(_config.sensorWidth, _config.sensorHeight);
         return true;
     case kF7UnitSizeInquiry:
-        value = packHigh(config_.unitWidth, config_.unitHeight);
+        value = packHigh(_config.unitWidth, _config.unitHeight);
         return true;
     case kF7UnitPositionInquiry:
-        value = packHigh(config_.unitLeft, config_.unitTop);
+        value = packHigh(_config.unitLeft, _config.unitTop);
         return true;
     case kF7ColorCodingInquiry:
-        value = formatBit(kColorCodeMono8) | (config_.mono16 ? formatBit(kColorCodeMono16) : 0);
+        value = formatBit(kColorCodeMono8) | (_config.mono16 ? formatBit(kColorCodeMono16) : 0);
         return true;
     case kF7PixelNumberInquiry:
         value = g.width * g.height;
@@ -251,38 +251,38 @@ void Camera::writeFormat7Locked(uint32_t offset, uint32_t value)
         break;
     case kF7ColorCodingId:
         coding = value >> kF7ColorCodingShift;
-        valid = coding == kColorCodeMono8 || (coding == kColorCodeMono16 && config_.mono16);
+        valid = coding == kColorCodeMono8 || (coding == kColorCodeMono16 && _config.mono16);
         break;
     case kF7BytePerPacket:
         bytesPerPacket = highField(value);
         break;
     case kF7ValueSetting:
-        regs_[base + kF7ValueSetting] = kPresence;
+        _regs[base + kF7ValueSetting] = kPresence;
         return;
     default:
         return; // inquiry registers are read-only
     }
     const uint32_t left = highField(position), top = lowField(position);
     const uint32_t width = highField(size), height = lowField(size);
-    valid = valid && width > 0 && height > 0 && width % config_.unitWidth == 0 &&
-            height % config_.unitHeight == 0 && left % config_.unitLeft == 0 && top % config_.unitTop == 0 &&
-            left + width <= config_.sensorWidth && top + height <= config_.sensorHeight;
+    valid = valid && width > 0 && height > 0 && width % _config.unitWidth == 0 &&
+            height % _config.unitHeight == 0 && left % _config.unitLeft == 0 && top % _config.unitTop == 0 &&
+            left + width <= _config.sensorWidth && top + height <= _config.sensorHeight;
     const PacketLimits limits = packetLimitsLocked(width, height, coding == kColorCodeMono16 ? 2 : 1);
     if (valid && offset == kF7BytePerPacket) {
         valid = packetSizeAllowed(bytesPerPacket, limits);
     }
     if (!valid) {
         // The camera keeps its settings and flags the refused one.
-        regs_[base + kF7ValueSetting] = kPresence | kF7ValueSettingError;
+        _regs[base + kF7ValueSetting] = kPresence | kF7ValueSettingError;
         return;
     }
     // A geometry change may leave the packet size above the new maximum.
     bytesPerPacket = std::min(bytesPerPacket, limits.maxBytes);
-    regs_[base + kF7ImagePosition] = position;
-    regs_[base + kF7ImageSize] = size;
-    regs_[base + kF7ColorCodingId] = coding << kF7ColorCodingShift;
-    regs_[base + kF7BytePerPacket] = packHigh(bytesPerPacket, limits.maxBytes);
-    regs_[base + kF7ValueSetting] = kPresence;
+    _regs[base + kF7ImagePosition] = position;
+    _regs[base + kF7ImageSize] = size;
+    _regs[base + kF7ColorCodingId] = coding << kF7ColorCodingShift;
+    _regs[base + kF7BytePerPacket] = packHigh(bytesPerPacket, limits.maxBytes);
+    _regs[base + kF7ValueSetting] = kPresence;
 }
 
 Status Camera::configureFormat7(const FrameGeometry& g)
@@ -290,30 +290,30 @@ Status Camera::configureFormat7(const FrameGeometry& g)
     return transact([&](int64_t, After&) {
         if (!format7Available())
             return Status::invalidMode;
-        if (streaming_)
+        if (_streaming)
             return Status::alreadyStreaming;
-        if (g.bytesPerPixel != 1 && !(g.bytesPerPixel == 2 && config_.mono16))
+        if (g.bytesPerPixel != 1 && !(g.bytesPerPixel == 2 && _config.mono16))
             return Status::invalidMode;
-        const bool geometryOk = g.width > 0 && g.height > 0 && g.width % config_.unitWidth == 0 &&
-                                g.height % config_.unitHeight == 0 && g.left % config_.unitLeft == 0 &&
-                                g.top % config_.unitTop == 0 &&
-                                uint64_t(g.left) + g.width <= config_.sensorWidth &&
-                                uint64_t(g.top) + g.height <= config_.sensorHeight;
+        const bool geometryOk = g.width > 0 && g.height > 0 && g.width % _config.unitWidth == 0 &&
+                                g.height % _config.unitHeight == 0 && g.left % _config.unitLeft == 0 &&
+                                g.top % _config.unitTop == 0 &&
+                                uint64_t(g.left) + g.width <= _config.sensorWidth &&
+                                uint64_t(g.top) + g.height <= _config.sensorHeight;
         if (!geometryOk)
             return Status::invalidGeometry;
         const PacketLimits limits = packetLimitsLocked(g.width, g.height, g.bytesPerPixel);
         if (!packetSizeAllowed(g.bytesPerPacket, limits))
             return Status::invalidGeometry;
         const uint32_t base = layout::kFormat7Mode0;
-        regs_[kCurrentVideoFormat] = kFormat7 << kCurrentIndexShift;
-        regs_[kCurrentVideoMode] = 0;
-        regs_[base + kF7ImagePosition] = packHigh(g.left, g.top);
-        regs_[base + kF7ImageSize] = packHigh(g.width, g.height);
-        regs_[base + kF7ColorCodingId] = (g.bytesPerPixel == 2 ? kColorCodeMono16 : kColorCodeMono8)
+        _regs[kCurrentVideoFormat] = kFormat7 << kCurrentIndexShift;
+        _regs[kCurrentVideoMode] = 0;
+        _regs[base + kF7ImagePosition] = packHigh(g.left, g.top);
+        _regs[base + kF7ImageSize] = packHigh(g.width, g.height);
+        _regs[base + kF7ColorCodingId] = (g.bytesPerPixel == 2 ? kColorCodeMono16 : kColorCodeMono8)
                                          << kF7ColorCodingShift;
-        regs_[base + kF7BytePerPacket] = packHigh(g.bytesPerPacket, limits.maxBytes);
-        regs_[base + kF7ValueSetting] = kPresence;
-        format7Pending_.clear(); // a whole new setting: nothing refused is held any more
+        _regs[base + kF7BytePerPacket] = packHigh(g.bytesPerPacket, limits.maxBytes);
+        _regs[base + kF7ValueSetting] = kPresence;
+        _format7Pending.clear(); // a whole new setting: nothing refused is held any more
         enforceRangesLocked();
         return Status::ok;
     });
@@ -352,8 +352,8 @@ FrameGeometry Camera::currentGeometryLocked() const
 double Camera::sensorFrameRateLocked(uint32_t height) const
 {
     // Reading out fewer rows is faster, down to the sensor's limit.
-    const double rate = config_.maxFrameRate * config_.sensorHeight / std::max<uint32_t>(height, 1);
-    return std::min(rate, std::max(config_.maxRoiFrameRate, config_.maxFrameRate));
+    const double rate = _config.maxFrameRate * _config.sensorHeight / std::max<uint32_t>(height, 1);
+    return std::min(rate, std::max(_config.maxRoiFrameRate, _config.maxFrameRate));
 }
 
 double Camera::maxFrameRateLocked() const
@@ -371,23 +371,23 @@ double Camera::maxFrameRateLocked() const
 
 double Camera::maxExposureLocked() const
 {
-    const double longest = config_.shutter.rawMax * timeBase_;
+    const double longest = _config.shutter.rawMax * _timeBase;
     if (triggerOnLocked())
         return longest; // the trigger, not the frame rate, paces the camera
     const uint32_t format = currentIndex(reg(kCurrentVideoFormat));
     if (format != kFormat7)
         return std::min(longest, 1.0 / rateOfIndex(currentIndex(reg(kCurrentFrameRate))));
     const uint32_t frameRate = reg(kFrameRate);
-    if (config_.frameRate.present && (frameRate & kControlOn))
+    if (_config.frameRate.present && (frameRate & kControlOn))
         return std::min(longest, 1.0 / absOfLocked(kFeatureFrameRate, frameRate & kControlValueMask));
     return longest;
 }
 
 double Camera::exposureLocked() const
 {
-    if (!config_.shutter.present)
+    if (!_config.shutter.present)
         return 1e-3;
-    return (reg(kShutter) & kControlValueMask) * timeBase_;
+    return (reg(kShutter) & kControlValueMask) * _timeBase;
 }
 
 double Camera::periodLocked() const
@@ -397,27 +397,27 @@ double Camera::periodLocked() const
         return 1.0 / rateOfIndex(currentIndex(reg(kCurrentFrameRate)));
     const double fastest = 1.0 / maxFrameRateLocked();
     const uint32_t frameRate = reg(kFrameRate);
-    if (config_.frameRate.present && (frameRate & kControlOn))
+    if (_config.frameRate.present && (frameRate & kControlOn))
         return std::max(fastest, 1.0 / absOfLocked(kFeatureFrameRate, frameRate & kControlValueMask));
     return std::max(fastest, exposureLocked());
 }
 
 int64_t Camera::deliveryDelayNsLocked() const
 {
-    const FrameGeometry g = streaming_ ? streamGeometry_ : currentGeometryLocked();
+    const FrameGeometry g = _streaming ? _streamGeometry : currentGeometryLocked();
     const double transfer = g.packetsPerFrame() * kCycleSeconds;
     return static_cast<int64_t>((exposureLocked() + transfer) * 1e9);
 }
 
 double Camera::exposureSeconds() const
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     return exposureLocked();
 }
 
 double Camera::framePeriodSeconds() const
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     return periodLocked();
 }
 

@@ -21,18 +21,18 @@ namespace {
 // The camera's end of an isochronous channel.
 class ChannelSink : public FrameSink {
 public:
-    ChannelSink(std::weak_ptr<Bus> bus, uint32_t channel) : bus_(std::move(bus)), channel_(channel) {}
+    ChannelSink(std::weak_ptr<Bus> bus, uint32_t channel) : _bus(std::move(bus)), _channel(channel) {}
     void onFrame(const Frame& frame) override
     {
-        if (const auto bus = bus_.lock())
-            bus->transmit(channel_, frame);
+        if (const auto bus = _bus.lock())
+            bus->transmit(_channel, frame);
     }
     // The listener hears nothing more; it is told nothing, as on a real bus.
     void onCameraRemoved() override {}
 
 private:
-    std::weak_ptr<Bus> bus_;
-    uint32_t channel_;
+    std::weak_ptr<Bus> _bus;
+    uint32_t _channel;
 };
 
 bool speaks1394b(const CameraConfig& config)
@@ -44,7 +44,7 @@ bool speaks1394b(const CameraConfig& config)
 
 bool Camera::transmittingLocked() const
 {
-    return (reg(kIsoEnable) & kIsoEnableBit) || shotsLeft_ > 0;
+    return (reg(kIsoEnable) & kIsoEnableBit) || _shotsLeft > 0;
 }
 
 uint32_t Camera::isoChannelLocked() const
@@ -57,29 +57,29 @@ uint32_t Camera::isoChannelLocked() const
 
 void Camera::writeIsoChannelSpeedLocked(uint32_t value)
 {
-    if ((value & kIsoOperationMode1394b) && speaks1394b(config_)) {
-        regs_[kIsoChannelSpeed] = kIsoOperationMode1394b |
+    if ((value & kIsoOperationMode1394b) && speaks1394b(_config)) {
+        _regs[kIsoChannelSpeed] = kIsoOperationMode1394b |
                                   (value & (kIso1394bChannelMask << kIso1394bChannelShift)) |
                                   (value & kIso1394bSpeedMask);
     } else {
-        regs_[kIsoChannelSpeed] =
+        _regs[kIsoChannelSpeed] =
             value & ((kIsoChannelMask << kIsoChannelShift) | (kIsoSpeedMask << kIsoSpeedShift));
     }
 }
 
 void Camera::writeIsoEnableLocked(uint32_t value, After& after)
 {
-    freeRun_ = FreeRunPlan{};
-    streamCv_.notify_all();
+    _freeRun = FreeRunPlan{};
+    _streamCv.notify_all();
     if (!(value & kIsoEnableBit)) {
-        regs_[kIsoEnable] = 0;
+        _regs[kIsoEnable] = 0;
         pauseIsoLocked();
         return;
     }
     // Continuous transmission overrides shots still pending.
-    regs_[kIsoEnable] = kIsoEnableBit;
-    regs_[kOneShot] = 0;
-    shotsLeft_ = 0;
+    _regs[kIsoEnable] = kIsoEnableBit;
+    _regs[kOneShot] = 0;
+    _shotsLeft = 0;
     after.startIso = true;
 }
 
@@ -90,72 +90,72 @@ void Camera::writeShotLocked(uint32_t value, After& after)
     const uint32_t count = (value & kOneShotBit)     ? 1
                            : (value & kMultiShotBit) ? value & kMultiShotCountMask
                                                      : 0;
-    shotsLeft_ = count;
+    _shotsLeft = count;
     if (count == 0) {
         // Writing 0 (or a multi-shot of 0 images) stops a multi-shot.
-        regs_[kOneShot] = 0;
+        _regs[kOneShot] = 0;
         pauseIsoLocked();
         return;
     }
-    regs_[kOneShot] = (value & kOneShotBit) ? kOneShotBit : kMultiShotBit | count;
-    freeRun_ = FreeRunPlan{};
-    streamCv_.notify_all();
+    _regs[kOneShot] = (value & kOneShotBit) ? kOneShotBit : kMultiShotBit | count;
+    _freeRun = FreeRunPlan{};
+    _streamCv.notify_all();
     after.startIso = true;
 }
 
 void Camera::frameSentLocked()
 {
-    if (shotsLeft_ == 0 || (reg(kIsoEnable) & kIsoEnableBit))
+    if (_shotsLeft == 0 || (reg(kIsoEnable) & kIsoEnableBit))
         return;
-    if (--shotsLeft_ == 0) {
-        regs_[kOneShot] = 0;
+    if (--_shotsLeft == 0) {
+        _regs[kOneShot] = 0;
         pauseIsoLocked();
     }
 }
 
 void Camera::pauseIsoLocked()
 {
-    if (!streaming_ || !isoOwned_ || transmittingLocked() || reservedBandwidth_ == 0)
+    if (!_streaming || !_isoOwned || transmittingLocked() || _reservedBandwidth == 0)
         return;
-    if (bus_)
-        bus_->releaseBandwidth(reservedBandwidth_);
-    reservedBandwidth_ = 0;
+    if (_bus)
+        _bus->releaseBandwidth(_reservedBandwidth);
+    _reservedBandwidth = 0;
 }
 
 void Camera::startIsoTransmission()
 {
-    std::unique_lock<std::mutex> lock(m_);
-    if (!bus_ || !transmittingLocked())
+    std::unique_lock<std::mutex> lock(_m);
+    if (!_bus || !transmittingLocked())
         return; // stopped again in the meantime
     auto refuse = [&] {
         // No images can go out (powered off, no valid mode, no bandwidth).
-        regs_[kIsoEnable] = 0;
-        regs_[kOneShot] = 0;
-        shotsLeft_ = 0;
+        _regs[kIsoEnable] = 0;
+        _regs[kOneShot] = 0;
+        _shotsLeft = 0;
     };
     if (!(reg(kCameraPower) & kCameraPowerOn))
         return refuse();
-    if (streaming_ && !isoOwned_)
+    if (_streaming && !_isoOwned)
         return; // a receiver's stream: the registers only pause and resume it
-    const auto sink = std::make_shared<ChannelSink>(bus_, isoChannelLocked());
-    if (streaming_) {
+    const auto sink = std::make_shared<ChannelSink>(_bus, isoChannelLocked());
+    if (_streaming) {
         // The camera's own stream, idle since its last transmission: it
         // sends the current mode on the current channel.
-        if (reservedBandwidth_ != 0)
+        if (_reservedBandwidth != 0)
             return;
         const FrameGeometry g = currentGeometryLocked();
-        if (g.bytesPerPacket == 0 || !bus_->reserveBandwidth(g.bytesPerPacket))
+        if (g.bytesPerPacket == 0 || !_bus->reserveBandwidth(g.bytesPerPacket))
             return refuse();
-        reservedBandwidth_ = g.bytesPerPacket;
-        streamGeometry_ = g;
-        sink_ = sink;
+        _reservedBandwidth = g.bytesPerPacket;
+        _streamGeometry = g;
+        _sink = sink;
         return;
     }
     const bool isoEnable = reg(kIsoEnable) & kIsoEnableBit;
     if (startStreamLocked(lock, sink, Pacing::frameRate) != Status::ok)
         return refuse();
-    isoOwned_ = true;
-    regs_[kIsoEnable] = isoEnable ? kIsoEnableBit : 0;
+    _isoOwned = true;
+    _regs[kIsoEnable] = isoEnable ? kIsoEnableBit : 0;
 }
 
 } // namespace orvex::sim

@@ -21,10 +21,10 @@ constexpr uint32_t kFeatureSlots = 16;
 
 void Camera::writeOnePushLocked(uint32_t feature, uint32_t value, int64_t now)
 {
-    const auto it = regs_.find(featureControl(feature));
-    if (feature >= kFeatureSlots || it == regs_.end())
+    const auto it = _regs.find(featureControl(feature));
+    if (feature >= kFeatureSlots || it == _regs.end())
         return;
-    int64_t& doneNs = onePushDoneNs_[feature];
+    int64_t& doneNs = _onePushDoneNs[feature];
     // A camera ignores one-push in automatic mode; it cannot be cancelled
     // by writing 0, only by switching automatic mode on.
     const bool capable = effectiveFeatureInquiryLocked(feature) & kInquiryOnePush;
@@ -41,9 +41,9 @@ void Camera::writeOnePushLocked(uint32_t feature, uint32_t value, int64_t now)
 void Camera::trackOnePushLocked(int64_t now)
 {
     for (uint32_t feature = 0; feature < kFeatureSlots; ++feature) {
-        const auto it = regs_.find(featureControl(feature));
-        int64_t& doneNs = onePushDoneNs_[feature];
-        if (it == regs_.end() || !(it->second & kControlOnePush)) {
+        const auto it = _regs.find(featureControl(feature));
+        int64_t& doneNs = _onePushDoneNs[feature];
+        if (it == _regs.end() || !(it->second & kControlOnePush)) {
             doneNs = 0; // INITIALIZE or a host write ended it
             continue;
         }
@@ -64,8 +64,8 @@ void Camera::finishOnePushLocked(uint32_t feature)
 {
     auto settle = [&](uint32_t f) {
         const PropertyCaps* p = caps(f);
-        const auto it = regs_.find(featureControl(f));
-        if (!p || !p->present || it == regs_.end())
+        const auto it = _regs.find(featureControl(f));
+        if (!p || !p->present || it == _regs.end())
             return;
         const int64_t raw =
             std::clamp<int64_t>(rawOfLocked(f, autoTargetLocked(f)), p->rawMin, rawMaxLocked(f));

@@ -48,36 +48,36 @@ uint32_t Camera::smartFeatureControlAddress(unsigned feature)
 
 bool Camera::smartFeatureEnabledLocked(unsigned feature) const
 {
-    return config_.smartFeatures && ((config_.smartFeatureMask >> feature) & 1u) &&
-           ((smartEnabled_ >> feature) & 1u);
+    return _config.smartFeatures && ((_config.smartFeatureMask >> feature) & 1u) &&
+           ((_smartEnabled >> feature) & 1u);
 }
 
 uint32_t Camera::readAdvancedLocked(uint32_t address) const
 {
-    if (!config_.smartFeatures)
+    if (!_config.smartFeatures)
         return sf::kAllOnes;
     if (address == sf::kAccessControl0 || address == sf::kAccessControl1) {
         // Reads back the feature-set identifier once a host has written it.
         const bool granted =
-            accessControl_[0] == sf::kFeatureSetId[0] && accessControl_[1] == sf::kFeatureSetId[1];
-        return granted ? accessControl_[address == sf::kAccessControl1 ? 1 : 0] : sf::kAllOnes;
+            _accessControl[0] == sf::kFeatureSetId[0] && _accessControl[1] == sf::kFeatureSetId[1];
+        return granted ? _accessControl[address == sf::kAccessControl1 ? 1 : 0] : sf::kAllOnes;
     }
     if (address >= sf::kInquiryId && address < sf::kInquiryId + 16)
-        return inquiryId_[(address - sf::kInquiryId) / 4];
+        return _inquiryId[(address - sf::kInquiryId) / 4];
     if (address == sf::kInquiryAddress || address == sf::kInquirySecond) {
         // The 64-bit address of the feature: low quadlet first, then the
         // high one (the 0xFFFF above every register address); 0, 0 when
         // the camera lacks the feature.
-        const sf::Guid128 asked{{inquiryId_[0], inquiryId_[1], inquiryId_[2], inquiryId_[3]}};
+        const sf::Guid128 asked{{_inquiryId[0], _inquiryId[1], _inquiryId[2], _inquiryId[3]}};
         for (unsigned f = 0; f < sf::kFeatureIds.size(); ++f) {
-            if (asked == sf::kFeatureIds[f] && ((config_.smartFeatureMask >> f) & 1u))
+            if (asked == sf::kFeatureIds[f] && ((_config.smartFeatureMask >> f) & 1u))
                 return address == sf::kInquiryAddress ? layout::smartFeatureInquiryAnswer(f) : kAddressHigh;
         }
         return 0;
     }
 
     // Feature 7: a control quadlet with the text length, then the text.
-    const std::string text = versionText(config_);
+    const std::string text = versionText(_config);
     const uint32_t textQuadlets = static_cast<uint32_t>((text.size() + 3) / 4);
     if (address == sf::kVersionInfoControl)
         return sf::kVersionInfoPresent | (textQuadlets << sf::kVersionInfoCountShift);
@@ -92,20 +92,20 @@ uint32_t Camera::readAdvancedLocked(uint32_t address) const
     }
 
     for (unsigned f = 0; f < sf::kFeatureIds.size(); ++f) {
-        if (!((config_.smartFeatureMask >> f) & 1u) || f == sf::kFeatureExtendedVersionInfo)
+        if (!((_config.smartFeatureMask >> f) & 1u) || f == sf::kFeatureExtendedVersionInfo)
             continue;
         const uint32_t control = layout::smartFeatureControl(f);
         if (address == control)
-            return sf::kControlPresent | (((smartEnabled_ >> f) & 1u) ? sf::kControlEnabled : 0u);
+            return sf::kControlPresent | (((_smartEnabled >> f) & 1u) ? sf::kControlEnabled : 0u);
         if (f == sf::kFeatureShutterTimeBase) {
             if (address == control + sf::kTimeBaseIncrementOffset)
-                return floatBits(config_.timeBaseIncrement);
+                return floatBits(_config.timeBaseIncrement);
             if (address == control + sf::kTimeBaseMinOffset)
-                return floatBits(config_.timeBaseMin);
+                return floatBits(_config.timeBaseMin);
             if (address == control + sf::kTimeBaseMaxOffset)
-                return floatBits(config_.timeBaseMax);
+                return floatBits(_config.timeBaseMax);
             if (address == control + sf::kTimeBaseCurrentOffset)
-                return floatBits(static_cast<float>(timeBase_));
+                return floatBits(static_cast<float>(_timeBase));
         }
     }
     return 0;
@@ -113,39 +113,39 @@ uint32_t Camera::readAdvancedLocked(uint32_t address) const
 
 void Camera::writeAdvancedLocked(uint32_t address, uint32_t value)
 {
-    if (!config_.smartFeatures)
+    if (!_config.smartFeatures)
         return;
     if (address == sf::kAccessControl0 || address == sf::kAccessControl1) {
-        accessControl_[address == sf::kAccessControl1 ? 1 : 0] = value;
+        _accessControl[address == sf::kAccessControl1 ? 1 : 0] = value;
         return;
     }
     if (address >= sf::kInquiryId && address < sf::kInquiryId + 16) {
-        inquiryId_[(address - sf::kInquiryId) / 4] = value;
+        _inquiryId[(address - sf::kInquiryId) / 4] = value;
         return;
     }
     for (unsigned f = 0; f < sf::kFeatureIds.size(); ++f) {
-        if (!((config_.smartFeatureMask >> f) & 1u))
+        if (!((_config.smartFeatureMask >> f) & 1u))
             continue;
         const uint32_t control = layout::smartFeatureControl(f);
         if (address == control) {
             if (value & sf::kControlEnabled)
-                smartEnabled_ |= 1u << f;
+                _smartEnabled |= 1u << f;
             else
-                smartEnabled_ &= ~(1u << f);
+                _smartEnabled &= ~(1u << f);
             return;
         }
         if (f == sf::kFeatureShutterTimeBase && address == control + sf::kTimeBaseCurrentOffset &&
             smartFeatureEnabledLocked(f)) {
             const float requested = bitsFloat(value);
-            if (!std::isfinite(requested) || requested < config_.timeBaseMin ||
-                requested > config_.timeBaseMax)
+            if (!std::isfinite(requested) || requested < _config.timeBaseMin ||
+                requested > _config.timeBaseMax)
                 return; // refused: the time base keeps its value
-            const double increment = config_.timeBaseIncrement;
+            const double increment = _config.timeBaseIncrement;
             const double steps =
-                increment > 0.0 ? std::round((requested - config_.timeBaseMin) / increment) : 0.0;
-            const double snapped = increment > 0.0 ? config_.timeBaseMin + steps * increment : requested;
+                increment > 0.0 ? std::round((requested - _config.timeBaseMin) / increment) : 0.0;
+            const double snapped = increment > 0.0 ? _config.timeBaseMin + steps * increment : requested;
             // Whole microseconds, kept exact so that absolute shutters stay round.
-            timeBase_ = std::round(snapped * 1e6) / 1e6;
+            _timeBase = std::round(snapped * 1e6) / 1e6;
             return;
         }
     }

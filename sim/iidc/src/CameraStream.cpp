@@ -10,9 +10,9 @@
 // whatever the bus clock's rate against the host.
 //
 // Stop protocol of the stream thread: stopStream (or detach, or the
-// destructor) sets stopThread_ and clears streaming_ under the camera's
-// lock, wakes the thread through streamCv_, releases the lock and joins the
-// thread. The thread checks stopThread_ every time it wakes and never holds
+// destructor) sets _stopThread and clears _streaming under the camera's
+// lock, wakes the thread through _streamCv, releases the lock and joins the
+// thread. The thread checks _stopThread every time it wakes and never holds
 // the lock while it hands an image to the sink, so a sink that is busy
 // delivering cannot block the stop.
 #include <orvex/sim/Camera.h>
@@ -63,77 +63,77 @@ int64_t cycleBoundaryFrom(int64_t ticks)
 
 bool Camera::producingLocked() const
 {
-    return streaming_ && bus_ && transmittingLocked() && (reg(kCameraPower) & kCameraPowerOn);
+    return _streaming && _bus && transmittingLocked() && (reg(kCameraPower) & kCameraPowerOn);
 }
 
 Status Camera::startStream(std::shared_ptr<FrameSink> sink, Pacing pacing, bool bandwidthHeld)
 {
-    std::unique_lock<std::mutex> lock(m_);
-    if (streaming_ && isoOwned_)
+    std::unique_lock<std::mutex> lock(_m);
+    if (_streaming && _isoOwned)
         stopStreamLocked(lock, false); // a receiver takes over what the registers started
-    isoOwned_ = false;
+    _isoOwned = false;
     return startStreamLocked(lock, std::move(sink), pacing, bandwidthHeld);
 }
 
 Status Camera::startStreamLocked(std::unique_lock<std::mutex>& lock, std::shared_ptr<FrameSink> sink,
                                  Pacing pacing, bool bandwidthHeld)
 {
-    if (!bus_)
+    if (!_bus)
         return Status::notConnected;
-    if (streaming_)
+    if (_streaming)
         return Status::alreadyStreaming;
     if (!(reg(kCameraPower) & kCameraPowerOn))
         return Status::poweredOff;
     const FrameGeometry g = currentGeometryLocked();
     if (g.width == 0 || g.height == 0 || g.bytesPerPacket == 0)
         return Status::invalidMode;
-    if (!bandwidthHeld && !bus_->reserveBandwidth(g.bytesPerPacket))
+    if (!bandwidthHeld && !_bus->reserveBandwidth(g.bytesPerPacket))
         return Status::bandwidthExceeded;
-    if (thread_.joinable()) {
+    if (_thread.joinable()) {
         // A thread left behind by a stop from the stream thread itself.
-        std::thread old = std::move(thread_);
+        std::thread old = std::move(_thread);
         lock.unlock();
         old.join();
         lock.lock();
     }
-    reservedBandwidth_ = bandwidthHeld ? 0 : g.bytesPerPacket;
-    streaming_ = true;
-    pacing_ = pacing;
-    streamGeometry_ = g;
-    sink_ = std::move(sink);
-    stopThread_ = false;
-    triggers_.clear();
-    freeRun_ = FreeRunPlan{};
-    busyUntilNs_ = 0;
-    regs_[kIsoEnable] = kIsoEnableBit;
+    _reservedBandwidth = bandwidthHeld ? 0 : g.bytesPerPacket;
+    _streaming = true;
+    _pacing = pacing;
+    _streamGeometry = g;
+    _sink = std::move(sink);
+    _stopThread = false;
+    _triggers.clear();
+    _freeRun = FreeRunPlan{};
+    _busyUntilNs = 0;
+    _regs[kIsoEnable] = kIsoEnableBit;
     if (pacing == Pacing::frameRate)
-        thread_ = std::thread(&Camera::streamThread, this);
+        _thread = std::thread(&Camera::streamThread, this);
     return Status::ok;
 }
 
 void Camera::stopStream()
 {
-    std::unique_lock<std::mutex> lock(m_);
-    if (streaming_)
+    std::unique_lock<std::mutex> lock(_m);
+    if (_streaming)
         stopStreamLocked(lock, false);
 }
 
 void Camera::stopStreamLocked(std::unique_lock<std::mutex>& lock, bool removed)
 {
-    streaming_ = false;
-    stopThread_ = true;
-    regs_[kIsoEnable] = 0;
-    triggers_.clear();
-    if (bus_)
-        bus_->releaseBandwidth(reservedBandwidth_);
-    reservedBandwidth_ = 0;
-    std::shared_ptr<FrameSink> sink = std::move(sink_);
-    std::thread thread = std::move(thread_);
-    streamCv_.notify_all();
+    _streaming = false;
+    _stopThread = true;
+    _regs[kIsoEnable] = 0;
+    _triggers.clear();
+    if (_bus)
+        _bus->releaseBandwidth(_reservedBandwidth);
+    _reservedBandwidth = 0;
+    std::shared_ptr<FrameSink> sink = std::move(_sink);
+    std::thread thread = std::move(_thread);
+    _streamCv.notify_all();
     lock.unlock();
     if (thread.joinable()) {
         if (thread.get_id() == std::this_thread::get_id())
-            thread_ = std::move(thread); // joined by the next start or the destructor
+            _thread = std::move(thread); // joined by the next start or the destructor
         else
             thread.join();
     }
@@ -144,63 +144,63 @@ void Camera::stopStreamLocked(std::unique_lock<std::mutex>& lock, bool removed)
 
 bool Camera::isStreaming() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return streaming_;
+    std::lock_guard<std::mutex> lock(_m);
+    return _streaming;
 }
 
 FrameGeometry Camera::streamGeometry() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return streamGeometry_;
+    std::lock_guard<std::mutex> lock(_m);
+    return _streamGeometry;
 }
 
 std::optional<Frame> Camera::pullFrame()
 {
-    std::lock_guard<std::mutex> lock(m_);
-    if (pacing_ != Pacing::unpaced || !producingLocked() || triggerOnLocked())
+    std::lock_guard<std::mutex> lock(_m);
+    if (_pacing != Pacing::unpaced || !producingLocked() || triggerOnLocked())
         return std::nullopt;
     // A lost image still moves the frame counter: the receiver sees the gap.
     Frame frame = makeFrameLocked(hostNowNs(), false, false);
-    while (streamFaults_.takeLoss())
+    while (_streamFaults.takeLoss())
         frame = makeFrameLocked(hostNowNs(), false, false);
     return frame;
 }
 
 void Camera::streamThread()
 {
-    std::unique_lock<std::mutex> lock(m_);
-    while (!stopThread_) {
+    std::unique_lock<std::mutex> lock(_m);
+    while (!_stopThread) {
         if (!producingLocked()) {
-            streamCv_.wait(lock);
+            _streamCv.wait(lock);
             continue;
         }
         const int64_t now = hostNowNs();
         const int64_t delay = deliveryDelayNsLocked();
         Frame frame;
         if (triggerOnLocked()) {
-            if (triggers_.empty()) {
-                streamCv_.wait(lock);
+            if (_triggers.empty()) {
+                _streamCv.wait(lock);
                 continue;
             }
-            const Trigger trigger = triggers_.front();
+            const Trigger trigger = _triggers.front();
             const int64_t due = trigger.hostNs + triggerDeliveryDelayNsLocked(trigger);
             if (now < due) {
-                streamCv_.wait_until(lock, timePointOf(due));
+                _streamCv.wait_until(lock, timePointOf(due));
                 continue;
             }
-            triggers_.pop_front();
+            _triggers.pop_front();
             frame = makeFrameLocked(trigger.hostNs, true, trigger.external, trigger.exposureNs);
         } else {
             const FreeRunStep step = freeRunStepLocked(now, delay);
             if (!step.imageDue) {
-                streamCv_.wait_until(lock, timePointOf(step.hostNs));
+                _streamCv.wait_until(lock, timePointOf(step.hostNs));
                 continue;
             }
             frame = makeFrameLocked(step.hostNs, false, false);
         }
-        if (streamFaults_.takeLoss())
+        if (_streamFaults.takeLoss())
             continue;
-        std::shared_ptr<FrameSink> sink = sink_;
+        std::shared_ptr<FrameSink> sink = _sink;
         lock.unlock();
         if (sink)
             sink->onFrame(frame);
@@ -211,12 +211,12 @@ void Camera::streamThread()
 Camera::FreeRunStep Camera::freeRunStepLocked(int64_t now, int64_t delay)
 {
     // A bus reset steps the bus cycle timer, not the camera: it keeps counting its own cycles.
-    const CycleClock& clock = bus_->clock();
-    if (!freeRun_.planned)
-        freeRun_ = FreeRunPlan{true, cycleBoundaryFrom(clock.ownTicksAt(now))};
-    if (const int64_t stall = streamFaults_.takeStall())
+    const CycleClock& clock = _bus->clock();
+    if (!_freeRun.planned)
+        _freeRun = FreeRunPlan{true, cycleBoundaryFrom(clock.ownTicksAt(now))};
+    if (const int64_t stall = _streamFaults.takeStall())
         serveStallLocked(clock, now, stall);
-    const int64_t start = cycleBoundaryFrom(freeRun_.gridTicks);
+    const int64_t start = cycleBoundaryFrom(_freeRun.gridTicks);
     // Images that started by then have been read out and sent.
     const int64_t sentTicks = clock.ownTicksAt(now - delay);
     if (start > sentTicks)
@@ -225,8 +225,8 @@ Camera::FreeRunStep Camera::freeRunStepLocked(int64_t now, int64_t delay)
     // on the same grid (no burst of late images, no new phase).
     const int64_t period = periodTicksLocked();
     const int64_t lastBoundary = cycleBoundaryUpTo(sentTicks);
-    const int64_t grid = freeRun_.gridTicks + (lastBoundary - freeRun_.gridTicks) / period * period;
-    freeRun_.gridTicks = grid + period;
+    const int64_t grid = _freeRun.gridTicks + (lastBoundary - _freeRun.gridTicks) / period * period;
+    _freeRun.gridTicks = grid + period;
     return FreeRunStep{true, clock.hostNsAtOwn(cycleBoundaryFrom(grid))};
 }
 
@@ -234,14 +234,14 @@ void Camera::serveStallLocked(const CycleClock& clock, int64_t now, int64_t stal
 {
     // Nothing starts until the stall has passed from the planned image (or
     // from now, if later); the stream resumes at the next point of its grid.
-    const int64_t planned = clock.hostNsAtOwn(cycleBoundaryFrom(freeRun_.gridTicks));
+    const int64_t planned = clock.hostNsAtOwn(cycleBoundaryFrom(_freeRun.gridTicks));
     const int64_t resume = cycleBoundaryFrom(clock.ownTicksAt(std::max(planned, now) + stallNs));
     // The first grid point g + k * period whose cycle boundary is at or
     // after `resume`: g + k * period > resume - one cycle.
-    const int64_t shortOfResume = resume - kCycleTicks - freeRun_.gridTicks;
+    const int64_t shortOfResume = resume - kCycleTicks - _freeRun.gridTicks;
     if (shortOfResume >= 0) {
         const int64_t period = periodTicksLocked();
-        freeRun_.gridTicks += (shortOfResume / period + 1) * period;
+        _freeRun.gridTicks += (shortOfResume / period + 1) * period;
     }
 }
 
@@ -255,27 +255,27 @@ bool Camera::acceptTriggerLocked(int64_t hostNs, bool external, int64_t exposure
 {
     if (!triggerOnLocked())
         return false;
-    if (!producingLocked() || hostNs < busyUntilNs_) {
-        ++droppedTriggers_;
+    if (!producingLocked() || hostNs < _busyUntilNs) {
+        ++_droppedTriggers;
         return false;
     }
     const Trigger trigger{hostNs, external, exposureNs};
-    triggers_.push_back(trigger);
-    busyUntilNs_ = pacing_ == Pacing::unpaced ? hostNs : hostNs + triggerDeliveryDelayNsLocked(trigger);
-    streamCv_.notify_all();
+    _triggers.push_back(trigger);
+    _busyUntilNs = _pacing == Pacing::unpaced ? hostNs : hostNs + triggerDeliveryDelayNsLocked(trigger);
+    _streamCv.notify_all();
     return true;
 }
 
 void Camera::deliverTriggersUnpaced()
 {
-    std::unique_lock<std::mutex> lock(m_);
-    while (pacing_ == Pacing::unpaced && producingLocked() && !triggers_.empty()) {
-        const Trigger trigger = triggers_.front();
-        triggers_.pop_front();
+    std::unique_lock<std::mutex> lock(_m);
+    while (_pacing == Pacing::unpaced && producingLocked() && !_triggers.empty()) {
+        const Trigger trigger = _triggers.front();
+        _triggers.pop_front();
         const Frame frame = makeFrameLocked(trigger.hostNs, true, trigger.external, trigger.exposureNs);
-        if (streamFaults_.takeLoss())
+        if (_streamFaults.takeLoss())
             continue;
-        std::shared_ptr<FrameSink> sink = sink_;
+        std::shared_ptr<FrameSink> sink = _sink;
         lock.unlock();
         if (sink)
             sink->onFrame(frame);
@@ -290,25 +290,25 @@ Frame Camera::makeFrameLocked(int64_t exposureStartNs, bool triggered, bool exte
     frameSentLocked();
     applyAutoExposureLocked();
     Frame f;
-    f.geometry = streamGeometry_;
-    f.frameCounter = frameCounter_++;
+    f.geometry = _streamGeometry;
+    f.frameCounter = _frameCounter++;
     f.exposureStartNs = exposureStartNs;
     f.exposureNs = exposureNs >= 0 ? exposureNs : static_cast<int64_t>(exposureLocked() * 1e9);
     f.deliveredNs = hostNowNs();
-    f.busCycleTime = bus_ ? bus_->clock().cycleTimeAt(exposureStartNs) : 0;
-    f.cycleTime = forcedTimeStamp_.value_or(stampLocked(exposureStartNs));
+    f.busCycleTime = _bus ? _bus->clock().cycleTimeAt(exposureStartNs) : 0;
+    f.cycleTime = _forcedTimeStamp.value_or(stampLocked(exposureStartNs));
     f.gainRegister = reg(kGain);
     f.shutterRegister = reg(kShutter);
     f.triggered = triggered;
 
     f.gpioLevels = gpioLevelsLocked(exposureStartNs, f.exposureNs, externalTrigger);
 
-    f.frameInfoRegister = regs_.count(kFrameInfo) ? reg(kFrameInfo) & frameinfo::kAllItems : 0;
+    f.frameInfoRegister = _regs.count(kFrameInfo) ? reg(kFrameInfo) & frameinfo::kAllItems : 0;
     if (smartFeatureEnabledLocked(sf::kFeatureExtendedDataStream)) {
-        f.smartChunks = smartEnabled_ & ((1u << sf::kChunkCount) - 1);
+        f.smartChunks = _smartEnabled & ((1u << sf::kChunkCount) - 1);
         f.crcChunk = smartFeatureEnabledLocked(sf::kFeatureCrcChecksum);
     }
-    f.frameInfoDamage = streamFaults_.takeDamage();
+    f.frameInfoDamage = _streamFaults.takeDamage();
     return f;
 }
 
@@ -316,13 +316,13 @@ Frame Camera::makeFrameLocked(int64_t exposureStartNs, bool triggered, bool exte
 
 uint32_t Camera::stampLocked(int64_t hostNs) const
 {
-    if (!bus_)
+    if (!_bus)
         return 0;
-    const int64_t busTicks = bus_->clock().ticksAt(hostNs);
+    const int64_t busTicks = _bus->clock().ticksAt(hostNs);
     double ticks = static_cast<double>(busTicks);
-    if (sync_.active) {
-        const double elapsedSeconds = static_cast<double>(busTicks - sync_.referenceTicks) / kTicksPerSecond;
-        ticks += static_cast<double>(sync_.offsetTicks) + sync_.drift * elapsedSeconds;
+    if (_sync.active) {
+        const double elapsedSeconds = static_cast<double>(busTicks - _sync.referenceTicks) / kTicksPerSecond;
+        ticks += static_cast<double>(_sync.offsetTicks) + _sync.drift * elapsedSeconds;
     }
     const int64_t wrapped = positiveModulo(static_cast<int64_t>(std::floor(ticks)), kTicksPerWrap);
     return ticksToCycleTime(static_cast<uint32_t>(wrapped));
@@ -330,79 +330,79 @@ uint32_t Camera::stampLocked(int64_t hostNs) const
 
 uint32_t Camera::stampCycleTimeAt(int64_t hostNs) const
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     return stampLocked(hostNs);
 }
 
 void Camera::writeSyncLocked(unsigned quadlet, uint32_t value, int64_t now)
 {
-    sync_.quadlets[quadlet] = value;
+    _sync.quadlets[quadlet] = value;
     if (quadlet != 1)
         return; // the block takes effect with its last quadlet
-    if (sync_.quadlets[0] == 0 && sync_.quadlets[1] == 0) {
-        sync_.active = false;
+    if (_sync.quadlets[0] == 0 && _sync.quadlets[1] == 0) {
+        _sync.active = false;
         return;
     }
     // The reference instant: the latest moment, at or before now, at which
     // this camera's clock read (reference second, cycle 0, offset 0).
-    const int64_t nowTicks = bus_->clock().ticksAt(now);
+    const int64_t nowTicks = _bus->clock().ticksAt(now);
     const int64_t intoWrap = positiveModulo(nowTicks, kTicksPerWrap);
     const int64_t secondNow = intoWrap / kTicksPerSecond;
     const int64_t secondsBack = positiveModulo(secondNow - syncReferenceSecond(value), kCycleSecondsWrap);
-    sync_.referenceTicks =
+    _sync.referenceTicks =
         nowTicks - positiveModulo(nowTicks, kTicksPerSecond) - secondsBack * kTicksPerSecond;
-    sync_.offsetTicks = cycleTimeToTicks(sync_.quadlets[0]);
-    sync_.drift = syncDrift(value);
-    sync_.active = true;
+    _sync.offsetTicks = cycleTimeToTicks(_sync.quadlets[0]);
+    _sync.drift = syncDrift(value);
+    _sync.active = true;
 }
 
 uint32_t Camera::frameCounter() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return frameCounter_;
+    std::lock_guard<std::mutex> lock(_m);
+    return _frameCounter;
 }
 
 void Camera::setFrameCounter(uint32_t next)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    frameCounter_ = next;
+    std::lock_guard<std::mutex> lock(_m);
+    _frameCounter = next;
 }
 
 void Camera::forceTimeStamp(std::optional<uint32_t> cycleTime)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    forcedTimeStamp_ = cycleTime;
+    std::lock_guard<std::mutex> lock(_m);
+    _forcedTimeStamp = cycleTime;
 }
 
 void Camera::loseNextImages(unsigned count)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    streamFaults_.loseNext(count);
+    std::lock_guard<std::mutex> lock(_m);
+    _streamFaults.loseNext(count);
 }
 
 void Camera::stallStream(int64_t ns)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    streamFaults_.stallFor(ns);
-    streamCv_.notify_all(); // the stream thread re-plans its next image
+    std::lock_guard<std::mutex> lock(_m);
+    _streamFaults.stallFor(ns);
+    _streamCv.notify_all(); // the stream thread re-plans its next image
 }
 
 void Camera::damageNextFrameInfo(FrameInfoDamage damage, unsigned count)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    streamFaults_.damageNext(damage, count);
+    std::lock_guard<std::mutex> lock(_m);
+    _streamFaults.damageNext(damage, count);
 }
 
 uint64_t Camera::lostImages() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return streamFaults_.lostImages();
+    std::lock_guard<std::mutex> lock(_m);
+    return _streamFaults.lostImages();
 }
 
 uint64_t Camera::droppedTriggers() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return droppedTriggers_;
+    std::lock_guard<std::mutex> lock(_m);
+    return _droppedTriggers;
 }
 
 } // namespace orvex::sim

@@ -31,10 +31,10 @@ int64_t strobeFieldNs(uint32_t raw)
 bool Camera::strobePresentLocked(uint32_t pin) const
 {
     // A forced strobe inquiry decides whether the output exists.
-    const auto forced = config_.registerOverrides.find(layout::strobeInquiry(pin));
-    if (forced != config_.registerOverrides.end())
+    const auto forced = _config.registerOverrides.find(layout::strobeInquiry(pin));
+    if (forced != _config.registerOverrides.end())
         return forced->second & kPresence;
-    return (config_.strobePins >> pin) & 1u;
+    return (_config.strobePins >> pin) & 1u;
 }
 
 uint8_t Camera::gpioLevelsLocked(int64_t exposureStartNs, int64_t exposureNs, bool externalTrigger)
@@ -49,7 +49,7 @@ uint8_t Camera::gpioLevelsLocked(int64_t exposureStartNs, int64_t exposureNs, bo
 
     const uint32_t outputs = reg(kGpioControl);
     for (uint32_t pin = 1; pin < kGpioPinCount; ++pin) {
-        std::deque<StrobePulse>& pulses = strobePulses_[pin];
+        std::deque<StrobePulse>& pulses = _strobePulses[pin];
         if (!strobePresentLocked(pin) || !(outputs & gpioOutputBit(pin))) {
             pulses.clear();
             continue;

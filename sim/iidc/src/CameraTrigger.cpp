@@ -37,10 +37,10 @@ bool Camera::externalTrigger(int64_t hostNs)
     bool accepted = false;
     bool deliverNow = false;
     {
-        std::lock_guard<std::mutex> lock(m_);
+        std::lock_guard<std::mutex> lock(_m);
         if (triggerSourceLocked() == 0)
             accepted = acceptTriggerLocked(hostNs, true);
-        deliverNow = accepted && pacing_ == Pacing::unpaced;
+        deliverNow = accepted && _pacing == Pacing::unpaced;
     }
     if (deliverNow)
         deliverTriggersUnpaced();
@@ -52,9 +52,9 @@ bool Camera::setTriggerInput(bool high, int64_t hostNs)
     bool taken = false;
     bool deliverNow = false;
     {
-        std::lock_guard<std::mutex> lock(m_);
+        std::lock_guard<std::mutex> lock(_m);
         taken = triggerEdgeLocked(high, hostNs);
-        deliverNow = pacing_ == Pacing::unpaced && !triggers_.empty();
+        deliverNow = _pacing == Pacing::unpaced && !_triggers.empty();
     }
     if (deliverNow)
         deliverTriggersUnpaced();
@@ -63,18 +63,18 @@ bool Camera::setTriggerInput(bool high, int64_t hostNs)
 
 bool Camera::triggerInputLevelLocked(uint32_t triggerMode) const
 {
-    return triggerInputHigh_ ? *triggerInputHigh_ : !(triggerMode & kTriggerPolarity);
+    return _triggerInputHigh ? *_triggerInputHigh : !(triggerMode & kTriggerPolarity);
 }
 
 bool Camera::triggerEdgeLocked(bool high, int64_t hostNs)
 {
     const bool was = triggerInputLevelLocked(reg(kTriggerMode));
-    triggerInputHigh_ = high;
+    _triggerInputHigh = high;
     if (high == was)
         return false; // no edge
     // TRIGGER_MODE reads the input's level (bit 20).
-    const auto it = regs_.find(kTriggerMode);
-    if (it != regs_.end())
+    const auto it = _regs.find(kTriggerMode);
+    if (it != _regs.end())
         it->second = high ? (it->second | kTriggerValue) : (it->second & ~kTriggerValue);
 
     const uint32_t mode = reg(kTriggerMode);
@@ -82,7 +82,7 @@ bool Camera::triggerEdgeLocked(bool high, int64_t hostNs)
     const bool activeEdge = high == highActive;
     const bool widthMode = ((mode >> kTriggerModeShift) & kTriggerModeMask) == kTriggerModeWidth;
     if (!triggerOnLocked() || triggerSourceLocked() != 0) {
-        pulseOpen_ = false;
+        _pulseOpen = false;
         return false;
     }
     if (!widthMode)
@@ -91,20 +91,20 @@ bool Camera::triggerEdgeLocked(bool high, int64_t hostNs)
     if (activeEdge) {
         // The exposure starts now and lasts until the opposite edge; a
         // camera still busy with the previous image ignores the pulse.
-        if (!producingLocked() || hostNs < busyUntilNs_) {
-            ++droppedTriggers_;
+        if (!producingLocked() || hostNs < _busyUntilNs) {
+            ++_droppedTriggers;
             return false;
         }
-        pulseOpen_ = true;
-        pulseStartNs_ = hostNs;
-        busyUntilNs_ = kBusyUntilPulseEnds;
+        _pulseOpen = true;
+        _pulseStartNs = hostNs;
+        _busyUntilNs = kBusyUntilPulseEnds;
         return true;
     }
-    if (!pulseOpen_)
+    if (!_pulseOpen)
         return false;
-    pulseOpen_ = false;
-    busyUntilNs_ = 0;
-    acceptTriggerLocked(pulseStartNs_, true, hostNs - pulseStartNs_);
+    _pulseOpen = false;
+    _busyUntilNs = 0;
+    acceptTriggerLocked(_pulseStartNs, true, hostNs - _pulseStartNs);
     return false;
 }
 
@@ -119,7 +119,7 @@ void Camera::writeSoftwareTriggerLocked(uint32_t address, uint32_t value, int64_
         fires = available && (value & kSoftwareTriggerStandardFire) &&
                 triggerSourceLocked() == kTriggerSourceSoftware;
     }
-    if (fires && acceptTriggerLocked(now, false) && pacing_ == Pacing::unpaced)
+    if (fires && acceptTriggerLocked(now, false) && _pacing == Pacing::unpaced)
         after.deliverTriggers = true;
 }
 
@@ -127,7 +127,7 @@ uint32_t Camera::readSoftwareTriggerLocked(uint32_t address, int64_t now) const
 {
     if (!(triggerInquiryLocked() & kTriggerInqSoftware))
         return 0;
-    const bool busy = now < busyUntilNs_;
+    const bool busy = now < _busyUntilNs;
     if (address == kSoftwareTriggerStandard)
         return busy ? kSoftwareTriggerStandardFire : 0;
     return busy ? kSoftwareTriggerBusy : kSoftwareTriggerReady;
@@ -137,8 +137,8 @@ void Camera::receiveBroadcast(uint32_t address, uint32_t value, int64_t hostNs)
 {
     After after;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        if (!bus_)
+        std::lock_guard<std::mutex> lock(_m);
+        if (!_bus)
             return;
         // Nobody answers a broadcast: whatever the write leads to stays here.
         (void)writeLocked(address, value, hostNs, after);

@@ -73,33 +73,33 @@ double CycleClock::ticksAt(const Anchor& a, int64_t hostNs)
 
 void CycleClock::restartLocked(int64_t hostNs, double ticks, double ppm)
 {
-    anchors_.clear();
-    anchors_.push_back(Anchor{hostNs, ticks, ticksPerNsAt(ppm), ppm});
+    _anchors.clear();
+    _anchors.push_back(Anchor{hostNs, ticks, ticksPerNsAt(ppm), ppm});
 }
 
 void CycleClock::extendWanderLocked(int64_t hostNs) const
 {
-    if (wanderStepPpm_ <= 0.0)
+    if (_wanderStepPpm <= 0.0)
         return;
-    std::normal_distribution<double> move(0.0, wanderStepPpm_);
-    while (hostNs >= anchors_.back().hostNs + kWanderStepNs) {
-        const Anchor& last = anchors_.back();
+    std::normal_distribution<double> move(0.0, _wanderStepPpm);
+    while (hostNs >= _anchors.back().hostNs + kWanderStepNs) {
+        const Anchor& last = _anchors.back();
         const int64_t at = last.hostNs + kWanderStepNs;
-        wanderPpm_ += move(wanderRng_);
-        const double ppm = basePpm_ + wanderPpm_;
-        anchors_.push_back(Anchor{at, ticksAt(last, at), ticksPerNsAt(ppm), ppm});
-        if (anchors_.size() > kKeptAnchors)
-            anchors_.pop_front();
+        _wanderPpm += move(_wanderRng);
+        const double ppm = _basePpm + _wanderPpm;
+        _anchors.push_back(Anchor{at, ticksAt(last, at), ticksPerNsAt(ppm), ppm});
+        if (_anchors.size() > kKeptAnchors)
+            _anchors.pop_front();
     }
 }
 
 const CycleClock::Anchor& CycleClock::keptAnchorAtLocked(int64_t hostNs) const
 {
-    for (auto it = anchors_.rbegin(); it != anchors_.rend(); ++it) {
+    for (auto it = _anchors.rbegin(); it != _anchors.rend(); ++it) {
         if (it->hostNs <= hostNs)
             return *it;
     }
-    return anchors_.front(); // before the oldest kept: extrapolated back
+    return _anchors.front(); // before the oldest kept: extrapolated back
 }
 
 const CycleClock::Anchor& CycleClock::anchorAtLocked(int64_t hostNs) const
@@ -118,8 +118,8 @@ int64_t CycleClock::hostNsAtLocked(int64_t ticks) const
     // The anchor in force when the clock reaches `ticks`: readings grow
     // from anchor to anchor.
     const double target = static_cast<double>(ticks);
-    const Anchor* anchor = &anchors_.front();
-    for (auto it = anchors_.rbegin(); it != anchors_.rend(); ++it) {
+    const Anchor* anchor = &_anchors.front();
+    for (auto it = _anchors.rbegin(); it != _anchors.rend(); ++it) {
         if (it->ticks <= target) {
             anchor = &*it;
             break;
@@ -137,30 +137,30 @@ int64_t CycleClock::hostNsAtLocked(int64_t ticks) const
 
 int64_t CycleClock::ticksAt(int64_t hostNs) const
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     extendWanderLocked(hostNs);
     return keptTicksAtLocked(hostNs);
 }
 
 int64_t CycleClock::hostNsAt(int64_t ticks) const
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     extendWanderLocked(hostNowNs());
     return hostNsAtLocked(ticks);
 }
 
 int64_t CycleClock::ownTicksAt(int64_t hostNs) const
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     extendWanderLocked(hostNs);
-    return keptTicksAtLocked(hostNs) - jumpedCycleTicks_;
+    return keptTicksAtLocked(hostNs) - _jumpedCycleTicks;
 }
 
 int64_t CycleClock::hostNsAtOwn(int64_t ownTicks) const
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     extendWanderLocked(hostNowNs());
-    return hostNsAtLocked(ownTicks + jumpedCycleTicks_);
+    return hostNsAtLocked(ownTicks + _jumpedCycleTicks);
 }
 
 uint32_t CycleClock::cycleTimeAt(int64_t hostNs) const
@@ -173,91 +173,91 @@ uint32_t CycleClock::cycleTimeAt(int64_t hostNs) const
 
 void CycleClock::setTicksNow(int64_t ticks)
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     const int64_t now = hostNowNs();
     const Anchor current = anchorAtLocked(now);
-    jumpedCycleTicks_ += roundToCycles(ticks - static_cast<int64_t>(std::floor(ticksAt(current, now))));
+    _jumpedCycleTicks += roundToCycles(ticks - static_cast<int64_t>(std::floor(ticksAt(current, now))));
     restartLocked(now, static_cast<double>(ticks), current.ppm);
 }
 
 void CycleClock::setDriftPpm(double ppm)
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     const int64_t now = hostNowNs();
     const double ticks = ticksAt(anchorAtLocked(now), now);
-    basePpm_ = ppm;
-    restartLocked(now, ticks, basePpm_ + wanderPpm_);
+    _basePpm = ppm;
+    restartLocked(now, ticks, _basePpm + _wanderPpm);
 }
 
 double CycleClock::driftPpm() const
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     return anchorAtLocked(hostNowNs()).ppm;
 }
 
 void CycleClock::setWander(double ppmPerSqrtMinute, uint32_t seed)
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     const int64_t now = hostNowNs();
     const Anchor current = anchorAtLocked(now);
     restartLocked(now, ticksAt(current, now), current.ppm);
     // A minute holds 60 independent moves: their spread adds up as sqrt(60).
     constexpr double kStepsPerMinute = 60.0e9 / static_cast<double>(kWanderStepNs);
-    wanderStepPpm_ = ppmPerSqrtMinute > 0.0 ? ppmPerSqrtMinute / std::sqrt(kStepsPerMinute) : 0.0;
-    wanderRng_.seed(seed);
+    _wanderStepPpm = ppmPerSqrtMinute > 0.0 ? ppmPerSqrtMinute / std::sqrt(kStepsPerMinute) : 0.0;
+    _wanderRng.seed(seed);
 }
 
 void CycleClock::step(int64_t ticks)
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     const int64_t now = hostNowNs();
     const Anchor current = anchorAtLocked(now);
-    jumpedCycleTicks_ += roundToCycles(ticks);
+    _jumpedCycleTicks += roundToCycles(ticks);
     restartLocked(now, ticksAt(current, now) + static_cast<double>(ticks), current.ppm);
 }
 
 void CycleClock::setStepOnReset(int64_t ticks)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    stepOnReset_ = ticks;
+    std::lock_guard<std::mutex> lock(_m);
+    _stepOnReset = ticks;
 }
 
 void CycleClock::busReset()
 {
     int64_t ticks = 0;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        ticks = stepOnReset_;
+        std::lock_guard<std::mutex> lock(_m);
+        ticks = _stepOnReset;
     }
     if (ticks != 0)
         step(ticks);
 }
 
-TransactionDelays::TransactionDelays(uint32_t seed) : rng_(seed) {}
+TransactionDelays::TransactionDelays(uint32_t seed) : _rng(seed) {}
 
 void TransactionDelays::setTiming(const TransactionTiming& timing)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    timing_ = timing;
+    std::lock_guard<std::mutex> lock(_m);
+    _timing = timing;
 }
 
 TransactionTiming TransactionDelays::timing() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return timing_;
+    std::lock_guard<std::mutex> lock(_m);
+    return _timing;
 }
 
 std::pair<int64_t, int64_t> TransactionDelays::draw()
 {
-    std::lock_guard<std::mutex> lock(m_);
-    if (timing_.latencyNs <= 0 && timing_.jitterNs <= 0 && timing_.spikeProbability <= 0.0)
+    std::lock_guard<std::mutex> lock(_m);
+    if (_timing.latencyNs <= 0 && _timing.jitterNs <= 0 && _timing.spikeProbability <= 0.0)
         return {0, 0};
     auto half = [this] {
-        int64_t ns = timing_.latencyNs / 2;
-        if (timing_.jitterNs > 0)
-            ns += std::uniform_int_distribution<int64_t>(0, timing_.jitterNs)(rng_);
-        if (timing_.spikeProbability > 0.0 && std::bernoulli_distribution(timing_.spikeProbability)(rng_))
-            ns += timing_.spikeNs;
+        int64_t ns = _timing.latencyNs / 2;
+        if (_timing.jitterNs > 0)
+            ns += std::uniform_int_distribution<int64_t>(0, _timing.jitterNs)(_rng);
+        if (_timing.spikeProbability > 0.0 && std::bernoulli_distribution(_timing.spikeProbability)(_rng))
+            ns += _timing.spikeNs;
         return ns;
     };
     const int64_t request = half();

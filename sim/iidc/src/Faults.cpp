@@ -21,8 +21,8 @@ void FaultTable::add(const Fault& fault)
 {
     if (fault.count == 0)
         return;
-    std::lock_guard<std::mutex> lock(m_);
-    entries_.push_back(fault);
+    std::lock_guard<std::mutex> lock(_m);
+    _entries.push_back(fault);
 }
 
 void FaultTable::failNext(const std::string& function, unsigned count, int errorCode, uint32_t serialNumber)
@@ -41,8 +41,8 @@ std::optional<int> FaultTable::consume(const std::string& function, uint32_t ser
     std::optional<int> errorCode;
     int64_t delayNs = 0;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+        std::lock_guard<std::mutex> lock(_m);
+        for (auto it = _entries.begin(); it != _entries.end(); ++it) {
             if (!matches(*it, function, serialNumber, address))
                 continue;
             if (it->skip > 0) {
@@ -52,7 +52,7 @@ std::optional<int> FaultTable::consume(const std::string& function, uint32_t ser
             errorCode = it->errorCode;
             delayNs = it->delayNs;
             if (--it->count == 0)
-                entries_.erase(it);
+                _entries.erase(it);
             break;
         }
     }
@@ -63,9 +63,9 @@ std::optional<int> FaultTable::consume(const std::string& function, uint32_t ser
 
 unsigned FaultTable::pending(const std::string& function) const
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     unsigned total = 0;
-    for (const Fault& f : entries_) {
+    for (const Fault& f : _entries) {
         if (f.function == function)
             total += f.count;
     }
@@ -74,8 +74,8 @@ unsigned FaultTable::pending(const std::string& function) const
 
 void FaultTable::clear()
 {
-    std::lock_guard<std::mutex> lock(m_);
-    entries_.clear();
+    std::lock_guard<std::mutex> lock(_m);
+    _entries.clear();
 }
 
 } // namespace orvex::sim

@@ -5,26 +5,26 @@ namespace orvex::sim {
 
 bool StreamFaults::takeLoss()
 {
-    if (toLose_ == 0)
+    if (_toLose == 0)
         return false;
-    --toLose_;
-    ++lost_;
+    --_toLose;
+    ++_lost;
     return true;
 }
 
 int64_t StreamFaults::takeStall()
 {
-    const int64_t ns = stallNs_;
-    stallNs_ = 0;
+    const int64_t ns = _stallNs;
+    _stallNs = 0;
     return ns;
 }
 
 FrameInfoDamage StreamFaults::takeDamage()
 {
-    if (toDamage_ == 0)
+    if (_toDamage == 0)
         return FrameInfoDamage::none;
-    --toDamage_;
-    return damage_;
+    --_toDamage;
+    return _damage;
 }
 
 } // namespace orvex::sim

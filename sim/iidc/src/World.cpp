@@ -53,7 +53,7 @@ World::World()
             // No caller to report to yet: an empty world makes the problem
             // visible at the first enumeration, and a program that asks
             // (startupProblem) can refuse to go on.
-            startupProblem_ = e.what();
+            _startupProblem = e.what();
             std::cerr << "orvex simulator: " << e.what() << "; starting with an empty world\n";
         }
     } else {
@@ -66,9 +66,9 @@ World::~World()
     // Process exit: stop every stream thread; nobody listens any more.
     std::vector<std::shared_ptr<Camera>> cameras;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        cameras.swap(cameras_);
-        buses_.clear();
+        std::lock_guard<std::mutex> lock(_m);
+        cameras.swap(_cameras);
+        _buses.clear();
     }
     for (const auto& camera : cameras)
         camera->detach();
@@ -80,12 +80,12 @@ void World::clear()
 {
     std::vector<std::shared_ptr<Camera>> cameras;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        cameras.swap(cameras_);
-        buses_.clear();
-        pacing_ = Pacing::frameRate;
+        std::lock_guard<std::mutex> lock(_m);
+        cameras.swap(_cameras);
+        _buses.clear();
+        _pacing = Pacing::frameRate;
     }
-    faults_.clear();
+    _faults.clear();
     for (const auto& camera : cameras)
         camera->detach();
     publish({BusEvent{BusEvent::Kind::cleared}});
@@ -115,7 +115,7 @@ void World::loadFile(const std::string& path)
         }
         setPacing(description.pacing);
         for (const FaultTable::Fault& fault : description.faults)
-            faults_.add(fault);
+            _faults.add(fault);
     } catch (const std::exception& e) {
         clear(); // refused whole: never a partly built world
         throw std::runtime_error("world file \"" + path + "\": " + e.what());
@@ -124,13 +124,13 @@ void World::loadFile(const std::string& path)
 
 std::string World::startupProblem() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return startupProblem_;
+    std::lock_guard<std::mutex> lock(_m);
+    return _startupProblem;
 }
 
 World::BusEntry* World::findBusLocked(int number)
 {
-    for (BusEntry& e : buses_) {
+    for (BusEntry& e : _buses) {
         if (e.bus->number() == number)
             return &e;
     }
@@ -146,19 +146,19 @@ int World::addBus(const BusConfig& config)
 {
     int number;
     {
-        std::lock_guard<std::mutex> lock(m_);
+        std::lock_guard<std::mutex> lock(_m);
         number = config.number;
         if (number < 0) {
             number = 0;
-            for (const BusEntry& e : buses_)
+            for (const BusEntry& e : _buses)
                 number = std::max(number, e.bus->number() + 1);
         } else if (findBusLocked(number)) {
             throw std::invalid_argument("bus " + std::to_string(number) + " already exists");
         }
         BusEntry entry{std::make_shared<Bus>(number, config), {}};
-        const auto at = std::find_if(buses_.begin(), buses_.end(),
+        const auto at = std::find_if(_buses.begin(), _buses.end(),
                                      [number](const BusEntry& e) { return e.bus->number() > number; });
-        buses_.insert(at, std::move(entry));
+        _buses.insert(at, std::move(entry));
     }
     publish({BusEvent{BusEvent::Kind::busReset, number}});
     return number;
@@ -168,18 +168,18 @@ void World::removeBus(int number)
 {
     std::vector<std::shared_ptr<Camera>> unplugged;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        const auto it = std::find_if(buses_.begin(), buses_.end(),
+        std::lock_guard<std::mutex> lock(_m);
+        const auto it = std::find_if(_buses.begin(), _buses.end(),
                                      [number](const BusEntry& e) { return e.bus->number() == number; });
-        if (it == buses_.end())
+        if (it == _buses.end())
             throw std::invalid_argument("no bus " + std::to_string(number));
         for (uint32_t serial : it->nodes) {
-            for (const auto& c : cameras_) {
+            for (const auto& c : _cameras) {
                 if (c->serialNumber() == serial)
                     unplugged.push_back(c);
             }
         }
-        buses_.erase(it);
+        _buses.erase(it);
     }
     std::vector<BusEvent> events;
     for (const auto& camera : unplugged) {
@@ -192,7 +192,7 @@ void World::removeBus(int number)
 void World::resetBus(int number)
 {
     {
-        std::lock_guard<std::mutex> lock(m_);
+        std::lock_guard<std::mutex> lock(_m);
         if (!findBusLocked(number))
             throw std::invalid_argument("no bus " + std::to_string(number));
     }
@@ -203,19 +203,19 @@ std::shared_ptr<Camera> World::addCamera(int bus, const CameraConfig& config)
 {
     std::shared_ptr<Camera> camera;
     {
-        std::lock_guard<std::mutex> lock(m_);
+        std::lock_guard<std::mutex> lock(_m);
         BusEntry* entry = findBusLocked(bus);
         if (!entry)
             throw std::invalid_argument("no bus " + std::to_string(bus));
         if (config.serialNumber == 0)
             throw std::invalid_argument("a camera needs a serial number");
-        for (const auto& c : cameras_) {
+        for (const auto& c : _cameras) {
             if (c->serialNumber() == config.serialNumber)
                 throw std::invalid_argument("serial number " + std::to_string(config.serialNumber) +
                                             " in use");
         }
         camera = std::make_shared<Camera>(config);
-        cameras_.push_back(camera);
+        _cameras.push_back(camera);
         entry->nodes.push_back(config.serialNumber);
         camera->attach(entry->bus); // takes only the camera's lock
     }
@@ -236,15 +236,15 @@ void World::unplugCamera(uint32_t serialNumber)
     std::shared_ptr<Camera> camera;
     int bus = -1;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        for (BusEntry& e : buses_) {
+        std::lock_guard<std::mutex> lock(_m);
+        for (BusEntry& e : _buses) {
             const auto it = std::find(e.nodes.begin(), e.nodes.end(), serialNumber);
             if (it != e.nodes.end()) {
                 e.nodes.erase(it);
                 bus = e.bus->number();
             }
         }
-        for (const auto& c : cameras_) {
+        for (const auto& c : _cameras) {
             if (c->serialNumber() == serialNumber)
                 camera = c;
         }
@@ -258,12 +258,12 @@ void World::unplugCamera(uint32_t serialNumber)
 void World::plugCamera(uint32_t serialNumber, int bus)
 {
     {
-        std::lock_guard<std::mutex> lock(m_);
+        std::lock_guard<std::mutex> lock(_m);
         BusEntry* entry = findBusLocked(bus);
         if (!entry)
             throw std::invalid_argument("no bus " + std::to_string(bus));
         std::shared_ptr<Camera> camera;
-        for (const auto& c : cameras_) {
+        for (const auto& c : _cameras) {
             if (c->serialNumber() == serialNumber)
                 camera = c;
         }
@@ -281,11 +281,11 @@ void World::plugCamera(uint32_t serialNumber, int bus)
 
 std::vector<std::shared_ptr<Camera>> World::connectedCameras() const
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     std::vector<std::shared_ptr<Camera>> result;
-    for (const BusEntry& e : buses_) {
+    for (const BusEntry& e : _buses) {
         for (uint32_t serial : e.nodes) {
-            for (const auto& c : cameras_) {
+            for (const auto& c : _cameras) {
                 if (c->serialNumber() == serial)
                     result.push_back(c);
             }
@@ -296,8 +296,8 @@ std::vector<std::shared_ptr<Camera>> World::connectedCameras() const
 
 std::shared_ptr<Camera> World::camera(uint32_t serialNumber) const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    for (const auto& c : cameras_) {
+    std::lock_guard<std::mutex> lock(_m);
+    for (const auto& c : _cameras) {
         if (c->serialNumber() == serialNumber)
             return c;
     }
@@ -306,24 +306,24 @@ std::shared_ptr<Camera> World::camera(uint32_t serialNumber) const
 
 std::shared_ptr<Bus> World::bus(int number) const
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     const BusEntry* e = findBusLocked(number);
     return e ? e->bus : nullptr;
 }
 
 std::vector<std::shared_ptr<Bus>> World::buses() const
 {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(_m);
     std::vector<std::shared_ptr<Bus>> result;
-    for (const BusEntry& e : buses_)
+    for (const BusEntry& e : _buses)
         result.push_back(e.bus);
     return result;
 }
 
 int World::nodeNumber(uint32_t serialNumber) const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    for (const BusEntry& e : buses_) {
+    std::lock_guard<std::mutex> lock(_m);
+    for (const BusEntry& e : _buses) {
         const auto it = std::find(e.nodes.begin(), e.nodes.end(), serialNumber);
         if (it != e.nodes.end())
             return static_cast<int>(it - e.nodes.begin());
@@ -346,32 +346,32 @@ int World::fireExternalTrigger()
 
 void World::setPacing(Pacing pacing)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    pacing_ = pacing;
+    std::lock_guard<std::mutex> lock(_m);
+    _pacing = pacing;
 }
 
 Pacing World::pacing() const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    return pacing_;
+    std::lock_guard<std::mutex> lock(_m);
+    return _pacing;
 }
 
 // --- events ----------------------------------------------------------------------------------
 
 int World::subscribe(Listener listener)
 {
-    std::lock_guard<std::mutex> lock(listenersMutex_);
-    const int id = nextListenerId_++;
-    listeners_.emplace_back(id, std::move(listener));
+    std::lock_guard<std::mutex> lock(_listenersMutex);
+    const int id = _nextListenerId++;
+    _listeners.emplace_back(id, std::move(listener));
     return id;
 }
 
 void World::unsubscribe(int id)
 {
-    std::lock_guard<std::mutex> lock(listenersMutex_);
-    listeners_.erase(std::remove_if(listeners_.begin(), listeners_.end(),
+    std::lock_guard<std::mutex> lock(_listenersMutex);
+    _listeners.erase(std::remove_if(_listeners.begin(), _listeners.end(),
                                     [id](const auto& entry) { return entry.first == id; }),
-                     listeners_.end());
+                     _listeners.end());
 }
 
 void World::publish(const std::vector<BusEvent>& events)
@@ -385,9 +385,9 @@ void World::publish(const std::vector<BusEvent>& events)
     }
     // Held while delivering, so that events from two threads are not
     // interleaved; listeners must only queue the events.
-    std::lock_guard<std::mutex> lock(listenersMutex_);
+    std::lock_guard<std::mutex> lock(_listenersMutex);
     for (const BusEvent& event : events) {
-        for (const auto& entry : listeners_)
+        for (const auto& entry : _listeners)
             entry.second(event);
     }
 }

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <memory>
+#include <utility>
 
 namespace Bcam {
 
@@ -26,23 +27,6 @@ constexpr DWORD kNotificationWindowTimeoutMs = 20000;
 constexpr DWORD kCustomerBit = 0x20000000;
 // The highest format, mode or rate index an inquiry quadlet has a bit for.
 constexpr DWORD kMaxVideoIndex = 7;
-
-// An event of one synchronous request.
-class RequestEvent {
-public:
-    RequestEvent() : _event(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
-    ~RequestEvent()
-    {
-        if (_event != nullptr)
-            CloseHandle(_event);
-    }
-    RequestEvent(const RequestEvent&) = delete;
-    RequestEvent& operator=(const RequestEvent&) = delete;
-    HANDLE get() const { return _event; }
-
-private:
-    HANDLE _event;
-};
 
 bool hasBit(uint32_t inquiry, DWORD index)
 {
@@ -82,8 +66,6 @@ CBcam::~CBcam()
 {
     Close();
     DiscardCompletions();
-    if (_port != nullptr)
-        CloseHandle(_port);
 }
 
 std::list<std::string> CBcam::DeviceNames()
@@ -111,48 +93,38 @@ void CBcam::Open(const std::string& deviceName)
     if (window == nullptr)
         throw BcamException(GetLastError(), kOpenContext);
 
-    HANDLE device =
-        CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (device == INVALID_HANDLE_VALUE)
+    orvex::win32::OwnedHandle device(CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                                 FILE_FLAG_OVERLAPPED, nullptr));
+    if (!device)
         throw BcamException(GetLastError(), kOpenContext);
 
     DEV_BROADCAST_HANDLE filter{};
     filter.dbch_size = sizeof filter;
     filter.dbch_devicetype = DBT_DEVTYP_HANDLE;
-    filter.dbch_handle = device;
-    HDEVNOTIFY notification = RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-    if (notification == nullptr) {
-        const DWORD error = GetLastError();
-        CloseHandle(device);
-        throw BcamException(error, kOpenContext);
-    }
-    try {
-        HANDLE port = CompletionPort();
-        if (CreateIoCompletionPort(device, port, 0, 0) == nullptr)
-            throw BcamException(GetLastError(), kOpenContext);
-    } catch (...) {
-        UnregisterDeviceNotification(notification);
-        CloseHandle(device);
-        throw;
-    }
-    _device = device;
+    filter.dbch_handle = device.get();
+    orvex::win32::OwnedDeviceNotification notification(
+        RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE));
+    if (!notification)
+        throw BcamException(GetLastError(), kOpenContext);
+    // A failure leaves through the owners: the registration goes, then the handle.
+    if (CreateIoCompletionPort(device.get(), CompletionPort(), 0, 0) == nullptr)
+        throw BcamException(GetLastError(), kOpenContext);
+    _device = std::move(device);
     _deviceName = name;
-    _handleNotification = notification;
+    _handleNotification = std::move(notification);
     InterlockedExchange(&_removed, 0);
-    notifications::TrackDevice(_device, &_removed);
+    notifications::TrackDevice(_device.get(), &_removed);
 }
 
 void CBcam::Close()
 {
     if (!IsOpen())
         return;
-    notifications::ForgetDevice(_device);
-    UnregisterDeviceNotification(_handleNotification);
-    _handleNotification = nullptr;
+    notifications::ForgetDevice(_device.get());
+    _handleNotification.reset();
     // Ends every pending request; the grabs' completions reach the port.
-    CloseHandle(_device);
-    _device = INVALID_HANDLE_VALUE;
+    _device.reset();
 }
 
 bool CBcam::IsRemoved() const
@@ -165,25 +137,25 @@ DWORD CBcam::Transmit(DWORD code, const void* in, DWORD inSize, void* out, DWORD
 {
     if (!IsOpen())
         throw BcamException(orvex::bcam::message::kNotOpen, "CBcam::Transmit()");
-    const RequestEvent event;
-    if (event.get() == nullptr)
+    const orvex::win32::OwnedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!event)
         return GetLastError();
     OVERLAPPED overlapped{};
     // The low bit keeps this completion out of the port, which carries the grabs.
     overlapped.hEvent = reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(event.get()) | 1);
     DWORD bytes = 0;
-    BOOL done =
-        DeviceIoControl(_device, code, const_cast<void*>(in), inSize, out, outSize, &bytes, &overlapped);
+    BOOL done = DeviceIoControl(_device.get(), code, const_cast<void*>(in), inSize, out, outSize, &bytes,
+                                &overlapped);
     DWORD error = done ? ERROR_SUCCESS : GetLastError();
     if (!done && error == ERROR_IO_PENDING) {
         if (WaitForSingleObject(event.get(), timeoutMs) == WAIT_TIMEOUT) {
-            CancelIo(_device);
+            CancelIo(_device.get());
             // The request must have ended before its block leaves the stack.
-            GetOverlappedResult(_device, &overlapped, &bytes, TRUE);
+            GetOverlappedResult(_device.get(), &overlapped, &bytes, TRUE);
             bytes = 0;
             error = ERROR_SEM_TIMEOUT;
         } else {
-            done = GetOverlappedResult(_device, &overlapped, &bytes, TRUE);
+            done = GetOverlappedResult(_device.get(), &overlapped, &bytes, TRUE);
             error = done ? ERROR_SUCCESS : GetLastError();
         }
     }
@@ -266,8 +238,8 @@ void CBcam::GrabImageAsync(void* buffer, DWORD bufferSize, DWORD context, DWORD 
     record->message = orvex::bcam::kGrabCompletedMessage;
     record->context = context;
     // No event: the completion goes to the port, with the record.
-    const BOOL done = DeviceIoControl(_device, req::kGrabImage.code, nullptr, 0, buffer, bufferSize, nullptr,
-                                      &record->overlapped);
+    const BOOL done = DeviceIoControl(_device.get(), req::kGrabImage.code, nullptr, 0, buffer, bufferSize,
+                                      nullptr, &record->overlapped);
     if (!done && GetLastError() != ERROR_IO_PENDING)
         throw BcamException(GetLastError(), kContext); // failed at once: no completion will come
     // The waiter frees it.
@@ -310,22 +282,22 @@ void CBcam::Notify(DWORD message, DWORD context)
 HANDLE CBcam::CompletionPort()
 {
     orvex::ScopedLock hold(_portLock);
-    if (_port == nullptr) {
-        _port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 0);
-        if (_port == nullptr)
+    if (!_port) {
+        _port.reset(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 0));
+        if (!_port)
             throw BcamException(GetLastError(), "CBcam::CreateCompletionPort()");
     }
-    return _port;
+    return _port.get();
 }
 
 void CBcam::DiscardCompletions()
 {
-    if (_port == nullptr)
+    if (!_port)
         return;
     DWORD bytes = 0;
     ULONG_PTR key = 0;
     OVERLAPPED* overlapped = nullptr;
-    while (GetQueuedCompletionStatus(_port, &bytes, &key, &overlapped, 0) || overlapped != nullptr) {
+    while (GetQueuedCompletionStatus(_port.get(), &bytes, &key, &overlapped, 0) || overlapped != nullptr) {
         delete detail::recordOf(overlapped);
         overlapped = nullptr;
     }

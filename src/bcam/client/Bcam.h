@@ -14,6 +14,7 @@
 #include "base/CriticalSection.h"
 
 #include <orvex/win32.h>
+#include <orvex/win32_owned.h>
 
 #include <list>
 #include <string>
@@ -46,7 +47,7 @@ public:
     // Ends the device's pending requests (their completions stay in the
     // port) and closes the handle. Nothing happens when not open.
     void Close();
-    bool IsOpen() const { return _device != INVALID_HANDLE_VALUE; }
+    bool IsOpen() const { return static_cast<bool>(_device); }
     const std::string& DeviceName() const { return _deviceName; }
     // True once the system reported the open device removed.
     bool IsRemoved() const;
@@ -108,11 +109,11 @@ private:
     HANDLE CompletionPort();
 
     orvex::CriticalSection _portLock; // the port is made on first use, from any thread
-    HANDLE _device = INVALID_HANDLE_VALUE;
+    orvex::win32::OwnedHandle _device;
     std::string _deviceName;
-    HDEVNOTIFY _handleNotification = nullptr;
+    orvex::win32::OwnedDeviceNotification _handleNotification;
     LONG _removed = 0;
-    HANDLE _port = nullptr;
+    orvex::win32::OwnedHandle _port;
 };
 
 } // namespace Bcam

@@ -16,11 +16,6 @@ namespace {
 constexpr const char* kContext = "CBcamDevInfo";
 constexpr const char* kNamePrefix = "\\\\?\\1394#";
 
-HDEVINFO setOf(void* set)
-{
-    return static_cast<HDEVINFO>(set);
-}
-
 // The path of one interface of the set, or "" when it cannot be read (the
 // device left between the two calls).
 std::string interfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& data)
@@ -43,13 +38,8 @@ CBcamDevInfo::CBcamDevInfo()
     : _set(SetupDiGetClassDevsA(&orvex::bcam::kInterfaceClass, nullptr, nullptr,
                                 DIGCF_PRESENT | DIGCF_DEVICEINTERFACE))
 {
-    if (setOf(_set) == INVALID_HANDLE_VALUE)
+    if (!_set)
         throw BcamException(GetLastError(), kContext);
-}
-
-CBcamDevInfo::~CBcamDevInfo()
-{
-    SetupDiDestroyDeviceInfoList(setOf(_set));
 }
 
 std::list<std::string> CBcamDevInfo::DeviceNames() const
@@ -58,9 +48,9 @@ std::list<std::string> CBcamDevInfo::DeviceNames() const
     SP_DEVICE_INTERFACE_DATA data{};
     data.cbSize = sizeof data;
     for (DWORD index = 0;
-         SetupDiEnumDeviceInterfaces(setOf(_set), nullptr, &orvex::bcam::kInterfaceClass, index, &data);
+         SetupDiEnumDeviceInterfaces(_set.get(), nullptr, &orvex::bcam::kInterfaceClass, index, &data);
          ++index) {
-        std::string path = interfacePath(setOf(_set), data);
+        std::string path = interfacePath(_set.get(), data);
         if (!path.empty())
             names.push_back(std::move(path));
     }

@@ -4,6 +4,8 @@
 // Threads: any thread; each call takes a fresh snapshot.
 #pragma once
 
+#include <orvex/win32_owned.h>
+
 #include <list>
 #include <string>
 
@@ -14,7 +16,6 @@ class CBcamDevInfo {
 public:
     // BcamException (context "CBcamDevInfo") when the class cannot be opened.
     CBcamDevInfo();
-    ~CBcamDevInfo();
     CBcamDevInfo(const CBcamDevInfo&) = delete;
     CBcamDevInfo& operator=(const CBcamDevInfo&) = delete;
 
@@ -22,7 +23,7 @@ public:
     std::list<std::string> DeviceNames() const;
 
 private:
-    void* _set; // HDEVINFO
+    orvex::win32::OwnedDeviceInfoList _set;
 };
 
 class CBcamDevMgr {

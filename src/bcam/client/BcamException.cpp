@@ -4,6 +4,7 @@
 #include "bcam/client/BcamTexts.h"
 
 #include <orvex/bcam/BcamProtocol.h>
+#include <orvex/win32_owned.h>
 
 #include <utility>
 
@@ -36,27 +37,6 @@ namespace Bcam {
 
 namespace {
 
-// The message library, loaded as data for one lookup only.
-class MessageLibrary {
-public:
-    MessageLibrary()
-        : _module(LoadLibraryExA(orvex::bcam::kMessageLibrary, nullptr, LOAD_LIBRARY_AS_DATAFILE))
-    {
-    }
-    ~MessageLibrary()
-    {
-        if (_module != nullptr)
-            FreeLibrary(_module);
-    }
-    MessageLibrary(const MessageLibrary&) = delete;
-    MessageLibrary& operator=(const MessageLibrary&) = delete;
-
-    HMODULE module() const { return _module; }
-
-private:
-    HMODULE _module;
-};
-
 // A buffer FormatMessageA allocated, freed with its owner.
 class MessageBuffer {
 public:
@@ -87,13 +67,15 @@ DWORD format(DWORD flags, HMODULE module, DWORD error, va_list* arguments, Messa
 
 std::string DescribeError(DWORD error, const std::vector<std::string>& arguments)
 {
-    const MessageLibrary library;
-    const DWORD fromModule = library.module() != nullptr ? FORMAT_MESSAGE_FROM_HMODULE : 0;
+    // The message library, loaded as data for this lookup only.
+    const orvex::win32::OwnedModule library(
+        LoadLibraryExA(orvex::bcam::kMessageLibrary, nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    const DWORD fromModule = library ? FORMAT_MESSAGE_FROM_HMODULE : 0;
 
     // Looked up once without inserts, so that a code nobody knows is told
     // apart from a text whose inserts the arguments do not fill.
     MessageBuffer probe;
-    if (format(fromModule | FORMAT_MESSAGE_IGNORE_INSERTS, library.module(), error, nullptr, probe) == 0)
+    if (format(fromModule | FORMAT_MESSAGE_IGNORE_INSERTS, library.get(), error, nullptr, probe) == 0)
         return texts::kNoMessageFound;
 
     std::vector<DWORD_PTR> inserts;
@@ -102,8 +84,7 @@ std::string DescribeError(DWORD error, const std::vector<std::string>& arguments
         inserts.push_back(reinterpret_cast<DWORD_PTR>(argument.c_str()));
     MessageBuffer message;
     va_list* insertArray = inserts.empty() ? nullptr : reinterpret_cast<va_list*>(inserts.data());
-    if (format(fromModule | FORMAT_MESSAGE_ARGUMENT_ARRAY, library.module(), error, insertArray, message) ==
-        0)
+    if (format(fromModule | FORMAT_MESSAGE_ARGUMENT_ARRAY, library.get(), error, insertArray, message) == 0)
         return texts::kUnableToFormat;
     return message.text();
 }

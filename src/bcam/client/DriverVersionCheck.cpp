@@ -7,6 +7,7 @@
 
 #include <orvex/bcam/BcamProtocol.h>
 #include <orvex/win32.h>
+#include <orvex/win32_owned.h>
 
 #include <cstdio>
 #include <string>
@@ -26,30 +27,12 @@ LONG g_matched = 0;
     throw BcamException(orvex::bcam::message::kUnexpected, kContext);
 }
 
-class RegistryKey {
-public:
-    RegistryKey() = default;
-    ~RegistryKey()
-    {
-        if (_key != nullptr)
-            RegCloseKey(_key);
-    }
-    RegistryKey(const RegistryKey&) = delete;
-    RegistryKey& operator=(const RegistryKey&) = delete;
-
-    HKEY* target() { return &_key; }
-    HKEY get() const { return _key; }
-
-private:
-    HKEY _key = nullptr;
-};
-
 std::string readImagePath()
 {
-    RegistryKey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, orvex::bcam::kServiceKey, 0, KEY_READ, key.target()) !=
-        ERROR_SUCCESS)
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, orvex::bcam::kServiceKey, 0, KEY_READ, &opened) != ERROR_SUCCESS)
         throwUnreadable();
+    const orvex::win32::OwnedKey key(opened);
     DWORD type = 0;
     DWORD size = 0;
     if (RegQueryValueExA(key.get(), orvex::bcam::kImagePathValue, nullptr, &type, nullptr, &size) !=

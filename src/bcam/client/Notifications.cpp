@@ -12,8 +12,10 @@
 #include "base/CriticalSection.h"
 
 #include <orvex/bcam/BcamProtocol.h>
+#include <orvex/win32_owned.h>
 
 #include <map>
+#include <utility>
 
 namespace Bcam::notifications {
 
@@ -25,7 +27,7 @@ constexpr DWORD kStopTimeoutMs = 5000;
 
 struct Client {
     WNDPROC previous = nullptr;
-    HDEVNOTIFY notification = nullptr;
+    orvex::win32::OwnedDeviceNotification notification;
 };
 
 struct Registry {
@@ -55,18 +57,17 @@ void markRemoved(const DEV_BROADCAST_HDR* header)
 // A client destroyed without unregistering: its registration goes with it.
 void forgetDestroyed(HWND window)
 {
-    HDEVNOTIFY notification = nullptr;
+    // Unregistered when it leaves this scope, outside the lock.
+    orvex::win32::OwnedDeviceNotification notification;
     {
         Registry& r = registry();
         orvex::ScopedLock hold(r.lock);
         auto found = r.clients.find(window);
         if (found == r.clients.end())
             return;
-        notification = found->second.notification;
+        notification = std::move(found->second.notification);
         r.clients.erase(found);
     }
-    if (notification != nullptr)
-        UnregisterDeviceNotification(notification);
 }
 
 LRESULT CALLBACK clientProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -101,10 +102,10 @@ public:
     {
         {
             orvex::ScopedLock hold(_lock);
-            if (_thread == nullptr && !start())
+            if (!_thread && !start())
                 return nullptr;
         }
-        if (WaitForSingleObject(_ready, timeoutMs) != WAIT_OBJECT_0) {
+        if (WaitForSingleObject(_ready.get(), timeoutMs) != WAIT_OBJECT_0) {
             SetLastError(ERROR_TIMEOUT);
             return nullptr;
         }
@@ -116,7 +117,7 @@ public:
 
     ~NotificationThread()
     {
-        if (_thread != nullptr) {
+        if (_thread) {
             HWND created = nullptr;
             {
                 orvex::ScopedLock hold(_lock);
@@ -124,11 +125,8 @@ public:
             }
             if (created != nullptr)
                 PostMessageA(created, WM_CLOSE, 0, 0);
-            WaitForSingleObject(_thread, kStopTimeoutMs);
-            CloseHandle(_thread);
+            WaitForSingleObject(_thread.get(), kStopTimeoutMs);
         }
-        if (_ready != nullptr)
-            CloseHandle(_ready);
     }
 
     NotificationThread(const NotificationThread&) = delete;
@@ -142,11 +140,11 @@ private:
     // Lock held.
     bool start()
     {
-        if (_ready == nullptr)
+        if (!_ready)
             return false;
         DWORD id = 0;
-        _thread = CreateThread(nullptr, 0, &NotificationThread::run, this, 0, &id);
-        return _thread != nullptr;
+        _thread.reset(CreateThread(nullptr, 0, &NotificationThread::run, this, 0, &id));
+        return static_cast<bool>(_thread);
     }
 
     static DWORD WINAPI run(LPVOID self)
@@ -161,42 +159,43 @@ private:
             orvex::ScopedLock hold(_lock);
             _error = error;
         }
-        SetEvent(_ready);
+        SetEvent(_ready.get());
     }
 
     void pump()
     {
-        HWND window = CreateWindowExA(0, texts::kNotificationWindowClass, texts::kNotificationWindowName, 0,
-                                      0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-        if (window == nullptr) {
+        // Destroyed on this thread, which alone may, when pump() returns.
+        orvex::win32::OwnedWindow window(CreateWindowExA(0, texts::kNotificationWindowClass,
+                                                         texts::kNotificationWindowName, 0, 0, 0, 0, 0,
+                                                         HWND_MESSAGE, nullptr, nullptr, nullptr));
+        if (!window) {
             fail(GetLastError());
             return;
         }
         try {
-            RegisterClient(window);
+            RegisterClient(window.get());
         } catch (const BcamException& e) {
-            DestroyWindow(window);
+            window.reset();
             fail(e.Error());
             return;
         }
         {
             orvex::ScopedLock hold(_lock);
-            _window = window;
+            _window = window.get();
         }
-        SetEvent(_ready);
+        SetEvent(_ready.get());
         MSG message{};
         while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-            if (message.hwnd == window && message.message == WM_CLOSE)
+            if (message.hwnd == window.get() && message.message == WM_CLOSE)
                 break;
             DispatchMessageA(&message);
         }
-        UnregisterClient(window);
-        DestroyWindow(window);
+        UnregisterClient(window.get());
     }
 
     orvex::CriticalSection _lock; // guards all but _ready
-    HANDLE _ready;
-    HANDLE _thread = nullptr;
+    orvex::win32::OwnedHandle _ready;
+    orvex::win32::OwnedHandle _thread;
     HWND _window = nullptr;
     DWORD _error = 0;
 };
@@ -213,8 +212,9 @@ void RegisterClient(HWND window)
     filter.dbcc_size = sizeof filter;
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     filter.dbcc_classguid = orvex::bcam::kInterfaceClass;
-    HDEVNOTIFY notification = RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-    if (notification == nullptr)
+    orvex::win32::OwnedDeviceNotification notification(
+        RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE));
+    if (!notification)
         throw BcamException(GetLastError(), kRegisterContext);
     // Held across the swap so that the new procedure finds the old one as
     // soon as it can be called.
@@ -222,11 +222,9 @@ void RegisterClient(HWND window)
     const LONG_PTR previous =
         SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&clientProc));
     const DWORD error = GetLastError();
-    if (previous == 0 && error != 0) {
-        UnregisterDeviceNotification(notification);
+    if (previous == 0 && error != 0)
         throw BcamException(error, kRegisterContext);
-    }
-    r.clients[window] = Client{reinterpret_cast<WNDPROC>(previous), notification};
+    r.clients[window] = Client{reinterpret_cast<WNDPROC>(previous), std::move(notification)};
 }
 
 void UnregisterClient(HWND window)
@@ -236,7 +234,6 @@ void UnregisterClient(HWND window)
     auto found = r.clients.find(window);
     if (found == r.clients.end())
         return;
-    UnregisterDeviceNotification(found->second.notification);
     SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(found->second.previous));
     r.clients.erase(found);
 }

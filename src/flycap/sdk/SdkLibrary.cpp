@@ -1,3 +1,5 @@
+// Loading the FlyCapture SDK library at the first call of any SDK function
+// and binding its functions.
 #include "flycap/sdk/SdkLibrary.h"
 
 #include <orvex/Loggers.h>
@@ -32,30 +34,30 @@ const SdkLibrary& SdkLibrary::instance()
 }
 
 SdkLibrary::SdkLibrary()
-    : loadFailure_("The FlyCapture SDK library " PGRFLYCAPTURE_LIBRARY_NAME " is loaded"),
-      missingFunctions_("The FlyCapture SDK library " PGRFLYCAPTURE_LIBRARY_NAME " has every function")
+    : _loadFailure("The FlyCapture SDK library " PGRFLYCAPTURE_LIBRARY_NAME " is loaded"),
+      _missingFunctions("The FlyCapture SDK library " PGRFLYCAPTURE_LIBRARY_NAME " has every function")
 {
     // Kept for the life of the process: contexts and callbacks live in it.
     const HMODULE module = LoadLibraryA(PGRFLYCAPTURE_LIBRARY_NAME);
     if (!module) {
         const DWORD error = GetLastError();
-        loadFailure_ = "The FlyCapture SDK library " PGRFLYCAPTURE_LIBRARY_NAME " could not be loaded: " +
+        _loadFailure = "The FlyCapture SDK library " PGRFLYCAPTURE_LIBRARY_NAME " could not be loaded: " +
                        systemMessage(error) + " (error " + std::to_string(error) + ")";
-        LOG4CPLUS_ERROR(g_OrvexLogger, loadFailure_);
+        LOG4CPLUS_ERROR(g_OrvexLogger, _loadFailure);
         return;
     }
-    loaded_ = true;
+    _loaded = true;
     std::string missing;
 #define ORVEX_FLYCAPTURE_RESOLVE(name)                                                                       \
-    functions_.name = reinterpret_cast<decltype(functions_.name)>(                                           \
+    _functions.name = reinterpret_cast<decltype(_functions.name)>(                                           \
         reinterpret_cast<void (*)()>(GetProcAddress(module, #name)));                                        \
-    if (!functions_.name)                                                                                    \
+    if (!_functions.name)                                                                                    \
         missing += (missing.empty() ? "" : ", ") + std::string(#name);
     ORVEX_FLYCAPTURE_FUNCTIONS(ORVEX_FLYCAPTURE_RESOLVE)
 #undef ORVEX_FLYCAPTURE_RESOLVE
     if (!missing.empty()) {
-        missingFunctions_ = "The FlyCapture SDK library " PGRFLYCAPTURE_LIBRARY_NAME " lacks " + missing;
-        LOG4CPLUS_ERROR(g_OrvexLogger, missingFunctions_);
+        _missingFunctions = "The FlyCapture SDK library " PGRFLYCAPTURE_LIBRARY_NAME " lacks " + missing;
+        LOG4CPLUS_ERROR(g_OrvexLogger, _missingFunctions);
     }
 }
 

@@ -64,19 +64,19 @@ public:
     // Loads the SDK at the first call.
     static const SdkLibrary& instance();
 
-    bool isLoaded() const { return loaded_; }
-    const SdkFunctions& functions() const { return functions_; }
+    bool isLoaded() const { return _loaded; }
+    const SdkFunctions& functions() const { return _functions; }
     // Text for FLYCAPTURE_SDK_NOT_LOADED: names the library and the reason.
-    const char* loadFailureText() const { return loadFailure_.c_str(); }
+    const char* loadFailureText() const { return _loadFailure.c_str(); }
     // Text for FLYCAPTURE_SDK_FUNCTION_MISSING: names the missing functions.
-    const char* missingFunctionsText() const { return missingFunctions_.c_str(); }
+    const char* missingFunctionsText() const { return _missingFunctions.c_str(); }
 
 private:
     SdkLibrary();
-    bool loaded_ = false;
-    SdkFunctions functions_;
-    std::string loadFailure_;
-    std::string missingFunctions_;
+    bool _loaded = false;
+    SdkFunctions _functions;
+    std::string _loadFailure;
+    std::string _missingFunctions;
 };
 
 } // namespace orvex::flycap::sdk

@@ -18,7 +18,7 @@
 
 #include <orvex/win32.h>
 
-namespace orvex::win32sim {
+namespace orvex::win32::driver {
 
 // Kernel status of a request, as a driver completes it. The Win32 error the
 // program sees follows from it (errorOfStatus).
@@ -55,23 +55,23 @@ public:
     BufferAccess() = default;
     BufferAccess(std::unique_lock<std::recursive_mutex> lock, const void* input, DWORD inputLength,
                  void* output, DWORD outputLength)
-        : lock_(std::move(lock)), input_(input), inputLength_(inputLength), output_(output),
-          outputLength_(outputLength)
+        : _lock(std::move(lock)), _input(input), _inputLength(inputLength), _output(output),
+          _outputLength(outputLength)
     {
     }
 
-    explicit operator bool() const { return lock_.owns_lock(); }
-    const void* input() const { return input_; }
-    DWORD inputLength() const { return inputLength_; }
-    void* output() const { return output_; }
-    DWORD outputLength() const { return outputLength_; }
+    explicit operator bool() const { return _lock.owns_lock(); }
+    const void* input() const { return _input; }
+    DWORD inputLength() const { return _inputLength; }
+    void* output() const { return _output; }
+    DWORD outputLength() const { return _outputLength; }
 
 private:
-    std::unique_lock<std::recursive_mutex> lock_;
-    const void* input_ = nullptr;
-    DWORD inputLength_ = 0;
-    void* output_ = nullptr;
-    DWORD outputLength_ = 0;
+    std::unique_lock<std::recursive_mutex> _lock;
+    const void* _input = nullptr;
+    DWORD _inputLength = 0;
+    void* _output = nullptr;
+    DWORD _outputLength = 0;
 };
 
 // One DeviceIoControl request. Shared: the subset and the driver both hold
@@ -171,4 +171,4 @@ ORVEX_WIN32_API void resetDataStore();
 // For tests: the WM_DEVICECHANGE records allocated and not yet freed.
 ORVEX_WIN32_API size_t liveBroadcastRecords();
 
-} // namespace orvex::win32sim
+} // namespace orvex::win32::driver

@@ -28,15 +28,15 @@ class Bus {
 public:
     Bus(int number, const BusConfig& config);
 
-    int number() const { return number_; }
-    uint32_t speed() const { return speed_; }
-    CycleClock& clock() { return clock_; }
-    const CycleClock& clock() const { return clock_; }
-    TransactionDelays& delays() { return delays_; }
+    int number() const { return _number; }
+    uint32_t speed() const { return _speed; }
+    CycleClock& clock() { return _clock; }
+    const CycleClock& clock() const { return _clock; }
+    TransactionDelays& delays() { return _delays; }
 
     // Isochronous bandwidth, in bytes per cycle (one packet per camera per
     // cycle). Thread-safe.
-    uint32_t isoBandwidth() const { return isoBandwidth_; }
+    uint32_t isoBandwidth() const { return _isoBandwidth; }
     bool reserveBandwidth(uint32_t bytesPerPacket);
     void releaseBandwidth(uint32_t bytesPerPacket);
     uint32_t bandwidthInUse() const;
@@ -66,15 +66,15 @@ public:
     void transmit(uint32_t channel, const Frame& frame);
 
 private:
-    const int number_;
-    const uint32_t speed_;
-    const uint32_t isoBandwidth_;
-    CycleClock clock_;
-    TransactionDelays delays_;
-    mutable std::mutex m_;
-    uint32_t inUse_ = 0;
-    std::set<uint32_t> channels_; // allocated
-    std::map<uint32_t, std::shared_ptr<FrameSink>> receivers_;
+    const int _number;
+    const uint32_t _speed;
+    const uint32_t _isoBandwidth;
+    CycleClock _clock;
+    TransactionDelays _delays;
+    mutable std::mutex _m;
+    uint32_t _inUse = 0;
+    std::set<uint32_t> _channels; // allocated
+    std::map<uint32_t, std::shared_ptr<FrameSink>> _receivers;
 };
 
 } // namespace orvex::sim

@@ -86,12 +86,12 @@ public:
     Camera(const Camera&) = delete;
     Camera& operator=(const Camera&) = delete;
 
-    const CameraConfig& config() const { return config_; }
+    const CameraConfig& config() const { return _config; }
     // Where the camera keeps smart feature n's control register: what its
     // inquiry answers (the ExtendedVersionInfo block's control quadlet for
     // feature 7). Tests use it to override a control register.
     static uint32_t smartFeatureControlAddress(unsigned feature);
-    uint32_t serialNumber() const { return config_.serialNumber; }
+    uint32_t serialNumber() const { return _config.serialNumber; }
 
     // --- bus attachment (the world calls these) ------------------------------
     // Plugs the camera into a bus: a fresh connection, registers at their
@@ -325,52 +325,52 @@ private:
     void writeAdvancedLocked(uint32_t address, uint32_t value);
     bool smartFeatureEnabledLocked(unsigned feature) const;
 
-    const CameraConfig config_;
-    const std::vector<uint32_t> configRom_; // from 0xF0000400
-    mutable std::mutex m_;
-    std::condition_variable streamCv_;
+    const CameraConfig _config;
+    const std::vector<uint32_t> _configRom; // from 0xF0000400
+    mutable std::mutex _m;
+    std::condition_variable _streamCv;
 
-    std::shared_ptr<Bus> bus_;
-    uint64_t connection_ = 0;
-    std::map<uint32_t, uint32_t> regs_; // writable registers by address
-    std::vector<uint8_t> userMemory_;
-    uint32_t frameCounter_ = 0;
-    std::optional<uint32_t> forcedTimeStamp_;
-    std::optional<uint32_t> heldCycleTime_;
-    Sync sync_;
-    std::array<int64_t, 16> onePushDoneNs_{};     // per feature: when its one-push ends; 0: none running
-    std::map<uint32_t, uint32_t> format7Pending_; // Format_7 writes refused, kept for Setting_1
+    std::shared_ptr<Bus> _bus;
+    uint64_t _connection = 0;
+    std::map<uint32_t, uint32_t> _regs; // writable registers by address
+    std::vector<uint8_t> _userMemory;
+    uint32_t _frameCounter = 0;
+    std::optional<uint32_t> _forcedTimeStamp;
+    std::optional<uint32_t> _heldCycleTime;
+    Sync _sync;
+    std::array<int64_t, 16> _onePushDoneNs{};     // per feature: when its one-push ends; 0: none running
+    std::map<uint32_t, uint32_t> _format7Pending; // Format_7 writes refused, kept for Setting_1
 
     // Smart features.
-    uint32_t accessControl_[2] = {0xFFFFFFFF, 0xFFFFFFFF};
-    uint32_t inquiryId_[4] = {0, 0, 0, 0};
-    uint32_t smartEnabled_ = 0; // bit n: feature n switched on
-    double timeBase_ = 0.0;     // seconds per raw shutter step
+    uint32_t _accessControl[2] = {0xFFFFFFFF, 0xFFFFFFFF};
+    uint32_t _inquiryId[4] = {0, 0, 0, 0};
+    uint32_t _smartEnabled = 0; // bit n: feature n switched on
+    double _timeBase = 0.0;     // seconds per raw shutter step
 
     // Stream.
-    bool streaming_ = false;
-    Pacing pacing_ = Pacing::frameRate;
-    FrameGeometry streamGeometry_;
-    uint32_t reservedBandwidth_ = 0;
-    std::shared_ptr<FrameSink> sink_;
-    std::thread thread_;
-    bool stopThread_ = false;
-    std::deque<Trigger> triggers_;
-    FreeRunPlan freeRun_;
-    int64_t busyUntilNs_ = 0;
-    uint64_t droppedTriggers_ = 0;
-    StreamFaults streamFaults_;
+    bool _streaming = false;
+    Pacing _pacing = Pacing::frameRate;
+    FrameGeometry _streamGeometry;
+    uint32_t _reservedBandwidth = 0;
+    std::shared_ptr<FrameSink> _sink;
+    std::thread _thread;
+    bool _stopThread = false;
+    std::deque<Trigger> _triggers;
+    FreeRunPlan _freeRun;
+    int64_t _busyUntilNs = 0;
+    uint64_t _droppedTriggers = 0;
+    StreamFaults _streamFaults;
 
     // Trigger input level (physical: survives INITIALIZE; until driven, the
     // input idles at the level the polarity calls inactive) and an open
     // mode 1 pulse.
-    std::optional<bool> triggerInputHigh_;
-    bool pulseOpen_ = false;
-    int64_t pulseStartNs_ = 0;
+    std::optional<bool> _triggerInputHigh;
+    bool _pulseOpen = false;
+    int64_t _pulseStartNs = 0;
     // Recent strobe pulses per GPIO pin, oldest first.
-    std::deque<StrobePulse> strobePulses_[4];
-    bool isoOwned_ = false;  // the stream was started by ISO_EN or a shot, not by a receiver
-    uint32_t shotsLeft_ = 0; // images a one-shot or multi-shot still has to send
+    std::deque<StrobePulse> _strobePulses[4];
+    bool _isoOwned = false;  // the stream was started by ISO_EN or a shot, not by a receiver
+    uint32_t _shotsLeft = 0; // images a one-shot or multi-shot still has to send
 };
 
 } // namespace orvex::sim

@@ -97,17 +97,17 @@ private:
     // Under the lock: one anchor at `hostNs` with the given rate.
     void restartLocked(int64_t hostNs, double ticks, double ppm);
 
-    mutable std::mutex m_;
+    mutable std::mutex _m;
     // Oldest first; a few recent ones, so that instants slightly in the past
     // (an exposure start, another thread's read) are still exact.
-    mutable std::deque<Anchor> anchors_;
-    double basePpm_ = 0.0;
-    double wanderStepPpm_ = 0.0; // standard deviation of one move
-    mutable double wanderPpm_ = 0.0;
-    mutable std::mt19937 wanderRng_;
-    int64_t stepOnReset_ = 0;
+    mutable std::deque<Anchor> _anchors;
+    double _basePpm = 0.0;
+    double _wanderStepPpm = 0.0; // standard deviation of one move
+    mutable double _wanderPpm = 0.0;
+    mutable std::mt19937 _wanderRng;
+    int64_t _stepOnReset = 0;
     // The jumps so far, each to the nearest whole cycle (see ownTicksAt).
-    int64_t jumpedCycleTicks_ = 0;
+    int64_t _jumpedCycleTicks = 0;
 };
 
 // Timing of one asynchronous register transaction on a bus: the request
@@ -132,9 +132,9 @@ public:
     std::pair<int64_t, int64_t> draw();
 
 private:
-    mutable std::mutex m_;
-    TransactionTiming timing_;
-    std::mt19937 rng_;
+    mutable std::mutex _m;
+    TransactionTiming _timing;
+    std::mt19937 _rng;
 };
 
 } // namespace orvex::sim

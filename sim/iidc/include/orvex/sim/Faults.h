@@ -59,8 +59,8 @@ public:
     void clear();
 
 private:
-    mutable std::mutex m_;
-    std::vector<Fault> entries_;
+    mutable std::mutex _m;
+    std::vector<Fault> _entries;
 };
 
 } // namespace orvex::sim

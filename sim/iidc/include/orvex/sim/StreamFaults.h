@@ -14,15 +14,15 @@ class StreamFaults {
 public:
     // The next `count` images are made (the frame counter moves on) but
     // never reach the receiver.
-    void loseNext(unsigned count) { toLose_ += count; }
+    void loseNext(unsigned count) { _toLose += count; }
     // The next free-running image is late by `ns`: the stream produces
     // nothing meanwhile and goes on afterwards at its rate.
-    void stallFor(int64_t ns) { stallNs_ += ns > 0 ? ns : 0; }
+    void stallFor(int64_t ns) { _stallNs += ns > 0 ? ns : 0; }
     // The next `count` images carry damaged frame information.
     void damageNext(FrameInfoDamage damage, unsigned count)
     {
-        damage_ = damage;
-        toDamage_ = count;
+        _damage = damage;
+        _toDamage = count;
     }
 
     // Asked once for each image made: true when it is to be lost.
@@ -32,14 +32,14 @@ public:
     // The damage the image now being made carries.
     FrameInfoDamage takeDamage();
 
-    uint64_t lostImages() const { return lost_; }
+    uint64_t lostImages() const { return _lost; }
 
 private:
-    unsigned toLose_ = 0;
-    uint64_t lost_ = 0;
-    int64_t stallNs_ = 0;
-    FrameInfoDamage damage_ = FrameInfoDamage::none;
-    unsigned toDamage_ = 0;
+    unsigned _toLose = 0;
+    uint64_t _lost = 0;
+    int64_t _stallNs = 0;
+    FrameInfoDamage _damage = FrameInfoDamage::none;
+    unsigned _toDamage = 0;
 };
 
 } // namespace orvex::sim

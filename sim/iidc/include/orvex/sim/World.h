@@ -110,7 +110,7 @@ public:
     // How cameras started from now on produce images (default frameRate).
     void setPacing(Pacing pacing);
     Pacing pacing() const;
-    FaultTable& faults() { return faults_; }
+    FaultTable& faults() { return _faults; }
 
     // --- events --------------------------------------------------------------------------------
     int subscribe(Listener listener);
@@ -128,16 +128,16 @@ private:
     const BusEntry* findBusLocked(int number) const;
     void publish(const std::vector<BusEvent>& events);
 
-    mutable std::mutex m_;
-    std::vector<BusEntry> buses_; // by bus number
-    std::vector<std::shared_ptr<Camera>> cameras_;
-    Pacing pacing_ = Pacing::frameRate;
-    std::string startupProblem_;
-    FaultTable faults_;
+    mutable std::mutex _m;
+    std::vector<BusEntry> _buses; // by bus number
+    std::vector<std::shared_ptr<Camera>> _cameras;
+    Pacing _pacing = Pacing::frameRate;
+    std::string _startupProblem;
+    FaultTable _faults;
 
-    std::mutex listenersMutex_; // also orders the delivery of events
-    std::vector<std::pair<int, Listener>> listeners_;
-    int nextListenerId_ = 1;
+    std::mutex _listenersMutex; // also orders the delivery of events
+    std::vector<std::pair<int, Listener>> _listeners;
+    int _nextListenerId = 1;
 };
 
 // Parses a world description (JSON text) into bus and camera configurations.
