@@ -547,6 +547,31 @@ TEST_F(FlyCapAcquisitionTest, TheCopyingVariantEndsWhenEverySlotHoldsAnImageTheH
 }
 #endif
 
+#ifndef _WIN32 // the lending variant, which an i686 process under Wine may not run
+// The host raises the images buffer's bound after construction, past what
+// the SDK was given (3 + 2 + 4 buffers): images keep coming, the later ones
+// as copies, and the SDK always keeps buffers of its own to fill.
+TEST_F(FlyCapAcquisitionTest, ABoundRaisedPastTheSdkBuffersKeepsImagesComing)
+{
+    world().setPacing(sim::Pacing::unpaced);
+    IEEE1394Camera& camera = listOne(smallCamera(0x332), true);
+    camera.setImagesBufferMaxSize(200);
+    camera.startAcquisition();
+    ASSERT_TRUE(waitFor([&] {
+        camera.lockImagesBuffer();
+        const unsigned long held = camera.getImagesBufferSize();
+        camera.unlockImagesBuffer();
+        return held >= 40;
+    })) << "images stopped once the SDK's buffers were all lent";
+    EXPECT_LT(lockedSdkBuffers(0x332), 9u);
+    const std::vector<Seen> seen = drain(camera);
+    camera.stopAcquisition();
+    EXPECT_EQ(0u, lockedSdkBuffers(0x332));
+    for (const Seen& s : seen)
+        ASSERT_EQ(expectedPixels(s.frameNumber), s.pixels) << "image " << s.idx;
+}
+#endif
+
 // --- notification -----------------------------------------------------------------------
 
 TEST_F(FlyCapAcquisitionTest, TenImagesBeforeTheHostDispatchesGiveOneCallback)
