@@ -25,6 +25,7 @@
 #include "flycap/FlyCapDefs.h"
 #include "flycap/FlyCapTexts.h"
 #include "flycap/FlyCapTrace.h"
+#include "images/SampleKeepAlive.h"
 
 #include <orvex/IEEE1394VideoServer.h>
 #include <orvex/ImageSample.h>
@@ -146,6 +147,10 @@ private:
             // The sample now owns the copy.
             sample->deleteImgBufferOnDestruction(true);
             static_cast<void>(copy.release());
+        } else {
+            // Lent pixels stay valid while the host keeps the sample, even
+            // past the camera's removal.
+            orvex::images::SampleKeepAlive::attach(*sample, lenderOf(param));
         }
         _camera.readFrameInfo(sample);
         logImage(*sample);
@@ -210,6 +215,18 @@ private:
         }
         param = paramOf(image.uiBufferIndex);
         return image.pData;
+    }
+
+    // What owns the lent pixels: the slot's buffer, or the SDK context,
+    // which frees its image buffers with it.
+    std::shared_ptr<void> lenderOf(void* param) const
+    {
+        if (!_bWow64) {
+            return _state._fcContext.share();
+        }
+        const boost::shared_array<unsigned char> slot =
+            _state._acquisition._acquiBuffers[static_cast<std::ptrdiff_t>(indexOf(param))];
+        return {slot.get(), [slot](void*) {}};
     }
 
     // --- WOW64 variant ---------------------------------------------------------------
