@@ -8,6 +8,12 @@
 // image into a slot of `_acquiBuffers` (the parameter is the slot index),
 // because there the SDK keeps only a few buffers of its own.
 //
+// The SDK's buffer count follows the images buffer's bound at construction.
+// A host that raises the bound later would otherwise let the images buffer
+// hold every SDK buffer, and the SDK would deliver nothing more: so the
+// normal variant copies an image (and gives its SDK buffer back at once)
+// whenever lending it would leave the SDK fewer than two buffers to fill.
+//
 // Threads: the thread shares with the host's thread only the images buffer
 // (locked by itself), the raw-to-real maps (under their critical sections)
 // and `_bAcquiring` (interlocked). Nothing thrown inside it leaves it.
@@ -19,6 +25,7 @@
 #include "flycap/FlyCapDefs.h"
 #include "flycap/FlyCapTexts.h"
 #include "flycap/FlyCapTrace.h"
+#include "images/SampleKeepAlive.h"
 
 #include <orvex/IEEE1394VideoServer.h>
 #include <orvex/ImageSample.h>
@@ -32,6 +39,7 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -51,9 +59,16 @@ constexpr DWORD kEndedOnFailure = 1;
 // index is what is left.
 constexpr uintptr_t kBufferIdModulus = 100;
 
-void* paramOf(uint32_t index)
+// The parameter of a copied image: it names no SDK buffer.
+constexpr uintptr_t kCopiedImageParam = UINTPTR_MAX;
+
+// SDK buffers never lent, so that the SDK always has one to fill and one
+// to hand over.
+constexpr uint32_t kSdkSpareBuffers = 2;
+
+void* paramOf(uintptr_t index)
 {
-    return reinterpret_cast<void*>(static_cast<uintptr_t>(index));
+    return reinterpret_cast<void*>(index);
 }
 
 uintptr_t indexOf(void* param)
@@ -126,8 +141,18 @@ private:
             return Pass::failed;
         }
         void* param = nullptr;
-        unsigned char* pixels = _bWow64 ? copyIntoSlot(image, param) : lend(image, param);
+        std::unique_ptr<unsigned char[]> copy;
+        unsigned char* pixels = _bWow64 ? copyIntoSlot(image, param) : lendOrCopy(image, param, copy);
         const boost::shared_ptr<ImageSample> sample = makeSample(image, pixels, param);
+        if (copy) {
+            // The sample now owns the copy.
+            sample->deleteImgBufferOnDestruction(true);
+            static_cast<void>(copy.release());
+        } else {
+            // Lent pixels stay valid while the host keeps the sample, even
+            // past the camera's removal.
+            orvex::images::SampleKeepAlive::attach(*sample, lenderOf(param));
+        }
         _camera.readFrameInfo(sample);
         logImage(*sample);
         _camera.imagesBuffer().addImage(sample);
@@ -145,8 +170,12 @@ private:
             return;
         }
         const uintptr_t q = indexOf(buffer.getObsoleteParam());
+        if (q == kCopiedImageParam) {
+            return;
+        }
         if (!_bSecondSeen) {
             checkSingle(FLYCAP_SITE(kCameraUnit), flycaptureUnlockAll(context()));
+            _nLent = 0;
             return;
         }
         // The parameter names the buffer whatever order the SDK fills its
@@ -155,6 +184,27 @@ private:
         LOG4CPLUS_TRACE(g_OrvexLogger,
                         "camera #" << _state._identity._nPortIdx << "; flycaptureUnlock(nBufferId=" << n);
         checkSingle(FLYCAP_SITE(kCameraUnit), flycaptureUnlock(context(), n));
+        if (_nLent > 0) {
+            --_nLent;
+        }
+    }
+
+    unsigned char* lendOrCopy(const FlyCaptureImage& image, void*& param,
+                              std::unique_ptr<unsigned char[]>& copy)
+    {
+        const uint32_t sdkBuffers = _state._acquisition._nNbImgBuffers;
+        if (_nLent + kSdkSpareBuffers < sdkBuffers) {
+            ++_nLent;
+            return lend(image, param);
+        }
+        const size_t bytes = imageBytes(image);
+        copy.reset(new unsigned char[bytes > 0 ? bytes : 1]);
+        if (bytes > 0) {
+            std::memcpy(copy.get(), image.pData, bytes);
+        }
+        checkSingle(FLYCAP_SITE(kCameraUnit), flycaptureUnlock(context(), image.uiBufferIndex));
+        param = paramOf(kCopiedImageParam);
+        return copy.get();
     }
 
     unsigned char* lend(const FlyCaptureImage& image, void*& param)
@@ -166,6 +216,18 @@ private:
         }
         param = paramOf(image.uiBufferIndex);
         return image.pData;
+    }
+
+    // What owns the lent pixels: the slot's buffer, or the SDK context,
+    // which frees its image buffers with it.
+    std::shared_ptr<void> lenderOf(void* param) const
+    {
+        if (!_bWow64) {
+            return _state._fcContext.share();
+        }
+        const boost::shared_array<unsigned char> slot =
+            _state._acquisition._acquiBuffers[static_cast<std::ptrdiff_t>(indexOf(param))];
+        return {slot.get(), [slot](void*) {}};
     }
 
     // --- WOW64 variant ---------------------------------------------------------------
@@ -295,6 +357,8 @@ private:
     // Normal variant: the buffer indexes of the first two images.
     std::optional<unsigned int> _firstBufferIdx;
     bool _bSecondSeen = false;
+    // SDK buffers lent to samples and not yet given back.
+    uint32_t _nLent = 0;
 };
 
 // --- starting and stopping -------------------------------------------------------------

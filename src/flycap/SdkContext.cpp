@@ -11,36 +11,14 @@
 
 namespace orvex::flycap {
 
-SdkContext SdkContext::create(const CallSite& site)
-{
-    FlyCaptureContext context = nullptr;
-    checkSingle(site, flycaptureCreateContext(&context));
-    return SdkContext(context);
-}
+namespace {
 
-SdkContext::~SdkContext()
+void destroyContext(FlyCaptureContext context) noexcept
 {
-    destroy();
-}
-
-SdkContext::SdkContext(SdkContext&& other) noexcept : _context(std::exchange(other._context, nullptr)) {}
-
-SdkContext& SdkContext::operator=(SdkContext&& other) noexcept
-{
-    if (this != &other) {
-        destroy();
-        _context = std::exchange(other._context, nullptr);
-    }
-    return *this;
-}
-
-void SdkContext::destroy() noexcept
-{
-    if (_context == nullptr) {
+    if (context == nullptr) {
         return;
     }
-    const FlyCaptureError error = flycaptureDestroyContext(_context);
-    _context = nullptr;
+    const FlyCaptureError error = flycaptureDestroyContext(context);
     if (error != FLYCAPTURE_OK) {
         try {
             LOG4CPLUS_ERROR(g_OrvexLogger, kLogDestroyContextFailed << sdkErrorText(error));
@@ -48,6 +26,32 @@ void SdkContext::destroy() noexcept
             // A destructor's log line is not worth a terminate.
         }
     }
+}
+
+} // namespace
+
+SdkContext SdkContext::create(const CallSite& site)
+{
+    FlyCaptureContext context = nullptr;
+    checkSingle(site, flycaptureCreateContext(&context));
+    return SdkContext(context);
+}
+
+// Should the share's allocation fail, shared_ptr destroys the context itself.
+SdkContext::SdkContext(FlyCaptureContext context) : _context(context), _shared(context, &destroyContext) {}
+
+SdkContext::SdkContext(SdkContext&& other) noexcept
+    : _context(std::exchange(other._context, nullptr)), _shared(std::move(other._shared))
+{
+}
+
+SdkContext& SdkContext::operator=(SdkContext&& other) noexcept
+{
+    if (this != &other) {
+        _shared = std::move(other._shared);
+        _context = std::exchange(other._context, nullptr);
+    }
+    return *this;
 }
 
 } // namespace orvex::flycap

@@ -549,6 +549,31 @@ TEST_F(FlyCapAcquisitionTest, TheCopyingVariantEndsWhenEverySlotHoldsAnImageTheH
 }
 #endif
 
+#ifndef _WIN32 // the lending variant, which an i686 process under Wine may not run
+// The host raises the images buffer's bound after construction, past what
+// the SDK was given (3 + 2 + 4 buffers): images keep coming, the later ones
+// as copies, and the SDK always keeps buffers of its own to fill.
+TEST_F(FlyCapAcquisitionTest, ABoundRaisedPastTheSdkBuffersKeepsImagesComing)
+{
+    world().setPacing(sim::Pacing::unpaced);
+    IEEE1394Camera& camera = listOne(smallCamera(0x332), true);
+    camera.setImagesBufferMaxSize(200);
+    camera.startAcquisition();
+    ASSERT_TRUE(waitFor([&] {
+        camera.lockImagesBuffer();
+        const unsigned long held = camera.getImagesBufferSize();
+        camera.unlockImagesBuffer();
+        return held >= 40;
+    })) << "images stopped once the SDK's buffers were all lent";
+    EXPECT_LT(lockedSdkBuffers(0x332), 9u);
+    const std::vector<Seen> seen = drain(camera);
+    camera.stopAcquisition();
+    EXPECT_EQ(0u, lockedSdkBuffers(0x332));
+    for (const Seen& s : seen)
+        ASSERT_EQ(expectedPixels(s.frameNumber), s.pixels) << "image " << s.idx;
+}
+#endif
+
 // --- notification -----------------------------------------------------------------------
 
 TEST_F(FlyCapAcquisitionTest, TenImagesBeforeTheHostDispatchesGiveOneCallback)
@@ -675,6 +700,48 @@ TEST_F(FlyCapAcquisitionTest, AnUnplugDuringAGrabEndsTheThreadAndGivesEveryLentB
     }
     EXPECT_EQ(contexts - 1, liveSdkContexts());
 }
+
+#ifndef _WIN32 // both variants, where both can run
+// The host keeps a captured sample while its camera leaves: the pixels the
+// thread lent it stay readable, and in the lending variant the camera's SDK
+// context, which frees its image buffers, goes only with that sample.
+TEST_F(FlyCapAcquisitionTest, ASampleKeptPastAnUnplugStaysReadableUntilReleased)
+{
+    using orvex::win32::testing::Wow64;
+    uint32_t serialNumber = 0x353;
+    for (const Wow64 environment : {Wow64::native, Wow64::wow64}) {
+        SCOPED_TRACE(environment == Wow64::wow64 ? "copied into own slots" : "the SDK's buffers");
+        orvex::win32::testing::setWow64(environment);
+        world().addCamera(bus0, smallCamera(serialNumber));
+        IEEE1394VideoServer& server = createFlyCapVideoServer(true);
+        server.reset(true);
+        IEEE1394Camera& camera = server.getCamera(0);
+        const unsigned contexts = liveSdkContexts();
+        camera.startAcquisition();
+        boost::shared_ptr<ImageSample> kept;
+        ASSERT_TRUE(pumpUntil([&] {
+            camera.lockImagesBuffer();
+            if (camera.getImagesBufferSize() > 0)
+                kept = camera.captureImage(camera.getImagesBufferContent(0)->getIdx());
+            camera.unlockImagesBuffer();
+            return kept != nullptr;
+        }));
+
+        world().unplugCamera(serialNumber);
+        ASSERT_TRUE(pumpUntil([&] { return server.getNbCameras() == 0; }));
+        if (environment == Wow64::native) {
+            EXPECT_EQ(contexts, liveSdkContexts()) << "the kept sample holds the camera's context";
+        }
+        const auto* data = static_cast<const uint8_t*>(kept->getImage()->data());
+        const std::vector<uint8_t> pixels(data, data + size_t{kWidth} * kHeight);
+        EXPECT_EQ(expectedPixels(pattern::readFrameNumber(data)), pixels);
+        kept.reset();
+        EXPECT_EQ(contexts - 1, liveSdkContexts());
+        destroyVideoServer();
+        ++serialNumber;
+    }
+}
+#endif
 
 TEST_F(FlyCapAcquisitionTest, DestroyingTheServerWhileAcquiringStopsEveryCamera)
 {

@@ -19,7 +19,9 @@
 //   owner frees the buffer it lent. (A copy the sample made itself, see the
 //   protected constructor, is still freed by the sample.)
 // - With deleteImgBufferOnDestruction(false), or after unlockImgData(), the
-//   sample frees nothing.
+//   sample frees nothing. A back end that lends its own memory this way
+//   gives the sample a share in that memory's owner, so the pixels stay
+//   valid until the sample dies, even after the camera is gone.
 #pragma once
 
 #include <orvex/Export.h>
@@ -28,8 +30,12 @@
 #include <orvex/win32.h>
 
 #include <cstdint>
+#include <memory>
 
 class ImagesBuffer;
+namespace orvex::images {
+class SampleKeepAlive;
+}
 
 class ORVEX_API ImageSample {
 public:
@@ -146,6 +152,7 @@ protected:
 
 private:
     friend class ImagesBuffer;
+    friend class orvex::images::SampleKeepAlive;
 
     void freePixelBuffer();
     void postDestructionNotice() const;
@@ -173,4 +180,6 @@ private:
     // The pixels were copied by the sample itself, so no window owner can
     // recover them: the sample frees them even when it posts its notice.
     bool _bPixelsAreOwnCopy = false;
+    // The lender of the pixels, released only after the image is deleted.
+    std::shared_ptr<void> _pixelsOwner;
 };
