@@ -61,9 +61,8 @@ class Frame(_np.ndarray):
     While the camera acquires, the images buffer's bound still applies: once
     the image has left the camera's buffer the stack may write new pixels
     into the same memory, so copy what you keep: ``frame.copy()`` keeps the
-    metadata too, ``np.array(frame)`` the pixels only. A FlyCapture frame's
-    pixels are the SDK's buffer, which goes with a removed camera: copy a
-    frame before its camera may be unplugged.
+    metadata too, ``np.array(frame)`` the pixels only. A frame stays
+    readable after its camera is unplugged.
 
     The metadata is read from the sample when asked (views of a frame give
     their source's); arrays computed from a frame have none (None).
