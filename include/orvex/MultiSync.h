@@ -26,6 +26,7 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <utility>
 
 enum SyncState {
     ss_stopped = 0,
@@ -52,6 +53,14 @@ public:
     // Synchronisation was lost (ticks stopped for more than 10 s).
     virtual void onSynchronizationLost();
 };
+
+class MultiSync;
+namespace orvex {
+// Field mode (<orvex/MultiSyncField.h>): a setting of the controller kept out
+// of its class surface.
+ORVEX_API void setMultiSyncFieldMode(MultiSync& sync, bool enabled);
+ORVEX_API bool isMultiSyncFieldMode(const MultiSync& sync);
+} // namespace orvex
 
 class ORVEX_API MultiSync {
 public:
@@ -125,6 +134,8 @@ protected:
 private:
     // Everything the controller keeps, behind the wall (sync/MultiSyncState.h).
     struct State;
+    friend void orvex::setMultiSyncFieldMode(MultiSync& sync, bool enabled);
+    friend bool orvex::isMultiSyncFieldMode(const MultiSync& sync);
 
     // One timer tick, in its fixed order; never lets an exception out.
     void onTimerTick(UINT_PTR timerId) noexcept;
@@ -135,6 +146,10 @@ private:
     void checkCamerasAreFlyCapture() const;
     // One attempt-and-retry write of the sync block; false once reported.
     bool writeSyncRegisters(void* camCntxt, uint32_t quadlet0, uint32_t quadlet1);
+    // Field mode: feeds one offset to the slave's tracker and its history;
+    // false when the offset is held back (it may be the first of a step).
+    bool trackInFieldMode(const std::string& text, double masterDate, unsigned long offset,
+                          std::list<std::pair<double, unsigned long>>& history);
     // Sets both failure flags around the failure callback.
     void reportFailure(const std::string& message);
     template <class Call> void notify(Call&& call);

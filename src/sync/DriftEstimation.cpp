@@ -1,6 +1,7 @@
 #include <orvex/DriftEstimation.h>
 
 #include "sync/CycleTime.h"
+#include "sync/DriftEncoding.h"
 #include "sync/MultiSyncUnit.h"
 
 #include <orvex/Loggers.h>
@@ -185,6 +186,10 @@ FittedLine fitOffsetsAgainstDates(const offsetsByMasterDate& coll)
     return {std::tan(theta), rho / std::cos(theta)};
 }
 
+} // namespace
+
+namespace orvex::sync {
+
 // Into 0 .. period; the half tick of rounding is already added, the integer
 // is taken by truncation.
 uint32_t truncatedIntoWrap(double offset)
@@ -215,7 +220,10 @@ uint32_t encodedDrift(double drift)
     return static_cast<uint32_t>(bNegative ? rounded + kDriftModulus : rounded);
 }
 
-} // namespace
+} // namespace orvex::sync
+
+using orvex::sync::encodedDrift;
+using orvex::sync::truncatedIntoWrap;
 
 void computeMasterAndSlaveDates(const std::vector<double>& masterSamples,
                                 const std::vector<double>& slaveSamples, unsigned int nbSamplesToReject,
