@@ -60,6 +60,7 @@ namespace orvex {
 // of its class surface.
 ORVEX_API void setMultiSyncFieldMode(MultiSync& sync, bool enabled);
 ORVEX_API bool isMultiSyncFieldMode(const MultiSync& sync);
+ORVEX_API void addMultiSyncCamera(MultiSync& sync, const CamGUID& camera);
 } // namespace orvex
 
 class ORVEX_API MultiSync {
@@ -136,6 +137,7 @@ private:
     struct State;
     friend void orvex::setMultiSyncFieldMode(MultiSync& sync, bool enabled);
     friend bool orvex::isMultiSyncFieldMode(const MultiSync& sync);
+    friend void orvex::addMultiSyncCamera(MultiSync& sync, const CamGUID& camera);
 
     // One timer tick, in its fixed order; never lets an exception out.
     void onTimerTick(UINT_PTR timerId) noexcept;
@@ -150,6 +152,9 @@ private:
     // false when the offset is held back (it may be the first of a step).
     bool trackInFieldMode(const std::string& text, double masterDate, unsigned long offset,
                           std::list<std::pair<double, unsigned long>>& history);
+    // Field mode: a camera of the set other than the master that is no
+    // longer connected leaves the set, reported once; false otherwise.
+    bool leaveIfGoneInFieldMode(const std::string& text);
     // Sets both failure flags around the failure callback.
     void reportFailure(const std::string& message);
     template <class Call> void notify(Call&& call);

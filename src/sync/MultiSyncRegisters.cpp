@@ -159,8 +159,12 @@ void MultiSync::updateMasterCamsSyncRegisters()
         return;
     }
     const std::string masterBus = flyCapCameraOf(server, s._masterGUID).getOwningBusId();
-    for (const std::string& text : s._camsGUIDs) {
+    for (auto it = s._camsGUIDs.begin(); it != s._camsGUIDs.end();) {
+        const std::string text = *it++;
         const CamGUID guid = guidOf(text);
+        if (!server.testCameraConnected(guid) && leaveIfGoneInFieldMode(text)) {
+            continue;
+        }
         if (!server.testCameraConnected(guid)) {
             const std::string message = kMsgCameraNotDetectedPrefix + text + kMsgCameraNotDetectedSuffix;
             notify([&message](MultiSyncEvtCB& cb) { cb.onUpdateSyncRegistersFailure(message); });
@@ -194,8 +198,12 @@ void MultiSync::updateSlaveCamsSyncRegisters()
     const std::string masterBus = master.getOwningBusId();
 
     bool allReady = true;
-    for (const std::string& text : s._camsGUIDs) {
+    for (auto it = s._camsGUIDs.begin(); it != s._camsGUIDs.end();) {
+        const std::string text = *it++;
         const CamGUID guid = guidOf(text);
+        if (!server.testCameraConnected(guid) && leaveIfGoneInFieldMode(text)) {
+            continue;
+        }
         if (!server.testCameraConnected(guid)) {
             const std::string message = kMsgSlaveNotDetectedPrefix + text + kMsgSlaveNotDetectedSuffix;
             notify([&message](MultiSyncEvtCB& cb) { cb.onUpdateSyncRegistersFailure(message); });
@@ -274,6 +282,25 @@ bool MultiSync::trackInFieldMode(const std::string& text, double masterDate, uns
         break;
     }
     pushOffsetInOffsetsByMasterDateColl(masterDate, offset, history, s._nMaxNbOffsets);
+    return true;
+}
+
+bool MultiSync::leaveIfGoneInFieldMode(const std::string& text)
+{
+    State& s = *_pState;
+    if (!s._bFieldMode || text == s._masterGUID.to_string()) {
+        return false;
+    }
+    // A camera unplugged while the controller runs: the server has heard it
+    // through its bus callback and forgotten the camera. Waiting for it
+    // would stop every other slave's corrections, so it leaves the set; the
+    // host may add it again once it is back.
+    s._camsGUIDs.erase(text);
+    s._offsetsByMasterDateByCam.erase(text);
+    s._fieldTrackers.erase(text);
+    const std::string message = kMsgCameraLeftPrefix + text + kMsgCameraLeftSuffix;
+    LOG4CPLUS_WARN(g_OrvexLogger, message);
+    notify([&message](MultiSyncEvtCB& cb) { cb.onUpdateSyncRegistersFailure(message); });
     return true;
 }
 

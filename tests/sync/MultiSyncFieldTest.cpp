@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <list>
 
 using namespace orvex::test;
 namespace iidc = orvex::iidc;
@@ -49,6 +50,19 @@ protected:
             else
                 sync->fastTick();
         }
+    }
+
+    // The server follows removals and arrivals while a host listens.
+    struct Listener : CaptureDeviceChangedCB {
+        int arrivals = 0;
+        void onDeviceArrival(const std::string&, bool) override { ++arrivals; }
+        void onDeviceRemoval(const std::string&, bool) override {}
+    };
+    Listener* listen()
+    {
+        auto* listener = new Listener;
+        videoServer().setCaptureDeviceChangedCB(listener, true);
+        return listener;
     }
 
     std::vector<std::string> lossesAndRecoveries() const
@@ -120,6 +134,70 @@ TEST_F(MultiSyncField, TheDefaultModeNeverReportsAStep)
     // register, which is reported as a failed update; never as a loss.
     EXPECT_TRUE(sync->isSynchronized());
     EXPECT_TRUE(lossesAndRecoveries().empty());
+}
+
+TEST_F(MultiSyncField, ASlaveThatLeavesIsReportedOnceTheOthersStaySynchronisedAndItCanComeBack)
+{
+    Listener* listener = listen();
+    startSynchronized(true);
+    world().unplugCamera(kSlave2);
+    // The removal reaches the server through its bus callback (on the SDK's
+    // thread), then its window.
+    ASSERT_TRUE(pumpUntil([&] { return !videoServer().testCameraConnected(guid(kSlave2)); }));
+    for (int i = 0; i < 10; ++i)
+        sync->slowTick();
+
+    const std::string left = "failure: camera 0x" + guid(kSlave2).to_string() +
+                             " left the bus: it no longer takes part in the synchronisation";
+    EXPECT_EQ(log->count(left), 1u);
+    EXPECT_EQ(log->count("success"), 10u);
+    EXPECT_TRUE(lossesAndRecoveries().empty());
+    CamGUID master;
+    std::list<CamGUID> cameras;
+    sync->getCameras(master, cameras);
+    EXPECT_EQ(cameras, (std::list<CamGUID>{guid(kMasterBusMate), guid(kSlave1)}));
+    EXPECT_LT(std::llabs(disagreement(kSlave1)), 50);
+
+    world().plugCamera(kSlave2, bus2);
+    ASSERT_TRUE(pumpUntil([&] { return listener->arrivals > 0; }));
+    videoServer().reset(false);
+    log->events.clear();
+    orvex::addMultiSyncCamera(*sync, guid(kSlave2));
+    tickUntil([this] { return log->count("synchronized") > 0; });
+
+    EXPECT_EQ(lossesAndRecoveries(), (std::vector<std::string>{"lost", "synchronized"}));
+    EXPECT_LT(std::llabs(disagreement(kSlave2)), 50);
+    EXPECT_LT(std::llabs(disagreement(kSlave1)), 50);
+}
+
+TEST_F(MultiSyncField, TheDefaultModeKeepsReportingALeftSlaveAtEveryTick)
+{
+    listen();
+    startSynchronized(false);
+    world().unplugCamera(kSlave2);
+    ASSERT_TRUE(pumpUntil([&] { return !videoServer().testCameraConnected(guid(kSlave2)); }));
+    for (int i = 0; i < 3; ++i)
+        sync->slowTick();
+
+    EXPECT_EQ(
+        log->events,
+        repeated("failure: master camera (GUID 0x" + guid(kSlave2).to_string() + ") is not detected", 3));
+}
+
+TEST_F(MultiSyncField, AddingACameraIsCheckedAndTakesEffectWhileRunning)
+{
+    EXPECT_THROW(orvex::addMultiSyncCamera(*sync, guid(kSlave1)), OrvexError); // no master yet
+    sync->setCameras(guid(kMaster), {guid(kSlave1)});
+    EXPECT_THROW(orvex::addMultiSyncCamera(*sync, CamGUID(0, 0)), OrvexError);
+    sync->start();
+    tickUntilSynchronized();
+    orvex::addMultiSyncCamera(*sync, guid(kMasterBusMate));
+    orvex::addMultiSyncCamera(*sync, guid(kSlave1)); // already there: nothing changes
+    world().camera(kMasterBusMate)->writeBlock(iidc::kSync, std::vector<uint32_t>{1, 2}.data(), 2);
+    sync->slowTick();
+
+    EXPECT_EQ(syncBlock(kMasterBusMate), std::make_pair(0u, 0u));
+    EXPECT_TRUE(sync->isSynchronized());
 }
 
 } // namespace
