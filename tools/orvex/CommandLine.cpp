@@ -36,9 +36,12 @@ po::options_description visibleOptions()
          "acquisition thread: normal (the SDK's buffers) or wow64 (copies; simulator only)");
     options.add(grabbing);
     po::options_description syncing("Options of sync");
-    syncing.add_options()                                                           //
-        ("master", po::value<std::string>(), "the master camera (default: port 0)") //
-        ("plot", po::value<std::string>(), "draw disagreement and drift into this SVG file");
+    syncing.add_options()                                                                    //
+        ("master", po::value<std::string>(), "the master camera (default: port 0)")          //
+        ("plot", po::value<std::string>(), "draw disagreement and drift into this SVG file") //
+        ("field", po::bool_switch(),
+         "sync, and view with --sync: field mode (follows clock steps and wander; a camera that leaves "
+         "is dropped)");
     options.add(syncing);
     po::options_description viewing("Options of view");
     viewing.add_options()                                                     //
@@ -190,6 +193,7 @@ Invocation parseCommandLine(int argc, const char* const argv[])
         }
         invocation.master = values.count("master") ? values["master"].as<std::string>() : std::string();
         invocation.plotFile = values.count("plot") ? values["plot"].as<std::string>() : std::string();
+        invocation.field = values["field"].as<bool>();
     } else if (command == "grab") {
         invocation.command = Command::grab;
         if (!values.count("camera")) {
@@ -209,6 +213,10 @@ Invocation parseCommandLine(int argc, const char* const argv[])
             if (invocation.view.syncMaster.empty()) {
                 throw UsageError("--sync needs a master camera: a port index or a GUID");
             }
+        }
+        invocation.view.syncField = values["field"].as<bool>();
+        if (invocation.view.syncField && invocation.view.syncMaster.empty()) {
+            throw UsageError("--field needs --sync");
         }
     } else {
         throw UsageError("unknown command '" + command + "'");

@@ -24,7 +24,8 @@ struct Invocation {
     std::string master;
     double seconds = 10.0;
     std::string plotFile;
-    ViewOptions view; // view: where to listen
+    bool field = false; // sync: the controller's field mode
+    ViewOptions view;   // view: where to listen
 };
 
 // A command line the tool cannot act on; the message says why.

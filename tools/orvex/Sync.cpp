@@ -3,6 +3,7 @@
 #include "SyncPlot.h"
 
 #include <orvex/MultiSync.h>
+#include <orvex/MultiSyncField.h>
 #include <orvex/iidc/Registers.h>
 #include <orvex/iidc/SyncRegisters.h>
 #if defined(ORVEX_CLI_OVER_SIMULATOR)
@@ -225,6 +226,7 @@ int runSync(Session& session, const SyncOptions& options, std::ostream& out, std
 
     MultiSync sync;
     sync.setEvtCB(new UpdateReporter(sync, masterGuid, slaves, out));
+    orvex::setMultiSyncFieldMode(sync, options.field);
     sync.setCameras(masterGuid, others);
     sync.start();
     pumpFor(session, options.seconds);

@@ -40,6 +40,7 @@ struct SyncOptions {
     std::string master; // a port index or a GUID; empty: the camera at port 0
     double seconds = 10.0;
     std::string plotFile; // empty: no plot
+    bool field = false;   // the controller's field mode
 };
 
 // Runs for `options.seconds`, dispatching the main thread's messages.

@@ -170,6 +170,7 @@ int runView(Session& session, const ViewOptions& options, std::ostream& out, std
     if (bcamBeside)
         watches.push_back(std::make_unique<RemovalWatch>(bcamBeside->server(), "BCAM camera", cameras));
     ViewSync sync(bcamSession ? nullptr : &session);
+    sync.setFieldMode(options.syncField);
     if (!options.syncMaster.empty()) {
         const ActionResult started = sync.start(options.syncMaster);
         if (started.outcome != ActionResult::Outcome::done) {

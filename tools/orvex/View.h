@@ -18,6 +18,7 @@ struct ViewOptions {
     std::string backend = "flycap";
     // Empty, or the synchronisation controller's master, started at once.
     std::string syncMaster;
+    bool syncField = false; // the controller's field mode
 };
 
 // Splits ADDR:PORT. False when the text is not of that form or the port is

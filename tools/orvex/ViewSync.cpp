@@ -3,6 +3,7 @@
 #include "ViewJson.h"
 
 #include <orvex/MultiSync.h>
+#include <orvex/MultiSyncField.h>
 
 #include <algorithm>
 #include <cctype>
@@ -100,6 +101,7 @@ ActionResult ViewSync::start(const std::string& master)
         _sync.reset();
         auto sync = std::make_unique<MultiSync>();
         sync->setEvtCB(new Events(*this));
+        orvex::setMultiSyncFieldMode(*sync, _field);
         sync->setCameras(camera->getUniqueId(), chosen.others);
         _master = camera->getUniqueId();
         _masterPort = camera->getPortIdx();

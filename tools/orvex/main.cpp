@@ -189,8 +189,10 @@ int run(const Invocation& invocation)
         return grabImages(backend, invocation);
     case Command::sync: {
         Session session(Backend::flycap, false);
-        return runSync(session, SyncOptions{invocation.master, invocation.seconds, invocation.plotFile},
-                       std::cout, std::cerr);
+        return runSync(
+            session,
+            SyncOptions{invocation.master, invocation.seconds, invocation.plotFile, invocation.field},
+            std::cout, std::cerr);
     }
     case Command::view:
         return viewCameras(backend, invocation);
