@@ -197,7 +197,9 @@ int runView(Session& session, const ViewOptions& options, std::ostream& out, std
             << std::endl;
         while (!g_stopRequested) {
             waitForWork(queue, cameras);
+            queue.setDispatching(true);
             session.pumpMessages();
+            queue.setDispatching(false);
             queue.runPending();
             try {
                 cameras.poll();

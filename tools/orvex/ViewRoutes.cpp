@@ -20,6 +20,30 @@ namespace {
 // long enough for a camera's start on a loaded machine. A waiting request
 // holds a handler, not the event loop; Ctrl-C releases it at once.
 constexpr std::chrono::milliseconds kHostWait(8000);
+// How long a request for what the page shows (state, frames) waits for the
+// main thread before it is answered with what was last seen: a
+// synchronisation update whose register transfers are retried holds the
+// main thread for seconds, and the page must not freeze with it.
+constexpr std::chrono::milliseconds kShowWait(250);
+
+// The last state the main thread composed, for requests that cannot wait.
+class LastState {
+public:
+    void keep(const std::string& json)
+    {
+        const std::lock_guard<std::mutex> lock(_mutex);
+        _json = json;
+    }
+    std::optional<std::string> get() const
+    {
+        const std::lock_guard<std::mutex> lock(_mutex);
+        return _json;
+    }
+
+private:
+    mutable std::mutex _mutex;
+    std::optional<std::string> _json;
+};
 
 // What a path must match for a route: the part it names (a camera's id),
 // or nothing when it is not that route's.
@@ -173,21 +197,34 @@ void addPageRoutes(Router& router)
     });
 }
 
+std::string stateJson(ViewCameras& cameras, ViewSync& sync)
+{
+    return "{\"cameras\":" + cameras.stateJson() +
+           ",\"syncAvailable\":" + (sync.available() ? "true" : "false") + ",\"sync\":" + sync.stateJson() +
+           "}";
+}
+
+// Main thread (the handler is made there): the first state is kept at once,
+// so that even the first request never waits for a busy main thread.
 void addStateRoute(Router& router, HostQueue& queue, ViewCameras& cameras, ViewSync& sync)
 {
+    auto last = std::make_shared<LastState>();
+    last->keep(stateJson(cameras, sync));
     router.get(exactly("/api/state"),
-               [&queue, &cameras, &sync](const HttpRequest&, const std::string&, HttpResponse& res) {
-                   const auto json = queue.call(
-                       [&cameras, &sync] {
-                           return "{\"cameras\":" + cameras.stateJson() +
-                                  ",\"syncAvailable\":" + (sync.available() ? "true" : "false") +
-                                  ",\"sync\":" + sync.stateJson() + "}";
-                       },
-                       kHostWait);
-                   if (json)
+               [&queue, &cameras, &sync, last](const HttpRequest&, const std::string&, HttpResponse& res) {
+                   const auto compose = [&cameras, &sync] { return stateJson(cameras, sync); };
+                   auto json = queue.call(compose, kShowWait);
+                   if (!json && !queue.dispatching())
+                       json = queue.call(compose, kHostWait); // slow, not held by a message handler
+                   if (json) {
+                       last->keep(*json);
                        answerJson(res, 200, *json);
-                   else
+                   } else if (const auto kept = last->get()) {
+                       res.headers.emplace_back("X-Orvex-Stale", "1");
+                       answerJson(res, 200, *kept);
+                   } else {
                        answerBusy(res);
+                   }
                });
 }
 
@@ -200,6 +237,15 @@ public:
         const std::lock_guard<std::mutex> lock(_mutex);
         const auto found = _frames.find({id, full});
         return found != _frames.end() ? std::optional<uint32_t>(found->second.first) : std::nullopt;
+    }
+    // The last image encoded, whatever its index: what a request that
+    // cannot wait for the main thread gets.
+    std::optional<std::pair<uint32_t, std::shared_ptr<const std::string>>> newest(const std::string& id,
+                                                                                  bool full)
+    {
+        const std::lock_guard<std::mutex> lock(_mutex);
+        const auto found = _frames.find({id, full});
+        return found != _frames.end() ? std::optional(found->second) : std::nullopt;
     }
     std::shared_ptr<const std::string> png(const std::string& id, bool full, uint32_t index)
     {
@@ -230,14 +276,24 @@ void addFrameRoute(Router& router, HostQueue& queue, ViewCameras& cameras)
                    }
                    const bool wantFull = full == "1";
                    const std::optional<uint32_t> known = encoded->index(id, wantFull);
-                   const auto frame = queue.call(
-                       [&cameras, id, wantFull, known]() -> std::optional<ViewFrame> {
-                           CameraView* view = cameras.find(id);
-                           return view != nullptr ? view->newestFrame(wantFull, known) : std::nullopt;
-                       },
-                       kHostWait);
+                   const auto newestJob = [&cameras, id, wantFull, known]() -> std::optional<ViewFrame> {
+                       CameraView* view = cameras.find(id);
+                       return view != nullptr ? view->newestFrame(wantFull, known) : std::nullopt;
+                   };
+                   auto frame = queue.call(newestJob, kShowWait);
+                   if (!frame && !queue.dispatching())
+                       frame = queue.call(newestJob, kHostWait);
                    if (!frame) {
-                       answerBusy(res);
+                       const auto kept = encoded->newest(id, wantFull);
+                       if (!kept) {
+                           answerBusy(res);
+                           return;
+                       }
+                       res.contentType = "image/png";
+                       res.body = *kept->second;
+                       res.headers.emplace_back("Cache-Control", "no-store");
+                       res.headers.emplace_back("X-Orvex-Index", std::to_string(kept->first));
+                       res.headers.emplace_back("X-Orvex-Stale", "1");
                        return;
                    }
                    if (!*frame) {
