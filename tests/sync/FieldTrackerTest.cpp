@@ -132,7 +132,12 @@ TEST(FieldTracker, ALoneFarOffsetIsHeldAndTwoThatAgreeAreAStep)
 
     // Too few offsets since the restart to test anything: a jump is taken in.
     ++i;
-    EXPECT_EQ(Verdict::accepted, tracker.add(dateAt(0.0, i * kTickSeconds), offsetAt(i, 0.0)));
+    EXPECT_EQ(Verdict::accepted, tracker.add(dateAt(0.0, i * kTickSeconds), offsetAt(i, -24576.0 + 100.0)));
+    for (++i; i < 140; ++i)
+        tracker.add(dateAt(0.0, i * kTickSeconds), offsetAt(i, -24576.0));
+    // The step is over: a far offset like the one held before it is held
+    // again, not taken for the second half of a step.
+    EXPECT_EQ(Verdict::held, tracker.add(dateAt(0.0, i * kTickSeconds), offsetAt(i, -2 * 24576.0)));
     tracker.reset();
     EXPECT_EQ(tracker.count(), 0u);
 }
