@@ -5,6 +5,8 @@
 // the test, so nothing waits in real time.
 #include "sync/SyncWorld.h"
 
+#include "support/LogCapture.h"
+
 #include <orvex/MultiSyncField.h>
 #include <orvex/sim/CycleClock.h>
 
@@ -83,6 +85,7 @@ TEST_F(MultiSyncField, ASteppedSlaveIsLostThenSynchronisedOnceAndAgreesAgain)
         sync->slowTick();
     EXPECT_LT(std::llabs(disagreement(kSlave1)), 50);
 
+    LogCapture warnings("Orvex", log4cplus::WARN_LOG_LEVEL);
     world().bus(bus1)->clock().step(kOneMillisecond);
     EXPECT_GT(std::llabs(disagreement(kSlave1)), kOneMillisecond / 2);
     // The first far offset is held back: no loss yet, nothing written.
@@ -97,6 +100,9 @@ TEST_F(MultiSyncField, ASteppedSlaveIsLostThenSynchronisedOnceAndAgreesAgain)
 
     EXPECT_EQ(lossesAndRecoveries(), (std::vector<std::string>{"lost", "synchronized"}));
     EXPECT_EQ(log->count("failure: "), 0u);
+    EXPECT_EQ(warnings.messages(),
+              std::vector<std::string>{"MultiSync: the cycle clock of camera 0x" + guid(kSlave1).to_string() +
+                                       " stepped; its offsets history restarts from the step"});
     EXPECT_LT(std::llabs(disagreement(kSlave1)), 50);
     EXPECT_LT(std::llabs(disagreement(kSlave2)), 50);
 }
@@ -140,6 +146,7 @@ TEST_F(MultiSyncField, ASlaveThatLeavesIsReportedOnceTheOthersStaySynchronisedAn
 {
     Listener* listener = listen();
     startSynchronized(true);
+    LogCapture warnings("Orvex", log4cplus::WARN_LOG_LEVEL);
     world().unplugCamera(kSlave2);
     // The removal reaches the server through its bus callback (on the SDK's
     // thread), then its window.
@@ -150,6 +157,7 @@ TEST_F(MultiSyncField, ASlaveThatLeavesIsReportedOnceTheOthersStaySynchronisedAn
     const std::string left = "failure: camera 0x" + guid(kSlave2).to_string() +
                              " left the bus: it no longer takes part in the synchronisation";
     EXPECT_EQ(log->count(left), 1u);
+    EXPECT_EQ(warnings.messages(), std::vector<std::string>{left.substr(std::string("failure: ").size())});
     EXPECT_EQ(log->count("success"), 10u);
     EXPECT_TRUE(lossesAndRecoveries().empty());
     CamGUID master;
