@@ -54,14 +54,11 @@ public:
     virtual void onSynchronizationLost();
 };
 
-class MultiSync;
-namespace orvex {
-// Field mode (<orvex/MultiSyncField.h>): a setting of the controller kept out
-// of its class surface.
-ORVEX_API void setMultiSyncFieldMode(MultiSync& sync, bool enabled);
-ORVEX_API bool isMultiSyncFieldMode(const MultiSync& sync);
-ORVEX_API void addMultiSyncCamera(MultiSync& sync, const CamGUID& camera);
-} // namespace orvex
+namespace orvex::sync {
+// Field mode's access to the controller's state (<orvex/MultiSyncField.h>):
+// a setting kept out of the class surface.
+class FieldModeAccess;
+} // namespace orvex::sync
 
 class ORVEX_API MultiSync {
 public:
@@ -135,9 +132,7 @@ protected:
 private:
     // Everything the controller keeps, behind the wall (sync/MultiSyncState.h).
     struct State;
-    friend void orvex::setMultiSyncFieldMode(MultiSync& sync, bool enabled);
-    friend bool orvex::isMultiSyncFieldMode(const MultiSync& sync);
-    friend void orvex::addMultiSyncCamera(MultiSync& sync, const CamGUID& camera);
+    friend class orvex::sync::FieldModeAccess;
 
     // One timer tick, in its fixed order; never lets an exception out.
     void onTimerTick(UINT_PTR timerId) noexcept;

@@ -8,11 +8,23 @@
 #include <orvex/MultiSyncField.h>
 #include <orvex/OrvexError.h>
 
+namespace orvex::sync {
+
+class FieldModeAccess {
+public:
+    static MultiSync::State& state(MultiSync& sync) { return *sync._pState; }
+    static const MultiSync::State& state(const MultiSync& sync) { return *sync._pState; }
+};
+
+} // namespace orvex::sync
+
 namespace orvex {
+
+using orvex::sync::FieldModeAccess;
 
 void setMultiSyncFieldMode(MultiSync& sync, bool enabled)
 {
-    MultiSync::State& s = *sync._pState;
+    auto& s = FieldModeAccess::state(sync);
     if (enabled && !s._bFieldMode) {
         // Trackers start with the next offset; until they hold as many as
         // the rule for writing needs, the least-squares fit goes on.
@@ -23,13 +35,13 @@ void setMultiSyncFieldMode(MultiSync& sync, bool enabled)
 
 bool isMultiSyncFieldMode(const MultiSync& sync)
 {
-    return sync._pState->_bFieldMode;
+    return FieldModeAccess::state(sync)._bFieldMode;
 }
 
 void addMultiSyncCamera(MultiSync& sync, const CamGUID& camera)
 {
     using namespace orvex::sync;
-    MultiSync::State& s = *sync._pState;
+    auto& s = FieldModeAccess::state(sync);
     if (camera.low() == 0 && camera.high() == 0) {
         ORVEX_THROW(kMultiSyncUnit, kErrInvalidGuidInCameras);
     }
