@@ -19,6 +19,14 @@ Bus::Bus(int number, const BusConfig& config)
 {
     clock_.setTicksNow(static_cast<int64_t>(std::llround(config.clockSeconds * iidc::kTickFrequencyHz)));
     clock_.setDriftPpm(config.driftPpm);
+    if (config.wanderPpmPerSqrtMinute > 0.0)
+        clock_.setWander(config.wanderPpmPerSqrtMinute, config.wanderSeed);
+    if (config.temperatureSwingPpm != 0.0 && config.temperaturePeriodSeconds > 0.0)
+        clock_.setTemperatureSwing(config.temperatureSwingPpm, config.temperaturePeriodSeconds);
+    clock_.setStepOnReset(config.stepOnResetTicks);
+    const int64_t created = hostNowNs();
+    for (const BusConfig::ScheduledStep& step : config.steps)
+        clock_.scheduleStep(created + static_cast<int64_t>(std::llround(step.atSeconds * 1e9)), step.ticks);
     delays_.setTiming(config.timing);
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <thread>
 
 namespace orvex::sim {
@@ -77,17 +78,58 @@ void CycleClock::restartLocked(int64_t hostNs, double ticks, double ppm)
     anchors_.push_back(Anchor{hostNs, ticks, ticksPerNsAt(ppm), ppm});
 }
 
+void CycleClock::recordJumpLocked(int64_t hostNs, int64_t ticks) const
+{
+    const int64_t cycles = roundToCycles(ticks);
+    jumpedCycleTicks_ += cycles;
+    scheduledJumps_.emplace_back(hostNs, cycles);
+    if (scheduledJumps_.size() > kKeptAnchors)
+        scheduledJumps_.pop_front();
+}
+
+int64_t CycleClock::jumpedAtLocked(int64_t hostNs) const
+{
+    // A scheduled step may be made before the instant asked about has come
+    // (a read further on made it): undo those after `hostNs`.
+    int64_t jumped = jumpedCycleTicks_;
+    for (auto it = scheduledJumps_.rbegin(); it != scheduledJumps_.rend() && it->first > hostNs; ++it)
+        jumped -= it->second;
+    return jumped;
+}
+
+double CycleClock::swingPpmAtLocked(int64_t hostNs) const
+{
+    if (swingAmplitudePpm_ == 0.0)
+        return 0.0;
+    constexpr double kTwoPi = 6.283185307179586;
+    return swingAmplitudePpm_ *
+           std::sin(kTwoPi * static_cast<double>(hostNs - swingStartNs_) / swingPeriodNs_);
+}
+
 void CycleClock::extendWanderLocked(int64_t hostNs) const
 {
-    if (wanderStepPpm_ <= 0.0)
-        return;
-    std::normal_distribution<double> move(0.0, wanderStepPpm_);
-    while (hostNs >= anchors_.back().hostNs + kWanderStepNs) {
-        const Anchor& last = anchors_.back();
-        const int64_t at = last.hostNs + kWanderStepNs;
-        wanderPpm_ += move(wanderRng_);
-        const double ppm = basePpm_ + wanderPpm_;
-        anchors_.push_back(Anchor{at, ticksAt(last, at), ticksPerNsAt(ppm), ppm});
+    const bool moving = wanderStepPpm_ > 0.0 || swingAmplitudePpm_ != 0.0;
+    std::normal_distribution<double> move(0.0, wanderStepPpm_ > 0.0 ? wanderStepPpm_ : 1.0);
+    for (;;) {
+        const Anchor last = anchors_.back();
+        const int64_t nextMove = moving ? last.hostNs + kWanderStepNs : INT64_MAX;
+        const int64_t nextStep = scheduledSteps_.empty() ? INT64_MAX : scheduledSteps_.begin()->first;
+        const int64_t at = std::min(nextMove, nextStep);
+        if (at > hostNs)
+            return;
+        if (nextStep <= nextMove) {
+            // A step falls between two moves: the rate goes on unchanged.
+            const int64_t ticks = scheduledSteps_.begin()->second;
+            scheduledSteps_.erase(scheduledSteps_.begin());
+            recordJumpLocked(at, ticks);
+            anchors_.push_back(
+                Anchor{at, ticksAt(last, at) + static_cast<double>(ticks), last.ticksPerNs, last.ppm});
+        } else {
+            if (wanderStepPpm_ > 0.0)
+                wanderPpm_ += move(wanderRng_);
+            const double ppm = basePpm_ + wanderPpm_ + swingPpmAtLocked(at);
+            anchors_.push_back(Anchor{at, ticksAt(last, at), ticksPerNsAt(ppm), ppm});
+        }
         if (anchors_.size() > kKeptAnchors)
             anchors_.pop_front();
     }
@@ -153,7 +195,7 @@ int64_t CycleClock::ownTicksAt(int64_t hostNs) const
 {
     std::lock_guard<std::mutex> lock(m_);
     extendWanderLocked(hostNs);
-    return keptTicksAtLocked(hostNs) - jumpedCycleTicks_;
+    return keptTicksAtLocked(hostNs) - jumpedAtLocked(hostNs);
 }
 
 int64_t CycleClock::hostNsAtOwn(int64_t ownTicks) const
@@ -205,6 +247,28 @@ void CycleClock::setWander(double ppmPerSqrtMinute, uint32_t seed)
     constexpr double kStepsPerMinute = 60.0e9 / static_cast<double>(kWanderStepNs);
     wanderStepPpm_ = ppmPerSqrtMinute > 0.0 ? ppmPerSqrtMinute / std::sqrt(kStepsPerMinute) : 0.0;
     wanderRng_.seed(seed);
+}
+
+void CycleClock::setTemperatureSwing(double amplitudePpm, double periodSeconds)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    const int64_t now = hostNowNs();
+    const Anchor current = anchorAtLocked(now);
+    // The swing starts (or ends) at zero: the rate is the set one plus the wander.
+    restartLocked(now, ticksAt(current, now), basePpm_ + wanderPpm_);
+    swingAmplitudePpm_ = periodSeconds > 0.0 ? amplitudePpm : 0.0;
+    swingPeriodNs_ = periodSeconds > 0.0 ? periodSeconds * 1e9 : 1.0;
+    swingStartNs_ = now;
+}
+
+void CycleClock::scheduleStep(int64_t atHostNs, int64_t ticks)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    const int64_t now = hostNowNs();
+    extendWanderLocked(now);
+    // Never before an instant the clock has already been read at.
+    scheduledSteps_.emplace(std::max({atHostNs, now, anchors_.back().hostNs}), ticks);
+    extendWanderLocked(now); // one already due is made now
 }
 
 void CycleClock::step(int64_t ticks)
