@@ -139,7 +139,9 @@ class SyncFaultsTest(unittest.TestCase):
         ])
         status, _ = viewer.request("POST", "/api/cameras/0/start")
         self.assertEqual(status, 200)
+        # Each frame route keeps its own encoding to fall back on.
         viewer.wait_for(lambda: self.fetch(viewer, "/api/cameras/0/frame.png")[0] == 200)
+        viewer.wait_for(lambda: self.fetch(viewer, "/api/cameras/0/frame")[0] == 200)
         self.watch(viewer, lambda s: s["state"] == "synchronised", SYNC_SECONDS)
         # Every request is answered well inside the update (a client that
         # waited for the controller would give up after 2 s); those the main
@@ -147,7 +149,7 @@ class SyncFaultsTest(unittest.TestCase):
         stale = 0
         deadline = time.monotonic() + 8
         while time.monotonic() < deadline:
-            for path in ("/", "/api/state", "/api/cameras/0/frame.png"):
+            for path in ("/", "/api/state", "/api/cameras/0/frame.png", "/api/cameras/0/frame"):
                 status, headers = self.fetch(viewer, path)
                 self.assertEqual(status, 200, path)
                 stale += headers.get("X-Orvex-Stale") == "1"
