@@ -30,5 +30,6 @@
 
 #include <orvex/DriftEstimation.h>
 #include <orvex/MultiSync.h>
+#include <orvex/MultiSyncField.h>
 
 #include <orvex/iidc/Registers.h>

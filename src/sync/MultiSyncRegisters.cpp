@@ -19,6 +19,7 @@
 
 using namespace orvex::sync;
 using orvex::kMultiSyncUnit;
+using orvex::sync::FieldTracker;
 namespace iidc = orvex::iidc;
 
 namespace {
@@ -158,8 +159,12 @@ void MultiSync::updateMasterCamsSyncRegisters()
         return;
     }
     const std::string masterBus = flyCapCameraOf(server, s._masterGUID).getOwningBusId();
-    for (const std::string& text : s._camsGUIDs) {
+    for (auto it = s._camsGUIDs.begin(); it != s._camsGUIDs.end();) {
+        const std::string text = *it++;
         const CamGUID guid = guidOf(text);
+        if (!server.testCameraConnected(guid) && leaveIfGoneInFieldMode(text)) {
+            continue;
+        }
         if (!server.testCameraConnected(guid)) {
             const std::string message = kMsgCameraNotDetectedPrefix + text + kMsgCameraNotDetectedSuffix;
             notify([&message](MultiSyncEvtCB& cb) { cb.onUpdateSyncRegistersFailure(message); });
@@ -193,8 +198,12 @@ void MultiSync::updateSlaveCamsSyncRegisters()
     const std::string masterBus = master.getOwningBusId();
 
     bool allReady = true;
-    for (const std::string& text : s._camsGUIDs) {
+    for (auto it = s._camsGUIDs.begin(); it != s._camsGUIDs.end();) {
+        const std::string text = *it++;
         const CamGUID guid = guidOf(text);
+        if (!server.testCameraConnected(guid) && leaveIfGoneInFieldMode(text)) {
+            continue;
+        }
         if (!server.testCameraConnected(guid)) {
             const std::string message = kMsgSlaveNotDetectedPrefix + text + kMsgSlaveNotDetectedSuffix;
             notify([&message](MultiSyncEvtCB& cb) { cb.onUpdateSyncRegistersFailure(message); });
@@ -214,16 +223,27 @@ void MultiSync::updateSlaveCamsSyncRegisters()
         const uint32_t slaveTicks = roundedTicks(slaveDate);
         const unsigned long offset = computeOffset(m, slaveTicks);
         offsetsByMasterDate& history = s._offsetsByMasterDateByCam[text];
-        pushOffsetInOffsetsByMasterDateColl(masterDate, offset, history, s._nMaxNbOffsets);
+        bool bHeld = false;
+        if (s._bFieldMode) {
+            bHeld = !trackInFieldMode(text, masterDate, offset, history);
+        } else {
+            pushOffsetInOffsetsByMasterDateColl(masterDate, offset, history, s._nMaxNbOffsets);
+        }
         if (history.size() < s._nMinNbOffsets) {
             allReady = false;
             continue;
         }
+        if (bHeld) {
+            continue; // the camera keeps the correction it has until the next offset tells
+        }
         // The reference instant: the slave clock's last whole second.
         const uint32_t second = slaveTicks / nb_ticks_in_1_second;
         const double ticksIntoSlaveSecond = static_cast<double>(slaveTicks - second * nb_ticks_in_1_second);
+        const FieldTracker* tracker = s._bFieldMode ? &s._fieldTrackers[text] : nullptr;
         const std::pair<unsigned long, unsigned long> fit =
-            computeDriftAndOffset(history, ticksIntoSlaveSecond);
+            tracker != nullptr && tracker->count() >= s._nMinNbOffsets
+                ? tracker->driftAndOffset(ticksIntoSlaveSecond)
+                : computeDriftAndOffset(history, ticksIntoSlaveSecond);
         const uint32_t quadlet0 = ticksToCycleTime(static_cast<uint32_t>(fit.second));
         const uint32_t quadlet1 = iidc::makeSyncQuadlet1(static_cast<uint32_t>(fit.first), second);
         s._bRegAccessFailed = false;
@@ -234,6 +254,54 @@ void MultiSync::updateSlaveCamsSyncRegisters()
     s._state = allReady ? ss_synchronized : ss_started;
     s._bLastSyncRegUpdateFailed = false;
     notify([](MultiSyncEvtCB& cb) { cb.onUpdateSyncRegistersSuccess(); });
+}
+
+// --- field mode -------------------------------------------------------------------------------
+
+bool MultiSync::trackInFieldMode(const std::string& text, double masterDate, unsigned long offset,
+                                 offsetsByMasterDate& history)
+{
+    State& s = *_pState;
+    FieldTracker& tracker = s._fieldTrackers[text];
+    if (history.empty()) {
+        tracker.reset(); // a new set, or a pause that emptied the histories
+    }
+    switch (tracker.add(masterDate, static_cast<uint32_t>(offset))) {
+    case FieldTracker::Verdict::held:
+        return false;
+    case FieldTracker::Verdict::step:
+        // The slave's clock jumped (a bus reset that moved its cycle master):
+        // every offset before the jump would drag the fit for as long as it
+        // stays in the history, so the history starts again here. The slave
+        // is not ready until it holds 50 offsets again, which the next slow
+        // tick reports as synchronisation lost.
+        LOG4CPLUS_WARN(g_OrvexLogger, kLogStepPrefix << text << kLogStepSuffix);
+        history.clear();
+        break;
+    case FieldTracker::Verdict::accepted:
+        break;
+    }
+    pushOffsetInOffsetsByMasterDateColl(masterDate, offset, history, s._nMaxNbOffsets);
+    return true;
+}
+
+bool MultiSync::leaveIfGoneInFieldMode(const std::string& text)
+{
+    State& s = *_pState;
+    if (!s._bFieldMode || text == s._masterGUID.to_string()) {
+        return false;
+    }
+    // A camera unplugged while the controller runs: the server has heard it
+    // through its bus callback and forgotten the camera. Waiting for it
+    // would stop every other slave's corrections, so it leaves the set; the
+    // host may add it again once it is back.
+    s._camsGUIDs.erase(text);
+    s._offsetsByMasterDateByCam.erase(text);
+    s._fieldTrackers.erase(text);
+    const std::string message = kMsgCameraLeftPrefix + text + kMsgCameraLeftSuffix;
+    LOG4CPLUS_WARN(g_OrvexLogger, message);
+    notify([&message](MultiSyncEvtCB& cb) { cb.onUpdateSyncRegistersFailure(message); });
+    return true;
 }
 
 // --- staleness ------------------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "base/HiddenWindow.h"
+#include "sync/FieldTracker.h"
 #include "sync/MultiSyncUnit.h"
 
 #include <orvex/DriftEstimation.h>
@@ -45,6 +46,11 @@ struct MultiSync::State {
     // once the outermost callback has returned).
     unsigned _nCallbacksRunning = 0;
     std::vector<std::unique_ptr<MultiSyncEvtCB>> _retiredEvtCBs;
+
+    // Field mode (<orvex/MultiSyncField.h>): off unless the host asks. One
+    // tracker per slave text, started with its history.
+    bool _bFieldMode = false;
+    std::map<std::string, orvex::sync::FieldTracker> _fieldTrackers;
 };
 
 // Calls `call(callback)` on the host's callback object, if one is set. A

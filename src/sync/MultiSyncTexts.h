@@ -45,6 +45,14 @@ constexpr const char* kCallWriteSync =
 // A tick that ended with an error (logged, then reported with its text).
 constexpr const char* kLogTickError = "MultiSync: a timer tick ended with an error: ";
 
+// Field mode: a slave's clock stepped ("... 0x" + identifier + suffix).
+constexpr const char* kLogStepPrefix = "MultiSync: the cycle clock of camera 0x";
+constexpr const char* kLogStepSuffix = " stepped; its offsets history restarts from the step";
+
+// Field mode: a camera of the set left the bus ("camera 0x" + identifier + suffix).
+constexpr const char* kMsgCameraLeftPrefix = "camera 0x";
+constexpr const char* kMsgCameraLeftSuffix = " left the bus: it no longer takes part in the synchronisation";
+
 // --- Trace texts ---------------------------------------------------------------------------
 
 constexpr const char* kTraceConstructor = "MultiSync::MultiSync()";

@@ -56,7 +56,9 @@ void MultiSync::tick(UINT_PTR timerId)
         return; // the host stopped the controller from a callback
     }
     if (fast && s._state == ss_synchronized) {
-        switchTimer(Timer_FastUpdateSyncReg, Timer_SlowUpdateSyncReg, kSlowUpdatePeriodMs);
+        // Field mode keeps measuring at the fast rate (see MultiSyncField.h).
+        switchTimer(Timer_FastUpdateSyncReg, Timer_SlowUpdateSyncReg,
+                    s._bFieldMode ? kFastUpdatePeriodMs : kSlowUpdatePeriodMs);
         notify([](MultiSyncEvtCB& cb) { cb.onSynchronized(); });
     } else if (!fast && s._state != ss_synchronized) {
         switchTimer(Timer_SlowUpdateSyncReg, Timer_FastUpdateSyncReg, kFastUpdatePeriodMs);

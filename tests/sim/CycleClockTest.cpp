@@ -86,3 +86,39 @@ TEST_F(BusResetClock, AResetJumpsTheBusClockByItsStep)
     EXPECT_NEAR(static_cast<double>(before - 2'000'000), static_cast<double>(clock.ticksAt(at)), 1.0);
     EXPECT_NEAR(30.0, clock.driftPpm(), 1e-9) << "the rate is kept";
 }
+
+TEST(CycleClockTroubles, AScheduledStepJumpsAtItsInstantOnlyAndKeepsTheRate)
+{
+    CycleClock clock;
+    clock.setDriftPpm(50.0);
+    const int64_t start = hostNowNs();
+    const int64_t stepAt = start + 2 * kSecondNs;
+    clock.scheduleStep(stepAt, 24576); // 1 ms
+    clock.scheduleStep(stepAt + kSecondNs, -3072);
+
+    const int64_t before = clock.ticksAt(stepAt - 1000);
+    const int64_t after = clock.ticksAt(stepAt + 1000);
+    // 2 us of running at 24.576 MHz, about 49 ticks, plus the step.
+    EXPECT_NEAR(static_cast<double>(after - before), 24576.0 + 49.0, 2.0);
+    const int64_t second = clock.ticksAt(stepAt + kSecondNs + 1000);
+    EXPECT_NEAR(static_cast<double>(second - after), 24576000.0 * (1.0 + 50e-6) - 3072.0, 2.0);
+    EXPECT_NEAR(50.0, ppmOver(clock, stepAt + 2 * kSecondNs, 10), 0.01);
+    // What a node counts runs on through the jumps.
+    EXPECT_NEAR(static_cast<double>(clock.ownTicksAt(stepAt + 1000) - clock.ownTicksAt(stepAt - 1000)), 49.0,
+                2.0);
+}
+
+TEST(CycleClockTroubles, ATemperatureSwingMovesTheRateAlongASine)
+{
+    CycleClock clock;
+    clock.setDriftPpm(30.0);
+    clock.setTemperatureSwing(10.0, 40.0);
+    const int64_t start = hostNowNs();
+    // A quarter period in: +10 ppm; three quarters: -10 ppm; a whole: back.
+    EXPECT_NEAR(40.0, ppmOver(clock, start + 10 * kSecondNs), 0.1);
+    EXPECT_NEAR(20.0, ppmOver(clock, start + 30 * kSecondNs), 0.1);
+    EXPECT_NEAR(30.0, ppmOver(clock, start + 40 * kSecondNs), 0.1);
+    // Switched off, the rate is the set one again.
+    clock.setTemperatureSwing(0.0, 40.0);
+    EXPECT_NEAR(30.0, ppmOver(clock, hostNowNs() + 10 * kSecondNs, 10), 0.01);
+}

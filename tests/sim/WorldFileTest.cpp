@@ -174,6 +174,20 @@ TEST(WorldDescription, RefusesHostileFilesNamingTheKeyAndTheRange)
          "strobePins 4294967295 is outside 0 to 15 in camera #0 of bus #0"},
         {camera(R"("packetUnit": 65536)"), "packetUnit 65536 is outside 1 to 8192 in camera #0 of bus #0"},
         {camera(R"("maxBusSpeed": 3200)"), "maxBusSpeed must be 400 or 800 in camera #0 of bus #0"},
+        {R"({ "buses": [ { "wanderPpmPerSqrtMinute": -1 } ] })",
+         "wanderPpmPerSqrtMinute -1 is outside 0 to 100 in bus #0"},
+        {R"({ "buses": [ { "stepOnResetTicks": 3145728000 } ] })",
+         "stepOnResetTicks 3145728000 is outside -3145727999 to 3145727999 in bus #0"},
+        {R"({ "buses": [ { "stepOnResetTicks": 0.5 } ] })",
+         "stepOnResetTicks must be a whole number of ticks in bus #0"},
+        {R"({ "buses": [ { "temperatureSwingPpm": 5 } ] })",
+         "temperaturePeriodSeconds must be at least 1 with a temperatureSwingPpm in bus #0"},
+        {R"({ "buses": [ { "steps": [ { "atSeconds": 1 } ] } ] })",
+         "a step needs \"atSeconds\" and \"ticks\" in step #0 of bus #0"},
+        {R"({ "buses": [ { "steps": [ { "atSeconds": -1, "ticks": 1 } ] } ] })",
+         "atSeconds -1 is outside 0 to 31536000 in step #0 of bus #0"},
+        {R"({ "buses": [ { "steps": [ { "atSeconds": 1, "ticks": 1, "when": 2 } ] } ] })",
+         "unknown key \"when\" in step #0 of bus #0"},
     };
     for (const auto& [text, message] : cases) {
         try {
@@ -189,6 +203,24 @@ TEST(WorldDescription, RefusesHostileFilesNamingTheKeyAndTheRange)
                        "temperatureCelsius": 136.35 } ] } ] })");
     EXPECT_EQ(edge.buses[0].bus.clockSeconds, 4294967295.0);
     EXPECT_EQ(edge.buses[0].cameras[0].sensorHeight, 4096u);
+}
+
+TEST(WorldDescription, ABusClockCanWanderSwingAndStep)
+{
+    const WorldDescription world =
+        parseWorld(R"({ "buses": [ { "wanderPpmPerSqrtMinute": 0.2, "wanderSeed": 9,
+        "temperatureSwingPpm": -3, "temperaturePeriodSeconds": 600, "stepOnResetTicks": -24576,
+        "steps": [ { "atSeconds": 60, "ticks": 24576 }, { "atSeconds": 90.5, "ticks": -3072 } ] } ] })");
+    const BusConfig& bus = world.buses[0].bus;
+    EXPECT_EQ(bus.wanderPpmPerSqrtMinute, 0.2);
+    EXPECT_EQ(bus.wanderSeed, 9u);
+    EXPECT_EQ(bus.temperatureSwingPpm, -3.0);
+    EXPECT_EQ(bus.temperaturePeriodSeconds, 600.0);
+    EXPECT_EQ(bus.stepOnResetTicks, -24576);
+    ASSERT_EQ(bus.steps.size(), 2u);
+    EXPECT_EQ(bus.steps[1].atSeconds, 90.5);
+    EXPECT_EQ(bus.steps[1].ticks, -3072);
+    EXPECT_EQ(bus.steps[0].ticks, 24576);
 }
 
 TEST(WorldDescription, PropertyRangesAreGivenInAbsoluteUnitsOnWholeRawSteps)

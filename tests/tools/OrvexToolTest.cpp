@@ -169,6 +169,7 @@ TEST(OrvexTool, SyncRefusesWhatItCannotRun)
         {"sync 0", 2, "sync takes its master with --master"},
         {"sync --seconds 0", 2, "--seconds must be above 0"},
         {"sync --master 7 --seconds 1", 1, "no camera 7"},
+        {"view --field", 2, "--field needs --sync"},
     };
     for (const auto& c : cases) {
         const ToolRun run = runTool(c.arguments);

@@ -26,6 +26,7 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <utility>
 
 enum SyncState {
     ss_stopped = 0,
@@ -52,6 +53,12 @@ public:
     // Synchronisation was lost (ticks stopped for more than 10 s).
     virtual void onSynchronizationLost();
 };
+
+namespace orvex::sync {
+// Field mode's access to the controller's state (<orvex/MultiSyncField.h>):
+// a setting kept out of the class surface.
+class FieldModeAccess;
+} // namespace orvex::sync
 
 class ORVEX_API MultiSync {
 public:
@@ -125,6 +132,7 @@ protected:
 private:
     // Everything the controller keeps, behind the wall (sync/MultiSyncState.h).
     struct State;
+    friend class orvex::sync::FieldModeAccess;
 
     // One timer tick, in its fixed order; never lets an exception out.
     void onTimerTick(UINT_PTR timerId) noexcept;
@@ -135,6 +143,13 @@ private:
     void checkCamerasAreFlyCapture() const;
     // One attempt-and-retry write of the sync block; false once reported.
     bool writeSyncRegisters(void* camCntxt, uint32_t quadlet0, uint32_t quadlet1);
+    // Field mode: feeds one offset to the slave's tracker and its history;
+    // false when the offset is held back (it may be the first of a step).
+    bool trackInFieldMode(const std::string& text, double masterDate, unsigned long offset,
+                          std::list<std::pair<double, unsigned long>>& history);
+    // Field mode: a camera of the set other than the master that is no
+    // longer connected leaves the set, reported once; false otherwise.
+    bool leaveIfGoneInFieldMode(const std::string& text);
     // Sets both failure flags around the failure callback.
     void reportFailure(const std::string& message);
     template <class Call> void notify(Call&& call);

@@ -19,6 +19,14 @@ Bus::Bus(int number, const BusConfig& config)
 {
     _clock.setTicksNow(static_cast<int64_t>(std::llround(config.clockSeconds * iidc::kTickFrequencyHz)));
     _clock.setDriftPpm(config.driftPpm);
+    if (config.wanderPpmPerSqrtMinute > 0.0)
+        _clock.setWander(config.wanderPpmPerSqrtMinute, config.wanderSeed);
+    if (config.temperatureSwingPpm != 0.0 && config.temperaturePeriodSeconds > 0.0)
+        _clock.setTemperatureSwing(config.temperatureSwingPpm, config.temperaturePeriodSeconds);
+    _clock.setStepOnReset(config.stepOnResetTicks);
+    const int64_t created = hostNowNs();
+    for (const BusConfig::ScheduledStep& step : config.steps)
+        _clock.scheduleStep(created + static_cast<int64_t>(std::llround(step.atSeconds * 1e9)), step.ticks);
     _delays.setTiming(config.timing);
 }
 

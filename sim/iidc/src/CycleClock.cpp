@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <thread>
 
 namespace orvex::sim {
@@ -92,17 +93,58 @@ void CycleClock::restartLocked(int64_t hostNs, double ticks, double ppm)
     _anchors.push_back(Anchor{hostNs, ticks, ticksPerNsAt(ppm), ppm});
 }
 
+void CycleClock::recordJumpLocked(int64_t hostNs, int64_t ticks) const
+{
+    const int64_t cycles = roundToCycles(ticks);
+    _jumpedCycleTicks += cycles;
+    _scheduledJumps.emplace_back(hostNs, cycles);
+    if (_scheduledJumps.size() > kKeptAnchors)
+        _scheduledJumps.pop_front();
+}
+
+int64_t CycleClock::jumpedAtLocked(int64_t hostNs) const
+{
+    // A scheduled step may be made before the instant asked about has come
+    // (a read further on made it): undo those after `hostNs`.
+    int64_t jumped = _jumpedCycleTicks;
+    for (auto it = _scheduledJumps.rbegin(); it != _scheduledJumps.rend() && it->first > hostNs; ++it)
+        jumped -= it->second;
+    return jumped;
+}
+
+double CycleClock::swingPpmAtLocked(int64_t hostNs) const
+{
+    if (_swingAmplitudePpm == 0.0)
+        return 0.0;
+    constexpr double kTwoPi = 6.283185307179586;
+    return _swingAmplitudePpm *
+           std::sin(kTwoPi * static_cast<double>(hostNs - _swingStartNs) / _swingPeriodNs);
+}
+
 void CycleClock::extendWanderLocked(int64_t hostNs) const
 {
-    if (_wanderStepPpm <= 0.0)
-        return;
-    std::normal_distribution<double> move(0.0, _wanderStepPpm);
-    while (hostNs >= _anchors.back().hostNs + kWanderStepNs) {
-        const Anchor& last = _anchors.back();
-        const int64_t at = last.hostNs + kWanderStepNs;
-        _wanderPpm += move(_wanderRng);
-        const double ppm = _basePpm + _wanderPpm;
-        _anchors.push_back(Anchor{at, ticksAt(last, at), ticksPerNsAt(ppm), ppm});
+    const bool moving = _wanderStepPpm > 0.0 || _swingAmplitudePpm != 0.0;
+    std::normal_distribution<double> move(0.0, _wanderStepPpm > 0.0 ? _wanderStepPpm : 1.0);
+    for (;;) {
+        const Anchor last = _anchors.back();
+        const int64_t nextMove = moving ? last.hostNs + kWanderStepNs : INT64_MAX;
+        const int64_t nextStep = _scheduledSteps.empty() ? INT64_MAX : _scheduledSteps.begin()->first;
+        const int64_t at = std::min(nextMove, nextStep);
+        if (at > hostNs)
+            return;
+        if (nextStep <= nextMove) {
+            // A step falls between two moves: the rate goes on unchanged.
+            const int64_t ticks = _scheduledSteps.begin()->second;
+            _scheduledSteps.erase(_scheduledSteps.begin());
+            recordJumpLocked(at, ticks);
+            _anchors.push_back(
+                Anchor{at, ticksAt(last, at) + static_cast<double>(ticks), last.ticksPerNs, last.ppm});
+        } else {
+            if (_wanderStepPpm > 0.0)
+                _wanderPpm += move(_wanderRng);
+            const double ppm = _basePpm + _wanderPpm + swingPpmAtLocked(at);
+            _anchors.push_back(Anchor{at, ticksAt(last, at), ticksPerNsAt(ppm), ppm});
+        }
         if (_anchors.size() > kKeptAnchors)
             _anchors.pop_front();
     }
@@ -168,7 +210,7 @@ int64_t CycleClock::ownTicksAt(int64_t hostNs) const
 {
     std::lock_guard<std::mutex> lock(_m);
     extendWanderLocked(hostNs);
-    return keptTicksAtLocked(hostNs) - _jumpedCycleTicks;
+    return keptTicksAtLocked(hostNs) - jumpedAtLocked(hostNs);
 }
 
 int64_t CycleClock::hostNsAtOwn(int64_t ownTicks) const
@@ -220,6 +262,28 @@ void CycleClock::setWander(double ppmPerSqrtMinute, uint32_t seed)
     constexpr double kStepsPerMinute = 60.0e9 / static_cast<double>(kWanderStepNs);
     _wanderStepPpm = ppmPerSqrtMinute > 0.0 ? ppmPerSqrtMinute / std::sqrt(kStepsPerMinute) : 0.0;
     _wanderRng.seed(seed);
+}
+
+void CycleClock::setTemperatureSwing(double amplitudePpm, double periodSeconds)
+{
+    std::lock_guard<std::mutex> lock(_m);
+    const int64_t now = hostNowNs();
+    const Anchor current = anchorAtLocked(now);
+    // The swing starts (or ends) at zero: the rate is the set one plus the wander.
+    restartLocked(now, ticksAt(current, now), _basePpm + _wanderPpm);
+    _swingAmplitudePpm = periodSeconds > 0.0 ? amplitudePpm : 0.0;
+    _swingPeriodNs = periodSeconds > 0.0 ? periodSeconds * 1e9 : 1.0;
+    _swingStartNs = now;
+}
+
+void CycleClock::scheduleStep(int64_t atHostNs, int64_t ticks)
+{
+    std::lock_guard<std::mutex> lock(_m);
+    const int64_t now = hostNowNs();
+    extendWanderLocked(now);
+    // Never before an instant the clock has already been read at.
+    _scheduledSteps.emplace(std::max({atHostNs, now, _anchors.back().hostNs}), ticks);
+    extendWanderLocked(now); // one already due is made now
 }
 
 void CycleClock::step(int64_t ticks)

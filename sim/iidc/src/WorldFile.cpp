@@ -42,6 +42,11 @@ constexpr double kMaxClockSeconds = 4294967295.0;
 // IEEE 1394 allows a cycle master 100 ppm; ten times that is a broken
 // crystal, still a clock. Far beyond, the tick arithmetic overflows.
 constexpr double kMaxDriftPpm = 1000.0;
+// A wander far beyond any crystal's; a clock event (a step, a swing's
+// period) at most a year away; a step of less than one register wrap.
+constexpr double kMaxWanderPpmPerSqrtMinute = 100.0;
+constexpr double kMaxClockEventSeconds = 365.0 * 86400.0;
+constexpr double kMaxStepTicks = 3145727999.0;
 // The temperature register holds tenths of a kelvin in 12 bits.
 constexpr double kMinCelsius = -273.15;
 constexpr double kMaxCelsius = (4095.0 - 2731.5) / 10.0;
@@ -402,11 +407,50 @@ CameraConfig parseCamera(const pt::ptree& node, const std::string& where)
     return c;
 }
 
+// A jump of a bus clock in ticks: a whole number, less than one wrap of the
+// cycle-time register (128 s) either way.
+int64_t stepTicks(const pt::ptree& node, const std::string& key, const std::string& where)
+{
+    const double ticks = ranged(node, key, 0.0, -kMaxStepTicks, kMaxStepTicks, where);
+    if (ticks != std::floor(ticks))
+        throw std::runtime_error(key + " must be a whole number of ticks in " + where);
+    return static_cast<int64_t>(ticks);
+}
+
+// The clock's wander, temperature swing and steps.
+void parseClockTroubles(const pt::ptree& node, BusConfig& b, const std::string& where)
+{
+    b.wanderPpmPerSqrtMinute =
+        ranged(node, "wanderPpmPerSqrtMinute", 0.0, 0.0, kMaxWanderPpmPerSqrtMinute, where);
+    b.wanderSeed = u32(node, "wanderSeed", b.wanderSeed);
+    b.temperatureSwingPpm = ranged(node, "temperatureSwingPpm", 0.0, -kMaxDriftPpm, kMaxDriftPpm, where);
+    b.temperaturePeriodSeconds =
+        ranged(node, "temperaturePeriodSeconds", 0.0, 0.0, kMaxClockEventSeconds, where);
+    if (b.temperatureSwingPpm != 0.0 && b.temperaturePeriodSeconds < 1.0)
+        throw std::runtime_error(
+            "temperaturePeriodSeconds must be at least 1 with a temperatureSwingPpm in " + where);
+    b.stepOnResetTicks = stepTicks(node, "stepOnResetTicks", where);
+    const pt::ptree none;
+    int index = 0;
+    for (const auto& stepNode : listOf(node, "steps", none, where)) {
+        const std::string stepWhere = "step #" + std::to_string(index++) + " of " + where;
+        requireKnownKeys(stepNode.second, {"atSeconds", "ticks"}, stepWhere);
+        if (!stepNode.second.get_child_optional("atSeconds") || !stepNode.second.get_child_optional("ticks"))
+            throw std::runtime_error("a step needs \"atSeconds\" and \"ticks\" in " + stepWhere);
+        BusConfig::ScheduledStep step;
+        step.atSeconds = ranged(stepNode.second, "atSeconds", 0.0, 0.0, kMaxClockEventSeconds, stepWhere);
+        step.ticks = stepTicks(stepNode.second, "ticks", stepWhere);
+        b.steps.push_back(step);
+    }
+}
+
 BusConfig parseBus(const pt::ptree& node, const std::string& where)
 {
     requireKnownKeys(node,
                      {"number", "speed", "clockSeconds", "driftPpm", "readLatencyUs", "readJitterUs",
-                      "spikeProbability", "spikeUs", "isoBandwidth", "cameras"},
+                      "spikeProbability", "spikeUs", "isoBandwidth", "wanderPpmPerSqrtMinute", "wanderSeed",
+                      "temperatureSwingPpm", "temperaturePeriodSeconds", "stepOnResetTicks", "steps",
+                      "cameras"},
                      where);
     BusConfig b;
     if (node.get_child_optional("number")) {
@@ -427,6 +471,7 @@ BusConfig parseBus(const pt::ptree& node, const std::string& where)
         throw std::runtime_error("spikeProbability must be 0 to 1 in " + where);
     b.timing.spikeNs = nanoseconds(node, "spikeUs", 0.0, where);
     b.isoBandwidth = rangedU32(node, "isoBandwidth", 0, 0, kMaxIsoBandwidth, where);
+    parseClockTroubles(node, b, where);
     return b;
 }
 

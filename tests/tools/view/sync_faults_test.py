@@ -9,6 +9,8 @@ import sys
 import tempfile
 import time
 import unittest
+import urllib.error
+import urllib.request
 
 from viewtool import SANITIZER_FINDINGS, Viewer
 
@@ -127,6 +129,48 @@ class SyncFaultsTest(unittest.TestCase):
         again = self.watch(viewer, lambda s: s["state"] == "synchronised", SYNC_SECONDS)[-1]
         self.assertEqual(again["synchronisedAfter"], first["synchronisedAfter"])
         self.assertGreater(again["updates"], lost["updates"])
+
+    def test_the_page_the_state_and_frames_are_served_while_an_update_is_slow(self):
+        # After synchronisation, both attempts of a slave write hang 3 s and
+        # fail: one update holds the tool's main thread for 6 s.
+        viewer = self.run_viewer([
+            {"function": "flycaptureWriteRegisterBlock", "serial": SLAVE_SERIAL, "address": SYNC_BLOCK,
+             "skip": 1, "count": 2, "stallUs": 3000000, "errorCode": 1},
+        ])
+        status, _ = viewer.request("POST", "/api/cameras/0/start")
+        self.assertEqual(status, 200)
+        # Each frame route keeps its own encoding to fall back on.
+        viewer.wait_for(lambda: self.fetch(viewer, "/api/cameras/0/frame.png")[0] == 200)
+        viewer.wait_for(lambda: self.fetch(viewer, "/api/cameras/0/frame")[0] == 200)
+        self.watch(viewer, lambda s: s["state"] == "synchronised", SYNC_SECONDS)
+        # Every request is answered well inside the update (a client that
+        # waited for the controller would give up after 2 s); those the main
+        # thread could not take say that they show what it last showed.
+        paths = ("/", "/api/state", "/api/cameras/0/frame.png", "/api/cameras/0/frame")
+        stale = dict.fromkeys(paths, 0)
+        deadline = time.monotonic() + 8
+        while time.monotonic() < deadline:
+            for path in paths:
+                status, headers = self.fetch(viewer, path)
+                self.assertEqual(status, 200, path)
+                stale[path] += headers.get("X-Orvex-Stale") == "1"
+            time.sleep(0.1)
+        # The page itself never needs the main thread.
+        self.assertEqual(stale["/"], 0)
+        for path in paths[1:]:
+            self.assertGreater(stale[path], 0, path + ": no request fell inside the slow update")
+        final = self.watch(viewer, lambda s: s["failures"] >= 1, 20)[-1]
+        self.assertEqual(final["lastFailure"], WRITE_SYNC_CALL + ": " + FAILED_TEXT)
+
+    @staticmethod
+    def fetch(viewer, path):
+        """(status, headers) of a GET that gives up after 2 s."""
+        try:
+            with urllib.request.urlopen(viewer.base + path, timeout=2) as response:
+                response.read()
+                return response.status, response.headers
+        except urllib.error.HTTPError as error:
+            return error.code, error.headers
 
 
 if __name__ == "__main__":

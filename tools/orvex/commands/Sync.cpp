@@ -8,6 +8,7 @@
 #include "SyncReadings.h"
 
 #include <orvex/MultiSync.h>
+#include <orvex/MultiSyncField.h>
 
 #include <boost/program_options.hpp>
 
@@ -180,6 +181,7 @@ int synchronise(Session& session, const Options& options, std::ostream& out, std
 
     MultiSync sync;
     sync.setEvtCB(new UpdateReporter(sync, masterGuid, slaves, out));
+    orvex::setMultiSyncFieldMode(sync, options.field);
     sync.setCameras(masterGuid, others);
     sync.start();
     pumpFor(session, options.seconds);
@@ -195,9 +197,12 @@ int synchronise(Session& session, const Options& options, std::ostream& out, std
 void addOptions(po::options_description& options)
 {
     po::options_description syncing("Options of sync");
-    syncing.add_options()                                                           //
-        ("master", po::value<std::string>(), "the master camera (default: port 0)") //
-        ("plot", po::value<std::string>(), "draw disagreement and drift into this SVG file");
+    syncing.add_options()                                                                    //
+        ("master", po::value<std::string>(), "the master camera (default: port 0)")          //
+        ("plot", po::value<std::string>(), "draw disagreement and drift into this SVG file") //
+        ("field", po::bool_switch(),
+         "sync, and view with --sync: field mode (follows clock steps and wander; a camera that leaves "
+         "is dropped)");
     options.add(syncing);
 }
 
@@ -207,13 +212,14 @@ Options parse(const CommandLineValues& line)
     if (line.camera) {
         throw UsageError("sync takes its master with --master");
     }
-    Options options{line.common, {}, 10.0, {}};
+    Options options{line.common, {}, 10.0, {}, false};
     options.seconds = values.count("seconds") ? values["seconds"].as<double>() : 10.0;
     if (!(options.seconds > 0.0 && options.seconds <= 86400.0)) {
         throw UsageError("--seconds must be above 0 and at most a day");
     }
     options.master = values.count("master") ? values["master"].as<std::string>() : std::string();
     options.plotFile = values.count("plot") ? values["plot"].as<std::string>() : std::string();
+    options.field = values["field"].as<bool>();
     return options;
 }
 

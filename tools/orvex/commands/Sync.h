@@ -21,9 +21,10 @@ struct Options {
     std::string master; // a port index or a GUID; empty: the camera at port 0
     double seconds = 10.0;
     std::string plotFile; // empty: no plot
+    bool field = false;   // the controller's field mode
 };
 
-// Adds "Options of sync": --master, --plot.
+// Adds "Options of sync": --master, --plot, --field (which view reads too).
 void addOptions(boost::program_options::options_description& options);
 
 // Throws UsageError for a camera word or a run outside (0 s, a day].

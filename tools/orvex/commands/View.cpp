@@ -38,6 +38,11 @@ Options parse(const CommandLineValues& line)
             throw UsageError("--sync needs a master camera: a port index or a GUID");
         }
     }
+    // --field is among the options of sync, which adds it.
+    options.view.syncField = values["field"].as<bool>();
+    if (options.view.syncField && options.view.syncMaster.empty()) {
+        throw UsageError("--field needs --sync");
+    }
     if (values.count("jpeg-quality")) {
         const std::string& text = values["jpeg-quality"].as<std::string>();
         const bool digits =

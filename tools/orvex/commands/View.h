@@ -21,7 +21,8 @@ struct Options {
 void addOptions(boost::program_options::options_description& options);
 
 // Throws UsageError for a camera word, camera settings (the page sets
-// them), an empty --sync or a JPEG quality not from 1 to 100.
+// them), an empty --sync, --field without --sync or a JPEG quality not from
+// 1 to 100.
 Options parse(const CommandLineValues& line);
 
 // Serves until Ctrl-C; returns the exit status (see runView()).

@@ -5,6 +5,7 @@
 
 #include "Event.h"
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -43,6 +44,12 @@ public:
     // Signalled when a job is posted, so that the main thread need not poll.
     HANDLE wakeEvent() const { return _wake.get(); }
 
+    // Main thread: whether it is dispatching window messages now, where a
+    // handler (a synchronisation tick retrying register transfers) may hold
+    // it for seconds. Any thread may ask.
+    void setDispatching(bool dispatching) { _bDispatching.store(dispatching); }
+    bool dispatching() const { return _bDispatching.load(); }
+
     // Main thread: refuses further jobs and drops those still waiting, whose
     // callers then get nothing.
     void close();
@@ -53,6 +60,7 @@ private:
     std::mutex _mutex;
     std::deque<std::function<void()>> _jobs;
     bool _closed = false;
+    std::atomic<bool> _bDispatching{false};
     Event _wake;
 };
 

@@ -23,6 +23,30 @@ namespace {
 // long enough for a camera's start on a loaded machine. A waiting request
 // holds a handler, not the event loop; Ctrl-C releases it at once.
 constexpr std::chrono::milliseconds kHostWait(8000);
+// How long a request for what the page shows (state, frames) waits for the
+// main thread before it is answered with what was last seen: a
+// synchronisation update whose register transfers are retried holds the
+// main thread for seconds, and the page must not freeze with it.
+constexpr std::chrono::milliseconds kShowWait(250);
+
+// The last state the main thread composed, for requests that cannot wait.
+class LastState {
+public:
+    void keep(const std::string& json)
+    {
+        const std::lock_guard<std::mutex> lock(_mutex);
+        _json = json;
+    }
+    std::optional<std::string> get() const
+    {
+        const std::lock_guard<std::mutex> lock(_mutex);
+        return _json;
+    }
+
+private:
+    mutable std::mutex _mutex;
+    std::optional<std::string> _json;
+};
 
 // What a path must match for a route: the part it names (a camera's id),
 // or nothing when it is not that route's.
@@ -176,22 +200,44 @@ void addPageRoutes(Router& router)
     });
 }
 
+// Asks the main thread for what `job` returns: briefly first, then, unless
+// a window message handler holds the main thread (where it may stay for
+// seconds), as long as any request waits. Nothing when it could not answer.
+template <class Job>
+auto callForShow(HostQueue& queue, const Job& job) -> decltype(queue.call(job, kShowWait))
+{
+    auto answer = queue.call(job, kShowWait);
+    if (!answer && !queue.dispatching())
+        answer = queue.call(job, kHostWait);
+    return answer;
+}
+
+std::string stateJson(ViewCameras& cameras, ViewSync& sync)
+{
+    return "{\"cameras\":" + cameras.stateJson() +
+           ",\"syncAvailable\":" + (sync.available() ? "true" : "false") + ",\"sync\":" + sync.stateJson() +
+           "}";
+}
+
+// Main thread (the handler is made there): the first state is kept at once,
+// so that even the first request never waits for a busy main thread.
 void addStateRoute(Router& router, HostQueue& queue, ViewCameras& cameras, ViewSync& sync)
 {
-    router.get(exactly("/api/state"),
-               [&queue, &cameras, &sync](const HttpRequest&, const std::string&, HttpResponse& res) {
-                   const auto json = queue.call(
-                       [&cameras, &sync] {
-                           return "{\"cameras\":" + cameras.stateJson() +
-                                  ",\"syncAvailable\":" + (sync.available() ? "true" : "false") +
-                                  ",\"sync\":" + sync.stateJson() + "}";
-                       },
-                       kHostWait);
-                   if (json)
-                       answerJson(res, 200, *json);
-                   else
-                       answerBusy(res);
-               });
+    auto last = std::make_shared<LastState>();
+    last->keep(stateJson(cameras, sync));
+    router.get(exactly("/api/state"), [&queue, &cameras, &sync, last](const HttpRequest&, const std::string&,
+                                                                      HttpResponse& res) {
+        const auto json = callForShow(queue, [&cameras, &sync] { return stateJson(cameras, sync); });
+        if (json) {
+            last->keep(*json);
+            answerJson(res, 200, *json);
+        } else if (const auto kept = last->get()) {
+            res.headers.emplace_back("X-Orvex-Stale", "1");
+            answerJson(res, 200, *kept);
+        } else {
+            answerBusy(res);
+        }
+    });
 }
 
 // How a route sends a frame: a name to keep its encodings apart, its
@@ -229,6 +275,14 @@ public:
         const auto found = _frames.find(key);
         return found != _frames.end() ? std::optional<uint32_t>(found->second.first) : std::nullopt;
     }
+    // The last image encoded, whatever its index: what a request that
+    // cannot wait for the main thread gets.
+    std::optional<std::pair<uint32_t, std::shared_ptr<const std::string>>> newest(const Key& key)
+    {
+        const std::lock_guard<std::mutex> lock(_mutex);
+        const auto found = _frames.find(key);
+        return found != _frames.end() ? std::optional(found->second) : std::nullopt;
+    }
     std::shared_ptr<const std::string> bytes(const Key& key, uint32_t index)
     {
         const std::lock_guard<std::mutex> lock(_mutex);
@@ -245,6 +299,28 @@ private:
     std::mutex _mutex;
     std::map<Key, std::pair<uint32_t, std::shared_ptr<const std::string>>> _frames;
 };
+
+void answerFrame(HttpResponse& res, const FrameFormat& format, const std::string& bytes, uint32_t index)
+{
+    res.contentType = format.contentType;
+    res.body = bytes;
+    res.headers.emplace_back("Cache-Control", "no-store");
+    // Which image this is: a client can tell a new one from the kept one.
+    res.headers.emplace_back("X-Orvex-Index", std::to_string(index));
+}
+
+// The main thread could not answer: the image last encoded, marked as such,
+// or 503 when there is none yet.
+void answerStale(HttpResponse& res, const FrameFormat& format,
+                 const std::optional<std::pair<uint32_t, std::shared_ptr<const std::string>>>& kept)
+{
+    if (!kept) {
+        answerBusy(res);
+        return;
+    }
+    answerFrame(res, format, *kept->second, kept->first);
+    res.headers.emplace_back("X-Orvex-Stale", "1");
+}
 
 // GET /api/cameras/ID/ACTION[?full=1]: the camera's newest image, scaled to
 // the preview or at full resolution, in the format `formatFor(full)` gives.
@@ -263,14 +339,12 @@ void addFrameRoute(Router& router, HostQueue& queue, ViewCameras& cameras, const
         const FrameFormat format = formatFor(wantFull);
         const EncodedFrames::Key key{id, wantFull, format.name};
         const std::optional<uint32_t> known = encoded->index(key);
-        const auto frame = queue.call(
-            [&cameras, id, wantFull, known]() -> std::optional<ViewFrame> {
-                CameraView* view = cameras.find(id);
-                return view != nullptr ? view->newestFrame(wantFull, known) : std::nullopt;
-            },
-            kHostWait);
+        const auto frame = callForShow(queue, [&cameras, id, wantFull, known]() -> std::optional<ViewFrame> {
+            CameraView* view = cameras.find(id);
+            return view != nullptr ? view->newestFrame(wantFull, known) : std::nullopt;
+        });
         if (!frame) {
-            answerBusy(res);
+            answerStale(res, format, encoded->newest(key));
             return;
         }
         if (!*frame) {
@@ -288,11 +362,7 @@ void addFrameRoute(Router& router, HostQueue& queue, ViewCameras& cameras, const
             bytes = std::make_shared<const std::string>(format.encode(newest));
             encoded->keep(key, newest.index, bytes);
         }
-        res.contentType = format.contentType;
-        res.body = *bytes;
-        res.headers.emplace_back("Cache-Control", "no-store");
-        // Which image this is: a client can tell a new one from the kept one.
-        res.headers.emplace_back("X-Orvex-Index", std::to_string(newest.index));
+        answerFrame(res, format, *bytes, newest.index);
     });
 }
 

@@ -6,6 +6,7 @@
 #include "view/Json.h"
 
 #include <orvex/MultiSync.h>
+#include <orvex/MultiSyncField.h>
 
 #include <algorithm>
 #include <cctype>
@@ -103,6 +104,7 @@ ActionResult ViewSync::start(const std::string& master)
         _sync.reset();
         auto sync = std::make_unique<MultiSync>();
         sync->setEvtCB(new Events(*this));
+        orvex::setMultiSyncFieldMode(*sync, _field);
         sync->setCameras(camera->getUniqueId(), chosen.others);
         _master = camera->getUniqueId();
         _masterPort = camera->getPortIdx();

@@ -38,6 +38,8 @@ public:
     // The plot starts afresh with each start.
     ActionResult start(const std::string& master);
     ActionResult stop();
+    // Field mode for the runs to come.
+    void setFieldMode(bool field) { _field = field; }
     // Whether a controller can run at all (the FlyCapture stack is there).
     bool available() const { return _flycap != nullptr; }
     // "null" before the first start; the last run's plot stays after a stop.
@@ -66,6 +68,7 @@ private:
     static void keep(Points& points, double t, double value);
 
     Session* _flycap;
+    bool _field = false;
     Phase _phase = Phase::stopped;
     bool _everStarted = false;
     CamGUID _master;

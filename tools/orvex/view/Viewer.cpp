@@ -173,6 +173,7 @@ int runView(Session& session, const ViewOptions& options, std::ostream& out, std
     if (bcamBeside)
         watches.push_back(std::make_unique<RemovalWatch>(bcamBeside->server(), "BCAM camera", cameras));
     ViewSync sync(bcamSession ? nullptr : &session);
+    sync.setFieldMode(options.syncField);
     if (!options.syncMaster.empty()) {
         const ActionResult started = sync.start(options.syncMaster);
         if (started.outcome != ActionResult::Outcome::done) {
@@ -200,7 +201,9 @@ int runView(Session& session, const ViewOptions& options, std::ostream& out, std
             << std::endl;
         while (!g_stopRequested) {
             waitForWork(queue, cameras);
+            queue.setDispatching(true);
             session.pumpMessages();
+            queue.setDispatching(false);
             queue.runPending();
             try {
                 cameras.poll();

@@ -19,6 +19,7 @@ struct ViewOptions {
     std::string backend = "flycap";
     // Empty, or the synchronisation controller's master, started at once.
     std::string syncMaster;
+    bool syncField = false; // the controller's field mode
     // The live preview's JPEG quality, 1 to 100 (a build without JPEG sends PNG).
     int jpegQuality = kJpegQualityDefault;
 };

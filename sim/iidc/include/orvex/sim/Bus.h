@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <vector>
 
 namespace orvex::sim {
 
@@ -20,6 +21,19 @@ struct BusConfig {
     uint32_t speed = 800;      // Mb/s: 400 or 800
     double clockSeconds = 0.0; // cycle clock reading (unwrapped seconds) when the bus is created
     double driftPpm = 0.0;     // rate error of the cycle clock against the host
+    // How the clock misbehaves (CycleClock): a rate that wanders as a
+    // random walk, a slow temperature-like swing, a jump at every bus reset,
+    // and jumps at given times after the bus is created.
+    double wanderPpmPerSqrtMinute = 0.0;
+    uint32_t wanderSeed = 1;
+    double temperatureSwingPpm = 0.0;
+    double temperaturePeriodSeconds = 0.0;
+    int64_t stepOnResetTicks = 0;
+    struct ScheduledStep {
+        double atSeconds = 0.0; // after the bus is created
+        int64_t ticks = 0;
+    };
+    std::vector<ScheduledStep> steps;
     TransactionTiming timing;  // register transactions
     uint32_t isoBandwidth = 0; // isochronous bytes per 125 µs cycle; 0: IEEE 1394's at the speed
 };

@@ -3,8 +3,10 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <random>
+#include <utility>
 
 namespace orvex::sim {
 
@@ -75,8 +77,17 @@ public:
     // `ppmPerSqrtMinute` * sqrt(t) (one standard deviation). The walk is
     // drawn from `seed`: the same seed gives the same walk. 0 stops it.
     void setWander(double ppmPerSqrtMinute, uint32_t seed);
+    // Slow, temperature-like changes: from now on the rate swings around its
+    // set drift by up to `amplitudePpm`, a sine of period `periodSeconds`
+    // starting at zero, moved once per second of host time (with the
+    // wander, if any). An amplitude of 0 stops it.
+    void setTemperatureSwing(double amplitudePpm, double periodSeconds);
     // Jumps the clock by `ticks` (either sign) now.
     void step(int64_t ticks);
+    // Jumps the clock by `ticks` at the host instant `atHostNs`, as a bus
+    // reset that hands the cycle master role to another node would; a step
+    // whose instant has passed is made at once. Several may wait.
+    void scheduleStep(int64_t atHostNs, int64_t ticks);
     // The jump a bus reset makes (0, the default: none), and the reset.
     void setStepOnReset(int64_t ticks);
     void busReset();
@@ -97,8 +108,15 @@ private:
     // Under the lock: the anchor that holds at `hostNs`, after adding the
     // wander's anchors up to it.
     const Anchor& anchorAtLocked(int64_t hostNs) const;
-    // Under the lock: the wander's anchors up to `hostNs`.
+    // Under the lock: the anchors of the wander, the temperature swing and
+    // the scheduled steps up to `hostNs`.
     void extendWanderLocked(int64_t hostNs) const;
+    // Under the lock: a scheduled step of `ticks` made at `hostNs`, and the
+    // jumps made by an instant (the own count of ownTicksAt).
+    void recordJumpLocked(int64_t hostNs, int64_t ticks) const;
+    int64_t jumpedAtLocked(int64_t hostNs) const;
+    // Under the lock: the rate's swing at `hostNs`.
+    double swingPpmAtLocked(int64_t hostNs) const;
     // Under the lock, adding no anchor: the latest one at or before
     // `hostNs` (else the oldest, extrapolated back), and the reading there.
     const Anchor& keptAnchorAtLocked(int64_t hostNs) const;
@@ -118,9 +136,16 @@ private:
     double _wanderStepPpm = 0.0; // standard deviation of one move
     mutable double _wanderPpm = 0.0;
     mutable std::mt19937 _wanderRng;
+    double _swingAmplitudePpm = 0.0;
+    double _swingPeriodNs = 1.0;
+    int64_t _swingStartNs = 0;
     int64_t _stepOnReset = 0;
+    // Steps to come, by host instant.
+    mutable std::multimap<int64_t, int64_t> _scheduledSteps;
     // The jumps so far, each to the nearest whole cycle (see ownTicksAt).
-    int64_t _jumpedCycleTicks = 0;
+    mutable int64_t _jumpedCycleTicks = 0;
+    // The latest scheduled steps made: (host instant, whole-cycle jump).
+    mutable std::deque<std::pair<int64_t, int64_t>> _scheduledJumps;
 };
 
 // Timing of one asynchronous register transaction on a bus: the request
