@@ -69,15 +69,13 @@ Camera::Camera(Stack stack, const CamGUID& guid) : _stack(stack), _guid(guid), _
         if (!cam.isInitialized()) {
             cam.init();
         }
-        _event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-        if (_event == nullptr) {
+        _event.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+        if (!_event) {
             throw BindingError("cannot create the new-image event of camera " + _guidText);
         }
-        cam.setNewImageEvent(_event);
+        cam.setNewImageEvent(_event.get());
     } catch (...) {
-        if (_event != nullptr) {
-            CloseHandle(_event);
-        }
+        _event.reset();
         session.cameraClosed(guid);
         throw;
     }
@@ -117,8 +115,7 @@ void Camera::close() noexcept
     }
     {
         std::lock_guard<std::mutex> guard(_eventLock);
-        CloseHandle(_event);
-        _event = nullptr;
+        _event.reset();
     }
     _started = false;
     session.cameraClosed(_guid);
@@ -166,12 +163,12 @@ void Camera::stop()
 {
     if (!Session::instance().isOwnerThread()) {
         std::lock_guard<std::mutex> guard(_eventLock);
-        if (!_iterating || _event == nullptr) {
+        if (!_iterating || !_event) {
             throw BindingError("stop() from another thread ends a running frames() iteration; camera " +
                                _guidText + " has none");
         }
         _stopRequested = true;
-        SetEvent(_event);
+        SetEvent(_event.get());
         return;
     }
     stopNow(camera());
@@ -233,7 +230,7 @@ py::object Camera::nextFrame(long timeoutMs)
         bool signalled = false;
         {
             py::gil_scoped_release released;
-            signalled = session.wait(_event, left, &_stopRequested);
+            signalled = session.wait(_event.get(), left, &_stopRequested);
         }
         session.raisePendingCallbackError();
         if (signalled) {

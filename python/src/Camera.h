@@ -6,6 +6,7 @@
 #include "Session.h"
 
 #include <orvex/orvex.h>
+#include <orvex/win32_owned.h>
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -64,7 +65,7 @@ private:
     unsigned long _generation = 0;
     // Set by stop() from other threads, closed by close(): guarded.
     std::mutex _eventLock;
-    HANDLE _event = nullptr;
+    orvex::win32::OwnedHandle _event;
     bool _closed = false;
     bool _started = false;
     bool _anyIndexSeen = false;

@@ -2,23 +2,13 @@
 #pragma once
 
 #include <orvex/win32.h>
+#include <orvex/win32_owned.h>
 
 namespace orvex::cli {
 
-class Event {
+class Event : public win32::OwnedHandle {
 public:
-    Event() : _handle(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
-    ~Event()
-    {
-        if (_handle != nullptr)
-            CloseHandle(_handle);
-    }
-    Event(const Event&) = delete;
-    Event& operator=(const Event&) = delete;
-    HANDLE get() const { return _handle; }
-
-private:
-    HANDLE _handle;
+    Event() : win32::OwnedHandle(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
 };
 
 } // namespace orvex::cli
