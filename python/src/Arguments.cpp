@@ -1,3 +1,5 @@
+// Checks of Python arguments against the library's ranges, with the texts
+// of their refusals.
 #include "Arguments.h"
 
 #include <cmath>

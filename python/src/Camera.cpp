@@ -1,3 +1,5 @@
+// An opened camera for Python: init, the new-image event, settings, start
+// and stop, and the wait for frames with the GIL released.
 #include "Camera.h"
 
 #include <chrono>

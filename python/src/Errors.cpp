@@ -1,3 +1,5 @@
+// The Python exception types, and the translation of the library's errors
+// into them with the library's own text.
 #include "Errors.h"
 
 #include <orvex/orvex.h>

@@ -1,3 +1,5 @@
+// The iterator cam.frames() returns: a plain CPython type, so that a loop
+// reaches each frame without a pybind11 call per step.
 #include "FrameIterator.h"
 
 #include "Errors.h"

@@ -1,3 +1,5 @@
+// Register and user-memory reads and writes as bytes, a quadlet per bus
+// transaction, most significant byte first.
 #include "RawAccess.h"
 
 #include "Arguments.h"

@@ -1,3 +1,5 @@
+// The process's one video server as Python sees it: its stack, the owner
+// thread and its message pump, and the device changes heard.
 #include "Session.h"
 
 #include <orvex/BCAMVideoServer.h>

@@ -1,3 +1,5 @@
+// MultiSync for Python: cameras by GUID, and Python callables called as
+// the host callbacks on the owner thread.
 #include "Sync.h"
 
 #include "Session.h"

@@ -1,3 +1,4 @@
+// A fitted drift and offset as the two numbers of the sync block.
 #include "sync/DriftEncoding.h"
 
 #include "sync/CycleTime.h"

@@ -1,3 +1,5 @@
+// The least-squares fit of a slave's clock against the master's: drift and
+// offset from the kept history.
 #include <orvex/DriftEstimation.h>
 
 #include "sync/CycleTime.h"

@@ -1,3 +1,5 @@
+// Field mode's tracker of one slave: a bank of Kalman filters for the
+// wander, and the step test that restarts the history.
 #include "sync/FieldTracker.h"
 
 #include "sync/CycleTime.h"

@@ -1,3 +1,5 @@
+// The local date-time with microsecond resolution that the staleness rule
+// measures.
 #include "sync/LocalClock.h"
 
 #include <orvex/win32.h>

@@ -1,3 +1,5 @@
+// The /dev/fw nodes of the simulated world: one per connected camera, its
+// configuration ROM, and the bus generations that resets advance.
 #include "Devices.h"
 
 #include "RealCalls.h"

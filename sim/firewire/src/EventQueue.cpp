@@ -1,3 +1,5 @@
+// The event queue of one open /dev/fw file, readable and pollable through
+// its eventfd.
 #include "EventQueue.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// An isochronous receive context: queued packets filled from the camera's
+// images into the mapped buffer, with the interrupt events the kernel sends.
 #include "IsoContext.h"
 
 #include "RealCalls.h"

@@ -1,3 +1,5 @@
+// Channels and bandwidth of one simulated bus, allocated and given back as
+// the kernel's resource manager does.
 #include "IsoResources.h"
 
 #include <cerrno>

@@ -1,3 +1,5 @@
+// Copies to and from the calling program's memory, refused with EFAULT as
+// the kernel refuses a bad pointer.
 #include "UserMemory.h"
 
 #include <cerrno>

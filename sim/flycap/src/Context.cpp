@@ -1,3 +1,5 @@
+// One context of the simulated FlyCapture SDK: its camera, its buffers, and
+// the images it pulls from the camera when the host waits for one.
 #include "Context.h"
 
 #include "Status.h"

@@ -1,3 +1,5 @@
+// The simulated SDK's process-wide state: live contexts by handle and the
+// bus callbacks.
 #include "Registry.h"
 #include "SdkCameras.h"
 

@@ -1,3 +1,5 @@
+// A simulated 1394 bus: its cameras, cycle clock, bandwidth, resets and the
+// timing of register transactions.
 #include <orvex/sim/Bus.h>
 
 #include <orvex/iidc/Registers.h>

@@ -1,3 +1,5 @@
+// Host time and the buses' cycle clocks: drift, wander, steps and the
+// temperature swing, each a function of host time.
 #include <orvex/sim/CycleClock.h>
 
 #include <orvex/iidc/Registers.h>

@@ -1,3 +1,5 @@
+// Injected faults of the simulated cameras: which calls fail, on which
+// camera and register, and how many times.
 #include <orvex/sim/CycleClock.h>
 #include <orvex/sim/Faults.h>
 

@@ -1,3 +1,5 @@
+// The pixels of simulated images: the gradient and the stamped patch that
+// tests recognise.
 #include <orvex/sim/FramePattern.h>
 
 #include <orvex/iidc/Crc16Xmodem.h>

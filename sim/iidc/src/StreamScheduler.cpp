@@ -1,3 +1,5 @@
+// The one thread of the process that delivers the images of every camera
+// whose receiver does not pull them itself.
 #include "StreamScheduler.h"
 
 #include <orvex/sim/Camera.h>

@@ -1,3 +1,5 @@
+// The simulated world: its buses and cameras, the trigger line, the
+// faults, and the bus events the simulated stacks turn into notifications.
 #include <orvex/sim/World.h>
 
 #include <algorithm>

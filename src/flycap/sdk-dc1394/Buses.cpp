@@ -1,3 +1,5 @@
+// The buses as the SDK over libdc1394 sees them: one libdc1394 session,
+// cameras grouped into buses, and arrivals and removals from bus resets.
 #include "Buses.h"
 
 #include <algorithm>

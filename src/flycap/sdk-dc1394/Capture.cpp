@@ -1,3 +1,5 @@
+// Image transfer of one camera through libdc1394: capture setup, dequeue
+// and re-queue of the DMA ring, and the newest image lent to the caller.
 #include "Capture.h"
 
 #include <orvex/iidc/Registers.h>

@@ -1,3 +1,5 @@
+// One context of the FlyCapture SDK over libdc1394: its camera, its
+// capture, and its registers.
 #include "Context.h"
 
 #include <poll.h>

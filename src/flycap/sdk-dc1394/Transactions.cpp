@@ -1,3 +1,5 @@
+// What the SDK functions over libdc1394 share: the live contexts by handle
+// and the register transactions with their errors.
 #include "Transactions.h"
 
 #include <orvex/iidc/Registers.h>

@@ -1,3 +1,5 @@
+// Loading the FlyCapture SDK library chosen by ORVEX_FLYCAP_SDK and
+// resolving every function the library calls.
 #include "flycap/sdk/SdkLibrary.h"
 
 #include <orvex/Loggers.h>
