@@ -11,8 +11,6 @@
 
 namespace {
 
-using orvex::kMultiSyncUnit;
-
 constexpr double kWrap = nb_ticks_in_2_minutes_as_double;
 // The sync register holds the drift in 24 bits, two's complement.
 constexpr int64_t kDriftModulus = int64_t{1} << 24;
