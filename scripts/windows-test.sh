@@ -62,10 +62,6 @@ export GTEST_FILTER
 windows_lock
 windows_mount
 trap windows_unmount EXIT
-# One wineserver for the whole run: by default it exits a few seconds after
-# its last client, and a test program starting in that moment loses its
-# connection ("wine client error"). windows_unmount stops it.
-windows_wine wineserver -p
 
 # Not for Windows: "consumer" installs and builds a host with the Linux
 # toolchain (windows_consumer is its counterpart).
