@@ -2,6 +2,7 @@
 #include "Call.h"
 
 #include "FlyCaptureErrorTexts.h"
+#include "FlyCaptureSdkCommon.h"
 #include "PGRFlyCapture.h"
 #include "SdkCameras.h"
 
@@ -11,16 +12,6 @@
 
 using namespace orvex::sim;
 using namespace orvex::sim::flycap;
-
-namespace {
-
-void copyName(char* target, const std::string& name)
-{
-    std::strncpy(target, name.c_str(), FLYCAPTURE_NAME_LENGTH - 1);
-    target[FLYCAPTURE_NAME_LENGTH - 1] = '\0';
-}
-
-} // namespace
 
 extern "C" {
 
@@ -106,8 +97,8 @@ FlyCaptureError flycaptureBusEnumerateCamerasEx(FlyCaptureInfoEx* arInfo, unsign
         FlyCaptureInfoEx& info = arInfo[filled++];
         std::memset(&info, 0, sizeof info);
         info.uiSerialNumber = camera->serialNumber();
-        copyName(info.szModelName, camera->config().modelName);
-        copyName(info.szVendorName, camera->config().vendorName);
+        flycaptureCopyName(info.szModelName, camera->config().modelName);
+        flycaptureCopyName(info.szVendorName, camera->config().vendorName);
         info.iBusNumber = bus->number();
         info.iNodeNumber = world.nodeNumber(camera->serialNumber());
         info.iMaxBusSpeed = static_cast<int>(std::min(bus->speed(), camera->config().maxBusSpeed));

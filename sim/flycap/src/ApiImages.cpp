@@ -2,6 +2,7 @@
 #include "Call.h"
 #include "Status.h"
 
+#include "FlyCaptureSdkCommon.h"
 #include "PGRFlyCapture.h"
 
 #include <orvex/iidc/FrameInfo.h>
@@ -12,18 +13,6 @@ using namespace orvex::sim;
 using namespace orvex::sim::flycap;
 
 namespace {
-
-// Bytes per pixel of a pixel format, 0 for one the SDK does not know.
-uint32_t bytesPerPixel(FlyCapturePixelFormat format)
-{
-    switch (format) {
-    case FLYCAPTURE_MONO8:
-        return 1;
-    case FLYCAPTURE_MONO16:
-        return 2;
-    }
-    return 0;
-}
 
 // The Format_7 mode 0 inquiry, read from the camera's registers as the SDK
 // does (so that forced register values are seen).
@@ -115,7 +104,7 @@ FlyCaptureError flycaptureGetCustomImagePacketInfo(FlyCaptureContext context, un
         return error;
     if (!pPacketInfo)
         return FLYCAPTURE_INVALID_ARGUMENT;
-    const uint32_t bpp = bytesPerPixel(format);
+    const uint32_t bpp = flycaptureBytesPerPixel(format);
     if (uiMode != 0 || bpp == 0 || (bpp == 2 && !camera->config().mono16))
         return FLYCAPTURE_INVALID_MODE;
     const CameraConfig& config = camera->config();
@@ -139,7 +128,7 @@ FlyCaptureError flycaptureStartCustomImagePacket(FlyCaptureContext context, unsi
     std::shared_ptr<Camera> camera;
     if (const FlyCaptureError error = enterCamera("flycaptureStartCustomImagePacket", context, c, camera))
         return error;
-    const uint32_t bpp = bytesPerPixel(format);
+    const uint32_t bpp = flycaptureBytesPerPixel(format);
     if (uiMode != 0 || bpp == 0)
         return FLYCAPTURE_INVALID_MODE;
     FrameGeometry g;

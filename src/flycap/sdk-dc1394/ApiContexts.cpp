@@ -2,21 +2,12 @@
 #include "Transactions.h"
 
 #include "FlyCaptureErrorTexts.h"
+#include "FlyCaptureSdkCommon.h"
 #include "PGRFlyCapture.h"
 
 #include <cstring>
 
 using namespace orvex::flycap::dc1394sdk;
-
-namespace {
-
-void copyName(char* target, const std::string& name)
-{
-    std::strncpy(target, name.c_str(), FLYCAPTURE_NAME_LENGTH - 1);
-    target[FLYCAPTURE_NAME_LENGTH - 1] = '\0';
-}
-
-} // namespace
 
 extern "C" {
 
@@ -91,8 +82,8 @@ FlyCaptureError flycaptureBusEnumerateCamerasEx(FlyCaptureInfoEx* arInfo, unsign
         FlyCaptureInfoEx& info = arInfo[filled++];
         std::memset(&info, 0, sizeof info);
         info.uiSerialNumber = camera.serialNumber;
-        copyName(info.szModelName, camera.model);
-        copyName(info.szVendorName, camera.vendor);
+        flycaptureCopyName(info.szModelName, camera.model);
+        flycaptureCopyName(info.szVendorName, camera.vendor);
         info.iBusNumber = camera.bus;
         info.iNodeNumber = camera.node;
         info.iMaxBusSpeed = camera.maxSpeed;

@@ -2,6 +2,7 @@
 // transfer and locks.
 #include "Transactions.h"
 
+#include "FlyCaptureSdkCommon.h"
 #include "PGRFlyCapture.h"
 
 #include <orvex/iidc/FrameInfo.h>
@@ -86,7 +87,7 @@ FlyCaptureError flycaptureGetCustomImagePacketInfo(FlyCaptureContext context, un
         Format7 f7;
         if (const FlyCaptureError error = readFormat7(camera, f7))
             return error;
-        const uint32_t bpp = bytesPerPixel(format);
+        const uint32_t bpp = flycaptureBytesPerPixel(format);
         if (uiMode != 0 || !f7.available || bpp == 0 || (bpp == 1 && !f7.mono8) || (bpp == 2 && !f7.mono16))
             return FLYCAPTURE_INVALID_MODE;
         if (ulImageWidth == 0 || ulImageHeight == 0 || ulImageWidth > f7.maxWidth ||
@@ -115,7 +116,7 @@ FlyCaptureError flycaptureStartCustomImagePacket(FlyCaptureContext context, unsi
     g.top = uiImagePosTop;
     g.width = uiWidth;
     g.height = uiHeight;
-    g.bytesPerPixel = bytesPerPixel(format);
+    g.bytesPerPixel = flycaptureBytesPerPixel(format);
     g.bytesPerPacket = uiBytesPerPacket;
     const FlyCaptureError checked = c->withCamera([&](dc1394camera_t* camera) {
         Format7 f7;

@@ -135,15 +135,4 @@ FlyCaptureError readFormat7(dc1394camera_t* camera, Format7& f7)
     return FLYCAPTURE_OK;
 }
 
-uint32_t bytesPerPixel(FlyCapturePixelFormat format)
-{
-    switch (format) {
-    case FLYCAPTURE_MONO8:
-        return 1;
-    case FLYCAPTURE_MONO16:
-        return 2;
-    }
-    return 0;
-}
-
 } // namespace orvex::flycap::dc1394sdk

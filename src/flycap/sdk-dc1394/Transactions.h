@@ -37,9 +37,6 @@ struct Format7 {
 };
 FlyCaptureError readFormat7(dc1394camera_t* camera, Format7& f7);
 
-// Bytes per pixel of a pixel format, 0 for one the SDK does not know.
-uint32_t bytesPerPixel(FlyCapturePixelFormat format);
-
 template <typename T> void put(T* target, T value)
 {
     if (target)
