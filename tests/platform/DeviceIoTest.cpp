@@ -1,8 +1,10 @@
 // Device files: opening, synchronous and overlapped requests under each
 // method, completion ports, cancellation by CancelIo and CloseHandle.
-#include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
+
+#include <orvex/win32_testing.h>
 
 #include "TestDriver.h"
 #include "Win32TestSupport.h"
@@ -372,19 +374,22 @@ TEST_F(DeviceIoTest, AWaiterWakesForACompletionAndForTheClosingOfThePort)
     unsigned char output[4];
     sendKept(file.get(), overlapped, output, sizeof output);
 
+    // The second wait has a deadline on the manual clock, which never comes:
+    // the clock's count of sleepers tells when the waiter is inside that wait,
+    // so the port is closed under a waiting thread, not before it calls.
+    orvex::win32::testing::useManualClock(true);
     Packet first{}, second{};
-    std::atomic<int> taken{0};
     auto waiter = [&] {
         first = takePacket(port, INFINITE);
-        taken = 1;
-        second = takePacket(port, INFINITE);
+        second = takePacket(port, 60'000);
     };
     OwnedHandle thread(startThread(waiter));
     driver().completeOldest(4);
-    while (taken.load() == 0)
-        Sleep(1);
+    while (orvex::win32::testing::clockSleepers() == 0)
+        std::this_thread::yield();
     EXPECT_TRUE(CloseHandle(port));
     WaitForSingleObject(thread.get(), INFINITE);
+    orvex::win32::testing::useManualClock(false);
     EXPECT_EQ(&overlapped, first.overlapped);
     EXPECT_FALSE(second.ok);
     EXPECT_EQ(nullptr, second.overlapped);
