@@ -44,6 +44,14 @@ int main(int argc, char** argv)
         std::size_t bytes;
     } sizes[] = {{"640x480", 640 * 480}, {"2448x2048", 2448 * 2048}};
 
+#if defined(ORVEX_CRC16_CLMUL)
+    const char* path = iidc::detail::crc16HasWideCarrylessMultiply() ? "512-bit carry-less fold"
+                       : iidc::detail::crc16HasCarrylessMultiply()   ? "128-bit carry-less fold"
+                                                                     : "tables";
+#else
+    const char* path = "tables";
+#endif
+    std::printf("crc16Xmodem path: %s\n", path);
     std::printf("%-10s %12s %12s %12s %12s %10s\n", "image", "bytewise", "sliced", "crc16Xmodem", "memcpy",
                 "crc/memcpy");
     std::mt19937 engine(7);

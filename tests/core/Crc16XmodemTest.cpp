@@ -49,16 +49,25 @@ TEST(Crc16Xmodem, EveryLengthUpTo4096MatchesTheBitwiseReference)
 }
 
 #if defined(ORVEX_CRC16_CLMUL)
-TEST(Crc16Xmodem, TheCarrylessFoldMatchesTheBitwiseReference)
+TEST(Crc16Xmodem, TheCarrylessFoldsMatchTheBitwiseReference)
 {
     if (!iidc::detail::crc16HasCarrylessMultiply()) {
         GTEST_SKIP() << "no carry-less multiply on this processor";
     }
     RandomBytes r;
-    for (std::size_t size = 64; size <= 4096; ++size) {
+    for (std::size_t size = 128; size <= 4096; ++size) {
         const uint16_t start = static_cast<uint16_t>(r.engine());
         const uint8_t* data = r.bytes.data() + size % 16;
         ASSERT_EQ(bitwiseCrc(data, size, start), iidc::detail::crc16XmodemFolded(data, size, start))
+            << "size " << size;
+    }
+    if (!iidc::detail::crc16HasWideCarrylessMultiply()) {
+        GTEST_SKIP() << "no 512-bit carry-less multiply on this processor";
+    }
+    for (std::size_t size = 256; size <= 4096; ++size) {
+        const uint16_t start = static_cast<uint16_t>(r.engine());
+        const uint8_t* data = r.bytes.data() + size % 16;
+        ASSERT_EQ(bitwiseCrc(data, size, start), iidc::detail::crc16XmodemWideFolded(data, size, start))
             << "size " << size;
     }
 }
