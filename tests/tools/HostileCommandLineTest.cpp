@@ -100,6 +100,8 @@ TEST(HostileCommandLine, CamerasOfOneBusShareItsBudgetUnlessThePacketSizesAreGiv
         {"grab 0,1 --count 1 --packet 8192", 2,
          "--packet 8192: this camera takes 4 to 4096 bytes per packet in steps of 4 with this region"},
     });
+    EXPECT_EQ("", runTool("grab 0,1 --count 1 --packet 8192").out)
+        << "no summary of a run that never started";
     const ToolRun bcam = runTool("grab all --backend bcam --count 5");
     EXPECT_EQ(0, bcam.status) << bcam.err;
     EXPECT_TRUE(contains(bcam.err, "carries 4915 bytes per cycle, shared:")) << bcam.err;

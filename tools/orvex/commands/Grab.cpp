@@ -301,6 +301,7 @@ int acquire(Session& session, const GrabRequest& request, std::ostream& out, std
     const InterruptGuard interrupt;
     const bool terminal = isTerminal(stderr);
     std::clock_t cpuStart = 0;
+    bool started = false;
     int status = 0;
     try {
         std::vector<IEEE1394Camera*> cameras;
@@ -316,6 +317,7 @@ int acquire(Session& session, const GrabRequest& request, std::ostream& out, std
             err << "orvex: " << problem << "\n";
         if (!plan.problems.empty())
             throw BusBudgetExceeded{request.settings.packetBytes ? 2 : 1};
+        started = true;
         for (auto& g : grabs)
             g->start();
         // Counted from the first image on: init and start are not the grab.
@@ -358,6 +360,10 @@ int acquire(Session& session, const GrabRequest& request, std::ostream& out, std
     }
     for (auto& g : grabs)
         g->stop();
+    // A run refused before any camera started received nothing to report:
+    // the error alone says what happened.
+    if (!started)
+        return status;
     const double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
     if (terminal)
         err << "\n";
