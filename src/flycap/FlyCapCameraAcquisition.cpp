@@ -92,7 +92,11 @@ public:
 private:
     enum class Pass { next, failed };
 
-    Acquisition(FlyCapCamera& camera, bool wow64) : _camera(camera), _state(*camera._pState), _bWow64(wow64)
+    // Runs on the new thread while startAcquisition waits for it, so the
+    // pixel format read here is the one the transfer started with.
+    Acquisition(FlyCapCamera& camera, bool wow64)
+        : _camera(camera), _state(*camera._pState), _bWow64(wow64),
+          _fcPixFormat(camera._pState->_geometry._fcPixFormat)
     {
     }
 
@@ -296,7 +300,7 @@ private:
 
     IDataType pixelType() const
     {
-        switch (_state._geometry._fcPixFormat) {
+        switch (_fcPixFormat) {
         case FLYCAPTURE_MONO8:
             return idt_uint8;
         case FLYCAPTURE_MONO16:
@@ -354,6 +358,10 @@ private:
     FlyCapCamera& _camera;
     State& _state;
     const bool _bWow64;
+    // A format set while acquiring applies from the next start: the images
+    // of this transfer keep the one it started with (and the host may write
+    // the camera's copy at any time).
+    const FlyCapturePixelFormat _fcPixFormat;
     // Normal variant: the buffer indexes of the first two images.
     std::optional<unsigned int> _firstBufferIdx;
     bool _bSecondSeen = false;

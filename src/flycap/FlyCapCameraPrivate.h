@@ -67,8 +67,9 @@ struct FlyCapCamera::State {
     };
 
     // Region, pixel format, packets and frame rate. Lock: none; written by
-    // the host thread. The acquisition thread reads `_fcPixFormat` per
-    // image; only the packet size is refused while acquiring.
+    // the host thread. The acquisition thread copies `_fcPixFormat` before
+    // startAcquisition returns; only the packet size is refused while
+    // acquiring.
     struct Geometry {
         FlyCapturePixelFormat _fcPixFormat = FLYCAPTURE_MONO8;
         uint32_t _xImgOffset = 0, _yImgOffset = 0;

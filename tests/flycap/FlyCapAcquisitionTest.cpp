@@ -20,6 +20,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -521,6 +522,39 @@ TEST_F(FlyCapAcquisitionTest, BothVariantsDeliverTheSimulatorsPixels)
         for (const Seen& s : seen)
             ASSERT_EQ(expectedPixels(s.frameNumber), s.pixels) << "image " << s.idx;
     }
+}
+
+// A format chosen while acquiring applies from the next start: the images
+// of the running transfer stay 8-bit (type 2) at one byte a pixel, those
+// of the next are 16-bit (type 8).
+TEST_F(FlyCapAcquisitionTest, APixelFormatSetWhileAcquiringAppliesFromTheNextStart)
+{
+    world().setPacing(sim::Pacing::unpaced);
+    IEEE1394Camera& camera = listOne(smallCamera(0x340), true);
+    const auto typesOfBufferedImages = [&camera] {
+        std::set<int> types;
+        camera.lockImagesBuffer();
+        for (unsigned long pos = 0; pos < camera.getImagesBufferSize(); ++pos)
+            types.insert(static_cast<int>(camera.getImagesBufferContent(pos)->getImage()->dataType()));
+        camera.unlockImagesBuffer();
+        return types;
+    };
+    camera.startAcquisition();
+    collect(camera, [](const std::vector<Seen>& s) { return s.size() >= 3; });
+    camera.setPixelFormat(pf_yMono16);
+    collect(camera, [](const std::vector<Seen>& s) { return s.size() >= 10; });
+    EXPECT_EQ(std::set<int>{2}, typesOfBufferedImages());
+    camera.stopAcquisition();
+
+    camera.startAcquisition();
+    pumpUntil([&] {
+        camera.lockImagesBuffer();
+        const unsigned long held = camera.getImagesBufferSize();
+        camera.unlockImagesBuffer();
+        return held >= 3;
+    });
+    EXPECT_EQ(std::set<int>{8}, typesOfBufferedImages());
+    camera.stopAcquisition();
 }
 
 // The host keeps more images than the thread has slots: once every slot
