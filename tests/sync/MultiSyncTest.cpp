@@ -396,9 +396,10 @@ TEST_F(MultiSyncRun, StopLeavesNoTimerMessageBehind)
     controlAll();
     sync->start();
     // Let the fast timer make its message, without dispatching it.
-    ASSERT_TRUE(waitUntilQueued(WM_TIMER));
-    sync->stop();
+    letTimePass(std::chrono::milliseconds(150));
     MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, sync->window(), WM_TIMER, WM_TIMER, PM_NOREMOVE));
+    sync->stop();
     EXPECT_FALSE(PeekMessageA(&msg, sync->window(), WM_TIMER, WM_TIMER, PM_NOREMOVE));
     letTimePass(std::chrono::milliseconds(150));
     EXPECT_FALSE(PeekMessageA(&msg, sync->window(), WM_TIMER, WM_TIMER, PM_NOREMOVE))

@@ -109,6 +109,13 @@ protected:
         createFlyCapVideoServer(true).reset(false);
         sync = std::make_unique<TickedMultiSync>();
         sync->setEvtCB(new RecordingEvtCB(log));
+#ifndef _WIN32
+        // The controller's own timers come due only when a test lets time
+        // pass: a run slowed past the 100 ms fast period would otherwise
+        // slip a real tick between the ones the test counts. The simulated
+        // clocks keep real time.
+        win32::testing::useManualClock(true);
+#endif
     }
 
     void TearDown() override
