@@ -102,6 +102,23 @@ __attribute__((target("pclmul,ssse3"))) inline __m128i crc16Fold(__m128i lane, _
                          _mm_clmulepi64_si128(lane, factors, 0x10));
 }
 
+// Folds the last whole blocks into `folded` and checks the bytes after
+// them. The folded polynomial is congruent to everything read so far: its
+// checksum from 0 is the running checksum for what follows.
+__attribute__((target("pclmul,ssse3"))) inline uint16_t crc16FinishFolded(__m128i folded, const uint8_t* data,
+                                                                          std::size_t size)
+{
+    const __m128i by128 =
+        _mm_set_epi64x(static_cast<int64_t>(crc16PowerOfX(128)), static_cast<int64_t>(crc16PowerOfX(192)));
+    for (; size >= 16; data += 16, size -= 16) {
+        folded = _mm_xor_si128(crc16Fold(folded, by128), crc16LoadBlock(data));
+    }
+    uint8_t bytes[16];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes),
+                     crc16LoadBlock(reinterpret_cast<const uint8_t*>(&folded)));
+    return crc16XmodemSliced(data, size, crc16XmodemSliced(bytes, sizeof bytes, 0));
+}
+
 // Eight lanes of 16 bytes folded forward 128 bytes at a time, then into
 // one lane; what is left of the polynomial goes through the tables. Needs
 // at least 128 bytes. Eight independent fold chains keep the multiplier
@@ -141,15 +158,7 @@ __attribute__((target("pclmul,ssse3"))) inline uint16_t crc16XmodemFolded(const 
     for (__m128i next : {lane1, lane2, lane3, lane4, lane5, lane6, lane7}) {
         folded = _mm_xor_si128(crc16Fold(folded, by128), next);
     }
-    for (; size >= 16; data += 16, size -= 16) {
-        folded = _mm_xor_si128(crc16Fold(folded, by128), crc16LoadBlock(data));
-    }
-    // The folded polynomial is congruent to everything read so far: its
-    // checksum from 0 is the running checksum for what follows.
-    uint8_t bytes[16];
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes),
-                     crc16LoadBlock(reinterpret_cast<const uint8_t*>(&folded)));
-    return crc16XmodemSliced(data, size, crc16XmodemSliced(bytes, sizeof bytes, 0));
+    return crc16FinishFolded(folded, data, size);
 }
 
 inline bool crc16HasCarrylessMultiply()
@@ -220,13 +229,7 @@ ORVEX_CRC16_WIDE_TARGET inline uint16_t crc16XmodemWideFolded(const uint8_t* dat
     folded = _mm_xor_si128(crc16Fold(folded, by128), _mm512_maskz_extracti32x4_epi32(0xF, wide, 1));
     folded = _mm_xor_si128(crc16Fold(folded, by128), _mm512_maskz_extracti32x4_epi32(0xF, wide, 2));
     folded = _mm_xor_si128(crc16Fold(folded, by128), _mm512_maskz_extracti32x4_epi32(0xF, wide, 3));
-    for (; size >= 16; data += 16, size -= 16) {
-        folded = _mm_xor_si128(crc16Fold(folded, by128), crc16LoadBlock(data));
-    }
-    uint8_t bytes[16];
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes),
-                     crc16LoadBlock(reinterpret_cast<const uint8_t*>(&folded)));
-    return crc16XmodemSliced(data, size, crc16XmodemSliced(bytes, sizeof bytes, 0));
+    return crc16FinishFolded(folded, data, size);
 }
 
 inline bool crc16HasWideCarrylessMultiply()
