@@ -358,7 +358,9 @@ ViewerFigures throughViewer(const std::string& tool, int quality, const std::str
     Client client(viewer.port());
     const std::string camera = "/api/cameras/" + port + "/";
     for (const auto& [name, value] : settings) {
-        if (client.request("POST", camera + "settings", "name=" + name + "&value=" + value).status != 200)
+        std::string form = "name=";
+        form.append(name).append("&value=").append(value);
+        if (client.request("POST", camera + "settings", form).status != 200)
             std::fprintf(stderr, "view_frame_bench: camera %s refused %s %s\n", port.c_str(), name.c_str(),
                          value.c_str());
     }
@@ -392,9 +394,7 @@ ViewerFigures throughViewer(const std::string& tool, int quality, const std::str
     return {median(jpegMs), median(pngMs), median(jpegAnswers), median(pngAnswers), median(fps)};
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int run(int argc, char** argv)
 {
     const int frames = positive(argc > 1 ? argv[1] : nullptr, 100, 100000);
     const int rounds = positive(argc > 2 ? argv[2] : nullptr, 5, 1000);
@@ -471,4 +471,16 @@ int main(int argc, char** argv)
         return 1;
     }
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "view_frame_bench: %s\n", error.what());
+        return 1;
+    }
 }

@@ -256,7 +256,7 @@ private:
     static std::optional<HttpResponse> readRequestOf(const http::request<http::string_body>& message,
                                                      HttpRequest& request)
     {
-        const auto refuse = [](std::string text) {
+        const auto refuse = [](const std::string& text) {
             return HttpResponse{400, "application/json", jsonError(text), {}};
         };
         if (message.count(http::field::host) != 1)

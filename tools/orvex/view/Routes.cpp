@@ -75,22 +75,25 @@ std::optional<std::string> pageName(const std::string& path)
 }
 
 // "/api/cameras/ID/ACTION": ID a port index of at most five decimal digits,
-// after "bcam-" for the BCAM cameras beside the FlyCapture ones.
+// after "bcam-" for the BCAM cameras beside the FlyCapture ones. The ID, or
+// nothing when the path is not that.
+std::optional<std::string> cameraIdIn(const std::string& path, const std::string& action)
+{
+    const std::string prefix = "/api/cameras/";
+    const std::string suffix = "/" + action;
+    if (path.size() <= prefix.size() + suffix.size() || path.compare(0, prefix.size(), prefix) != 0 ||
+        path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return std::nullopt;
+    const std::string id = path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
+    const std::string digits = id.compare(0, 5, "bcam-") == 0 ? id.substr(5) : id;
+    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    return id;
+}
+
 PathMatch cameraRoute(const std::string& action)
 {
-    return [action](const std::string& path) -> std::optional<std::string> {
-        const std::string prefix = "/api/cameras/";
-        const std::string suffix = "/" + action;
-        if (path.size() <= prefix.size() + suffix.size() || path.compare(0, prefix.size(), prefix) != 0 ||
-            path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0)
-            return std::nullopt;
-        const std::string id = path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
-        const std::string digits = id.compare(0, 5, "bcam-") == 0 ? id.substr(5) : id;
-        if (digits.empty() || digits.size() > 5 ||
-            digits.find_first_not_of("0123456789") != std::string::npos)
-            return std::nullopt;
-        return id;
-    };
+    return [action](const std::string& path) { return cameraIdIn(path, action); };
 }
 
 void answerJson(HttpResponse& res, int status, const std::string& json)
@@ -428,14 +431,14 @@ QuickHandler addFrameRoutes(Router& router, HostQueue& queue, ViewCameras& camer
                   [jpegQuality](bool full) { return full ? pngFormat() : liveFormat(jpegQuality); });
     if (!canEncodeJpeg())
         return nullptr;
-    return [&queue, &cameras, access, encoded, live = cameraRoute("frame"),
-            format = liveFormat(jpegQuality)](const HttpRequest& req, HttpResponse& res) {
+    return [&queue, &cameras, access, encoded, format = liveFormat(jpegQuality)](const HttpRequest& req,
+                                                                                 HttpResponse& res) {
         if (req.method != "GET" || !access.hostAllowed(req.host))
             return false;
         const std::string full = req.param("full");
         if (!full.empty() && full != "0")
             return false;
-        const std::optional<std::string> id = live(req.path);
+        const std::optional<std::string> id = cameraIdIn(req.path, "frame");
         return id && answerFromPreview(queue, cameras, *id, format, *encoded, res);
     };
 }
