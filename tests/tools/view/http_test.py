@@ -159,7 +159,8 @@ class ViewerHttpTest(unittest.TestCase):
         v.wait_for(lambda: v.camera(0)["received"] >= 2)
         # A page that keeps asking: every answer a whole JPEG with its index;
         # new images as they come, never an older one after a newer; the
-        # same index, the same bytes.
+        # same index, the same bytes; another index, another picture (the
+        # simulated camera's square moves from image to image).
         seen, last = {}, -1
         deadline = time.monotonic() + 10
         while len(seen) < 4 and time.monotonic() < deadline:
@@ -172,6 +173,7 @@ class ViewerHttpTest(unittest.TestCase):
             self.assertEqual(seen.setdefault(index, body), body)
             last = index
         self.assertGreaterEqual(len(seen), 4, "the page saw no new images")
+        self.assertEqual(len(set(seen.values())), len(seen), "an image was sent again as a new one")
         # Served to the viewer's own hosts only, however often it was asked.
         reply = raw_exchange(v.port, b"GET /api/cameras/0/frame HTTP/1.1\r\nHost: attacker.example\r\n"
                              b"Connection: close\r\n\r\n")

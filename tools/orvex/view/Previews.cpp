@@ -16,15 +16,10 @@ bool PreviewSlot::watched() const
     return nowTicks() < _watchedUntil.load();
 }
 
-bool PreviewSlot::watch()
+void PreviewSlot::watch()
 {
-    const int64_t now = nowTicks();
-    const int64_t until =
-        now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(kWatchTime).count();
-    if (now < _watchedUntil.exchange(until))
-        return true;
-    clear();
-    return false;
+    const auto until = std::chrono::steady_clock::now() + kWatchTime;
+    _watchedUntil.store(until.time_since_epoch().count());
 }
 
 void PreviewSlot::publish(std::shared_ptr<const ViewFrame> frame)

@@ -18,10 +18,10 @@ public:
     // How long after the last request the main thread keeps copying.
     static constexpr std::chrono::milliseconds kWatchTime{2000};
 
-    // Any thread: a page wants the camera's images for a while. True when
-    // one already did: the slot then holds the newest image, if any. A watch
-    // that starts anew empties the slot, which holds an image from before.
-    bool watch();
+    // Any thread: a page wants the camera's images for a while. The slot
+    // holds the newest image or nothing, watched or not: an image that comes
+    // while nobody watches empties it.
+    void watch();
     // Main thread: whether to copy each new image.
     bool watched() const;
 

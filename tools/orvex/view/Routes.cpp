@@ -355,16 +355,19 @@ void answerStale(HttpResponse& res, const FrameFormat& format, const std::option
 }
 
 // The preview the main thread copied for a watched camera, encoded here:
-// no round trip to the main thread. False when there is none to trust: the
-// camera was not watched until now (its slot may be from before), or the
-// main thread has not come to its work lately (the slot then stops at an
-// image while the camera may have stopped or left: the main thread is asked,
-// and tells, or the answer is marked stale).
+// no round trip to the main thread. False when there is none (the camera was
+// not watched until now, or stopped), or when the main thread has not come
+// to its work lately: the slot then stops at an image while the camera may
+// have stopped or left, so the main thread is asked, and tells, or the
+// answer is marked stale.
 bool answerFromPreview(HostQueue& queue, ViewCameras& cameras, const std::string& id,
                        const FrameFormat& format, EncodedFrames& encoded, HttpResponse& res)
 {
     PreviewSlot* slot = cameras.previewOf(id);
-    if (slot == nullptr || !slot->watch() || !queue.tookWorkWithin(kShowWait))
+    if (slot == nullptr)
+        return false;
+    slot->watch();
+    if (!queue.tookWorkWithin(kShowWait))
         return false;
     const std::shared_ptr<const ViewFrame> frame = slot->latest();
     if (frame == nullptr)
