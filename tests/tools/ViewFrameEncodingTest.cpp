@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 using orvex::cli::copyForView;
@@ -116,6 +117,35 @@ TEST(ViewFrameEncoding, PreviewSamplesTheImageToFit640By480)
     EXPECT_EQ(deep[2 * 640 * 480 - 1], vga16.pixels.back());
     // Asked in full, it keeps its depth.
     EXPECT_EQ(2u, copyForView(deep.data(), 640, 480, 2, true).bytesPerPixel);
+}
+
+// Sizes that are no whole number of 8 x 8 blocks, down to one pixel: the
+// encoder pads the edges itself, the picture keeps its size and its grey.
+TEST(ViewFrameEncoding, JpegKeepsSizesThatAreNoWholeBlocks)
+{
+    for (const auto& [width, height] : {std::pair{1u, 1u}, {7u, 3u}, {9u, 17u}, {641u, 479u}}) {
+        ViewFrame flat;
+        flat.width = width;
+        flat.height = height;
+        flat.pixels.assign(size_t{width} * height, 100);
+        const Decoded decoded = decodeJpeg(encodeJpeg(flat, 90));
+        ASSERT_EQ(int(width), decoded.width);
+        ASSERT_EQ(int(height), decoded.height);
+        ASSERT_EQ(flat.pixels.size(), decoded.grey.size());
+        for (const uint8_t grey : decoded.grey)
+            ASSERT_NEAR(100, grey, 1) << width << " x " << height;
+    }
+    // A picture that differs from row to row and column to column comes out
+    // with its rows and columns where they were, not shifted by the padding.
+    const ViewFrame odd = frameOf(641, 479, 1);
+    const Decoded decoded = decodeJpeg(encodeJpeg(odd, 100));
+    ASSERT_EQ(odd.pixels.size(), decoded.grey.size());
+    EXPECT_NEAR(240, decoded.grey[size_t{479 / 4 + 2} * 641 + 641 / 4 + 2], 3); // inside the square
+    EXPECT_NEAR(0, decoded.grey[size_t{2} * 641 + 2], 3);                       // the ramp's start
+    long totalError = 0;
+    for (size_t i = 0; i < decoded.grey.size(); ++i)
+        totalError += std::abs(int(decoded.grey[i]) - int(odd.pixels[i]));
+    EXPECT_LT(double(totalError) / double(decoded.grey.size()), 1.0);
 }
 
 TEST(ViewFrameEncoding, JpegQualityTradesSizeForFidelity)

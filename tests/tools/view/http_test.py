@@ -8,6 +8,7 @@ import struct
 import subprocess
 import sys
 import threading
+import time
 import unittest
 import urllib.error
 import urllib.request
@@ -151,6 +152,43 @@ class ViewerHttpTest(unittest.TestCase):
         self.assertEqual(fetch(v, "/api/cameras/2/frame?full=2")[0], 400)
         self.assertEqual(fetch(v, "/api/cameras/9/frame")[0], 404)
         self.assertEqual(v.json("POST", "/api/cameras/2/stop")[0], 200)
+
+    def test_a_watched_camera_is_served_as_it_goes_and_not_after_it_stops(self):
+        v = self.viewer
+        self.assertEqual(v.json("POST", "/api/cameras/0/start")[0], 200)
+        v.wait_for(lambda: v.camera(0)["received"] >= 2)
+        # A page that keeps asking: every answer a whole JPEG with its index;
+        # new images as they come, never an older one after a newer; the
+        # same index, the same bytes; another index, another picture (the
+        # simulated camera's square moves from image to image).
+        seen, last = {}, -1
+        deadline = time.monotonic() + 10
+        while len(seen) < 4 and time.monotonic() < deadline:
+            with urllib.request.urlopen(v.base + "/api/cameras/0/frame?t=%d" % len(seen), timeout=10) as answer:
+                self.assertEqual(answer.headers["Content-Type"], "image/jpeg")
+                self.assertEqual(answer.headers["Cache-Control"], "no-store")
+                index, body = int(answer.headers["X-Orvex-Index"]), answer.read()
+            jpeg_size(body)
+            self.assertGreaterEqual(index, last)
+            self.assertEqual(seen.setdefault(index, body), body)
+            last = index
+        self.assertGreaterEqual(len(seen), 4, "the page saw no new images")
+        self.assertEqual(len(set(seen.values())), len(seen), "an image was sent again as a new one")
+        # Served to the viewer's own hosts only, however often it was asked.
+        reply = raw_exchange(v.port, b"GET /api/cameras/0/frame HTTP/1.1\r\nHost: attacker.example\r\n"
+                             b"Connection: close\r\n\r\n")
+        self.assertEqual(status_of(reply), 403)
+        # A HEAD has the GET's length and no body.
+        reply = raw_exchange(v.port, b"HEAD /api/cameras/0/frame HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                             b"Connection: close\r\n\r\n")
+        self.assertEqual(status_of(reply), 200)
+        head, _, body = reply.partition(b"\r\n\r\n")
+        self.assertGreater(int(re.search(rb"(?i)content-length: (\d+)", head).group(1)), 0)
+        self.assertEqual(body, b"")
+        # Once stopped, no image, however recently the page had one.
+        self.assertEqual(v.json("POST", "/api/cameras/0/stop")[0], 200)
+        for path in ("/api/cameras/0/frame", "/api/cameras/0/frame.png"):
+            self.assertEqual(fetch(v, path)[0], 404, path)
 
     def test_jpeg_quality_is_the_users(self):
         sizes = {}

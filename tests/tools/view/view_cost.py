@@ -1,9 +1,10 @@
 """What the viewer costs, measured in one run of `orvex view` on the
 simulated world, alternating phases so that both see the same machine:
-while nobody watches, then while a client takes images at the page's pace
-(the next request on the browser's next animation frame after an image has
-loaded: at most CLIENT_FPS, default 60, a second; CLIENT_FPS=0 asks back to
-back, a client faster than any browser). Prints, per phase, the CPU
+while nobody watches, then while a client takes images on the browser's
+next animation frame after an image has loaded (at most CLIENT_FPS, default
+60, a second; CLIENT_FPS=0 asks back to back, a client faster than any
+browser). The page itself also waits for the camera's period; this client
+does not, so that the cost of asking again for the kept image shows. Prints, per phase, the CPU
 of the acquisition's threads (those that appear when the camera starts) per
 acquired image, the whole process's CPU per image, and the viewer's own CPU
 per displayed new image and per answer (a client faster than the camera

@@ -147,8 +147,10 @@ void CameraView::checkStillThere()
         return;
     std::set<CamGUID> guids;
     _server.getCamsList(guids);
-    if (guids.count(_guid) == 0)
+    if (guids.count(_guid) == 0) {
         _camera = nullptr;
+        _preview.clear();
+    }
 }
 
 void CameraView::poll()
@@ -160,8 +162,11 @@ void CameraView::poll()
         _rateCount = 0;
         _rateSince = now;
     }
-    if (_camera == nullptr || !_camera->isAcquisitionStarted())
+    if (_camera == nullptr || !_camera->isAcquisitionStarted()) {
+        _preview.clear();
         return;
+    }
+    const uint64_t receivedBefore = _received;
     _camera->lockImagesBuffer();
     try {
         // Oldest first, so that the gaps between indexes count the drops.
@@ -181,11 +186,30 @@ void CameraView::poll()
             double hw = 0.0;
             _hwDate = sample->getHWDate(hw) ? std::optional<double>(hw) : std::nullopt;
         }
+        if (_received != receivedBefore)
+            publishNewest();
     } catch (...) {
         _camera->unlockImagesBuffer();
         throw;
     }
     _camera->unlockImagesBuffer();
+}
+
+void CameraView::publishNewest()
+{
+    if (!_preview.watched()) {
+        _preview.clear();
+        return;
+    }
+    const boost::shared_ptr<ImageSample> sample = _camera->getImagesBufferContent(0);
+    const IImage* image = sample->getImage();
+    if (image == nullptr)
+        return;
+    auto frame = std::make_shared<ViewFrame>(copyForView(
+        static_cast<const uint8_t*>(image->data()), static_cast<uint32_t>(image->size().width),
+        static_cast<uint32_t>(image->size().height), static_cast<uint32_t>(image->bytesPerPixel()), false));
+    frame->index = static_cast<uint32_t>(sample->getIdx());
+    _preview.publish(std::move(frame));
 }
 
 std::optional<ViewFrame> CameraView::newestFrame(bool full, std::optional<uint32_t> known)
@@ -338,6 +362,7 @@ ActionResult CameraView::start()
                 camera.stopAcquisition();
             throw;
         }
+        _preview.clear();
         _received = 0;
         _drops = 0;
         _swDate.reset();
@@ -347,6 +372,8 @@ ActionResult CameraView::start()
 
 ActionResult CameraView::stop() noexcept
 {
+    // Before the answer goes out: a page must not be shown an image after it.
+    _preview.clear();
     return act([](IEEE1394Camera& camera) {
         if (camera.isAcquisitionStarted())
             camera.stopAcquisition();
@@ -403,6 +430,15 @@ CameraView* ViewCameras::find(const std::string& id)
     for (auto& view : _views) {
         if (view->id() == id)
             return view.get();
+    }
+    return nullptr;
+}
+
+PreviewSlot* ViewCameras::previewOf(const std::string& id)
+{
+    for (auto& view : _views) {
+        if (view->id() == id)
+            return &view->preview();
     }
     return nullptr;
 }

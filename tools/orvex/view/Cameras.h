@@ -1,13 +1,15 @@
 // The cameras as the viewer shows them: what each reports (index, dates,
 // frames per second, drops, settings), its newest image, and the user's
 // actions on it (settings, start, stop, software trigger). Main thread only:
-// the HTTP threads reach it through the HostQueue.
+// the HTTP threads reach it through the HostQueue, except for the preview
+// slots, which are theirs to read.
 #pragma once
 
 #include "Event.h"
 #include "Session.h"
 #include "Settings.h"
 #include "view/Image.h"
+#include "view/Previews.h"
 
 #include <chrono>
 #include <cstdint>
@@ -55,6 +57,8 @@ public:
     ActionResult softwareTrigger();
 
     const std::string& id() const { return _name; }
+    // Any thread: the newest preview while a page watches.
+    PreviewSlot& preview() { return _preview; }
     uint64_t received() const { return _received; }
     // Set by the camera's acquisition thread for each new image; null once
     // the camera has left.
@@ -62,12 +66,16 @@ public:
 
 private:
     template <class Action> ActionResult act(Action action);
+    // Main thread, the images buffer locked: the newest image into the
+    // preview slot when a page watches, nothing otherwise.
+    void publishNewest();
 
     // The camera notifies through an event rather than its own window: one
     // posted message per image would fill the main thread's queue whenever
     // that thread is held up (a stalled sync update), and the server's
     // removal messages would then be lost.
     Event _newImage;
+    PreviewSlot _preview;
     IEEE1394Camera* _camera;
     IEEE1394VideoServer& _server;
     CamGUID _guid;
@@ -116,6 +124,9 @@ public:
     // camera's new-image event.
     std::vector<HANDLE> newImageEvents() const;
     CameraView* find(const std::string& id);
+    // Any thread: the preview slot of the camera `id`, null for none. The
+    // views are made once and outlive the HTTP server.
+    PreviewSlot* previewOf(const std::string& id);
     std::string stateJson();
     uint64_t received() const;
 

@@ -17,6 +17,7 @@ bool HostQueue::post(std::function<void()> job)
 
 void HostQueue::runPending()
 {
+    _lastRun.store(std::chrono::steady_clock::now().time_since_epoch().count());
     std::deque<std::function<void()>> jobs;
     {
         const std::lock_guard<std::mutex> lock(_mutex);
@@ -24,6 +25,12 @@ void HostQueue::runPending()
     }
     for (auto& job : jobs)
         job();
+}
+
+bool HostQueue::tookWorkWithin(std::chrono::milliseconds time) const
+{
+    const std::chrono::steady_clock::time_point last{std::chrono::steady_clock::duration(_lastRun.load())};
+    return std::chrono::steady_clock::now() - last < time;
 }
 
 void HostQueue::close()

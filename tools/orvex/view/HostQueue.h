@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <future>
@@ -41,6 +42,9 @@ public:
 
     // Main thread: runs what is waiting, in the order it came.
     void runPending();
+    // Any thread: whether the main thread came to its work within `time`,
+    // as it does at least every 100 ms unless something holds it.
+    bool tookWorkWithin(std::chrono::milliseconds time) const;
     // Signalled when a job is posted, so that the main thread need not poll.
     HANDLE wakeEvent() const { return _wake.get(); }
 
@@ -61,6 +65,7 @@ private:
     std::deque<std::function<void()>> _jobs;
     bool _closed = false;
     std::atomic<bool> _bDispatching{false};
+    std::atomic<int64_t> _lastRun{std::chrono::steady_clock::now().time_since_epoch().count()};
     Event _wake;
 };
 

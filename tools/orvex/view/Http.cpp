@@ -148,6 +148,7 @@ struct HttpServer::Impl {
     tcp::acceptor acceptor{io};
     net::thread_pool pool;
     HttpHandler handler;
+    QuickHandler quick;
     std::thread loop;
     // Event-loop thread only: the connections in the order they came, to
     // make room for a client's new one and to close them all on the way out.
@@ -221,6 +222,19 @@ private:
             write(std::move(*refusal), false, false);
             return;
         }
+        if (_server.quick) {
+            HttpResponse response;
+            bool answered = false;
+            try {
+                answered = _server.quick(request, response);
+            } catch (...) {
+                answered = false; // the pool's handler tries again and answers
+            }
+            if (answered) {
+                write(std::move(response), keepAlive, head);
+                return;
+            }
+        }
         // The handler may wait for the main thread: off the event loop. The
         // connection reads nothing meanwhile, so a client cannot queue more.
         _stream.expires_never();
@@ -242,7 +256,7 @@ private:
     static std::optional<HttpResponse> readRequestOf(const http::request<http::string_body>& message,
                                                      HttpRequest& request)
     {
-        const auto refuse = [](std::string text) {
+        const auto refuse = [](const std::string& text) {
             return HttpResponse{400, "application/json", jsonError(text), {}};
         };
         if (message.count(http::field::host) != 1)
@@ -387,9 +401,10 @@ std::pair<std::string, unsigned short> HttpServer::listen(const std::string& add
     return {bound.address().to_string(), bound.port()};
 }
 
-void HttpServer::start(HttpHandler handler)
+void HttpServer::start(HttpHandler handler, QuickHandler quick)
 {
     _impl->handler = std::move(handler);
+    _impl->quick = std::move(quick);
     _impl->running = true;
     _impl->accept();
     _impl->loop = std::thread([this] { _impl->io.run(); });

@@ -40,6 +40,10 @@ struct HttpResponse {
 
 // Any thread of the pool; must not throw (a throw is answered 500).
 using HttpHandler = std::function<void(const HttpRequest&, HttpResponse&)>;
+// The event-loop thread, before the pool: answers at once what it can
+// without waiting for anything (true), or leaves the request to the pool's
+// handler (false). Two hand-offs between threads less per answer.
+using QuickHandler = std::function<bool(const HttpRequest&, HttpResponse&)>;
 
 struct HttpLimits {
     unsigned workers = 4;                // handlers run at once; the other requests wait, reading nothing
@@ -70,8 +74,9 @@ public:
     // one) without sharing the port with another listener. Returns the bound
     // address and port. Throws ListenError.
     std::pair<std::string, unsigned short> listen(const std::string& address, unsigned short port);
-    // Serves with `handler` on the server's threads.
-    void start(HttpHandler handler);
+    // Serves with `handler` on the server's threads, and `quick` (if any)
+    // first on the event loop.
+    void start(HttpHandler handler, QuickHandler quick = nullptr);
     // Closes the listener and every connection at once, lets the handlers
     // that run finish, joins the threads.
     void stop() noexcept;

@@ -1,5 +1,9 @@
 // The viewer's JPEG encoder over libturbojpeg: grey, one compressor per
-// HTTP thread, each with its own output buffer.
+// HTTP thread, each with its own output buffer. The grey image goes in as
+// the luminance plane itself: the packed-pixel entry converts grey to grey
+// one byte at a time, a third of the encoding's time, for the same bytes.
+// The accurate DCT has an AVX2 form and the fast one does not: on such
+// processors the accurate one is also the faster.
 #include "view/Image.h"
 
 #include <turbojpeg.h>
@@ -54,8 +58,10 @@ std::string encodeJpeg(const ViewFrame& frame, int quality)
     buffer.resize(std::max<size_t>(buffer.size(), tjBufSize(width, height, TJSAMP_GRAY)));
     unsigned char* out = buffer.data();
     unsigned long size = buffer.size();
-    if (tjCompress2(compressor, frame.pixels.data(), width, width, height, TJPF_GRAY, &out, &size,
-                    TJSAMP_GRAY, quality, TJFLAG_NOREALLOC | TJFLAG_FASTDCT) != 0)
+    const unsigned char* planes[3] = {frame.pixels.data(), nullptr, nullptr};
+    const int strides[3] = {width, 0, 0};
+    if (tjCompressFromYUVPlanes(compressor, planes, width, strides, height, TJSAMP_GRAY, &out, &size, quality,
+                                TJFLAG_NOREALLOC | TJFLAG_ACCURATEDCT) != 0)
         throw std::runtime_error("JPEG encoding failed: " + std::string(tjGetErrorStr2(compressor)));
     return std::string(reinterpret_cast<const char*>(out), size);
 }

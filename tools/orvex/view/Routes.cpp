@@ -5,6 +5,7 @@
 #include "view/Assets.h"
 #include "view/Cameras.h"
 #include "view/Json.h"
+#include "view/Previews.h"
 #include "view/Sync.h"
 
 #include <algorithm>
@@ -74,22 +75,25 @@ std::optional<std::string> pageName(const std::string& path)
 }
 
 // "/api/cameras/ID/ACTION": ID a port index of at most five decimal digits,
-// after "bcam-" for the BCAM cameras beside the FlyCapture ones.
+// after "bcam-" for the BCAM cameras beside the FlyCapture ones. The ID, or
+// nothing when the path is not that.
+std::optional<std::string> cameraIdIn(const std::string& path, const std::string& action)
+{
+    const std::string prefix = "/api/cameras/";
+    const std::string suffix = "/" + action;
+    if (path.size() <= prefix.size() + suffix.size() || path.compare(0, prefix.size(), prefix) != 0 ||
+        path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return std::nullopt;
+    const std::string id = path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
+    const std::string digits = id.compare(0, 5, "bcam-") == 0 ? id.substr(5) : id;
+    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    return id;
+}
+
 PathMatch cameraRoute(const std::string& action)
 {
-    return [action](const std::string& path) -> std::optional<std::string> {
-        const std::string prefix = "/api/cameras/";
-        const std::string suffix = "/" + action;
-        if (path.size() <= prefix.size() + suffix.size() || path.compare(0, prefix.size(), prefix) != 0 ||
-            path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0)
-            return std::nullopt;
-        const std::string id = path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
-        const std::string digits = id.compare(0, 5, "bcam-") == 0 ? id.substr(5) : id;
-        if (digits.empty() || digits.size() > 5 ||
-            digits.find_first_not_of("0123456789") != std::string::npos)
-            return std::nullopt;
-        return id;
-    };
+    return [action](const std::string& path) { return cameraIdIn(path, action); };
 }
 
 void answerJson(HttpResponse& res, int status, const std::string& json)
@@ -269,35 +273,64 @@ FrameFormat liveFormat(int jpegQuality)
 class EncodedFrames {
 public:
     using Key = std::tuple<std::string, bool, std::string>; // camera id, full, format
+    using Kept = std::pair<uint32_t, std::shared_ptr<const std::string>>;
     std::optional<uint32_t> index(const Key& key)
     {
         const std::lock_guard<std::mutex> lock(_mutex);
         const auto found = _frames.find(key);
-        return found != _frames.end() ? std::optional<uint32_t>(found->second.first) : std::nullopt;
+        return found != _frames.end() && found->second.kept.second != nullptr
+                   ? std::optional<uint32_t>(found->second.kept.first)
+                   : std::nullopt;
     }
     // The last image encoded, whatever its index: what a request that
     // cannot wait for the main thread gets.
-    std::optional<std::pair<uint32_t, std::shared_ptr<const std::string>>> newest(const Key& key)
+    std::optional<Kept> newest(const Key& key)
     {
         const std::lock_guard<std::mutex> lock(_mutex);
         const auto found = _frames.find(key);
-        return found != _frames.end() ? std::optional(found->second) : std::nullopt;
+        return found != _frames.end() && found->second.kept.second != nullptr
+                   ? std::optional(found->second.kept)
+                   : std::nullopt;
     }
     std::shared_ptr<const std::string> bytes(const Key& key, uint32_t index)
     {
         const std::lock_guard<std::mutex> lock(_mutex);
         const auto found = _frames.find(key);
-        return found != _frames.end() && found->second.first == index ? found->second.second : nullptr;
+        return found != _frames.end() && found->second.kept.first == index ? found->second.kept.second
+                                                                           : nullptr;
     }
-    void keep(const Key& key, uint32_t index, std::shared_ptr<const std::string> bytes)
+    // The encoding of `frame`, made by `encode` unless another request made
+    // it: requests for one image that come together wait for one encoding.
+    template <class Encode>
+    std::shared_ptr<const std::string> encodeOnce(const Key& key, const ViewFrame& frame,
+                                                  const Encode& encode)
     {
+        std::shared_ptr<std::mutex> encoding;
+        {
+            const std::lock_guard<std::mutex> lock(_mutex);
+            Entry& entry = _frames[key];
+            if (entry.kept.second != nullptr && entry.kept.first == frame.index)
+                return entry.kept.second;
+            if (entry.encoding == nullptr)
+                entry.encoding = std::make_shared<std::mutex>();
+            encoding = entry.encoding;
+        }
+        const std::lock_guard<std::mutex> one(*encoding);
+        if (std::shared_ptr<const std::string> made = bytes(key, frame.index))
+            return made;
+        auto made = std::make_shared<const std::string>(encode(frame));
         const std::lock_guard<std::mutex> lock(_mutex);
-        _frames[key] = {index, std::move(bytes)};
+        _frames[key].kept = {frame.index, made};
+        return made;
     }
 
 private:
+    struct Entry {
+        Kept kept{0, nullptr};
+        std::shared_ptr<std::mutex> encoding;
+    };
     std::mutex _mutex;
-    std::map<Key, std::pair<uint32_t, std::shared_ptr<const std::string>>> _frames;
+    std::map<Key, Entry> _frames;
 };
 
 void answerFrame(HttpResponse& res, const FrameFormat& format, const std::string& bytes, uint32_t index)
@@ -311,8 +344,7 @@ void answerFrame(HttpResponse& res, const FrameFormat& format, const std::string
 
 // The main thread could not answer: the image last encoded, marked as such,
 // or 503 when there is none yet.
-void answerStale(HttpResponse& res, const FrameFormat& format,
-                 const std::optional<std::pair<uint32_t, std::shared_ptr<const std::string>>>& kept)
+void answerStale(HttpResponse& res, const FrameFormat& format, const std::optional<EncodedFrames::Kept>& kept)
 {
     if (!kept) {
         answerBusy(res);
@@ -320,6 +352,29 @@ void answerStale(HttpResponse& res, const FrameFormat& format,
     }
     answerFrame(res, format, *kept->second, kept->first);
     res.headers.emplace_back("X-Orvex-Stale", "1");
+}
+
+// The preview the main thread copied for a watched camera, encoded here:
+// no round trip to the main thread. False when there is none (the camera was
+// not watched until now, or stopped), or when the main thread has not come
+// to its work lately: the slot then stops at an image while the camera may
+// have stopped or left, so the main thread is asked, and tells, or the
+// answer is marked stale.
+bool answerFromPreview(HostQueue& queue, ViewCameras& cameras, const std::string& id,
+                       const FrameFormat& format, EncodedFrames& encoded, HttpResponse& res)
+{
+    PreviewSlot* slot = cameras.previewOf(id);
+    if (slot == nullptr)
+        return false;
+    slot->watch();
+    if (!queue.tookWorkWithin(kShowWait))
+        return false;
+    const std::shared_ptr<const ViewFrame> frame = slot->latest();
+    if (frame == nullptr)
+        return false;
+    const EncodedFrames::Key key{id, false, format.name};
+    answerFrame(res, format, *encoded.encodeOnce(key, *frame, format.encode), frame->index);
+    return true;
 }
 
 // GET /api/cameras/ID/ACTION[?full=1]: the camera's newest image, scaled to
@@ -337,6 +392,8 @@ void addFrameRoute(Router& router, HostQueue& queue, ViewCameras& cameras, const
         }
         const bool wantFull = full == "1";
         const FrameFormat format = formatFor(wantFull);
+        if (!wantFull && answerFromPreview(queue, cameras, id, format, *encoded, res))
+            return;
         const EncodedFrames::Key key{id, wantFull, format.name};
         const std::optional<uint32_t> known = encoded->index(key);
         const auto frame = callForShow(queue, [&cameras, id, wantFull, known]() -> std::optional<ViewFrame> {
@@ -357,23 +414,36 @@ void addFrameRoute(Router& router, HostQueue& queue, ViewCameras& cameras, const
             answerBusy(res); // another request replaced the kept image meanwhile
             return;
         }
-        if (!newest.pixels.empty()) {
-            // Encoded here, off the main thread.
-            bytes = std::make_shared<const std::string>(format.encode(newest));
-            encoded->keep(key, newest.index, bytes);
-        }
+        if (!newest.pixels.empty()) // encoded here, off the main thread
+            bytes = encoded->encodeOnce(key, newest, format.encode);
         answerFrame(res, format, *bytes, newest.index);
     });
 }
 
 // frame.png: always PNG. frame: what the page shows live, JPEG where the
 // build has it; its full-resolution image stays PNG, lossless and 16-bit.
-void addFrameRoutes(Router& router, HostQueue& queue, ViewCameras& cameras, int jpegQuality)
+// Returns what answers the live preview on the event loop: JPEG of a
+// watched camera, encoded there when new (at most 640 x 480, well under a
+// millisecond); anything else, PNG included, goes to the pool.
+QuickHandler addFrameRoutes(Router& router, HostQueue& queue, ViewCameras& cameras, const ViewAccess& access,
+                            int jpegQuality)
 {
     auto encoded = std::make_shared<EncodedFrames>();
     addFrameRoute(router, queue, cameras, "frame.png", encoded, [](bool) { return pngFormat(); });
     addFrameRoute(router, queue, cameras, "frame", encoded,
                   [jpegQuality](bool full) { return full ? pngFormat() : liveFormat(jpegQuality); });
+    if (!canEncodeJpeg())
+        return nullptr;
+    return [&queue, &cameras, access, encoded, format = liveFormat(jpegQuality)](const HttpRequest& req,
+                                                                                 HttpResponse& res) {
+        if (req.method != "GET" || !access.hostAllowed(req.host))
+            return false;
+        const std::string full = req.param("full");
+        if (!full.empty() && full != "0")
+            return false;
+        const std::optional<std::string> id = cameraIdIn(req.path, "frame");
+        return id && answerFromPreview(queue, cameras, *id, format, *encoded, res);
+    };
 }
 
 void addActionRoutes(Router& router, HostQueue& queue, ViewCameras& cameras)
@@ -422,16 +492,16 @@ void addSyncRoutes(Router& router, HostQueue& queue, ViewSync& sync)
 
 } // namespace
 
-HttpHandler makeViewHandler(HostQueue& queue, ViewCameras& cameras, ViewSync& sync, const ViewAccess& access,
-                            int jpegQuality)
+ViewHandlers makeViewHandlers(HostQueue& queue, ViewCameras& cameras, ViewSync& sync,
+                              const ViewAccess& access, int jpegQuality)
 {
     auto router = std::make_shared<Router>();
     addPageRoutes(*router);
     addStateRoute(*router, queue, cameras, sync);
-    addFrameRoutes(*router, queue, cameras, jpegQuality);
+    QuickHandler quick = addFrameRoutes(*router, queue, cameras, access, jpegQuality);
     addActionRoutes(*router, queue, cameras);
     addSyncRoutes(*router, queue, sync);
-    return [router, access](const HttpRequest& req, HttpResponse& res) {
+    HttpHandler handler = [router, access](const HttpRequest& req, HttpResponse& res) {
         if (!access.hostAllowed(req.host)) {
             answerError(res, 403, "host '" + req.host + "' is not this viewer");
             return;
@@ -442,6 +512,7 @@ HttpHandler makeViewHandler(HostQueue& queue, ViewCameras& cameras, ViewSync& sy
         }
         router->handle(req, res);
     };
+    return {std::move(handler), std::move(quick)};
 }
 
 } // namespace orvex::cli

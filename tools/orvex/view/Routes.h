@@ -13,10 +13,17 @@ namespace orvex::cli {
 class ViewCameras;
 class ViewSync;
 
-// The handler of every route over `cameras` and `sync` (main-thread state,
-// reached only through `queue`), after `access` has let the request in.
-// Live previews are JPEG at `jpegQuality` (1 to 100) where the build has it.
-HttpHandler makeViewHandler(HostQueue& queue, ViewCameras& cameras, ViewSync& sync, const ViewAccess& access,
-                            int jpegQuality);
+struct ViewHandlers {
+    HttpHandler handler;
+    // A watched camera's preview, from what the main thread copied.
+    QuickHandler quick;
+};
+
+// The handlers of every route over `cameras` and `sync` (main-thread state,
+// reached only through `queue`, but for the cameras' preview slots), after
+// `access` has let the request in. Live previews are JPEG at `jpegQuality`
+// (1 to 100) where the build has it.
+ViewHandlers makeViewHandlers(HostQueue& queue, ViewCameras& cameras, ViewSync& sync,
+                              const ViewAccess& access, int jpegQuality);
 
 } // namespace orvex::cli

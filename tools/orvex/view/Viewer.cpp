@@ -90,9 +90,9 @@ private:
 // Serves from construction to destruction.
 class ServingGuard {
 public:
-    ServingGuard(HttpServer& server, HttpHandler handler) : _server(server)
+    ServingGuard(HttpServer& server, ViewHandlers handlers) : _server(server)
     {
-        _server.start(std::move(handler));
+        _server.start(std::move(handlers.handler), std::move(handlers.quick));
     }
     ~ServingGuard() { _server.stop(); }
     ServingGuard(const ServingGuard&) = delete;
@@ -193,9 +193,9 @@ int runView(Session& session, const ViewOptions& options, std::ostream& out, std
     {
         // Stopped (within a second, whatever the clients do) before the
         // cameras it reaches go.
-        const ServingGuard serving(server, makeViewHandler(queue, cameras, sync,
-                                                           ViewAccess(address, bound.first, bound.second),
-                                                           options.jpegQuality));
+        const ServingGuard serving(server, makeViewHandlers(queue, cameras, sync,
+                                                            ViewAccess(address, bound.first, bound.second),
+                                                            options.jpegQuality));
         out << "orvex view: serving " << browserUrl(bound.first, bound.second)
             << (isAnyAddress(bound.first) ? " on every address of this machine" : "") << " (Ctrl-C stops)"
             << std::endl;

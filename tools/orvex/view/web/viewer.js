@@ -1,6 +1,7 @@
 // The viewer's page: polls the cameras' state, reloads each camera's image
-// as soon as the previous one is drawn (the browser's pace), and sends the
-// user's settings and actions. Everything comes from the tool itself.
+// once the previous one is drawn and the camera may have a new one, and
+// sends the user's settings and actions. Everything comes from the tool
+// itself.
 "use strict";
 
 const cards = new Map(); // camera id -> the camera's elements
@@ -42,7 +43,18 @@ function nextFrame(card) {
     return;
   }
   card.loading = true;
+  card.requestedAt = performance.now();
   card.img.src = `/api/cameras/${card.id}/frame?t=${Date.now()}`;
+}
+
+// The next image on the next animation frame, but not before the camera can
+// have made one: asking sooner only brings the same image again. A little
+// under the camera's period, so that no image is skipped for it; at most
+// 100 ms, so that a slow or triggered camera's next image shows soon.
+function frameDrawn(card) {
+  const period = card.fps > 0 ? Math.min(900 / card.fps, 100) : 0;
+  const wait = Math.max(0, card.requestedAt + period - performance.now());
+  setTimeout(() => requestAnimationFrame(() => nextFrame(card)), wait);
 }
 
 function makeCard(camera) {
@@ -57,6 +69,8 @@ function makeCard(camera) {
     acquiring: false,
     loading: false,
     framesDrawn: 0,
+    fps: 0,
+    requestedAt: 0,
   };
   const stack = camera.stack === "bcam" ? "BCAM" : "FlyCapture";
   node.querySelector(".title").textContent =
@@ -65,7 +79,7 @@ function makeCard(camera) {
   card.img.addEventListener("load", () => {
     card.framesDrawn += 1;
     card.img.dataset.frames = String(card.framesDrawn);
-    requestAnimationFrame(() => nextFrame(card));
+    frameDrawn(card);
   });
   // No image yet (just started): try again shortly.
   card.img.addEventListener("error", () => setTimeout(() => nextFrame(card), 100));
@@ -98,6 +112,7 @@ function fillCard(card, camera) {
   }
   const wasAcquiring = card.acquiring;
   card.acquiring = camera.present && camera.acquiring;
+  card.fps = card.acquiring && typeof camera.fps === "number" ? camera.fps : 0;
   card.noImage.hidden = card.acquiring;
   card.img.hidden = !card.acquiring;
   if (card.acquiring && !wasAcquiring && !card.loading) nextFrame(card);
