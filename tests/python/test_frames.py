@@ -65,6 +65,42 @@ def test_frame_kept_after_close_stays_readable_and_blocks_relisting(flycap):
     assert len(orvex.cameras("flycap")) == 3
 
 
+def test_the_sample_is_kept_by_the_arrays_base_for_every_view(flycap):
+    with orvex.open(guid(GRAS20)) as cam:
+        cam.start()
+        frame = next(iter(cam.frames(count=1)))
+    owner = frame.base
+    assert not isinstance(owner, np.ndarray)
+    with pytest.raises(TypeError):
+        type(owner)()
+    # A view outliving its frame still holds the sample: its pixels, its
+    # metadata, and the refusal to replace the stack under them.
+    rows = frame.shape[0]
+    view = frame[1:, :8]
+    del frame
+    assert view.index == 1 and view.shape == (rows - 1, 8) and int(view.sum()) >= 0
+    with pytest.raises(orvex.Error, match="frame arrays"):
+        orvex.cameras("flycap")
+    del view, owner
+    assert len(orvex.cameras("flycap")) == 3
+
+
+def test_sixteen_bit_frames_are_words(cam):
+    cam.pixel_format = orvex.PixelFormat.y_mono16
+    cam.start()
+    frame = next(iter(cam.frames(count=1, timeout=5)))
+    assert frame.dtype == np.uint16 and frame.shape == (480, 640)
+    assert frame.strides == (1280, 2)
+
+
+def test_frame_arrays_over_other_memory_have_no_metadata():
+    # Only the module's own base objects carry a sample: any other base at
+    # the end of the chain gives None, never a misread object.
+    foreign = np.frombuffer(bytes(range(12)), dtype=np.uint8).reshape(3, 4).view(orvex.Frame)
+    assert foreign.index is None and foreign.hw_date is None
+    assert np.zeros((2, 2), np.uint8).view(orvex.Frame).validity is None
+
+
 def test_frames_need_a_start_and_time_out_without_images(cam):
     with pytest.raises(orvex.Error, match="not acquiring"):
         next(iter(cam.frames()))
