@@ -1,6 +1,8 @@
 """Frames as read-only arrays over the samples' own pixels."""
+import sys
 import threading
 import time
+import tracemalloc
 
 import numpy as np
 import pytest
@@ -83,6 +85,27 @@ def test_the_sample_is_kept_by_the_arrays_base_for_every_view(flycap):
         orvex.cameras("flycap")
     del view, owner
     assert len(orvex.cameras("flycap")) == 3
+
+
+def test_frames_taken_and_dropped_leave_nothing_behind(cam):
+    cam.start()
+    frames = cam.frames(count=60, timeout=5)
+    first = next(frames)
+    owner_type, pixels = type(first.base), np.dtype(np.uint8)
+    del first
+    references = sys.getrefcount(owner_type), sys.getrefcount(pixels)
+    tracemalloc.start()
+    before = tracemalloc.take_snapshot()
+    for frame in frames:
+        pass
+    del frame
+    after = tracemalloc.take_snapshot()
+    tracemalloc.stop()
+    # Each frame's element type and base object are given back with it.
+    assert (sys.getrefcount(owner_type), sys.getrefcount(pixels)) == references
+    here = [tracemalloc.Filter(True, __file__)]
+    grown = sum(stat.size_diff for stat in after.filter_traces(here).compare_to(before.filter_traces(here), "filename"))
+    assert grown < 20 * 32, f"{grown} bytes still held after 59 frames were dropped"
 
 
 def test_sixteen_bit_frames_are_words(cam):
