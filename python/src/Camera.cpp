@@ -2,40 +2,13 @@
 // and stop, and the wait for frames with the GIL released.
 #include "Camera.h"
 
+#include "FrameArray.h"
+
 #include <chrono>
 #include <limits>
 
 namespace orvex::python {
 namespace {
-
-// Leaked on purpose: frames may die after the module at interpreter exit.
-py::object& frameType()
-{
-    static auto* type = new py::object();
-    return *type;
-}
-
-// What a frame array's base object keeps alive: the sample (so its pixels
-// stay where they are) and the count of arrays over lent pixels.
-struct FrameKeep {
-    boost::shared_ptr<ImageSample> sample;
-    std::shared_ptr<LentFrames> lent;
-    bool pixelsLent = false;
-};
-
-// Names the capsules that are frame bases, so that no other capsule is
-// taken for one.
-constexpr const char* kFrameBaseName = "orvex.frame";
-
-void releaseKeep(PyObject* capsule)
-{
-    // Only ever set on capsules of that name: the pointer is there.
-    auto* keep = static_cast<FrameKeep*>(PyCapsule_GetPointer(capsule, kFrameBaseName));
-    if (keep->pixelsLent) {
-        --keep->lent->count;
-    }
-    delete keep;
-}
 
 // Holds the camera's images buffer locked for one scope.
 class BufferLock {
@@ -50,16 +23,6 @@ private:
 };
 
 } // namespace
-
-void setFrameType(py::object type)
-{
-    if (!PyType_Check(type.ptr()) ||
-        !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(type.ptr()),
-                          reinterpret_cast<PyTypeObject*>(py::detail::npy_api::get().PyArray_Type_))) {
-        throw py::type_error("the frame type must be a subclass of numpy.ndarray");
-    }
-    frameType() = std::move(type);
-}
 
 Camera::Camera(Stack stack, const CamGUID& guid) : _stack(stack), _guid(guid), _guidText(guid.to_string())
 {
@@ -214,9 +177,9 @@ py::object Camera::nextFrame(long timeoutMs)
             return py::none();
         }
         if (!_pending.empty()) {
-            boost::shared_ptr<ImageSample> sample = _pending.front();
+            boost::shared_ptr<ImageSample> sample = std::move(_pending.front());
             _pending.pop_front();
-            return wrap(sample);
+            return newFrameArray(std::move(sample), _guidText);
         }
         if (!_started || !cam.isAcquisitionStarted()) {
             throw BindingError("camera " + _guidText + " is not acquiring: call start() first");
@@ -279,74 +242,6 @@ bool Camera::fetchNewImages(IEEE1394Camera& cam)
         any = true;
     }
     return any;
-}
-
-// The array carries no metadata of its own: frameMetadata() reads it from
-// the sample when a script asks, so a frame nobody inspects costs no
-// Python objects beyond the array and its base.
-py::object Camera::wrap(const boost::shared_ptr<ImageSample>& sample)
-{
-    const IImage* image = sample->getImage();
-    if (image == nullptr || image->data() == nullptr) {
-        throw BindingError("a frame of camera " + _guidText + " carries no pixels");
-    }
-    const ISize size = image->size();
-    const int bytesPerPixel = image->bytesPerPixel();
-    if (size.width <= 0 || size.height <= 0 || (bytesPerPixel != 1 && bytesPerPixel != 2)) {
-        throw BindingError("a frame of camera " + _guidText + " has an unknown geometry or pixel format");
-    }
-    if (!frameType()) {
-        throw BindingError("the orvex package did not set its frame type");
-    }
-    const bool lent = !sample->deleteImgBufferOnDestruction();
-    auto* keep = new FrameKeep{sample, Session::instance().lentFrames(), lent};
-    PyObject* base = PyCapsule_New(keep, kFrameBaseName, releaseKeep);
-    if (base == nullptr) {
-        delete keep;
-        throw py::error_already_set();
-    }
-    if (lent) {
-        ++keep->lent->count;
-    }
-    py::object owner = py::reinterpret_steal<py::object>(base);
-    auto& api = py::detail::npy_api::get();
-    PyObject* type = api.PyArray_DescrFromType_(bytesPerPixel == 1 ? py::detail::npy_api::NPY_UBYTE_
-                                                                   : py::detail::npy_api::NPY_USHORT_);
-    if (type == nullptr) {
-        throw py::error_already_set();
-    }
-    Py_intptr_t dims[2] = {size.height, size.width};
-    Py_intptr_t strides[2] = {static_cast<Py_intptr_t>(size.width) * bytesPerPixel, bytesPerPixel};
-    // Flags 0: read-only, since the pixels may be the stack's own buffer.
-    PyObject* array = api.PyArray_NewFromDescr_(reinterpret_cast<PyTypeObject*>(frameType().ptr()), type, 2,
-                                                dims, strides, image->data(), 0, nullptr);
-    if (array == nullptr) {
-        throw py::error_already_set();
-    }
-    py::object frame = py::reinterpret_steal<py::object>(array);
-    if (api.PyArray_SetBaseObject_(array, owner.release().ptr()) != 0) {
-        throw py::error_already_set();
-    }
-    return frame;
-}
-
-py::object frameMetadata(const py::handle& base)
-{
-    if (!PyCapsule_IsValid(base.ptr(), kFrameBaseName)) {
-        return py::none();
-    }
-    const auto* keep = static_cast<const FrameKeep*>(PyCapsule_GetPointer(base.ptr(), kFrameBaseName));
-    const ImageSample& sample = *keep->sample;
-    double hwDate = -1.0;
-    unsigned long shutter = 0;
-    long gain = 0;
-    const bool hwKnown = sample.getHWDate(hwDate);
-    const bool shutterKnown = sample.getShutter(shutter);
-    const bool gainKnown = sample.getGain(gain);
-    return py::make_tuple(
-        sample.getIdx(), sample.getSWDate(), hwKnown ? py::object(py::float_(hwDate)) : py::none(),
-        shutterKnown ? py::object(py::int_(shutter)) : py::none(),
-        gainKnown ? py::object(py::int_(gain)) : py::none(), py::cast(sample.getValidity()));
 }
 
 } // namespace orvex::python

@@ -8,7 +8,6 @@
 #include <orvex/orvex.h>
 #include <orvex/win32_owned.h>
 
-#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
 #include <atomic>
@@ -56,7 +55,6 @@ private:
     bool fetchNewImages(IEEE1394Camera& cam);
     void checkRemoval(IEEE1394Camera& cam);
     void stopNow(IEEE1394Camera& cam);
-    py::object wrap(const boost::shared_ptr<ImageSample>& sample);
 
     Stack _stack;
     CamGUID _guid;
@@ -76,11 +74,5 @@ private:
     std::atomic<bool> _stopRequested{false};
     std::deque<boost::shared_ptr<ImageSample>> _pending;
 };
-
-// Set by the Python package: the ndarray subclass frames are made of.
-void setFrameType(py::object type);
-// The metadata of the frame whose base object is `base`, as a tuple (index,
-// sw_date, hw_date, shutter, gain, validity); None for any other object.
-py::object frameMetadata(const py::handle& base);
 
 } // namespace orvex::python

@@ -3,6 +3,7 @@
 #include "Arguments.h"
 #include "Camera.h"
 #include "Errors.h"
+#include "FrameArray.h"
 #include "FrameIterator.h"
 #include "RawAccess.h"
 #include "Session.h"
@@ -394,6 +395,7 @@ PYBIND11_MODULE(_orvex, m)
     bindRawAccess(camera);
     bindAcquisition(camera);
     registerFrameIteratorType(m);
+    registerFrameOwnerType();
     bindSync(m);
     bindSimulator(m);
 }

@@ -83,7 +83,7 @@ void Session::refuseReplacingServer() const
     if (!_openCameras.empty()) {
         throw BindingError("the cameras cannot be listed again while a camera is open: close it first");
     }
-    if (_lent->count > 0) {
+    if (_lent.count > 0) {
         throw BindingError("the cameras cannot be listed again while frame arrays over the stack's buffers "
                            "are alive: copy what you keep and delete the frames first");
     }

@@ -99,7 +99,7 @@ public:
     // Refuses a camera opened twice; counts the open ones.
     void cameraOpened(const CamGUID& guid);
     void cameraClosed(const CamGUID& guid);
-    std::shared_ptr<LentFrames> lentFrames() const { return _lent; }
+    LentFrames& lentFrames() { return _lent; }
 
     // Destroys the server; cameras must have been closed.
     void shutdown() noexcept;
@@ -121,7 +121,7 @@ private:
     std::set<CamGUID> _openCameras;
     unsigned long _removals = 0;
     bool _bcamDriverInstalled = false;
-    std::shared_ptr<LentFrames> _lent = std::make_shared<LentFrames>();
+    LentFrames _lent;
     std::deque<DeviceEvent> _events;
     py::object _deviceCallback;
     std::optional<py::error_already_set> _callbackError;

@@ -1,6 +1,8 @@
 """Frames as read-only arrays over the samples' own pixels."""
+import sys
 import threading
 import time
+import tracemalloc
 
 import numpy as np
 import pytest
@@ -63,6 +65,63 @@ def test_frame_kept_after_close_stays_readable_and_blocks_relisting(flycap):
         orvex.cameras("flycap")
     del frame
     assert len(orvex.cameras("flycap")) == 3
+
+
+def test_the_sample_is_kept_by_the_arrays_base_for_every_view(flycap):
+    with orvex.open(guid(GRAS20)) as cam:
+        cam.start()
+        frame = next(iter(cam.frames(count=1)))
+    owner = frame.base
+    assert not isinstance(owner, np.ndarray)
+    with pytest.raises(TypeError):
+        type(owner)()
+    # A view outliving its frame still holds the sample: its pixels, its
+    # metadata, and the refusal to replace the stack under them.
+    rows = frame.shape[0]
+    view = frame[1:, :8]
+    del frame
+    assert view.index == 1 and view.shape == (rows - 1, 8) and int(view.sum()) >= 0
+    with pytest.raises(orvex.Error, match="frame arrays"):
+        orvex.cameras("flycap")
+    del view, owner
+    assert len(orvex.cameras("flycap")) == 3
+
+
+def test_frames_taken_and_dropped_leave_nothing_behind(cam):
+    cam.start()
+    frames = cam.frames(count=60, timeout=5)
+    first = next(frames)
+    owner_type, pixels = type(first.base), np.dtype(np.uint8)
+    del first
+    references = sys.getrefcount(owner_type), sys.getrefcount(pixels)
+    tracemalloc.start()
+    before = tracemalloc.take_snapshot()
+    for frame in frames:
+        pass
+    del frame
+    after = tracemalloc.take_snapshot()
+    tracemalloc.stop()
+    # Each frame's element type and base object are given back with it.
+    assert (sys.getrefcount(owner_type), sys.getrefcount(pixels)) == references
+    here = [tracemalloc.Filter(True, __file__)]
+    grown = sum(stat.size_diff for stat in after.filter_traces(here).compare_to(before.filter_traces(here), "filename"))
+    assert grown < 20 * 32, f"{grown} bytes still held after 59 frames were dropped"
+
+
+def test_sixteen_bit_frames_are_words(cam):
+    cam.pixel_format = orvex.PixelFormat.y_mono16
+    cam.start()
+    frame = next(iter(cam.frames(count=1, timeout=5)))
+    assert frame.dtype == np.uint16 and frame.shape == (480, 640)
+    assert frame.strides == (1280, 2)
+
+
+def test_frame_arrays_over_other_memory_have_no_metadata():
+    # Only the module's own base objects carry a sample: any other base at
+    # the end of the chain gives None, never a misread object.
+    foreign = np.frombuffer(bytes(range(12)), dtype=np.uint8).reshape(3, 4).view(orvex.Frame)
+    assert foreign.index is None and foreign.hw_date is None
+    assert np.zeros((2, 2), np.uint8).view(orvex.Frame).validity is None
 
 
 def test_frames_need_a_start_and_time_out_without_images(cam):
