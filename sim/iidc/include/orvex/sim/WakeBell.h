@@ -34,6 +34,7 @@ public:
     uint32_t arm()
     {
         _sleepers.fetch_add(1);
+        _arms.fetch_add(1);
         return _rings.load();
     }
 
@@ -52,6 +53,12 @@ public:
     {
         _rings.fetch_add(1);
         if (_sleepers.load() == 0)
+            return;
+        // Nobody armed since the last wake-up: whoever sleeps was woken by
+        // it already (or sees the changed word). Saves the system call when
+        // a second ring follows the first before the sleeper is up.
+        const uint32_t arms = _arms.load();
+        if (_armsWoken.exchange(arms) == arms)
             return;
 #if defined(__linux__)
         syscall(SYS_futex, word(), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
@@ -101,6 +108,8 @@ private:
                   "the futex word must be a plain 32-bit word");
     std::atomic<uint32_t> _rings{0};
     std::atomic<uint32_t> _sleepers{0};
+    std::atomic<uint32_t> _arms{0};      // every arm, ever
+    std::atomic<uint32_t> _armsWoken{0}; // _arms at the last wake-up issued
 };
 
 } // namespace orvex::sim
