@@ -39,6 +39,7 @@
 #include <orvex/FlyCapCamera.h>
 #include <orvex/FlyCapVideoServer.h>
 #include <orvex/ImageSample.h>
+#include <orvex/iidc/Registers.h>
 #include <orvex/sim/World.h>
 #include <orvex/win32.h>
 
@@ -62,6 +63,8 @@ namespace {
 using namespace orvex;
 
 constexpr uint32_t kSerialNumber = 1;
+// The 1394b speed code of S800.
+constexpr unsigned long kIsoSpeedS800 = 3;
 
 struct Options {
     uint32_t width = 640;
@@ -208,6 +211,9 @@ void buildWorld(const Options& o)
 // frame rate control: the fastest the camera and its bus can go.
 void configureFastest(IEEE1394Camera& camera, const Options& o)
 {
+    // The camera comes up sending at S400, whose largest packet is half of
+    // S800's: switch it to S800 (1394b mode), which its bus carries.
+    camera.writeRegister(iidc::kIsoChannelSpeed, iidc::kIsoOperationMode1394b | kIsoSpeedS800);
     camera.setPixelFormat(pf_yMono);
     camera.setRoi(0, 0, static_cast<int>(o.width), static_cast<int>(o.height));
     camera.setNbBytesPerPacket(camera.getMaxNbBytesPerPacket());

@@ -6,6 +6,7 @@
 
 #include <orvex/iidc/Registers.h>
 #include <orvex/sim/HostWait.h>
+#include <orvex/sim/WakeBell.h>
 #include <orvex/sim/World.h>
 
 #include <algorithm>
@@ -39,7 +40,7 @@ FlyCaptureError Context::initialize(std::shared_ptr<Camera> camera, unsigned buf
 
 bool Context::removedLocked() const
 {
-    return _removed || !_camera->isConnected() || _camera->connection() != _connection;
+    return _removed || !_camera->connectedAs(_connection);
 }
 
 FlyCaptureError Context::boundCamera(std::shared_ptr<Camera>& camera) const
@@ -117,6 +118,7 @@ FlyCaptureError Context::start(const FrameGeometry& geometry, FlyCapturePixelFor
         prepareRingLocked(geometry);
         _pixelFormat = format;
         _unpaced = pacing == Pacing::unpaced;
+        _askCamera = true;
         _streaming = true; // before the camera starts: its first image may come at once
     }
     const FlyCaptureError started = toError(camera->startStream(shared_from_this(), pacing));
@@ -140,7 +142,7 @@ FlyCaptureError Context::stop()
             return removed ? FLYCAPTURE_DEVICE_REMOVED : FLYCAPTURE_NOT_STARTED;
         _streaming = false;
         camera = _camera;
-        _cv.notify_all();
+        _bell.ring();
     }
     // A camera that left the bus stopped by itself (and may stream to
     // another context since it came back).
@@ -179,7 +181,7 @@ void Context::storeLocked(const Frame& frame)
     target->frame = frame;
     target->sequence = _nextSequence++;
     target->state = BufferState::ready;
-    _cv.notify_all();
+    _bell.ring();
 }
 
 void Context::onFrame(const Frame& frame)
@@ -191,7 +193,8 @@ void Context::onFrame(const Frame& frame)
 void Context::onStreamRescheduled()
 {
     std::lock_guard<std::mutex> lock(_m);
-    _cv.notify_all();
+    _askCamera = true;
+    _bell.ring();
 }
 
 int64_t Context::pullDueLocked()
@@ -220,7 +223,7 @@ void Context::onCameraRemoved()
 {
     std::lock_guard<std::mutex> lock(_m);
     _removed = true;
-    _cv.notify_all();
+    _bell.ring();
 }
 
 void Context::fillImageLocked(unsigned index, FlyCaptureImage& image) const
@@ -265,7 +268,13 @@ FlyCaptureError Context::lockLatest(FlyCaptureImage& image)
             if (const auto frame = _camera->pullFrame())
                 storeLocked(*frame);
         } else {
-            nextImageNs = pullDueLocked();
+            // Until the instant the last pull named, or a reschedule, the
+            // camera has nothing new: asking it again would only cost.
+            if (_askCamera || hostNowNs() >= _nextImageNs) {
+                _nextImageNs = pullDueLocked();
+                _askCamera = false;
+            }
+            nextImageNs = _nextImageNs;
         }
         int newest = -1;
         for (size_t i = 0; i < _ring.size(); ++i) {
@@ -287,7 +296,10 @@ FlyCaptureError Context::lockLatest(FlyCaptureImage& image)
         }
         if (deadlineNs != kNeverNs && hostNowNs() >= deadlineNs)
             return FLYCAPTURE_TIMEOUT;
-        waitUntilHostNs(_cv, lock, std::min(deadlineNs, nextImageNs));
+        const uint32_t armed = _bell.arm();
+        lock.unlock();
+        _bell.sleepUntil(armed, std::min(deadlineNs, nextImageNs));
+        lock.lock();
     }
 }
 
@@ -342,7 +354,7 @@ void Context::destroy()
         if (_streaming && !removedLocked())
             camera = _camera;
         _streaming = false;
-        _cv.notify_all();
+        _bell.ring();
     }
     if (camera)
         camera->stopStream();

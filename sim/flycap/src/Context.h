@@ -25,8 +25,8 @@
 
 #include <orvex/sim/Camera.h>
 #include <orvex/sim/FramePattern.h>
+#include <orvex/sim/WakeBell.h>
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -86,7 +86,7 @@ private:
     void fillImageLocked(unsigned index, FlyCaptureImage& image) const;
 
     mutable std::mutex _m;
-    std::condition_variable _cv;
+    WakeBell _bell; // rung whenever a sleeping lockLatest has something to see
     std::shared_ptr<Camera> _camera;
     uint64_t _connection = 0;
     unsigned _bufferCount = 0;
@@ -100,6 +100,10 @@ private:
     std::vector<Buffer> _ring;
     std::vector<std::unique_ptr<uint8_t[]>> _retired; // old buffers the host may still read
     std::vector<Frame> _pulled;                       // reused by every pull
+    // Paced: when the camera's next image is due, as its last pull said;
+    // asked again at that instant, or at once after a start or a reschedule.
+    int64_t _nextImageNs = 0;
+    bool _askCamera = true;
     uint64_t _nextSequence = 1;
     uint64_t _dropped = 0;
 };

@@ -95,6 +95,12 @@ uint64_t Camera::connection() const
     return _connection;
 }
 
+bool Camera::connectedAs(uint64_t connection) const
+{
+    std::lock_guard<std::mutex> lock(_m);
+    return _bus != nullptr && _connection == connection;
+}
+
 std::shared_ptr<Bus> Camera::bus() const
 {
     std::lock_guard<std::mutex> lock(_m);

@@ -277,16 +277,17 @@ void Camera::applyAutoExposureLocked()
         return;
     // A small wobble from image to image, as a real regulation loop shows.
     const int64_t wobble = int64_t(_frameCounter % 3) - 1;
-    auto regulate = [&](uint32_t feature, double target) {
+    // The target only for a feature under automatic control: it costs a pow.
+    auto regulate = [&](uint32_t feature) {
         const auto it = _regs.find(featureControl(feature));
         if (it == _regs.end() || !(it->second & kControlAuto))
             return;
-        const int64_t raw = std::clamp<int64_t>(rawOfLocked(feature, target) + wobble, caps(feature)->rawMin,
-                                                rawMaxLocked(feature));
+        const int64_t raw = std::clamp<int64_t>(rawOfLocked(feature, autoTargetLocked(feature)) + wobble,
+                                                caps(feature)->rawMin, rawMaxLocked(feature));
         it->second = (it->second & ~kControlValueMask) | static_cast<uint32_t>(raw);
     };
-    regulate(kFeatureGain, autoTargetLocked(kFeatureGain));
-    regulate(kFeatureShutter, autoTargetLocked(kFeatureShutter));
+    regulate(kFeatureGain);
+    regulate(kFeatureShutter);
 }
 
 } // namespace orvex::sim

@@ -25,6 +25,7 @@ void FaultTable::add(const Fault& fault)
         return;
     std::lock_guard<std::mutex> lock(_m);
     _entries.push_back(fault);
+    _armed = true;
 }
 
 void FaultTable::failNext(const std::string& function, unsigned count, int errorCode, uint32_t serialNumber)
@@ -40,6 +41,8 @@ void FaultTable::failNext(const std::string& function, unsigned count, int error
 std::optional<int> FaultTable::consume(std::string_view function, uint32_t serialNumber,
                                        std::optional<uint32_t> address)
 {
+    if (!armed())
+        return std::nullopt;
     std::optional<int> errorCode;
     int64_t delayNs = 0;
     {
@@ -55,6 +58,7 @@ std::optional<int> FaultTable::consume(std::string_view function, uint32_t seria
             delayNs = it->delayNs;
             if (--it->count == 0)
                 _entries.erase(it);
+            _armed = !_entries.empty();
             break;
         }
     }
@@ -78,6 +82,7 @@ void FaultTable::clear()
 {
     std::lock_guard<std::mutex> lock(_m);
     _entries.clear();
+    _armed = false;
 }
 
 } // namespace orvex::sim

@@ -105,6 +105,8 @@ public:
     // Increases with every attach; a receiver bound to an older connection
     // knows the camera has left in between.
     uint64_t connection() const;
+    // Whether the camera is on a bus by that connection still: both at once.
+    bool connectedAs(uint64_t connection) const;
     std::shared_ptr<Bus> bus() const;
 
     // --- register transactions --------------------------------------------------

@@ -5,6 +5,7 @@
 // Thread-safe: one mutex, never held while calling out or stalling.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -59,9 +60,14 @@ public:
     unsigned pending(const std::string& function) const;
     void clear();
 
+    // Whether any fault is waiting, without the table's lock: every call
+    // asks, and almost always none is.
+    bool armed() const { return _armed.load(); }
+
 private:
     mutable std::mutex _m;
     std::vector<Fault> _entries;
+    std::atomic<bool> _armed{false}; // !_entries.empty(), written under _m
 };
 
 } // namespace orvex::sim
