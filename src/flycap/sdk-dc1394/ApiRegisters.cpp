@@ -9,6 +9,25 @@
 using namespace orvex::iidc;
 using namespace orvex::flycap::dc1394sdk;
 
+namespace {
+
+// The checks both block transfers make before `transfer` touches the bus.
+template <class Transfer>
+FlyCaptureError blockTransfer(FlyCaptureContext context, unsigned short addressHigh,
+                              const std::uint32_t* buffer, std::uint32_t quadlets, const Transfer& transfer)
+{
+    const auto c = findContext(context);
+    if (!c)
+        return FLYCAPTURE_INVALID_CONTEXT;
+    if (!buffer && quadlets != 0)
+        return FLYCAPTURE_INVALID_ARGUMENT;
+    if (addressHigh != kAddressHigh)
+        return FLYCAPTURE_ADDRESS_ERROR;
+    return c->withCamera(transfer);
+}
+
+} // namespace
+
 extern "C" {
 
 FlyCaptureError flycaptureGetCameraRegister(FlyCaptureContext context, std::uint32_t ulRegister,
@@ -69,30 +88,18 @@ FlyCaptureError flycaptureReadRegisterBlock(FlyCaptureContext context, unsigned 
                                             std::uint32_t ulAddrLow, std::uint32_t* pulBuffer,
                                             std::uint32_t ulLength)
 {
-    const auto c = findContext(context);
-    if (!c)
-        return FLYCAPTURE_INVALID_CONTEXT;
-    if (!pulBuffer && ulLength != 0)
-        return FLYCAPTURE_INVALID_ARGUMENT;
-    if (usAddrHigh != kAddressHigh)
-        return FLYCAPTURE_ADDRESS_ERROR;
-    return c->withCamera(
-        [&](dc1394camera_t* camera) { return readQuadlets(camera, ulAddrLow, pulBuffer, ulLength); });
+    return blockTransfer(context, usAddrHigh, pulBuffer, ulLength, [&](dc1394camera_t* camera) {
+        return readQuadlets(camera, ulAddrLow, pulBuffer, ulLength);
+    });
 }
 
 FlyCaptureError flycaptureWriteRegisterBlock(FlyCaptureContext context, unsigned short usAddrHigh,
                                              std::uint32_t ulAddrLow, const std::uint32_t* pulBuffer,
                                              std::uint32_t ulLength)
 {
-    const auto c = findContext(context);
-    if (!c)
-        return FLYCAPTURE_INVALID_CONTEXT;
-    if (!pulBuffer && ulLength != 0)
-        return FLYCAPTURE_INVALID_ARGUMENT;
-    if (usAddrHigh != kAddressHigh)
-        return FLYCAPTURE_ADDRESS_ERROR;
-    return c->withCamera(
-        [&](dc1394camera_t* camera) { return writeQuadlets(camera, ulAddrLow, pulBuffer, ulLength); });
+    return blockTransfer(context, usAddrHigh, pulBuffer, ulLength, [&](dc1394camera_t* camera) {
+        return writeQuadlets(camera, ulAddrLow, pulBuffer, ulLength);
+    });
 }
 
 } // extern "C"

@@ -57,6 +57,15 @@ bool Context::removedLocked() const
     return !Buses::instance().present(_entry.guid, _entry.arrival);
 }
 
+FlyCaptureError Context::cameraUsableLocked() const
+{
+    if (_destroyed)
+        return FLYCAPTURE_INVALID_CONTEXT;
+    if (!_camera)
+        return FLYCAPTURE_NOT_INITIALIZED;
+    return removedLocked() ? FLYCAPTURE_DEVICE_REMOVED : FLYCAPTURE_OK;
+}
+
 FlyCaptureError Context::transactionError() const
 {
     Buses::instance().refresh();
@@ -69,12 +78,9 @@ FlyCaptureError Context::withCamera(const std::function<FlyCaptureError(dc1394ca
     FlyCaptureError error;
     {
         std::lock_guard<std::mutex> lock(_m);
-        if (_destroyed)
-            return FLYCAPTURE_INVALID_CONTEXT;
-        if (!_camera)
-            return FLYCAPTURE_NOT_INITIALIZED;
-        if (removedLocked())
-            return FLYCAPTURE_DEVICE_REMOVED;
+        const FlyCaptureError usable = cameraUsableLocked();
+        if (usable != FLYCAPTURE_OK)
+            return usable;
         error = call(_camera.get());
     }
     return error == FLYCAPTURE_BUS_ERROR ? transactionError() : error;
@@ -88,12 +94,9 @@ void Context::dropIdleCapturesLocked()
 FlyCaptureError Context::start(const CaptureGeometry& geometry, FlyCapturePixelFormat format)
 {
     std::unique_lock<std::mutex> lock(_m);
-    if (_destroyed)
-        return FLYCAPTURE_INVALID_CONTEXT;
-    if (!_camera)
-        return FLYCAPTURE_NOT_INITIALIZED;
-    if (removedLocked())
-        return FLYCAPTURE_DEVICE_REMOVED;
+    const FlyCaptureError usable = cameraUsableLocked();
+    if (usable != FLYCAPTURE_OK)
+        return usable;
     if (_capture)
         return FLYCAPTURE_ALREADY_STARTED;
     Capture* started = nullptr;

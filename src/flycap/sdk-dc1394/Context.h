@@ -55,6 +55,9 @@ public:
 
 private:
     bool removedLocked() const;
+    // FLYCAPTURE_OK while the context has an initialised camera still on the
+    // bus, else the error that says which of the three it lacks.
+    FlyCaptureError cameraUsableLocked() const;
     void dropIdleCapturesLocked();
 
     mutable std::mutex _m;
