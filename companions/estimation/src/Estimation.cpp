@@ -50,15 +50,6 @@ struct Moments {
     double sxy = 0.0;
 };
 
-bool allFinite(const std::vector<Vector>& points)
-{
-    for (const Vector& p : points) {
-        if (!std::isfinite(p[kX]) || !std::isfinite(p[kY]))
-            return false;
-    }
-    return true;
-}
-
 // Means in two passes: the second adds the mean residual, which recovers the
 // rounding lost when summing large abscissas. Second moments are then taken
 // about those means, never as sum(x*x) - n*mean*mean, which would cancel
@@ -111,9 +102,10 @@ void LineEstimator::setDataColl(const std::vector<Vector>& dataColl)
 
 bool LineEstimator::computeParams(const std::vector<Vector>& dataColl, Vector& params) const
 {
-    if (dataColl.empty() || !allFinite(dataColl))
+    if (dataColl.empty())
         return false;
 
+    // A non-finite point, or sums that overflow, leave a moment non-finite.
     const Moments m = centredMoments(dataColl);
     if (!std::isfinite(m.meanX) || !std::isfinite(m.meanY) || !std::isfinite(m.sxx) ||
         !std::isfinite(m.syy) || !std::isfinite(m.sxy))
