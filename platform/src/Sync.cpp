@@ -2,8 +2,11 @@
 // interlocked operations.
 #include <pthread.h>
 
+#include <array>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <memory_resource>
 #include <new>
 
 #include <orvex/win32/errors.h>
@@ -21,9 +24,14 @@ bool isDefaultSecurity(const SECURITY_ATTRIBUTES* attributes)
            (attributes->lpSecurityDescriptor == nullptr && !attributes->bInheritHandle);
 }
 
+// The objects of one wait, kept on the waiting thread's stack: a wait per
+// image should not cost an allocation.
+using WaitObjects = std::pmr::vector<std::shared_ptr<Waitable>>;
+using WaitObjectsArena = std::array<std::byte, MAXIMUM_WAIT_OBJECTS * sizeof(std::shared_ptr<Waitable>)>;
+
 // The index of the first signalled object, or all of them with `waitAll`;
 // acquires what it reports. Kernel lock held.
-std::optional<DWORD> trySatisfy(const std::vector<std::shared_ptr<Waitable>>& objects, bool waitAll)
+std::optional<DWORD> trySatisfy(const WaitObjects& objects, bool waitAll)
 {
     if (waitAll) {
         for (const auto& object : objects) {
@@ -70,8 +78,10 @@ DWORD waitForObjects(ThreadContext& self, DWORD count, const HANDLE* handles, bo
         return WAIT_FAILED;
     }
     const auto deadline = deadlineAfter(milliseconds);
+    alignas(std::shared_ptr<Waitable>) WaitObjectsArena arena;
+    std::pmr::monotonic_buffer_resource memory(arena.data(), arena.size());
     KernelLock lock(kernelLock());
-    std::vector<std::shared_ptr<Waitable>> objects;
+    WaitObjects objects(&memory);
     objects.reserve(count);
     for (DWORD i = 0; i < count; ++i) {
         auto object = findWaitable(handles[i], self);
