@@ -42,7 +42,7 @@ void restoreRow(uint8_t* image, const FrameGeometry& g, uint32_t row, uint32_t b
     if (g.bytesPerPixel == 1) {
         const uint32_t base = 2 * row;
         uint32_t b = begin;
-        for (; b < end && end - b >= 8; b += 8) {
+        for (; end - b >= 8; b += 8) {
             const uint64_t word = gradientWord(b + base);
             std::memcpy(p + b, &word, sizeof word);
         }
