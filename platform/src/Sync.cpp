@@ -2,11 +2,8 @@
 // interlocked operations.
 #include <pthread.h>
 
-#include <array>
-#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
-#include <memory_resource>
 #include <new>
 
 #include <orvex/win32/errors.h>
@@ -24,10 +21,14 @@ bool isDefaultSecurity(const SECURITY_ATTRIBUTES* attributes)
            (attributes->lpSecurityDescriptor == nullptr && !attributes->bInheritHandle);
 }
 
-// The objects of one wait, kept on the waiting thread's stack: a wait per
-// image should not cost an allocation.
-using WaitObjects = std::pmr::vector<std::shared_ptr<Waitable>>;
-using WaitObjectsArena = std::array<std::byte, MAXIMUM_WAIT_OBJECTS * sizeof(std::shared_ptr<Waitable>)>;
+using WaitObjects = std::vector<std::shared_ptr<Waitable>>;
+
+// Empties a wait's list on every way out of the wait, while the kernel lock
+// is still held.
+struct EmptiedOnExit {
+    WaitObjects& objects;
+    ~EmptiedOnExit() { objects.clear(); }
+};
 
 // The index of the first signalled object, or all of them with `waitAll`;
 // acquires what it reports. Kernel lock held.
@@ -78,10 +79,12 @@ DWORD waitForObjects(ThreadContext& self, DWORD count, const HANDLE* handles, bo
         return WAIT_FAILED;
     }
     const auto deadline = deadlineAfter(milliseconds);
-    alignas(std::shared_ptr<Waitable>) WaitObjectsArena arena;
-    std::pmr::monotonic_buffer_resource memory(arena.data(), arena.size());
     KernelLock lock(kernelLock());
-    WaitObjects objects(&memory);
+    // The thread's own list, kept between its waits: a wait per image then
+    // costs no allocation. A wait begun inside another one gets its own.
+    WaitObjects nested;
+    WaitObjects& objects = self.waitObjects.empty() ? self.waitObjects : nested;
+    const EmptiedOnExit emptied{objects};
     objects.reserve(count);
     for (DWORD i = 0; i < count; ++i) {
         auto object = findWaitable(handles[i], self);
