@@ -37,3 +37,10 @@ function(orvex_add_subdirectories)
     add_subdirectory(${_dir})
   endforeach()
 endfunction()
+
+# ELF shared libraries: calls between the functions of one library bind
+# inside it at link time, instead of through its PLT and the dynamic
+# linker's lookup. Nothing outside a library overrides its functions.
+if(NOT WIN32)
+  string(APPEND CMAKE_SHARED_LINKER_FLAGS " -Wl,-Bsymbolic-functions")
+endif()

@@ -165,6 +165,8 @@ struct ThreadContext {
     // or its queue received input.
     WakeSignal wake;
     std::unique_ptr<MessageQueue> queue; // created on first use
+    // The objects of the wait in progress (waitForObjects); empty between waits.
+    std::vector<std::shared_ptr<Waitable>> waitObjects;
     bool ended = false;
 };
 

@@ -21,9 +21,18 @@ bool isDefaultSecurity(const SECURITY_ATTRIBUTES* attributes)
            (attributes->lpSecurityDescriptor == nullptr && !attributes->bInheritHandle);
 }
 
+using WaitObjects = std::vector<std::shared_ptr<Waitable>>;
+
+// Empties a wait's list on every way out of the wait, while the kernel lock
+// is still held.
+struct EmptiedOnExit {
+    WaitObjects& objects;
+    ~EmptiedOnExit() { objects.clear(); }
+};
+
 // The index of the first signalled object, or all of them with `waitAll`;
 // acquires what it reports. Kernel lock held.
-std::optional<DWORD> trySatisfy(const std::vector<std::shared_ptr<Waitable>>& objects, bool waitAll)
+std::optional<DWORD> trySatisfy(const WaitObjects& objects, bool waitAll)
 {
     if (waitAll) {
         for (const auto& object : objects) {
@@ -71,7 +80,11 @@ DWORD waitForObjects(ThreadContext& self, DWORD count, const HANDLE* handles, bo
     }
     const auto deadline = deadlineAfter(milliseconds);
     KernelLock lock(kernelLock());
-    std::vector<std::shared_ptr<Waitable>> objects;
+    // The thread's own list, kept between its waits: a wait per image then
+    // costs no allocation. A wait begun inside another one gets its own.
+    WaitObjects nested;
+    WaitObjects& objects = self.waitObjects.empty() ? self.waitObjects : nested;
+    const EmptiedOnExit emptied{objects};
     objects.reserve(count);
     for (DWORD i = 0; i < count; ++i) {
         auto object = findWaitable(handles[i], self);

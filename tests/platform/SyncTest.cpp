@@ -226,13 +226,22 @@ TEST(Waits, RejectBadArguments)
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
     EXPECT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, twice, FALSE, 0)) << "allowed when waiting for any";
 
+    SetLastError(0);
     EXPECT_EQ(WAIT_FAILED, WaitForMultipleObjects(0, twice, FALSE, 0));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
 
-    std::vector<HANDLE> many(MAXIMUM_WAIT_OBJECTS + 1, event.get());
-    EXPECT_EQ(WAIT_FAILED, WaitForMultipleObjects(static_cast<DWORD>(many.size()), many.data(), FALSE, 0));
+    // 64 handles at most; all 64 are waited for.
+    std::vector<HANDLE> many(65, event.get());
+    SetLastError(0);
+    EXPECT_EQ(WAIT_FAILED, WaitForMultipleObjects(65, many.data(), FALSE, 0));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(64, many.data(), FALSE, 0));
+    many[63] = nullptr;
+    SetLastError(0);
+    EXPECT_EQ(WAIT_FAILED, WaitForMultipleObjects(64, many.data(), FALSE, 0));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
 
+    SetLastError(0);
     EXPECT_EQ(WAIT_FAILED, WaitForSingleObject(nullptr, 0));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
 }

@@ -362,6 +362,38 @@ TEST(FramePattern, StampTouchesABoundedAreaAndLeavesNoTrace)
     }
 }
 
+TEST(FramePattern, RestoringTheMarkerWorksAtEveryOffsetAndWrapsTheGradient)
+{
+    // An odd width: the marker's rows start at every offset of a word, and
+    // the gradient (column + 2 x row, mod 256) wraps inside them.
+    FrameGeometry g;
+    g.width = 141;
+    g.height = 300;
+    g.bytesPerPixel = 1;
+    std::vector<uint8_t> image(g.imageBytes());
+    pattern::fill(image.data(), g);
+    pattern::StampState state;
+    Frame frame;
+    frame.geometry = g;
+    for (uint32_t counter = 0; counter < 40; ++counter) {
+        frame.frameCounter = counter;
+        pattern::stamp(image.data(), g, frame, state);
+    }
+    uint32_t x, y;
+    ASSERT_TRUE(pattern::markerPosition(g, 39, x, y));
+    for (uint32_t row = 0; row < g.height; ++row) {
+        for (uint32_t column = 0; column < g.width; ++column) {
+            const bool marker = row >= y && row < y + 16 && column >= x && column < x + 16;
+            const bool number =
+                row == 0 && column >= pattern::kFrameNumberOffset && column < pattern::kFrameNumberOffset + 4;
+            if (!marker && !number) {
+                ASSERT_EQ(image[row * 141 + column], (column + 2 * row) % 256)
+                    << "row " << row << ", column " << column;
+            }
+        }
+    }
+}
+
 TEST(FramePattern, TinyImagesAreStampedWithinTheirBytes)
 {
     FrameGeometry g;

@@ -8,6 +8,7 @@
 #include <orvex/iidc/Registers.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace orvex::sim {
@@ -40,10 +41,18 @@ void Camera::writeOnePushLocked(uint32_t feature, uint32_t value, int64_t now)
 
 void Camera::trackOnePushLocked(int64_t now)
 {
-    for (uint32_t feature = 0; feature < kFeatureSlots; ++feature) {
-        const auto it = _regs.find(featureControl(feature));
+    // Runs for every image: one walk over the feature control registers the
+    // camera has, in feature order, rather than a lookup per feature slot.
+    std::array<bool, kFeatureSlots> present{};
+    const uint32_t first = featureControl(0);
+    for (auto it = _regs.lower_bound(first); it != _regs.end() && it->first < featureControl(kFeatureSlots);
+         ++it) {
+        if ((it->first - first) % 4 != 0)
+            continue;
+        const uint32_t feature = (it->first - first) / 4;
+        present[feature] = true;
         int64_t& doneNs = _onePushDoneNs[feature];
-        if (it == _regs.end() || !(it->second & kControlOnePush)) {
+        if (!(it->second & kControlOnePush)) {
             doneNs = 0; // INITIALIZE or a host write ended it
             continue;
         }
@@ -57,6 +66,10 @@ void Camera::trackOnePushLocked(int64_t now)
             it->second &= ~kControlOnePush;
             doneNs = 0;
         }
+    }
+    for (uint32_t feature = 0; feature < kFeatureSlots; ++feature) {
+        if (!present[feature])
+            _onePushDoneNs[feature] = 0;
     }
 }
 
