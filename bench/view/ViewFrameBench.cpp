@@ -479,6 +479,10 @@ int run(int argc, char** argv)
                     vga.jpegAnswers, vga.pngMs, vga.pngAnswers);
         std::printf("%-16s %8s %9.3f %13s %8s %12s\n", "VGA noisy *", "",
                     vga.jpegMs + encodeMs[1] - encodeMs[0], "", "", "");
+        // VIEW_SIZES=vga: the VGA row alone, for quick comparisons.
+        const char* sizes = std::getenv("VIEW_SIZES");
+        if (sizes != nullptr && std::string(sizes) == "vga")
+            return 0;
         const ViewerFigures fiveMp =
             throughViewer(tool, quality, "2", {}, rounds, seconds, clientFps, pacedToCamera);
         std::printf("%-16s %8.1f %9.3f %13.2f %8.3f %12.2f\n", "5 MP gradient", fiveMp.fps, fiveMp.jpegMs,
