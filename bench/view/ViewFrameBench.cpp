@@ -22,6 +22,9 @@
 // the difference the encodings alone show.
 //
 //     view_frame_bench [FRAMES_PER_ROUND] [ROUNDS] [JPEG_QUALITY] [SECONDS_PER_PHASE] [ORVEX]
+//
+// ORVEX: another build of the command (an earlier one, as a baseline in
+// the same sitting); VIEW_SIZES=vga: the VGA row alone.
 #include "support/ProcessFigures.h"
 #include "view/Image.h"
 
