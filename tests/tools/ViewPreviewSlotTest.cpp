@@ -127,8 +127,10 @@ TEST(ViewPreviewSlot, ReadersOnOtherThreadsSeeWholePreviewsInOrder)
     constexpr uint32_t kImages = 400;
     std::atomic<bool> done{false};
     std::atomic<int> mismatches{0}, backwards{0}, encodedSeen{0}, reads{0};
+    constexpr int kReaders = 2;
     std::vector<std::thread> readers;
-    for (int r = 0; r < 2; ++r) {
+    readers.reserve(kReaders);
+    for (int r = 0; r < kReaders; ++r) {
         readers.emplace_back([&] {
             uint32_t last = 0;
             while (!done.load()) {
