@@ -22,6 +22,9 @@
 // the difference the encodings alone show.
 //
 //     view_frame_bench [FRAMES_PER_ROUND] [ROUNDS] [JPEG_QUALITY] [SECONDS_PER_PHASE] [ORVEX]
+//
+// ORVEX: another build of the command (an earlier one, as a baseline in
+// the same sitting); VIEW_SIZES=vga: the VGA row alone.
 #include "support/ProcessFigures.h"
 #include "view/Image.h"
 
@@ -204,16 +207,7 @@ private:
 // One keep-alive connection, as a browser holds one.
 class Client {
 public:
-    explicit Client(int port)
-    {
-        _socket = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (_socket < 0 || connect(_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-            throw std::runtime_error("cannot connect to the viewer");
-    }
+    explicit Client(int port) : _port(port) { connectToViewer(); }
     ~Client() { close(_socket); }
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;
@@ -225,8 +219,39 @@ public:
         std::string body; // when kept
     };
 
+    // A browser opens a new connection when the viewer closed an idle one
+    // (phases longer than the viewer's idle time): so does this client.
     Answer request(const std::string& method, const std::string& path, const std::string& form = "",
                    bool keepBody = false)
+    {
+        try {
+            return exchange(method, path, form, keepBody);
+        } catch (const Closed&) {
+            close(_socket);
+            _buffer.clear();
+            connectToViewer();
+            return exchange(method, path, form, keepBody);
+        }
+    }
+
+private:
+    struct Closed : std::runtime_error {
+        Closed() : std::runtime_error("the viewer closed the connection") {}
+    };
+
+    void connectToViewer()
+    {
+        _socket = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(_port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (_socket < 0 || connect(_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            throw std::runtime_error("cannot connect to the viewer");
+    }
+
+    Answer exchange(const std::string& method, const std::string& path, const std::string& form,
+                    bool keepBody)
     {
         std::string text = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
         if (method == "POST")
@@ -234,7 +259,7 @@ public:
                     std::to_string(form.size()) + "\r\n";
         text += "\r\n" + form;
         if (send(_socket, text.data(), text.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(text.size()))
-            throw std::runtime_error("the viewer closed the connection");
+            throw Closed();
         std::size_t end;
         while ((end = _buffer.find("\r\n\r\n")) == std::string::npos)
             receive();
@@ -251,13 +276,12 @@ public:
         return answer;
     }
 
-private:
     void receive()
     {
         char chunk[65536];
         const ssize_t got = recv(_socket, chunk, sizeof chunk, 0);
         if (got <= 0)
-            throw std::runtime_error("the viewer closed the connection");
+            throw Closed();
         _buffer.append(chunk, static_cast<std::size_t>(got));
     }
     static std::string field(const std::string& head, const std::string& name)
@@ -272,6 +296,7 @@ private:
         return head.substr(from, head.find("\r\n", from) - from);
     }
 
+    int _port;
     int _socket = -1;
     std::string _buffer;
 };
@@ -457,6 +482,10 @@ int run(int argc, char** argv)
                     vga.jpegAnswers, vga.pngMs, vga.pngAnswers);
         std::printf("%-16s %8s %9.3f %13s %8s %12s\n", "VGA noisy *", "",
                     vga.jpegMs + encodeMs[1] - encodeMs[0], "", "", "");
+        // VIEW_SIZES=vga: the VGA row alone, for quick comparisons.
+        const char* sizes = std::getenv("VIEW_SIZES");
+        if (sizes != nullptr && std::string(sizes) == "vga")
+            return 0;
         const ViewerFigures fiveMp =
             throughViewer(tool, quality, "2", {}, rounds, seconds, clientFps, pacedToCamera);
         std::printf("%-16s %8.1f %9.3f %13.2f %8.3f %12.2f\n", "5 MP gradient", fiveMp.fps, fiveMp.jpegMs,

@@ -11,6 +11,18 @@ namespace orvex::cli::commands::view {
 
 const char* const kSummary = "  view           serve a live view of every camera to a browser (--listen)\n";
 
+namespace {
+
+const std::string& jpegQualityHelp()
+{
+    static const std::string help = "live images as JPEG of quality Q, " + std::to_string(kJpegQualityMin) +
+                                    " to " + std::to_string(kJpegQualityMax) + " (default " +
+                                    std::to_string(kJpegQualityDefault) + ")";
+    return help;
+}
+
+} // namespace
+
 void addOptions(po::options_description& options)
 {
     po::options_description viewing("Options of view");
@@ -18,8 +30,7 @@ void addOptions(po::options_description& options)
         ("listen", po::value<std::string>()->default_value("127.0.0.1:8080"),                     //
          "serve the page on ADDR:PORT (port 0: any free port)")                                   //
         ("sync", po::value<std::string>(), "run the synchronisation controller with this master") //
-        ("jpeg-quality", po::value<std::string>()->value_name("Q"),
-         "live images as JPEG of quality Q, 1 to 100 (default 80)");
+        ("jpeg-quality", po::value<std::string>()->value_name("Q"), jpegQualityHelp().c_str());
     options.add(viewing);
 }
 

@@ -443,6 +443,12 @@ PreviewSlot* ViewCameras::previewOf(const std::string& id)
     return nullptr;
 }
 
+void ViewCameras::setLiveEncoder(const PreviewSlot::LiveEncoder& encoder)
+{
+    for (const auto& view : _views)
+        view->preview().setLiveEncoder(encoder);
+}
+
 std::string ViewCameras::stateJson()
 {
     std::string out = "[";

@@ -127,6 +127,8 @@ public:
     // Any thread: the preview slot of the camera `id`, null for none. The
     // views are made once and outlive the HTTP server.
     PreviewSlot* previewOf(const std::string& id);
+    // Before the HTTP threads start: every camera's live preview encoder.
+    void setLiveEncoder(const PreviewSlot::LiveEncoder& encoder);
     std::string stateJson();
     uint64_t received() const;
 

@@ -243,7 +243,7 @@ private:
             try {
                 self->_server.handler(request, response);
             } catch (...) {
-                response = HttpResponse{500, "application/json", jsonError("internal error"), {}};
+                response = HttpResponse{500, "application/json", jsonError("internal error"), nullptr, {}};
             }
             net::post(self->_stream.get_executor(),
                       [self, response = std::move(response), keepAlive, head]() mutable {
@@ -257,7 +257,7 @@ private:
                                                      HttpRequest& request)
     {
         const auto refuse = [](const std::string& text) {
-            return HttpResponse{400, "application/json", jsonError(text), {}};
+            return HttpResponse{400, "application/json", jsonError(text), nullptr, {}};
         };
         if (message.count(http::field::host) != 1)
             return refuse("a request needs exactly one Host header");
@@ -281,22 +281,27 @@ private:
 
     void write(HttpResponse response, bool keepAlive, bool head)
     {
-        auto message = std::make_shared<http::response<http::string_body>>(
+        // The body is sent from a string that lives until the write ends,
+        // shared with other answers or not.
+        std::shared_ptr<const std::string> body =
+            response.sharedBody != nullptr ? std::move(response.sharedBody)
+                                           : std::make_shared<const std::string>(std::move(response.body));
+        auto message = std::make_shared<http::response<http::span_body<const char>>>(
             static_cast<http::status>(response.status), 11);
         message->set(http::field::server, "orvex");
         if (!response.contentType.empty())
             message->set(http::field::content_type, response.contentType);
         for (const auto& [name, value] : response.headers)
             message->set(name, value);
-        message->body() = std::move(response.body);
+        message->body() = {body->data(), body->size()};
         message->prepare_payload();
         if (head)
-            message->body().clear(); // the length stays the GET's
+            message->body() = {}; // the length stays the GET's
         message->keep_alive(keepAlive);
         _stream.expires_after(_server.limits.writeTime);
         http::async_write(
             _stream, *message,
-            [self = shared_from_this(), message, keepAlive](beast::error_code error, std::size_t) {
+            [self = shared_from_this(), message, body, keepAlive](beast::error_code error, std::size_t) {
                 if (error || !keepAlive) {
                     self->close();
                     return;

@@ -35,6 +35,9 @@ struct HttpResponse {
     int status = 200;
     std::string contentType;
     std::string body;
+    // Sent instead of `body` when set: bytes shared by many answers (an
+    // encoded frame), sent from where they are rather than copied.
+    std::shared_ptr<const std::string> sharedBody;
     std::vector<std::pair<std::string, std::string>> headers;
 };
 

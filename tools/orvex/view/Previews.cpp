@@ -2,6 +2,7 @@
 // the HTTP threads.
 #include "view/Previews.h"
 
+#include <exception>
 #include <utility>
 
 namespace orvex::cli {
@@ -24,9 +25,21 @@ void PreviewSlot::watch()
 
 void PreviewSlot::publish(std::shared_ptr<const ViewFrame> frame)
 {
-    std::shared_ptr<const ViewFrame> replaced;
+    Preview next{std::move(frame), nullptr};
+    if (next.frame == nullptr) {
+        // After a stop, a start or a removal the page asks anew before the
+        // main thread spends an encoding on it.
+        _liveSent.store(false);
+    } else if (_encoder && _liveSent.exchange(false)) {
+        try {
+            next.live = std::make_shared<const std::string>(_encoder(*next.frame));
+        } catch (const std::exception&) {
+            // Left to the request, which answers with the error.
+        }
+    }
+    Preview replaced;
     const std::lock_guard<std::mutex> lock(_mutex);
-    replaced = std::exchange(_frame, std::move(frame));
+    replaced = std::exchange(_preview, std::move(next));
 }
 
 void PreviewSlot::clear()
@@ -34,10 +47,10 @@ void PreviewSlot::clear()
     publish(nullptr);
 }
 
-std::shared_ptr<const ViewFrame> PreviewSlot::latest() const
+Preview PreviewSlot::latest() const
 {
     const std::lock_guard<std::mutex> lock(_mutex);
-    return _frame;
+    return _preview;
 }
 
 } // namespace orvex::cli

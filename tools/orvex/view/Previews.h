@@ -2,21 +2,42 @@
 // while a page watches the camera, and taken by the HTTP threads without a
 // round trip to the main thread: a displayed frame then costs one copy and
 // one encoding, not two thread hand-offs more per request.
+//
+// The live encoding is made by the main thread right after its copy, while
+// the pixels are still in its cache and the thread is awake anyway: made by
+// the event loop when a request came, the same encoding cost half as much
+// again. It is made only once the last one went out, so a camera faster
+// than the page costs no encoding the page never shows.
 #pragma once
 
 #include "view/Image.h"
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 
 namespace orvex::cli {
+
+// What a slot holds: the preview's pixels and, when the main thread made
+// it, their live encoding (null: encoded on demand).
+struct Preview {
+    std::shared_ptr<const ViewFrame> frame;
+    std::shared_ptr<const std::string> live;
+};
 
 class PreviewSlot {
 public:
     // How long after the last request the main thread keeps copying.
     static constexpr std::chrono::milliseconds kWatchTime{2000};
+    // The live route's encoder; throws when it cannot encode.
+    using LiveEncoder = std::function<std::string(const ViewFrame&)>;
+
+    // Before the HTTP threads start: how the main thread encodes the live
+    // preview as it comes. Without one, every encoding is made on demand.
+    void setLiveEncoder(LiveEncoder encoder) { _encoder = std::move(encoder); }
 
     // Any thread: a page wants the camera's images for a while. The slot
     // holds the newest image or nothing, watched or not: an image that comes
@@ -26,19 +47,25 @@ public:
     bool watched() const;
 
     // Main thread: the newest image, or nothing (stopped, gone, no longer
-    // watched).
+    // watched). Encoded for the live route when the last live answer from
+    // the slot went out since the previous one.
     void publish(std::shared_ptr<const ViewFrame> frame);
     void clear();
 
-    // Any thread: what was published last; null when nothing is.
-    std::shared_ptr<const ViewFrame> latest() const;
+    // Any thread: what was published last; a null frame when nothing is.
+    Preview latest() const;
+    // Any thread: a live answer from the slot went out; the next image is
+    // worth encoding as it comes.
+    void liveSent() { _liveSent.store(true); }
 
 private:
     static int64_t nowTicks();
 
     std::atomic<int64_t> _watchedUntil{0};
+    std::atomic<bool> _liveSent{false};
+    LiveEncoder _encoder;
     mutable std::mutex _mutex;
-    std::shared_ptr<const ViewFrame> _frame;
+    Preview _preview;
 };
 
 } // namespace orvex::cli

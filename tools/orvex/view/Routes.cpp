@@ -250,6 +250,7 @@ struct FrameFormat {
     const char* name;
     const char* contentType;
     std::function<std::string(const ViewFrame&)> encode;
+    bool live = false; // the page's live preview, which the main thread encodes as images come
 };
 
 FrameFormat pngFormat()
@@ -261,10 +262,12 @@ FrameFormat pngFormat()
 // quality; PNG otherwise.
 FrameFormat liveFormat(int jpegQuality)
 {
-    if (!canEncodeJpeg())
-        return pngFormat();
-    return {"jpeg", "image/jpeg",
-            [jpegQuality](const ViewFrame& frame) { return encodeJpeg(frame, jpegQuality); }};
+    FrameFormat format = pngFormat();
+    if (canEncodeJpeg())
+        format = {"jpeg", "image/jpeg",
+                  [jpegQuality](const ViewFrame& frame) { return encodeJpeg(frame, jpegQuality); }};
+    format.live = true;
+    return format;
 }
 
 // The newest encoding of each camera's image, per size and format: a page
@@ -291,6 +294,16 @@ public:
         return found != _frames.end() && found->second.kept.second != nullptr
                    ? std::optional(found->second.kept)
                    : std::nullopt;
+    }
+    // An encoding made elsewhere (by the main thread) of image `index`,
+    // unless a newer one is kept: answers from several threads race.
+    void keep(const Key& key, uint32_t index, std::shared_ptr<const std::string> made)
+    {
+        const std::lock_guard<std::mutex> lock(_mutex);
+        Kept& kept = _frames[key].kept;
+        const uint32_t ahead = index - kept.first; // modulo 2^32: the counter wraps
+        if (kept.second == nullptr || (ahead != 0 && ahead < 0x80000000u))
+            kept = {index, std::move(made)};
     }
     std::shared_ptr<const std::string> bytes(const Key& key, uint32_t index)
     {
@@ -333,10 +346,11 @@ private:
     std::map<Key, Entry> _frames;
 };
 
-void answerFrame(HttpResponse& res, const FrameFormat& format, const std::string& bytes, uint32_t index)
+void answerFrame(HttpResponse& res, const FrameFormat& format, std::shared_ptr<const std::string> bytes,
+                 uint32_t index)
 {
     res.contentType = format.contentType;
-    res.body = bytes;
+    res.sharedBody = std::move(bytes);
     res.headers.emplace_back("Cache-Control", "no-store");
     // Which image this is: a client can tell a new one from the kept one.
     res.headers.emplace_back("X-Orvex-Index", std::to_string(index));
@@ -350,12 +364,13 @@ void answerStale(HttpResponse& res, const FrameFormat& format, const std::option
         answerBusy(res);
         return;
     }
-    answerFrame(res, format, *kept->second, kept->first);
+    answerFrame(res, format, kept->second, kept->first);
     res.headers.emplace_back("X-Orvex-Stale", "1");
 }
 
-// The preview the main thread copied for a watched camera, encoded here:
-// no round trip to the main thread. False when there is none (the camera was
+// The preview the main thread copied for a watched camera, sent in the
+// live encoding it made as the image came, or encoded here: no round trip
+// to the main thread. False when there is none (the camera was
 // not watched until now, or stopped), or when the main thread has not come
 // to its work lately: the slot then stops at an image while the camera may
 // have stopped or left, so the main thread is asked, and tells, or the
@@ -369,11 +384,21 @@ bool answerFromPreview(HostQueue& queue, ViewCameras& cameras, const std::string
     slot->watch();
     if (!queue.tookWorkWithin(kShowWait))
         return false;
-    const std::shared_ptr<const ViewFrame> frame = slot->latest();
-    if (frame == nullptr)
+    const Preview preview = slot->latest();
+    if (preview.frame == nullptr)
         return false;
+    const uint32_t index = preview.frame->index;
     const EncodedFrames::Key key{id, false, format.name};
-    answerFrame(res, format, *encoded.encodeOnce(key, *frame, format.encode), frame->index);
+    std::shared_ptr<const std::string> bytes;
+    if (format.live && preview.live != nullptr) {
+        bytes = preview.live;
+        encoded.keep(key, index, bytes); // what a stale answer falls back on
+    } else {
+        bytes = encoded.encodeOnce(key, *preview.frame, format.encode);
+    }
+    if (format.live)
+        slot->liveSent();
+    answerFrame(res, format, std::move(bytes), index);
     return true;
 }
 
@@ -416,19 +441,21 @@ void addFrameRoute(Router& router, HostQueue& queue, ViewCameras& cameras, const
         }
         if (!newest.pixels.empty()) // encoded here, off the main thread
             bytes = encoded->encodeOnce(key, newest, format.encode);
-        answerFrame(res, format, *bytes, newest.index);
+        answerFrame(res, format, std::move(bytes), newest.index);
     });
 }
 
 // frame.png: always PNG. frame: what the page shows live, JPEG where the
 // build has it; its full-resolution image stays PNG, lossless and 16-bit.
 // Returns what answers the live preview on the event loop: JPEG of a
-// watched camera, encoded there when new (at most 640 x 480, well under a
-// millisecond); anything else, PNG included, goes to the pool.
+// watched camera, as the main thread encoded it, or encoded there when the
+// main thread left it (at most 640 x 480, well under a millisecond);
+// anything else, PNG included, goes to the pool.
 QuickHandler addFrameRoutes(Router& router, HostQueue& queue, ViewCameras& cameras, const ViewAccess& access,
                             int jpegQuality)
 {
     auto encoded = std::make_shared<EncodedFrames>();
+    cameras.setLiveEncoder(liveFormat(jpegQuality).encode);
     addFrameRoute(router, queue, cameras, "frame.png", encoded, [](bool) { return pngFormat(); });
     addFrameRoute(router, queue, cameras, "frame", encoded,
                   [jpegQuality](bool full) { return full ? pngFormat() : liveFormat(jpegQuality); });

@@ -15,14 +15,16 @@ class ViewSync;
 
 struct ViewHandlers {
     HttpHandler handler;
-    // A watched camera's preview, from what the main thread copied.
+    // A watched camera's preview, from what the main thread copied and
+    // encoded.
     QuickHandler quick;
 };
 
 // The handlers of every route over `cameras` and `sync` (main-thread state,
 // reached only through `queue`, but for the cameras' preview slots), after
 // `access` has let the request in. Live previews are JPEG at `jpegQuality`
-// (1 to 100) where the build has it.
+// (1 to 100) where the build has it. Main thread, before the server starts:
+// it gives the cameras their live encoder.
 ViewHandlers makeViewHandlers(HostQueue& queue, ViewCameras& cameras, ViewSync& sync,
                               const ViewAccess& access, int jpegQuality);
 
