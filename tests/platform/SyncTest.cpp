@@ -19,6 +19,17 @@ TEST(Events, ManualResetStaysSignalledUntilReset)
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(event.get(), 0));
 }
 
+TEST(Events, SecurityAttributesThatAskForNothingMoreAreTaken)
+{
+    SECURITY_ATTRIBUTES plain{};
+    plain.nLength = sizeof plain;
+    plain.lpSecurityDescriptor = nullptr;
+    plain.bInheritHandle = FALSE;
+    OwnedHandle event(CreateEventA(&plain, FALSE, TRUE, nullptr));
+    ASSERT_NE(nullptr, event.get());
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event.get(), 0));
+}
+
 TEST(Events, AutoResetReleasesOneWaitPerSet)
 {
     OwnedHandle event(CreateEventA(nullptr, FALSE, TRUE, nullptr));
@@ -253,6 +264,9 @@ TEST(Handles, AClosedHandleIsInvalidAfterwards)
     EXPECT_FALSE(CloseHandle(event));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
     EXPECT_FALSE(SetEvent(event));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+    SetLastError(0);
+    EXPECT_FALSE(ResetEvent(event));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
     EXPECT_EQ(WAIT_FAILED, WaitForSingleObject(event, 0));
 

@@ -107,6 +107,9 @@ TEST_F(FlyCaptureSdk, EnumerationListsCamerasByBusInPlugOrder)
     unsigned size = 2;
     EXPECT_EQ(flycaptureBusEnumerateCamerasEx(entries, &size), FLYCAPTURE_BUFFER_SIZE_TOO_SMALL);
     EXPECT_EQ(size, 2u);
+    size = 3;
+    EXPECT_EQ(flycaptureBusEnumerateCamerasEx(entries, &size), FLYCAPTURE_OK) << "an array that just fits";
+    EXPECT_EQ(size, 3u);
     size = 15;
     ASSERT_EQ(flycaptureBusEnumerateCamerasEx(entries, &size), FLYCAPTURE_OK);
     ASSERT_EQ(size, 3u);
