@@ -37,6 +37,8 @@ void PreviewSlot::publish(std::shared_ptr<const ViewFrame> frame)
             // Left to the request, which answers with the error.
         }
     }
+    // Declared before the lock, so the replaced image is freed after it is
+    // released, not while the HTTP threads wait for the slot.
     Preview replaced;
     const std::lock_guard<std::mutex> lock(_mutex);
     replaced = std::exchange(_preview, std::move(next));
