@@ -192,6 +192,25 @@ class ViewerHttpTest(unittest.TestCase):
         for path in ("/api/cameras/0/frame", "/api/cameras/0/frame.png"):
             self.assertEqual(fetch(v, path)[0], 404, path)
 
+    def test_png_of_a_watched_preview_sized_camera_between_live_frames(self):
+        # A VGA image is its own preview: the one that comes after the page
+        # took a live frame is encoded where it lies, its pixels not kept.
+        # The PNG route still answers it, as a whole image.
+        v = self.viewer
+        for name, value in (("roi", "0,0,640,480"), ("frame-rate", "3.75")):
+            self.assertEqual(v.json("POST", "/api/cameras/0/settings", {"name": name, "value": value})[0], 200)
+        self.assertEqual(v.json("POST", "/api/cameras/0/start")[0], 200)
+        v.wait_for(lambda: v.camera(0)["received"] >= 1)
+        for _ in range(3):
+            with urllib.request.urlopen(v.base + "/api/cameras/0/frame", timeout=10) as answer:
+                live = int(answer.headers["X-Orvex-Index"])
+                self.assertEqual(jpeg_size(answer.read()), (640, 480))
+            v.wait_for(lambda: v.camera(0)["index"] > live)  # the next, encoded as it came
+            with urllib.request.urlopen(v.base + "/api/cameras/0/frame.png", timeout=10) as answer:
+                self.assertEqual(answer.headers["Content-Type"], "image/png")
+                self.assertGreater(int(answer.headers["X-Orvex-Index"]), live)
+                self.assertEqual(png_size(answer.read()), (640, 480))
+
     def test_jpeg_quality_is_the_users(self):
         sizes = {}
         for quality in ("5", "100"):
