@@ -18,6 +18,8 @@
 using orvex::cli::copyForView;
 using orvex::cli::encodeJpeg;
 using orvex::cli::encodePng;
+using orvex::cli::GreyImage;
+using orvex::cli::previewIsWholeImage;
 using orvex::cli::ViewFrame;
 
 namespace {
@@ -169,6 +171,25 @@ TEST(ViewFrameEncoding, WhatJpegCannotCarryIsRefused)
     EXPECT_THROW(encodeJpeg(frameOf(64, 48, 1), 101), std::runtime_error);
     EXPECT_NO_THROW(encodeJpeg(frameOf(64, 48, 1), 1));
     EXPECT_NO_THROW(encodeJpeg(frameOf(64, 48, 1), 100));
+}
+
+// A camera image within 640 x 480 at 8 bits is its own preview, encoded
+// where it lies: the same bytes as from a copy. Anything larger or deeper is
+// scaled or cut to 8 bits first.
+TEST(ViewFrameEncoding, AnImageThatIsItsOwnPreviewEncodesAsItsCopy)
+{
+    EXPECT_TRUE(previewIsWholeImage(640, 480, 1));
+    EXPECT_TRUE(previewIsWholeImage(1, 1, 1));
+    EXPECT_FALSE(previewIsWholeImage(641, 480, 1));
+    EXPECT_FALSE(previewIsWholeImage(640, 481, 1));
+    EXPECT_FALSE(previewIsWholeImage(320, 240, 2));
+
+    const std::vector<uint8_t> camera = testPattern(640, 480);
+    const ViewFrame copy = copyForView(camera.data(), 640, 480, 1, false);
+    EXPECT_EQ(encodeJpeg(copy, 70), encodeJpeg(GreyImage{camera.data(), 640, 480, 1}, 70));
+    EXPECT_THROW(encodeJpeg(GreyImage{nullptr, 640, 480, 1}, 70), std::runtime_error);
+    EXPECT_THROW(encodeJpeg(GreyImage{camera.data(), 320, 480, 2}, 70), std::runtime_error);
+    EXPECT_THROW(encodeJpeg(GreyImage{camera.data(), 0, 480, 1}, 70), std::runtime_error);
 }
 
 TEST(ViewFrameEncoding, FullFramesStayPngWithTheirDepth)

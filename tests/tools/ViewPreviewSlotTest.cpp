@@ -2,7 +2,8 @@
 // the main thread spends an encoding on an image only once the page took
 // the last one (a camera faster than the page costs no encoding nobody
 // sees); an encoding always belongs to the image it comes with; a failing
-// encoder costs the image nothing; readers on other threads see whole
+// encoder costs the image nothing; an image that is its own preview is
+// encoded where it lies, without a copy; readers on other threads see whole
 // previews while the main thread publishes.
 #include "view/Previews.h"
 
@@ -16,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+using orvex::cli::GreyImage;
 using orvex::cli::Preview;
 using orvex::cli::PreviewSlot;
 using orvex::cli::ViewFrame;
@@ -32,19 +34,36 @@ std::shared_ptr<const ViewFrame> frameNumber(uint32_t index)
     return frame;
 }
 
-std::string encodingOf(const ViewFrame& frame)
+// The pixels of image `index`, as frameNumber holds them.
+struct PixelsOf {
+    explicit PixelsOf(uint32_t index) : bytes{static_cast<uint8_t>(index), static_cast<uint8_t>(index >> 8)}
+    {
+    }
+    GreyImage image() const { return {bytes, 2, 1, 1}; }
+    uint8_t bytes[2];
+};
+
+std::string encodingOf(uint32_t index)
 {
-    return "encoded " + std::to_string(frame.index);
+    return "encoded " + std::to_string(index);
 }
 
-// An encoder that counts its calls.
+// What the test's encoder makes of the pixels of image `index`.
+std::string encode(const GreyImage& image)
+{
+    return encodingOf(image.pixels[0] + 256u * image.pixels[1]);
+}
+
+// An encoder that counts its calls and keeps where the last pixels lay.
 struct CountingEncoder {
     std::shared_ptr<std::atomic<int>> calls = std::make_shared<std::atomic<int>>(0);
+    std::shared_ptr<const uint8_t*> lastPixels = std::make_shared<const uint8_t*>(nullptr);
     PreviewSlot::LiveEncoder encoder()
     {
-        return [calls = calls](const ViewFrame& frame) {
+        return [calls = calls, lastPixels = lastPixels](const GreyImage& image) {
             ++*calls;
-            return encodingOf(frame);
+            *lastPixels = image.pixels;
+            return encode(image);
         };
     }
 };
@@ -104,13 +123,13 @@ TEST(ViewPreviewSlot, WithoutAnEncoderOrWhenItFailsTheImageIsStillPublished)
     EXPECT_EQ(plain.latest().live, nullptr);
 
     PreviewSlot failing;
-    failing.setLiveEncoder([](const ViewFrame&) -> std::string { throw std::runtime_error("no encoding"); });
+    failing.setLiveEncoder([](const GreyImage&) -> std::string { throw std::runtime_error("no encoding"); });
     failing.liveSent();
     EXPECT_NO_THROW(failing.publish(frameNumber(8)));
     EXPECT_EQ(failing.latest().frame->index, 8u);
     EXPECT_EQ(failing.latest().live, nullptr);
     // The failure does not stop the encoding of later images once asked.
-    failing.setLiveEncoder(&encodingOf);
+    failing.setLiveEncoder(&encode);
     failing.liveSent();
     failing.publish(frameNumber(9));
     ASSERT_NE(failing.latest().live, nullptr);
@@ -123,7 +142,7 @@ TEST(ViewPreviewSlot, WithoutAnEncoderOrWhenItFailsTheImageIsStillPublished)
 TEST(ViewPreviewSlot, ReadersOnOtherThreadsSeeWholePreviewsInOrder)
 {
     PreviewSlot slot;
-    slot.setLiveEncoder(&encodingOf);
+    slot.setLiveEncoder(&encode);
     constexpr uint32_t kImages = 400;
     std::atomic<bool> done{false};
     std::atomic<int> mismatches{0}, backwards{0}, encodedSeen{0}, reads{0};
@@ -141,11 +160,14 @@ TEST(ViewPreviewSlot, ReadersOnOtherThreadsSeeWholePreviewsInOrder)
                 if (preview.frame->index < last)
                     ++backwards;
                 last = preview.frame->index;
-                if (preview.frame->pixels[0] != static_cast<uint8_t>(preview.frame->index))
+                // Published encoded without its pixels, or with them.
+                if (preview.frame->pixels.empty()
+                        ? preview.live == nullptr
+                        : preview.frame->pixels[0] != static_cast<uint8_t>(preview.frame->index))
                     ++mismatches;
                 if (preview.live != nullptr) {
                     ++encodedSeen;
-                    if (*preview.live != encodingOf(*preview.frame))
+                    if (*preview.live != encodingOf(preview.frame->index))
                         ++mismatches;
                 }
                 slot.liveSent();
@@ -155,7 +177,10 @@ TEST(ViewPreviewSlot, ReadersOnOtherThreadsSeeWholePreviewsInOrder)
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     for (uint32_t i = 1; i <= kImages; ++i) {
-        slot.publish(frameNumber(i));
+        // Every other image is its own preview, as a VGA camera's is.
+        const PixelsOf pixels(i);
+        if (i % 2 == 0 || !slot.publishEncoded(pixels.image(), i))
+            slot.publish(frameNumber(i));
         // Each image read at least once before the next, as a page would.
         const int before = reads.load();
         while (reads.load() == before && std::chrono::steady_clock::now() < deadline)
@@ -168,6 +193,71 @@ TEST(ViewPreviewSlot, ReadersOnOtherThreadsSeeWholePreviewsInOrder)
     EXPECT_EQ(backwards.load(), 0);
     EXPECT_GT(encodedSeen.load(), 0);
     EXPECT_EQ(slot.latest().frame->index, kImages);
+}
+
+TEST(ViewPreviewSlot, AnImageThatIsItsOwnPreviewIsEncodedWhereItLiesOnlyWhenDue)
+{
+    PreviewSlot slot;
+    CountingEncoder counting;
+    slot.setLiveEncoder(counting.encoder());
+    const PixelsOf first(1), second(2), third(3);
+
+    // Nobody took an answer yet: not encoded, nothing published; the
+    // caller copies the image and publishes that.
+    EXPECT_FALSE(slot.publishEncoded(first.image(), 1));
+    EXPECT_EQ(slot.latest().frame, nullptr);
+    EXPECT_EQ(*counting.calls, 0);
+
+    // Due: encoded from the caller's pixels themselves, which are not kept.
+    slot.liveSent();
+    EXPECT_TRUE(slot.publishEncoded(second.image(), 2));
+    EXPECT_EQ(*counting.lastPixels, second.bytes);
+    const Preview preview = slot.latest();
+    ASSERT_NE(preview.frame, nullptr);
+    EXPECT_EQ(preview.frame->index, 2u);
+    EXPECT_EQ(preview.frame->width, 2u);
+    EXPECT_EQ(preview.frame->height, 1u);
+    EXPECT_TRUE(preview.frame->pixels.empty());
+    ASSERT_NE(preview.live, nullptr);
+    EXPECT_EQ(*preview.live, "encoded 2");
+
+    // That encoding answered nobody yet: the next image is not encoded.
+    EXPECT_FALSE(slot.publishEncoded(third.image(), 3));
+    EXPECT_EQ(slot.latest().frame->index, 2u);
+    EXPECT_EQ(*counting.calls, 1);
+
+    // A stop empties the slot and the page asks anew.
+    slot.liveSent();
+    slot.clear();
+    EXPECT_FALSE(slot.publishEncoded(third.image(), 3));
+    EXPECT_EQ(slot.latest().frame, nullptr);
+
+    PreviewSlot plain; // no encoder: always copied
+    plain.liveSent();
+    EXPECT_FALSE(plain.publishEncoded(first.image(), 1));
+    EXPECT_EQ(plain.latest().frame, nullptr);
+}
+
+TEST(ViewPreviewSlot, AFailedEncodingWhereTheImageLiesLeavesTheCopyToTheRequest)
+{
+    PreviewSlot slot;
+    int calls = 0;
+    slot.setLiveEncoder([&calls](const GreyImage&) -> std::string {
+        ++calls;
+        throw std::runtime_error("no encoding");
+    });
+    slot.liveSent();
+    const PixelsOf pixels(4);
+    EXPECT_FALSE(slot.publishEncoded(pixels.image(), 4));
+    EXPECT_EQ(slot.latest().frame, nullptr);
+    // The copy the caller then publishes keeps its pixels and is not
+    // encoded again: the request encodes it and answers with the error.
+    slot.publish(frameNumber(4));
+    EXPECT_EQ(calls, 1);
+    const Preview preview = slot.latest();
+    ASSERT_NE(preview.frame, nullptr);
+    EXPECT_EQ(preview.frame->pixels.size(), 2u);
+    EXPECT_EQ(preview.live, nullptr);
 }
 
 } // namespace

@@ -175,6 +175,36 @@ class IdleAndSlowClientsTest(Checked):
         self.assertIn("stopped", out)
 
 
+    def test_answers_not_taken_within_10_seconds_end_the_connection(self):
+        # 400 answers of the page's script (4 MB) to a client that never
+        # reads: the server sends what the socket takes, gives the rest 10
+        # seconds, then closes the connection, and serves the others.
+        viewer = Viewer(TOOL)
+        with socket.create_connection(("127.0.0.1", viewer.port)) as hoarder:
+            hoarder.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 65536)
+            hoarder.sendall(b"GET /viewer.js HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" * 400)
+            began = time.monotonic()
+            time.sleep(8)
+            self.assertEqual(viewer.request("GET", "/api/state")[0], 200)
+            time.sleep(3.5)
+            received, ended = 0, False
+            hoarder.settimeout(5)
+            try:
+                while True:
+                    chunk = hoarder.recv(1 << 20)
+                    if not chunk:
+                        ended = True
+                        break
+                    received += len(chunk)
+            except ConnectionResetError:
+                ended = True
+            except socket.timeout:
+                pass
+            self.assertTrue(ended, "still open after %.1f s" % (time.monotonic() - began))
+            self.assertLess(received, 400 * 10000)
+        self.assertEqual(viewer.request("GET", "/api/state")[0], 200)
+        self.stop_cleanly(viewer)
+
 class ListeningTest(Checked):
     def run_view(self, listen):
         return subprocess.run([TOOL, "view", "--listen", listen], capture_output=True, text=True, timeout=30)

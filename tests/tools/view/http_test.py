@@ -2,6 +2,7 @@
 requests, bad values, many connections at once. The tool must keep serving,
 refuse clearly, never half apply a setting, and stop cleanly on Ctrl-C."""
 
+import os
 import re
 import socket
 import struct
@@ -16,6 +17,7 @@ import urllib.request
 from viewtool import SANITIZER_FINDINGS, Viewer
 
 TOOL = None
+WEB_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "tools", "orvex", "view", "web")
 
 
 def raw_exchange(port, payload, timeout=10):
@@ -190,6 +192,25 @@ class ViewerHttpTest(unittest.TestCase):
         for path in ("/api/cameras/0/frame", "/api/cameras/0/frame.png"):
             self.assertEqual(fetch(v, path)[0], 404, path)
 
+    def test_png_of_a_watched_preview_sized_camera_between_live_frames(self):
+        # A VGA image is its own preview: the one that comes after the page
+        # took a live frame is encoded where it lies, its pixels not kept.
+        # The PNG route still answers it, as a whole image.
+        v = self.viewer
+        for name, value in (("roi", "0,0,640,480"), ("frame-rate", "3.75")):
+            self.assertEqual(v.json("POST", "/api/cameras/0/settings", {"name": name, "value": value})[0], 200)
+        self.assertEqual(v.json("POST", "/api/cameras/0/start")[0], 200)
+        v.wait_for(lambda: v.camera(0)["received"] >= 1)
+        for _ in range(3):
+            with urllib.request.urlopen(v.base + "/api/cameras/0/frame", timeout=10) as answer:
+                live = int(answer.headers["X-Orvex-Index"])
+                self.assertEqual(jpeg_size(answer.read()), (640, 480))
+            v.wait_for(lambda: v.camera(0)["index"] > live)  # the next, encoded as it came
+            with urllib.request.urlopen(v.base + "/api/cameras/0/frame.png", timeout=10) as answer:
+                self.assertEqual(answer.headers["Content-Type"], "image/png")
+                self.assertGreater(int(answer.headers["X-Orvex-Index"]), live)
+                self.assertEqual(png_size(answer.read()), (640, 480))
+
     def test_jpeg_quality_is_the_users(self):
         sizes = {}
         for quality in ("5", "100"):
@@ -312,6 +333,92 @@ class ViewerHttpTest(unittest.TestCase):
         status, out, err = v.stop()
         self.assertEqual(status, 0, err)
         self.assertIn("stopped", out)
+
+
+def read_answers(sock, count):
+    """`count` answers from one connection: [(status, body)]."""
+    answers, data = [], b""
+    while len(answers) < count:
+        head, separator, rest = data.partition(b"\r\n\r\n")
+        length = re.search(rb"(?i)content-length: (\d+)", head) if separator else None
+        if length is not None and len(rest) >= int(length.group(1)):
+            size = int(length.group(1))
+            answers.append((status_of(data), rest[:size]))
+            data = rest[size:]
+            continue
+        chunk = sock.recv(65536)
+        if not chunk:
+            break
+        data += chunk
+    return answers
+
+
+class ViewerConnectionTest(unittest.TestCase):
+    """What a connection carries: requests sent ahead of their answers, a
+    request in pieces, answers larger than the socket takes at once."""
+
+    def setUp(self):
+        self.viewer = Viewer(TOOL)
+        with open(os.path.join(WEB_DIR, "viewer.js"), "rb") as script:
+            self.script = script.read()
+
+    def tearDown(self):
+        status, _, err = self.viewer.stop()
+        for finding in SANITIZER_FINDINGS:
+            self.assertNotIn(finding, err)
+        self.assertEqual(status, 0, err)
+
+    def connect(self):
+        sock = socket.create_connection(("127.0.0.1", self.viewer.port), timeout=20)
+        self.addCleanup(sock.close)
+        return sock
+
+    def test_requests_sent_together_are_answered_in_order(self):
+        sock = self.connect()
+        sock.sendall(b"GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"
+                     b"GET /nowhere HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"
+                     b"GET /viewer.js HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
+        answers = read_answers(sock, 3)
+        self.assertEqual([status for status, _ in answers], [200, 404, 200])
+        self.assertIn(b'"cameras"', answers[0][1])
+        self.assertEqual(answers[2][1], self.script)
+
+    def test_thousands_of_requests_in_one_send(self):
+        # Each is answered in turn, without the server nesting one call per
+        # request sent ahead.
+        sock = self.connect()
+        count = 3000
+        sender = threading.Thread(
+            target=sock.sendall, args=(b"GET /nowhere HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" * count,))
+        sender.start()
+        answers = read_answers(sock, count)
+        sender.join()
+        self.assertEqual(len(answers), count)
+        self.assertEqual({status for status, _ in answers}, {404})
+        self.assertEqual(self.viewer.state()["cameras"][0]["port"], 0)
+
+    def test_a_request_in_pieces(self):
+        sock = self.connect()
+        for piece in (b"GET /api/st", b"ate HTTP/1.1\r\nHo", b"st: 127.0.0.1\r\n", b"\r\n"):
+            sock.sendall(piece)
+            time.sleep(0.15)
+        [(status, body)] = read_answers(sock, 1)
+        self.assertEqual(status, 200)
+        self.assertIn(b'"cameras"', body)
+
+    def test_answers_larger_than_the_socket_takes_reach_a_slow_client(self):
+        # 200 answers of the page's script, 2 MB, to a client that reads
+        # only later: the server finishes each when the client takes it,
+        # whole and in order, and goes on serving the connection.
+        sock = self.connect()
+        count = 200
+        sock.sendall(b"GET /viewer.js HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" * count)
+        time.sleep(0.5)
+        answers = read_answers(sock, count)
+        self.assertEqual(len(answers), count)
+        self.assertTrue(all(status == 200 and body == self.script for status, body in answers))
+        sock.sendall(b"GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
+        self.assertEqual(read_answers(sock, 1)[0][0], 200)
 
 
 class ViewerBothStacksTest(unittest.TestCase):

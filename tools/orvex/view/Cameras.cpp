@@ -205,10 +205,16 @@ void CameraView::publishNewest()
     const IImage* image = sample->getImage();
     if (image == nullptr)
         return;
-    auto frame = std::make_shared<ViewFrame>(copyForView(
+    const GreyImage pixels{
         static_cast<const uint8_t*>(image->data()), static_cast<uint32_t>(image->size().width),
-        static_cast<uint32_t>(image->size().height), static_cast<uint32_t>(image->bytesPerPixel()), false));
-    frame->index = static_cast<uint32_t>(sample->getIdx());
+        static_cast<uint32_t>(image->size().height), static_cast<uint32_t>(image->bytesPerPixel())};
+    const auto index = static_cast<uint32_t>(sample->getIdx());
+    if (previewIsWholeImage(pixels.width, pixels.height, pixels.bytesPerPixel) &&
+        _preview.publishEncoded(pixels, index))
+        return;
+    auto frame = std::make_shared<ViewFrame>(
+        copyForView(pixels.pixels, pixels.width, pixels.height, pixels.bytesPerPixel, false));
+    frame->index = index;
     _preview.publish(std::move(frame));
 }
 

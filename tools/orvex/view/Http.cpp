@@ -4,6 +4,7 @@
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/thread_pool.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -21,8 +22,13 @@ namespace net = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = net::ip::tcp;
+using Clock = std::chrono::steady_clock;
 
 namespace {
+
+// How often the deadlines are checked: a late client is closed at most this
+// much after its time is up.
+constexpr std::chrono::milliseconds kSweepPeriod(250);
 
 int hexValue(char c)
 {
@@ -137,6 +143,9 @@ struct HttpServer::Impl {
     }
 
     void accept();
+    // Closes the connections past their deadline; runs while any is open.
+    void sweepLater();
+    void sweep();
 
     const HttpLimits limits;
     // Before the loop: connections left in the loop's queue at the end count
@@ -151,15 +160,21 @@ struct HttpServer::Impl {
     QuickHandler quick;
     std::thread loop;
     // Event-loop thread only: the connections in the order they came, to
-    // make room for a client's new one and to close them all on the way out.
+    // make room for a client's new one, to close the late ones and to close
+    // them all on the way out.
     std::deque<std::weak_ptr<Connection>> open;
+    // One timer for every connection's deadline, rather than one per
+    // connection re-armed twice per request: two system calls less per
+    // answer, for deadlines kept to within a sweep's period.
+    net::steady_timer sweeper{io};
+    bool sweeping = false;
     bool running = false;
 };
 
 class HttpServer::Impl::Connection : public std::enable_shared_from_this<Connection> {
 public:
     Connection(Impl& server, tcp::socket socket, std::string client)
-        : _server(server), _stream(std::move(socket)), _client(std::move(client))
+        : _server(server), _socket(std::move(socket)), _client(std::move(client))
     {
     }
     ~Connection() { close(); }
@@ -170,6 +185,8 @@ public:
     // Event-loop thread: whether it waits for a request (idle, or one that
     // trickles in), rather than for its handler or its answer's sending.
     bool awaitsRequest() const { return _awaiting && _counted; }
+    // Event-loop thread: whether the request or answer under way is late.
+    bool pastDeadline(Clock::time_point now) const { return now >= _deadline; }
 
     void readRequest()
     {
@@ -179,10 +196,15 @@ public:
         _parser->body_limit(_server.limits.bodyBytes);
         // One deadline for the whole request, however its bytes trickle in,
         // and for an idle connection's wait for the next one.
-        _stream.expires_after(_server.limits.requestTime);
-        http::async_read(
-            _stream, _buffer, *_parser,
-            [self = shared_from_this()](beast::error_code error, std::size_t) { self->onRead(error); });
+        _deadline = Clock::now() + _server.limits.requestTime;
+        if (_buffer.size() != 0) {
+            // A request sent before the last answer went out: read on the
+            // next turn of the loop, so that a client's pipelined requests
+            // do not nest calls without end.
+            net::post(_socket.get_executor(), [self = shared_from_this()] { self->readAvailable(); });
+            return;
+        }
+        awaitBytes();
     }
 
     // Also counts the connection out, once.
@@ -192,11 +214,51 @@ public:
             return;
         _server.release(_client);
         beast::error_code ignored;
-        _stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
-        _stream.socket().close(ignored);
+        _socket.shutdown(tcp::socket::shutdown_both, ignored);
+        _socket.close(ignored);
     }
 
 private:
+    // Reads and writes on the event loop go as far as the socket takes them
+    // at once, and only then wait for it: an operation that asio completes
+    // at once still costs a turn of its loop, and a poll of every socket.
+    // Per answer: one wait, one read, one write.
+    void awaitBytes()
+    {
+        _socket.async_wait(tcp::socket::wait_read, [self = shared_from_this()](beast::error_code error) {
+            if (error)
+                self->onRead(error);
+            else
+                self->readAvailable();
+        });
+    }
+
+    // Sockets read and written here must never block the loop. Set once:
+    // asio keeps the mode and asks the system again at each call.
+    beast::error_code nonBlocking()
+    {
+        beast::error_code error;
+        if (!_socket.non_blocking())
+            _socket.non_blocking(true, error);
+        return error;
+    }
+
+    // What the client sent so far, up to a whole request; waits for more
+    // when that is not yet all of it.
+    void readAvailable()
+    {
+        if (!_counted)
+            return; // closed meanwhile: nothing more to read
+        beast::error_code error = nonBlocking();
+        if (!error)
+            http::read(_socket, _buffer, *_parser, error);
+        if (error == net::error::would_block || error == net::error::try_again) {
+            awaitBytes();
+            return;
+        }
+        onRead(error);
+    }
+
     void onRead(const beast::error_code& error)
     {
         _awaiting = false;
@@ -237,7 +299,7 @@ private:
         }
         // The handler may wait for the main thread: off the event loop. The
         // connection reads nothing meanwhile, so a client cannot queue more.
-        _stream.expires_never();
+        _deadline = Clock::time_point::max();
         net::post(_server.pool, [self = shared_from_this(), request = std::move(request), keepAlive, head] {
             HttpResponse response;
             try {
@@ -245,7 +307,7 @@ private:
             } catch (...) {
                 response = HttpResponse{500, "application/json", jsonError("internal error"), nullptr, {}};
             }
-            net::post(self->_stream.get_executor(),
+            net::post(self->_socket.get_executor(),
                       [self, response = std::move(response), keepAlive, head]() mutable {
                           self->write(std::move(response), keepAlive, head);
                       });
@@ -298,20 +360,33 @@ private:
         if (head)
             message->body() = {}; // the length stays the GET's
         message->keep_alive(keepAlive);
-        _stream.expires_after(_server.limits.writeTime);
-        http::async_write(
-            _stream, *message,
-            [self = shared_from_this(), message, body, keepAlive](beast::error_code error, std::size_t) {
-                if (error || !keepAlive) {
-                    self->close();
-                    return;
-                }
-                self->readRequest();
-            });
+        _deadline = Clock::now() + _server.limits.writeTime;
+        auto serializer = std::make_shared<http::serializer<false, http::span_body<const char>>>(*message);
+        beast::error_code error = nonBlocking();
+        if (!error)
+            http::write(_socket, *serializer, error);
+        if (error == net::error::would_block || error == net::error::try_again) {
+            // The rest when the client takes it (a large image, a slow client).
+            http::async_write(_socket, *serializer,
+                              [self = shared_from_this(), message, body, serializer, keepAlive](
+                                  beast::error_code late, std::size_t) { self->written(late, keepAlive); });
+            return;
+        }
+        written(error, keepAlive);
+    }
+
+    void written(const beast::error_code& error, bool keepAlive)
+    {
+        if (error || !keepAlive) {
+            close();
+            return;
+        }
+        readRequest();
     }
 
     Impl& _server;
-    beast::tcp_stream _stream;
+    tcp::socket _socket;
+    Clock::time_point _deadline = Clock::time_point::max();
     std::string _client;
     beast::flat_buffer _buffer;
     std::optional<http::request_parser<http::string_body>> _parser;
@@ -359,6 +434,7 @@ void HttpServer::Impl::accept()
                     open.end());
                 open.push_back(connection);
                 connection->readRequest();
+                sweepLater();
             } else {
                 socket.close(ignored);
             }
@@ -366,6 +442,34 @@ void HttpServer::Impl::accept()
         // Out of descriptors or another passing error: keep accepting.
         accept();
     });
+}
+
+void HttpServer::Impl::sweepLater()
+{
+    if (sweeping)
+        return;
+    sweeping = true;
+    sweeper.expires_after(kSweepPeriod);
+    sweeper.async_wait([this](const beast::error_code& error) {
+        sweeping = false;
+        if (!error)
+            sweep();
+    });
+}
+
+void HttpServer::Impl::sweep()
+{
+    const Clock::time_point now = Clock::now();
+    for (const auto& weak : open) {
+        const auto connection = weak.lock();
+        if (connection && connection->pastDeadline(now))
+            connection->close(); // its pending read or write ends, and with it the connection
+    }
+    open.erase(std::remove_if(open.begin(), open.end(),
+                              [](const std::weak_ptr<Connection>& weak) { return weak.expired(); }),
+               open.end());
+    if (!open.empty() && acceptor.is_open())
+        sweepLater();
 }
 
 HttpServer::HttpServer(const HttpLimits& limits) : _impl(std::make_unique<Impl>(limits)) {}

@@ -1,6 +1,6 @@
 // The viewer's HTTP server: one event-loop thread reads and writes every
-// connection (Boost.Beast), so that silent or slow clients cost a socket and
-// a timer, never a thread; a small pool runs the handler, which may wait for
+// connection (Boost.Beast), so that silent or slow clients cost a socket,
+// never a thread; a small pool runs the handler, which may wait for
 // the main thread. Every request must arrive whole within a time limit,
 // whatever its pace, and a client has a bounded number of connections.
 #pragma once

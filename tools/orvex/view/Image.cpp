@@ -19,6 +19,11 @@ uint32_t previewStep(uint32_t width, uint32_t height)
 
 } // namespace
 
+bool previewIsWholeImage(uint32_t width, uint32_t height, uint32_t bytesPerPixel)
+{
+    return bytesPerPixel == 1 && previewStep(width, height) == 1;
+}
+
 ViewFrame copyForView(const uint8_t* pixels, uint32_t width, uint32_t height, uint32_t bytesPerPixel,
                       bool full)
 {

@@ -4,6 +4,8 @@
 // Plain functions: any thread.
 #pragma once
 
+#include "PngWriter.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -28,6 +30,10 @@ constexpr uint32_t kPreviewMaxHeight = 480;
 ViewFrame copyForView(const uint8_t* pixels, uint32_t width, uint32_t height, uint32_t bytesPerPixel,
                       bool full);
 
+// Whether the preview of such an image is the image itself, pixel for pixel
+// (8-bit and within the preview's size): it can be encoded where it lies.
+bool previewIsWholeImage(uint32_t width, uint32_t height, uint32_t bytesPerPixel);
+
 // The frame as a PNG file's bytes. Throws std::runtime_error when libpng fails.
 std::string encodePng(const ViewFrame& frame);
 
@@ -45,5 +51,7 @@ bool canEncodeJpeg();
 // Throws std::runtime_error for a 16-bit or empty frame, or when the
 // encoder fails.
 std::string encodeJpeg(const ViewFrame& frame, int quality);
+// The same of pixels that lie elsewhere (a camera's image).
+std::string encodeJpeg(const GreyImage& image, int quality);
 
 } // namespace orvex::cli

@@ -40,16 +40,23 @@ bool canEncodeJpeg()
 
 std::string encodeJpeg(const ViewFrame& frame, int quality)
 {
-    if (frame.width == 0 || frame.height == 0 || frame.bytesPerPixel != 1 ||
-        frame.pixels.size() < size_t{frame.width} * frame.height)
+    if (frame.pixels.size() < size_t{frame.width} * frame.height)
+        throw std::runtime_error("JPEG encoding failed: not an 8-bit image");
+    return encodeJpeg(GreyImage{frame.pixels.data(), frame.width, frame.height, frame.bytesPerPixel},
+                      quality);
+}
+
+std::string encodeJpeg(const GreyImage& image, int quality)
+{
+    if (image.pixels == nullptr || image.width == 0 || image.height == 0 || image.bytesPerPixel != 1)
         throw std::runtime_error("JPEG encoding failed: not an 8-bit image");
     if (quality < kJpegQualityMin || quality > kJpegQualityMax)
         throw std::runtime_error("JPEG encoding failed: quality out of range");
     // TurboJPEG's sizes are int: a preview is far below, a full frame is checked.
-    if (frame.width > 0xFFFF || frame.height > 0xFFFF)
+    if (image.width > 0xFFFF || image.height > 0xFFFF)
         throw std::runtime_error("JPEG encoding failed: image too large");
-    const auto width = static_cast<int>(frame.width);
-    const auto height = static_cast<int>(frame.height);
+    const auto width = static_cast<int>(image.width);
+    const auto height = static_cast<int>(image.height);
     void* compressor = threadCompressor();
     // Written in place into a buffer of the largest size the encoding can
     // have, kept per thread: never reallocated by the encoder, never
@@ -58,7 +65,7 @@ std::string encodeJpeg(const ViewFrame& frame, int quality)
     buffer.resize(std::max<size_t>(buffer.size(), tjBufSize(width, height, TJSAMP_GRAY)));
     unsigned char* out = buffer.data();
     unsigned long size = buffer.size();
-    const unsigned char* planes[3] = {frame.pixels.data(), nullptr, nullptr};
+    const unsigned char* planes[3] = {image.pixels, nullptr, nullptr};
     const int strides[3] = {width, 0, 0};
     if (tjCompressFromYUVPlanes(compressor, planes, width, strides, height, TJSAMP_GRAY, &out, &size, quality,
                                 TJFLAG_NOREALLOC | TJFLAG_ACCURATEDCT) != 0)

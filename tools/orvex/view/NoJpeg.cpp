@@ -10,10 +10,16 @@ bool canEncodeJpeg()
     return false;
 }
 
-std::string encodeJpeg(const ViewFrame&, int)
+std::string encodeJpeg(const GreyImage&, int)
 {
     throw std::runtime_error(
         "JPEG encoding failed: this build has no JPEG encoder (built without libturbojpeg)");
+}
+
+std::string encodeJpeg(const ViewFrame& frame, int quality)
+{
+    return encodeJpeg(GreyImage{frame.pixels.data(), frame.width, frame.height, frame.bytesPerPixel},
+                      quality);
 }
 
 } // namespace orvex::cli

@@ -30,13 +30,41 @@ void PreviewSlot::publish(std::shared_ptr<const ViewFrame> frame)
         // After a stop, a start or a removal the page asks anew before the
         // main thread spends an encoding on it.
         _liveSent.store(false);
-    } else if (_encoder && _liveSent.exchange(false)) {
+    } else if (_encoder && next.frame->bytesPerPixel == 1 && _liveSent.exchange(false)) {
+        const ViewFrame& preview = *next.frame;
         try {
-            next.live = std::make_shared<const std::string>(_encoder(*next.frame));
+            next.live = std::make_shared<const std::string>(
+                _encoder(GreyImage{preview.pixels.data(), preview.width, preview.height, 1}));
         } catch (const std::exception&) {
             // Left to the request, which answers with the error.
         }
     }
+    store(std::move(next));
+}
+
+bool PreviewSlot::publishEncoded(const GreyImage& image, uint32_t index)
+{
+    if (!_encoder || !_liveSent.exchange(false))
+        return false;
+    Preview next;
+    try {
+        next.live = std::make_shared<const std::string>(_encoder(image));
+    } catch (const std::exception&) {
+        // Copied by the caller and left to the request, which answers with
+        // the error: the encoding that was due is spent.
+        return false;
+    }
+    auto frame = std::make_shared<ViewFrame>();
+    frame->width = image.width;
+    frame->height = image.height;
+    frame->index = index;
+    next.frame = std::move(frame);
+    store(std::move(next));
+    return true;
+}
+
+void PreviewSlot::store(Preview next)
+{
     // Declared before the lock, so the replaced image is freed after it is
     // released, not while the HTTP threads wait for the slot.
     Preview replaced;

@@ -3,11 +3,12 @@
 // round trip to the main thread: a displayed frame then costs one copy and
 // one encoding, not two thread hand-offs more per request.
 //
-// The live encoding is made by the main thread right after its copy, while
-// the pixels are still in its cache and the thread is awake anyway: made by
-// the event loop when a request came, the same encoding cost half as much
-// again. It is made only once the last one went out, so a camera faster
-// than the page costs no encoding the page never shows.
+// The live encoding is made by the main thread as the image comes, while
+// the thread is awake anyway: made by the event loop when a request came,
+// the same encoding cost half as much again. It is made only once the last
+// one went out, so a camera faster than the page costs no encoding the page
+// never shows. An image that is its own preview is then encoded where it
+// lies, and not copied: the live route needs only its encoding.
 #pragma once
 
 #include "view/Image.h"
@@ -21,8 +22,9 @@
 
 namespace orvex::cli {
 
-// What a slot holds: the preview's pixels and, when the main thread made
-// it, their live encoding (null: encoded on demand).
+// What a slot holds: the preview (its pixels, unless it was encoded from
+// the camera's image without a copy) and, when the main thread made it,
+// its live encoding (null: encoded on demand from the pixels).
 struct Preview {
     std::shared_ptr<const ViewFrame> frame;
     std::shared_ptr<const std::string> live;
@@ -33,7 +35,7 @@ public:
     // How long after the last request the main thread keeps copying.
     static constexpr std::chrono::milliseconds kWatchTime{2000};
     // The live route's encoder; throws when it cannot encode.
-    using LiveEncoder = std::function<std::string(const ViewFrame&)>;
+    using LiveEncoder = std::function<std::string(const GreyImage&)>;
 
     // Before the HTTP threads start: how the main thread encodes the live
     // preview as it comes. Without one, every encoding is made on demand.
@@ -50,6 +52,10 @@ public:
     // watched). Encoded for the live route when the last live answer from
     // the slot went out since the previous one.
     void publish(std::shared_ptr<const ViewFrame> frame);
+    // Main thread: the newest image, which is its own preview, when a live
+    // encoding of it is due: published encoded, its pixels not kept. False
+    // when none is due or the encoder failed: then copy it and publish it.
+    bool publishEncoded(const GreyImage& image, uint32_t index);
     void clear();
 
     // Any thread: what was published last; a null frame when nothing is.
@@ -60,6 +66,7 @@ public:
 
 private:
     static int64_t nowTicks();
+    void store(Preview next);
 
     std::atomic<int64_t> _watchedUntil{0};
     std::atomic<bool> _liveSent{false};

@@ -270,6 +270,14 @@ FrameFormat liveFormat(int jpegQuality)
     return format;
 }
 
+// How the main thread encodes a watched camera's live preview as it comes.
+PreviewSlot::LiveEncoder liveEncoder(int jpegQuality)
+{
+    if (canEncodeJpeg())
+        return [jpegQuality](const GreyImage& image) { return encodeJpeg(image, jpegQuality); };
+    return [](const GreyImage& image) { return encodeGreyPng(image); };
+}
+
 // The newest encoding of each camera's image, per size and format: a page
 // that asks again before the camera has a new image gets it again without a
 // copy or an encoding, and the pages open on one camera share one encoding.
@@ -393,6 +401,8 @@ bool answerFromPreview(HostQueue& queue, ViewCameras& cameras, const std::string
     if (format.live && preview.live != nullptr) {
         bytes = preview.live;
         encoded.keep(key, index, bytes); // what a stale answer falls back on
+    } else if (preview.frame->pixels.empty()) {
+        return false; // encoded where it lay, not copied: the main thread copies it
     } else {
         bytes = encoded.encodeOnce(key, *preview.frame, format.encode);
     }
@@ -455,7 +465,7 @@ QuickHandler addFrameRoutes(Router& router, HostQueue& queue, ViewCameras& camer
                             int jpegQuality)
 {
     auto encoded = std::make_shared<EncodedFrames>();
-    cameras.setLiveEncoder(liveFormat(jpegQuality).encode);
+    cameras.setLiveEncoder(liveEncoder(jpegQuality));
     addFrameRoute(router, queue, cameras, "frame.png", encoded, [](bool) { return pngFormat(); });
     addFrameRoute(router, queue, cameras, "frame", encoded,
                   [jpegQuality](bool full) { return full ? pngFormat() : liveFormat(jpegQuality); });
