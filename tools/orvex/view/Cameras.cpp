@@ -167,6 +167,7 @@ void CameraView::poll()
         return;
     }
     const uint64_t receivedBefore = _received;
+    boost::shared_ptr<ImageSample> newest;
     _camera->lockImagesBuffer();
     try {
         // Oldest first, so that the gaps between indexes count the drops.
@@ -187,28 +188,32 @@ void CameraView::poll()
             _hwDate = sample->getHWDate(hw) ? std::optional<double>(hw) : std::nullopt;
         }
         if (_received != receivedBefore)
-            publishNewest();
+            newest = _camera->getImagesBufferContent(0);
     } catch (...) {
         _camera->unlockImagesBuffer();
         throw;
     }
     _camera->unlockImagesBuffer();
+    // A sample is never written once published and its share keeps the
+    // pixels alive: encoded or copied after the unlock, so the acquisition
+    // thread never waits on an encoding for the buffer's lock.
+    if (newest)
+        publishNewest(*newest);
 }
 
-void CameraView::publishNewest()
+void CameraView::publishNewest(const ImageSample& sample)
 {
     if (!_preview.watched()) {
         _preview.clear();
         return;
     }
-    const boost::shared_ptr<ImageSample> sample = _camera->getImagesBufferContent(0);
-    const IImage* image = sample->getImage();
+    const IImage* image = sample.getImage();
     if (image == nullptr)
         return;
     const GreyImage pixels{
         static_cast<const uint8_t*>(image->data()), static_cast<uint32_t>(image->size().width),
         static_cast<uint32_t>(image->size().height), static_cast<uint32_t>(image->bytesPerPixel())};
-    const auto index = static_cast<uint32_t>(sample->getIdx());
+    const auto index = static_cast<uint32_t>(sample.getIdx());
     if (previewIsWholeImage(pixels.width, pixels.height, pixels.bytesPerPixel) &&
         _preview.publishEncoded(pixels, index))
         return;

@@ -66,9 +66,9 @@ public:
 
 private:
     template <class Action> ActionResult act(Action action);
-    // Main thread, the images buffer locked: the newest image into the
+    // Main thread, the images buffer unlocked: the newest image into the
     // preview slot when a page watches, nothing otherwise.
-    void publishNewest();
+    void publishNewest(const ImageSample& sample);
 
     // The camera notifies through an event rather than its own window: one
     // posted message per image would fill the main thread's queue whenever
