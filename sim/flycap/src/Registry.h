@@ -12,6 +12,8 @@
 
 #include <orvex/sim/World.h>
 
+#include <boost/container/flat_map.hpp>
+
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -47,7 +49,9 @@ private:
     Registry();
     std::vector<std::shared_ptr<Context>> contextsOf(uint32_t serialNumber) const;
     mutable std::mutex _m;
-    std::map<FlyCaptureContext, std::shared_ptr<Context>> _contexts;
+    // Contiguous: every SDK call looks its context up, an image twice.
+    using ContextMap = boost::container::flat_map<FlyCaptureContext, std::shared_ptr<Context>>;
+    ContextMap _contexts;
     std::map<uint32_t, unsigned> _bufferCounts; // by serial number, the last initialisation
 };
 

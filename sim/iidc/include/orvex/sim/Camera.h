@@ -352,6 +352,8 @@ private:
     void deliverTriggersUnpaced();
     void stopStreamLocked(std::unique_lock<std::mutex>& lock, bool removed);
     uint32_t stampLocked(int64_t hostNs) const;
+    // The camera's time stamp when its bus clock reads `busTicks`.
+    uint32_t stampAtTicksLocked(int64_t busTicks) const;
     void writeSyncLocked(unsigned quadlet, uint32_t value, int64_t now);
 
     // Smart features (CameraSmartFeatures.cpp).
