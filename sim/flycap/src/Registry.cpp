@@ -22,7 +22,7 @@ Registry::Registry()
 
 Registry::~Registry()
 {
-    ContextMap contexts;
+    std::map<FlyCaptureContext, std::shared_ptr<Context>> contexts;
     {
         std::lock_guard<std::mutex> lock(_m);
         contexts.swap(_contexts);

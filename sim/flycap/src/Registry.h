@@ -12,8 +12,6 @@
 
 #include <orvex/sim/World.h>
 
-#include <boost/container/flat_map.hpp>
-
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -49,9 +47,7 @@ private:
     Registry();
     std::vector<std::shared_ptr<Context>> contextsOf(uint32_t serialNumber) const;
     mutable std::mutex _m;
-    // Contiguous: every SDK call looks its context up, an image twice.
-    using ContextMap = boost::container::flat_map<FlyCaptureContext, std::shared_ptr<Context>>;
-    ContextMap _contexts;
+    std::map<FlyCaptureContext, std::shared_ptr<Context>> _contexts;
     std::map<uint32_t, unsigned> _bufferCounts; // by serial number, the last initialisation
 };
 
