@@ -10,6 +10,7 @@
 // fills them before resuming the thread, stop empties them after it ended.
 #include "bcam/BCAMCameraPrivate.h"
 
+#include "base/ClassicLine.h"
 #include "base/HiddenWindow.h"
 #include "core/SmartFeaturesManager.h"
 
@@ -82,6 +83,9 @@ private:
     void requeue();
     void deliver(std::unique_ptr<unsigned char[]> pixels);
     void applyChunks(ImageSample& sample, const unsigned char* pixels);
+    // The image's line on "Orvex.stream", into a stream or a ClassicLine.
+    void logImage(const ImageSample& sample) const;
+    template <class Line> void composeImageLine(Line& line, const ImageSample& sample) const;
     void logUnexpected(uint32_t id) const;
 
     BCAMCamera& _camera;
@@ -183,17 +187,34 @@ void BCAMAcquisition::deliver(std::unique_ptr<unsigned char[]> pixels)
     applyChunks(*sample, data);
 
     if (g_OrvexStreamLogger.isEnabledFor(log4cplus::DEBUG_LOG_LEVEL)) {
-        double hwDate = -1.0;
-        sample->getHWDate(hwDate);
-        std::ostringstream line;
-        line << std::fixed << "acquiFunction; new image grabbed; portId = " << _portIdx
-             << ";\timgId = " << sample->getIdx() << ";\tsw date = " << sample->getSWDate()
-             << ";\thw date = " << hwDate << ";\tvalidity: " << validityText(sample->getValidity());
-        LOG4CPLUS_DEBUG(g_OrvexStreamLogger, line.str());
+        logImage(*sample);
     }
     _camera.imagesBuffer().addImage(sample);
     LOG4CPLUS_TRACE(g_OrvexLogger, kLogImageReceived);
     _camera.notifyNewImage();
+}
+
+void BCAMAcquisition::logImage(const ImageSample& sample) const
+{
+    if (orvex::ClassicLine::matchesStreams()) {
+        orvex::ClassicLine line;
+        composeImageLine(line, sample);
+        LOG4CPLUS_DEBUG_STR(g_OrvexStreamLogger, line.str());
+        return;
+    }
+    std::ostringstream line;
+    line << std::fixed;
+    composeImageLine(line, sample);
+    LOG4CPLUS_DEBUG_STR(g_OrvexStreamLogger, line.str());
+}
+
+template <class Line> void BCAMAcquisition::composeImageLine(Line& line, const ImageSample& sample) const
+{
+    double hwDate = -1.0;
+    sample.getHWDate(hwDate);
+    line << "acquiFunction; new image grabbed; portId = " << _portIdx << ";\timgId = " << sample.getIdx()
+         << ";\tsw date = " << sample.getSWDate() << ";\thw date = " << hwDate
+         << ";\tvalidity: " << validityText(sample.getValidity());
 }
 
 void BCAMAcquisition::applyChunks(ImageSample& sample, const unsigned char* pixels)

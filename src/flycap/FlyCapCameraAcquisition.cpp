@@ -19,6 +19,7 @@
 // and `_bAcquiring` (interlocked). Nothing thrown inside it leaves it.
 #include "flycap/FlyCapCameraPrivate.h"
 
+#include "base/ClassicLine.h"
 #include "base/HiddenWindow.h"
 #include "flycap/DeviceRemoval.h"
 #include "flycap/FlyCapCall.h"
@@ -314,9 +315,24 @@ private:
         if (!g_OrvexStreamLogger.isEnabledFor(log4cplus::INFO_LOG_LEVEL)) {
             return;
         }
+        if (orvex::ClassicLine::matchesStreams()) {
+            orvex::ClassicLine line;
+            composeImageLine(line, _state._identity._nPortIdx, sample);
+            LOG4CPLUS_INFO_STR(g_OrvexStreamLogger, line.str());
+            return;
+        }
         std::ostringstream line;
-        line << std::fixed << kStreamNewImage << _state._identity._nPortIdx << kStreamImgId << sample.getIdx()
-             << kStreamFrameCounter << sample.getIdx() << kStreamSwDate << sample.getSWDate();
+        line << std::fixed;
+        composeImageLine(line, _state._identity._nPortIdx, sample);
+        LOG4CPLUS_INFO_STR(g_OrvexStreamLogger, line.str());
+    }
+
+    // The image's line, into a stream or a ClassicLine.
+    template <class Line>
+    static void composeImageLine(Line& line, unsigned short port, const ImageSample& sample)
+    {
+        line << kStreamNewImage << port << kStreamImgId << sample.getIdx() << kStreamFrameCounter
+             << sample.getIdx() << kStreamSwDate << sample.getSWDate();
         double hwDate = 0.0;
         if (sample.getHWDate(hwDate) && hwDate >= 0.0) {
             line << kStreamHwDate << hwDate;
@@ -339,7 +355,6 @@ private:
         if (sample.getStrobeOutStatus(1, on)) {
             line << kStreamStrobe1 << (on ? kStreamOn : kStreamOff);
         }
-        LOG4CPLUS_INFO(g_OrvexStreamLogger, line.str());
     }
 
     // Every buffer the SDK lent comes back at once, then the transfer stops.

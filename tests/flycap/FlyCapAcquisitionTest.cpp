@@ -17,8 +17,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <functional>
+#include <locale>
 #include <map>
 #include <set>
 #include <string>
@@ -671,6 +673,62 @@ TEST_F(FlyCapAcquisitionTest, EveryImageWritesOneStreamLine)
               line.find(";\t shutter = " + std::to_string(camera.getShutter()) + ";\t gain = "));
     EXPECT_NE(std::string::npos, line.find(";\t extTrigger: "));
     EXPECT_NE(std::string::npos, line.find(";\t strobe1: OFF"));
+}
+
+// Whether `line` has `label` followed by a date in fixed notation: digits,
+// `point`, six decimals, then ";".
+bool hasFixedDate(const std::string& line, const std::string& label, char point)
+{
+    const size_t at = line.find(label);
+    if (at == std::string::npos)
+        return false;
+    size_t i = at + label.size();
+    const size_t digits = i;
+    while (i < line.size() && std::isdigit(static_cast<unsigned char>(line[i])))
+        ++i;
+    if (i == digits || i + 8 > line.size() || line[i] != point)
+        return false;
+    for (size_t k = 1; k <= 6; ++k) {
+        if (!std::isdigit(static_cast<unsigned char>(line[i + k])))
+            return false;
+    }
+    return line[i + 7] == ';';
+}
+
+// Dates in fixed notation, six decimals; in the host's locale if it set one.
+TEST_F(FlyCapAcquisitionTest, StreamLinesWriteDatesInFixedNotationInTheHostsLocale)
+{
+    world().setPacing(sim::Pacing::unpaced);
+    FlyCapCamera& camera = flyCap(listOne(smallCamera(0x343), true));
+    ASSERT_TRUE(camera.enableTimeStampFeature(true));
+    ASSERT_TRUE(camera.enableDCAMInfoFeature(true));
+    ASSERT_TRUE(camera.enableGPIOStatusFeature(true));
+    auto firstLine = [&] {
+        LogCapture stream("Orvex.stream", log4cplus::INFO_LOG_LEVEL);
+        camera.startAcquisition();
+        EXPECT_TRUE(pumpUntil([&] { return !stream.lines().empty(); }));
+        camera.stopAcquisition();
+        return stream.lines().empty() ? std::string() : stream.lines().front().message;
+    };
+    const std::string line = firstLine();
+    EXPECT_EQ(0u, line.find("acquiFunction; new image grabbed; portId = 0;\timgId = ")) << line;
+    EXPECT_TRUE(hasFixedDate(line, ";\tsw date = ", '.')) << line;
+    EXPECT_TRUE(hasFixedDate(line, ";\thw date = ", '.')) << line;
+    const size_t shutter = line.find(";\t shutter = ");
+    EXPECT_LT(line.find(";\thw date = "), shutter);
+    EXPECT_LT(shutter, line.find(";\t gain = "));
+    EXPECT_LT(line.find(";\t gain = "), line.find(";\t extTrigger: "));
+    EXPECT_LT(line.find(";\t extTrigger: "), line.find(";\t strobe0: "));
+    EXPECT_LT(line.find(";\t strobe0: "), line.find(";\t strobe1: "));
+
+    struct CommaPoint : std::numpunct<char> {
+        char do_decimal_point() const override { return ','; }
+    };
+    const std::locale previous = std::locale::global(std::locale(std::locale::classic(), new CommaPoint));
+    const std::string hosts = firstLine();
+    std::locale::global(previous);
+    EXPECT_TRUE(hasFixedDate(hosts, ";\tsw date = ", ',')) << hosts;
+    EXPECT_TRUE(hasFixedDate(hosts, ";\thw date = ", ',')) << hosts;
 }
 
 // --- the thread's end -------------------------------------------------------------------

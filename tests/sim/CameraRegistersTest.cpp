@@ -393,6 +393,55 @@ TEST_F(CameraRegisters, UnpluggedCameraAnswersNothing)
     EXPECT_EQ(_camera->property(kFeatureGain, v), Status::notConnected);
 }
 
+// Period, exposure, geometry and trigger state are worked out once per
+// change of the registers: every kind of write shows at once.
+TEST_F(CameraRegisters, PeriodExposureGeometryAndTriggerFollowEveryWrite)
+{
+    auto configure = [&](uint32_t width, uint32_t height) {
+        FrameGeometry g;
+        g.width = width;
+        g.height = height;
+        g.bytesPerPixel = 1;
+        g.bytesPerPacket = _camera->packetLimits(width, height, 1).maxBytes;
+        ASSERT_EQ(_camera->configureFormat7(g), Status::ok);
+    };
+    configure(64, 32);
+    ASSERT_EQ(_camera->setPropertyAbsolute(kFeatureFrameRate, false, true, false, 100.0), Status::ok);
+    EXPECT_NEAR(_camera->framePeriodSeconds(), 0.01, 1e-4);
+    ASSERT_EQ(_camera->setPropertyAbsolute(kFeatureFrameRate, false, true, false, 50.0), Status::ok);
+    EXPECT_NEAR(_camera->framePeriodSeconds(), 0.02, 2e-4);
+
+    write(kShutter, (read(kShutter) & ~kControlValueMask) | 250);
+    const double exposure250 = _camera->exposureSeconds();
+    write(kShutter, (read(kShutter) & ~kControlValueMask) | 500);
+    EXPECT_GT(exposure250, 0.0);
+    EXPECT_DOUBLE_EQ(_camera->exposureSeconds(), 2 * exposure250);
+
+    // Frame rate off: as fast as the sensor and the bus allow.
+    write(kFrameRate, read(kFrameRate) & ~kControlOn);
+    EXPECT_LT(_camera->framePeriodSeconds(), 0.019);
+    write(kFrameRate, read(kFrameRate) | kControlOn);
+    EXPECT_NEAR(_camera->framePeriodSeconds(), 0.02, 2e-4);
+
+    // Triggered, the frame rate no longer bounds the shutter.
+    const uint32_t boundedByRate = property(kFeatureShutter).rawMax;
+    write(kTriggerMode, read(kTriggerMode) | kTriggerOn);
+    EXPECT_GT(property(kFeatureShutter).rawMax, boundedByRate);
+    write(kTriggerMode, read(kTriggerMode) & ~kTriggerOn);
+    EXPECT_EQ(property(kFeatureShutter).rawMax, boundedByRate);
+
+    auto collector = std::make_shared<FrameCollector>();
+    configure(32, 16);
+    ASSERT_EQ(_camera->startStream(collector, Pacing::frameRate), Status::ok);
+    EXPECT_EQ(_camera->streamGeometry().width, 32u);
+    EXPECT_EQ(_camera->streamGeometry().height, 16u);
+    _camera->stopStream();
+    configure(48, 24);
+    ASSERT_EQ(_camera->startStream(collector, Pacing::frameRate), Status::ok);
+    EXPECT_EQ(_camera->streamGeometry().width, 48u);
+    _camera->stopStream();
+}
+
 // --- smart features ----------------------------------------------------------------
 // The protocol itself is tested through the library's smart features manager
 // (tests/core); here only what the time base does to the camera.
@@ -442,10 +491,17 @@ TEST_F(SmartFeatureRegisters, ShutterTimeBaseScalesTheAbsoluteShutter)
     EXPECT_FLOAT_EQ(asFloat(read(control + sf::kTimeBaseCurrentOffset)), 20e-6f);
 
     write(control, sf::kControlEnabled);
+    const uint32_t raw = property(kFeatureShutter).raw;
+    EXPECT_NEAR(_camera->exposureSeconds(), raw * 20e-6, 1e-12);
     write(control + sf::kTimeBaseCurrentOffset, asBits(50.4e-6f)); // snapped to the 1 µs increment
     EXPECT_FLOAT_EQ(asFloat(read(control + sf::kTimeBaseCurrentOffset)), 50e-6f);
     const PropertyValue shutter = property(kFeatureShutter);
     EXPECT_NEAR(shutter.absValue, shutter.raw * 0.05, 1e-6);
+    EXPECT_NEAR(_camera->exposureSeconds(), shutter.raw * 50e-6, 1e-12) << "images follow the time base";
+
+    // INITIALIZE brings the power-up time base back.
+    write(kInitialize, kInitializeBit);
+    EXPECT_NEAR(_camera->exposureSeconds(), property(kFeatureShutter).raw * 20e-6, 1e-12);
 }
 
 } // namespace

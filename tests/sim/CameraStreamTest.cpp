@@ -320,12 +320,20 @@ TEST_F(CameraStream, AutoExposureMovesGainAndShutterFromImageToImage)
     configure(1.0);
     write(kAutoExposure, read(kAutoExposure) | kControlOn);
     write(kGain, read(kGain) | kControlAuto);
+    write(kShutter, read(kShutter) | kControlAuto);
     ASSERT_EQ(_camera->startStream(_sink, Pacing::unpaced), Status::ok);
-    std::vector<uint32_t> gains;
+    std::vector<Frame> frames;
     for (int i = 0; i < 3; ++i)
-        gains.push_back(_camera->pullFrame()->gainRegister & kControlValueMask);
-    EXPECT_NE(gains[0], gains[1]);
-    EXPECT_NE(gains[1], gains[2]);
+        frames.push_back(*_camera->pullFrame());
+    auto gain = [&](size_t i) { return frames[i].gainRegister & kControlValueMask; };
+    auto shutter = [&](size_t i) { return frames[i].shutterRegister & kControlValueMask; };
+    EXPECT_NE(gain(0), gain(1));
+    EXPECT_NE(gain(1), gain(2));
+    EXPECT_NE(shutter(0), shutter(1));
+    // Each image is exposed for the shutter it carries.
+    for (size_t i = 1; i < frames.size(); ++i)
+        EXPECT_NEAR(double(frames[i].exposureNs) / shutter(i), double(frames[0].exposureNs) / shutter(0),
+                    1.0);
     _camera->stopStream();
 }
 

@@ -158,10 +158,10 @@ void Context::setGrabTimeout(unsigned long milliseconds)
     _timeoutMs = milliseconds;
 }
 
-void Context::storeLocked(const Frame& frame)
+bool Context::storeLocked(const Frame& frame)
 {
     if (!_streaming || frame.geometry != _geometry)
-        return;
+        return false;
     Buffer* target = nullptr;
     for (BufferState wanted : {BufferState::free, BufferState::ready}) {
         for (Buffer& b : _ring) {
@@ -173,7 +173,7 @@ void Context::storeLocked(const Frame& frame)
     }
     if (!target) {
         ++_dropped; // every buffer is lent to the host
-        return;
+        return false;
     }
     if (target->state == BufferState::ready)
         ++_dropped; // overwritten before anybody locked it
@@ -181,13 +181,19 @@ void Context::storeLocked(const Frame& frame)
     target->frame = frame;
     target->sequence = _nextSequence++;
     target->state = BufferState::ready;
-    _bell.ring();
+    return true;
 }
 
 void Context::onFrame(const Frame& frame)
 {
-    std::lock_guard<std::mutex> lock(_m);
-    storeLocked(frame);
+    {
+        std::lock_guard<std::mutex> lock(_m);
+        if (!storeLocked(frame))
+            return;
+    }
+    // Rung once the lock is free: a sleeper woken under it would find the
+    // lock taken and sleep once more on it.
+    _bell.ring();
 }
 
 void Context::onStreamRescheduled()
@@ -214,8 +220,11 @@ int64_t Context::pullDueLocked()
         for (size_t i = 0; i < first; ++i)
             _dropped += _pulled[i].geometry == _geometry ? 1 : 0;
     }
+    bool stored = false;
     for (size_t i = first; i < _pulled.size(); ++i)
-        storeLocked(_pulled[i]);
+        stored = storeLocked(_pulled[i]) || stored;
+    if (stored)
+        _bell.ring(); // for another thread locking the same context
     return nextNs;
 }
 
@@ -266,7 +275,7 @@ FlyCaptureError Context::lockLatest(FlyCaptureImage& image)
         if (_unpaced) {
             // The camera produces one image on demand (never reaches onFrame).
             if (const auto frame = _camera->pullFrame())
-                storeLocked(*frame);
+                static_cast<void>(storeLocked(*frame)); // seen below by this very thread
         } else {
             // Until the instant the last pull named, or a reschedule, the
             // camera has nothing new: asking it again would only cost.

@@ -80,7 +80,8 @@ private:
     bool removedLocked() const;
     void prepareRingLocked(const FrameGeometry& geometry);
     void allocateLocked(Buffer& buffer, const FrameGeometry& geometry);
-    void storeLocked(const Frame& frame);
+    // False when the image was not kept; rings nobody.
+    bool storeLocked(const Frame& frame);
     // Takes what the camera has due; answers when the next image is due.
     int64_t pullDueLocked();
     void fillImageLocked(unsigned index, FlyCaptureImage& image) const;

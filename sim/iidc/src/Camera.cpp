@@ -193,8 +193,7 @@ bool inRange(uint32_t address, uint32_t begin, uint32_t end)
 
 uint32_t Camera::reg(uint32_t address) const
 {
-    const auto it = _regs.find(address);
-    return it == _regs.end() ? 0 : it->second;
+    return _regs.get(address);
 }
 
 bool Camera::readOverride(uint32_t address, uint32_t& value) const
@@ -306,7 +305,7 @@ Status Camera::writeLocked(uint32_t address, uint32_t value, int64_t now, After&
             if (it != _regs.end()) {
                 const uint32_t writable =
                     kStrobeOn | kStrobePolarity | (kStrobeFieldMask << kStrobeDelayShift) | kStrobeFieldMask;
-                it->second = kPresence | (value & writable);
+                _regs.set(it->first, kPresence | (value & writable));
             }
         }
         // Every other address of the area: read-only or unimplemented.
@@ -399,9 +398,9 @@ bool Camera::readInquiryLocked(uint32_t address, uint32_t& value, int64_t now) c
 
 // --- power-up defaults -------------------------------------------------------------------
 
-std::map<uint32_t, uint32_t> Camera::defaultRegisters() const
+RegisterFile::Map Camera::defaultRegisters() const
 {
-    std::map<uint32_t, uint32_t> r;
+    RegisterFile::Map r;
     r[kCameraPower] = kCameraPowerOn;
     r[kIsoEnable] = 0;
     r[kIsoChannelSpeed] = kIsoSpeedS400 << kIsoSpeedShift; // channel 0
@@ -478,7 +477,7 @@ void Camera::resetRegistersLocked()
 {
     // The stream's receiver stays attached; the camera stops sending until
     // the host enables isochronous transfer again.
-    _regs = defaultRegisters();
+    _regs.assign(defaultRegisters());
     _shotsLeft = 0;
     pauseIsoLocked();
     _onePushDoneNs.fill(0);
@@ -493,6 +492,7 @@ void Camera::resetRegistersLocked()
         q = 0;
     _smartEnabled = 0;
     _timeBase = _config.shutterTimeBase;
+    _regs.touch(); // the exposure follows the time base
     enforceRangesLocked();
     rescheduleLocked();
 }

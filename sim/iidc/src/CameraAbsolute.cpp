@@ -98,7 +98,7 @@ bool Camera::writeAbsoluteLocked(uint32_t address, uint32_t value)
         return true; // out of the current range: the camera keeps its value
     // The value is nearest raw step; writing it puts the feature under
     // absolute control, as the SDK's absolute setter does.
-    it->second = (it->second & ~kControlValueMask) | kControlAbsolute | static_cast<uint32_t>(raw);
+    _regs.set(it->first, (it->second & ~kControlValueMask) | kControlAbsolute | static_cast<uint32_t>(raw));
     return true;
 }
 

@@ -108,6 +108,11 @@ uint32_t Camera::triggerInquiryLocked() const
 
 bool Camera::triggerOnLocked() const
 {
+    return _triggerOnMemo.get(_regs, [this] { return workOutTriggerOnLocked(); });
+}
+
+bool Camera::workOutTriggerOnLocked() const
+{
     return (triggerInquiryLocked() & kTriggerInqPresence) && (reg(kTriggerMode) & kTriggerOn);
 }
 
@@ -257,7 +262,7 @@ void Camera::enforceRangesLocked()
         const uint32_t raw = it->second & kControlValueMask;
         const uint32_t clamped = std::clamp(raw, p->rawMin, rawMaxLocked(feature));
         if (clamped != raw)
-            it->second = (it->second & ~kControlValueMask) | clamped;
+            _regs.set(it->first, (it->second & ~kControlValueMask) | clamped);
     }
 }
 
@@ -284,7 +289,7 @@ void Camera::applyAutoExposureLocked()
             return;
         const int64_t raw = std::clamp<int64_t>(rawOfLocked(feature, autoTargetLocked(feature)) + wobble,
                                                 caps(feature)->rawMin, rawMaxLocked(feature));
-        it->second = (it->second & ~kControlValueMask) | static_cast<uint32_t>(raw);
+        _regs.set(it->first, (it->second & ~kControlValueMask) | static_cast<uint32_t>(raw));
     };
     regulate(kFeatureGain);
     regulate(kFeatureShutter);

@@ -341,6 +341,11 @@ Status Camera::configureFormat7(const FrameGeometry& g)
 
 FrameGeometry Camera::format7GeometryLocked() const
 {
+    return _format7GeometryMemo.get(_regs, [this] { return workOutFormat7GeometryLocked(); });
+}
+
+FrameGeometry Camera::workOutFormat7GeometryLocked() const
+{
     FrameGeometry g;
     const uint32_t base = layout::kFormat7Mode0;
     const uint32_t position = reg(base + kF7ImagePosition);
@@ -405,12 +410,22 @@ double Camera::maxExposureLocked() const
 
 double Camera::exposureLocked() const
 {
+    return _exposureMemo.get(_regs, [this] { return workOutExposureLocked(); });
+}
+
+double Camera::workOutExposureLocked() const
+{
     if (!_config.shutter.present)
         return 1e-3;
     return (reg(kShutter) & kControlValueMask) * _timeBase;
 }
 
 double Camera::periodLocked() const
+{
+    return _periodMemo.get(_regs, [this] { return workOutPeriodLocked(); });
+}
+
+double Camera::workOutPeriodLocked() const
 {
     const uint32_t format = currentIndex(reg(kCurrentVideoFormat));
     if (format != kFormat7)

@@ -34,9 +34,9 @@ void Camera::writeOnePushLocked(uint32_t feature, uint32_t value, int64_t now)
     else if (doneNs == 0 && capable && (value & kControlOnePush))
         doneNs = now + std::max<int64_t>(1, static_cast<int64_t>(kOnePushFrames * periodLocked() * 1e9));
     if (doneNs != 0)
-        it->second |= kControlOnePush;
+        _regs.set(it->first, it->second | kControlOnePush);
     else
-        it->second &= ~kControlOnePush;
+        _regs.set(it->first, it->second & ~kControlOnePush);
 }
 
 void Camera::trackOnePushLocked(int64_t now)
@@ -63,7 +63,7 @@ void Camera::trackOnePushLocked(int64_t now)
         }
         if (now >= doneNs) {
             finishOnePushLocked(feature);
-            it->second &= ~kControlOnePush;
+            _regs.set(it->first, it->second & ~kControlOnePush);
             doneNs = 0;
         }
     }
@@ -82,7 +82,7 @@ void Camera::finishOnePushLocked(uint32_t feature)
             return;
         const int64_t raw =
             std::clamp<int64_t>(rawOfLocked(f, autoTargetLocked(f)), p->rawMin, rawMaxLocked(f));
-        it->second = (it->second & ~kControlValueMask) | static_cast<uint32_t>(raw);
+        _regs.set(it->first, (it->second & ~kControlValueMask) | static_cast<uint32_t>(raw));
     };
     if (feature == kFeatureAutoExposure) {
         settle(kFeatureGain);

@@ -146,6 +146,7 @@ void Camera::writeAdvancedLocked(uint32_t address, uint32_t value)
             const double snapped = increment > 0.0 ? _config.timeBaseMin + steps * increment : requested;
             // Whole microseconds, kept exact so that absolute shutters stay round.
             _timeBase = std::round(snapped * 1e6) / 1e6;
+            _regs.touch(); // the exposure follows the time base
             return;
         }
     }

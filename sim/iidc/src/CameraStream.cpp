@@ -416,8 +416,15 @@ Frame Camera::makeFrameLocked(int64_t exposureStartNs, bool triggered, bool exte
     f.exposureStartNs = exposureStartNs;
     f.exposureNs = exposureNs >= 0 ? exposureNs : static_cast<int64_t>(exposureLocked() * 1e9);
     f.deliveredNs = hostNowNs();
-    f.busCycleTime = _bus ? _bus->clock().cycleTimeAt(exposureStartNs) : 0;
-    f.cycleTime = _forcedTimeStamp.value_or(stampLocked(exposureStartNs));
+    if (_bus) {
+        // One reading of the bus clock for both stamps.
+        const int64_t busTicks = _bus->clock().ticksAt(exposureStartNs);
+        f.busCycleTime = ticksToCycleTime(static_cast<uint32_t>(positiveModulo(busTicks, kTicksPerWrap)));
+        f.cycleTime = _forcedTimeStamp.value_or(stampAtTicksLocked(busTicks));
+    } else {
+        f.busCycleTime = 0;
+        f.cycleTime = _forcedTimeStamp.value_or(0u);
+    }
     f.gainRegister = reg(kGain);
     f.shutterRegister = reg(kShutter);
     f.triggered = triggered;
@@ -437,9 +444,11 @@ Frame Camera::makeFrameLocked(int64_t exposureStartNs, bool triggered, bool exte
 
 uint32_t Camera::stampLocked(int64_t hostNs) const
 {
-    if (!_bus)
-        return 0;
-    const int64_t busTicks = _bus->clock().ticksAt(hostNs);
+    return _bus ? stampAtTicksLocked(_bus->clock().ticksAt(hostNs)) : 0;
+}
+
+uint32_t Camera::stampAtTicksLocked(int64_t busTicks) const
+{
     double ticks = static_cast<double>(busTicks);
     if (_sync.active) {
         const double elapsedSeconds = static_cast<double>(busTicks - _sync.referenceTicks) / kTicksPerSecond;

@@ -79,7 +79,7 @@ bool Camera::triggerEdgeLocked(bool high, int64_t hostNs)
     // TRIGGER_MODE reads the input's level (bit 20).
     const auto it = _regs.find(kTriggerMode);
     if (it != _regs.end())
-        it->second = high ? (it->second | kTriggerValue) : (it->second & ~kTriggerValue);
+        _regs.set(it->first, high ? (it->second | kTriggerValue) : (it->second & ~kTriggerValue));
 
     const uint32_t mode = reg(kTriggerMode);
     const bool highActive = mode & kTriggerPolarity;

@@ -23,6 +23,7 @@
 #include <orvex/sim/Bus.h>
 #include <orvex/sim/CameraConfig.h>
 #include <orvex/sim/Frame.h>
+#include <orvex/sim/RegisterFile.h>
 #include <orvex/sim/StreamFaults.h>
 
 #include <array>
@@ -237,7 +238,7 @@ private:
 
     // Registers.
     void resetRegistersLocked();
-    std::map<uint32_t, uint32_t> defaultRegisters() const;
+    RegisterFile::Map defaultRegisters() const;
     bool readOverride(uint32_t address, uint32_t& value) const;
     uint32_t reg(uint32_t address) const;
     bool readInquiryLocked(uint32_t address, uint32_t& value, int64_t now) const;
@@ -254,6 +255,7 @@ private:
     void enforceRangesLocked();
     uint32_t triggerInquiryLocked() const;
     bool triggerOnLocked() const;
+    bool workOutTriggerOnLocked() const;
 
     // Trigger input and software triggers (CameraTrigger.cpp).
     uint32_t triggerSourceLocked() const;
@@ -281,11 +283,14 @@ private:
     void writeCurrentIndexLocked(uint32_t address, uint32_t value);
     FrameGeometry currentGeometryLocked() const;
     FrameGeometry format7GeometryLocked() const;
+    FrameGeometry workOutFormat7GeometryLocked() const;
     double sensorFrameRateLocked(uint32_t height) const;
     double maxFrameRateLocked() const;
     double maxExposureLocked() const;
     double exposureLocked() const;
+    double workOutExposureLocked() const;
     double periodLocked() const;
+    double workOutPeriodLocked() const;
     int64_t deliveryDelayNsLocked() const;
     uint32_t maxPacketBytesLocked() const;
     uint32_t isoSpeedMbpsLocked() const;
@@ -347,6 +352,8 @@ private:
     void deliverTriggersUnpaced();
     void stopStreamLocked(std::unique_lock<std::mutex>& lock, bool removed);
     uint32_t stampLocked(int64_t hostNs) const;
+    // The camera's time stamp when its bus clock reads `busTicks`.
+    uint32_t stampAtTicksLocked(int64_t busTicks) const;
     void writeSyncLocked(unsigned quadlet, uint32_t value, int64_t now);
 
     // Smart features (CameraSmartFeatures.cpp).
@@ -360,7 +367,13 @@ private:
 
     std::shared_ptr<Bus> _bus;
     uint64_t _connection = 0;
-    std::map<uint32_t, uint32_t> _regs; // writable registers by address
+    RegisterFile _regs; // writable registers by address
+    // Read by every image, worked out again only after a register (or the
+    // time base) changed.
+    mutable RegisterMemo<bool> _triggerOnMemo;
+    mutable RegisterMemo<FrameGeometry> _format7GeometryMemo;
+    mutable RegisterMemo<double> _exposureMemo;
+    mutable RegisterMemo<double> _periodMemo;
     std::vector<uint8_t> _userMemory;
     uint32_t _frameCounter = 0;
     std::optional<uint32_t> _forcedTimeStamp;
