@@ -146,6 +146,8 @@ struct HttpServer::Impl {
     // Closes the connections past their deadline; runs while any is open.
     void sweepLater();
     void sweep();
+    // Drops the connections that ended from `open`.
+    void forgetClosed();
 
     const HttpLimits limits;
     // Before the loop: connections left in the loop's queue at the end count
@@ -428,10 +430,7 @@ void HttpServer::Impl::accept()
             const std::string client = socket.remote_endpoint(ignored).address().to_string();
             if (!ignored && admit(client)) {
                 auto connection = std::make_shared<Connection>(*this, std::move(socket), client);
-                open.erase(
-                    std::remove_if(open.begin(), open.end(),
-                                   [](const std::weak_ptr<Connection>& weak) { return weak.expired(); }),
-                    open.end());
+                forgetClosed();
                 open.push_back(connection);
                 connection->readRequest();
                 sweepLater();
@@ -442,6 +441,13 @@ void HttpServer::Impl::accept()
         // Out of descriptors or another passing error: keep accepting.
         accept();
     });
+}
+
+void HttpServer::Impl::forgetClosed()
+{
+    open.erase(std::remove_if(open.begin(), open.end(),
+                              [](const std::weak_ptr<Connection>& weak) { return weak.expired(); }),
+               open.end());
 }
 
 void HttpServer::Impl::sweepLater()
@@ -465,9 +471,7 @@ void HttpServer::Impl::sweep()
         if (connection && connection->pastDeadline(now))
             connection->close(); // its pending read or write ends, and with it the connection
     }
-    open.erase(std::remove_if(open.begin(), open.end(),
-                              [](const std::weak_ptr<Connection>& weak) { return weak.expired(); }),
-               open.end());
+    forgetClosed();
     if (!open.empty() && acceptor.is_open())
         sweepLater();
 }

@@ -57,4 +57,13 @@ std::string encodePng(const ViewFrame& frame)
     return encodeGreyPng({frame.pixels.data(), frame.width, frame.height, frame.bytesPerPixel});
 }
 
+std::string encodeJpeg(const ViewFrame& frame, int quality)
+{
+    // A copy's pixels must cover its geometry; a camera's image does by itself.
+    if (frame.pixels.size() < size_t{frame.width} * frame.height)
+        throw std::runtime_error("JPEG encoding failed: not an 8-bit image");
+    return encodeJpeg(GreyImage{frame.pixels.data(), frame.width, frame.height, frame.bytesPerPixel},
+                      quality);
+}
+
 } // namespace orvex::cli

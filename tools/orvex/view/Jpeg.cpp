@@ -38,14 +38,6 @@ bool canEncodeJpeg()
     return true;
 }
 
-std::string encodeJpeg(const ViewFrame& frame, int quality)
-{
-    if (frame.pixels.size() < size_t{frame.width} * frame.height)
-        throw std::runtime_error("JPEG encoding failed: not an 8-bit image");
-    return encodeJpeg(GreyImage{frame.pixels.data(), frame.width, frame.height, frame.bytesPerPixel},
-                      quality);
-}
-
 std::string encodeJpeg(const GreyImage& image, int quality)
 {
     if (image.pixels == nullptr || image.width == 0 || image.height == 0 || image.bytesPerPixel != 1)

@@ -16,10 +16,4 @@ std::string encodeJpeg(const GreyImage&, int)
         "JPEG encoding failed: this build has no JPEG encoder (built without libturbojpeg)");
 }
 
-std::string encodeJpeg(const ViewFrame& frame, int quality)
-{
-    return encodeJpeg(GreyImage{frame.pixels.data(), frame.width, frame.height, frame.bytesPerPixel},
-                      quality);
-}
-
 } // namespace orvex::cli

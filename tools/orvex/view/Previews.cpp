@@ -32,12 +32,8 @@ void PreviewSlot::publish(std::shared_ptr<const ViewFrame> frame)
         _liveSent.store(false);
     } else if (_encoder && next.frame->bytesPerPixel == 1 && _liveSent.exchange(false)) {
         const ViewFrame& preview = *next.frame;
-        try {
-            next.live = std::make_shared<const std::string>(
-                _encoder(GreyImage{preview.pixels.data(), preview.width, preview.height, 1}));
-        } catch (const std::exception&) {
-            // Left to the request, which answers with the error.
-        }
+        // On failure left to the request, which answers with the error.
+        next.live = encodeLive(GreyImage{preview.pixels.data(), preview.width, preview.height, 1});
     }
     store(std::move(next));
 }
@@ -47,9 +43,8 @@ bool PreviewSlot::publishEncoded(const GreyImage& image, uint32_t index)
     if (!_encoder || !_liveSent.exchange(false))
         return false;
     Preview next;
-    try {
-        next.live = std::make_shared<const std::string>(_encoder(image));
-    } catch (const std::exception&) {
+    next.live = encodeLive(image);
+    if (next.live == nullptr) {
         // Copied by the caller and left to the request, which answers with
         // the error: the encoding that was due is spent.
         return false;
@@ -61,6 +56,15 @@ bool PreviewSlot::publishEncoded(const GreyImage& image, uint32_t index)
     next.frame = std::move(frame);
     store(std::move(next));
     return true;
+}
+
+std::shared_ptr<const std::string> PreviewSlot::encodeLive(const GreyImage& image) const
+{
+    try {
+        return std::make_shared<const std::string>(_encoder(image));
+    } catch (const std::exception&) {
+        return nullptr;
+    }
 }
 
 void PreviewSlot::store(Preview next)

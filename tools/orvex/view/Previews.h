@@ -66,6 +66,8 @@ public:
 
 private:
     static int64_t nowTicks();
+    // The live encoding, or null when the encoder failed.
+    std::shared_ptr<const std::string> encodeLive(const GreyImage& image) const;
     void store(Preview next);
 
     std::atomic<int64_t> _watchedUntil{0};
