@@ -182,3 +182,24 @@ TEST(HostileCommandLine, AFailedWriteEndsTheGrabAndLeavesOnlyWholeFiles)
     }
     fs::remove(mount);
 }
+
+// A plot into a device is written into it, never renamed over it: into
+// /dev/full the sync ends with the system's reason and exits 1, and the
+// device is still there. Into a folder it cannot write it leaves nothing.
+TEST(HostileCommandLine, APlotThatCannotBeWrittenEndsTheSyncAndReplacesNothing)
+{
+    if (!fs::is_character_file("/dev/full"))
+        GTEST_SKIP() << "no /dev/full here";
+    const ToolRun full = runTool("sync --seconds 0.3 --plot /dev/full");
+    EXPECT_EQ(1, full.status) << full.err;
+    EXPECT_TRUE(contains(full.err, "cannot write the plot to /dev/full: No space left on device"))
+        << full.err;
+    EXPECT_TRUE(fs::is_character_file("/dev/full")) << "the device was replaced";
+    EXPECT_FALSE(fs::exists("/dev/full.part"));
+
+    const std::string missing = temporaryPath("no-such-folder") + "/plot.svg";
+    const ToolRun nowhere = runTool("sync --seconds 0.3 --plot " + missing);
+    EXPECT_EQ(1, nowhere.status) << nowhere.err;
+    EXPECT_TRUE(contains(nowhere.err, "cannot write the plot to " + missing + ": No such file or directory"))
+        << nowhere.err;
+}

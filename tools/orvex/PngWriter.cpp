@@ -1,59 +1,27 @@
-// The tool's PNG encoder over libpng: to a file, renamed into place once
-// complete, or into memory.
+// The tool's PNG encoder over libpng: into memory, and from there to a
+// file written whole or not at all.
 #include "PngWriter.h"
+
+#include "WholeFile.h"
 
 #include <png.h>
 
-#include <cerrno>
 #include <csetjmp>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <memory>
 #include <stdexcept>
 #include <string>
-#include <system_error>
 
 namespace orvex::cli {
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 void ignorePngWarning(png_structp, png_const_charp) {}
 
-// The caller reports the failure with the system's reason: libpng's own
-// text ("Write Error") adds nothing.
+// A failure ends the encoding; the caller words it: libpng's own text
+// adds nothing.
 [[noreturn]] void failPng(png_structp png, png_const_charp)
 {
     png_longjmp(png, 1);
 }
-
-std::string reason()
-{
-    return errno != 0 ? std::strerror(errno) : "write error";
-}
-
-// Removes the partly written file unless it became the image.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(std::string path) : _path(std::move(path)) {}
-    ~TemporaryFile()
-    {
-        if (_created)
-            std::remove(_path.c_str());
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    void created() { _created = true; }
-    void kept() { _created = false; }
-
-private:
-    std::string _path;
-    bool _created = false;
-};
 
 class PngWriteStruct {
 public:
@@ -141,30 +109,8 @@ void writeGreyPng(const std::string& path, const GreyImage& image, const PngText
 {
     if (!isWritable(image))
         throw std::runtime_error("PNG: nothing to write to " + path);
-    // Written beside the file and renamed once complete: a failure leaves
-    // no partial file under the file's name.
-    const std::string partial = path + ".part";
-    TemporaryFile temporary(partial);
-    errno = 0;
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(partial.c_str(), "wb"));
-    if (!file)
-        throw std::runtime_error("cannot write " + path + ": " + reason());
-    temporary.created();
-    std::vector<png_text> chunks = chunksOf(text);
-    PngWriteStruct writer;
-    png_init_io(writer.png(), file.get());
-    errno = 0;
-    if (!writePng(writer.png(), writer.info(), image, chunks) || std::fflush(file.get()) != 0 ||
-        std::ferror(file.get()) != 0)
-        throw std::runtime_error("cannot write " + path + ": " + reason());
-    // Closing writes what the stream still holds: a full disk may show only here.
-    if (std::fclose(file.release()) != 0)
-        throw std::runtime_error("cannot write " + path + ": " + reason());
-    std::error_code error;
-    std::filesystem::rename(partial, path, error);
-    if (error)
-        throw std::runtime_error("cannot write " + path + ": " + error.message());
-    temporary.kept();
+    if (const auto failure = writeWholeFile(path, encodeGreyPng(image, text)))
+        throw std::runtime_error("cannot write " + path + ": " + *failure);
 }
 
 std::string encodeGreyPng(const GreyImage& image, const PngText& text)

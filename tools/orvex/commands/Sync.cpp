@@ -6,22 +6,18 @@
 #include "SimulatedWorld.h"
 #include "SyncPlot.h"
 #include "SyncReadings.h"
+#include "WholeFile.h"
 
 #include <orvex/MultiSync.h>
 #include <orvex/MultiSyncField.h>
 
 #include <boost/program_options.hpp>
 
-#include <cerrno>
 #include <chrono>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <memory>
-#include <system_error>
+#include <sstream>
 #include <vector>
 
 namespace po = boost::program_options;
@@ -132,24 +128,10 @@ bool writePlot(const std::string& file, std::vector<Slave>& slaves, double secon
         disagreement.series.push_back(slave.disagreement);
         drift.series.push_back(slave.drift);
     }
-    // Written beside the file and renamed once complete: a failure (a full
-    // disk shows only when the stream is closed) leaves no partial plot.
-    const std::string partial = file + ".part";
-    errno = 0;
-    std::ofstream out(partial, std::ios::binary);
-    if (out) {
-        writeSvgPlot(out, {disagreement, drift}, seconds);
-        out.close();
-    }
-    std::error_code renamed;
-    if (out)
-        std::filesystem::rename(partial, file, renamed);
-    if (!out || renamed) {
-        const std::string reason = renamed      ? renamed.message()
-                                   : errno != 0 ? std::strerror(errno)
-                                                : std::string("write error");
-        std::remove(partial.c_str());
-        err << "orvex: cannot write the plot to " << file << ": " << reason << "\n";
+    std::ostringstream svg;
+    writeSvgPlot(svg, {disagreement, drift}, seconds);
+    if (const auto failure = writeWholeFile(file, svg.str())) {
+        err << "orvex: cannot write the plot to " << file << ": " << *failure << "\n";
         return false;
     }
     return true;
