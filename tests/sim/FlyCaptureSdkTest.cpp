@@ -370,6 +370,24 @@ TEST_F(FlyCaptureSdk, TimeStampsLieBetweenCycleTimeReadsAroundTheTrigger)
     EXPECT_EQ(flycaptureStop(c), FLYCAPTURE_OK);
 }
 
+// An image triggered while a LockLatest waits for one wakes that lock
+// (unpaced, the image is handed over inside the trigger's write).
+TEST_F(FlyCaptureSdk, ATriggeredImageWakesALockWaitingForIt)
+{
+    World::instance().setPacing(Pacing::unpaced);
+    FlyCaptureContext c = bound(0);
+    auto waiting = lockWaitingForATrigger(c);
+    softwareTrigger(c);
+    const bool woke = waiting.wait_for(10s) == std::future_status::ready;
+    if (!woke) {
+        // Destroying the context wakes the waiter: the test fails, not hangs.
+        _contexts.clear();
+        flycaptureDestroyContext(c);
+    }
+    ASSERT_TRUE(woke) << "the triggered image left the lock asleep";
+    EXPECT_EQ(waiting.get(), FLYCAPTURE_OK);
+}
+
 TEST_F(FlyCaptureSdk, LockLatestLendsTheNewestImageAndNeverOverwritesHeldBuffers)
 {
     World::instance().setPacing(Pacing::unpaced);
