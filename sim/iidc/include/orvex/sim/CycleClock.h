@@ -63,6 +63,10 @@ public:
     // The first host instant at which the own count reads `ownTicks`; as
     // hostNsAt for instants after now.
     int64_t hostNsAtOwn(int64_t ownTicks) const;
+    // The same, with the wander taken up to `nowNs` (the caller's own reading
+    // of the host clock), and with the bus clock's reading at the instant
+    // found in `busTicks` if given: one lock where a stream needs both.
+    int64_t hostNsAtOwn(int64_t ownTicks, int64_t nowNs, int64_t* busTicks) const;
 
     // Sets the clock so that it reads `ticks` (unwrapped) now.
     void setTicksNow(int64_t ticks);
