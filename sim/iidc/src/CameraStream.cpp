@@ -182,9 +182,8 @@ bool Camera::nextImageLocked(int64_t now, bool pulled, Frame& frame, int64_t& ne
             return false;
         }
         _triggers.pop_front();
-        frame = makeFrameLocked(trigger.hostNs, true, trigger.external, trigger.exposureNs);
-        if (pulled)
-            frame.deliveredNs = due;
+        frame = makeFrameLocked(trigger.hostNs, true, trigger.external, trigger.exposureNs, std::nullopt,
+                                pulled ? std::optional<int64_t>(due) : std::nullopt);
         return true;
     }
     const int64_t delay = deliveryDelayNsLocked();
@@ -193,9 +192,8 @@ bool Camera::nextImageLocked(int64_t now, bool pulled, Frame& frame, int64_t& ne
         nextNs = step.hostNs;
         return false;
     }
-    frame = makeFrameLocked(step.hostNs, false, false, -1, step.busTicks);
-    if (pulled)
-        frame.deliveredNs = step.hostNs + delay;
+    frame = makeFrameLocked(step.hostNs, false, false, -1, step.busTicks,
+                            pulled ? std::optional<int64_t>(step.hostNs + delay) : std::nullopt);
     return true;
 }
 
@@ -418,7 +416,8 @@ void Camera::deliverTriggersUnpaced()
 }
 
 Frame Camera::makeFrameLocked(int64_t exposureStartNs, bool triggered, bool externalTrigger,
-                              int64_t exposureNs, std::optional<int64_t> busTicksAtStart)
+                              int64_t exposureNs, std::optional<int64_t> busTicksAtStart,
+                              std::optional<int64_t> deliveredNs)
 {
     trackOnePushLocked(exposureStartNs);
     frameSentLocked();
@@ -428,7 +427,7 @@ Frame Camera::makeFrameLocked(int64_t exposureStartNs, bool triggered, bool exte
     f.frameCounter = _frameCounter++;
     f.exposureStartNs = exposureStartNs;
     f.exposureNs = exposureNs >= 0 ? exposureNs : static_cast<int64_t>(exposureLocked() * 1e9);
-    f.deliveredNs = hostNowNs();
+    f.deliveredNs = deliveredNs ? *deliveredNs : hostNowNs();
     if (_bus) {
         // One reading of the bus clock for both stamps.
         const int64_t busTicks = busTicksAtStart ? *busTicksAtStart : _bus->clock().ticksAt(exposureStartNs);

@@ -53,6 +53,11 @@ int64_t hostNowNs()
     return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+bool hostClockIsSteady()
+{
+    return g_hostClock.load(std::memory_order_acquire) == nullptr;
+}
+
 void setHostClock(const HostClock* clock)
 {
     g_hostClock.store(clock, std::memory_order_release);

@@ -357,8 +357,11 @@ private:
     FreeRunStep freeRunCatchUpStepLocked(int64_t now, int64_t delay);
     void serveStallLocked(const CycleClock& clock, int64_t now, int64_t stallNs);
     int64_t periodTicksLocked() const;
+    // `busTicks` (the bus clock at the exposure's start) and `deliveredNs`
+    // when the caller knows them; otherwise read now.
     Frame makeFrameLocked(int64_t exposureStartNs, bool triggered, bool externalTrigger,
-                          int64_t exposureNs = -1, std::optional<int64_t> busTicks = std::nullopt);
+                          int64_t exposureNs = -1, std::optional<int64_t> busTicks = std::nullopt,
+                          std::optional<int64_t> deliveredNs = std::nullopt);
     bool acceptTriggerLocked(int64_t hostNs, bool external, int64_t exposureNs = -1);
     bool producingLocked() const;
     void deliverTriggersUnpaced();

@@ -31,6 +31,9 @@ struct HostClock {
 // again). The world reads it from every thread: install it before the world
 // runs, remove it once the world stands still. `clock` must outlive its use.
 void setHostClock(const HostClock* clock);
+// Whether host time is the steady clock (CLOCK_MONOTONIC where there is
+// one), so that a host instant may serve as that clock's deadline as it is.
+bool hostClockIsSteady();
 
 // One bus's 24.576 MHz cycle timer: its own offset and rate (drift in parts
 // per million against the host clock). Unwrapped tick counts are 64-bit; the
