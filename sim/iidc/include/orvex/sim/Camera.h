@@ -318,6 +318,7 @@ private:
     // One-push adjustments (CameraOnePush.cpp).
     void writeOnePushLocked(uint32_t feature, uint32_t value, int64_t now);
     void trackOnePushLocked(int64_t now);
+    bool onePushAskedLocked() const; // a feature control register has its one-push bit set
     void finishOnePushLocked(uint32_t feature);
     double autoTargetLocked(uint32_t feature) const;
 
@@ -397,7 +398,9 @@ private:
     std::optional<uint32_t> _forcedTimeStamp;
     std::optional<uint32_t> _heldCycleTime;
     Sync _sync;
-    std::array<int64_t, 16> _onePushDoneNs{};     // per feature: when its one-push ends; 0: none running
+    std::array<int64_t, 16> _onePushDoneNs{}; // per feature: when its one-push ends; 0: none running
+    bool _onePushIdle = false;                // every _onePushDoneNs is 0 (see trackOnePushLocked)
+    mutable RegisterMemo<bool> _onePushAskedMemo;
     std::map<uint32_t, uint32_t> _format7Pending; // Format_7 writes refused, kept for Setting_1
 
     // Smart features.
