@@ -257,12 +257,18 @@ TEST(Waits, RejectBadArguments)
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
 }
 
+namespace {
+DWORD WINAPI endAtOnce(LPVOID)
+{
+    return 0;
+}
+} // namespace
+
 // An event's calls refuse a thread and a completion port; a thread is
 // waited for like an event.
 TEST(Handles, AHandleOfAnotherKindIsRefused)
 {
-    OwnedHandle thread(CreateThread(
-        nullptr, 0, [](LPVOID) -> DWORD { return 0; }, nullptr, 0, nullptr));
+    OwnedHandle thread(CreateThread(nullptr, 0, &endAtOnce, nullptr, 0, nullptr));
     ASSERT_NE(nullptr, thread.get());
     SetLastError(0);
     EXPECT_FALSE(SetEvent(thread.get()));
