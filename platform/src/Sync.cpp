@@ -69,7 +69,7 @@ std::shared_ptr<Waitable> findWaitable(HANDLE handle, ThreadContext& self)
         return self.object;
     std::shared_ptr<KernelObject> object = findHandle(handle);
     Waitable* waitable = object ? object->asWaitable() : nullptr;
-    return waitable ? std::shared_ptr<Waitable>(std::move(object), waitable) : nullptr;
+    return waitable ? std::shared_ptr<Waitable>(object, waitable) : nullptr;
 }
 
 DWORD waitForObjects(ThreadContext& self, DWORD count, const HANDLE* handles, bool waitAll,
