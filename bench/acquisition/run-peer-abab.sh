@@ -26,7 +26,9 @@
 #   PEER=/tmp/aravis-fake/bench OURS=build/bin/peer_modes_bench \
 #       bench/acquisition/run-peer-abab.sh
 #
-# Environment: PEER, OURS, RUNS (3), SIZES (the peer's: "640x480 1280x960
+# Environment: PEER, OURS, BASE (another build's peer_modes_bench, e.g. the
+# main branch's, run in every round after ours: adds its CPU per image and
+# ours / base), RUNS (3), SIZES (the peer's: "640x480 1280x960
 # 2048x2048 2448x2048"), ONLY (modes to run), SECONDS_PACED (3: images per
 # paced run = rate x this), F_UNPACED (20000), QUIET_MAX_S (20: before each
 # cell, wait up to this long for fewer than 0.15 CPUs busy). Raw lines go to
@@ -36,6 +38,7 @@ set -eu
 here=$(cd "$(dirname "$0")/../.." && pwd)
 PEER=${PEER:-/tmp/aravis-fake/bench}
 OURS=${OURS:-$here/build/bin/peer_modes_bench}
+BASE=${BASE:-}
 RUNS=${RUNS:-3}
 SIZES=${SIZES:-"640x480 1280x960 2048x2048 2448x2048"}
 ONLY=${ONLY:-"unpaced paced paced-same"}
@@ -44,7 +47,7 @@ F_UNPACED=${F_UNPACED:-20000}
 QUIET_MAX_S=${QUIET_MAX_S:-20}
 RAW=${RAW:-/tmp/peer-abab-$(date +%Y%m%d-%H%M%S).txt}
 
-for program in "$PEER" "$OURS"; do
+for program in "$PEER" "$OURS" ${BASE:+"$BASE"}; do
 	if [ ! -x "$program" ]; then
 		echo "run-peer-abab: $program is not built" >&2
 		exit 1
@@ -74,8 +77,10 @@ run_one() {
 
 echo "# $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), kernel $(uname -r)"
 echo "# $RUNS rounds per cell, peer then ours (ABAB), medians; CPU = process CPU per image, us; load at start: $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '%-11s %-10s %9s %9s %10s %10s %7s %9s %8s %8s %9s %9s\n' mode size peer_fps ours_fps peer_us ours_us ratio \
+printf '%-11s %-10s %9s %9s %10s %10s %7s %9s %8s %8s %9s %9s' mode size peer_fps ours_fps peer_us ours_us ratio \
 	ours_add fgn_peer fgn_ours floor2_us floor3_us
+[ -n "$BASE" ] && printf ' %9s %9s' base_us ours/base
+echo
 for mode in unpaced paced paced-same; do
 	case " $ONLY " in *" $mode "*) ;; *) continue ;; esac
 	for size in $SIZES; do
@@ -96,13 +101,17 @@ for mode in unpaced paced paced-same; do
 			ours_args="-f $frames" ;;
 		esac
 		wait_quiet
-		a=$(mktemp); b=$(mktemp); f2=$(mktemp); f3=$(mktemp)
+		a=$(mktemp); b=$(mktemp); c=$(mktemp); f2=$(mktemp); f3=$(mktemp)
 		i=0
 		while [ "$i" -lt "$RUNS" ]; do
 			# shellcheck disable=SC2086
 			run_one "$a" "$PEER" -w "$w" -H "$h" $peer_args $oversize
 			# shellcheck disable=SC2086
 			run_one "$b" "$OURS" -w "$w" -H "$h" $ours_args
+			if [ -n "$BASE" ]; then
+				# shellcheck disable=SC2086
+				run_one "$c" "$BASE" -w "$w" -H "$h" $ours_args
+			fi
 			if [ "$mode" = paced-same ]; then
 				# shellcheck disable=SC2086
 				run_one "$f2" "$OURS" -w "$w" -H "$h" -b 2 -r "$rate" $ours_args
@@ -111,16 +120,21 @@ for mode in unpaced paced paced-same; do
 			fi
 			i=$((i + 1))
 		done
-		{ echo "## mode=$mode size=$size peer: $peer_args $oversize; ours: $ours_args"; cat "$a" "$b" "$f2" "$f3"; } >> "$RAW"
+		{ echo "## mode=$mode size=$size peer: $peer_args $oversize; ours: $ours_args"; cat "$a" "$b" "$c" "$f2" "$f3"; } >> "$RAW"
 		floor2=$(awk '{print $8}' "$f2" | median); floor3=$(awk '{print $8}' "$f3" | median)
 		pf=$(awk '{print $5}' "$a" | median); of=$(awk '{print $5}' "$b" | median)
 		pc=$(awk '{print $8}' "$a" | median); oc=$(awk '{print $8}' "$b" | median)
 		add=$(sed -n 's/.*cpu_us_per_added=\([0-9.]*\).*/\1/p' "$b" | median)
 		fa=$(sed -n 's/.*foreign_cpus=\([0-9.]*\).*/\1/p' "$a" | median)
 		fb=$(sed -n 's/.*foreign_cpus=\([0-9.]*\).*/\1/p' "$b" | median)
-		printf '%-11s %-10s %9s %9s %10s %10s %7s %9s %8s %8s %9s %9s\n' "$mode" "$size" "$pf" "$of" "$pc" "$oc" \
+		printf '%-11s %-10s %9s %9s %10s %10s %7s %9s %8s %8s %9s %9s' "$mode" "$size" "$pf" "$of" "$pc" "$oc" \
 			"$(awk -v o="$oc" -v p="$pc" 'BEGIN {printf "%.2f", o / p}')" "$add" "$fa" "$fb" "${floor2:--}" "${floor3:--}"
-		rm -f "$a" "$a.err" "$b" "$b.err" "$f2" "$f2.err" "$f3" "$f3.err"
+		if [ -n "$BASE" ]; then
+			bc=$(awk '{print $8}' "$c" | median)
+			printf ' %9s %9s' "$bc" "$(awk -v o="$oc" -v b="$bc" 'BEGIN {printf "%.2f", o / b}')"
+		fi
+		echo
+		rm -f "$a" "$a.err" "$b" "$b.err" "$c" "$c.err" "$f2" "$f2.err" "$f3" "$f3.err"
 	done
 done
 echo "# raw: $RAW"

@@ -203,6 +203,12 @@ std::shared_ptr<KernelObject> findHandle(HANDLE handle)
     return it == kernel().handles.end() ? nullptr : it->second;
 }
 
+KernelObject* findHandleObject(HANDLE handle)
+{
+    auto it = kernel().handles.find(reinterpret_cast<uintptr_t>(handle));
+    return it == kernel().handles.end() ? nullptr : it->second.get();
+}
+
 bool eraseHandle(HANDLE handle)
 {
     return kernel().handles.erase(reinterpret_cast<uintptr_t>(handle)) == 1;

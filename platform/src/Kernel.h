@@ -81,6 +81,8 @@ std::size_t manualClockSleepers();
 
 struct ThreadContext;
 struct MessageQueue;
+class Waitable;
+class Event;
 
 // Anything a HANDLE can name. Shared ownership: a handle holds one
 // reference, a running thread or a pending wait may hold others.
@@ -91,11 +93,16 @@ public:
     // objects whose closing ends work (pending device requests, waits on a
     // completion port) end it here.
     virtual void onHandleClosed() {}
+    // The kinds every notification and every wait asks for, answered
+    // without a run-time type search.
+    virtual Waitable* asWaitable() { return nullptr; }
+    virtual Event* asEvent() { return nullptr; }
 };
 
 // An object WaitForSingleObject and friends accept. Kernel lock held for all.
 class Waitable : public KernelObject {
 public:
+    Waitable* asWaitable() final { return this; }
     virtual bool isSignalled() const = 0;
     // Called when a wait is satisfied by this object (auto-reset events reset).
     virtual void onWaitSatisfied() {}
@@ -114,6 +121,7 @@ private:
 class Event final : public Waitable {
 public:
     Event(bool manualReset, bool initialState) : _manualReset(manualReset), _signalled(initialState) {}
+    Event* asEvent() override { return this; }
     bool isSignalled() const override { return _signalled; }
     void onWaitSatisfied() override
     {
@@ -193,6 +201,8 @@ ThreadContext* findThread(DWORD id);
 // so a stale handle is reported as invalid instead of naming another object.
 HANDLE insertHandle(std::shared_ptr<KernelObject> object);
 std::shared_ptr<KernelObject> findHandle(HANDLE handle);
+// The object itself, valid while the kernel lock is held; nullptr for none.
+KernelObject* findHandleObject(HANDLE handle);
 bool eraseHandle(HANDLE handle);
 std::size_t handleCount();
 

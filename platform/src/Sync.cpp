@@ -67,7 +67,9 @@ std::shared_ptr<Waitable> findWaitable(HANDLE handle, ThreadContext& self)
 {
     if (handle == currentThreadPseudoHandle())
         return self.object;
-    return findHandleAs<Waitable>(handle);
+    std::shared_ptr<KernelObject> object = findHandle(handle);
+    Waitable* waitable = object ? object->asWaitable() : nullptr;
+    return waitable ? std::shared_ptr<Waitable>(object, waitable) : nullptr;
 }
 
 DWORD waitForObjects(ThreadContext& self, DWORD count, const HANDLE* handles, bool waitAll,
@@ -154,7 +156,8 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManual
 BOOL WINAPI SetEvent(HANDLE hEvent)
 {
     KernelLock lock(kernelLock());
-    auto event = findHandleAs<Event>(hEvent);
+    KernelObject* object = findHandleObject(hEvent);
+    Event* event = object ? object->asEvent() : nullptr;
     if (!event) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -166,7 +169,8 @@ BOOL WINAPI SetEvent(HANDLE hEvent)
 BOOL WINAPI ResetEvent(HANDLE hEvent)
 {
     KernelLock lock(kernelLock());
-    auto event = findHandleAs<Event>(hEvent);
+    KernelObject* object = findHandleObject(hEvent);
+    Event* event = object ? object->asEvent() : nullptr;
     if (!event) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

@@ -2,6 +2,8 @@
 // destruction.
 #include <orvex/Tracer.h>
 
+#include "base/UntracedScope.h"
+
 #include <orvex/Loggers.h>
 #include <orvex/Types.h>
 #include <orvex/win32.h>
@@ -43,34 +45,71 @@ Tracer::Tracer(const std::string& message, const log4cplus::Logger& logger, int 
     }
 }
 
+namespace {
+
+// A tracer's entry figures, for the leaving line.
+struct EntryTimes {
+    uint32_t ticks;
+    uint32_t kernelMs;
+    uint32_t userMs;
+};
+
+int leavingLevel(int level, bool failing)
+{
+    return failing && level < orvex::kLevelError ? orvex::kLevelError : level;
+}
+
+// The leaving line, at the level leavingLevel gives; every tracer's comes
+// from here.
+void logLeaving(const log4cplus::Logger& logger, int level, const std::string& message, bool failing,
+                const EntryTimes* entry)
+{
+    uint32_t exitKernelMs = 0;
+    uint32_t exitUserMs = 0;
+    const bool timesValid = entry != nullptr && readThreadTimes(exitKernelMs, exitUserMs);
+    const int exitLevel = leavingLevel(level, failing);
+    if (!logger.isEnabledFor(exitLevel))
+        return;
+    std::ostringstream line;
+    line << "Leaving " << message << (failing ? " because of exception." : ".");
+    if (timesValid) {
+        const uint32_t exitTicks = GetTickCount();
+        line << " entered at = " << entry->ticks << " ms; left at = " << exitTicks
+             << " ms; absolute duration = " << static_cast<uint32_t>(exitTicks - entry->ticks)
+             << " ms; kernel mode duration = " << static_cast<uint32_t>(exitKernelMs - entry->kernelMs)
+             << " ms; user mode duration = " << static_cast<uint32_t>(exitUserMs - entry->userMs) << " ms";
+    }
+    logger.forcedLog(exitLevel, line.str(), __FILE__, __LINE__);
+}
+
+} // namespace
+
 Tracer::~Tracer()
 {
     try {
-        uint32_t exitKernelMs = 0;
-        uint32_t exitUserMs = 0;
-        const bool timesValid = _bEntryTimesValid && readThreadTimes(exitKernelMs, exitUserMs);
         // Only an exception thrown inside the traced scope counts, not one
         // that was already unwinding when the tracer was built.
         const bool failing = std::uncaught_exceptions() > _nUncaughtAtEntry;
-        const int exitLevel = failing && _nLevel < orvex::kLevelError ? orvex::kLevelError : _nLevel;
-        if (!_logger.isEnabledFor(exitLevel))
-            return;
-        std::ostringstream line;
-        line << "Leaving " << _strMessage << (failing ? " because of exception." : ".");
-        if (timesValid) {
-            const uint32_t exitTicks = GetTickCount();
-            line << " entered at = " << _nEntryTicks << " ms; left at = " << exitTicks
-                 << " ms; absolute duration = " << static_cast<uint32_t>(exitTicks - _nEntryTicks)
-                 << " ms; kernel mode duration = " << static_cast<uint32_t>(exitKernelMs - _nEntryKernelMs)
-                 << " ms; user mode duration = " << static_cast<uint32_t>(exitUserMs - _nEntryUserMs)
-                 << " ms";
-        }
-        _logger.forcedLog(exitLevel, line.str(), __FILE__, __LINE__);
+        const EntryTimes entry{_nEntryTicks, _nEntryKernelMs, _nEntryUserMs};
+        logLeaving(_logger, _nLevel, _strMessage, failing, _bEntryTimesValid ? &entry : nullptr);
     } catch (...) {
         // A destructor that logs must never throw: losing one trace line is
         // better than terminating the host.
     }
 }
+
+namespace orvex {
+
+void traceUntracedScopeFailed(const log4cplus::Logger& logger, int level) noexcept
+{
+    try {
+        logLeaving(logger, level, std::string(), true, nullptr);
+    } catch (...) {
+        // As a tracer's destructor: the exception on its way matters more.
+    }
+}
+
+} // namespace orvex
 
 bool isTracing()
 {

@@ -21,6 +21,7 @@
 
 #include "base/ClassicLine.h"
 #include "base/HiddenWindow.h"
+#include "base/UntracedScope.h"
 #include "flycap/DeviceRemoval.h"
 #include "flycap/FlyCapCall.h"
 #include "flycap/FlyCapDefs.h"
@@ -129,10 +130,13 @@ private:
 
     Pass pass()
     {
+        // "Orvex" is asked once an image whether it traces: when it does not,
+        // the image's traced steps make no logging call at all.
+        const bool tracing = isTracing();
         if (_bWow64) {
             checkSingle(FLYCAP_SITE(kCameraUnit), flycaptureUnlockAll(context()));
         } else {
-            giveBackObsoleteBuffer();
+            giveBackObsoleteBuffer(tracing);
         }
         FlyCaptureImage image{};
         const FlyCaptureError locked = flycaptureLockLatest(context(), &image);
@@ -158,7 +162,11 @@ private:
             // past the camera's removal.
             orvex::images::SampleKeepAlive::attach(*sample, lenderOf(param));
         }
-        _camera.readFrameInfo(sample);
+        if (tracing) {
+            _camera.readFrameInfo(sample);
+        } else {
+            readFrameInfoUntraced(*sample);
+        }
         logImage(*sample);
         _camera.imagesBuffer().addImage(sample);
         _camera.notifyNewImage();
@@ -167,8 +175,20 @@ private:
 
     // --- normal variant --------------------------------------------------------------
 
+    // The tracer's leaving line is all readFrameInfo logs when "Orvex" does
+    // not trace, and only when an exception leaves it.
+    void readFrameInfoUntraced(ImageSample& sample)
+    {
+        try {
+            _camera.decodeFrameInfo(sample);
+        } catch (...) {
+            orvex::traceUntracedScopeFailed(g_OrvexLogger, orvex::kLevelTrace);
+            throw;
+        }
+    }
+
     // One obsolete image per pass gives its SDK buffer back.
-    void giveBackObsoleteBuffer()
+    void giveBackObsoleteBuffer(bool tracing)
     {
         ImagesBuffer& buffer = _camera.imagesBuffer();
         if (!buffer.isObsoleteParamAvailable()) {
@@ -186,8 +206,10 @@ private:
         // The parameter names the buffer whatever order the SDK fills its
         // buffers in, so non-consecutive indexes are given back the same way.
         const auto n = static_cast<unsigned int>(q % kBufferIdModulus);
-        LOG4CPLUS_TRACE(g_OrvexLogger,
-                        "camera #" << _state._identity._nPortIdx << "; flycaptureUnlock(nBufferId=" << n);
+        if (tracing) {
+            LOG4CPLUS_TRACE(g_OrvexLogger,
+                            "camera #" << _state._identity._nPortIdx << "; flycaptureUnlock(nBufferId=" << n);
+        }
         checkSingle(FLYCAP_SITE(kCameraUnit), flycaptureUnlock(context(), n));
         if (_nLent > 0) {
             --_nLent;

@@ -230,7 +230,12 @@ void FlyCapCamera::readFrameInfo(
     boost::shared_ptr<ImageSample> sample) // NOLINT(performance-unnecessary-value-param)
 {
     FLYCAP_TRACE("FlyCapCamera::readFrameInfo(...); (portId=", _pState->_identity._nPortIdx, ")");
-    const IImage* image = sample->getImage();
+    decodeFrameInfo(*sample);
+}
+
+void FlyCapCamera::decodeFrameInfo(ImageSample& sample)
+{
+    const IImage* image = sample.getImage();
     if (image == nullptr || image->data() == nullptr) {
         return;
     }
@@ -250,18 +255,18 @@ void FlyCapCamera::readFrameInfo(
                     flycaptureParseImageTimestamp(_pState->_fcContext.get(),
                                                   p + frameinfo::layoutOf(enabled).timestamp, &seconds,
                                                   &cycleCount, &cycleOffset));
-        sample->setHWDate(hardwareDate(seconds, cycleCount, cycleOffset));
+        sample.setHWDate(hardwareDate(seconds, cycleCount, cycleOffset));
     }
     if (items.hasDcamInfo) {
-        readDcamInfo(*sample, static_cast<int32_t>(items.rawGain), static_cast<int32_t>(items.rawShutter));
+        readDcamInfo(sample, static_cast<int32_t>(items.rawGain), static_cast<int32_t>(items.rawShutter));
     }
     if (items.hasFrameCounter) {
-        sample->setIdx(items.frameCounter);
+        sample.setIdx(items.frameCounter);
     }
     if (items.hasGpioStatus) {
-        sample->setTriggerStatus((items.gpioStatus & frameinfo::kGpioTriggerInput) != 0);
-        sample->setStrobeOutStatus(0, (items.gpioStatus & frameinfo::kGpioStrobe0) != 0);
-        sample->setStrobeOutStatus(1, (items.gpioStatus & frameinfo::kGpioStrobe1) != 0);
+        sample.setTriggerStatus((items.gpioStatus & frameinfo::kGpioTriggerInput) != 0);
+        sample.setStrobeOutStatus(0, (items.gpioStatus & frameinfo::kGpioStrobe0) != 0);
+        sample.setStrobeOutStatus(1, (items.gpioStatus & frameinfo::kGpioStrobe1) != 0);
     }
 }
 

@@ -380,6 +380,40 @@ TEST_F(FlyCapAcquisitionTest, ALockAnsweringTwentyOneIsTriedAgain)
     EXPECT_EQ(1, videoServer().getNbCameras()) << "the camera was not reported as removed";
 }
 
+// A time stamp the SDK cannot parse ends the thread. The frame-information
+// tracer's leaving line tells so at ERROR whether or not "Orvex" traces:
+// bare when it does not, named with the camera's port when it does.
+TEST_F(FlyCapAcquisitionTest, AnUnparsableTimeStampEndsTheThreadWithTheTracersLeavingLine)
+{
+    world().setPacing(sim::Pacing::unpaced);
+    FlyCapCamera& camera = flyCap(listOne(smallCamera(0x32A), true));
+    ASSERT_TRUE(camera.enableTimeStampFeature(true));
+    for (const int level : {log4cplus::INFO_LOG_LEVEL, log4cplus::TRACE_LOG_LEVEL}) {
+        SCOPED_TRACE(level);
+        LogCapture log("Orvex", level);
+        camera.startAcquisition();
+        ASSERT_TRUE(firstSample(camera));
+        failNext("flycaptureParseImageTimestamp", 1, FLYCAPTURE_FAILED, 0x32A);
+        ASSERT_TRUE(waitFor([&] { return world().faults().pending("flycaptureParseImageTimestamp") == 0; }));
+        const std::string bare = "Leaving  because of exception.";
+        const std::string named =
+            "Leaving FlyCapCamera::readFrameInfo(...); (portId=" + std::to_string(camera.getPortIdx()) +
+            ") because of exception.";
+        const std::string& expected = level == log4cplus::INFO_LOG_LEVEL ? bare : named;
+        ASSERT_TRUE(waitFor([&] {
+            for (const LogLine& line : log.lines()) {
+                if (line.level == log4cplus::ERROR_LOG_LEVEL && line.message.rfind(expected, 0) == 0)
+                    return true;
+            }
+            return false;
+        })) << expected;
+        camera.stopAcquisition();
+        camera.lockImagesBuffer();
+        EXPECT_EQ(camera.getImagesBufferSize(), 0u);
+        camera.unlockImagesBuffer();
+    }
+}
+
 // Every combination of the four items: each value is found where the
 // camera put it, whatever comes before it.
 TEST_F(FlyCapAcquisitionTest, EachCombinationOfItemsIsDecodedFromItsOwnOffsets)

@@ -257,6 +257,34 @@ TEST(Waits, RejectBadArguments)
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
 }
 
+namespace {
+DWORD WINAPI endAtOnce(LPVOID)
+{
+    return 0;
+}
+} // namespace
+
+// An event's calls refuse a thread and a completion port; a thread is
+// waited for like an event.
+TEST(Handles, AHandleOfAnotherKindIsRefused)
+{
+    OwnedHandle thread(CreateThread(nullptr, 0, &endAtOnce, nullptr, 0, nullptr));
+    ASSERT_NE(nullptr, thread.get());
+    SetLastError(0);
+    EXPECT_FALSE(SetEvent(thread.get()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+    SetLastError(0);
+    EXPECT_FALSE(ResetEvent(thread.get()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.get(), 5000));
+
+    OwnedHandle port(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 0));
+    ASSERT_NE(nullptr, port.get());
+    SetLastError(0);
+    EXPECT_FALSE(SetEvent(port.get()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+}
+
 TEST(Handles, AClosedHandleIsInvalidAfterwards)
 {
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);

@@ -6,6 +6,7 @@
 #include <orvex/iidc/Registers.h>
 #include <orvex/iidc/SmartFeatures.h>
 #include <orvex/sim/Camera.h>
+#include <orvex/sim/RegisterFile.h>
 
 #include <cmath>
 #include <cstring>
@@ -440,6 +441,35 @@ TEST_F(CameraRegisters, PeriodExposureGeometryAndTriggerFollowEveryWrite)
     ASSERT_EQ(_camera->startStream(collector, Pacing::frameRate), Status::ok);
     EXPECT_EQ(_camera->streamGeometry().width, 48u);
     _camera->stopStream();
+}
+
+// Reads are answered from recent reads until the next write of any kind:
+// a write, to the same address or to one sharing its place among the recent
+// answers, shows at the next read, as do an added and a replaced map.
+TEST(RegisterFileTest, EveryWriteShowsAtTheNextRead)
+{
+    RegisterFile registers;
+    EXPECT_EQ(registers.get(0x818), 0u) << "an address the camera lacks";
+    registers.set(0x818, 7);
+    EXPECT_EQ(registers.get(0x818), 7u);
+    EXPECT_EQ(registers.get(0x818), 7u);
+    registers[0x818] = 9;
+    EXPECT_EQ(registers.get(0x818), 9u);
+
+    // 0x858 lies 16 quadlets on: both may be answered from the same place.
+    registers.set(0x858, 1);
+    EXPECT_EQ(registers.get(0x818), 9u);
+    EXPECT_EQ(registers.get(0x858), 1u);
+    EXPECT_EQ(registers.get(0x818), 9u);
+    registers.set(0x858, 2);
+    EXPECT_EQ(registers.get(0x858), 2u);
+    EXPECT_EQ(registers.get(0x818), 9u);
+
+    registers.assign(RegisterFile::Map{{0x818, 3}});
+    EXPECT_EQ(registers.get(0x818), 3u);
+    EXPECT_EQ(registers.get(0x858), 0u);
+    registers.touch();
+    EXPECT_EQ(registers.get(0x818), 3u);
 }
 
 // --- smart features ----------------------------------------------------------------

@@ -270,6 +270,9 @@ private:
     // The gain and shutter of an image from their raw values, through the
     // raw-to-real maps; an unknown raw shutter is logged with the camera's.
     void readDcamInfo(ImageSample& sample, int32_t rawGain, int32_t rawShutter);
+    // readFrameInfo without its tracer: for a caller that knows "Orvex" does
+    // not trace.
+    void decodeFrameInfo(ImageSample& sample);
     // Stops the transfer of a start that failed after it began.
     void abandonStartedTransfer() noexcept;
 

@@ -203,11 +203,11 @@ void Context::onStreamRescheduled()
     _bell.ring();
 }
 
-int64_t Context::pullDueLocked()
+int64_t Context::pullDueLocked(int64_t nowNs)
 {
     _pulled.clear();
     uint64_t superseded = 0;
-    const int64_t nextNs = _camera->pullImages(_pulled, superseded);
+    const int64_t nextNs = _camera->pullImages(_pulled, superseded, nowNs);
     _dropped += superseded;
     // Of a batch, only the images the free and waiting buffers can hold
     // survive it; the ones before them would only be written over.
@@ -259,10 +259,12 @@ FlyCaptureError Context::lockLatest(FlyCaptureImage& image)
     const bool infinite = _timeoutMs == FLYCAPTURE_INFINITE;
     // Time-outs beyond a year are as good as infinite (and keep the sum in range).
     constexpr uint64_t kLongestMs = 366ull * 24 * 3600 * 1000;
-    const int64_t deadlineNs = infinite || _timeoutMs > kLongestMs
-                                   ? kNeverNs
-                                   : hostNowNs() + static_cast<int64_t>(_timeoutMs) * 1'000'000;
-    for (;;) {
+    // One reading of the host clock per look serves the deadline, the
+    // camera's due instant and its catch-up.
+    int64_t nowNs = hostNowNs();
+    const int64_t deadlineNs =
+        infinite || _timeoutMs > kLongestMs ? kNeverNs : nowNs + static_cast<int64_t>(_timeoutMs) * 1'000'000;
+    for (;; nowNs = hostNowNs()) {
         if (_destroyed)
             return FLYCAPTURE_INVALID_CONTEXT;
         if (!_camera)
@@ -279,8 +281,8 @@ FlyCaptureError Context::lockLatest(FlyCaptureImage& image)
         } else {
             // Until the instant the last pull named, or a reschedule, the
             // camera has nothing new: asking it again would only cost.
-            if (_askCamera || hostNowNs() >= _nextImageNs) {
-                _nextImageNs = pullDueLocked();
+            if (_askCamera || nowNs >= _nextImageNs) {
+                _nextImageNs = pullDueLocked(nowNs);
                 _askCamera = false;
             }
             nextImageNs = _nextImageNs;
@@ -303,7 +305,7 @@ FlyCaptureError Context::lockLatest(FlyCaptureImage& image)
             fillImageLocked(static_cast<unsigned>(newest), image);
             return FLYCAPTURE_OK;
         }
-        if (deadlineNs != kNeverNs && hostNowNs() >= deadlineNs)
+        if (deadlineNs != kNeverNs && nowNs >= deadlineNs)
             return FLYCAPTURE_TIMEOUT;
         const uint32_t armed = _bell.arm();
         lock.unlock();

@@ -82,8 +82,8 @@ private:
     void allocateLocked(Buffer& buffer, const FrameGeometry& geometry);
     // False when the image was not kept; rings nobody.
     bool storeLocked(const Frame& frame);
-    // Takes what the camera has due; answers when the next image is due.
-    int64_t pullDueLocked();
+    // Takes what the camera has due by `nowNs`; answers when the next image is due.
+    int64_t pullDueLocked(int64_t nowNs);
     void fillImageLocked(unsigned index, FlyCaptureImage& image) const;
 
     mutable std::mutex _m;

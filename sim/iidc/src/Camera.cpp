@@ -69,6 +69,7 @@ void Camera::attach(std::shared_ptr<Bus> bus)
     std::lock_guard<std::mutex> lock(_m);
     _bus = std::move(bus);
     ++_connection;
+    _attachedAs.store(_connection, std::memory_order_release);
     _frameCounter = 0;
     resetRegistersLocked();
 }
@@ -81,6 +82,7 @@ void Camera::detach()
     if (_streaming)
         stopStreamLocked(lock, true);
     _bus.reset();
+    _attachedAs.store(0, std::memory_order_release);
 }
 
 bool Camera::isConnected() const
@@ -97,8 +99,7 @@ uint64_t Camera::connection() const
 
 bool Camera::connectedAs(uint64_t connection) const
 {
-    std::lock_guard<std::mutex> lock(_m);
-    return _bus != nullptr && _connection == connection;
+    return connection != 0 && _attachedAs.load(std::memory_order_acquire) == connection;
 }
 
 std::shared_ptr<Bus> Camera::bus() const

@@ -39,11 +39,27 @@ void Camera::writeOnePushLocked(uint32_t feature, uint32_t value, int64_t now)
         _regs.set(it->first, it->second & ~kControlOnePush);
 }
 
+bool Camera::onePushAskedLocked() const
+{
+    const uint32_t first = featureControl(0);
+    for (auto it = _regs.lower_bound(first); it != _regs.end() && it->first < featureControl(kFeatureSlots);
+         ++it) {
+        if ((it->first - first) % 4 == 0 && (it->second & kControlOnePush))
+            return true;
+    }
+    return false;
+}
+
 void Camera::trackOnePushLocked(int64_t now)
 {
-    // Runs for every image: one walk over the feature control registers the
-    // camera has, in feature order, rather than a lookup per feature slot.
+    // Runs for every image. With no one-push running and none asked for
+    // since the registers last changed, there is nothing to walk.
+    if (_onePushIdle && !_onePushAskedMemo.get(_regs, [this] { return onePushAskedLocked(); }))
+        return;
+    // One walk over the feature control registers the camera has, in
+    // feature order, rather than a lookup per feature slot.
     std::array<bool, kFeatureSlots> present{};
+    bool running = false;
     const uint32_t first = featureControl(0);
     for (auto it = _regs.lower_bound(first); it != _regs.end() && it->first < featureControl(kFeatureSlots);
          ++it) {
@@ -59,18 +75,23 @@ void Camera::trackOnePushLocked(int64_t now)
         if (doneNs == 0) {
             // Set through the SDK's property calls rather than a register write.
             writeOnePushLocked(feature, it->second, now);
+            running = running || _onePushDoneNs[feature] != 0;
             continue;
         }
         if (now >= doneNs) {
             finishOnePushLocked(feature);
             _regs.set(it->first, it->second & ~kControlOnePush);
             doneNs = 0;
+            continue;
         }
+        running = true;
     }
     for (uint32_t feature = 0; feature < kFeatureSlots; ++feature) {
         if (!present[feature])
             _onePushDoneNs[feature] = 0;
     }
+    // Every one-push ended: each slot is 0 now, as a walk would leave it.
+    _onePushIdle = !running;
 }
 
 void Camera::finishOnePushLocked(uint32_t feature)

@@ -182,9 +182,8 @@ bool Camera::nextImageLocked(int64_t now, bool pulled, Frame& frame, int64_t& ne
             return false;
         }
         _triggers.pop_front();
-        frame = makeFrameLocked(trigger.hostNs, true, trigger.external, trigger.exposureNs);
-        if (pulled)
-            frame.deliveredNs = due;
+        frame = makeFrameLocked(trigger.hostNs, true, trigger.external, trigger.exposureNs, std::nullopt,
+                                pulled ? std::optional<int64_t>(due) : std::nullopt);
         return true;
     }
     const int64_t delay = deliveryDelayNsLocked();
@@ -193,9 +192,8 @@ bool Camera::nextImageLocked(int64_t now, bool pulled, Frame& frame, int64_t& ne
         nextNs = step.hostNs;
         return false;
     }
-    frame = makeFrameLocked(step.hostNs, false, false);
-    if (pulled)
-        frame.deliveredNs = step.hostNs + delay;
+    frame = makeFrameLocked(step.hostNs, false, false, -1, step.busTicks,
+                            pulled ? std::optional<int64_t>(step.hostNs + delay) : std::nullopt);
     return true;
 }
 
@@ -236,6 +234,7 @@ void Camera::catchUpLocked(int64_t now)
         _idleAtCatchUp = false;
     }
     skipUnkeptImagesLocked(now);
+    _sentReading.valid = false;
     Frame frame;
     while (nextImageLocked(now, true, frame, _nextDueNs)) {
         if (_streamFaults.takeLoss())
@@ -276,11 +275,16 @@ void Camera::skipUnkeptImagesLocked(int64_t now)
 
 int64_t Camera::pullImages(std::vector<Frame>& images, uint64_t& superseded)
 {
+    return pullImages(images, superseded, hostNowNs());
+}
+
+int64_t Camera::pullImages(std::vector<Frame>& images, uint64_t& superseded, int64_t nowNs)
+{
     std::lock_guard<std::mutex> lock(_m);
     superseded = 0;
     if (!_streaming || !_pulled)
         return kNeverNs;
-    catchUpLocked(hostNowNs());
+    catchUpLocked(nowNs);
     images.insert(images.end(), _pending.begin(), _pending.end());
     _pending.clear();
     superseded = _superseded;
@@ -325,14 +329,14 @@ Camera::FreeRunStep Camera::freeRunStepLocked(int64_t now, int64_t delay)
     // Images that started by then have been read out and sent.
     const int64_t sentTicks = clock.ownTicksAt(now - delay);
     if (start > sentTicks)
-        return FreeRunStep{false, clock.hostNsAtOwn(start) + delay};
+        return FreeRunStep{false, clock.hostNsAtOwn(start) + delay, std::nullopt};
     // Behind: the images meanwhile were not taken; the newest one sent is,
     // on the same grid (no burst of late images, no new phase).
     const int64_t period = periodTicksLocked();
     const int64_t lastBoundary = cycleBoundaryUpTo(sentTicks);
     const int64_t grid = _freeRun.gridTicks + (lastBoundary - _freeRun.gridTicks) / period * period;
     _freeRun.gridTicks = grid + period;
-    return FreeRunStep{true, clock.hostNsAtOwn(cycleBoundaryFrom(grid))};
+    return FreeRunStep{true, clock.hostNsAtOwn(cycleBoundaryFrom(grid)), std::nullopt};
 }
 
 Camera::FreeRunStep Camera::freeRunCatchUpStepLocked(int64_t now, int64_t delay)
@@ -345,10 +349,17 @@ Camera::FreeRunStep Camera::freeRunCatchUpStepLocked(int64_t now, int64_t delay)
     if (const int64_t stall = _streamFaults.takeStall())
         serveStallLocked(clock, _lastCatchUpNs, stall);
     const int64_t start = cycleBoundaryFrom(_freeRun.gridTicks);
-    if (start > clock.ownTicksAt(now - delay))
-        return FreeRunStep{false, clock.hostNsAtOwn(start) + delay};
+    // Every image of a catch-up and the look past the last compare with one
+    // reading of the clock.
+    const int64_t sentNs = now - delay;
+    if (!_sentReading.valid || _sentReading.hostNs != sentNs)
+        _sentReading = SentReading{true, sentNs, clock.ownTicksAt(sentNs)};
+    if (start > _sentReading.ownTicks)
+        return FreeRunStep{false, clock.hostNsAtOwn(start, now, nullptr) + delay, std::nullopt};
     _freeRun.gridTicks += periodTicksLocked();
-    return FreeRunStep{true, clock.hostNsAtOwn(start)};
+    int64_t busTicks = 0;
+    const int64_t startNs = clock.hostNsAtOwn(start, now, &busTicks);
+    return FreeRunStep{true, startNs, busTicks};
 }
 
 void Camera::serveStallLocked(const CycleClock& clock, int64_t now, int64_t stallNs)
@@ -405,7 +416,8 @@ void Camera::deliverTriggersUnpaced()
 }
 
 Frame Camera::makeFrameLocked(int64_t exposureStartNs, bool triggered, bool externalTrigger,
-                              int64_t exposureNs)
+                              int64_t exposureNs, std::optional<int64_t> busTicksAtStart,
+                              std::optional<int64_t> deliveredNs)
 {
     trackOnePushLocked(exposureStartNs);
     frameSentLocked();
@@ -415,10 +427,10 @@ Frame Camera::makeFrameLocked(int64_t exposureStartNs, bool triggered, bool exte
     f.frameCounter = _frameCounter++;
     f.exposureStartNs = exposureStartNs;
     f.exposureNs = exposureNs >= 0 ? exposureNs : static_cast<int64_t>(exposureLocked() * 1e9);
-    f.deliveredNs = hostNowNs();
+    f.deliveredNs = deliveredNs ? *deliveredNs : hostNowNs();
     if (_bus) {
         // One reading of the bus clock for both stamps.
-        const int64_t busTicks = _bus->clock().ticksAt(exposureStartNs);
+        const int64_t busTicks = busTicksAtStart ? *busTicksAtStart : _bus->clock().ticksAt(exposureStartNs);
         f.busCycleTime = ticksToCycleTime(static_cast<uint32_t>(positiveModulo(busTicks, kTicksPerWrap)));
         f.cycleTime = _forcedTimeStamp.value_or(stampAtTicksLocked(busTicks));
     } else {
@@ -431,7 +443,7 @@ Frame Camera::makeFrameLocked(int64_t exposureStartNs, bool triggered, bool exte
 
     f.gpioLevels = gpioLevelsLocked(exposureStartNs, f.exposureNs, externalTrigger);
 
-    f.frameInfoRegister = _regs.count(kFrameInfo) ? reg(kFrameInfo) & frameinfo::kAllItems : 0;
+    f.frameInfoRegister = reg(kFrameInfo) & frameinfo::kAllItems; // 0 where the camera has none
     if (smartFeatureEnabledLocked(sf::kFeatureExtendedDataStream)) {
         f.smartChunks = _smartEnabled & ((1u << sf::kChunkCount) - 1);
         f.crcChunk = smartFeatureEnabledLocked(sf::kFeatureCrcChecksum);

@@ -53,6 +53,11 @@ int64_t hostNowNs()
     return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+bool hostClockIsSteady()
+{
+    return g_hostClock.load(std::memory_order_acquire) == nullptr;
+}
+
 void setHostClock(const HostClock* clock)
 {
     g_hostClock.store(clock, std::memory_order_release);
@@ -217,9 +222,19 @@ int64_t CycleClock::ownTicksAt(int64_t hostNs) const
 
 int64_t CycleClock::hostNsAtOwn(int64_t ownTicks) const
 {
+    return hostNsAtOwn(ownTicks, hostNowNs(), nullptr);
+}
+
+int64_t CycleClock::hostNsAtOwn(int64_t ownTicks, int64_t nowNs, int64_t* busTicks) const
+{
     std::lock_guard<std::mutex> lock(_m);
-    extendWanderLocked(hostNowNs());
-    return hostNsAtLocked(ownTicks + _jumpedCycleTicks);
+    extendWanderLocked(nowNs);
+    const int64_t hostNs = hostNsAtLocked(ownTicks + _jumpedCycleTicks);
+    if (busTicks) {
+        extendWanderLocked(hostNs);
+        *busTicks = keptTicksAtLocked(hostNs);
+    }
+    return hostNs;
 }
 
 uint32_t CycleClock::cycleTimeAt(int64_t hostNs) const

@@ -71,15 +71,34 @@ void restoreBytes(uint8_t* image, const FrameGeometry& g, uint64_t begin, uint64
 void restoreMarker(uint8_t* image, const FrameGeometry& g, uint32_t x, uint32_t y)
 {
     const uint32_t bpp = g.bytesPerPixel;
+    if (bpp == 1) {
+        // Every image does this: whole words, one row after the other.
+        static_assert(kMarkerSize % 8 == 0, "the square's rows are whole words");
+        const uint32_t rowBytes = g.rowBytes();
+        uint8_t* p = image + uint64_t(y) * rowBytes + x;
+        for (uint32_t row = y; row < y + kMarkerSize; ++row, p += rowBytes) {
+            for (uint32_t k = 0; k < kMarkerSize; k += 8) {
+                const uint64_t word = gradientWord(x + k + 2 * row);
+                std::memcpy(p + k, &word, sizeof word);
+            }
+        }
+        return;
+    }
     for (uint32_t row = y; row < y + kMarkerSize; ++row)
         restoreRow(image, g, row, x * bpp, (x + kMarkerSize) * bpp);
 }
 
 void drawMarker(uint8_t* image, const FrameGeometry& g, uint32_t x, uint32_t y)
 {
-    for (uint32_t row = y; row < y + kMarkerSize; ++row) {
-        uint8_t* p = image + uint64_t(row) * g.rowBytes() + uint64_t(x) * g.bytesPerPixel;
-        std::fill(p, p + std::size_t{kMarkerSize} * g.bytesPerPixel, kMarkerByte);
+    // Whole words rather than a fill call per row: a row of the square is
+    // two or four of them.
+    constexpr uint64_t kMarkerWord = 0x0101010101010101u * kMarkerByte;
+    const std::size_t rowBytes = g.rowBytes();
+    const std::size_t markerRowBytes = std::size_t{kMarkerSize} * g.bytesPerPixel;
+    uint8_t* p = image + uint64_t(y) * rowBytes + uint64_t(x) * g.bytesPerPixel;
+    for (uint32_t row = 0; row < kMarkerSize; ++row, p += rowBytes) {
+        for (std::size_t k = 0; k < markerRowBytes; k += sizeof kMarkerWord)
+            std::memcpy(p + k, &kMarkerWord, sizeof kMarkerWord);
     }
 }
 

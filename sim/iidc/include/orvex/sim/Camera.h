@@ -27,6 +27,7 @@
 #include <orvex/sim/StreamFaults.h>
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -152,6 +153,8 @@ public:
     // due meanwhile that were not kept (a very late receiver), to be counted
     // as dropped.
     int64_t pullImages(std::vector<Frame>& images, uint64_t& superseded);
+    // The same, due by `nowNs`: the receiver's own reading of the host clock.
+    int64_t pullImages(std::vector<Frame>& images, uint64_t& superseded, int64_t nowNs);
 
     // --- stimuli and true values for tests ----------------------------------------
     // A pulse on the external trigger input (GPIO pin 0) whose active edge,
@@ -223,6 +226,15 @@ private:
     struct FreeRunStep {
         bool imageDue = false;
         int64_t hostNs = 0;
+        // The bus clock at `hostNs`, when read with it.
+        std::optional<int64_t> busTicks;
+    };
+    // A catch-up's reading of the own ticks at the instant up to which
+    // images have been sent: the same for every image it makes.
+    struct SentReading {
+        bool valid = false;
+        int64_t hostNs = 0;
+        int64_t ownTicks = 0;
     };
     // What a register write leaves to do once the lock is released.
     struct After {
@@ -306,6 +318,7 @@ private:
     // One-push adjustments (CameraOnePush.cpp).
     void writeOnePushLocked(uint32_t feature, uint32_t value, int64_t now);
     void trackOnePushLocked(int64_t now);
+    bool onePushAskedLocked() const; // a feature control register has its one-push bit set
     void finishOnePushLocked(uint32_t feature);
     double autoTargetLocked(uint32_t feature) const;
 
@@ -345,8 +358,11 @@ private:
     FreeRunStep freeRunCatchUpStepLocked(int64_t now, int64_t delay);
     void serveStallLocked(const CycleClock& clock, int64_t now, int64_t stallNs);
     int64_t periodTicksLocked() const;
+    // `busTicks` (the bus clock at the exposure's start) and `deliveredNs`
+    // when the caller knows them; otherwise read now.
     Frame makeFrameLocked(int64_t exposureStartNs, bool triggered, bool externalTrigger,
-                          int64_t exposureNs = -1);
+                          int64_t exposureNs = -1, std::optional<int64_t> busTicks = std::nullopt,
+                          std::optional<int64_t> deliveredNs = std::nullopt);
     bool acceptTriggerLocked(int64_t hostNs, bool external, int64_t exposureNs = -1);
     bool producingLocked() const;
     void deliverTriggersUnpaced();
@@ -367,6 +383,9 @@ private:
 
     std::shared_ptr<Bus> _bus;
     uint64_t _connection = 0;
+    // _connection while attached, else 0: a receiver checks it before each
+    // image without the camera's lock.
+    std::atomic<uint64_t> _attachedAs{0};
     RegisterFile _regs; // writable registers by address
     // Read by every image, worked out again only after a register (or the
     // time base) changed.
@@ -379,7 +398,9 @@ private:
     std::optional<uint32_t> _forcedTimeStamp;
     std::optional<uint32_t> _heldCycleTime;
     Sync _sync;
-    std::array<int64_t, 16> _onePushDoneNs{};     // per feature: when its one-push ends; 0: none running
+    std::array<int64_t, 16> _onePushDoneNs{}; // per feature: when its one-push ends; 0: none running
+    bool _onePushIdle = false;                // every _onePushDoneNs is 0 (see trackOnePushLocked)
+    mutable RegisterMemo<bool> _onePushAskedMemo;
     std::map<uint32_t, uint32_t> _format7Pending; // Format_7 writes refused, kept for Setting_1
 
     // Smart features.
@@ -401,6 +422,7 @@ private:
     int64_t _lastCatchUpNs = 0;
     int64_t _nextDueNs = 0;
     bool _idleAtCatchUp = false; // the last catch-up found the camera not producing
+    SentReading _sentReading;    // valid within one catch-up
     std::deque<Trigger> _triggers;
     FreeRunPlan _freeRun;
     int64_t _busyUntilNs = 0;

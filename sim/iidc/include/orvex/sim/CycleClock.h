@@ -31,6 +31,9 @@ struct HostClock {
 // again). The world reads it from every thread: install it before the world
 // runs, remove it once the world stands still. `clock` must outlive its use.
 void setHostClock(const HostClock* clock);
+// Whether host time is the steady clock (CLOCK_MONOTONIC where there is
+// one), so that a host instant may serve as that clock's deadline as it is.
+bool hostClockIsSteady();
 
 // One bus's 24.576 MHz cycle timer: its own offset and rate (drift in parts
 // per million against the host clock). Unwrapped tick counts are 64-bit; the
@@ -63,6 +66,10 @@ public:
     // The first host instant at which the own count reads `ownTicks`; as
     // hostNsAt for instants after now.
     int64_t hostNsAtOwn(int64_t ownTicks) const;
+    // The same, with the wander taken up to `nowNs` (the caller's own reading
+    // of the host clock), and with the bus clock's reading at the instant
+    // found in `busTicks` if given: one lock where a stream needs both.
+    int64_t hostNsAtOwn(int64_t ownTicks, int64_t nowNs, int64_t* busTicks) const;
 
     // Sets the clock so that it reads `ticks` (unwrapped) now.
     void setTicksNow(int64_t ticks);

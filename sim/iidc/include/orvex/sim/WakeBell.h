@@ -42,6 +42,15 @@ public:
     // instant). May return early; the caller checks its condition again.
     void sleepUntil(uint32_t armed, int64_t hostNs)
     {
+#if defined(__linux__)
+        // On the steady clock the instant is the futex's own deadline: no
+        // reading of the clock to turn it into a time-out.
+        if (hostNs != kNeverNs && hostClockIsSteady()) {
+            sleepUntilSteady(armed, hostNs);
+            _sleepers.fetch_sub(1);
+            return;
+        }
+#endif
         const int64_t remaining = hostNs == kNeverNs ? kNeverNs : hostNs - hostNowNs();
         if (remaining > 0)
             sleepFor(armed, remaining);
@@ -87,6 +96,17 @@ private:
         // Relative time-out on the monotonic clock; returns at once if a
         // ring changed the word since the arm.
         syscall(SYS_futex, word(), FUTEX_WAIT_PRIVATE, armed, limit, nullptr, 0);
+    }
+
+    // Absolute deadline on CLOCK_MONOTONIC, the steady clock's; returns at
+    // once when it has passed or a ring changed the word since the arm.
+    void sleepUntilSteady(uint32_t armed, int64_t steadyNs)
+    {
+        timespec deadline{};
+        deadline.tv_sec = static_cast<time_t>(steadyNs / 1'000'000'000);
+        deadline.tv_nsec = static_cast<long>(steadyNs % 1'000'000'000);
+        syscall(SYS_futex, word(), FUTEX_WAIT_BITSET_PRIVATE, armed, &deadline, nullptr,
+                FUTEX_BITSET_MATCH_ANY);
     }
 #else
     void sleepFor(uint32_t armed, int64_t ns)
