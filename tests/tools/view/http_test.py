@@ -2,6 +2,7 @@
 requests, bad values, many connections at once. The tool must keep serving,
 refuse clearly, never half apply a setting, and stop cleanly on Ctrl-C."""
 
+import json
 import os
 import re
 import socket
@@ -419,6 +420,174 @@ class ViewerConnectionTest(unittest.TestCase):
         self.assertTrue(all(status == 200 and body == self.script for status, body in answers))
         sock.sendall(b"GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
         self.assertEqual(read_answers(sock, 1)[0][0], 200)
+
+
+class Stream:
+    """One streamed answer of a camera's live images, read part by part."""
+
+    def __init__(self, port, path, host=b"127.0.0.1", method=b"GET"):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=20)
+        self.sock.sendall(method + b" " + path.encode() + b" HTTP/1.1\r\nHost: " + host + b"\r\n\r\n")
+        self.data = b""
+        while b"\r\n\r\n" not in self.data and self._more():
+            pass
+        self.head, _, self.data = self.data.partition(b"\r\n\r\n")
+        self.status = status_of(self.head)
+        self.opened = False
+
+    def _more(self):
+        chunk = self.sock.recv(65536)
+        self.data += chunk
+        return bool(chunk)
+
+    def header(self, name):
+        match = re.search(rb"(?i)\r\n" + name.encode() + rb": ([^\r]*)", self.head)
+        return match.group(1).decode() if match else None
+
+    def part(self):
+        """(index, content type, body) of the next part; None once the answer ended."""
+        if not self.opened:
+            while len(self.data) < 15 and self._more():
+                pass
+            if not self.data:
+                return None
+            assert self.data.startswith(b"--orvex-frame\r\n"), self.data[:40]
+            self.data = self.data[15:]
+            self.opened = True
+        while b"\r\n\r\n" not in self.data:
+            if not self._more():
+                assert self.data == b"", "the answer broke off in a part's headers"
+                return None
+        head, _, self.data = self.data.partition(b"\r\n\r\n")
+        fields = dict(line.split(b": ", 1) for line in head.split(b"\r\n"))
+        length = int(fields[b"Content-Length"])
+        # Each part is followed at once by the next boundary.
+        while len(self.data) < length + 17:
+            assert self._more(), "the answer broke off in a part"
+        body, tail, self.data = self.data[:length], self.data[length:length + 17], self.data[length + 17:]
+        assert tail == b"\r\n--orvex-frame\r\n", tail
+        return int(fields[b"X-Orvex-Index"]), fields[b"Content-Type"].decode(), body
+
+    def ended_within(self, seconds):
+        """Whether the server ends the answer within `seconds`, whatever parts come first."""
+        self.sock.settimeout(seconds)
+        try:
+            while self._more():
+                pass
+            return True
+        except OSError:
+            return False
+
+    def close(self):
+        self.sock.close()
+
+
+class ViewerStreamTest(unittest.TestCase):
+    """GET /api/cameras/ID/stream: a watched camera's live images as one
+    answer, a part per new image, until the camera stops or leaves."""
+
+    def setUp(self):
+        self.viewer = Viewer(TOOL)
+
+    def tearDown(self):
+        # Ctrl-C with streams still open stops at once and cleanly.
+        status, _, err = self.viewer.stop()
+        for finding in SANITIZER_FINDINGS:
+            self.assertNotIn(finding, err)
+        self.assertEqual(status, 0, err)
+
+    def open(self, path, **kwargs):
+        stream = Stream(self.viewer.port, path, **kwargs)
+        self.addCleanup(stream.close)
+        return stream
+
+    def start(self, port):
+        self.assertEqual(self.viewer.json("POST", "/api/cameras/%d/start" % port)[0], 200)
+
+    def test_parts_are_whole_jpegs_of_new_images_in_order(self):
+        self.start(2)
+        stream = self.open("/api/cameras/2/stream")
+        self.assertEqual(stream.status, 200)
+        self.assertEqual(stream.header("Content-Type"), "multipart/x-mixed-replace; boundary=orvex-frame")
+        self.assertEqual(stream.header("Cache-Control"), "no-store")
+        self.assertIsNone(stream.header("Content-Length"))
+        parts = [stream.part() for _ in range(6)]
+        indexes = [index for index, _, _ in parts]
+        self.assertEqual(indexes, sorted(set(indexes)), "a part repeated or went back")
+        _, _, preview = fetch(self.viewer, "/api/cameras/2/frame.png")
+        for _, kind, body in parts:
+            self.assertEqual(kind, "image/jpeg")
+            self.assertEqual(jpeg_size(body), png_size(preview))
+        # The frame route answers beside it, with what the stream sends.
+        status, kind, live = fetch(self.viewer, "/api/cameras/2/frame")
+        self.assertEqual((status, kind), (200, "image/jpeg"))
+
+    def test_two_streams_get_the_same_encoding_of_each_image(self):
+        self.start(0)
+        first, second = self.open("/api/cameras/0/stream"), self.open("/api/cameras/0/stream")
+        a = {index: body for index, _, body in (first.part() for _ in range(8))}
+        b = {index: body for index, _, body in (second.part() for _ in range(8))}
+        shared = set(a) & set(b)
+        self.assertGreaterEqual(len(shared), 4, (sorted(a), sorted(b)))
+        self.assertTrue(all(a[index] == b[index] for index in shared))
+
+    def test_stop_ends_the_stream_and_start_serves_a_new_one(self):
+        self.assertEqual(fetch(self.viewer, "/api/cameras/0/stream")[:2],
+                         (404, "application/json"))  # not acquiring
+        self.start(0)
+        stream = self.open("/api/cameras/0/stream")
+        stream.part()
+        self.assertEqual(self.viewer.json("POST", "/api/cameras/0/stop")[0], 200)
+        self.assertTrue(stream.ended_within(5), "the stream outlived its camera's stop")
+        status, _, body = fetch(self.viewer, "/api/cameras/0/stream")
+        self.assertEqual(status, 404)
+        self.assertEqual(json.loads(body)["error"], "no image from camera 0 yet")
+        self.start(0)
+        again = self.open("/api/cameras/0/stream")
+        self.assertIsNotNone(again.part())
+        self.assertIsNotNone(again.part())
+
+    def test_a_stream_that_is_never_read_neither_grows_nor_slows_the_others(self):
+        self.start(0)
+        stuck = socket.create_connection(("127.0.0.1", self.viewer.port), timeout=20)
+        self.addCleanup(stuck.close)
+        stuck.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        stuck.sendall(b"GET /api/cameras/0/stream HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
+        reader = self.open("/api/cameras/0/stream")
+        reader.part()
+        time.sleep(1)  # the stuck one's socket is full by now
+        before = resident_kib(self.viewer.process.pid)
+        started, indexes = time.monotonic(), set()
+        while time.monotonic() - started < 3:
+            indexes.add(reader.part()[0])
+        # The reader gets images at the camera's pace (15 per second) while
+        # the stuck stream holds its parts: the newest is sent when it
+        # drains, none is queued for it.
+        self.assertGreaterEqual(len(indexes), 15)
+        self.assertLess(resident_kib(self.viewer.process.pid) - before, 4096)
+        self.assertEqual(self.viewer.state()["cameras"][0]["acquiring"], True)
+
+    def test_refused_like_the_other_routes(self):
+        self.start(0)
+        for path, status in (("/api/cameras/x/stream", 404), ("/api/cameras/123456/stream", 404),
+                             ("/api/cameras/7/stream", 404), ("/api/cameras/0/stream/", 404),
+                             ("/api/cameras//stream", 404), ("/api/cameras/bcam-0/stream", 404)):
+            stream = self.open(path)
+            self.assertEqual(stream.status, status, path)
+            self.assertEqual(stream.header("Content-Type"), "application/json", path)
+        self.assertEqual(self.open("/api/cameras/0/stream", host=b"attacker.example").status, 403)
+        self.assertEqual(self.open("/api/cameras/0/stream", method=b"POST").status, 404)
+        # A HEAD gets the head alone, and the connection closes.
+        head = self.open("/api/cameras/0/stream", method=b"HEAD")
+        self.assertEqual(head.status, 200)
+        self.assertEqual(head.header("Content-Type"), "multipart/x-mixed-replace; boundary=orvex-frame")
+        self.assertTrue(head.ended_within(5))
+        self.assertEqual(head.data, b"")
+
+
+def resident_kib(pid):
+    with open("/proc/%d/status" % pid) as status:
+        return int(re.search(r"VmRSS:\s+(\d+)", status.read()).group(1))
 
 
 class ViewerBothStacksTest(unittest.TestCase):
