@@ -36,6 +36,12 @@ namespace {
 // much after its time is up.
 constexpr std::chrono::milliseconds kSweepPeriod(250);
 
+// What the system may hold of a stream's parts for its client (it doubles
+// the figure): a few live images, so that a client that reads slowly is
+// sent a recent image when it drains, not one queued seconds before, and a
+// client that reads nothing meets the answer's time limit soon.
+constexpr int kStreamSendBuffer = 128 * 1024;
+
 int hexValue(char c)
 {
     if (c >= '0' && c <= '9')
@@ -421,6 +427,8 @@ private:
         std::ostringstream text;
         text << message.base();
         auto bytes = std::make_shared<const std::string>(text.str());
+        beast::error_code ignored; // the system's own size otherwise
+        _socket.set_option(net::socket_base::send_buffer_size(kStreamSendBuffer), ignored);
         if (head)
             response.parts->stop();
         else
@@ -428,8 +436,8 @@ private:
         setDeadline(Clock::now() + _server.limits.writeTime);
         net::async_write(_socket, net::buffer(*bytes),
                          [self = shared_from_this(), bytes](beast::error_code error, std::size_t) {
-                             self->setDeadline(
-                                 Clock::time_point::max()); // waiting for a part is no client's fault
+                             // Waiting for a part is no client's fault.
+                             self->setDeadline(Clock::time_point::max());
                              if (error || self->_parts == nullptr)
                                  return self->close(); // the client left, or a HEAD's head went out
                              self->startParts();

@@ -46,9 +46,10 @@ public:
     enum class Turn { part, wait, end };
     // Event-loop thread, once, before any `next`: `wake` (any thread, any
     // number of times, until `stop`) tells that `next` may have a new part.
+    // The ringing thread may send the part itself, at once.
     virtual void start(std::function<void()> wake) = 0;
-    // Event-loop thread: the newest part not sent yet, or none for now, or
-    // the end of the answer.
+    // The event loop or a thread ringing `wake`, one at a time: the newest
+    // part not sent yet, or none for now, or the end of the answer.
     virtual Turn next(Part& part) = 0;
     // Any thread, once: the answer ended (its end, the client left, the
     // server stops); `wake` is not called after it returns.
