@@ -61,6 +61,11 @@ HttpPartSource::Turn LiveStream::next(Part& part)
 
 void LiveStream::stop() noexcept
 {
+    unlisten();
+}
+
+void LiveStream::unlisten() noexcept
+{
     if (_listener)
         _slot.unlisten(*_listener);
     _listener.reset();

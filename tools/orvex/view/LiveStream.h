@@ -32,7 +32,7 @@ public:
     // the stream ends at the next one. `contentType`: each part's.
     LiveStream(PreviewSlot& slot, uint64_t clearsAtStart, std::string contentType, Encode encode,
                Sent sent = nullptr);
-    ~LiveStream() override { stop(); }
+    ~LiveStream() override { unlisten(); }
     LiveStream(const LiveStream&) = delete;
     LiveStream& operator=(const LiveStream&) = delete;
 
@@ -41,6 +41,8 @@ public:
     void stop() noexcept override;
 
 private:
+    void unlisten() noexcept;
+
     PreviewSlot& _slot;
     const uint64_t _clearsAtStart;
     const std::string _contentType;
