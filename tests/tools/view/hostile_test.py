@@ -148,6 +148,28 @@ class IdleAndSlowClientsTest(Checked):
             t.join()
         self.assertEqual(results, [200] * len(threads))
 
+    def test_streams_count_against_a_clients_64_connections(self):
+        # Streams wait for no request: none makes room for a new connection,
+        # and one that ends gives its place back at once.
+        viewer = Viewer(TOOL)
+        self.addCleanup(self.stop_cleanly, viewer)
+        self.assertEqual(viewer.request("POST", "/api/cameras/0/start")[0], 200)
+        streams = []
+        self.addCleanup(lambda: [stream.close() for stream in streams])
+        for _ in range(64):
+            streams.append(Stream(viewer.port, "/api/cameras/0/stream", receive_buffer=4096))
+            self.assertEqual(streams[-1].status, 200)
+
+        def state():
+            try:
+                return exchange(viewer.port, b"GET /api/state HTTP/1.1\r\nHost: 127.0.0.1")[0]
+            except OSError:
+                return None  # refused with a reset
+
+        self.assertIsNone(state())
+        streams.pop().close()
+        viewer.wait_for(lambda: state() == 200, seconds=5)
+
     def test_a_byte_at_a_time_is_cut_off_and_ctrl_c_stops_at_once(self):
         viewer = Viewer(TOOL)
         with socket.create_connection(("127.0.0.1", viewer.port)) as slow:
