@@ -450,7 +450,9 @@ class ViewerStreamTest(unittest.TestCase):
         self.assertEqual(stream.status, 200)
         self.assertEqual(stream.header("Content-Type"), "multipart/x-mixed-replace; boundary=orvex-frame")
         self.assertEqual(stream.header("Cache-Control"), "no-store")
+        # No length: the answer runs until the connection closes.
         self.assertIsNone(stream.header("Content-Length"))
+        self.assertEqual(stream.header("Connection"), "close")
         parts = [stream.part() for _ in range(6)]
         indexes = [index for index, _, _ in parts]
         self.assertEqual(indexes, sorted(set(indexes)), "a part repeated or went back")
