@@ -484,7 +484,7 @@ ViewerFigures throughViewer(const std::string& tool, int quality, const std::str
         pngMs.push_back(perDisplayed(png, idleBeforePng));
         jpegAnswers.push_back(static_cast<double>(jpeg.answers) / std::max(jpeg.displayed, 1));
         pngAnswers.push_back(static_cast<double>(png.answers) / std::max(png.displayed, 1));
-        fps.push_back(std::max(stream.displayed, jpeg.displayed) / stream.seconds);
+        fps.push_back(std::max(stream.displayed / stream.seconds, jpeg.displayed / jpeg.seconds));
     }
     return {median(streamMs),    median(jpegMs),     median(pngMs),
             median(jpegAnswers), median(pngAnswers), median(fps)};
