@@ -6,14 +6,15 @@
 //   libturbojpeg's packed-pixel entry (the path the viewer took before) and
 //   as the viewer encodes now, at VGA and at 5 megapixels; rounds alternate
 //   the encoders so that all see the same machine;
-// - through the whole viewer: `orvex view` on the simulated world, a client
-//   that asks for the live preview as the page does (once an image came,
-//   not before 0.9 of the camera's period after its last request, then on
-//   the next 1/60 s tick; CLIENT_PACE=frames: on every tick, as the page did
-//   before; CLIENT_FPS=0: back to back), phases alternating nobody
-//   watching, JPEG (`frame`) and PNG (`frame.png`); the viewer's CPU per
-//   new image displayed is the process's CPU over the watched phase less
-//   what the unwatched phase before it spent in as long.
+// - through the whole viewer: `orvex view` on the simulated world, phases
+//   alternating nobody watching, a client that watches the live preview as
+//   the page does (one `stream` answer, each part taken as it comes), one
+//   that asks for it per image as the page did before (`frame`: once an
+//   image came, not before 0.9 of the camera's period after its last
+//   request, then on the next 1/60 s tick; CLIENT_PACE=frames: on every
+//   tick; CLIENT_FPS=0: back to back), and the same for PNG (`frame.png`);
+//   the viewer's CPU per new image displayed is the process's CPU over the
+//   watched phase less what the unwatched phase before it spent in as long.
 //
 // Two kinds of picture: the simulated camera's gradient (what the simulated
 // world sends) and the same with sensor-like noise (what a real camera
@@ -204,6 +205,34 @@ private:
     int _port = 0;
 };
 
+int connectToPort(int port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        if (fd >= 0)
+            close(fd);
+        throw std::runtime_error("cannot connect to the viewer");
+    }
+    return fd;
+}
+
+// The value of header `name` (lower case) in `head`; empty when absent.
+std::string headerField(const std::string& head, const std::string& name)
+{
+    std::string lower = head;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::size_t at = lower.find("\r\n" + name + ":");
+    if (at == std::string::npos)
+        return {};
+    const std::size_t from = head.find_first_not_of(' ', at + name.size() + 3);
+    return head.substr(from, head.find("\r\n", from) - from);
+}
+
 // One keep-alive connection, as a browser holds one.
 class Client {
 public:
@@ -239,16 +268,7 @@ private:
         Closed() : std::runtime_error("the viewer closed the connection") {}
     };
 
-    void connectToViewer()
-    {
-        _socket = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(_port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (_socket < 0 || connect(_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-            throw std::runtime_error("cannot connect to the viewer");
-    }
+    void connectToViewer() { _socket = connectToPort(_port); }
 
     Answer exchange(const std::string& method, const std::string& path, const std::string& form,
                     bool keepBody)
@@ -286,14 +306,7 @@ private:
     }
     static std::string field(const std::string& head, const std::string& name)
     {
-        std::string lower = head;
-        std::transform(lower.begin(), lower.end(), lower.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        const std::size_t at = lower.find("\r\n" + name + ":");
-        if (at == std::string::npos)
-            return {};
-        const std::size_t from = head.find_first_not_of(' ', at + name.size() + 3);
-        return head.substr(from, head.find("\r\n", from) - from);
+        return headerField(head, name);
     }
 
     int _port;
@@ -359,6 +372,58 @@ Phase watchPhase(const ViewerProcess& viewer, Client& client, const std::string&
     return phase;
 }
 
+// A client that watches `path` as the page does: one streamed answer, each
+// part taken as it comes, for `seconds`.
+Phase streamPhase(const ViewerProcess& viewer, const std::string& path, double seconds)
+{
+    Phase phase;
+    std::set<std::string> seen;
+    const double cpu = viewer.cpuSeconds(), start = wallSeconds();
+    const int fd = connectToPort(viewer.port());
+    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    std::string buffer;
+    bool open =
+        send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size());
+    const auto receive = [&]() {
+        char chunk[65536];
+        const ssize_t got = open ? recv(fd, chunk, sizeof chunk, 0) : 0;
+        if (got <= 0)
+            open = false;
+        else
+            buffer.append(chunk, static_cast<std::size_t>(got));
+        return open;
+    };
+    // The answer's head, then parts: their heads end at a blank line, their
+    // bodies run for their length.
+    std::size_t end;
+    while ((end = buffer.find("\r\n\r\n")) == std::string::npos && receive()) {
+    }
+    if (open && std::atoi(buffer.c_str() + 9) == 200) {
+        buffer.erase(0, end + 4);
+        while (wallSeconds() - start < seconds) {
+            while ((end = buffer.find("\r\n\r\n")) == std::string::npos && receive()) {
+            }
+            if (!open)
+                break;
+            const std::string head = "\r\n" + buffer.substr(0, end + 2);
+            const auto bytes =
+                static_cast<std::size_t>(std::atol(headerField(head, "content-length").c_str()));
+            while (buffer.size() < end + 4 + bytes && receive()) {
+            }
+            if (!open)
+                break;
+            ++phase.answers;
+            seen.insert(headerField(head, "x-orvex-index"));
+            buffer.erase(0, end + 4 + bytes);
+        }
+    }
+    close(fd);
+    phase.cpu = viewer.cpuSeconds() - cpu;
+    phase.seconds = wallSeconds() - start;
+    phase.displayed = static_cast<int>(seen.size());
+    return phase;
+}
+
 // The viewer's CPU per displayed frame in ms: the watched phase less the
 // unwatched one's rate over as long.
 double perDisplayed(const Phase& watched, const Phase& idle)
@@ -368,13 +433,14 @@ double perDisplayed(const Phase& watched, const Phase& idle)
 }
 
 struct ViewerFigures {
-    double jpegMs = 0, pngMs = 0;
+    double streamMs = 0, jpegMs = 0, pngMs = 0;
     double jpegAnswers = 0, pngAnswers = 0; // answers per displayed frame
     double fps = 0;                         // new images displayed per second
 };
 
 // The camera at `port`, configured by `settings` (name, value), watched
-// through the viewer for `rounds` rounds of idle, JPEG, idle, PNG.
+// through the viewer for `rounds` rounds of idle, stream, idle, JPEG, idle,
+// PNG.
 ViewerFigures throughViewer(const std::string& tool, int quality, const std::string& port,
                             const std::vector<std::pair<std::string, std::string>>& settings, int rounds,
                             double seconds, double clientFps, bool pacedToCamera)
@@ -404,19 +470,24 @@ ViewerFigures throughViewer(const std::string& tool, int quality, const std::str
     const double cameraFps = pacedToCamera && entry != std::string::npos && rate != std::string::npos
                                  ? std::atof(state.c_str() + rate + 6)
                                  : 0.0;
-    std::vector<double> jpegMs, pngMs, jpegAnswers, pngAnswers, fps;
+    std::vector<double> streamMs, jpegMs, pngMs, jpegAnswers, pngAnswers, fps;
     for (int r = 0; r < rounds; ++r) {
+        const Phase idleBeforeStream = idlePhase(viewer, seconds);
+        const Phase stream = streamPhase(viewer, camera + "stream", seconds);
         const Phase idleBeforeJpeg = idlePhase(viewer, seconds);
         const Phase jpeg = watchPhase(viewer, client, camera + "frame", seconds, clientFps, cameraFps);
         const Phase idleBeforePng = idlePhase(viewer, seconds);
         const Phase png = watchPhase(viewer, client, camera + "frame.png", seconds, clientFps, cameraFps);
+        // A viewer without the stream (an earlier build) shows nothing there.
+        streamMs.push_back(stream.displayed > 0 ? perDisplayed(stream, idleBeforeStream) : std::nan(""));
         jpegMs.push_back(perDisplayed(jpeg, idleBeforeJpeg));
         pngMs.push_back(perDisplayed(png, idleBeforePng));
         jpegAnswers.push_back(static_cast<double>(jpeg.answers) / std::max(jpeg.displayed, 1));
         pngAnswers.push_back(static_cast<double>(png.answers) / std::max(png.displayed, 1));
-        fps.push_back(jpeg.displayed / jpeg.seconds);
+        fps.push_back(std::max(stream.displayed / stream.seconds, jpeg.displayed / jpeg.seconds));
     }
-    return {median(jpegMs), median(pngMs), median(jpegAnswers), median(pngAnswers), median(fps)};
+    return {median(streamMs),    median(jpegMs),     median(pngMs),
+            median(jpegAnswers), median(pngAnswers), median(fps)};
 }
 
 int run(int argc, char** argv)
@@ -472,26 +543,28 @@ int run(int argc, char** argv)
                 clientFps > 0 ? (std::to_string(static_cast<int>(clientFps)) + " requests/s at most").c_str()
                               : "full speed",
                 clientFps > 0 && pacedToCamera ? ", paced to the camera as the page is" : "");
-    std::printf("%-16s %8s %9s %13s %8s %12s\n", "picture", "images/s", "JPEG ms", "answers/image", "PNG ms",
-                "answers/image");
+    std::printf("%-16s %8s %9s %9s %13s %8s %12s\n", "picture", "images/s", "stream ms", "JPEG ms",
+                "answers/image", "PNG ms", "answers/image");
     try {
         const ViewerFigures vga =
             throughViewer(tool, quality, "0", {{"roi", "0,0,640,480"}, {"frame-rate", "30"}}, rounds, seconds,
                           clientFps, pacedToCamera);
-        std::printf("%-16s %8.1f %9.3f %13.2f %8.3f %12.2f\n", "VGA gradient", vga.fps, vga.jpegMs,
-                    vga.jpegAnswers, vga.pngMs, vga.pngAnswers);
-        std::printf("%-16s %8s %9.3f %13s %8s %12s\n", "VGA noisy *", "",
-                    vga.jpegMs + encodeMs[1] - encodeMs[0], "", "", "");
+        std::printf("%-16s %8.1f %9.3f %9.3f %13.2f %8.3f %12.2f\n", "VGA gradient", vga.fps, vga.streamMs,
+                    vga.jpegMs, vga.jpegAnswers, vga.pngMs, vga.pngAnswers);
+        std::printf("%-16s %8s %9.3f %9.3f %13s %8s %12s\n", "VGA noisy *", "",
+                    vga.streamMs + encodeMs[1] - encodeMs[0], vga.jpegMs + encodeMs[1] - encodeMs[0], "", "",
+                    "");
         // VIEW_SIZES=vga: the VGA row alone, for quick comparisons.
         const char* sizes = std::getenv("VIEW_SIZES");
         if (sizes != nullptr && std::string(sizes) == "vga")
             return 0;
         const ViewerFigures fiveMp =
             throughViewer(tool, quality, "2", {}, rounds, seconds, clientFps, pacedToCamera);
-        std::printf("%-16s %8.1f %9.3f %13.2f %8.3f %12.2f\n", "5 MP gradient", fiveMp.fps, fiveMp.jpegMs,
-                    fiveMp.jpegAnswers, fiveMp.pngMs, fiveMp.pngAnswers);
-        std::printf("%-16s %8s %9.3f %13s %8s %12s\n", "5 MP noisy *", "",
-                    fiveMp.jpegMs + encodeMs[3] - encodeMs[2], "", "", "");
+        std::printf("%-16s %8.1f %9.3f %9.3f %13.2f %8.3f %12.2f\n", "5 MP gradient", fiveMp.fps,
+                    fiveMp.streamMs, fiveMp.jpegMs, fiveMp.jpegAnswers, fiveMp.pngMs, fiveMp.pngAnswers);
+        std::printf("%-16s %8s %9.3f %9.3f %13s %8s %12s\n", "5 MP noisy *", "",
+                    fiveMp.streamMs + encodeMs[3] - encodeMs[2], fiveMp.jpegMs + encodeMs[3] - encodeMs[2],
+                    "", "", "");
         std::printf(
             "* the gradient's figure plus the difference of the encodings alone: the simulated camera "
             "sends no noise\n");

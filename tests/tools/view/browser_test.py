@@ -178,6 +178,19 @@ class ViewerInChromiumTest(unittest.TestCase):
         }""")
         self.assertGreater(spread[0], 0)
         self.assertGreater(spread[1], 0)
+        # Counted through one streamed answer, its parts shown one by one,
+        # not a request per image (an answer is listed once it ended).
+        asked = "performance.getEntriesByType('resource').map((e) => e.name).join(' ')"
+        self.assertTrue(page.evaluate("document.querySelector('#camera-2 .frame').src.startsWith('blob:')"))
+        self.assertNotIn("/api/cameras/2/frame", page.evaluate(asked))
+        # Stopped, the stream ends; started again, the page opens a new one.
+        page.evaluate("document.querySelector('#camera-2 .stop').click()")
+        page.wait_for("document.querySelector('#camera-2 .frame').hidden")
+        page.wait_for("(%s).includes('/api/cameras/2/stream')" % asked)
+        drawn = int(page.evaluate("document.querySelector('#camera-2 .frame').dataset.frames"))
+        page.evaluate("document.querySelector('#camera-2 .start').click()")
+        page.wait_for("Number(document.querySelector('#camera-2 .frame').dataset.frames) >= %d" % (drawn + 3))
+        self.assertNotIn("/api/cameras/2/frame", page.evaluate(asked))
         page.wait_for("document.querySelector('#camera-2 .index').textContent !== '—'")
 
         self.set_input("shutter", "7")

@@ -76,6 +76,11 @@ def served_outside_the_page(path, head, body):
     if clean.startswith("/api/cameras/") and clean.endswith("/frame"):
         image = body[:3] == b"\xff\xd8\xff" or body[:4] == b"\x89PNG" or body == b""
         return None if image else "%s served neither JPEG nor PNG" % path
+    if clean.startswith("/api/cameras/") and clean.endswith("/stream"):
+        framed = b"multipart/x-mixed-replace; boundary=orvex-frame" in head
+        opening = b"--orvex-frame\r\nContent-Type: image/"  # a stream may be cut anywhere
+        parts = body[:len(opening)] == opening[:len(body)]
+        return None if framed and parts else "%s served no stream of images" % path
     if clean.startswith("/api/"):
         return None if b"application/json" in head.lower() else "%s answered 200 with no JSON" % path
     return "%s answered 200: no such route" % path
@@ -98,7 +103,8 @@ class Fuzzer:
             return rng.choice(ROUTES)
         camera = rng.choice(CAMERA_IDS)
         tail = rng.choice(["frame.png", "frame.png?full=1", "frame.png?full=2", "settings", "start", "stop",
-                           "trigger", "", "frame.png?full=%", "../state", "frame", "frame?full=1", "frame?full=x"])
+                           "trigger", "", "frame.png?full=%", "../state", "frame", "frame?full=1", "frame?full=x",
+                           "stream", "stream?full=1", "stream/"])
         if kind < 0.5:
             return "/" + "".join(chr(rng.randint(33, 126)) for _ in range(rng.randint(1, 40)))
         if kind < 0.55:
@@ -161,8 +167,17 @@ class Fuzzer:
                     sock.sendall(payload[cut:])
                 else:
                     sock.sendall(payload)
-                while True:
-                    chunk = sock.recv(65536)
+                # A stream runs while its camera acquires: read it for a
+                # while, or not at all, and leave.
+                until = None
+                if b"/stream" in payload[:300]:
+                    until = time.monotonic() + rng.random() * 0.5
+                    sock.settimeout(0.5)
+                while until is None or time.monotonic() < until:
+                    try:
+                        chunk = sock.recv(65536)
+                    except socket.timeout:
+                        break
                     if not chunk:
                         break
                     reply += chunk

@@ -13,7 +13,7 @@ import threading
 import time
 import unittest
 
-from viewtool import SANITIZER_FINDINGS, Viewer
+from viewtool import SANITIZER_FINDINGS, Stream, Viewer
 
 TOOL = None
 
@@ -148,6 +148,28 @@ class IdleAndSlowClientsTest(Checked):
             t.join()
         self.assertEqual(results, [200] * len(threads))
 
+    def test_streams_count_against_a_clients_64_connections(self):
+        # Streams wait for no request: none makes room for a new connection,
+        # and one that ends gives its place back at once.
+        viewer = Viewer(TOOL)
+        self.addCleanup(self.stop_cleanly, viewer)
+        self.assertEqual(viewer.request("POST", "/api/cameras/0/start")[0], 200)
+        streams = []
+        self.addCleanup(lambda: [stream.close() for stream in streams])
+        for _ in range(64):
+            streams.append(Stream(viewer.port, "/api/cameras/0/stream", receive_buffer=4096))
+            self.assertEqual(streams[-1].status, 200)
+
+        def state():
+            try:
+                return exchange(viewer.port, b"GET /api/state HTTP/1.1\r\nHost: 127.0.0.1")[0]
+            except OSError:
+                return None  # refused with a reset
+
+        self.assertIsNone(state())
+        streams.pop().close()
+        viewer.wait_for(lambda: state() == 200, seconds=5)
+
     def test_a_byte_at_a_time_is_cut_off_and_ctrl_c_stops_at_once(self):
         viewer = Viewer(TOOL)
         with socket.create_connection(("127.0.0.1", viewer.port)) as slow:
@@ -202,6 +224,41 @@ class IdleAndSlowClientsTest(Checked):
                 pass
             self.assertTrue(ended, "still open after %.1f s" % (time.monotonic() - began))
             self.assertLess(received, 400 * 10000)
+        self.assertEqual(viewer.request("GET", "/api/state")[0], 200)
+        self.stop_cleanly(viewer)
+
+    def test_a_stream_not_taken_within_10_seconds_is_closed(self):
+        # A page that opens a camera's stream and never reads it: once the
+        # sockets hold what they take, the part under way gets 10
+        # seconds, then the stream is closed; another page's stream of the
+        # same camera goes on meanwhile.
+        viewer = Viewer(TOOL)
+        for name, value in (("roi", "0,0,640,480"), ("frame-rate", "30")):
+            self.assertEqual(viewer.request("POST", "/api/cameras/0/settings", {"name": name, "value": value})[0],
+                             200, name)
+        self.assertEqual(viewer.request("POST", "/api/cameras/0/start")[0], 200)
+        with socket.create_connection(("127.0.0.1", viewer.port)) as hoarder:
+            hoarder.sendall(b"GET /api/cameras/0/stream HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
+            began = time.monotonic()
+            reader = Stream(viewer.port, "/api/cameras/0/stream")
+            self.assertEqual(reader.status, 200)
+            while time.monotonic() - began < 12:
+                self.assertIsNotNone(reader.part())
+            reader.close()
+            # Closed: what the sockets held comes at once, then the end. Open,
+            # parts would go on coming as they are taken.
+            ended, draining = False, time.monotonic()
+            hoarder.settimeout(2)
+            try:
+                while time.monotonic() - draining < 2:
+                    if not hoarder.recv(1 << 20):
+                        ended = True
+                        break
+            except ConnectionResetError:
+                ended = True
+            except socket.timeout:
+                pass
+            self.assertTrue(ended, "still open after %.1f s" % (time.monotonic() - began))
         self.assertEqual(viewer.request("GET", "/api/state")[0], 200)
         self.stop_cleanly(viewer)
 

@@ -2,6 +2,7 @@
 requests, bad values, many connections at once. The tool must keep serving,
 refuse clearly, never half apply a setting, and stop cleanly on Ctrl-C."""
 
+import json
 import os
 import re
 import socket
@@ -14,7 +15,7 @@ import unittest
 import urllib.error
 import urllib.request
 
-from viewtool import SANITIZER_FINDINGS, Viewer
+from viewtool import SANITIZER_FINDINGS, Stream, Viewer
 
 TOOL = None
 WEB_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "tools", "orvex", "view", "web")
@@ -419,6 +420,113 @@ class ViewerConnectionTest(unittest.TestCase):
         self.assertTrue(all(status == 200 and body == self.script for status, body in answers))
         sock.sendall(b"GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
         self.assertEqual(read_answers(sock, 1)[0][0], 200)
+
+
+class ViewerStreamTest(unittest.TestCase):
+    """GET /api/cameras/ID/stream: a watched camera's live images as one
+    answer, a part per new image, until the camera stops or leaves."""
+
+    def setUp(self):
+        self.viewer = Viewer(TOOL)
+
+    def tearDown(self):
+        # Ctrl-C with streams still open stops at once and cleanly.
+        status, _, err = self.viewer.stop()
+        for finding in SANITIZER_FINDINGS:
+            self.assertNotIn(finding, err)
+        self.assertEqual(status, 0, err)
+
+    def open(self, path, **kwargs):
+        stream = Stream(self.viewer.port, path, **kwargs)
+        self.addCleanup(stream.close)
+        return stream
+
+    def start(self, port):
+        self.assertEqual(self.viewer.json("POST", "/api/cameras/%d/start" % port)[0], 200)
+
+    def test_parts_are_whole_jpegs_of_new_images_in_order(self):
+        self.start(2)
+        stream = self.open("/api/cameras/2/stream")
+        self.assertEqual(stream.status, 200)
+        self.assertEqual(stream.header("Content-Type"), "multipart/x-mixed-replace; boundary=orvex-frame")
+        self.assertEqual(stream.header("Cache-Control"), "no-store")
+        # No length: the answer runs until the connection closes.
+        self.assertIsNone(stream.header("Content-Length"))
+        self.assertEqual(stream.header("Connection"), "close")
+        parts = [stream.part() for _ in range(6)]
+        indexes = [index for index, _, _ in parts]
+        self.assertEqual(indexes, sorted(set(indexes)), "a part repeated or went back")
+        _, _, preview = fetch(self.viewer, "/api/cameras/2/frame.png")
+        for _, kind, body in parts:
+            self.assertEqual(kind, "image/jpeg")
+            self.assertEqual(jpeg_size(body), png_size(preview))
+        # The frame route answers beside it, with what the stream sends.
+        status, kind, live = fetch(self.viewer, "/api/cameras/2/frame")
+        self.assertEqual((status, kind), (200, "image/jpeg"))
+
+    def test_two_streams_get_the_same_encoding_of_each_image(self):
+        self.start(0)
+        first, second = self.open("/api/cameras/0/stream"), self.open("/api/cameras/0/stream")
+        a = {index: body for index, _, body in (first.part() for _ in range(8))}
+        b = {index: body for index, _, body in (second.part() for _ in range(8))}
+        shared = set(a) & set(b)
+        self.assertGreaterEqual(len(shared), 4, (sorted(a), sorted(b)))
+        self.assertTrue(all(a[index] == b[index] for index in shared))
+
+    def test_stop_ends_the_stream_and_start_serves_a_new_one(self):
+        self.assertEqual(fetch(self.viewer, "/api/cameras/0/stream")[:2],
+                         (404, "application/json"))  # not acquiring
+        self.start(0)
+        stream = self.open("/api/cameras/0/stream")
+        stream.part()
+        self.assertEqual(self.viewer.json("POST", "/api/cameras/0/stop")[0], 200)
+        self.assertTrue(stream.ended_within(5), "the stream outlived its camera's stop")
+        status, _, body = fetch(self.viewer, "/api/cameras/0/stream")
+        self.assertEqual(status, 404)
+        self.assertEqual(json.loads(body)["error"], "no image from camera 0 yet")
+        self.start(0)
+        again = self.open("/api/cameras/0/stream")
+        self.assertIsNotNone(again.part())
+        self.assertIsNotNone(again.part())
+
+    def test_a_stream_that_is_not_read_is_sent_the_newest_image_when_it_drains(self):
+        self.start(0)
+        stuck = self.open("/api/cameras/0/stream", receive_buffer=4096)
+        reader = self.open("/api/cameras/0/stream")
+        stuck_at = stuck.part()[0]
+        began, indexes = time.monotonic(), set()
+        while time.monotonic() - began < 4:
+            indexes.add(reader.part()[0])
+        # The reader got images at the camera's pace (15 per second) while the
+        # other held its parts.
+        self.assertGreaterEqual(len(indexes), 20)
+        newest = max(indexes)
+        # What the stuck one reads now is what the sockets held (a few parts)
+        # and then the live image: the ones in between were skipped for it,
+        # never queued.
+        seen = [stuck.part()[0] for _ in range(3)]
+        while seen[-1] < newest and len(seen) < 20:
+            seen.append(stuck.part()[0])
+        self.assertGreaterEqual(seen[-1], newest, "still behind after %d parts: %s" % (len(seen), seen))
+        self.assertEqual(seen, sorted(set(seen)))
+        self.assertGreater(seen[-1] - stuck_at, len(seen) + 10, "nothing was skipped: %s" % seen)
+
+    def test_refused_like_the_other_routes(self):
+        self.start(0)
+        for path, status in (("/api/cameras/x/stream", 404), ("/api/cameras/123456/stream", 404),
+                             ("/api/cameras/7/stream", 404), ("/api/cameras/0/stream/", 404),
+                             ("/api/cameras//stream", 404), ("/api/cameras/bcam-0/stream", 404)):
+            stream = self.open(path)
+            self.assertEqual(stream.status, status, path)
+            self.assertEqual(stream.header("Content-Type"), "application/json", path)
+        self.assertEqual(self.open("/api/cameras/0/stream", host=b"attacker.example").status, 403)
+        self.assertEqual(self.open("/api/cameras/0/stream", method=b"POST").status, 404)
+        # A HEAD gets the head alone, and the connection closes.
+        head = self.open("/api/cameras/0/stream", method=b"HEAD")
+        self.assertEqual(head.status, 200)
+        self.assertEqual(head.header("Content-Type"), "multipart/x-mixed-replace; boundary=orvex-frame")
+        self.assertTrue(head.ended_within(5))
+        self.assertEqual(head.data, b"")
 
 
 class ViewerBothStacksTest(unittest.TestCase):

@@ -7,13 +7,14 @@ stop."""
 
 import json
 import os
+import socket
 import sys
 import tempfile
 import threading
 import time
 import unittest
 
-from viewtool import SANITIZER_FINDINGS, Viewer
+from viewtool import SANITIZER_FINDINGS, Stream, Viewer
 
 TOOL = None
 
@@ -80,6 +81,53 @@ class Clients:
             thread.join()
 
 
+class Watchers:
+    """Pages that watch every camera through its stream, opening a new one
+    whenever the last ended, until stopped."""
+
+    def __init__(self, viewer, ids):
+        self.viewer = viewer
+        self.running = True
+        self.errors = []
+        self.watching = {camera: False for camera in ids}
+        self.parts = {camera: 0 for camera in ids}
+        self.streams = {}
+        self.threads = [threading.Thread(target=self.run, args=(camera,)) for camera in ids]
+        for thread in self.threads:
+            thread.start()
+
+    def run(self, camera):
+        while self.running:
+            try:
+                stream = Stream(self.viewer.port, "/api/cameras/%s/stream" % camera)
+                self.streams[camera] = stream
+                if stream.status == 200:
+                    self.watching[camera] = True
+                    while self.running and stream.part() is not None:
+                        self.parts[camera] += 1
+                elif stream.status not in (404, 503):
+                    self.errors.append("stream of %s: %s" % (camera, stream.status))
+                else:
+                    time.sleep(0.05)
+            except (OSError, AssertionError) as error:
+                if self.running:
+                    self.errors.append("stream of %s: %r" % (camera, error))
+                return
+            finally:
+                self.watching[camera] = False
+            stream.close()
+
+    def stop(self):
+        self.running = False
+        for stream in list(self.streams.values()):
+            try:
+                stream.sock.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+        for thread in self.threads:
+            thread.join()
+
+
 class RemovalWhileViewingTest(unittest.TestCase):
     def test_cameras_removed_during_live_images_on_both_stacks(self):
         rounds = [(3, 7), (10, 2), (25, 25), (1, 40), (60, 12), (5, 5)]
@@ -91,12 +139,13 @@ class RemovalWhileViewingTest(unittest.TestCase):
         path = world_removing(skip_grasshopper, skip_flea)
         self.addCleanup(os.remove, path)
         viewer = Viewer(TOOL, "--backend", "all", world=path)
-        clients = None
+        clients = watchers = None
         failure = None
         try:
             ids = [camera["id"] for camera in viewer.state()["cameras"]]
             self.assertEqual(len(ids), 3, ids)
             clients = Clients(viewer, ids)
+            watchers = Watchers(viewer, ids)
             for camera in ids:
                 viewer.request("POST", "/api/cameras/%s/start" % camera)
 
@@ -105,11 +154,17 @@ class RemovalWhileViewingTest(unittest.TestCase):
                 return all(not c["present"] for c in cameras if c["stack"] == "flycap")
 
             viewer.wait_for(flycap_gone, seconds=60)
+            # The removed cameras' streams ended, and no new one opens.
+            flycap = [c["id"] for c in viewer.state()["cameras"] if c["stack"] == "flycap"]
+            viewer.wait_for(lambda: not any(watchers.watching[camera] for camera in flycap), seconds=5)
             # The BCAM camera beside them still acquires and is served.
             bcam = next(c for c in viewer.state()["cameras"] if c["stack"] == "bcam")
             self.assertTrue(bcam["present"] and bcam["acquiring"], bcam)
             status, _ = viewer.request("GET", "/api/cameras/%s/frame.png" % bcam["id"])
             self.assertEqual(status, 200)
+            # Its stream outlived the others' removal.
+            viewer.wait_for(lambda: watchers.parts[bcam["id"]] > 0, seconds=10)
+            self.assertTrue(watchers.watching[bcam["id"]])
             # A removed camera is refused, not reached.
             gone = next(c["id"] for c in viewer.state()["cameras"] if c["stack"] == "flycap")
             self.assertEqual(viewer.request("POST", "/api/cameras/%s/start" % gone)[0], 404)
@@ -119,6 +174,8 @@ class RemovalWhileViewingTest(unittest.TestCase):
         finally:
             if clients is not None:
                 clients.stop()
+            if watchers is not None:
+                watchers.stop()
             status, _, err = viewer.stop()
         # What the tool said tells why a request failed.
         self.assertIsNone(failure, err[-4000:])
@@ -127,6 +184,7 @@ class RemovalWhileViewingTest(unittest.TestCase):
         self.assertEqual(status, 0, err)
         self.assertEqual(err.count("was removed"), 2, err)
         self.assertEqual(clients.errors, [])
+        self.assertEqual(watchers.errors, [])
 
 
 if __name__ == "__main__":

@@ -223,6 +223,11 @@ void CameraView::publishNewest(const ImageSample& sample)
     _preview.publish(std::move(frame));
 }
 
+bool CameraView::acquiring() const
+{
+    return _camera != nullptr && _camera->isAcquisitionStarted();
+}
+
 std::optional<ViewFrame> CameraView::newestFrame(bool full, std::optional<uint32_t> known)
 {
     if (_camera == nullptr || !_camera->isAcquisitionStarted())

@@ -57,6 +57,8 @@ public:
     ActionResult softwareTrigger();
 
     const std::string& id() const { return _name; }
+    // Whether the camera is present and acquiring.
+    bool acquiring() const;
     // Any thread: the newest preview while a page watches.
     PreviewSlot& preview() { return _preview; }
     uint64_t received() const { return _received; }

@@ -9,11 +9,17 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <sys/socket.h>
+#include <sys/uio.h>
+
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <cerrno>
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <thread>
 
 namespace orvex::cli {
@@ -29,6 +35,12 @@ namespace {
 // How often the deadlines are checked: a late client is closed at most this
 // much after its time is up.
 constexpr std::chrono::milliseconds kSweepPeriod(250);
+
+// What the system may hold of a stream's parts for its client (it doubles
+// the figure): a few live images, so that a client that reads slowly is
+// sent a recent image when it drains, not one queued seconds before, and a
+// client that reads nothing meets the answer's time limit soon.
+constexpr int kStreamSendBuffer = 128 * 1024;
 
 int hexValue(char c)
 {
@@ -188,7 +200,10 @@ public:
     // trickles in), rather than for its handler or its answer's sending.
     bool awaitsRequest() const { return _awaiting && _counted; }
     // Event-loop thread: whether the request or answer under way is late.
-    bool pastDeadline(Clock::time_point now) const { return now >= _deadline; }
+    bool pastDeadline(Clock::time_point now) const
+    {
+        return now.time_since_epoch().count() >= _deadline.load();
+    }
 
     void readRequest()
     {
@@ -198,7 +213,7 @@ public:
         _parser->body_limit(_server.limits.bodyBytes);
         // One deadline for the whole request, however its bytes trickle in,
         // and for an idle connection's wait for the next one.
-        _deadline = Clock::now() + _server.limits.requestTime;
+        setDeadline(Clock::now() + _server.limits.requestTime);
         if (_buffer.size() != 0) {
             // A request sent before the last answer went out: read on the
             // next turn of the loop, so that a client's pipelined requests
@@ -215,6 +230,10 @@ public:
         if (!_counted.exchange(false))
             return;
         _server.release(_client);
+        if (_parts != nullptr)
+            _parts->stop();
+        // No part is being sent on the descriptor as it closes.
+        const std::lock_guard<std::mutex> sending(_sendMutex);
         beast::error_code ignored;
         _socket.shutdown(tcp::socket::shutdown_both, ignored);
         _socket.close(ignored);
@@ -301,13 +320,14 @@ private:
         }
         // The handler may wait for the main thread: off the event loop. The
         // connection reads nothing meanwhile, so a client cannot queue more.
-        _deadline = Clock::time_point::max();
+        setDeadline(Clock::time_point::max());
         net::post(_server.pool, [self = shared_from_this(), request = std::move(request), keepAlive, head] {
             HttpResponse response;
             try {
                 self->_server.handler(request, response);
             } catch (...) {
-                response = HttpResponse{500, "application/json", jsonError("internal error"), nullptr, {}};
+                response =
+                    HttpResponse{500, "application/json", jsonError("internal error"), nullptr, {}, nullptr};
             }
             net::post(self->_socket.get_executor(),
                       [self, response = std::move(response), keepAlive, head]() mutable {
@@ -321,7 +341,7 @@ private:
                                                      HttpRequest& request)
     {
         const auto refuse = [](const std::string& text) {
-            return HttpResponse{400, "application/json", jsonError(text), nullptr, {}};
+            return HttpResponse{400, "application/json", jsonError(text), nullptr, {}, nullptr};
         };
         if (message.count(http::field::host) != 1)
             return refuse("a request needs exactly one Host header");
@@ -345,6 +365,10 @@ private:
 
     void write(HttpResponse response, bool keepAlive, bool head)
     {
+        if (response.parts != nullptr) {
+            writeStreamHead(response, head);
+            return;
+        }
         // The body is sent from a string that lives until the write ends,
         // shared with other answers or not.
         std::shared_ptr<const std::string> body =
@@ -362,7 +386,7 @@ private:
         if (head)
             message->body() = {}; // the length stays the GET's
         message->keep_alive(keepAlive);
-        _deadline = Clock::now() + _server.limits.writeTime;
+        setDeadline(Clock::now() + _server.limits.writeTime);
         auto serializer = std::make_shared<http::serializer<false, http::span_body<const char>>>(*message);
         beast::error_code error = nonBlocking();
         if (!error)
@@ -386,14 +410,172 @@ private:
         readRequest();
     }
 
+    // --- an answer in parts --------------------------------------------
+
+    void setDeadline(Clock::time_point when) { _deadline.store(when.time_since_epoch().count()); }
+
+    // The head of an answer in parts: no length, the parts run until the
+    // connection closes. A HEAD gets the head alone.
+    void writeStreamHead(HttpResponse& response, bool head)
+    {
+        http::response<http::empty_body> message(static_cast<http::status>(response.status), 11);
+        message.set(http::field::server, "orvex");
+        message.set(http::field::content_type, response.contentType);
+        for (const auto& [name, value] : response.headers)
+            message.set(name, value);
+        message.keep_alive(false);
+        std::ostringstream text;
+        text << message.base();
+        auto bytes = std::make_shared<const std::string>(text.str());
+        beast::error_code ignored; // the system's own size otherwise
+        _socket.set_option(net::socket_base::send_buffer_size(kStreamSendBuffer), ignored);
+        if (head)
+            response.parts->stop();
+        else
+            _parts = std::move(response.parts);
+        setDeadline(Clock::now() + _server.limits.writeTime);
+        net::async_write(_socket, net::buffer(*bytes),
+                         [self = shared_from_this(), bytes](beast::error_code error, std::size_t) {
+                             // Waiting for a part is no client's fault.
+                             self->setDeadline(Clock::time_point::max());
+                             if (error || self->_parts == nullptr)
+                                 return self->close(); // the client left, or a HEAD's head went out
+                             self->startParts();
+                         });
+    }
+
+    void startParts()
+    {
+        watchForLeaving();
+        // The wake holds no share of the connection, so that the source
+        // never holds it alive; the ringing thread sends the part itself
+        // when it can, which spares the event loop a wake per part.
+        std::weak_ptr<Connection> weak = weak_from_this();
+        _parts->start([weak] {
+            if (const auto self = weak.lock())
+                self->sendNewestPart();
+        });
+        sendNewestPart();
+    }
+
+    // What a part's sending leaves to the event loop.
+    enum class After { nothing, close, rest };
+
+    // Any thread: the newest part, unless one is still under way (the next
+    // goes when it ends). What the socket takes at once is sent here; the
+    // rest, and the end, are left to the event loop.
+    void sendNewestPart()
+    {
+        After then = After::nothing;
+        auto part = std::make_shared<HttpPartSource::Part>();
+        std::size_t sent = 0;
+        {
+            const std::lock_guard<std::mutex> lock(_sendMutex);
+            if (!_counted || _sending)
+                return;
+            switch (_parts->next(*part)) {
+            case HttpPartSource::Turn::wait:
+                return;
+            case HttpPartSource::Turn::end:
+                then = After::close;
+                break;
+            case HttpPartSource::Turn::part:
+                then = sendAtOnce(*part, sent);
+                break;
+            }
+            if (then == After::rest) {
+                _sending = true;
+                setDeadline(Clock::now() + _server.limits.writeTime);
+            }
+        }
+        if (then == After::nothing)
+            return;
+        net::post(_socket.get_executor(), [self = shared_from_this(), part, sent, then] {
+            if (then == After::close)
+                self->close();
+            else
+                self->sendRest(part, sent);
+        });
+    }
+
+    // Under the send lock: as much of the part as the socket takes without
+    // waiting. `rest` when some is left, `close` when the client left.
+    After sendAtOnce(const HttpPartSource::Part& part, std::size_t& sent)
+    {
+        std::array<iovec, 3> pieces{};
+        pieces[0] = {const_cast<char*>(part.head.data()), part.head.size()};
+        if (part.body != nullptr)
+            pieces[1] = {const_cast<char*>(part.body->data()), part.body->size()};
+        pieces[2] = {const_cast<char*>(part.tail.data()), part.tail.size()};
+        const std::size_t total = pieces[0].iov_len + pieces[1].iov_len + pieces[2].iov_len;
+        msghdr message{};
+        message.msg_iov = pieces.data();
+        message.msg_iovlen = pieces.size();
+        const ssize_t done = ::sendmsg(_socket.native_handle(), &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (done < 0) {
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+                return After::close;
+            sent = 0;
+            return After::rest;
+        }
+        sent = static_cast<std::size_t>(done);
+        return sent == total ? After::nothing : After::rest;
+    }
+
+    // Event-loop thread: the rest of a part, when the client takes it.
+    void sendRest(const std::shared_ptr<HttpPartSource::Part>& part, std::size_t sent)
+    {
+        const std::array<net::const_buffer, 3> buffers{
+            net::buffer(part->head), part->body != nullptr ? net::buffer(*part->body) : net::const_buffer(),
+            net::buffer(part->tail)};
+        auto rest = std::make_shared<beast::buffers_suffix<std::array<net::const_buffer, 3>>>(buffers);
+        rest->consume(sent);
+        net::async_write(_socket, *rest,
+                         [self = shared_from_this(), part, rest](beast::error_code error, std::size_t) {
+                             {
+                                 const std::lock_guard<std::mutex> lock(self->_sendMutex);
+                                 self->_sending = false;
+                                 self->setDeadline(Clock::time_point::max());
+                             }
+                             if (error)
+                                 return self->close();
+                             self->sendNewestPart();
+                         });
+    }
+
+    // The client sends nothing more on a stream: what it sends is dropped,
+    // and its leaving closes the stream at once rather than at the next
+    // part, which may be long in coming (a stopped trigger).
+    void watchForLeaving()
+    {
+        _socket.async_wait(tcp::socket::wait_read, [self = shared_from_this()](beast::error_code error) {
+            if (!error && self->_counted) {
+                std::array<char, 4096> dropped{};
+                self->_socket.read_some(net::buffer(dropped), error);
+                if (!error || error == net::error::would_block || error == net::error::try_again) {
+                    self->watchForLeaving();
+                    return;
+                }
+            }
+            self->close();
+        });
+    }
+
     Impl& _server;
     tcp::socket _socket;
-    Clock::time_point _deadline = Clock::time_point::max();
+    // Set by the thread that sends a stream's part too.
+    std::atomic<Clock::rep> _deadline{Clock::time_point::max().time_since_epoch().count()};
     std::string _client;
     beast::flat_buffer _buffer;
     std::optional<http::request_parser<http::string_body>> _parser;
     bool _awaiting = false;
     std::atomic<bool> _counted{true};
+    // An answer in parts, once its head is out. Its parts are sent by the
+    // thread that rings its wake, or by the event loop: under the lock, as
+    // is the descriptor's closing.
+    std::shared_ptr<HttpPartSource> _parts;
+    std::mutex _sendMutex;
+    bool _sending = false; // the rest of a part goes out on the event loop
 };
 
 bool HttpServer::Impl::admit(const std::string& client)

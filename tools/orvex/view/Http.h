@@ -31,6 +31,31 @@ struct HttpRequest {
     std::string param(const std::string& name) const;
 };
 
+// The source of an answer sent in parts as they come (a live stream),
+// until it ends or the client leaves. The server sends a part only once
+// the client took the previous one, and asks for the newest then: a slow
+// client skips parts, and nothing queues up for it.
+class HttpPartSource {
+public:
+    virtual ~HttpPartSource() = default;
+    struct Part {
+        std::string head; // before the body
+        std::shared_ptr<const std::string> body;
+        std::string tail; // after it
+    };
+    enum class Turn { part, wait, end };
+    // Event-loop thread, once, before any `next`: `wake` (any thread, any
+    // number of times, until `stop`) tells that `next` may have a new part.
+    // The ringing thread may send the part itself, at once.
+    virtual void start(std::function<void()> wake) = 0;
+    // The event loop or a thread ringing `wake`, one at a time: the newest
+    // part not sent yet, or none for now, or the end of the answer.
+    virtual Turn next(Part& part) = 0;
+    // Any thread, once: the answer ended (its end, the client left, the
+    // server stops); `wake` is not called after it returns.
+    virtual void stop() noexcept = 0;
+};
+
 struct HttpResponse {
     int status = 200;
     std::string contentType;
@@ -39,6 +64,9 @@ struct HttpResponse {
     // encoded frame), sent from where they are rather than copied.
     std::shared_ptr<const std::string> sharedBody;
     std::vector<std::pair<std::string, std::string>> headers;
+    // Set for an answer in parts: its head (status, type, headers) goes out
+    // first, then the parts; the connection closes at its end.
+    std::shared_ptr<HttpPartSource> parts;
 };
 
 // Any thread of the pool; must not throw (a throw is answered 500).
@@ -53,7 +81,7 @@ struct HttpLimits {
     std::size_t headerBytes = 8192;      // request line and headers
     std::size_t bodyBytes = 4096;        // a request's body
     std::chrono::seconds requestTime{5}; // to receive a whole request, or to wait idle for the next
-    std::chrono::seconds writeTime{10};  // to send an answer
+    std::chrono::seconds writeTime{10};  // to send an answer, or one part of it
     unsigned connectionsPerClient = 64;  // from one address at once (a browser opens about 6); the
                                          // oldest waiting one makes room for a new one
     unsigned connections = 512;          // in all

@@ -14,7 +14,37 @@ int64_t PreviewSlot::nowTicks()
 
 bool PreviewSlot::watched() const
 {
-    return nowTicks() < _watchedUntil.load();
+    return _listening.load() != 0 || nowTicks() < _watchedUntil.load();
+}
+
+uint64_t PreviewSlot::listen(std::function<void()> wake)
+{
+    const std::lock_guard<std::mutex> lock(_listenersMutex);
+    const uint64_t listener = _nextListener++;
+    _listeners.emplace(listener, std::make_shared<const std::function<void()>>(std::move(wake)));
+    _listening.store(_listeners.size());
+    return listener;
+}
+
+void PreviewSlot::unlisten(uint64_t listener)
+{
+    const std::lock_guard<std::mutex> lock(_listenersMutex);
+    _listeners.erase(listener);
+    _listening.store(_listeners.size());
+}
+
+void PreviewSlot::wakeListeners()
+{
+    if (_listening.load() == 0)
+        return; // the usual case, without a lock
+    {
+        const std::lock_guard<std::mutex> lock(_listenersMutex);
+        for (const auto& [listener, wake] : _listeners)
+            _ringing.push_back(wake);
+    }
+    for (const auto& wake : _ringing)
+        (*wake)();
+    _ringing.clear();
 }
 
 void PreviewSlot::watch()
@@ -30,6 +60,7 @@ void PreviewSlot::publish(std::shared_ptr<const ViewFrame> frame)
         // After a stop, a start or a removal the page asks anew before the
         // main thread spends an encoding on it.
         _liveSent.store(false);
+        _clears.fetch_add(1);
     } else if (_encoder && next.frame->bytesPerPixel == 1 && _liveSent.exchange(false)) {
         const ViewFrame& preview = *next.frame;
         // On failure left to the request, which answers with the error.
@@ -72,8 +103,11 @@ void PreviewSlot::store(Preview next)
     // Declared before the lock, so the replaced image is freed after it is
     // released, not while the HTTP threads wait for the slot.
     Preview replaced;
-    const std::lock_guard<std::mutex> lock(_mutex);
-    replaced = std::exchange(_preview, std::move(next));
+    {
+        const std::lock_guard<std::mutex> lock(_mutex);
+        replaced = std::exchange(_preview, std::move(next));
+    }
+    wakeListeners();
 }
 
 void PreviewSlot::clear()

@@ -16,9 +16,11 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace orvex::cli {
 
@@ -45,8 +47,20 @@ public:
     // holds the newest image or nothing, watched or not: an image that comes
     // while nobody watches empties it.
     void watch();
-    // Main thread: whether to copy each new image.
+    // Main thread: whether to copy each new image: a page asked lately, or
+    // a stream listens.
     bool watched() const;
+
+    // Any thread: `wake` is rung (on the main thread) after each change of
+    // what the slot holds, and the slot stays watched, until `unlisten`
+    // with the number returned. Rung without the slot's locks, so that it
+    // may unlisten; a ring under way may still reach it after `unlisten`.
+    uint64_t listen(std::function<void()> wake);
+    void unlisten(uint64_t listener);
+    // Any thread: how many times the slot was emptied (a stop, a start, a
+    // removal, or nobody watching): a change tells a stream its camera
+    // stopped since it began.
+    uint64_t clears() const { return _clears.load(); }
 
     // Main thread: the newest image, or nothing (stopped, gone, no longer
     // watched). Encoded for the live route when the last live answer from
@@ -70,7 +84,16 @@ private:
     std::shared_ptr<const std::string> encodeLive(const GreyImage& image) const;
     void store(Preview next);
 
+    void wakeListeners();
+
     std::atomic<int64_t> _watchedUntil{0};
+    std::atomic<uint64_t> _clears{0};
+    std::mutex _listenersMutex;
+    std::map<uint64_t, std::shared_ptr<const std::function<void()>>> _listeners;
+    // Main thread: the wakes being rung, kept to spare an allocation per image.
+    std::vector<std::shared_ptr<const std::function<void()>>> _ringing;
+    uint64_t _nextListener = 0;
+    std::atomic<std::size_t> _listening{0};
     std::atomic<bool> _liveSent{false};
     LiveEncoder _encoder;
     mutable std::mutex _mutex;

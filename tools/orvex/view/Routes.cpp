@@ -5,6 +5,7 @@
 #include "view/Assets.h"
 #include "view/Cameras.h"
 #include "view/Json.h"
+#include "view/LiveStream.h"
 #include "view/Previews.h"
 #include "view/Sync.h"
 
@@ -455,6 +456,50 @@ void addFrameRoute(Router& router, HostQueue& queue, ViewCameras& cameras, const
     });
 }
 
+// GET /api/cameras/ID/stream: the live preview as one answer, a part per
+// new image, until the camera stops, restarts or leaves. Opened only on a
+// camera that acquires (404 as for a frame otherwise), so that a page
+// learns at once that it has to wait.
+void addStreamRoute(Router& router, HostQueue& queue, ViewCameras& cameras,
+                    const std::shared_ptr<EncodedFrames>& encoded, const FrameFormat& format)
+{
+    router.get(cameraRoute("stream"), [&queue, &cameras, encoded,
+                                       format](const HttpRequest&, const std::string& id, HttpResponse& res) {
+        const auto clears = queue.call(
+            [&cameras, id]() -> std::optional<uint64_t> {
+                CameraView* view = cameras.find(id);
+                if (view == nullptr || !view->acquiring())
+                    return std::nullopt;
+                // Copied and encoded from the next image on, before the
+                // stream listens.
+                view->preview().watch();
+                return view->preview().clears();
+            },
+            kHostWait);
+        if (!clears) {
+            answerBusy(res);
+            return;
+        }
+        PreviewSlot* slot = cameras.previewOf(id);
+        if (!*clears || slot == nullptr) {
+            answerError(res, 404, "no image from camera " + id + " yet");
+            return;
+        }
+        const EncodedFrames::Key key{id, false, format.name};
+        res.contentType = liveStreamContentType();
+        res.headers.emplace_back("Cache-Control", "no-store");
+        res.parts = std::make_shared<LiveStream>(
+            *slot, **clears, format.contentType,
+            [encoded, key, encode = format.encode](const ViewFrame& frame) {
+                return encoded->encodeOnce(key, frame, encode);
+            },
+            // What a stale answer of the frame route falls back on.
+            [encoded, key](uint32_t index, const std::shared_ptr<const std::string>& bytes) {
+                encoded->keep(key, index, bytes);
+            });
+    });
+}
+
 // frame.png: always PNG. frame: what the page shows live, JPEG where the
 // build has it; its full-resolution image stays PNG, lossless and 16-bit.
 // Returns what answers the live preview on the event loop: JPEG of a
@@ -469,6 +514,7 @@ QuickHandler addFrameRoutes(Router& router, HostQueue& queue, ViewCameras& camer
     addFrameRoute(router, queue, cameras, "frame.png", encoded, [](bool) { return pngFormat(); });
     addFrameRoute(router, queue, cameras, "frame", encoded,
                   [jpegQuality](bool full) { return full ? pngFormat() : liveFormat(jpegQuality); });
+    addStreamRoute(router, queue, cameras, encoded, liveFormat(jpegQuality));
     if (!canEncodeJpeg())
         return nullptr;
     return [&queue, &cameras, access, encoded, format = liveFormat(jpegQuality)](const HttpRequest& req,

@@ -1,6 +1,6 @@
-// The viewer's page: polls the cameras' state, reloads each camera's image
-// once the previous one is drawn and the camera may have a new one, and
-// sends the user's settings and actions. Everything comes from the tool
+// The viewer's page: polls the cameras' state, shows each acquiring
+// camera's images as they come through one streamed answer, and sends the
+// user's settings and actions. Everything comes from the tool
 // itself.
 "use strict";
 
@@ -37,24 +37,97 @@ async function post(card, path, body) {
   refreshState();
 }
 
-function nextFrame(card) {
-  if (!card.acquiring) {
-    card.loading = false;
-    return;
+// Each camera's live image comes as one streamed answer, a part per new
+// image, read here part by part. A part that comes while the previous one
+// is still being decoded takes the place of any other waiting one, so the
+// page shows the newest image and never falls behind.
+const BOUNDARY = new TextEncoder().encode("\r\n--orvex-frame\r\n");
+const BLANK_LINE = new TextEncoder().encode("\r\n\r\n");
+
+function find(bytes, wanted, from) {
+  outer: for (let i = from; i + wanted.length <= bytes.length; i++) {
+    for (let j = 0; j < wanted.length; j++) {
+      if (bytes[i + j] !== wanted[j]) continue outer;
+    }
+    return i;
   }
-  card.loading = true;
-  card.requestedAt = performance.now();
-  card.img.src = `/api/cameras/${card.id}/frame?t=${Date.now()}`;
+  return -1;
 }
 
-// The next image on the next animation frame, but not before the camera can
-// have made one: asking sooner only brings the same image again. A little
-// under the camera's period, so that no image is skipped for it; at most
-// 100 ms, so that a slow or triggered camera's next image shows soon.
-function frameDrawn(card) {
-  const period = card.fps > 0 ? Math.min(900 / card.fps, 100) : 0;
-  const wait = Math.max(0, card.requestedAt + period - performance.now());
-  setTimeout(() => requestAnimationFrame(() => nextFrame(card)), wait);
+function joined(a, b) {
+  const both = new Uint8Array(a.length + b.length);
+  both.set(a, 0);
+  both.set(b, a.length);
+  return both;
+}
+
+function show(card, url) {
+  if (card.decoding) {
+    if (card.waiting) URL.revokeObjectURL(card.waiting);
+    card.waiting = url;
+    return;
+  }
+  card.decoding = true;
+  card.img.src = url;
+}
+
+function decoded(card) {
+  if (card.shown && card.shown !== card.img.src) URL.revokeObjectURL(card.shown);
+  card.shown = card.img.src;
+  card.decoding = false;
+  if (card.waiting) {
+    const next = card.waiting;
+    card.waiting = null;
+    show(card, next);
+  }
+}
+
+// The parts of one answer until it ends: each has its headers, then as
+// many bytes as its Content-Length says, then the boundary.
+async function readParts(card, reader) {
+  let bytes = new Uint8Array(0);
+  let at = 0; // where the next part's headers start
+  let opened = false;
+  for (;;) {
+    const { value, done } = await reader.read();
+    if (done) return;
+    bytes = joined(bytes.subarray(at), value);
+    at = 0;
+    if (!opened) {
+      const first = find(bytes, BOUNDARY.subarray(2), 0);
+      if (first < 0) continue;
+      at = first + BOUNDARY.length - 2;
+      opened = true;
+    }
+    for (;;) {
+      const end = find(bytes, BLANK_LINE, at);
+      if (end < 0) break;
+      const headers = new TextDecoder().decode(bytes.subarray(at, end));
+      const length = Number((/content-length:\s*(\d+)/i.exec(headers) || [])[1]);
+      const type = (/content-type:\s*([^\r\n]+)/i.exec(headers) || [])[1] || "image/jpeg";
+      const start = end + BLANK_LINE.length;
+      if (!Number.isFinite(length)) throw new Error("a part without its length");
+      if (bytes.length < start + length + BOUNDARY.length) break;
+      show(card, URL.createObjectURL(new Blob([bytes.subarray(start, start + length)], { type })));
+      at = start + length + BOUNDARY.length;
+    }
+  }
+}
+
+// Watches the camera while it acquires: the answer ends when it stops,
+// restarts or leaves, and a new one is asked for while the state says it
+// acquires.
+async function watch(card) {
+  if (card.watching || !card.acquiring) return;
+  card.watching = true;
+  try {
+    const response = await fetch(`/api/cameras/${card.id}/stream`, { cache: "no-store" });
+    if (response.ok) await readParts(card, response.body.getReader());
+  } catch (error) {
+    // The viewer stopped or the answer broke off: asked anew below.
+  }
+  card.watching = false;
+  if (card.acquiring) setTimeout(() => watch(card), 100);
 }
 
 function makeCard(camera) {
@@ -67,10 +140,11 @@ function makeCard(camera) {
     noImage: node.querySelector(".no-image"),
     message: node.querySelector(".message"),
     acquiring: false,
-    loading: false,
+    watching: false,
+    decoding: false,
+    waiting: null, // a part's address, to show once the one shown is decoded
+    shown: null,
     framesDrawn: 0,
-    fps: 0,
-    requestedAt: 0,
   };
   const stack = camera.stack === "bcam" ? "BCAM" : "FlyCapture";
   node.querySelector(".title").textContent =
@@ -79,10 +153,10 @@ function makeCard(camera) {
   card.img.addEventListener("load", () => {
     card.framesDrawn += 1;
     card.img.dataset.frames = String(card.framesDrawn);
-    frameDrawn(card);
+    decoded(card);
   });
-  // No image yet (just started): try again shortly.
-  card.img.addEventListener("error", () => setTimeout(() => nextFrame(card), 100));
+  // A part that does not decode: the next one is shown.
+  card.img.addEventListener("error", () => decoded(card));
   node.querySelector(".start").addEventListener("click", () => post(card, "start"));
   node.querySelector(".stop").addEventListener("click", () => post(card, "stop"));
   node.querySelector(".trigger").addEventListener("click", () => post(card, "trigger"));
@@ -110,12 +184,10 @@ function fillCard(card, camera) {
     const range = camera[`${name}Range`];
     card.node.querySelector(`input[name="${name}"]`).title = range ? `${range[0]} to ${range[1]} ${unit}` : "";
   }
-  const wasAcquiring = card.acquiring;
   card.acquiring = camera.present && camera.acquiring;
-  card.fps = card.acquiring && typeof camera.fps === "number" ? camera.fps : 0;
   card.noImage.hidden = card.acquiring;
   card.img.hidden = !card.acquiring;
-  if (card.acquiring && !wasAcquiring && !card.loading) nextFrame(card);
+  if (card.acquiring) watch(card);
   // Fill the inputs the user is not editing with what the camera says.
   const values = {
     shutter: camera.shutter, gain: camera.gain, "frame-rate": camera.frameRate,
