@@ -84,7 +84,10 @@ def fetch(viewer, path):
         return error.code, error.headers.get("Content-Type"), error.read()
 
 
-class ViewerHttpTest(unittest.TestCase):
+class ViewerTestCase(unittest.TestCase):
+    """A viewer on the built-in world per test, which must stop cleanly:
+    Ctrl-C, with streams still open or not, stops at once with status 0."""
+
     def setUp(self):
         self.viewer = Viewer(TOOL)
 
@@ -93,6 +96,9 @@ class ViewerHttpTest(unittest.TestCase):
         for finding in SANITIZER_FINDINGS:
             self.assertNotIn(finding, err)
         self.assertEqual(status, 0, err)
+
+
+class ViewerHttpTest(ViewerTestCase):
 
     def test_serves_only_its_own_page(self):
         status, body = self.viewer.request("GET", "/")
@@ -354,20 +360,14 @@ def read_answers(sock, count):
     return answers
 
 
-class ViewerConnectionTest(unittest.TestCase):
+class ViewerConnectionTest(ViewerTestCase):
     """What a connection carries: requests sent ahead of their answers, a
     request in pieces, answers larger than the socket takes at once."""
 
     def setUp(self):
-        self.viewer = Viewer(TOOL)
+        super().setUp()
         with open(os.path.join(WEB_DIR, "viewer.js"), "rb") as script:
             self.script = script.read()
-
-    def tearDown(self):
-        status, _, err = self.viewer.stop()
-        for finding in SANITIZER_FINDINGS:
-            self.assertNotIn(finding, err)
-        self.assertEqual(status, 0, err)
 
     def connect(self):
         sock = socket.create_connection(("127.0.0.1", self.viewer.port), timeout=20)
@@ -422,19 +422,9 @@ class ViewerConnectionTest(unittest.TestCase):
         self.assertEqual(read_answers(sock, 1)[0][0], 200)
 
 
-class ViewerStreamTest(unittest.TestCase):
+class ViewerStreamTest(ViewerTestCase):
     """GET /api/cameras/ID/stream: a watched camera's live images as one
     answer, a part per new image, until the camera stops or leaves."""
-
-    def setUp(self):
-        self.viewer = Viewer(TOOL)
-
-    def tearDown(self):
-        # Ctrl-C with streams still open stops at once and cleanly.
-        status, _, err = self.viewer.stop()
-        for finding in SANITIZER_FINDINGS:
-            self.assertNotIn(finding, err)
-        self.assertEqual(status, 0, err)
 
     def open(self, path, **kwargs):
         stream = Stream(self.viewer.port, path, **kwargs)
