@@ -61,6 +61,13 @@ static_assert(sizeof(pthread_mutex_t) <= sizeof(CRITICAL_SECTION::Private.Opaque
               "CRITICAL_SECTION too small for a pthread mutex");
 static_assert(alignof(pthread_mutex_t) <= alignof(CRITICAL_SECTION), "CRITICAL_SECTION misaligned");
 
+// The event a handle names, or nullptr; valid while the kernel lock is held.
+Event* findEvent(HANDLE handle)
+{
+    KernelObject* object = findHandleObject(handle);
+    return object ? object->asEvent() : nullptr;
+}
+
 } // namespace
 
 std::shared_ptr<Waitable> findWaitable(HANDLE handle, ThreadContext& self)
@@ -156,8 +163,7 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManual
 BOOL WINAPI SetEvent(HANDLE hEvent)
 {
     KernelLock lock(kernelLock());
-    KernelObject* object = findHandleObject(hEvent);
-    Event* event = object ? object->asEvent() : nullptr;
+    Event* event = findEvent(hEvent);
     if (!event) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -169,8 +175,7 @@ BOOL WINAPI SetEvent(HANDLE hEvent)
 BOOL WINAPI ResetEvent(HANDLE hEvent)
 {
     KernelLock lock(kernelLock());
-    KernelObject* object = findHandleObject(hEvent);
-    Event* event = object ? object->asEvent() : nullptr;
+    Event* event = findEvent(hEvent);
     if (!event) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
