@@ -22,6 +22,7 @@
 #include <boost/make_shared.hpp>
 #include <log4cplus/loggingmacros.h>
 
+#include <algorithm>
 #include <exception>
 #include <iomanip>
 #include <sstream>
@@ -79,10 +80,10 @@ public:
 private:
     DWORD run();
     bool readFrameLayout();
-    void onGrabCompleted(uint32_t id);
+    void onGrabCompleted(uint32_t id, unsigned long transferred);
     void requeue();
-    void deliver(std::unique_ptr<unsigned char[]> pixels);
-    void applyChunks(ImageSample& sample, const unsigned char* pixels);
+    void deliver(std::unique_ptr<unsigned char[]> pixels, unsigned long transferred);
+    void applyChunks(ImageSample& sample, const unsigned char* pixels, unsigned long transferred);
     // The image's line on "Orvex.stream", into a stream or a ClassicLine.
     void logImage(const ImageSample& sample) const;
     template <class Line> void composeImageLine(Line& line, const ImageSample& sample) const;
@@ -103,10 +104,10 @@ DWORD BCAMAcquisition::run()
         return 1;
     }
     for (;;) {
-        DWORD message = 0, error = 0, context = 0;
+        DWORD message = 0, error = 0, context = 0, transferred = 0;
         try {
             do {
-                _state.device().WaitForCompletion(message, error, context, INFINITE);
+                _state.device().WaitForCompletion(message, error, context, INFINITE, &transferred);
             } while (error != 0);
         } catch (const std::exception& failure) {
             LOG4CPLUS_ERROR(g_OrvexLogger, "BCAMCamera acquisition ended: " << failure.what());
@@ -116,7 +117,7 @@ DWORD BCAMAcquisition::run()
             return 0;
         }
         if (message == orvex::bcam::kGrabCompletedMessage) {
-            onGrabCompleted(context);
+            onGrabCompleted(context, transferred);
         }
     }
 }
@@ -124,8 +125,7 @@ DWORD BCAMAcquisition::run()
 bool BCAMAcquisition::readFrameLayout()
 {
     try {
-        unsigned long second = 0;
-        _camera.getNbBytesPerFrame(_nbBytes, second);
+        _nbBytes = _state._nGrabBytes;
         _camera.getSize(_width, _height);
         _portIdx = _camera.getPortIdx();
         const long long pixels = static_cast<long long>(_width) * _height;
@@ -143,7 +143,7 @@ bool BCAMAcquisition::readFrameLayout()
     }
 }
 
-void BCAMAcquisition::onGrabCompleted(uint32_t id)
+void BCAMAcquisition::onGrabCompleted(uint32_t id, unsigned long transferred)
 {
     if (_state._queueBufferIds.empty() || _state._queueBufferIds.front() != id) {
         // Not the oldest grab: its buffer stays where it is, freed at stop.
@@ -154,7 +154,7 @@ void BCAMAcquisition::onGrabCompleted(uint32_t id)
     std::unique_ptr<unsigned char[]> pixels = std::move(_state._mapBuffers.extract(id).mapped());
     requeue();
     try {
-        deliver(std::move(pixels));
+        deliver(std::move(pixels), transferred);
     } catch (const std::exception& failure) {
         // One bad image does not stop the stream.
         LOG4CPLUS_ERROR(g_OrvexLogger,
@@ -172,7 +172,7 @@ void BCAMAcquisition::requeue()
     }
 }
 
-void BCAMAcquisition::deliver(std::unique_ptr<unsigned char[]> pixels)
+void BCAMAcquisition::deliver(std::unique_ptr<unsigned char[]> pixels, unsigned long transferred)
 {
     const boost::shared_ptr<ImageSample> sample = boost::make_shared<ImageSample>();
     unsigned char* data = pixels.get();
@@ -184,7 +184,7 @@ void BCAMAcquisition::deliver(std::unique_ptr<unsigned char[]> pixels)
     sample->setIdx(_state._nImgCounter);
     // A new sample's shutter and gain are unknown and its validity still
     // open until the chunks say otherwise.
-    applyChunks(*sample, data);
+    applyChunks(*sample, data, transferred);
 
     if (g_OrvexStreamLogger.isEnabledFor(log4cplus::DEBUG_LOG_LEVEL)) {
         logImage(*sample);
@@ -217,10 +217,12 @@ template <class Line> void BCAMAcquisition::composeImageLine(Line& line, const I
          << ";\tvalidity: " << validityText(sample.getValidity());
 }
 
-void BCAMAcquisition::applyChunks(ImageSample& sample, const unsigned char* pixels)
+void BCAMAcquisition::applyChunks(ImageSample& sample, const unsigned char* pixels, unsigned long transferred)
 {
     SmartFeaturesManager& chunks = _camera.smartFeaturesManager();
-    chunks.parse(pixels, _nbBytes);
+    // The chunks end where the driver's transfer ended; a tail it did not
+    // write is an older image's.
+    chunks.parse(pixels, std::min(transferred, _nbBytes));
     double hwDate = -1.0;
     if (chunks.isPresent(kChunkCycleTime)) {
         hwDate = chunks.getCycleTimeDate();
@@ -293,6 +295,7 @@ void BCAMCamera::startAcquisition()
     } catch (const Bcam::BcamException& error) {
         throwStartFailure(kErrStartAllocating, error);
     }
+    _pState->_nGrabBytes = nbBytes;
     _pState->_nAcquiring.exchange(1);
     _pState->_nImgCounter = 0;
     // A thread that ended before the last stop left that stop's message in

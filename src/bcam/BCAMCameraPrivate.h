@@ -36,6 +36,10 @@ struct BCAMCamera::State {
     std::map<uint32_t, std::unique_ptr<unsigned char[]>> _mapBuffers;
     // Never reset: ids keep growing across acquisitions.
     uint32_t _nNextBufferId = 0;
+    // Size of every buffer of this acquisition, set by start. The thread
+    // parses and requeues with it rather than asking the camera again: an
+    // answer that changed in between would make it read past a buffer.
+    unsigned long _nGrabBytes = 0;
     double _fShutterOffset = 0.0;
     bool _bShutterTimeBaseEmulated = false;
     unsigned short _nPortIdx = 0;

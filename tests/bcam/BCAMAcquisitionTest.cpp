@@ -157,6 +157,35 @@ TEST_F(BCAMAcquisitionTest, chunksGiveTheHardwareDateTheCrcVerdictShutterAndGain
     }
 }
 
+TEST_F(BCAMAcquisitionTest, aFrameSizeThatShrinksAfterStartKeepsTheStreamAndItsChunks)
+{
+    IEEE1394Camera& cam = camera();
+    ASSERT_TRUE(cam.enableSmartFeature(sf_extendedDataStream, true));
+    ASSERT_TRUE(cam.enableSmartFeature(sf_cycleTimeStamp, true));
+    ASSERT_TRUE(cam.enableSmartFeature(sf_crcChecksum, true));
+    // Start's frame size goes through; any later request for it stalls
+    // while the CRC is switched off, so that it would answer 4 bytes less
+    // than the buffers start queued.
+    orvex::sim::FaultTable::Fault stall;
+    stall.function = "BytePerFrame";
+    stall.serialNumber = kA312fSerial;
+    stall.skip = 1;
+    stall.count = 100;
+    stall.delayNs = 300'000'000;
+    world().faults().add(stall);
+    cam.startAcquisition();
+    ASSERT_TRUE(cam.enableSmartFeature(sf_crcChecksum, false));
+    // More than the four grabs start queued: the stream went on.
+    EXPECT_TRUE(waitForImages(cam, 12));
+    cam.stopAcquisition();
+    // The last images are shorter than their buffers; their chunks end
+    // where the transfer ended.
+    const boost::shared_ptr<ImageSample> last = images(cam).back();
+    double hwDate = -1.0;
+    EXPECT_TRUE(last->getHWDate(hwDate));
+    EXPECT_LE(0.0, hwDate);
+}
+
 TEST_F(BCAMAcquisitionTest, sixteenBitImagesHaveTwoBytesPerPixel)
 {
     IEEE1394Camera& cam = camera();

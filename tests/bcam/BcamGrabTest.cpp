@@ -124,6 +124,20 @@ TEST_F(BcamGrabTest, grabsCompleteInOrderWithTheirChunksAndNotifyEndsTheWait)
     _device->FreeResources();
 }
 
+TEST_F(BcamGrabTest, askingTheFrameSizeLeavesAHostsSmartFeatureInquiryAlone)
+{
+    enableSmartFeature(sf::kFeatureExtendedDataStream);
+    enableSmartFeature(sf::kFeatureCrcChecksum);
+    // A host halfway through its inquiry: the identifier written, the
+    // address not yet read.
+    for (uint32_t q = 0; q < 4; ++q)
+        _device->WriteQuadlet(sf::kInquiryId + 4 * q, kHigh, sf::kFeatureIds[sf::kFeatureFrameCounter].q[q]);
+    const DWORD answer = _device->ReadQuadlet(sf::kInquiryAddress, kHigh);
+    ASSERT_NE(0u, answer);
+    EXPECT_EQ(kPixels + sf::kChunkSizes[0] + sf::kCrcChunkSize, _device->FormatSeven[0].BytePerFrame());
+    EXPECT_EQ(answer, _device->ReadQuadlet(sf::kInquiryAddress, kHigh));
+}
+
 TEST_F(BcamGrabTest, destroyingADeviceFreesTheCompletionsNobodyWaitedFor)
 {
     const DWORD bytes = _device->FormatSeven[0].BytePerFrame();

@@ -2,7 +2,6 @@
 #include "CameraControl.h"
 
 #include <orvex/iidc/Registers.h>
-#include <orvex/iidc/SmartFeatures.h>
 #include <orvex/sim/BcamDriver.h>
 
 namespace orvex::sim::bcam {
@@ -10,7 +9,6 @@ namespace orvex::sim::bcam {
 namespace {
 
 using namespace orvex::iidc;
-namespace sf = orvex::iidc::sf;
 
 constexpr uint32_t kMaxFormat = 7;
 constexpr uint32_t kMaxMode = 7;
@@ -239,8 +237,6 @@ NTSTATUS CameraControl::frameSize(uint32_t mode, FrameSize& size) const
         status = read(base + kF7TotalBytesHighInquiry, totalHigh);
     if (!failed(status))
         status = read(base + kF7TotalBytesLowInquiry, totalLow);
-    if (!failed(status))
-        status = chunkBytes(size.chunkBytes);
     if (failed(status))
         return status;
     if (totalHigh)
@@ -249,51 +245,10 @@ NTSTATUS CameraControl::frameSize(uint32_t mode, FrameSize& size) const
     size.packetMax = lowField(packets);
     size.packetBytes = highField(packet);
     size.pixelBytes = totalLow;
+    // Asked of the camera in one look: walking the smart-feature inquiry
+    // registers here would race the host's own walk of them.
+    size.chunkBytes = static_cast<uint32_t>(_camera->chunkBytes());
     size.frameBytes = totalLow + size.chunkBytes;
-    return status;
-}
-
-// Reads the smart-feature area the way a host does: access control, then
-// the feature's inquiry, then its control register.
-NTSTATUS CameraControl::smartFeatureEnabled(unsigned feature, bool& enabled) const
-{
-    enabled = false;
-    const sf::Guid128* id = sf::featureId(feature);
-    if (!id)
-        return win32::driver::kStatusSuccess;
-    NTSTATUS status = write(sf::kAccessControl0, sf::kFeatureSetId[0]);
-    if (!failed(status))
-        status = write(sf::kAccessControl1, sf::kFeatureSetId[1]);
-    for (unsigned q = 0; q < 4 && !failed(status); ++q)
-        status = write(sf::kInquiryId + 4 * q, id->q[q]);
-    uint32_t address = 0, control = 0;
-    if (!failed(status))
-        status = read(sf::kInquiryAddress, address);
-    if (failed(status) || address == 0 || address == sf::kAllOnes)
-        return status;
-    status = read(address, control);
-    enabled = (control & sf::kControlPresent) && (control & sf::kControlEnabled);
-    return status;
-}
-
-NTSTATUS CameraControl::chunkBytes(uint32_t& bytes) const
-{
-    bytes = 0;
-    if (!_camera->config().smartFeatures)
-        return win32::driver::kStatusSuccess;
-    bool on = false;
-    NTSTATUS status = smartFeatureEnabled(sf::kFeatureExtendedDataStream, on);
-    if (failed(status) || !on)
-        return status; // chunks come only with the extended data stream
-    for (unsigned chunk = 0; chunk < sf::kChunkCount && !failed(status); ++chunk) {
-        status = smartFeatureEnabled(chunk, on);
-        if (on)
-            bytes += static_cast<uint32_t>(sf::kChunkSizes[chunk]);
-    }
-    if (!failed(status))
-        status = smartFeatureEnabled(sf::kFeatureCrcChecksum, on);
-    if (on)
-        bytes += static_cast<uint32_t>(sf::kCrcChunkSize);
     return status;
 }
 

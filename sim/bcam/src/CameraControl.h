@@ -73,8 +73,6 @@ public:
 private:
     NTSTATUS format7Base(uint32_t mode, uint32_t& base) const;
     NTSTATUS writeChecked(uint32_t base, uint32_t offset, uint32_t value) const;
-    NTSTATUS chunkBytes(uint32_t& bytes) const;
-    NTSTATUS smartFeatureEnabled(unsigned feature, bool& enabled) const;
 
     std::shared_ptr<Camera> _camera;
 };

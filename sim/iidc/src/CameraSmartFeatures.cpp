@@ -6,9 +6,11 @@
 #include "CameraLayout.h"
 
 #include <orvex/iidc/SmartFeatures.h>
+#include <orvex/sim/FramePattern.h>
 
 #include <cmath>
 #include <cstring>
+#include <mutex>
 
 namespace orvex::sim {
 
@@ -50,6 +52,26 @@ bool Camera::smartFeatureEnabledLocked(unsigned feature) const
 {
     return _config.smartFeatures && ((_config.smartFeatureMask >> feature) & 1u) &&
            ((_smartEnabled >> feature) & 1u);
+}
+
+void Camera::chunkSettingsLocked(uint32_t& chunks, bool& crc) const
+{
+    chunks = 0;
+    crc = false;
+    if (smartFeatureEnabledLocked(sf::kFeatureExtendedDataStream)) { // chunks come only with it
+        chunks = _smartEnabled & ((1u << sf::kChunkCount) - 1);
+        crc = smartFeatureEnabledLocked(sf::kFeatureCrcChecksum);
+    }
+}
+
+std::size_t Camera::chunkBytes() const
+{
+    Frame settings;
+    {
+        std::lock_guard<std::mutex> lock(_m);
+        chunkSettingsLocked(settings.smartChunks, settings.crcChunk);
+    }
+    return pattern::chunkBytes(settings);
 }
 
 uint32_t Camera::readAdvancedLocked(uint32_t address) const

@@ -444,10 +444,7 @@ Frame Camera::makeFrameLocked(int64_t exposureStartNs, bool triggered, bool exte
     f.gpioLevels = gpioLevelsLocked(exposureStartNs, f.exposureNs, externalTrigger);
 
     f.frameInfoRegister = reg(kFrameInfo) & frameinfo::kAllItems; // 0 where the camera has none
-    if (smartFeatureEnabledLocked(sf::kFeatureExtendedDataStream)) {
-        f.smartChunks = _smartEnabled & ((1u << sf::kChunkCount) - 1);
-        f.crcChunk = smartFeatureEnabledLocked(sf::kFeatureCrcChecksum);
-    }
+    chunkSettingsLocked(f.smartChunks, f.crcChunk);
     f.frameInfoDamage = _streamFaults.takeDamage();
     return f;
 }

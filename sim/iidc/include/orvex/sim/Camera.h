@@ -146,6 +146,10 @@ public:
     FrameGeometry streamGeometry() const;
     // Unpaced and trigger off: the image the camera produces right now.
     std::optional<Frame> pullFrame();
+    // Bytes of smart-feature chunks each image carries now, read in one look
+    // so that a driver sizing its buffers never races a host walking the
+    // smart-feature inquiry registers.
+    std::size_t chunkBytes() const;
     // Paced, for a receiver that pulls its images (FrameSink::pullsImages):
     // appends every image due since the last call, oldest first, and answers
     // the host instant the next one is due (kNeverNs: none until the plan
@@ -376,6 +380,8 @@ private:
     uint32_t readAdvancedLocked(uint32_t address) const;
     void writeAdvancedLocked(uint32_t address, uint32_t value);
     bool smartFeatureEnabledLocked(unsigned feature) const;
+    // The chunks an image made now carries (bit n: chunk n) and its CRC.
+    void chunkSettingsLocked(uint32_t& chunks, bool& crc) const;
 
     const CameraConfig _config;
     const std::vector<uint32_t> _configRom; // from 0xF0000400
