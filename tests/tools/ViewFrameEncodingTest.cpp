@@ -102,8 +102,9 @@ TEST(ViewFrameEncoding, PreviewSamplesTheImageToFit640By480)
     ASSERT_EQ(size_t{489} * 409, fiveMp.pixels.size());
     for (uint32_t y = 0; y < 409; y += 7)
         for (uint32_t x = 0; x < 489; x += 3)
-            ASSERT_EQ(big[size_t{5 * y} * 2448 + 5 * x], fiveMp.pixels[size_t{y} * 489 + x]) << x << "," << y;
-    EXPECT_EQ(big[size_t{5 * 408} * 2448 + 5 * 488], fiveMp.pixels.back());
+            ASSERT_EQ(big[size_t{5} * y * 2448 + size_t{5} * x], fiveMp.pixels[size_t{y} * 489 + x])
+                << x << "," << y;
+    EXPECT_EQ(big[size_t{5} * 408 * 2448 + size_t{5} * 488], fiveMp.pixels.back());
 
     const std::vector<uint8_t> twice = testPattern(1280, 960);
     const ViewFrame halved = copyForView(twice.data(), 1280, 960, 1, false);
@@ -165,7 +166,7 @@ TEST(ViewFrameEncoding, WhatJpegCannotCarryIsRefused)
     EXPECT_THROW(encodeJpeg(frameOf(64, 48, 2), 80), std::runtime_error); // 16-bit samples
     EXPECT_THROW(encodeJpeg(ViewFrame{}, 80), std::runtime_error);        // no image
     ViewFrame shortPixels = frameOf(64, 48, 1);
-    shortPixels.pixels.resize(64 * 47);
+    shortPixels.pixels.resize(size_t{64} * 47);
     EXPECT_THROW(encodeJpeg(shortPixels, 80), std::runtime_error);
     EXPECT_THROW(encodeJpeg(frameOf(64, 48, 1), 0), std::runtime_error);
     EXPECT_THROW(encodeJpeg(frameOf(64, 48, 1), 101), std::runtime_error);
