@@ -191,6 +191,17 @@ class ViewerInChromiumTest(unittest.TestCase):
         page.evaluate("document.querySelector('#camera-2 .start').click()")
         page.wait_for("Number(document.querySelector('#camera-2 .frame').dataset.frames) >= %d" % (drawn + 3))
         self.assertNotIn("/api/cameras/2/frame", page.evaluate(asked))
+        # Stopped by another client, the page hears it only from its next
+        # state poll; meanwhile it asks for no stream after the refused one.
+        streams = "(%s).split('/api/cameras/2/stream').length - 1" % asked
+        before = page.evaluate(streams)
+        self.assertEqual(200, self.viewer.request("POST", "/api/cameras/2/stop")[0])
+        page.wait_for("document.querySelector('#camera-2 .frame').hidden")
+        time.sleep(0.6)
+        self.assertLessEqual(page.evaluate(streams) - before, 2)  # the one that ended, one refused
+        drawn = int(page.evaluate("document.querySelector('#camera-2 .frame').dataset.frames"))
+        page.evaluate("document.querySelector('#camera-2 .start').click()")
+        page.wait_for("Number(document.querySelector('#camera-2 .frame').dataset.frames) >= %d" % (drawn + 3))
         page.wait_for("document.querySelector('#camera-2 .index').textContent !== '—'")
 
         self.set_input("shutter", "7")

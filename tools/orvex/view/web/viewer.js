@@ -116,18 +116,21 @@ async function readParts(card, reader) {
 
 // Watches the camera while it acquires: the answer ends when it stops,
 // restarts or leaves, and a new one is asked for while the state says it
-// acquires.
+// acquires. A refused answer (the camera no longer acquires, or the viewer
+// is busy) is not asked again until the next state says it acquires.
 async function watch(card) {
   if (card.watching || !card.acquiring) return;
   card.watching = true;
+  let refused = false;
   try {
     const response = await fetch(`/api/cameras/${card.id}/stream`, { cache: "no-store" });
+    refused = !response.ok;
     if (response.ok) await readParts(card, response.body.getReader());
   } catch (error) {
     // The viewer stopped or the answer broke off: asked anew below.
   }
   card.watching = false;
-  if (card.acquiring) setTimeout(() => watch(card), 100);
+  if (card.acquiring && !refused) setTimeout(() => watch(card), 100);
 }
 
 function makeCard(camera) {
