@@ -401,19 +401,19 @@ private:
     mutable RegisterMemo<double> _periodMemo;
     std::vector<uint8_t> _userMemory;
     uint32_t _frameCounter = 0;
+    bool _onePushIdle = false; // every _onePushDoneNs is 0 (see trackOnePushLocked)
     std::optional<uint32_t> _forcedTimeStamp;
     std::optional<uint32_t> _heldCycleTime;
     Sync _sync;
     std::array<int64_t, 16> _onePushDoneNs{}; // per feature: when its one-push ends; 0: none running
-    bool _onePushIdle = false;                // every _onePushDoneNs is 0 (see trackOnePushLocked)
     mutable RegisterMemo<bool> _onePushAskedMemo;
     std::map<uint32_t, uint32_t> _format7Pending; // Format_7 writes refused, kept for Setting_1
 
     // Smart features.
+    double _timeBase = 0.0; // seconds per raw shutter step
     uint32_t _accessControl[2] = {0xFFFFFFFF, 0xFFFFFFFF};
     uint32_t _inquiryId[4] = {0, 0, 0, 0};
     uint32_t _smartEnabled = 0; // bit n: feature n switched on
-    double _timeBase = 0.0;     // seconds per raw shutter step
 
     // Stream.
     bool _streaming = false;
@@ -421,14 +421,14 @@ private:
     FrameGeometry _streamGeometry;
     uint32_t _reservedBandwidth = 0;
     std::shared_ptr<FrameSink> _sink;
-    bool _pulled = false;       // the receiver pulls its images (else the scheduler pushes them)
-    bool _rescheduled = false;  // see rescheduleLocked
-    std::deque<Frame> _pending; // pulled stream: made, not yet taken
+    bool _pulled = false;        // the receiver pulls its images (else the scheduler pushes them)
+    bool _rescheduled = false;   // see rescheduleLocked
+    bool _idleAtCatchUp = false; // the last catch-up found the camera not producing
+    std::deque<Frame> _pending;  // pulled stream: made, not yet taken
     uint64_t _superseded = 0;
     int64_t _lastCatchUpNs = 0;
     int64_t _nextDueNs = 0;
-    bool _idleAtCatchUp = false; // the last catch-up found the camera not producing
-    SentReading _sentReading;    // valid within one catch-up
+    SentReading _sentReading; // valid within one catch-up
     std::deque<Trigger> _triggers;
     FreeRunPlan _freeRun;
     int64_t _busyUntilNs = 0;
