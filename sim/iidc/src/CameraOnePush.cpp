@@ -18,6 +18,14 @@ using namespace orvex::iidc;
 namespace {
 constexpr double kOnePushFrames = 3.0;
 constexpr uint32_t kFeatureSlots = 16;
+constexpr uint32_t kFirstControl = featureControl(0);
+constexpr uint32_t kPastLastControl = featureControl(kFeatureSlots);
+
+// Whether a register between the two is a feature's control register.
+bool isFeatureControl(uint32_t address)
+{
+    return (address - kFirstControl) % 4 == 0;
+}
 } // namespace
 
 void Camera::writeOnePushLocked(uint32_t feature, uint32_t value, int64_t now)
@@ -41,31 +49,31 @@ void Camera::writeOnePushLocked(uint32_t feature, uint32_t value, int64_t now)
 
 bool Camera::onePushAskedLocked() const
 {
-    const uint32_t first = featureControl(0);
-    for (auto it = _regs.lower_bound(first); it != _regs.end() && it->first < featureControl(kFeatureSlots);
-         ++it) {
-        if ((it->first - first) % 4 == 0 && (it->second & kControlOnePush))
-            return true;
-    }
-    return false;
+    return std::any_of(
+        _regs.lower_bound(kFirstControl), _regs.lower_bound(kPastLastControl),
+        [](const auto& r) { return isFeatureControl(r.first) && (r.second & kControlOnePush); });
+}
+
+bool Camera::onePushRunningLocked() const
+{
+    return std::any_of(_onePushDoneNs.begin(), _onePushDoneNs.end(),
+                       [](int64_t doneNs) { return doneNs != 0; });
 }
 
 void Camera::trackOnePushLocked(int64_t now)
 {
     // Runs for every image. With no one-push running and none asked for
     // since the registers last changed, there is nothing to walk.
-    if (_onePushIdle && !_onePushAskedMemo.get(_regs, [this] { return onePushAskedLocked(); }))
+    if (!onePushRunningLocked() && !_onePushAskedMemo.get(_regs, [this] { return onePushAskedLocked(); }))
         return;
     // One walk over the feature control registers the camera has, in
     // feature order, rather than a lookup per feature slot.
     std::array<bool, kFeatureSlots> present{};
-    bool running = false;
-    const uint32_t first = featureControl(0);
-    for (auto it = _regs.lower_bound(first); it != _regs.end() && it->first < featureControl(kFeatureSlots);
+    for (auto it = _regs.lower_bound(kFirstControl); it != _regs.end() && it->first < kPastLastControl;
          ++it) {
-        if ((it->first - first) % 4 != 0)
+        if (!isFeatureControl(it->first))
             continue;
-        const uint32_t feature = (it->first - first) / 4;
+        const uint32_t feature = (it->first - kFirstControl) / 4;
         present[feature] = true;
         int64_t& doneNs = _onePushDoneNs[feature];
         if (!(it->second & kControlOnePush)) {
@@ -75,23 +83,18 @@ void Camera::trackOnePushLocked(int64_t now)
         if (doneNs == 0) {
             // Set through the SDK's property calls rather than a register write.
             writeOnePushLocked(feature, it->second, now);
-            running = running || _onePushDoneNs[feature] != 0;
             continue;
         }
         if (now >= doneNs) {
             finishOnePushLocked(feature);
             _regs.set(it->first, it->second & ~kControlOnePush);
             doneNs = 0;
-            continue;
         }
-        running = true;
     }
     for (uint32_t feature = 0; feature < kFeatureSlots; ++feature) {
         if (!present[feature])
             _onePushDoneNs[feature] = 0;
     }
-    // Every one-push ended: each slot is 0 now, as a walk would leave it.
-    _onePushIdle = !running;
 }
 
 void Camera::finishOnePushLocked(uint32_t feature)

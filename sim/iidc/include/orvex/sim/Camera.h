@@ -322,7 +322,8 @@ private:
     // One-push adjustments (CameraOnePush.cpp).
     void writeOnePushLocked(uint32_t feature, uint32_t value, int64_t now);
     void trackOnePushLocked(int64_t now);
-    bool onePushAskedLocked() const; // a feature control register has its one-push bit set
+    bool onePushAskedLocked() const;   // a feature control register has its one-push bit set
+    bool onePushRunningLocked() const; // a one-push has not ended yet
     void finishOnePushLocked(uint32_t feature);
     double autoTargetLocked(uint32_t feature) const;
 
@@ -401,7 +402,6 @@ private:
     mutable RegisterMemo<double> _periodMemo;
     std::vector<uint8_t> _userMemory;
     uint32_t _frameCounter = 0;
-    bool _onePushIdle = false; // every _onePushDoneNs is 0 (see trackOnePushLocked)
     std::optional<uint32_t> _forcedTimeStamp;
     std::optional<uint32_t> _heldCycleTime;
     Sync _sync;
